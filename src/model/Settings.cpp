@@ -1,0 +1,118 @@
+#include "Settings.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QDomDocument>
+#include <QFile>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QTextStream>
+#include <memory>
+
+namespace {
+std::unique_ptr<Settings> &storage()
+{
+    static std::unique_ptr<Settings> s;
+    return s;
+}
+QMutex &creationMutex()
+{
+    static QMutex m;
+    return m;
+}
+QString configFolder() { return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation); }
+} // namespace
+
+Settings &Settings::instance()
+{
+    QMutexLocker locker(&creationMutex());
+    auto &s = storage();
+    if (!s) {
+        s.reset(new Settings);
+        s->load();
+    }
+    return *s;
+}
+
+void Settings::resetForTests()
+{
+    QMutexLocker locker(&creationMutex());
+    storage().reset();
+}
+
+QString Settings::filePath() { return QString("%1/%2").arg(configFolder(), "settings.xml"); }
+
+QString Settings::value(const QString &key) const
+{
+    QReadLocker locker(&m_lock);
+    return m_values.value(key);
+}
+
+bool Settings::contains(const QString &key) const
+{
+    QReadLocker locker(&m_lock);
+    return m_values.contains(key);
+}
+
+void Settings::set(const QString &key, const QString &value)
+{
+    QWriteLocker locker(&m_lock);
+    m_values.insert(key, value);
+}
+
+void Settings::load()
+{
+    QDomDocument doc("settings");
+    QFile file(filePath());
+    if (!file.open(QIODevice::ReadOnly)) {
+        qDebug() << "Creating default settings";
+        save();
+        return;
+    }
+    const bool parsed = doc.setContent(&file);
+    file.close();
+    if (!parsed) {
+        qDebug() << "Creating default settings";
+        save();
+        return;
+    }
+    QWriteLocker locker(&m_lock);
+    for (QDomNode n = doc.documentElement().firstChild(); !n.isNull(); n = n.nextSibling()) {
+        const QDomElement e = n.toElement();
+        if (!e.isNull())
+            m_values.insert(e.tagName(), e.text());
+    }
+}
+
+bool Settings::save() const
+{
+    QDir().mkpath(configFolder());
+    const QString path = filePath();
+    qDebug() << "Saving settings" << path;
+
+    QDomDocument doc("settings");
+    QDomElement root = doc.createElement("settings");
+    doc.appendChild(root);
+    {
+        QReadLocker locker(&m_lock);
+        for (auto it = m_values.cbegin(); it != m_values.cend(); ++it) {
+            QDomElement e = doc.createElement(it.key());
+            e.appendChild(doc.createTextNode(it.value()));
+            root.appendChild(e);
+        }
+    }
+
+    // QSaveFile writes beside the target and renames over it, so a crash mid-write
+    // leaves the previous settings whole.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        qDebug() << "Failed to write settings.xml" << __FILE__ << __LINE__;
+        return false;
+    }
+    const QByteArray bytes = doc.toByteArray(1);
+    if (file.write(bytes) != bytes.size() || !file.commit()) {
+        qDebug() << "Failed to write settings.xml" << __FILE__ << __LINE__;
+        return false;
+    }
+    return true;
+}

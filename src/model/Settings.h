@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QMap>
+#include <QReadWriteLock>
+#include <QString>
+
+// The process-wide store of user preferences: text values by key, mirrored in
+// settings.xml in the per-user configuration folder. Every reader converts and
+// defaults its own keys.
+//
+// Any thread may call value() (the sound-card thread reads fade_in_out_slices);
+// set() and save() run on the GUI thread.
+class Settings {
+public:
+    // The one store, created and loaded from the file on the first call.
+    static Settings &instance();
+
+    // Stored text, or an empty string when the key is absent.
+    QString value(const QString &key) const;
+    void set(const QString &key, const QString &value);
+    bool contains(const QString &key) const;
+
+    // Writes the whole store atomically; returns false (and logs) when it cannot.
+    bool save() const;
+
+    // Full path of settings.xml.
+    static QString filePath();
+
+    // Tests only: forget the in-memory store so that the next instance() reloads.
+    static void resetForTests();
+
+    Settings(const Settings &) = delete;
+    Settings &operator=(const Settings &) = delete;
+
+private:
+    Settings() = default;
+    void load();
+
+    mutable QReadWriteLock m_lock;
+    QMap<QString, QString> m_values;
+};
