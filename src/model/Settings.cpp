@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QDomDocument>
 #include <QFile>
+#include <QMutex>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QTextStream>
