@@ -1,0 +1,94 @@
+#include "AudioEditNormalize.h"
+
+#include "AudioEditWorker.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+AudioEditNormalize::AudioEditNormalize(const AudioCachePtr &sourceCache,
+                                       const QWeakPointer<EditableAudioCache> &editableCache)
+    : AudioEdit(QObject::tr("Normalize"), QColor(45, 150, 202, 255)), m_sourceCache(sourceCache),
+      m_editableCache(editableCache)
+{
+    // The gain follows the range: every move or resize (of this edit or of a clone) asks the
+    // worker for a new analysis.
+    connect(this, &AudioEditNormalize::analyzeMe, AudioEditWorker::startThread(), &AudioEditWorker::queueWork,
+            Qt::DirectConnection);
+}
+
+AudioEditPtr AudioEditNormalize::clone() const
+{
+    auto copy = QSharedPointer<AudioEditNormalize>(new AudioEditNormalize(m_sourceCache, m_editableCache));
+    copyCommonFieldsTo(*copy);
+    copy->m_gain.store(m_gain.load());
+    return copy;
+}
+
+float AudioEditNormalize::processSample(int, float value)
+{
+    return value * m_gain.load(std::memory_order_relaxed);
+}
+
+void AudioEditNormalize::setStartSample(int startSample)
+{
+    AudioEdit::setStartSample(startSample);
+    requestAnalysis();
+}
+
+void AudioEditNormalize::setEndSample(int endSample)
+{
+    AudioEdit::setEndSample(endSample);
+    requestAnalysis();
+}
+
+void AudioEditNormalize::setRange(int startSample, int endSample)
+{
+    AudioEdit::setRange(startSample, endSample);
+    requestAnalysis();
+}
+
+void AudioEditNormalize::requestAnalysis()
+{
+    if (AudioEditPtr self = sharedFromThis())
+        emit analyzeMe(self);
+}
+
+void AudioEditNormalize::analyze()
+{
+    // One consistent range for the whole pass, even if the GUI moves the edit meanwhile; a
+    // move queues another analysis.
+    const int start = std::max(0, m_start.load());
+    const int end = m_end.load();
+    const int sourceLength = m_sourceCache ? m_sourceCache->length() : 0;
+    // Reads stay inside the decoded loop whatever the range says.
+    const int stop = std::min(end, sourceLength);
+    const qint64 length = qint64(end) - start;
+    // A region shorter than 32 samples reports no intermediate progress.
+    const qint64 step = length / 32;
+
+    float peak = 0.0f;
+    if (start < stop) {
+        constexpr int kBlock = 8192;
+        std::vector<float> block(kBlock);
+        qint64 nextProgress = start;
+        for (int pos = start; pos < stop;) {
+            const int want = std::min(kBlock, stop - pos);
+            const unsigned got = m_sourceCache->readSamples(block.data(), unsigned(want), unsigned(pos));
+            if (got == 0)
+                break;
+            for (unsigned k = 0; k < got; ++k)
+                peak = std::max(peak, std::fabs(block[k]));
+            pos += int(got);
+            if (step > 0 && pos >= nextProgress) {
+                emit analysisProgress(float(double(pos - start) / double(length)));
+                nextProgress = pos + step;
+            }
+        }
+    }
+
+    // A silent region keeps its level instead of dividing by zero.
+    const double gain = (peak > 0.0f && std::isfinite(peak)) ? kTargetPeak / double(peak) : 1.0;
+    m_gain.store(float(gain));
+    emit analysisFinished();
+}

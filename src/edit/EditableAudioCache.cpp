@@ -1,0 +1,426 @@
+#include "EditableAudioCache.h"
+
+#include "AudioEditGroup.h"
+#include "EditableAudioCacheWorker.h"
+
+#include <QDebug>
+#include <QMutexLocker>
+#include <QThread>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// The render cache is never filled from a file: all it needs from a reader is the length.
+class RenderLength final : public AudioFile {
+public:
+    explicit RenderLength(int length) : m_length(length) {}
+    int length() override { return m_length; }
+    int sampleRate() override { return 0; }
+    int read(float *, unsigned) override { return 0; }
+    int seek(unsigned) override { return 0; }
+    int position() override { return 0; }
+
+private:
+    const int m_length;
+};
+
+int lengthOf(const AudioCachePtr &cache) { return cache ? std::max(0, cache->length()) : 0; }
+
+int clampToInt(qint64 value)
+{
+    return int(std::clamp<qint64>(value, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+}
+
+} // namespace
+
+EditableAudioCache::EditableAudioCache(const AudioCachePtr &sourceCache)
+    : AudioCache(), m_sourceCache(sourceCache),
+      m_renderCache(new AudioCache(AudioFilePtr(new RenderLength(lengthOf(sourceCache))))),
+      m_sourceLength(lengthOf(sourceCache))
+{
+    m_renderCache->preallocate();
+
+    if (m_sourceCache) {
+        // The source does the filling, so its progress is passed on to whoever listens here;
+        // length changes start here and are passed on to whoever still listens to the source.
+        connect(m_sourceCache.data(), &AudioCache::fillProgress, this, &AudioCache::fillProgress);
+        connect(m_sourceCache.data(), &AudioCache::fillFinished, this, &AudioCache::fillFinished);
+        connect(this, &AudioCache::lengthChanged, m_sourceCache.data(), &AudioCache::lengthChanged);
+    }
+
+    m_workerThread = new QThread(this);
+    m_workerThread->setObjectName(QStringLiteral("EditableAudioCacheWorker"));
+    m_worker = new EditableAudioCacheWorker(m_renderCache, &m_editLock);
+    m_worker->moveToThread(m_workerThread);
+    connect(m_workerThread, &QThread::started, m_worker, &EditableAudioCacheWorker::markSamplesAsDirty);
+    connect(m_worker, &EditableAudioCacheWorker::cacheUpdateProgress, this, &EditableAudioCache::cacheUpdateProgress);
+    if (!m_workerThread->isRunning())
+        m_workerThread->start(QThread::InheritPriority);
+}
+
+EditableAudioCache::~EditableAudioCache()
+{
+    m_worker->stop();
+    m_workerThread->quit();
+    m_workerThread->wait();
+    delete m_worker;
+    delete m_workerThread;
+    QMutexLocker lock(&m_editLock);
+    m_indexEdits.clear();
+    m_sampleEdits.clear();
+    m_edits.clear();
+}
+
+void EditableAudioCache::fillSynchronously()
+{
+    if (m_sourceCache)
+        m_sourceCache->fillSynchronously();
+}
+
+void EditableAudioCache::preallocate()
+{
+    if (m_sourceCache)
+        m_sourceCache->preallocate();
+}
+
+void EditableAudioCache::fill()
+{
+    if (m_sourceCache)
+        m_sourceCache->fill();
+}
+
+void EditableAudioCache::startBackgroundFill()
+{
+    if (m_sourceCache)
+        m_sourceCache->startBackgroundFill();
+}
+
+void EditableAudioCache::cancelFill()
+{
+    if (m_sourceCache)
+        m_sourceCache->cancelFill();
+}
+
+unsigned EditableAudioCache::readSamples(float *buffer, unsigned count, unsigned startSample)
+{
+    return m_sourceCache ? m_sourceCache->readSamples(buffer, count, startSample) : 0;
+}
+
+// Any thread, the sound-card thread included: no allocation, no waiting, no logging there.
+float EditableAudioCache::getSample(int index)
+{
+    if (index < 0 || m_sourceLength <= 0)
+        return 0.0f;
+    const bool renderable = index < m_sourceLength;
+    if (renderable) {
+        const float rendered = m_renderCache->getSample(index);
+        if (rendered != 0.0f)
+            return rendered;
+    }
+
+    // Deleted spans, in order of ascending source start.
+    int p = index;
+    const int indexEditCount = m_indexEdits.size();
+    AudioEdit *const *indexEdits = m_indexEdits.constData();
+    for (int k = 0; k < indexEditCount; ++k) {
+        if (indexEdits[k]->covers(p))
+            p = indexEdits[k]->transformOffset(p);
+    }
+    if (p >= m_sourceLength) {
+        if (!m_wrappedIndex.load(std::memory_order_relaxed))
+            noteWrappedIndex();
+        p %= m_sourceLength;
+    }
+
+    float value = m_sourceCache->getSample(p);
+    const int sampleEditCount = m_sampleEdits.size();
+    AudioEdit *const *sampleEdits = m_sampleEdits.constData();
+    for (int k = sampleEditCount - 1; k >= 0; --k) {
+        if (sampleEdits[k]->covers(index))
+            value = sampleEdits[k]->processSample(index, value);
+    }
+    // A NaN or infinity (a corrupt float file) would stick in the render cache and poison
+    // the resampler and the stretcher downstream.
+    if (!std::isfinite(value))
+        value = 0.0f;
+    if (renderable)
+        m_renderCache->setSample(index, value);
+    return value;
+}
+
+// Sound-card thread.
+bool EditableAudioCache::tryLock()
+{
+    m_editLock.lock();
+    if (m_sourceCache && m_sourceCache->tryLock()) {
+        if (m_renderCache->tryLock())
+            return true;
+        m_sourceCache->unlock();
+    }
+    m_editLock.unlock();
+    return false;
+}
+
+void EditableAudioCache::unlock()
+{
+    m_sourceCache->unlock();
+    m_renderCache->unlock();
+    m_editLock.unlock();
+}
+
+int EditableAudioCache::length()
+{
+    QMutexLocker lock(&m_editLock);
+    return editedLength();
+}
+
+int EditableAudioCache::editedLength() const
+{
+    int length = m_sourceLength;
+    for (const AudioEditPtr &edit : m_edits)
+        length = edit->inverseTransformOffset(length);
+    return std::max(0, length);
+}
+
+int EditableAudioCache::toSourceIndex(int index)
+{
+    QMutexLocker lock(&m_editLock);
+    return mapToSource(index);
+}
+
+int EditableAudioCache::mapToSource(int index) const
+{
+    int p = index;
+    for (AudioEdit *edit : m_indexEdits) {
+        if (edit->covers(p))
+            p = edit->transformOffset(p);
+    }
+    return p;
+}
+
+QVector<AudioEditPtr> EditableAudioCache::edits()
+{
+    QMutexLocker lock(&m_editLock);
+    return m_edits;
+}
+
+bool EditableAudioCache::isResetting() const { return m_worker->isBusy(); }
+
+void EditableAudioCache::rebuildRenderLists()
+{
+    m_indexEdits.clear();
+    m_sampleEdits.clear();
+    for (const AudioEditPtr &edit : qAsConst(m_edits)) {
+        if (edit->changesLength())
+            m_indexEdits.append(edit.data());
+        else
+            m_sampleEdits.append(edit.data());
+    }
+    // Deleted spans are stored in source coordinates and undone from the lowest up, whatever
+    // their place in the list after raising, lowering or moving.
+    std::stable_sort(m_indexEdits.begin(), m_indexEdits.end(),
+                     [](const AudioEdit *a, const AudioEdit *b) { return a->startSample() < b->startSample(); });
+}
+
+void EditableAudioCache::connectEdit(const AudioEditPtr &edit)
+{
+    connect(edit.data(), &AudioEdit::regionModified, this, &EditableAudioCache::markSamplesAsDirty,
+            Qt::UniqueConnection);
+}
+
+void EditableAudioCache::addEdit(const AudioEditPtr &edit)
+{
+    if (!edit)
+        return;
+    if (auto group = edit.objectCast<AudioEditGroup>())
+        group->setEditableCache(sharedFromThis().objectCast<EditableAudioCache>());
+
+    int index = -1;
+    {
+        QMutexLocker lock(&m_editLock);
+        // The same edit twice would apply twice and could never be removed cleanly.
+        if (m_edits.contains(edit))
+            return;
+        const int type = edit->type();
+        if (type != TypeDelete && type != TypeMute) {
+            edit->setSelected(true);
+            m_edits.prepend(edit);
+        } else {
+            m_edits.append(edit);
+            // Descending start, stable for equal starts.
+            bool swapped = true;
+            while (swapped) {
+                swapped = false;
+                for (int j = 0; j + 1 < m_edits.size(); ++j) {
+                    if (m_edits.at(j)->startsBefore(*m_edits.at(j + 1))) {
+                        m_edits.swapItemsAt(j, j + 1);
+                        swapped = true;
+                    }
+                }
+            }
+        }
+        m_editCount.fetch_add(1);
+        rebuildRenderLists();
+        index = m_edits.indexOf(edit);
+    }
+
+    connectEdit(edit);
+    queueEditRegion(edit.data(), edit->startSample(), edit->endSample());
+    emit editAdded(edit, index);
+    if (edit->changesLength())
+        emit lengthChanged();
+}
+
+void EditableAudioCache::removeEdit(const AudioEditPtr &entry)
+{
+    // Our own reference: the caller's may be the list entry itself.
+    const AudioEditPtr edit = entry;
+    if (!edit)
+        return;
+    {
+        QMutexLocker lock(&m_editLock);
+        const int index = m_edits.indexOf(edit);
+        if (index < 0)
+            return;
+        m_edits.removeAt(index);
+        m_editCount.fetch_sub(1);
+        rebuildRenderLists();
+    }
+    // An edit kept by the undo history no longer dirties regions it does not touch.
+    disconnect(edit.data(), &AudioEdit::regionModified, this, &EditableAudioCache::markSamplesAsDirty);
+    queueEditRegion(edit.data(), edit->startSample(), edit->endSample());
+    emit editRemoved(edit);
+    if (edit->changesLength())
+        emit lengthChanged();
+}
+
+void EditableAudioCache::setEditStartSample(const AudioEditPtr &edit, int startSample)
+{
+    if (!edit)
+        return;
+    const int oldStart = edit->startSample();
+    edit->setStartSample(startSample);
+    if (edit->changesLength()) {
+        QMutexLocker lock(&m_editLock);
+        rebuildRenderLists();
+    }
+    queueEditRegion(edit.data(), std::min(oldStart, startSample), edit->endSample());
+    if (edit->changesLength())
+        emit lengthChanged();
+}
+
+void EditableAudioCache::setEditEndSample(const AudioEditPtr &edit, int endSample)
+{
+    if (!edit)
+        return;
+    const int oldEnd = edit->endSample();
+    edit->setEndSample(endSample);
+    queueEditRegion(edit.data(), edit->startSample(), std::max(oldEnd, endSample));
+    if (edit->changesLength())
+        emit lengthChanged();
+}
+
+void EditableAudioCache::setEditRange(const AudioEditPtr &edit, int startSample, int endSample)
+{
+    if (!edit)
+        return;
+    const int oldStart = edit->startSample();
+    const int oldEnd = edit->endSample();
+    edit->setRange(startSample, endSample);
+    if (edit->changesLength()) {
+        QMutexLocker lock(&m_editLock);
+        rebuildRenderLists();
+    }
+    queueEditRegion(edit.data(), std::min(oldStart, startSample), std::max(oldEnd, endSample));
+    if (edit->changesLength())
+        emit lengthChanged();
+}
+
+void EditableAudioCache::raiseEdit(const AudioEditPtr &edit)
+{
+    if (!edit)
+        return;
+    {
+        QMutexLocker lock(&m_editLock);
+        const int index = m_edits.indexOf(edit);
+        if (index < 0 || index == m_edits.size() - 1)
+            return;
+        m_edits.swapItemsAt(index, index + 1);
+        rebuildRenderLists();
+    }
+    queueEditRegion(edit.data(), edit->startSample(), edit->endSample());
+}
+
+void EditableAudioCache::lowerEdit(const AudioEditPtr &edit)
+{
+    if (!edit)
+        return;
+    {
+        QMutexLocker lock(&m_editLock);
+        const int index = m_edits.indexOf(edit);
+        if (index <= 0)
+            return;
+        m_edits.swapItemsAt(index, index - 1);
+        rebuildRenderLists();
+    }
+    queueEditRegion(edit.data(), edit->startSample(), edit->endSample());
+}
+
+void EditableAudioCache::markSamplesAsDirty(const int startSample, const int endSample)
+{
+    queueDirtyRegion(startSample, endSample);
+}
+
+void EditableAudioCache::queueEditRegion(const AudioEdit *edit, qint64 startSample, qint64 endSample)
+{
+    flushWrapWarning();
+    if (!edit->changesLength()) {
+        queueDirtyRegion(clampToInt(startSample), clampToInt(endSample));
+        return;
+    }
+    // A deleted span is in source coordinates; the first edited index it shifts lies
+    // earlier by every other span deleted before it. Everything after it moves, up to the
+    // end of the render cache (which also drops what lies past a shortened loop).
+    qint64 first = startSample;
+    {
+        QMutexLocker lock(&m_editLock);
+        for (AudioEdit *other : qAsConst(m_indexEdits)) {
+            if (other != edit && other->startSample() < startSample)
+                first = other->inverseTransformOffset(clampToInt(first));
+        }
+    }
+    first = std::max<qint64>(0, std::min(first, startSample));
+    if (first < m_sourceLength)
+        m_worker->queueRegion(int(first), m_sourceLength);
+}
+
+void EditableAudioCache::flushWrapWarning()
+{
+    if (m_wrapLogPending.exchange(false))
+        qDebug() << "Warning: transformedOffset out of bounds";
+    m_wrappedIndex.store(false);
+}
+
+void EditableAudioCache::queueDirtyRegion(int startSample, int endSample)
+{
+    flushWrapWarning();
+
+    // One stereo frame more than the edit's own end, which the edit includes.
+    const qint64 end = qint64(std::min(endSample, length())) + 2;
+    const qint64 start = std::max(0, startSample);
+    if (end <= start)
+        return;
+    m_worker->queueRegion(int(start), clampToInt(end));
+}
+
+void EditableAudioCache::noteWrappedIndex()
+{
+    if (m_wrappedIndex.exchange(true))
+        return;
+    if (QThread::currentThread() == thread())
+        qDebug() << "Warning: transformedOffset out of bounds";
+    else
+        m_wrapLogPending.store(true);
+}

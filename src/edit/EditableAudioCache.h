@@ -1,0 +1,120 @@
+#pragma once
+
+#include "AudioCache.h"
+#include "AudioEdit.h"
+
+#include <QMutex>
+#include <QRecursiveMutex>
+#include <QVector>
+#include <atomic>
+
+class QThread;
+class EditableAudioCacheWorker;
+
+// A cache that puts the loop's non-destructive edits between the decoded audio (the source
+// cache) and everything that plays or draws it. Each sample is computed from the source
+// through the edits the first time it is read and kept in a render cache; a changed edit
+// resets its region of the render cache on a worker thread, and the next reads compute the
+// new values. A rendered value of exactly 0.0 counts as "not rendered" and is computed again.
+//
+// Threads: the edit list changes on the GUI thread under the edit lock. The sound-card thread
+// reads between tryLock() and unlock(), which hold the edit lock for the whole block; the GUI
+// thread reads without it (it is the thread that changes the list). The worker resets regions
+// in short slices under the edit lock, so no block can write back values rendered with an
+// edit's old parameters after its region was reset.
+//
+// Lock order: the edit lock, then try-locks on the source and render caches.
+class EditableAudioCache : public AudioCache {
+    Q_OBJECT
+public:
+    // Puts a cache in front of sourceCache (which may still be filling). GUI thread.
+    explicit EditableAudioCache(const AudioCachePtr &sourceCache);
+    ~EditableAudioCache() override;
+
+    // Filling and block reads go to the source: block reads return the unedited audio.
+    void fillSynchronously() override;
+    void preallocate() override;
+    void fill() override;
+    void startBackgroundFill() override;
+    void cancelFill() override;
+    unsigned readSamples(float *buffer, unsigned count, unsigned startSample) override;
+
+    // Any thread, the sound-card thread included (between tryLock and unlock): the edited
+    // sample. No allocation, no waiting, no logging.
+    float getSample(int index) override;
+    // Sound-card thread: takes the edit lock (held by the GUI only for list changes, and by
+    // the worker for one short slice), then try-locks the source and render caches.
+    bool tryLock() override;
+    void unlock() override;
+    // The source length minus every deleted span.
+    int length() override;
+
+    // GUI thread, through the undo commands.
+    void addEdit(const AudioEditPtr &edit);
+    void removeEdit(const AudioEditPtr &edit);
+    void setEditStartSample(const AudioEditPtr &edit, int startSample);
+    void setEditEndSample(const AudioEditPtr &edit, int endSample);
+    void setEditRange(const AudioEditPtr &edit, int startSample, int endSample);
+    // GUI thread, not undoable: one step later (raise) or earlier (lower) in the processing order.
+    void raiseEdit(const AudioEditPtr &edit);
+    void lowerEdit(const AudioEditPtr &edit);
+
+    AudioCachePtr sourceCache() const { return m_sourceCache; }
+    AudioCachePtr renderCache() const { return m_renderCache; }
+    // An edited-loop index mapped through the deleted spans to a source index.
+    int toSourceIndex(int index);
+    // A copy of the edit list (processing runs from the last entry to the first).
+    QVector<AudioEditPtr> edits();
+    int editCount() const { return m_editCount.load(); }
+    // The lock that guards the edit list and the members of the groups in it.
+    QRecursiveMutex *editLock() { return &m_editLock; }
+    // True while dirty regions wait or are being reset.
+    bool isResetting() const;
+
+public slots:
+    // Queues [startSample, endSample] for reset; every edit's regionModified comes here.
+    void markSamplesAsDirty(const int startSample, const int endSample);
+
+signals:
+    void editAdded(AudioEditPtr pAudioEdit, int index);
+    void editRemoved(AudioEditPtr pAudioEdit);
+    void cacheUpdateProgress();
+
+private:
+    // Clamps to the edited length, widens by one stereo frame and hands the region to the worker.
+    void queueDirtyRegion(int startSample, int endSample);
+    // The region an edit affects, in edited-loop coordinates: a Delete's start is a source
+    // index and is mapped back past the other deleted spans before it.
+    void queueEditRegion(const AudioEdit *edit, qint64 startSample, qint64 endSample);
+    // Under the edit lock: rebuilds the two lists the render path walks.
+    void rebuildRenderLists();
+    // Under the edit lock (or on the GUI thread): the list walks of toSourceIndex and length.
+    int mapToSource(int index) const;
+    int editedLength() const;
+    void connectEdit(const AudioEditPtr &edit);
+    // Rare path of getSample: remembers (and on the GUI thread logs) a wrapped index.
+    void noteWrappedIndex();
+    // GUI thread: logs a wrap seen on another thread and re-arms the warning for new edits.
+    void flushWrapWarning();
+
+    // Immutable after construction.
+    const AudioCachePtr m_sourceCache;
+    const AudioCachePtr m_renderCache;
+    const int m_sourceLength;
+    QThread *m_workerThread = nullptr;
+    EditableAudioCacheWorker *m_worker = nullptr;
+
+    // Guarded by m_editLock; changed on the GUI thread only.
+    QRecursiveMutex m_editLock;
+    QVector<AudioEditPtr> m_edits;
+    // What the render path walks, in processing order (last to first): the edits that map
+    // indices (Deletes) and those that process samples (all others).
+    QVector<AudioEdit *> m_indexEdits;
+    QVector<AudioEdit *> m_sampleEdits;
+    std::atomic<int> m_editCount{0};
+
+    // A read wrapped an index past the source since the edits last changed; a read on
+    // another thread leaves the warning for the GUI thread to log.
+    std::atomic<bool> m_wrappedIndex{false};
+    std::atomic<bool> m_wrapLogPending{false};
+};
