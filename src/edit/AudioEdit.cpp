@@ -1,5 +1,7 @@
 #include "AudioEdit.h"
 
+#include "EditableAudioCache.h"
+
 #include <QMetaType>
 #include <algorithm>
 #include <limits>
@@ -12,6 +14,7 @@ void registerAudioEditMetaType()
     if (!QMetaType::hasRegisteredConverterFunction(qMetaTypeId<AudioEditPtr>(), QMetaType::QObjectStar))
         QMetaType::registerConverter<AudioEditPtr, QObject *>(
             [](const AudioEditPtr &edit) -> QObject * { return edit.data(); });
+    EditableAudioCache::installInLoopModel();
 }
 
 AudioEdit::AudioEdit(const QString &name, const QColor &color, bool showsItem)

@@ -25,8 +25,8 @@ enum AudioEditType {
 };
 
 // Registers AudioEditPtr with the meta-type system under the name "AudioEditPtr" (with its
-// conversion to QObject*) so that edits travel in queued signals. Called once by main; safe
-// to call again.
+// conversion to QObject*) so that edits travel in queued signals, and lets the loop model
+// switch to an editable cache in edit mode. Called once by main; safe to call again.
 void registerAudioEditMetaType();
 
 // A non-destructive edit: a region of the edited loop and what happens to the samples in it.

@@ -2,6 +2,7 @@
 
 #include "AudioEditGroup.h"
 #include "EditableAudioCacheWorker.h"
+#include "Slice.h"
 
 #include <QDebug>
 #include <QMutexLocker>
@@ -38,7 +39,7 @@ int clampToInt(qint64 value)
 EditableAudioCache::EditableAudioCache(const AudioCachePtr &sourceCache)
     : AudioCache(), m_sourceCache(sourceCache),
       m_renderCache(new AudioCache(AudioFilePtr(new RenderLength(lengthOf(sourceCache))))),
-      m_sourceLength(lengthOf(sourceCache))
+      m_sourceLength(lengthOf(sourceCache)), m_editedLength(m_sourceLength)
 {
     m_renderCache->preallocate();
 
@@ -58,6 +59,13 @@ EditableAudioCache::EditableAudioCache(const AudioCachePtr &sourceCache)
     connect(m_worker, &EditableAudioCacheWorker::cacheUpdateProgress, this, &EditableAudioCache::cacheUpdateProgress);
     if (!m_workerThread->isRunning())
         m_workerThread->start(QThread::InheritPriority);
+}
+
+void EditableAudioCache::installInLoopModel()
+{
+    Slice::setEditableCacheFactory([](const AudioCachePtr &source, const AudioFilePtr &) {
+        return AudioCachePtr(new EditableAudioCache(source));
+    });
 }
 
 EditableAudioCache::~EditableAudioCache()
@@ -170,11 +178,8 @@ void EditableAudioCache::unlock()
     m_editLock.unlock();
 }
 
-int EditableAudioCache::length()
-{
-    QMutexLocker lock(&m_editLock);
-    return editedLength();
-}
+// Any thread, the sound-card thread included: never waits.
+int EditableAudioCache::length() { return m_editedLength.load(); }
 
 int EditableAudioCache::editedLength() const
 {
@@ -222,6 +227,7 @@ void EditableAudioCache::rebuildRenderLists()
     // their place in the list after raising, lowering or moving.
     std::stable_sort(m_indexEdits.begin(), m_indexEdits.end(),
                      [](const AudioEdit *a, const AudioEdit *b) { return a->startSample() < b->startSample(); });
+    m_editedLength.store(editedLength());
 }
 
 void EditableAudioCache::connectEdit(const AudioEditPtr &edit)
@@ -317,6 +323,10 @@ void EditableAudioCache::setEditEndSample(const AudioEditPtr &edit, int endSampl
         return;
     const int oldEnd = edit->endSample();
     edit->setEndSample(endSample);
+    if (edit->changesLength()) {
+        QMutexLocker lock(&m_editLock);
+        rebuildRenderLists();
+    }
     queueEditRegion(edit.data(), edit->startSample(), std::max(oldEnd, endSample));
     if (edit->changesLength())
         emit lengthChanged();

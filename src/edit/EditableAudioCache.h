@@ -31,6 +31,10 @@ public:
     explicit EditableAudioCache(const AudioCachePtr &sourceCache);
     ~EditableAudioCache() override;
 
+    // Lets the loop model put an editable cache in front of its plain cache when edit mode
+    // is first switched on (Slice::setEditMode). registerAudioEditMetaType() calls it.
+    static void installInLoopModel();
+
     // Filling and block reads go to the source: block reads return the unedited audio.
     void fillSynchronously() override;
     void preallocate() override;
@@ -46,7 +50,8 @@ public:
     // the worker for one short slice), then try-locks the source and render caches.
     bool tryLock() override;
     void unlock() override;
-    // The source length minus every deleted span.
+    // The source length minus every deleted span; kept up to date by every change of the
+    // edit list or of a deleted span made through this cache.
     int length() override;
 
     // GUI thread, through the undo commands.
@@ -112,6 +117,7 @@ private:
     QVector<AudioEdit *> m_indexEdits;
     QVector<AudioEdit *> m_sampleEdits;
     std::atomic<int> m_editCount{0};
+    std::atomic<int> m_editedLength{0};
 
     // A read wrapped an index past the source since the edits last changed; a read on
     // another thread leaves the warning for the GUI thread to log.
