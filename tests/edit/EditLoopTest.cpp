@@ -1,0 +1,193 @@
+#include "EditLoopTest.h"
+
+#include "AudioEditFactory.h"
+#include "AudioEditGain.h"
+#include "AudioEditGroup.h"
+#include "EditFixtures.h"
+#include "Slice.h"
+#include "TestAudio.h"
+
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <atomic>
+#include <cmath>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Plays the loop the way the sound-card callback does, block after block, and measures the
+// peak of what render delivers since the GUI last asked for a new measurement.
+class RenderThread {
+public:
+    explicit RenderThread(const SlicePtr &slice) : m_slice(slice), m_thread([this]() { run(); }) {}
+    ~RenderThread() { stop(); }
+
+    void stop()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    // GUI thread: the peak of at least `blocks` blocks rendered after this call (the first
+    // few skipped, so that the resampler's memory of the old sound has passed).
+    float measure(int blocks = 40)
+    {
+        const int epoch = ++m_epoch;
+        QElapsedTimer timer;
+        timer.start();
+        while ((m_epochSeen.load() != epoch || m_blocks.load() < blocks) && timer.elapsed() < 20000)
+            QTest::qWait(1);
+        return m_peak.load();
+    }
+
+    int outOfRange() const { return m_bad.load(); }
+    int renderedBlocks() const { return m_total.load(); }
+
+private:
+    void run()
+    {
+        std::vector<float> buffer(1024);
+        int seen = -1;
+        int blocks = 0;
+        float peak = 0.0f;
+        while (!m_stop.load()) {
+            std::fill(buffer.begin(), buffer.end(), 0.0f);
+            const int got = m_slice->render(buffer.data(), int(buffer.size()));
+            float blockPeak = 0.0f;
+            for (int k = 0; k < got; ++k) {
+                const float v = buffer[size_t(k)];
+                if (!std::isfinite(v) || std::fabs(v) > 1.0f)
+                    ++m_bad;
+                blockPeak = std::max(blockPeak, std::isfinite(v) ? std::fabs(v) : 0.0f);
+            }
+            ++m_total;
+            const int epoch = m_epoch.load();
+            if (epoch != seen) {
+                seen = epoch;
+                blocks = 0;
+                peak = 0.0f;
+                m_peak.store(0.0f);
+                m_blocks.store(0);
+                m_epochSeen.store(epoch);
+            }
+            if (++blocks > 8)
+                peak = std::max(peak, blockPeak);
+            m_peak.store(peak);
+            m_blocks.store(blocks);
+        }
+    }
+
+    SlicePtr m_slice;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_epoch{0}, m_epochSeen{-1}, m_blocks{0}, m_bad{0}, m_total{0};
+    std::atomic<float> m_peak{0.0f};
+    std::thread m_thread;
+};
+
+} // namespace
+
+void EditLoopTest::editsReachThePlayingLoop()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("loop.wav"));
+    const int frames = 44100;
+    QVERIFY(TestAudio::writeWav(path, 2, 44100, frames, TestAudio::sine(441.0, 44100.0, 0.25f)));
+
+    SlicePtr slice = Slice::create(path, 44100);
+    QTRY_VERIFY_WITH_TIMEOUT(slice->isLoadingComplete(), 20000);
+    const int length = slice->length();
+    QCOMPARE(length, 2 * frames);
+    slice->setLoop(0, length);
+    slice->setLoopMode(1);
+    slice->play(true, 0, 0);
+
+    RenderThread player(slice);
+    QVERIFY(qAbs(player.measure() - 0.25f) < 0.03f);
+
+    // Edit mode swaps the cache under the running render; the sound stays the same.
+    slice->setEditMode(true);
+    const auto cache = slice->cache().objectCast<EditableAudioCache>();
+    QVERIFY(cache);
+    QVERIFY(qAbs(player.measure() - 0.25f) < 0.03f);
+    slice->setEditMode(false); // leaves the editable cache in place
+    QCOMPARE(slice->cache().data(), static_cast<AudioCache *>(cache.data()));
+
+    const AudioEditPtr gain = AudioEditFactory::createEdit(TypeGain, -1, 0, length, cache);
+    gain.objectCast<AudioEditGain>()->setGain(2.0f);
+    cache->addEdit(gain);
+    QVERIFY(EditFixtures::waitForReset(cache.data()));
+    QVERIFY(qAbs(player.measure() - 0.5f) < 0.05f);
+
+    const AudioEditPtr mute = AudioEditFactory::createEdit(TypeMute, -1, 0, length, cache);
+    cache->addEdit(mute);
+    QVERIFY(EditFixtures::waitForReset(cache.data()));
+    QVERIFY(player.measure() < 0.01f);
+
+    cache->removeEdit(mute);
+    QVERIFY(EditFixtures::waitForReset(cache.data()));
+    QVERIFY(qAbs(player.measure() - 0.5f) < 0.05f);
+    cache->removeEdit(gain);
+    QVERIFY(EditFixtures::waitForReset(cache.data()));
+    QVERIFY(qAbs(player.measure() - 0.25f) < 0.03f);
+
+    // A delete shortens the loop the model plays.
+    const AudioEditPtr del = AudioEditFactory::createEdit(TypeDelete, -1, length / 2, length, cache);
+    cache->addEdit(del);
+    QTRY_COMPARE(slice->length(), length / 2);
+    QVERIFY(EditFixtures::waitForReset(cache.data()));
+    QVERIFY(qAbs(player.measure() - 0.25f) < 0.03f);
+    cache->removeEdit(del);
+    QTRY_COMPARE(slice->length(), length);
+
+    // A few seconds of edits changing under the playing loop. Gains stay at or below 1, so
+    // nothing the edits do can take the sine past its own level.
+    QRandomGenerator rng(99);
+    QVector<AudioEditPtr> live;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 2500) {
+        const int start = rng.bounded(length - 4000) & ~1;
+        const int end = start + (rng.bounded(2, 8000) & ~1);
+        const int choice = rng.bounded(8);
+        if (choice < 3 || live.isEmpty()) {
+            static const int kinds[] = {TypeFadeIn, TypeFadeOut, TypeMute,  TypeReverse,
+                                        TypeDuplicate, TypeGain, TypeDelete, TypeGroup};
+            const int type = kinds[rng.bounded(8)];
+            const AudioEditPtr edit =
+                AudioEditFactory::createEdit(type, type == TypeDuplicate ? start : -1, start, end, cache);
+            if (auto g = edit.objectCast<AudioEditGain>())
+                g->setGain(float(rng.generateDouble()));
+            if (auto group = edit.objectCast<AudioEditGroup>()) {
+                const AudioEditPtr member = AudioEditFactory::createEdit(TypeGain, -1, start, end, cache);
+                member.objectCast<AudioEditGain>()->setGain(0.5f);
+                group->addEdit(member);
+            }
+            cache->addEdit(edit);
+            live.append(edit);
+        } else if (choice < 5) {
+            cache->removeEdit(live.takeAt(rng.bounded(live.size())));
+        } else {
+            cache->setEditRange(live.at(rng.bounded(live.size())), start, end);
+        }
+        if (live.size() > 40)
+            cache->removeEdit(live.takeFirst());
+        QTest::qWait(1);
+    }
+    const int rendered = player.renderedBlocks();
+    QTRY_VERIFY(player.renderedBlocks() > rendered); // still playing: no deadlock
+    player.stop();
+    QCOMPARE(player.outOfRange(), 0);
+
+    // Everything removed: the loop sounds as it did before any edit.
+    for (const AudioEditPtr &edit : live)
+        cache->removeEdit(edit);
+    QVERIFY(EditFixtures::waitForReset(cache.data()));
+    QCOMPARE(cache->length(), length);
+    for (int i = 0; i < length; i += 97)
+        QCOMPARE(cache->getSample(i), cache->sourceCache()->getSample(i));
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QObject>
+
+// The editable cache: render on read, index mapping through deleted spans, the edit list's
+// order, dirty-region resets, length changes, locking and destruction.
+class EditableCacheTest : public QObject {
+    Q_OBJECT
+private slots:
+    void readsWithoutEditsEqualSource();
+    void deleteShortensAndShifts();
+    void twoDeletesMapInEitherOrder_data();
+    void twoDeletesMapInEitherOrder();
+    void deleteAtStartResetsEverythingReachable();
+    void gainRoundTrip();
+    void movingAnEditRestoresItsOldRegion();
+    void editListOrderRules();
+    void mutedRegionIsRecomputedOnEveryRead();
+    void groupMembersChangeTheSound();
+    void queuedDirtyRegionsAreMerged();
+    void readsNeverLeaveTheSource();
+    void tryLockNeverKeepsTheEditLockOnFailure();
+    void destructionJoinsWorkerAndBreaksCycles();
+    void blockReadsStayUnedited();
+    void readerThreadSurvivesEditsFromGuiThread();
+};

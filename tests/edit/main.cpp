@@ -1,0 +1,31 @@
+#include "AudioEdit.h"
+#include "AudioEditWorker.h"
+#include "EditLoopTest.h"
+#include "EditModelTest.h"
+#include "EditableCacheTest.h"
+
+#include <QCoreApplication>
+#include <QStandardPaths>
+#include <QtTest>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QStandardPaths::setTestModeEnabled(true);
+    registerAudioEditMetaType();
+    int failures = 0;
+    {
+        EditModelTest t;
+        failures += QTest::qExec(&t, argc, argv);
+    }
+    {
+        EditableCacheTest t;
+        failures += QTest::qExec(&t, argc, argv);
+    }
+    {
+        EditLoopTest t;
+        failures += QTest::qExec(&t, argc, argv);
+    }
+    AudioEditWorker::shutDown();
+    return failures;
+}
