@@ -31,8 +31,7 @@ constexpr long long kFrames = 10LL * 60 * kRate;
 QTemporaryDir *g_dir = nullptr;
 std::map<std::string, double> g_seconds; // mean seconds per iteration, by benchmark
 
-QString fileFor(const std::string &kind)
-{
+QString fileFor(const std::string &kind) {
     const QString path = g_dir->filePath(QString::fromStdString("long." + kind));
     if (!QFile::exists(path)) {
         // A few partials and a little pseudo-random noise, so FLAC has real work to do.
@@ -43,7 +42,8 @@ QString fileFor(const std::string &kind)
             return float(0.3 * std::sin(2 * M_PI * 110.0 * t + c) + 0.2 * std::sin(2 * M_PI * 1234.5 * t) +
                          0.05 * (double(seed >> 8) / double(1 << 24) - 0.5));
         };
-        const int format = kind == "wav" ? (SF_FORMAT_WAV | SF_FORMAT_PCM_16) : (SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+        const int format =
+            kind == "wav" ? (SF_FORMAT_WAV | SF_FORMAT_PCM_16) : (SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
         if (!TestAudio::writeSndFile(path, format, 2, kRate, kFrames, gen)) {
             std::fprintf(stderr, "could not write %s\n", qPrintable(path));
             std::exit(1);
@@ -52,20 +52,17 @@ QString fileFor(const std::string &kind)
     return path;
 }
 
-double now()
-{
+double now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-void record(benchmark::State &state, const std::string &name, double total)
-{
+void record(benchmark::State &state, const std::string &name, double total) {
     if (state.iterations() > 0)
         g_seconds[name] = total / double(state.iterations());
 }
 
 // Until the loop has its final length: construct the reader and the cache, preallocate.
-void BM_OpenUntilLengthKnown(benchmark::State &state, const std::string &kind)
-{
+void BM_OpenUntilLengthKnown(benchmark::State &state, const std::string &kind) {
     const QString path = fileFor(kind);
     double total = 0;
     for (auto _ : state) {
@@ -83,8 +80,7 @@ void BM_OpenUntilLengthKnown(benchmark::State &state, const std::string &kind)
 }
 
 // The whole background fill, from startBackgroundFill until the cache is filled.
-void BM_BackgroundFill(benchmark::State &state, const std::string &kind)
-{
+void BM_BackgroundFill(benchmark::State &state, const std::string &kind) {
     const QString path = fileFor(kind);
     double total = 0;
     for (auto _ : state) {
@@ -105,8 +101,7 @@ void BM_BackgroundFill(benchmark::State &state, const std::string &kind)
 
 // Baseline: the same reader reading the whole file in blocks of 4096 samples into one
 // buffer of the whole length (fresh memory, like the cache's).
-void BM_BareRead(benchmark::State &state, const std::string &kind)
-{
+void BM_BareRead(benchmark::State &state, const std::string &kind) {
     const QString path = fileFor(kind);
     double total = 0;
     for (auto _ : state) {
@@ -134,8 +129,7 @@ void BM_BareRead(benchmark::State &state, const std::string &kind)
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     // The readers and the cache log one line per event; keep the benchmark output clean.
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));

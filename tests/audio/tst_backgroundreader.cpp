@@ -15,8 +15,7 @@ namespace {
 // Counts a cache's signals on the test thread (queued from the reader thread).
 class FillWatcher : public QObject {
 public:
-    explicit FillWatcher(AudioCache *cache)
-    {
+    explicit FillWatcher(AudioCache *cache) {
         connect(cache, &AudioCache::fillProgress, this, [this] { ++progress; });
         connect(cache, &AudioCache::fillFinished, this, [this] { ++finished; });
     }
@@ -26,8 +25,7 @@ public:
 
 constexpr int kWait = 30000; // a guard against hanging, not a speed requirement
 
-bool holdsStaircase(AudioCache &cache, int n)
-{
+bool holdsStaircase(AudioCache &cache, int n) {
     for (int i = 0; i < n; ++i)
         if (cache.getSample(i) != stair(i))
             return false;
@@ -41,8 +39,7 @@ class BackgroundReaderTest : public QObject {
 private slots:
     void cleanup() { QVERIFY(BackgroundReader::instance()->waitForIdle(kWait)); }
 
-    void fillsInTheBackground()
-    {
+    void fillsInTheBackground() {
         const int length = 200 * 4096 + 123;
         AudioCachePtr cache(new AudioCache(AudioFilePtr(new FakeReader(length, length))));
         FillWatcher watcher(cache.data());
@@ -54,8 +51,7 @@ private slots:
         QVERIFY(holdsStaircase(*cache, length));
     }
 
-    void backToBackCachesBothFill()
-    {
+    void backToBackCachesBothFill() {
         QList<AudioCachePtr> caches;
         QList<FillWatcher *> watchers;
         for (int i = 0; i < 3; ++i) {
@@ -73,8 +69,7 @@ private slots:
         qDeleteAll(watchers);
     }
 
-    void enqueueReturnsWhileAnotherFillRuns()
-    {
+    void enqueueReturnsWhileAnotherFillRuns() {
         QSemaphore gate;
         auto probe = std::make_shared<ReaderProbe>();
         probe->gate = &gate;
@@ -104,8 +99,7 @@ private slots:
         QVERIFY(holdsStaircase(*second, 5000));
     }
 
-    void destroyingAQueuedCacheSkipsIt()
-    {
+    void destroyingAQueuedCacheSkipsIt() {
         QSemaphore gate;
         auto blockerProbe = std::make_shared<ReaderProbe>();
         blockerProbe->gate = &gate;
@@ -129,20 +123,19 @@ private slots:
         QVERIFY(blocker->isFilled());
     }
 
-    void destroyingAFillingCacheIsSafe_data()
-    {
+    void destroyingAFillingCacheIsSafe_data() {
         QTest::addColumn<bool>("cancel");
         QTest::newRow("cancelled") << true;
         QTest::newRow("just released") << false;
     }
-    void destroyingAFillingCacheIsSafe()
-    {
+    void destroyingAFillingCacheIsSafe() {
         QFETCH(bool, cancel);
         QSemaphore gate;
         auto probe = std::make_shared<ReaderProbe>();
         probe->gate = &gate;
         const int chunks = 50;
-        AudioCachePtr cache(new AudioCache(AudioFilePtr(new FakeReader(chunks * 4096, chunks * 4096, probe))));
+        AudioCachePtr cache(
+            new AudioCache(AudioFilePtr(new FakeReader(chunks * 4096, chunks * 4096, probe))));
         auto *watcher = new FillWatcher(cache.data());
         cache->preallocate();
         cache->startBackgroundFill();
@@ -166,8 +159,7 @@ private slots:
             QCOMPARE(probe->reads.load(), chunks + 1);
     }
 
-    void closingManyLoopsMidFill()
-    {
+    void closingManyLoopsMidFill() {
         // A user flicking through files: each new loop replaces the last one while its
         // fill is queued or running.
         AudioCachePtr current;
@@ -185,8 +177,7 @@ private slots:
         QVERIFY(holdsStaircase(*current, current->length()));
     }
 
-    void shutDownCancelsAndAReaderRestarts()
-    {
+    void shutDownCancelsAndAReaderRestarts() {
         QSemaphore gate;
         auto probe = std::make_shared<ReaderProbe>();
         probe->gate = &gate;
@@ -211,8 +202,7 @@ private slots:
     }
 };
 
-int runBackgroundReaderTest(int argc, char **argv)
-{
+int runBackgroundReaderTest(int argc, char **argv) {
     BackgroundReaderTest t;
     return QTest::qExec(&t, argc, argv);
 }
