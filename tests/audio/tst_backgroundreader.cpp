@@ -3,6 +3,7 @@
 #include "BackgroundReader.h"
 #include "FakeReader.h"
 
+#include <QLoggingCategory>
 #include <QtTest>
 
 #include <atomic>
@@ -175,6 +176,70 @@ private slots:
         QVERIFY(BackgroundReader::instance()->waitForIdle(kWait));
         QVERIFY(current->isFilled());
         QVERIFY(holdsStaircase(*current, current->length()));
+    }
+
+    void readersSeeZerosOrTheRightValuesWhileTheCacheFills_data()
+    {
+        QTest::addColumn<bool>("preallocated");
+        QTest::newRow("preallocated") << true;
+        QTest::newRow("chunks appended during the fill") << false;
+    }
+    void readersSeeZerosOrTheRightValuesWhileTheCacheFills()
+    {
+        // The sound-card thread (tryLock, getSample, unlock) and the tempo worker (block
+        // reads) read while the background reader writes chunks and, without
+        // preallocation, grows the chunk table.
+        QFETCH(bool, preallocated);
+        const int length = 600 * 4096;
+        AudioCachePtr cache(new AudioCache(AudioFilePtr(new FakeReader(length, length))));
+        if (preallocated)
+            cache->preallocate();
+        std::atomic<bool> stop{false};
+        std::atomic<int> wrong{-1};
+        std::atomic<long long> reads{0};
+        auto check = [&](int i, float v) {
+            if (v != 0.0f && v != stair(i))
+                wrong = i;
+        };
+        std::thread callback([&] {
+            unsigned x = 1;
+            while (!stop) {
+                if (!cache->tryLock())
+                    continue;
+                for (int k = 0; k < 256; ++k) {
+                    x = x * 1664525u + 1013904223u;
+                    const int i = int(x % unsigned(length));
+                    check(i, cache->getSample(i));
+                }
+                cache->unlock();
+                ++reads;
+            }
+        });
+        std::thread tempo([&] {
+            std::vector<float> block(512);
+            unsigned x = 7;
+            while (!stop) {
+                x = x * 1664525u + 1013904223u;
+                const int start = int(x % unsigned(length - 512));
+                const unsigned n = cache->readSamples(block.data(), 512, unsigned(start));
+                for (unsigned k = 0; k < n; ++k)
+                    check(start + int(k), block[k]);
+                ++reads;
+            }
+        });
+        // Without preallocation every chunk logs its warning line; keep the output short.
+        if (!preallocated)
+            QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+        FillWatcher watcher(cache.data());
+        cache->startBackgroundFill();
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.finished, 1, kWait);
+        stop = true;
+        callback.join();
+        tempo.join();
+        QLoggingCategory::setFilterRules(QString());
+        QCOMPARE(wrong.load(), -1);
+        QVERIFY(reads.load() > 0);
+        QVERIFY(holdsStaircase(*cache, length));
     }
 
     void shutDownCancelsAndAReaderRestarts() {
