@@ -16,7 +16,7 @@ extern "C" {
 namespace {
 
 // Decoding pre-roll after a reposition: enough for MP3's bit reservoir and AAC's overlap.
-constexpr double kPrerollSeconds = 0.1;
+constexpr double kPrerollSeconds = 0.5;
 
 void quietLibraryLogging()
 {
