@@ -1,4 +1,6 @@
+#include "AudioCache.h"
 #include "AudioDecoder.h"
+#include "AudioFileAudioDecoder.h"
 #include "DecoderFixtures.h"
 #include "FakePcmSource.h"
 #include "TestAudio.h"
@@ -471,6 +473,76 @@ private slots:
         const std::vector<int16_t> reference = ffmpegDecode(file, decoder.channels());
         QCOMPARE(firstMismatch(decoded, reference), -1LL);
         QCOMPARE(decoder.read(4096, buf.data()), 0);
+    }
+
+    // ---- Through the reader factory and the cache, as a loop loads a file ----
+
+    void readerDeliversTheDecodedStereoStream_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<QStringList>("outputArgs");
+        QTest::newRow("stereo mp3") << "reader.mp3" << 2 << QStringList{"-c:a", "libmp3lame", "-q:a", "2"};
+        QTest::newRow("mono m4a") << "reader-mono.m4a" << 1 << QStringList{"-c:a", "aac"};
+        QTest::newRow("six-channel m4a") << "reader-six.m4a" << 6 << QStringList{"-c:a", "aac"};
+    }
+
+    void readerDeliversTheDecodedStereoStream()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, channels);
+        QFETCH(QStringList, outputArgs);
+        const QString file = path(name);
+        QVERIFY(encodeChirp(file, 44100, 2, channels, outputArgs));
+        const AudioFilePtr reader = AudioFile::createForPath(file);
+        QVERIFY(dynamic_cast<AudioFileAudioDecoder *>(reader.data()));
+        QCOMPARE(reader->sampleRate(), 44100);
+        // Two samples per frame whatever the channel count.
+        QVERIFY2(std::abs(reader->length() - 2 * 88200) <= 2 * 1024, qPrintable(QString::number(reader->length())));
+
+        if (channels > 2) {
+            // Not mixed down: every read delivers nothing and zeroes the request.
+            std::vector<float> block(4096, 9.0f);
+            QCOMPARE(reader->read(block.data(), 4096), 0);
+            for (float v : block)
+                QCOMPARE(v, 0.0f);
+            return;
+        }
+        AudioCachePtr cache(new AudioCache(reader));
+        cache->preallocate();
+        cache->fillSynchronously();
+        const int n = cache->length();
+        QCOMPARE(n, reader->length());
+        std::vector<float> all(size_t(n), -9.0f);
+        QCOMPARE(cache->readSamples(all.data(), unsigned(n), 0), unsigned(n));
+
+        const std::vector<int16_t> reference = ffmpegDecode(file, channels);
+        const long long frames = std::min<long long>(n / 2, (long long)reference.size() / channels);
+        for (long long f = 0; f < frames; ++f) {
+            // Mono is duplicated to both channels.
+            const float left = reference[size_t(f * channels)] / 32768.0f;
+            const float right = reference[size_t(f * channels + channels - 1)] / 32768.0f;
+            if (all[size_t(2 * f)] != left || all[size_t(2 * f + 1)] != right)
+                QFAIL(qPrintable(QString("frame %1 differs").arg(f)));
+        }
+        // Seeking the reader counts stereo samples, mono files included.
+        QCOMPARE(reader->seek(20000), 20000);
+        QCOMPARE(reader->position(), 20000);
+        std::vector<float> block(4096);
+        QCOMPARE(reader->read(block.data(), 4096), 4096);
+        for (int i = 0; i < 4096; ++i)
+            QVERIFY(std::fabs(block[size_t(i)] - all[size_t(20000 + i)]) < 0.003f);
+    }
+
+    void readerOfAnUndecodableFileIsEmpty()
+    {
+        const QString file = path("notes.mp3");
+        QVERIFY(TestAudio::writeBytes(file, QByteArray("not audio\n").repeated(100)));
+        const AudioFilePtr reader = AudioFile::createForPath(file);
+        QCOMPARE(reader->length(), 0);
+        float buf[4] = {5, 5, 5, 5};
+        QCOMPARE(reader->read(buf, 4), 0);
+        QCOMPARE(buf[0], 5.0f);
     }
 
 private:
