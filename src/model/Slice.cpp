@@ -90,6 +90,9 @@ Slice::Slice(const QString &fileName, int engineSampleRate)
 Slice::~Slice()
 {
     qDebug() << "Destroying slice";
+    // Views may keep the cache for a while; decoding the rest of a closed loop is wasted.
+    if (m_pCache)
+        m_pCache->cancelFill();
 }
 
 void Slice::connectCache(const AudioCachePtr &cache)

@@ -12,6 +12,13 @@ Trevant::Trevant(QObject *parent) : QObject(parent), m_pBpmDetector(new BpmDetec
 
 Trevant::~Trevant() = default;
 
+bool Trevant::hasAudio()
+{
+    // A loop whose file could not be read stays current with length 0; it takes part in
+    // no playback and no slicing.
+    return m_pSlice && m_pSlice->length() > 0;
+}
+
 SlicePtr Trevant::currentSlice()
 {
     QMutexLocker locker(&m_lock);
@@ -259,7 +266,7 @@ void Trevant::sliceEvenly(unsigned slices)
 {
     {
         QMutexLocker locker(&m_lock);
-        if (!m_pSlice)
+        if (!hasAudio())
             return;
         qint64 from;
         qint64 span;
@@ -295,7 +302,7 @@ void Trevant::sliceEveryStep(double stepSamples)
 {
     {
         QMutexLocker locker(&m_lock);
-        if (!m_pSlice || !std::isfinite(stepSamples))
+        if (!hasAudio() || !std::isfinite(stepSamples))
             return;
         const qint64 step = qint64(stepSamples);
         if (step <= 0)
@@ -375,7 +382,7 @@ int Trevant::snapToZeroCrossing(int position)
 void Trevant::togglePlayback(bool on)
 {
     QMutexLocker locker(&m_lock);
-    if (!m_pSlice)
+    if (!hasAudio())
         return;
     if (!on) {
         m_pSlice->play(false, 0, 0);
@@ -389,7 +396,7 @@ void Trevant::togglePlayback(bool on)
 void Trevant::playFrom(int position)
 {
     QMutexLocker locker(&m_lock);
-    if (!m_pSlice)
+    if (!hasAudio())
         return;
     const int start = std::max(position, m_iTrimStart);
     const int end = std::min(m_iTrimEnd, sliceEndAt(start));
@@ -400,7 +407,7 @@ void Trevant::playFrom(int position)
 void Trevant::toggleLoopAt(int position)
 {
     QMutexLocker locker(&m_lock);
-    if (!m_pSlice)
+    if (!hasAudio())
         return;
     const int playPos = m_pSlice->playPosition();
     const int s = sliceStartAt(position, 0);
@@ -419,7 +426,7 @@ void Trevant::toggleLoopAt(int position)
 void Trevant::expandLoopTo(int position)
 {
     QMutexLocker locker(&m_lock);
-    if (!m_pSlice)
+    if (!hasAudio())
         return;
     int s = m_pSlice->loopStart();
     int e = m_pSlice->loopEnd();
@@ -471,7 +478,7 @@ void Trevant::processMidiMessage(uint32_t message, int &baseNote)
     if ((status(message) & 0xF0) != 0x90 || data2(message) == 0)
         return;
     QMutexLocker locker(&m_lock);
-    if (!m_pSlice)
+    if (!hasAudio())
         return;
     const int k = data1(message) - baseNote;
     if (k < 0)
