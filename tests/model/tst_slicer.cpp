@@ -11,6 +11,7 @@
 #include "SliceByBarsCommand.h"
 #include "SliceByBeatsCommand.h"
 #include "ToggleSliceLoopCommand.h"
+#include "BpmDetector.h"
 #include "Trevant.h"
 
 #include <QSignalSpy>
@@ -372,6 +373,38 @@ private slots:
         QCOMPARE(s->loopMode(), 0);
         QCOMPARE(s->loopStart(), 0);
         QCOMPARE(s->loopEnd(), 400002);
+    }
+
+    void tempoDetectionFollowsTheLoopThatFinished()
+    {
+        auto clicks = [](double bpm) {
+            return [bpm](long long f, int) {
+                const long long period = (long long)(44100 * 60.0 / bpm);
+                const long long k = f % period;
+                return k < 200 ? float(0.8 * std::sin(k * 0.3) * (1.0 - k / 200.0)) : 0.0f;
+            };
+        };
+        const QString a = m_dir.filePath("clicks120.wav");
+        const QString b = m_dir.filePath("clicks100.wav");
+        QVERIFY(TestAudio::writeWav(a, 2, 44100, 44100 * 10, clicks(120)));
+        QVERIFY(TestAudio::writeWav(b, 2, 44100, 44100 * 10, clicks(100)));
+        Trevant t;
+        QSignalSpy started(t.bpmDetector(), &BpmDetector::calculatingBpm);
+        QSignalSpy detected(t.bpmDetector(), &BpmDetector::bpmDetected);
+        QVERIFY(t.slotLoadLoop(a));
+        SlicePtr first = t.currentSlice();
+        t.calculateSliceBpm(); // not filled yet: nothing to analyse
+        QVERIFY(t.slotLoadLoop(b)); // replaces the first before its fill is reported
+        SlicePtr second = t.currentSlice();
+        QVERIFY(detected.wait(20000));
+        QTest::qWait(200);
+        QCOMPARE(started.count(), 1);
+        QVERIFY2(std::abs(second->bpm() - 100.0) <= 1.0, qPrintable(QString::number(second->bpm())));
+        QCOMPARE(first->bpm(), 0.0);
+        // A late completion signal from the replaced loop starts nothing.
+        emit first->loadingComplete();
+        QTest::qWait(100);
+        QCOMPARE(started.count(), 1);
     }
 };
 
