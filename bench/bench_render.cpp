@@ -16,8 +16,7 @@ namespace {
 constexpr int kEngineRate = 48000;
 constexpr int kBlockFrames = 1024;
 
-SlicePtr makeLoop()
-{
+SlicePtr makeLoop() {
     static QTemporaryDir dir;
     const QString path = dir.filePath("loop.wav");
     TestAudio::writeWav(path, 2, 44100, 44100 * 10, [](long long f, int c) {
@@ -33,8 +32,7 @@ SlicePtr makeLoop()
     return s;
 }
 
-void render(benchmark::State &state, bool stretched)
-{
+void render(benchmark::State &state, bool stretched) {
     SlicePtr s = makeLoop();
     if (stretched) {
         s->setStretchEnabled(true);
@@ -54,14 +52,17 @@ void render(benchmark::State &state, bool stretched)
         benchmark::Counter(double(frames) / kEngineRate, benchmark::Counter::kIsRate);
 }
 
-void BM_RenderResampled(benchmark::State &state) { render(state, false); }
-void BM_RenderStretched(benchmark::State &state) { render(state, true); }
+void BM_RenderResampled(benchmark::State &state) {
+    render(state, false);
+}
+void BM_RenderStretched(benchmark::State &state) {
+    render(state, true);
+}
 BENCHMARK(BM_RenderResampled)->MinTime(2.0);
 BENCHMARK(BM_RenderStretched)->MinTime(2.0);
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     QStandardPaths::setTestModeEnabled(true);
     Settings::instance().set("fade_in_out_slices", "1");

@@ -8,8 +8,7 @@
 
 namespace ModelFixtures {
 
-QString writeStaircase(QTemporaryDir &dir, const QString &name, int rate, long long frames)
-{
+QString writeStaircase(QTemporaryDir &dir, const QString &name, int rate, long long frames) {
     const QString path = dir.filePath(name);
     if (!TestAudio::writeWav(path, 2, rate, frames,
                              [](long long f, int c) { return TestAudio::staircase(2 * f + c); }))
@@ -18,8 +17,7 @@ QString writeStaircase(QTemporaryDir &dir, const QString &name, int rate, long l
 }
 
 QString writeSine(QTemporaryDir &dir, const QString &name, int rate, long long frames, double freq, float amp,
-                  float dc)
-{
+                  float dc) {
     const QString path = dir.filePath(name);
     const auto gen = TestAudio::sine(freq, rate, amp);
     if (!TestAudio::writeWav(path, 2, rate, frames, [&](long long f, int c) { return gen(f, c) + dc; }))
@@ -27,16 +25,14 @@ QString writeSine(QTemporaryDir &dir, const QString &name, int rate, long long f
     return path;
 }
 
-SlicePtr loadFilled(const QString &path, int engineRate)
-{
+SlicePtr loadFilled(const QString &path, int engineRate) {
     SlicePtr slice = Slice::create(path, engineRate);
     for (int i = 0; i < 2000 && !slice->isLoadingComplete(); ++i)
         QTest::qWait(5);
     return slice;
 }
 
-std::vector<float> renderAll(Slice &slice, int blockFrames, long long maxFrames)
-{
+std::vector<float> renderAll(Slice &slice, int blockFrames, long long maxFrames) {
     std::vector<float> out;
     std::vector<float> block(size_t(2 * blockFrames));
     while (out.size() / 2 < size_t(maxFrames)) {
@@ -49,8 +45,7 @@ std::vector<float> renderAll(Slice &slice, int blockFrames, long long maxFrames)
     return out;
 }
 
-double frequency(const std::vector<float> &x, int channel, long long from, long long to, double rate)
-{
+double frequency(const std::vector<float> &x, int channel, long long from, long long to, double rate) {
     double first = -1, last = -1;
     int crossings = 0;
     for (long long f = from; f + 1 < to; ++f) {
@@ -68,8 +63,7 @@ double frequency(const std::vector<float> &x, int channel, long long from, long 
     return (crossings - 1) / ((last - first) / rate);
 }
 
-void setSetting(const char *key, const char *value)
-{
+void setSetting(const char *key, const char *value) {
     Settings::instance().set(QString::fromLatin1(key), QString::fromLatin1(value));
 }
 

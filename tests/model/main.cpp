@@ -5,8 +5,7 @@ int runLoopTest(int argc, char **argv);
 int runSlicerTest(int argc, char **argv);
 int runThreadsTest(int argc, char **argv);
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     QStandardPaths::setTestModeEnabled(true);
     int failures = 0;

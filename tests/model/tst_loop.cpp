@@ -18,8 +18,7 @@ namespace {
 class CountedSource : public AudioSource {
 public:
     explicit CountedSource(int frames) : m_left(2 * frames) {}
-    int pull(float *buffer, int count) override
-    {
+    int pull(float *buffer, int count) override {
         const int n = std::min(count, m_left);
         for (int i = 0; i < n; ++i)
             buffer[i] += 0.25f;
@@ -36,15 +35,13 @@ class LoopTest : public QObject {
     QTemporaryDir m_dir;
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         QVERIFY(m_dir.isValid());
         setSetting("fade_in_out_slices", "0");
     }
     void cleanup() { setSetting("fade_in_out_slices", "0"); }
 
-    void fadeRampsExactly()
-    {
+    void fadeRampsExactly() {
         Fade in;
         in.setSampleRate(44100);
         in.setGain(0.0f);
@@ -82,8 +79,7 @@ private slots:
             QCOMPARE(v, 0.0f);
     }
 
-    void playRegionsAndLoopSetters()
-    {
+    void playRegionsAndLoopSetters() {
         const QString path = writeStaircase(m_dir, "regions.wav", 44100, 10000);
         SlicePtr s = loadFilled(path, 44100);
         QCOMPARE(s->length(), 20000);
@@ -112,8 +108,7 @@ private slots:
         QVERIFY(!s->isPlaying());
     }
 
-    void pullWrapsShortLoopsManyTimes()
-    {
+    void pullWrapsShortLoopsManyTimes() {
         const QString path = writeStaircase(m_dir, "wrap.wav", 44100, 10000);
         SlicePtr s = loadFilled(path, 44100);
         s->setLoop(19900, 20000); // 50 frames at the very end of the file
@@ -138,8 +133,7 @@ private slots:
         QCOMPARE(s->pull(buf.data(), 1000), 0);
     }
 
-    void busyCacheGivesSilenceNotEnd()
-    {
+    void busyCacheGivesSilenceNotEnd() {
         const QString path = writeStaircase(m_dir, "busy.wav", 44100, 10000);
         SlicePtr s = loadFilled(path, 44100);
         s->play(true, 0, 0);
@@ -164,8 +158,7 @@ private slots:
         QCOMPARE(buf[511], TestAudio::staircase(511));
     }
 
-    void reversedLoopPlaysBackwards()
-    {
+    void reversedLoopPlaysBackwards() {
         const QString path = writeStaircase(m_dir, "rev.wav", 44100, 1000);
         SlicePtr s = loadFilled(path, 44100);
         s->reverse();
@@ -181,8 +174,7 @@ private slots:
         QVERIFY(!s->isReversed());
     }
 
-    void renderEqualRateIsExactWithFades()
-    {
+    void renderEqualRateIsExactWithFades() {
         const QString path = writeStaircase(m_dir, "exact.wav", 44100, 44100);
         SlicePtr s = loadFilled(path, 44100);
         s->play(true, 0, 0);
@@ -213,8 +205,7 @@ private slots:
         }
     }
 
-    void renderResamplesToDeviceRate()
-    {
+    void renderResamplesToDeviceRate() {
         const QString path = writeSine(m_dir, "sine441.wav", 44100, 44100, 1000.0);
         SlicePtr s = loadFilled(path, 48000);
         setSetting("fade_in_out_slices", "1");
@@ -231,11 +222,11 @@ private slots:
         QVERIFY(peak > 0.48f && peak < 0.52f);
         QVERIFY(std::abs(out[size_t(2 * (frames - 1))]) < 0.02f);
         const long long fadeFrom = frames - 96 - 2;
-        QVERIFY(std::abs(out[size_t(2 * (fadeFrom - 200))]) + std::abs(out[size_t(2 * (fadeFrom - 150))]) > 0.05f);
+        QVERIFY(std::abs(out[size_t(2 * (fadeFrom - 200))]) + std::abs(out[size_t(2 * (fadeFrom - 150))]) >
+                0.05f);
     }
 
-    void stretchRatioTwoDoublesLength()
-    {
+    void stretchRatioTwoDoublesLength() {
         const QString path = writeSine(m_dir, "stretch.wav", 44100, 88200, 440.0);
         SlicePtr s = loadFilled(path, 44100);
         s->setStretchEnabled(true);
@@ -257,8 +248,7 @@ private slots:
         QCOMPARE(s->render(out.data(), 1024), 0); // silent once drained
     }
 
-    void pitchTwelveDoublesFrequency()
-    {
+    void pitchTwelveDoublesFrequency() {
         const QString path = writeSine(m_dir, "pitch.wav", 44100, 88200, 440.0);
         SlicePtr s = loadFilled(path, 44100);
         s->setStretchEnabled(true);
@@ -274,8 +264,7 @@ private slots:
         QCOMPARE(s->timeStretcher()->pitchScale(), 0.5);
     }
 
-    void largeRequestsAreServedInPieces()
-    {
+    void largeRequestsAreServedInPieces() {
         // 20 000 frames at once: more than both the stretcher's and the resampler's limits.
         const QString path = writeSine(m_dir, "large.wav", 44100, 120000, 300.0);
         SlicePtr s = loadFilled(path, 48000);
@@ -293,8 +282,7 @@ private slots:
         QVERIFY(peak > 0.3f && peak < 0.8f);
     }
 
-    void resamplerEndsAfterShortSource()
-    {
+    void resamplerEndsAfterShortSource() {
         SpeexResampler r(44100, 48000);
         CountedSource src(100);
         std::vector<float> out(2 * 512, 0.0f);
@@ -306,8 +294,7 @@ private slots:
         QVERIFY(!r.isEmpty());
     }
 
-    void stretcherOptionsAndRebuilds()
-    {
+    void stretcherOptionsAndRebuilds() {
         TimeStretcher t(44100);
         const int before = t.rebuildCount();
         t.setTransientsOption(TimeStretcher::TransientsMixed);
@@ -324,8 +311,7 @@ private slots:
         QCOMPARE(t.timeRatio(), 1.0);
     }
 
-    void tempoArithmetic()
-    {
+    void tempoArithmetic() {
         const QString path = writeSine(m_dir, "tempo.wav", 44100, 176400, 200.0);
         SlicePtr s = loadFilled(path, 44100);
         QCOMPARE(s->length(), 352800);
@@ -346,8 +332,7 @@ private slots:
         QCOMPARE(s->timeStretcher()->timeRatio(), 1.0);
     }
 
-    void setLoopModeCancelsFadeOut()
-    {
+    void setLoopModeCancelsFadeOut() {
         const QString path = writeStaircase(m_dir, "fadeloop.wav", 44100, 10000);
         SlicePtr s = loadFilled(path, 44100);
         setSetting("fade_in_out_slices", "1");
@@ -358,8 +343,7 @@ private slots:
         QCOMPARE(s->fadeOut()->gain(), 1.0f);
     }
 
-    void failedLoopDoesNothing()
-    {
+    void failedLoopDoesNothing() {
         SlicePtr s = Slice::create(m_dir.filePath("missing.wav"), 48000);
         QCOMPARE(s->length(), 0);
         QCOMPARE(s->playEnd(), 0);
@@ -374,8 +358,7 @@ private slots:
         QCOMPARE(s->durationSeconds(), 0.0);
     }
 
-    void editModeSwapsCacheOnce()
-    {
+    void editModeSwapsCacheOnce() {
         const QString path = writeStaircase(m_dir, "edit.wav", 44100, 1000);
         SlicePtr s = loadFilled(path, 44100);
         int built = 0;
@@ -395,8 +378,7 @@ private slots:
     }
 };
 
-int runLoopTest(int argc, char **argv)
-{
+int runLoopTest(int argc, char **argv) {
     LoopTest t;
     return QTest::qExec(&t, argc, argv);
 }

@@ -1,6 +1,7 @@
 // The slicer: boundaries, slicing operations, snapping, playback requests, MIDI and undo.
 #include "AddSlicePointCommand.h"
 #include "AutoSliceCommand.h"
+#include "BpmDetector.h"
 #include "ClearSlicingCommand.h"
 #include "ExpandSliceLoopCommand.h"
 #include "ModelFixtures.h"
@@ -11,7 +12,6 @@
 #include "SliceByBarsCommand.h"
 #include "SliceByBeatsCommand.h"
 #include "ToggleSliceLoopCommand.h"
-#include "BpmDetector.h"
 #include "Trevant.h"
 
 #include <QSignalSpy>
@@ -26,8 +26,7 @@ class SlicerTest : public QObject {
     QString m_small;  // 4000 samples
     QString m_medium; // 400002 samples
 
-    void load(Trevant &t, const QString &path)
-    {
+    void load(Trevant &t, const QString &path) {
         QVERIFY(t.slotLoadLoop(path));
         SlicePtr s = t.currentSlice();
         for (int i = 0; i < 2000 && !s->isLoadingComplete(); ++i)
@@ -35,8 +34,7 @@ class SlicerTest : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         setSetting("snap_to_zero_crossings", "0");
         setSetting("fade_in_out_slices", "0");
         m_small = writeStaircase(m_dir, "small.wav", 44100, 4000);
@@ -45,8 +43,7 @@ private slots:
     }
     void cleanup() { setSetting("snap_to_zero_crossings", "0"); }
 
-    void boundaries()
-    {
+    void boundaries() {
         Trevant t;
         load(t, m_small);
         t.setTrimEnd(8000);
@@ -62,8 +59,7 @@ private slots:
         QCOMPARE(t.sliceStartAt(1010, 10), 1000);
     }
 
-    void addRemoveMovePoints()
-    {
+    void addRemoveMovePoints() {
         Trevant t;
         load(t, m_small);
         QSignalSpy changed(&t, &Trevant::slicePointsChanged);
@@ -86,8 +82,7 @@ private slots:
         QCOMPARE(s->loopEnd(), 8000);
     }
 
-    void sliceEvenlyArithmetic()
-    {
+    void sliceEvenlyArithmetic() {
         Trevant t;
         load(t, m_medium);
         t.setTrimEnd(400000);
@@ -107,8 +102,7 @@ private slots:
         QCOMPARE(t.slicePoints(), QList<int>({1000, 250000}));
     }
 
-    void sliceEveryBeatsAndBars()
-    {
+    void sliceEveryBeatsAndBars() {
         Trevant t;
         load(t, m_medium);
         QSignalSpy changed(&t, &Trevant::slicePointsChanged);
@@ -132,8 +126,7 @@ private slots:
         QVERIFY(t.slicePoints().isEmpty());
     }
 
-    void snapping()
-    {
+    void snapping() {
         Trevant t;
         load(t, m_medium); // 441 Hz sine at 44.1 kHz: a crossing every 50 frames
         setSetting("snap_to_zero_crossings", "1");
@@ -151,8 +144,7 @@ private slots:
         QCOMPARE(t.slicePoints(), QList<int>({25000, 50000, 75000}));
     }
 
-    void clearSlicingInsideLoop()
-    {
+    void clearSlicingInsideLoop() {
         Trevant t;
         load(t, m_medium);
         t.setSlicePoints({1000, 2000, 3000, 4000, 6000});
@@ -166,8 +158,7 @@ private slots:
         QVERIFY(t.slicePoints().isEmpty());
     }
 
-    void playbackRequestsAndLoops()
-    {
+    void playbackRequestsAndLoops() {
         Trevant t;
         load(t, m_medium);
         SlicePtr s = t.currentSlice();
@@ -196,8 +187,7 @@ private slots:
         QVERIFY(!s->isPlaying());
     }
 
-    void trimPointsMoveLoopWithThem()
-    {
+    void trimPointsMoveLoopWithThem() {
         Trevant t;
         load(t, m_medium);
         SlicePtr s = t.currentSlice();
@@ -213,8 +203,7 @@ private slots:
         QCOMPARE(trim.count(), 3);
     }
 
-    void midiNotesPlaySlices()
-    {
+    void midiNotesPlaySlices() {
         Trevant t;
         load(t, m_medium);
         SlicePtr s = t.currentSlice();
@@ -238,8 +227,7 @@ private slots:
         QCOMPARE(s->playPosition(), 300000);
     }
 
-    void emptyOrFailedLoop()
-    {
+    void emptyOrFailedLoop() {
         Trevant t;
         int base = 0;
         std::vector<float> buf(512, 0.0f);
@@ -267,8 +255,7 @@ private slots:
             QCOMPARE(v, 0.0f);
     }
 
-    void outOfRangePointsNeverReadOutside()
-    {
+    void outOfRangePointsNeverReadOutside() {
         Trevant t;
         load(t, m_small);
         t.setSlicePoints({-500, 100, 100, 7999, 99999});
@@ -286,8 +273,7 @@ private slots:
         QVERIFY(s->playPosition() >= 0 && s->playPosition() <= s->length());
     }
 
-    void undoCommands()
-    {
+    void undoCommands() {
         Trevant t;
         load(t, m_medium);
         QUndoStack stack;
@@ -375,8 +361,7 @@ private slots:
         QCOMPARE(s->loopEnd(), 400002);
     }
 
-    void tempoDetectionFollowsTheLoopThatFinished()
-    {
+    void tempoDetectionFollowsTheLoopThatFinished() {
         auto clicks = [](double bpm) {
             return [bpm](long long f, int) {
                 const long long period = (long long)(44100 * 60.0 / bpm);
@@ -393,7 +378,7 @@ private slots:
         QSignalSpy detected(t.bpmDetector(), &BpmDetector::bpmDetected);
         QVERIFY(t.slotLoadLoop(a));
         SlicePtr first = t.currentSlice();
-        t.calculateSliceBpm(); // not filled yet: nothing to analyse
+        t.calculateSliceBpm();      // not filled yet: nothing to analyse
         QVERIFY(t.slotLoadLoop(b)); // replaces the first before its fill is reported
         SlicePtr second = t.currentSlice();
         QVERIFY(detected.wait(20000));
@@ -408,8 +393,7 @@ private slots:
     }
 };
 
-int runSlicerTest(int argc, char **argv)
-{
+int runSlicerTest(int argc, char **argv) {
     SlicerTest t;
     return QTest::qExec(&t, argc, argv);
 }

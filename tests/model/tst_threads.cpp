@@ -16,8 +16,7 @@ class ThreadsTest : public QObject {
 private slots:
     void initTestCase() { setSetting("fade_in_out_slices", "1"); }
 
-    void callbackRendersWhileGuiSlicesAndLoads()
-    {
+    void callbackRendersWhileGuiSlicesAndLoads() {
         setSetting("snap_to_zero_crossings", "1");
         const QString a = writeSine(m_dir, "a.wav", 44100, 44100 * 6, 220.0);
         const QString b = writeStaircase(m_dir, "b.wav", 48000, 48000 * 4);
@@ -48,11 +47,21 @@ private slots:
         int round = 0;
         while (timer.elapsed() < 3000) {
             switch (round++ % 9) {
-            case 0: t.sliceEvenly(16); break;
-            case 1: t.toggleLoopAt(20000); break;
-            case 2: t.togglePlayback(true); break;
-            case 3: t.sliceEveryBeats(140, 0.5); break;
-            case 4: t.slotLoadLoop(round % 2 ? b : a); break;
+            case 0:
+                t.sliceEvenly(16);
+                break;
+            case 1:
+                t.toggleLoopAt(20000);
+                break;
+            case 2:
+                t.togglePlayback(true);
+                break;
+            case 3:
+                t.sliceEveryBeats(140, 0.5);
+                break;
+            case 4:
+                t.slotLoadLoop(round % 2 ? b : a);
+                break;
             case 5: {
                 if (SlicePtr s = t.currentSlice()) {
                     s->setStretchEnabled(round % 4 == 1);
@@ -62,9 +71,16 @@ private slots:
                 }
                 break;
             }
-            case 6: t.clearSlicing(); break;
-            case 7: if (round % 5 == 0) t.slotLoadLoop(c); break;
-            default: t.playFrom(10000); break;
+            case 6:
+                t.clearSlicing();
+                break;
+            case 7:
+                if (round % 5 == 0)
+                    t.slotLoadLoop(c);
+                break;
+            default:
+                t.playFrom(10000);
+                break;
             }
             QCoreApplication::processEvents();
         }
@@ -74,8 +90,7 @@ private slots:
         QVERIFY(round > 50);
     }
 
-    void replacingAPlayingFillingLoop()
-    {
+    void replacingAPlayingFillingLoop() {
         const QString big = writeSine(m_dir, "big.wav", 44100, 44100 * 20, 330.0);
         Trevant t;
         std::atomic<bool> stop{false};
@@ -96,8 +111,7 @@ private slots:
     }
 };
 
-int runThreadsTest(int argc, char **argv)
-{
+int runThreadsTest(int argc, char **argv) {
     ThreadsTest t;
     return QTest::qExec(&t, argc, argv);
 }
