@@ -1,28 +1,43 @@
 #include "AudioFileAudioDecoder.h"
 
+#include "AudioDecoder.h"
+
 #include <QDebug>
 
 #include <algorithm>
 #include <cstring>
 
-AudioFileAudioDecoder::AudioFileAudioDecoder(const QString &path) : m_path(path)
+AudioFileAudioDecoder::AudioFileAudioDecoder(const QString &path)
+    : m_path(path), m_decoder(std::make_unique<AudioDecoder>(path.toUtf8().toStdString()))
 {
-    // No compressed-audio decoder is available yet: the file opens empty.
-    qDebug() << "Error opening file" << path;
-    qDebug() << "fileLength:" << m_length;
-    qDebug() << "channels:" << m_channels;
-    qDebug() << "samplerate:" << m_sampleRate;
+    if (m_decoder->open() != 0)
+        qDebug() << "Error opening file" << path;
+    qDebug() << "fileLength:" << m_decoder->numSamples();
+    qDebug() << "channels:" << m_decoder->channels();
+    qDebug() << "samplerate:" << m_decoder->sampleRate();
+
+    const int channels = m_decoder->channels();
+    const long long frames = channels > 0 ? m_decoder->numSamples() / channels : 0;
+    if (!isLoadable(2LL * frames, m_decoder->sampleRate()))
+        return;
+    m_channels = channels;
+    m_sampleRate = m_decoder->sampleRate();
+    // A stereo stream of the file's frames, whatever its channel count: more than two
+    // channels are not mixed down but play as silence for the file's own duration.
+    m_length = int(2 * frames);
 }
 
 AudioFileAudioDecoder::~AudioFileAudioDecoder() = default;
 
-int AudioFileAudioDecoder::readFromSource(float *, int) { return 0; }
+int AudioFileAudioDecoder::readFromSource(float *buffer, int count) { return m_decoder->read(count, buffer); }
 
 int AudioFileAudioDecoder::read(float *buffer, unsigned count)
 {
     if (m_length == 0)
         return 0;
     const unsigned remaining = unsigned(m_length - 2 * m_framesRead);
+    // Past the end the whole request reads as silence, not just the part that remains.
+    const unsigned requested = count;
     if (count > remaining)
         count = remaining;
 
@@ -40,9 +55,18 @@ int AudioFileAudioDecoder::read(float *buffer, unsigned count)
     m_framesRead += frames;
 
     const unsigned result = 2u * unsigned(frames);
-    if (result < count)
-        std::memset(buffer + result, 0, (count - result) * sizeof(float));
+    if (result < requested)
+        std::memset(buffer + result, 0, (requested - result) * sizeof(float));
     return int(result);
 }
 
-int AudioFileAudioDecoder::seek(unsigned) { return 0; }
+int AudioFileAudioDecoder::seek(unsigned sampleIndex)
+{
+    if (m_length == 0)
+        return 0;
+    // The decoder counts samples of the file's own channels.
+    const long long frame = std::min<long long>(sampleIndex / 2, m_length / 2);
+    const int position = m_decoder->seek(int(frame * std::max(1, m_channels)));
+    m_framesRead = position / std::max(1, m_channels);
+    return 2 * m_framesRead;
+}

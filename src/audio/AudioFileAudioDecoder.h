@@ -2,23 +2,14 @@
 
 #include "AudioFile.h"
 
-// Every container other than WAV, AIFF and FLAC (MP3, M4A, WMA, MP4, OGG, ...),
-// through the compressed-audio decoder `AudioDecoder`.
-//
-// Until that decoder is wired in, the reader opens every file empty (length 0), which
-// the loop reports as a file that could not be loaded. Wiring it in keeps this class
-// thin:
-//   - construction: `m_decoder = std::make_unique<AudioDecoder>(path)` (the path as
-//     given, "/" separators); `if (m_decoder->open() != 0)` log "Error opening file"
-//     with the path; then log "fileLength:" numSamples(), "channels:" channels() and
-//     "samplerate:" sampleRate(). Refuse (length 0) when
-//     `!isLoadable(2LL * frames, sampleRate())`;
-//   - length(): numSamples() for stereo, 2 × numSamples() for any other channel count;
-//     sampleRate(): the decoder's; seek(i): the decoder's seek(i); position(): its
-//     positionInSamples();
-//   - read(): readFromSource() below with the decoder's read() as source: it already
-//     limits the request to what remains, spreads mono to stereo, delivers nothing
-//     for more than two channels and zeroes the rest of the request.
+#include <memory>
+
+class AudioDecoder;
+
+// Every container other than WAV, AIFF and FLAC (MP3, M4A, WMA, MP4, OGG, Opus, ...),
+// through the compressed-audio decoder `AudioDecoder`. The path is handed on as it is.
+// Mono is spread to both channels; files with more than two channels report 2 x frames
+// and read as silence. A file the decoder cannot open gives length 0.
 class AudioFileAudioDecoder : public AudioFile {
 public:
     explicit AudioFileAudioDecoder(const QString &path);
@@ -36,6 +27,7 @@ private:
     int readFromSource(float *buffer, int count);
 
     QString m_path;
+    std::unique_ptr<AudioDecoder> m_decoder;
     int m_length = 0;
     int m_sampleRate = 0;
     int m_channels = 0;

@@ -1,7 +1,6 @@
 #include "Fade.h"
 
-void Fade::startFadeIn(double ms)
-{
+void Fade::startFadeIn(double ms) {
     if (m_fGain == 1.0f)
         return;
     m_iState = FadingIn;
@@ -10,8 +9,7 @@ void Fade::startFadeIn(double ms)
     m_fStep = float(1.0 / (m_iSampleRate / 1000.0 * ms));
 }
 
-void Fade::startFadeOut(double ms, int delayFrames)
-{
+void Fade::startFadeOut(double ms, int delayFrames) {
     m_iState = FadingOut;
     m_fGain = 1.0f;
     m_fTarget = 0.0f;
@@ -24,15 +22,13 @@ void Fade::startFadeOut(double ms, int delayFrames)
     }
 }
 
-void Fade::setGain(float gain)
-{
+void Fade::setGain(float gain) {
     m_fGain = gain;
     m_fTarget = gain;
     m_iState = Idle;
 }
 
-void Fade::ramp(float *frames, int n)
-{
+void Fade::ramp(float *frames, int n) {
     const bool rising = m_iState == FadingIn;
     for (int i = 0; i < n; ++i) {
         if (m_iState != Idle) {
@@ -48,8 +44,7 @@ void Fade::ramp(float *frames, int n)
     }
 }
 
-void Fade::process(float *frames, int n)
-{
+void Fade::process(float *frames, int n) {
     if (n <= 0)
         return;
     switch (m_iState) {

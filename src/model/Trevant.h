@@ -91,6 +91,7 @@ public slots:
     void calculateSliceBpm();
 
 private:
+    bool hasAudio();
     void addPointsSorted(const QList<int> &points);
     void sliceEveryStep(double stepSamples);
 

@@ -1,0 +1,398 @@
+#include "FfmpegPcmReader.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/mathematics.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+}
+
+#include <cmath>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+// Decoding pre-roll after a reposition: enough for MP3's bit reservoir and AAC's overlap.
+constexpr double kPrerollSeconds = 0.5;
+
+void quietLibraryLogging()
+{
+    // Corrupt files make the codecs log a line per damaged packet; the decoder reports
+    // what matters itself.
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_level(AV_LOG_FATAL); });
+}
+
+std::string errorText(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+int firstAudioStream(const AVFormatContext *context)
+{
+    for (unsigned i = 0; i < context->nb_streams; ++i)
+        if (context->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+            return int(i);
+    return -1;
+}
+
+int64_t ticksFromFrames(int64_t frames, int rate)
+{
+    // Rounded up, so that truncating ticks * rate / 10^7 yields the frame again.
+    return av_rescale_rnd(frames, PcmSource::kTicksPerSecond, rate, AV_ROUND_UP);
+}
+
+// Samples the decoder will drop from a packet, as libavformat announces them.
+int64_t skippedSamples(const AVPacket *packet)
+{
+    size_t size = 0;
+    const uint8_t *data = av_packet_get_side_data(packet, AV_PKT_DATA_SKIP_SAMPLES, &size);
+    if (!data || size < 8)
+        return 0;
+    uint32_t start = 0, end = 0;
+    std::memcpy(&start, data, 4); // little-endian on every platform we build for
+    std::memcpy(&end, data + 4, 4);
+    return int64_t(start) + int64_t(end);
+}
+
+} // namespace
+
+FfmpegPcmReader::FfmpegPcmReader() { quietLibraryLogging(); }
+
+FfmpegPcmReader::~FfmpegPcmReader() { closeStream(); }
+
+bool FfmpegPcmReader::open(const std::string &fileName, std::string *error)
+{
+    closeStream();
+    m_fileName = fileName;
+    m_format = Format();
+    m_duration = -1;
+    if (!openStream(error))
+        return false;
+
+    const AVStream *stream = m_formatContext->streams[m_streamIndex];
+    const AVCodecParameters *par = stream->codecpar;
+    m_format.nativeBitsPerSample = par->bits_per_raw_sample;
+    if (m_format.nativeBitsPerSample <= 0 && !av_sample_fmt_is_planar(AVSampleFormat(par->format)) &&
+        par->format != AV_SAMPLE_FMT_FLT && par->format != AV_SAMPLE_FMT_DBL)
+        m_format.nativeBitsPerSample = av_get_bytes_per_sample(AVSampleFormat(par->format)) * 8;
+    m_format.fixedSizeBuffers = par->frame_size > 0;
+    m_format.bufferBytes = par->frame_size > 0 ? par->frame_size * m_format.channels * 2 : 0;
+    const AVCodecDescriptor *descriptor = avcodec_descriptor_get(par->codec_id);
+    m_format.allBuffersIndependent = descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY);
+
+    if (m_format.bufferBytes == 0)
+        m_format.bufferBytes = m_frame->nb_samples * m_format.channels * 2;
+
+    // How much audio is there? An MP3's header (if it has one) counts whole frames, and
+    // without one its duration is estimated from the bit rate, as is raw AAC's; an MP4's
+    // duration may simply be wrong. For these the packets themselves, read without
+    // decoding, say exactly what the decoder will deliver. Other containers time their
+    // packets coarsely (Matroska and ASF in milliseconds) or overlap them (Vorbis), and
+    // their own duration is the better figure, unless it claims more than the packets hold.
+    const int64_t scanned = scanFrames(fileName, m_format.sampleRate);
+    const int64_t container = containerDuration();
+    const std::string demuxer = m_formatContext->iformat->name;
+    const bool packetsExact = demuxer == "mp3" || demuxer == "aac" || demuxer == "ac3" || demuxer == "eac3" ||
+                              demuxer.find("mp4") != std::string::npos;
+    int64_t frames = container;
+    if (scanned >= 0 && (packetsExact || container < 0 || container > scanned + m_format.sampleRate))
+        frames = scanned;
+    if (frames >= 0)
+        m_duration = ticksFromFrames(frames, m_format.sampleRate);
+    return true;
+}
+
+bool FfmpegPcmReader::openStream(std::string *error)
+{
+    std::string dummy;
+    if (!error)
+        error = &dummy;
+    int rc = avformat_open_input(&m_formatContext, m_fileName.c_str(), nullptr, nullptr);
+    if (rc < 0) {
+        *error = errorText(rc);
+        return false;
+    }
+    rc = avformat_find_stream_info(m_formatContext, nullptr);
+    if (rc < 0) {
+        *error = errorText(rc);
+        closeStream();
+        return false;
+    }
+    m_streamIndex = firstAudioStream(m_formatContext);
+    if (m_streamIndex < 0) {
+        *error = "no audio stream";
+        closeStream();
+        return false;
+    }
+    for (unsigned i = 0; i < m_formatContext->nb_streams; ++i)
+        m_formatContext->streams[i]->discard = int(i) == m_streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+
+    AVStream *stream = m_formatContext->streams[m_streamIndex];
+    const AVCodec *codec = avcodec_find_decoder(stream->codecpar->codec_id);
+    if (!codec) {
+        *error = "no decoder for " + std::string(avcodec_get_name(stream->codecpar->codec_id));
+        closeStream();
+        return false;
+    }
+    m_codecContext = avcodec_alloc_context3(codec);
+    m_packet = av_packet_alloc();
+    m_frame = av_frame_alloc();
+    if (!m_codecContext || !m_packet || !m_frame) {
+        *error = "out of memory";
+        closeStream();
+        return false;
+    }
+    avcodec_parameters_to_context(m_codecContext, stream->codecpar);
+    m_codecContext->pkt_timebase = stream->time_base;
+    rc = avcodec_open2(m_codecContext, codec, nullptr);
+    if (rc < 0) {
+        *error = errorText(rc);
+        closeStream();
+        return false;
+    }
+
+    // The first decoded frame fixes the format actually delivered and the stream's time zero.
+    m_draining = m_readError = m_stopped = false;
+    m_framePending = false;
+    const int flags = decodeNextFrame();
+    if (flags != NoFlags) {
+        *error = (flags & Error) ? "cannot decode audio" : "no audio";
+        closeStream();
+        return false;
+    }
+    const int channels = m_frame->ch_layout.nb_channels;
+    const int rate = m_frame->sample_rate;
+    if (channels <= 0 || rate <= 0) {
+        *error = "invalid audio format";
+        closeStream();
+        return false;
+    }
+    if (m_format.channels == 0) {
+        m_format.channels = channels;
+        m_format.sampleRate = rate;
+    } else if (channels != m_format.channels || rate != m_format.sampleRate) {
+        *error = "format changed on reopening";
+        closeStream();
+        return false;
+    }
+    m_originPts = m_frame->best_effort_timestamp != AV_NOPTS_VALUE ? m_frame->best_effort_timestamp : 0;
+    m_nextFrame = 0;
+    m_needTimestamp = false;
+    m_framePending = true;
+    m_atStart = true;
+    return true;
+}
+
+void FfmpegPcmReader::closeStream()
+{
+    swr_free(&m_resampler);
+    m_resamplerInputFormat = -1;
+    av_frame_free(&m_frame);
+    av_packet_free(&m_packet);
+    avcodec_free_context(&m_codecContext);
+    avformat_close_input(&m_formatContext);
+    m_streamIndex = -1;
+    m_framePending = false;
+    m_atStart = false;
+}
+
+int64_t FfmpegPcmReader::containerDuration() const
+{
+    const AVStream *stream = m_formatContext->streams[m_streamIndex];
+    int64_t frames = -1;
+    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
+        frames = av_rescale_q(stream->duration, stream->time_base, AVRational{1, m_format.sampleRate});
+    else if (m_formatContext->duration != AV_NOPTS_VALUE && m_formatContext->duration > 0)
+        frames = av_rescale(m_formatContext->duration, m_format.sampleRate, AV_TIME_BASE);
+    // The decoder drops the codec's start-up delay (Opus pre-skip), which containers count.
+    if (frames > 0 && stream->codecpar->initial_padding > 0)
+        frames = std::max<int64_t>(0, frames - stream->codecpar->initial_padding);
+    return frames;
+}
+
+int64_t FfmpegPcmReader::scanFrames(const std::string &fileName, int sampleRate)
+{
+    quietLibraryLogging();
+    if (sampleRate <= 0)
+        return -1;
+    AVFormatContext *context = nullptr;
+    if (avformat_open_input(&context, fileName.c_str(), nullptr, nullptr) < 0)
+        return -1;
+    int64_t frames = -1;
+    AVPacket *packet = av_packet_alloc();
+    const int index = avformat_find_stream_info(context, nullptr) >= 0 ? firstAudioStream(context) : -1;
+    if (index >= 0 && packet) {
+        for (unsigned i = 0; i < context->nb_streams; ++i)
+            context->streams[i]->discard = int(i) == index ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+        const AVRational timeBase = context->streams[index]->time_base;
+        frames = 0;
+        int rc;
+        while ((rc = av_read_frame(context, packet)) >= 0) {
+            if (packet->stream_index == index) {
+                if (packet->duration <= 0) {
+                    av_packet_unref(packet);
+                    frames = -1;
+                    break;
+                }
+                const int64_t packetFrames = av_rescale_q(packet->duration, timeBase, AVRational{1, sampleRate});
+                frames += std::max<int64_t>(0, packetFrames - skippedSamples(packet));
+            }
+            av_packet_unref(packet);
+        }
+        if (frames >= 0 && rc != AVERROR_EOF && frames == 0)
+            frames = -1;
+    }
+    av_packet_free(&packet);
+    avformat_close_input(&context);
+    return frames;
+}
+
+int FfmpegPcmReader::decodeNextFrame()
+{
+    for (;;) {
+        int rc = avcodec_receive_frame(m_codecContext, m_frame);
+        if (rc == 0) {
+            if (m_frame->nb_samples <= 0) {
+                av_frame_unref(m_frame);
+                continue;
+            }
+            return NoFlags;
+        }
+        if (rc == AVERROR_EOF)
+            return m_readError ? Error : EndOfStream;
+        if (m_draining && rc == AVERROR(EAGAIN))
+            return m_readError ? Error : EndOfStream;
+        // Anything else than "needs input" is a damaged packet the decoder has dropped;
+        // like the ffmpeg command we go on with the next one.
+
+        rc = av_read_frame(m_formatContext, m_packet);
+        if (rc < 0) {
+            if (rc != AVERROR_EOF)
+                m_readError = true;
+            m_draining = true;
+            avcodec_send_packet(m_codecContext, nullptr);
+            continue;
+        }
+        if (m_packet->stream_index == m_streamIndex)
+            avcodec_send_packet(m_codecContext, m_packet); // a damaged packet is skipped
+        av_packet_unref(m_packet);
+    }
+}
+
+bool FfmpegPcmReader::convertFrame(Buffer *buffer)
+{
+    const int frames = m_frame->nb_samples;
+    const int channels = m_format.channels;
+    if (m_frame->format == AV_SAMPLE_FMT_S16) {
+        buffer->data = reinterpret_cast<const int16_t *>(m_frame->data[0]);
+        buffer->byteLength = frames * channels * 2;
+        return true;
+    }
+    if (!m_resampler || m_resamplerInputFormat != m_frame->format) {
+        swr_free(&m_resampler);
+        if (swr_alloc_set_opts2(&m_resampler, &m_frame->ch_layout, AV_SAMPLE_FMT_S16, m_frame->sample_rate,
+                                &m_frame->ch_layout, AVSampleFormat(m_frame->format), m_frame->sample_rate, 0,
+                                nullptr) < 0 ||
+            swr_init(m_resampler) < 0) {
+            swr_free(&m_resampler);
+            return false;
+        }
+        m_resamplerInputFormat = m_frame->format;
+    }
+    m_pcm.resize(size_t(frames) * size_t(channels));
+    uint8_t *out = reinterpret_cast<uint8_t *>(m_pcm.data());
+    const int converted = swr_convert(m_resampler, &out, frames, const_cast<const uint8_t **>(m_frame->extended_data),
+                                      frames);
+    if (converted < 0)
+        return false;
+    buffer->data = m_pcm.data();
+    buffer->byteLength = converted * channels * 2;
+    return true;
+}
+
+int FfmpegPcmReader::readBuffer(Buffer *buffer)
+{
+    *buffer = Buffer();
+    if (!m_formatContext)
+        return Error;
+    if (m_stopped)
+        return EndOfStream;
+    if (!m_framePending) {
+        av_frame_unref(m_frame);
+        const int flags = decodeNextFrame();
+        if (flags != NoFlags)
+            return flags;
+    }
+    m_framePending = false;
+    m_atStart = false;
+
+    if (m_frame->ch_layout.nb_channels != m_format.channels || m_frame->sample_rate != m_format.sampleRate) {
+        // The rest of the stream cannot be delivered in the format the caller was given.
+        m_stopped = true;
+        return FormatChanged;
+    }
+    if (m_needTimestamp) {
+        m_needTimestamp = false;
+        if (m_frame->best_effort_timestamp != AV_NOPTS_VALUE)
+            m_nextFrame = av_rescale_q_rnd(m_frame->best_effort_timestamp - m_originPts,
+                                           m_formatContext->streams[m_streamIndex]->time_base,
+                                           AVRational{1, m_format.sampleRate},
+                                           AVRounding(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+    }
+    if (!convertFrame(buffer))
+        return Error;
+    buffer->time = m_nextFrame >= 0 ? ticksFromFrames(m_nextFrame, m_format.sampleRate)
+                                    : -ticksFromFrames(-m_nextFrame, m_format.sampleRate);
+    m_nextFrame += m_frame->nb_samples;
+    return NoFlags;
+}
+
+bool FfmpegPcmReader::flush()
+{
+    if (!m_formatContext)
+        return false;
+    // At the very start nothing has been delivered: the pending first frame is exactly
+    // what a reposition to the start would bring back.
+    if (m_atStart)
+        return true;
+    avcodec_flush_buffers(m_codecContext);
+    m_framePending = false;
+    m_needTimestamp = true;
+    return true;
+}
+
+bool FfmpegPcmReader::setPosition(int64_t time)
+{
+    if (!m_formatContext && m_fileName.empty())
+        return false;
+    const int rate = m_format.sampleRate;
+    const int64_t targetFrame = rate > 0 ? av_rescale(std::max<int64_t>(time, 0), rate, kTicksPerSecond) : 0;
+    const int64_t startFrame = targetFrame - int64_t(kPrerollSeconds * rate);
+    if (startFrame <= 0) {
+        if (m_atStart)
+            return true;
+        // Rewinding by reopening restores the encoder-delay trimming exactly, which a
+        // demuxer seek to zero does not promise for every format.
+        closeStream();
+        std::string error;
+        return openStream(&error);
+    }
+    if (!m_formatContext)
+        return false;
+    const AVStream *stream = m_formatContext->streams[m_streamIndex];
+    const int64_t ts = m_originPts + av_rescale_q(startFrame, AVRational{1, rate}, stream->time_base);
+    if (avformat_seek_file(m_formatContext, m_streamIndex, INT64_MIN, ts, ts, 0) < 0)
+        return false;
+    avcodec_flush_buffers(m_codecContext);
+    m_framePending = false;
+    m_needTimestamp = true;
+    m_atStart = false;
+    m_draining = m_readError = m_stopped = false;
+    return true;
+}
