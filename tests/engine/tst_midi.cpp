@@ -20,11 +20,11 @@ struct Received {
 
 class RecordingProcessor : public MidiProcessor {
 public:
-    void processMidiMessage(unsigned char status, unsigned char data1, unsigned char data2, int &baseNote) override
+    void processMidiMessage(uint32_t message, int &baseNote) override
     {
-        messages.append({status, data1, data2, baseNote});
+        messages.append({status(message), data1(message), data2(message), baseNote});
     }
-    void processSysex(unsigned char status, int &) override { sysexEnds.append(status); }
+    void processSysex(int status, int &) override { sysexEnds.append(status); }
     QList<Received> messages;
     QList<int> sysexEnds;
 };
