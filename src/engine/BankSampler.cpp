@@ -159,8 +159,10 @@ void BankSampler::reset()
 void BankSampler::mix(float *buffer, int count)
 {
     QMutexLocker locker(&m_lock);
+    // A pad that has just stopped still owes what its resampler and stretcher hold; a
+    // silent pad returns at once.
     for (const SlicePtr &loaded : m_pads) {
-        if (loaded && loaded->isPlaying())
+        if (loaded)
             loaded->render(buffer, count);
     }
 }
