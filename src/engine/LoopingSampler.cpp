@@ -69,6 +69,8 @@ void LoopingSampler::stopRecording()
 {
     m_state.store(NotRecording);
     startPlayback();
+    // Announced like every other state change, so that a master publishes its take length.
+    changeState(NotRecording);
 }
 
 void LoopingSampler::togglePlayback(bool on)

@@ -1,3 +1,4 @@
+#include "tst_banks.h"
 #include "tst_device.h"
 #include "tst_engine.h"
 #include "tst_midi.h"
@@ -29,6 +30,10 @@ int main(int argc, char **argv)
     }
     {
         EngineTest t;
+        status |= QTest::qExec(&t, argc, argv);
+    }
+    {
+        BanksTest t;
         status |= QTest::qExec(&t, argc, argv);
     }
     return status;
