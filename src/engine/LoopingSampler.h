@@ -5,7 +5,7 @@
 #include <atomic>
 #include <memory>
 
-enum RecordingState { NotRecording = 0, RecordingArmed = 1, Recording = 2 };
+enum RecordingState { LooperIdle = 0, LooperArmed = 1, LooperRecording = 2 };
 Q_DECLARE_METATYPE(RecordingState)
 
 // A looper: records the engine's output (as mixed up to the looper stage) into a take
@@ -72,7 +72,7 @@ private:
     int m_capacity = 0;
 
     std::atomic<float *> m_takeData{nullptr};
-    std::atomic<int> m_state{NotRecording};
+    std::atomic<int> m_state{LooperIdle};
     std::atomic<int> m_length{0};
     std::atomic<long> m_quantizationLength{-1};
     std::atomic<bool> m_master{false};

@@ -197,7 +197,7 @@ void BanksTest::loopersOwnNoAudioUntilArmed()
     LoopingSamplerBank bank(48000);
     for (int i = 0; i < LoopingSamplerBank::kLooperCount; ++i) {
         QCOMPARE(bank.looper(i)->capacity(), 0);
-        QCOMPARE(bank.looper(i)->recordingState(), NotRecording);
+        QCOMPARE(bank.looper(i)->recordingState(), LooperIdle);
     }
     std::vector<float> buffer(512, 0.25f);
     bank.recordStep(buffer.data(), 512);
@@ -213,7 +213,7 @@ void BanksTest::looperRecordsAndLoops()
     QSignalSpy states(&looper, &LoopingSampler::recordingStateChanged);
     QSignalSpy playback(&looper, &LoopingSampler::playbackStateChanged);
     looper.armRecording(true);
-    QCOMPARE(looper.recordingState(), RecordingArmed);
+    QCOMPARE(looper.recordingState(), LooperArmed);
     QCOMPARE(looper.capacity(), 1000 * 2 * LoopingSampler::kMaxTakeSeconds);
     std::vector<float> input(100);
     for (int i = 0; i < 100; ++i)
@@ -221,7 +221,7 @@ void BanksTest::looperRecordsAndLoops()
     QCOMPARE(looper.recordStep(input.data(), 100), 0); // armed, not yet recording
 
     looper.startRecording();
-    QCOMPARE(looper.recordingState(), Recording);
+    QCOMPARE(looper.recordingState(), LooperRecording);
     QCOMPARE(looper.recordStep(input.data(), 100), 100);
     QCOMPARE(looper.recordStep(input.data(), 50), 50);
     QCOMPARE(looper.length(), 150);
@@ -229,10 +229,10 @@ void BanksTest::looperRecordsAndLoops()
     QCOMPARE(looper.playStep(out.data(), 40), 0); // a recording looper does not play
 
     looper.armRecording(false);
-    QCOMPARE(looper.recordingState(), NotRecording);
+    QCOMPARE(looper.recordingState(), LooperIdle);
     QVERIFY(looper.isPlaying());
     QCOMPARE(states.count(), 3);
-    QCOMPARE(states.last().at(0).value<RecordingState>(), NotRecording);
+    QCOMPARE(states.last().at(0).value<RecordingState>(), LooperIdle);
     QCOMPARE(playback.last().at(0).toBool(), true);
 
     // The take plays from its start and wraps at its end.
@@ -273,11 +273,11 @@ void BanksTest::quantizationFromTheMasterCutsTakes()
     follower->armRecording(true);
     follower->startRecording();
     bank.recordStep(input.data(), 600);
-    QCOMPARE(follower->recordingState(), Recording);
+    QCOMPARE(follower->recordingState(), LooperRecording);
     QTest::ignoreMessage(QtDebugMsg, "Quantization induced stop rec");
     bank.recordStep(input.data(), 600);
     QCOMPARE(follower->length(), 1000);
-    QCOMPARE(follower->recordingState(), NotRecording);
+    QCOMPARE(follower->recordingState(), LooperIdle);
     QVERIFY(follower->isPlaying());
     QCOMPARE(playback.last().at(0).toBool(), true);
 
