@@ -123,6 +123,32 @@ void EngineTest::successfulSetupClearsTheError()
     engine.closeAudioDevice();
 }
 
+void EngineTest::deviceThatFailsToOpenIsReported()
+{
+    AlsaRig rig(AlsaRig::FileDevice);
+    // A rate no device runs at: the stream cannot be opened.
+    Settings::instance().set("AudioDeviceSampleRate", "7000000");
+    SliceEngine engine;
+    QVERIFY(engine.hasAudioDeviceError());
+    QCOMPARE(engine.audioDeviceError(), QString("Failed to open default."));
+    QCOMPARE(engine.audioDeviceErrorSuggestion(),
+             QString("Try changing this audio device in the <a href=\"#preferences\">Preferences</a>."));
+    QVERIFY(engine.outputDevice() && !engine.outputDevice()->isOpen());
+
+    // The preferences dialog's sequence after the user picks a working rate.
+    QSignalSpy spy(&engine, SIGNAL(audioDeviceError(QString, QString)));
+    Settings::instance().set("AudioDeviceSampleRate", "44100");
+    engine.closeAudioDevice();
+    engine.setupAudioDevice();
+    engine.stopMidi();
+    engine.startMidi();
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(0).toString(), QString());
+    QVERIFY(!engine.hasAudioDeviceError());
+    QCOMPARE(engine.sampleRate(), 44100);
+    engine.closeAudioDevice();
+}
+
 void EngineTest::sliceReachesTheDeviceResampledWithFades()
 {
     AlsaRig rig(AlsaRig::FileDevice);

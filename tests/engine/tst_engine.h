@@ -7,6 +7,7 @@ private slots:
     void init();
     void noOutputDeviceReportsAndKeepsRunning();
     void successfulSetupClearsTheError();
+    void deviceThatFailsToOpenIsReported();
     void sliceReachesTheDeviceResampledWithFades();
     void previewAndPadAreMixed();
     void largeDeviceBuffersRenderInPieces();
