@@ -17,7 +17,9 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QtTest>
+#include <atomic>
 #include <cmath>
+#include <thread>
 #include <sndfile.h>
 
 using namespace EngineFixtures;
@@ -397,6 +399,50 @@ void EngineTest::midiNoteStartsItsSlice()
     QVERIFY(engine.midiInput() == nullptr);
     engine.startMidi();
     QCOMPARE(engine.midiInput()->baseNote(), 48);
+}
+
+void EngineTest::guiSwapsWhileTheMixRuns()
+{
+    AlsaRig rig(AlsaRig::NoDevice);
+    SliceEngine engine;
+    const QString a = rig.filePath("a.wav");
+    const QString b = rig.filePath("b.wav");
+    QVERIFY(TestAudio::writeWav(a, 1, 44100, 30000, [](long long f, int) { return float(f % 100) / 200.0f; }));
+    QVERIFY(TestAudio::writeWav(b, 2, 48000, 400000, [](long long f, int c) { return sineSample(f, c, 48000); }));
+    QVERIFY(engine.slicer()->slotLoadLoop(b));
+
+    // The sound-card thread's part, played by a plain thread; the GUI thread meanwhile
+    // swaps previews, MIDI inputs, pads and loops in and out.
+    std::atomic<bool> stop{false};
+    std::atomic<long> blocks{0};
+    std::thread mixer([&] {
+        std::vector<float> buffer(2 * 512);
+        while (!stop.load()) {
+            std::fill(buffer.begin(), buffer.end(), 0.0f);
+            engine.processAudio(buffer.data(), 512);
+            ++blocks;
+        }
+    });
+    for (int round = 0; round < 30; ++round) {
+        engine.setPreviewFile(round % 2 ? a : b);
+        engine.samplerBank()->loadSample(round % 16, a, 0, round % 3 ? 1.0 : 1.5, 1, 0, 0, 0.5f, false, "None");
+        engine.samplerBank()->pad(round % 16)->play(true, 0, 0);
+        engine.slicer()->playFrom(0);
+        if (round % 5 == 0) {
+            engine.stopMidi();
+            engine.startMidi();
+        }
+        if (round % 7 == 0)
+            engine.clearSamplerBank();
+        if (round % 10 == 0)
+            QVERIFY(engine.slicer()->slotLoadLoop(round % 20 ? a : b));
+        QTest::qWait(2);
+    }
+    QVERIFY(waitFor([&] { return blocks.load() > 200; }));
+    stop.store(true);
+    mixer.join();
+    engine.setPreviewFile(QString());
+    QVERIFY(!engine.isPreviewPlaying());
 }
 
 void EngineTest::deadStreamIsRecreatedByTheHealthCheck()

@@ -13,5 +13,6 @@ private slots:
     void largeDeviceBuffersRenderInPieces();
     void previewFilesThroughTheMix();
     void midiNoteStartsItsSlice();
+    void guiSwapsWhileTheMixRuns();
     void deadStreamIsRecreatedByTheHealthCheck();
 };
