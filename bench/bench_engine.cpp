@@ -140,10 +140,12 @@ void BM_CallbackLoad(benchmark::State &state)
 }
 BENCHMARK(BM_CallbackLoad)->Arg(256)->Arg(1024)->Iterations(2000)->Unit(benchmark::kMicrosecond);
 
-// Real-time paced playback through JACK's dummy backend: a looping pad and the slicer's
-// loop play for 20 seconds while the GUI thread loads a 10-minute file, slices it into
-// 64 with zero-crossing snapping and loads another file, over and over. Skipped when
-// jackd is not installed.
+// Real-time paced playback through JACK's dummy backend (real-time scheduling where the
+// system allows it): a looping stretched pad and the slicer's loop play for 20 seconds
+// while the GUI thread loads a 10-minute file, slices it into 64 with zero-crossing
+// snapping and loads another file, over and over (argument 1); argument 0 is the same
+// playback with an idle GUI thread, the baseline of the machine's own scheduling.
+// Skipped when jackd is not installed.
 void BM_JackDummyUnderflows(benchmark::State &state)
 {
     const QString jackd = QStandardPaths::findExecutable("jackd");
@@ -159,7 +161,7 @@ void BM_JackDummyUnderflows(benchmark::State &state)
 
     QProcess server;
     server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    server.start(jackd, {"--no-realtime", "-d", "dummy", "-r", QString::number(kDeviceRate), "-p", "256"});
+    server.start(jackd, {"-d", "dummy", "-r", QString::number(kDeviceRate), "-p", "256"});
     server.waitForStarted();
     QThread::msleep(1500);
 
@@ -171,6 +173,7 @@ void BM_JackDummyUnderflows(benchmark::State &state)
     settings.set("MidiDevice", "None");
     settings.set("snap_to_zero_crossings", "1");
 
+    const bool busyGui = state.range(0) != 0;
     double underflows = 0, operations = 0, seconds = 0;
     for (auto _ : state) {
         SliceEngine engine;
@@ -188,7 +191,17 @@ void BM_JackDummyUnderflows(benchmark::State &state)
         QElapsedTimer timer;
         timer.start();
         bool useA = true;
-        while (timer.elapsed() < 20000) {
+        if (!busyGui) {
+            Trevant *slicer = engine.slicer();
+            slicer->slotLoadLoop(padFile);
+            SlicePtr loop = slicer->currentSlice();
+            waitFor([&] { return loop->isLoadingComplete(); });
+            loop->setLoopMode(2);
+            slicer->togglePlayback(true);
+            while (timer.elapsed() < 20000)
+                waitFor([] { return false; }, 100);
+        }
+        while (busyGui && timer.elapsed() < 20000) {
             Trevant *slicer = engine.slicer();
             slicer->slotLoadLoop(useA ? longA : longB);
             useA = !useA;
@@ -210,7 +223,7 @@ void BM_JackDummyUnderflows(benchmark::State &state)
     state.counters["load_and_slice_rounds"] = operations;
     state.counters["seconds"] = seconds;
 }
-BENCHMARK(BM_JackDummyUnderflows)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_JackDummyUnderflows)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond);
 
 } // namespace
 
