@@ -1,0 +1,20 @@
+#pragma once
+
+#include "SampleRenderer.h"
+
+// A small waveform of one loop (for example a sampler pad's) on which the left button sets
+// the loop start and the right button the loop end.
+class LoopEditorWidget : public SampleRenderer
+{
+    Q_OBJECT
+public:
+    LoopEditorWidget(QWidget *parent, QSharedPointer<Slice> loop);
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void paintView(QPainter *painter) override;
+
+private:
+    void applyButtons(Qt::MouseButtons buttons, int x);
+};
