@@ -272,8 +272,18 @@ void SampleRenderer::wheelEvent(QWheelEvent *event)
         newStart = std::max<long long>((long long)iViewStartSampleIdx + o - l, 0);
     }
 
-    applyViewStart(int(newStart), true);
-    applyViewEnd(int(newEnd), true);
+    if (newEnd - newStart > kMinimumViewSamples) {
+        // A valid window is taken whole. Edge by edge, a scroll at the deepest zoom would
+        // test the moved start against the old end, refuse it and only widen the window.
+        if (newStart != iViewStartSampleIdx || newEnd != iViewEndSampleIdx) {
+            iViewStartSampleIdx = int(newStart);
+            iViewEndSampleIdx = int(newEnd);
+            emit viewChanged(iViewStartSampleIdx, iViewEndSampleIdx);
+        }
+    } else {
+        applyViewStart(int(newStart), true);
+        applyViewEnd(int(newEnd), true);
+    }
     event->accept();
     setWaveformDirty(true);
     update();
