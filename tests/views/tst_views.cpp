@@ -545,5 +545,15 @@ private slots:
     }
 };
 
-QTEST_MAIN(ViewsTest)
+int runLongLoopTests(int argc, char **argv);
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QTEST_SET_MAIN_SOURCE_PATH
+    ViewsTest views;
+    int failures = QTest::qExec(&views, argc, argv);
+    failures += runLongLoopTests(argc, argv);
+    return failures;
+}
 #include "tst_views.moc"

@@ -1,0 +1,256 @@
+// A ten-minute 48 kHz stereo loop in the views: screenshots at each stage, the GUI
+// thread's responsiveness while the file fills, and the cost of a full waveform render
+// into a 1920-pixel view (printed as a fraction of a 16.7 ms frame; never asserted).
+
+#include "ViewFixture.h"
+
+#include "AutoSliceCommand.h"
+#include "SampleRendererTrevant.h"
+#include "SampleRendererZoombar.h"
+#include "Settings.h"
+#include "Slice.h"
+#include "ToggleSliceLoopCommand.h"
+#include "TransportBar.h"
+#include "Trevant.h"
+
+#include <QElapsedTimer>
+#include <QPainter>
+#include <QTimer>
+
+#include <algorithm>
+
+using namespace ViewTest;
+
+namespace {
+
+// A renderer at a chosen device pixel ratio, so both ratios can be measured in one run.
+class RatioRenderer : public SampleRenderer
+{
+public:
+    RatioRenderer(QSharedPointer<Slice> loop, double ratio)
+        : SampleRenderer(nullptr, loop)
+    {
+        m_fDevicePixelRatio = ratio;
+    }
+    // Drops the pixmap so the next render allocates it as the first paint after a
+    // resize does.
+    void dropPixmap()
+    {
+        delete m_pWaveformPixmap;
+        m_pWaveformPixmap = nullptr;
+    }
+    QPixmap *waveform() const { return m_pWaveformPixmap; }
+};
+
+int greenColumns(const QPixmap &pixmap)
+{
+    const QImage image = pixmap.toImage();
+    int columns = 0;
+    for (int x = 0; x < image.width(); ++x) {
+        for (int y = 0; y < image.height(); ++y) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.alpha() > 0 && c.green() > 200 && c.red() < 180) {
+                ++columns;
+                break;
+            }
+        }
+    }
+    return columns;
+}
+
+QString shotPath(const QString &name)
+{
+    return QDir::temp().filePath("quillory-views-" + name + ".png");
+}
+
+} // namespace
+
+class ViewsLongLoopTest : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString m_shortLoop;
+    QString m_longLoop;
+    static constexpr int kRate = 48000;
+    static constexpr int kLongLength = 10 * 60 * kRate * 2;
+
+private slots:
+    void initTestCase()
+    {
+        Q_INIT_RESOURCE(views);
+        QStandardPaths::setTestModeEnabled(true);
+        Settings::instance().set("snap_to_zero_crossings", "0");
+        QVERIFY(m_dir.isValid());
+        m_shortLoop = writeLoop(m_dir, "short.wav", 44100, 2.0);
+        m_longLoop = writeLoop(m_dir, "long.wav", kRate, 600.0);
+        QVERIFY(!m_shortLoop.isEmpty());
+        QVERIFY(!m_longLoop.isEmpty());
+    }
+
+    // Screenshots of the three views stacked as in the main window, saved under /tmp for
+    // a look; the asserted part is that the waveform, the slice markers and the loop bar
+    // are where they belong.
+    void screenshots_data()
+    {
+        QTest::addColumn<bool>("tenMinutes");
+        QTest::newRow("short") << false;
+        QTest::newRow("ten-minutes") << true;
+    }
+
+    void screenshots()
+    {
+        QFETCH(bool, tenMinutes);
+        const QString tag = tenMinutes ? "long" : "short";
+        Rig rig;
+        rig.window.resize(1000, 320);
+        QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
+        rig.window.grab().save(shotPath(tag + "-empty"));
+        QVERIFY(rig.load(tenMinutes ? m_longLoop : m_shortLoop));
+        const int length = rig.loop()->length();
+        QCOMPARE(length, tenMinutes ? kLongLength : 176400);
+
+        rig.stack.push(new AutoSliceCommand(rig.slicer.get(), 8));
+        rig.stack.push(new ToggleSliceLoopCommand(rig.slicer.get(), length / 8 * 2 + 10));
+        QTest::mouseMove(rig.transport, QPoint(500, 12));
+        QTest::qWait(50);
+        const QImage whole = rig.window.grab().toImage();
+        whole.save(shotPath(tag + "-sliced"));
+
+        // The waveform fills the view's middle; the slice markers are red lines.
+        const QRect viewRect = rig.view->geometry();
+        int green = 0;
+        for (int x = viewRect.left(); x < viewRect.right(); x += 7)
+            for (int y = viewRect.top(); y < viewRect.bottom(); y += 3)
+                if (whole.pixelColor(x, y).green() > 200 && whole.pixelColor(x, y).blue() < 60)
+                    ++green;
+        QVERIFY2(green > 200, qPrintable(QString::number(green)));
+        // The loop bar is drawn over the looped slice (amber), not elsewhere.
+        const int barY = rig.transport->geometry().bottom() - 8;
+        const int loopX = int(rig.view->sampleToPixel(length / 8 * 2 + length / 16));
+        const QColor bar = whole.pixelColor(loopX, barY);
+        QVERIFY2(bar.red() > 180 && bar.blue() < 120, qPrintable(bar.name()));
+
+        // Zoomed in on one slice, and then to the deepest zoom.
+        rig.view->setViewStart(length / 8 * 3, true);
+        rig.view->setViewEnd(length / 8 * 3 + length / 64, true);
+        QTest::qWait(20);
+        rig.window.grab().save(shotPath(tag + "-zoomed"));
+        rig.view->setViewEnd(length / 8 * 3 + 400, true);
+        QTest::qWait(20);
+        rig.window.grab().save(shotPath(tag + "-deep"));
+        rig.view->slotToggleDragExport(true);
+        QTest::mouseMove(rig.view, QPoint(300, 100));
+        rig.view->resetView();
+        QTest::qWait(20);
+        rig.window.grab().save(shotPath(tag + "-dragexport"));
+    }
+
+    // The waveform grows while the file fills, and the GUI thread keeps serving a 10 ms
+    // timer meanwhile. The longest gap is printed.
+    void fillKeepsGuiResponsive()
+    {
+        Rig rig;
+        rig.window.resize(1000, 320);
+        QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
+        QElapsedTimer clock;
+        qint64 last = 0, longest = 0;
+        int ticks = 0;
+        QTimer timer;
+        timer.setInterval(10);
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            const qint64 now = clock.elapsed();
+            longest = std::max(longest, now - last);
+            last = now;
+            ++ticks;
+        });
+        QVERIFY(rig.slicer->slotLoadLoop(m_longLoop));
+        QSharedPointer<Slice> loop = rig.loop();
+        QSignalSpy filled(loop.data(), &Slice::loadingComplete);
+        QSignalSpy progress(loop->cache().data(), &AudioCache::fillProgress);
+        clock.start();
+        timer.start();
+        rig.view->setSlice(loop);
+        rig.zoombar->setSlice(loop);
+        bool partialSaved = false;
+        while (filled.isEmpty() && clock.elapsed() < 120000) {
+            QTest::qWait(5);
+            if (!partialSaved && progress.count() >= 3 && filled.isEmpty()) {
+                rig.window.grab().save(shotPath("long-filling"));
+                partialSaved = true;
+            }
+        }
+        timer.stop();
+        QCOMPARE(filled.count(), 1);
+        QVERIFY(progress.count() > 1);
+        qInfo().noquote() << QString("fill of a 10-minute loop with the views attached: %1 ms, %2 timer "
+                                     "ticks, longest gap between 10 ms ticks %3 ms")
+                                 .arg(clock.elapsed()).arg(ticks).arg(longest);
+    }
+
+    // Render cost of the whole waveform of the 10-minute loop into a 1920-pixel view.
+    void renderCost()
+    {
+        Trevant slicer;
+        QVERIFY(slicer.slotLoadLoop(m_longLoop));
+        QSharedPointer<Slice> loop = slicer.currentSlice();
+        QSignalSpy filled(loop.data(), &Slice::loadingComplete);
+        QVERIFY(loop->isLoadingComplete() || filled.wait(120000));
+
+        struct Zoom {
+            const char *name;
+            int start;
+            int end;
+        };
+        const Zoom zooms[] = {{"whole loop", 0, kLongLength},
+                              {"1/64 of the loop", kLongLength / 2, kLongLength / 2 + kLongLength / 64},
+                              {"one second", kLongLength / 2, kLongLength / 2 + kRate * 2},
+                              {"4000 samples", kLongLength / 2, kLongLength / 2 + 4000},
+                              {"minimum window", kLongLength / 2, kLongLength / 2 + 101}};
+        const double frameMs = 1000.0 / 60.0;
+        for (double ratio : {1.0, 2.0}) {
+            RatioRenderer renderer(loop, ratio);
+            renderer.resize(1920, 200);
+            for (const Zoom &zoom : zooms) {
+                renderer.setViewPosition(zoom.start, zoom.end);
+                std::vector<double> times;
+                for (int i = 0; i < 15; ++i) {
+                    renderer.dropPixmap();
+                    QElapsedTimer t;
+                    t.start();
+                    renderer.renderWaveform();
+                    times.push_back(t.nsecsElapsed() / 1.0e6);
+                }
+                std::sort(times.begin(), times.end());
+                const double median = times[times.size() / 2];
+                QVERIFY(renderer.waveform());
+                QCOMPARE(renderer.waveform()->width(), int(1920 * ratio));
+                // Every column of the pixmap is drawn, zoomed out or in.
+                QVERIFY(greenColumns(*renderer.waveform()) > int(1900 * ratio));
+
+                // The steady-state paint: both pixmaps scaled into the widget.
+                QImage target(int(1920 * ratio), int(200 * ratio), QImage::Format_ARGB32_Premultiplied);
+                target.setDevicePixelRatio(ratio);
+                QElapsedTimer p;
+                p.start();
+                for (int i = 0; i < 10; ++i) {
+                    QPainter painter(&target);
+                    renderer.paintLayers(&painter);
+                }
+                const double paintMs = p.nsecsElapsed() / 1.0e6 / 10;
+                qInfo().noquote() << QString("render dpr %1, %2: %3 ms = %4 of a 16.7 ms frame; paint from "
+                                             "pixmaps %5 ms = %6 of a frame")
+                                         .arg(ratio).arg(zoom.name).arg(median, 0, 'f', 2)
+                                         .arg(median / frameMs, 0, 'f', 3).arg(paintMs, 0, 'f', 2)
+                                         .arg(paintMs / frameMs, 0, 'f', 3);
+            }
+        }
+    }
+};
+
+int runLongLoopTests(int argc, char **argv)
+{
+    ViewsLongLoopTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_views_long.moc"
