@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QImage>
 #include <QMutex>
 #include <QOpenGLFunctions>
 #include <QOpenGLWidget>
@@ -98,4 +99,6 @@ private:
 
     // The cache whose fill signals are connected; a loop entering edit mode swaps its cache.
     QPointer<AudioCache> m_pConnectedCache;
+    // Scratch pixels for the bar display, kept between renders of the same size.
+    QImage m_waveformImage;
 };

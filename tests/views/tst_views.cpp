@@ -545,15 +545,36 @@ private slots:
     }
 };
 
-int runLongLoopTests(int argc, char **argv);
+QObject *longLoopTests();
 
+// Runs both test classes; function names on the command line go to the class that has
+// them, so a single function of either can be run on its own.
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QTEST_SET_MAIN_SOURCE_PATH
     ViewsTest views;
-    int failures = QTest::qExec(&views, argc, argv);
-    failures += runLongLoopTests(argc, argv);
+    std::unique_ptr<QObject> longLoop(longLoopTests());
+    int failures = 0;
+    for (QObject *test : {static_cast<QObject *>(&views), longLoop.get()}) {
+        QStringList args;
+        bool named = false, mine = false;
+        for (int i = 0; i < argc; ++i) {
+            const QString arg = QString::fromLocal8Bit(argv[i]);
+            if (i > 0 && !arg.startsWith('-') && !args.last().startsWith("-o") && arg.front().isLetter()) {
+                named = true;
+                const QString function = arg.section(':', 0, 0);
+                if (test->metaObject()->indexOfMethod(QMetaObject::normalizedSignature(qPrintable(function + "()"))) < 0)
+                    continue;
+                mine = true;
+            }
+            args << arg;
+        }
+        if (named && !mine)
+            continue;
+        failures += QTest::qExec(test, args);
+    }
     return failures;
 }
+
 #include "tst_views.moc"
