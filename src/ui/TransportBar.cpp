@@ -200,7 +200,10 @@ int TransportBar::rulerSpacing() const
     const long long span = (long long)m_pView->viewEnd() - m_pView->viewStart();
     if (span <= 0)
         return 0;
-    int c = int(span / (8.0 / m_pView->zoomFactor()));
+    // One eighth of the loop: span / (8 / zoom factor), taken from the loop's length so
+    // that no float rounding shaves a sample off.
+    const QSharedPointer<Slice> loop = m_pView->slice();
+    int c = loop ? loop->length() / 8 : int(span / 8);
     if (c <= 0)
         return 0;
     while (span / c <= 7) {

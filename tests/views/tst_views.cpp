@@ -465,6 +465,42 @@ private slots:
         QCOMPARE(loop->loopMode(), 2);
     }
 
+    void rulerSpacing()
+    {
+        Rig rig;
+        QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
+        QVERIFY(rig.load(m_shortLoop));
+        // Whole loop: one tick per eighth of the loop.
+        QCOMPARE(rig.transport->rulerSpacing(), kShortLength / 8);
+        // Zoomed in, the spacing shrinks by factors of 1.5 until more than seven ticks show.
+        rig.view->setViewPosition(50000, 54000);
+        int expected = kShortLength / 8;
+        while (4000 / expected <= 7)
+            expected = int(expected / 1.5);
+        QCOMPARE(rig.transport->rulerSpacing(), expected);
+        QVERIFY(4000 / expected > 7);
+        QVERIFY(4000 / int(expected * 1.5) <= 7);
+        rig.view->setViewPosition(0, 0);
+        QCOMPARE(rig.transport->rulerSpacing(), 0);
+    }
+
+    // A slice point next to a trim handle is grabbed before the handle.
+    void slicePointWinsOverTrimHandle()
+    {
+        Rig rig;
+        QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
+        QVERIFY(rig.load(m_shortLoop));
+        SampleRendererTrevant *v = rig.view;
+        const int point = v->pixelToSample(5) & ~1;
+        rig.stack.push(new AddSlicePointCommand(rig.slicer.get(), point));
+        QTest::mousePress(v, Qt::LeftButton, Qt::NoModifier, QPoint(3, 100));
+        move(v, QPoint(60, 100));
+        QTest::mouseRelease(v, Qt::LeftButton, Qt::NoModifier, QPoint(60, 100));
+        QCOMPARE(rig.slicer->trimStart(), 0);
+        QCOMPARE(rig.slicer->slicePoints(), QList<int>{(point + v->pixelToSample(60) - v->pixelToSample(3)) & ~1});
+        QCOMPARE(rig.stack.text(1), QString("move slice point"));
+    }
+
     void dragExportFreezesTransportAndDrawsSlices()
     {
         Rig rig;
