@@ -15,6 +15,14 @@ LoopEditorWidget::LoopEditorWidget(QWidget *parent, QSharedPointer<Slice> loop)
         connect(m_pSlice.data(), &Slice::loopChanged, this, static_cast<void (QWidget::*)()>(&QWidget::update));
 }
 
+void LoopEditorWidget::setSlice(QSharedPointer<Slice> loop)
+{
+    SampleRenderer::setSlice(loop);
+    if (m_pSlice)
+        connect(m_pSlice.data(), &Slice::loopChanged, this, static_cast<void (QWidget::*)()>(&QWidget::update),
+                Qt::UniqueConnection);
+}
+
 void LoopEditorWidget::applyButtons(Qt::MouseButtons buttons, int x)
 {
     if (!m_pSlice)

@@ -10,6 +10,8 @@ class LoopEditorWidget : public SampleRenderer
 public:
     LoopEditorWidget(QWidget *parent, QSharedPointer<Slice> loop);
 
+    void setSlice(QSharedPointer<Slice> loop) override;
+
 protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;

@@ -21,6 +21,13 @@ SampleRendererZoombar::SampleRendererZoombar(QWidget *parent, QSharedPointer<Sli
     }
 }
 
+SampleRendererZoombar::~SampleRendererZoombar()
+{
+    // A bar closed in the middle of a drag must not leave the pointer hidden.
+    if (m_bDragging)
+        QApplication::restoreOverrideCursor();
+}
+
 void SampleRendererZoombar::setSlice(QSharedPointer<Slice> loop)
 {
     SampleRenderer::setSlice(loop);

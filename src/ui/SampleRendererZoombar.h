@@ -13,6 +13,7 @@ class SampleRendererZoombar : public SampleRenderer
     Q_OBJECT
 public:
     SampleRendererZoombar(QWidget *parent, QSharedPointer<Slice> loop);
+    ~SampleRendererZoombar() override;
 
     void setSlice(QSharedPointer<Slice> loop) override;
     QSize minimumSizeHint() const override;
