@@ -131,17 +131,20 @@ private slots:
         whole.save(shotPath(tag + "-sliced"));
 
         // The waveform fills the view's middle; the slice markers are red lines.
+        // The grab is in device pixels; geometry is in logical ones.
+        const double dpr = whole.devicePixelRatio();
+        auto at = [&whole, dpr](int x, int y) { return whole.pixelColor(int(x * dpr), int(y * dpr)); };
         const QRect viewRect = rig.view->geometry();
         int green = 0;
         for (int x = viewRect.left(); x < viewRect.right(); x += 7)
             for (int y = viewRect.top(); y < viewRect.bottom(); y += 3)
-                if (whole.pixelColor(x, y).green() > 200 && whole.pixelColor(x, y).blue() < 60)
+                if (at(x, y).green() > 200 && at(x, y).blue() < 60)
                     ++green;
         QVERIFY2(green > 200, qPrintable(QString::number(green)));
         // The loop bar is drawn over the looped slice (amber), not elsewhere.
         const int barY = rig.transport->geometry().bottom() - 8;
         const int loopX = int(rig.view->sampleToPixel(length / 8 * 2 + length / 16));
-        const QColor bar = whole.pixelColor(loopX, barY);
+        const QColor bar = at(loopX, barY);
         QVERIFY2(bar.red() > 180 && bar.blue() < 120, qPrintable(bar.name()));
 
         // Zoomed in on one slice, and then to the deepest zoom.
