@@ -14,6 +14,19 @@
 
 using namespace ViewTest;
 
+namespace {
+
+// A loop that can count the connections made to its signals.
+class ProbeSlice : public Slice
+{
+public:
+    using Slice::Slice;
+    int playPosListeners() const { return receivers(SIGNAL(playPosChanged())); }
+    int lengthListeners() const { return receivers(SIGNAL(lengthChanged())); }
+};
+
+} // namespace
+
 class ViewsTest : public QObject
 {
     Q_OBJECT
@@ -87,6 +100,34 @@ private slots:
         // Past the loop the sample under a pixel is pulled back inside it.
         v->setViewPosition(kShortLength - 200, kShortLength);
         QVERIFY(v->pixelToSample(5000) <= kShortLength);
+    }
+
+    // Each length change shows the whole loop again without adding connections.
+    void lengthChangeConnectsOnce()
+    {
+        QSharedPointer<ProbeSlice> loop(new ProbeSlice(m_shortLoop, 44100));
+        QSignalSpy filled(loop.data(), &Slice::loadingComplete);
+        QVERIFY(loop->isLoadingComplete() || filled.wait(10000));
+        const int playBefore = loop->playPosListeners();
+        const int lengthBefore = loop->lengthListeners();
+        SampleRenderer view(nullptr, loop);
+        view.resize(400, 100);
+        QCOMPARE(loop->playPosListeners(), playBefore + 1);
+        QCOMPARE(loop->lengthListeners(), lengthBefore + 1);
+        view.setViewPosition(1000, 5000);
+        QSignalSpy changed(&view, &SampleRenderer::viewChanged);
+        for (int i = 0; i < 5; ++i)
+            emit loop->lengthChanged();
+        QCOMPARE(view.viewStart(), 0);
+        QCOMPARE(view.viewEnd(), kShortLength);
+        QVERIFY(changed.count() >= 1);
+        QCOMPARE(loop->playPosListeners(), playBefore + 1);
+        QCOMPARE(loop->lengthListeners(), lengthBefore + 1);
+        // Replacing the loop lets go of the old one.
+        view.setSlice(QSharedPointer<Slice>());
+        QCOMPARE(loop->playPosListeners(), playBefore);
+        QCOMPARE(view.viewEnd(), kShortLength);
+        QCOMPARE(view.sampleToPixel(1000), 0.0);
     }
 
     void wheelZoomAndScroll()
