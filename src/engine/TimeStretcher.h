@@ -45,6 +45,10 @@ public:
     void reset();
     // True when Rubber Band has no output ready.
     bool isEmpty();
+    // The input has ended (final block given to Rubber Band) ...
+    bool isAtEndOfInput();
+    // ... and from then on, the frames still to come out.
+    int availableFrames();
 
     // Applied to the running stretcher at once.
     void setTransientsOption(int option);
