@@ -1,0 +1,492 @@
+#include "SampleRenderer.h"
+
+#include "AudioCache.h"
+#include "Slice.h"
+
+#include <QDebug>
+#include <QGuiApplication>
+#include <QLinearGradient>
+#include <QLoggingCategory>
+#include <QPainter>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+// Paint events arrive many times a second while a loop plays; their trace is off unless
+// asked for with QT_LOGGING_RULES="quillory.views.paint.debug=true".
+Q_LOGGING_CATEGORY(lcViewPaint, "quillory.views.paint", QtInfoMsg)
+
+SampleRenderer::SampleRenderer(QWidget *parent, QSharedPointer<Slice> loop)
+    : QOpenGLWidget(parent)
+    , m_pixmapMutex(QMutex::Recursive)
+    , m_fDevicePixelRatio(qApp ? qApp->devicePixelRatio() : 1.0)
+{
+    m_pSlice = loop;
+    connectLoop();
+    resetView();
+}
+
+SampleRenderer::~SampleRenderer()
+{
+    QMutexLocker locker(&m_pixmapMutex);
+    delete m_pWaveformPixmap;
+    delete m_pBackgroundPixmap;
+}
+
+int SampleRenderer::loopLength() const
+{
+    return m_pSlice ? m_pSlice->length() : 0;
+}
+
+void SampleRenderer::connectLoop()
+{
+    if (m_pSlice) {
+        connect(m_pSlice.data(), &Slice::lengthChanged, this, &SampleRenderer::resetView,
+                Qt::UniqueConnection);
+        connect(m_pSlice.data(), &Slice::playPosChanged, this,
+                static_cast<void (QWidget::*)()>(&QWidget::update), Qt::UniqueConnection);
+    }
+}
+
+void SampleRenderer::setSlice(QSharedPointer<Slice> loop)
+{
+    if (m_pSlice && m_pSlice != loop)
+        disconnect(m_pSlice.data(), nullptr, this, nullptr);
+    if (m_pConnectedCache && (!loop || loop->cache().data() != m_pConnectedCache.data())) {
+        disconnect(m_pConnectedCache.data(), nullptr, this, nullptr);
+        m_pConnectedCache.clear();
+    }
+    m_pSlice = loop;
+    connectLoop();
+    resetView();
+    setWaveformDirty(true);
+    update();
+}
+
+void SampleRenderer::resetView()
+{
+    if (m_pSlice) {
+        const int length = m_pSlice->length();
+        if (iViewStartSampleIdx != 0 && iViewEndSampleIdx > kMinimumViewSamples) {
+            iViewStartSampleIdx = 0;
+            setWaveformDirty(true);
+            update();
+            emit viewChanged(iViewStartSampleIdx, iViewEndSampleIdx);
+        }
+        // A loop shorter than the minimum window is still shown whole.
+        if (iViewEndSampleIdx != length
+            && (length - iViewStartSampleIdx > kMinimumViewSamples || length <= kMinimumViewSamples)) {
+            if (length <= kMinimumViewSamples)
+                iViewStartSampleIdx = 0;
+            iViewEndSampleIdx = length;
+            setWaveformDirty(true);
+            update();
+            emit viewChanged(iViewStartSampleIdx, iViewEndSampleIdx);
+        }
+
+        // Connected once per cache, not once per length change; a loop that enters edit
+        // mode gets a new cache, which is connected in its place.
+        QSharedPointer<AudioCache> cache = m_pSlice->cache();
+        if (cache.data() != m_pConnectedCache.data()) {
+            if (m_pConnectedCache)
+                disconnect(m_pConnectedCache.data(), nullptr, this, nullptr);
+            m_pConnectedCache = cache.data();
+            if (cache) {
+                connect(cache.data(), &AudioCache::fillProgress, this,
+                        &SampleRenderer::setWaveformDirtyAndRepaint);
+                connect(cache.data(), &AudioCache::lengthChanged, this,
+                        &SampleRenderer::setWaveformDirtyAndRepaint);
+            }
+        }
+        m_iSampleRate = m_pSlice->fileSampleRate();
+        if (m_iSampleRate <= 0)
+            m_iSampleRate = 44100;
+    }
+    qDebug() << (isValid() ? "SampleRenderer is valid" : "SampleRenderer is not valid");
+}
+
+void SampleRenderer::setViewPosition(long start, long end)
+{
+    iViewStartSampleIdx = int(std::max(start, 0L));
+    iViewEndSampleIdx = int(end);
+    if (m_pSlice)
+        iViewEndSampleIdx = int(std::min(end, long(m_pSlice->length())));
+    setWaveformDirty(true);
+    update();
+}
+
+void SampleRenderer::setWaveformDirtyAndRepaint()
+{
+    setWaveformDirty(true);
+    update();
+}
+
+bool SampleRenderer::applyViewStart(int start, bool emitSignal)
+{
+    if (start == iViewStartSampleIdx || iViewEndSampleIdx - start <= kMinimumViewSamples)
+        return false;
+    iViewStartSampleIdx = start;
+    setWaveformDirty(true);
+    update();
+    if (emitSignal)
+        emit viewChanged(iViewStartSampleIdx, iViewEndSampleIdx);
+    return true;
+}
+
+bool SampleRenderer::applyViewEnd(int end, bool emitSignal)
+{
+    if (end == iViewEndSampleIdx || end - iViewStartSampleIdx <= kMinimumViewSamples)
+        return false;
+    iViewEndSampleIdx = end;
+    setWaveformDirty(true);
+    update();
+    if (emitSignal)
+        emit viewChanged(iViewStartSampleIdx, iViewEndSampleIdx);
+    return true;
+}
+
+void SampleRenderer::setViewStart(int start, bool emitSignal)
+{
+    applyViewStart(start, emitSignal);
+}
+
+void SampleRenderer::setViewEnd(int end, bool emitSignal)
+{
+    applyViewEnd(end, emitSignal);
+}
+
+void SampleRenderer::setWaveformDirty(bool dirty)
+{
+    m_bWaveformDirty = dirty;
+    if (m_pSlice) {
+        const int length = m_pSlice->length();
+        if (length < iViewEndSampleIdx && length - iViewStartSampleIdx > kMinimumViewSamples) {
+            iViewEndSampleIdx = length;
+            m_bWaveformDirty = true;
+            update();
+            emit viewChanged(iViewStartSampleIdx, iViewEndSampleIdx);
+        }
+    }
+}
+
+void SampleRenderer::setBackgroundColor(QColor color)
+{
+    m_backgroundColor = color;
+    m_bBackgroundDirty = true;
+}
+
+double SampleRenderer::sampleToPixel(int sample) const
+{
+    const int span = iViewEndSampleIdx - iViewStartSampleIdx;
+    if (!m_pSlice || span <= 0)
+        return 0.0;
+    return width() * (double(sample) - iViewStartSampleIdx) / span;
+}
+
+int SampleRenderer::pixelToSample(int x) const
+{
+    if (!m_pSlice || x < 0 || width() <= 0)
+        return 0;
+    const double span = double(iViewEndSampleIdx) - iViewStartSampleIdx;
+    const long long sample =
+        iViewStartSampleIdx + (long long)std::floor(double(x) / width() * span);
+    const int length = m_pSlice->length();
+    if (sample > length)
+        return std::max(length - 4, 0);
+    return int(sample);
+}
+
+float SampleRenderer::pixelToSeconds(int x) const
+{
+    return float(pixelToSample(x)) / float(m_iSampleRate * 2);
+}
+
+double SampleRenderer::secondsToPixel(float seconds) const
+{
+    return sampleToPixel(int(double(m_iSampleRate) * seconds * 2.0));
+}
+
+double SampleRenderer::pixelToLoopFraction(int x) const
+{
+    if (!m_pSlice || x < 0 || width() <= 0)
+        return 0.0;
+    const double length = m_pSlice->length();
+    if (length <= 0)
+        return 0.0;
+    const double fraction = double(x) / width() * (iViewEndSampleIdx / length - iViewStartSampleIdx / length)
+        + iViewStartSampleIdx / length;
+    return std::min(fraction, 1.0);
+}
+
+float SampleRenderer::zoomFactor() const
+{
+    const int span = iViewEndSampleIdx - iViewStartSampleIdx;
+    if (!m_pSlice || span <= 0)
+        return 1.0f;
+    return float(m_pSlice->length()) / float(span);
+}
+
+double SampleRenderer::samplesPerPixel() const
+{
+    // The exact window width per pixel: a truncated loop-length-per-pixel term would give
+    // 0 for a loop narrower than the widget, which turns every drag distance into nothing.
+    if (width() <= 0)
+        return 0.0;
+    return double(iViewEndSampleIdx - iViewStartSampleIdx) / width();
+}
+
+int SampleRenderer::drawingX(int sample) const
+{
+    const double limit = 4.0 * std::max(width(), 1);
+    return int(std::max(-limit, std::min(sampleToPixel(sample), limit + width())));
+}
+
+void SampleRenderer::wheelEvent(QWheelEvent *event)
+{
+    if (!m_pSlice) {
+        event->ignore();
+        return;
+    }
+    const QPoint angle = event->angleDelta();
+    const bool horizontal = std::abs(angle.x()) > std::abs(angle.y());
+    const int d = horizontal ? angle.x() : angle.y();
+    const int length = m_pSlice->length();
+    const int w = iViewEndSampleIdx - iViewStartSampleIdx;
+    long long newStart = iViewStartSampleIdx;
+    long long newEnd = iViewEndSampleIdx;
+
+    if (horizontal) {
+        const float shift = -d / 120.0f * 0.15f * float(w);
+        newStart = std::max<long long>((long long)(iViewStartSampleIdx + shift), 0);
+        newEnd = std::min<long long>((long long)(iViewEndSampleIdx + shift), length);
+    } else if (d != 0) {
+        const double factor = std::exp(d / 120.0 * 0.25);
+        const int newWidth = int((1.0 / factor) * w);
+        const int l = (newWidth - w) / 2;
+        const double mouseX = std::trunc(event->position().x());
+        const double anchor = iViewStartSampleIdx
+            + w * (d < 0 ? 0.5 : std::trunc(mouseX) / std::max(width(), 1));
+        const long long o = (long long)((std::trunc(anchor) - w / 2 - iViewStartSampleIdx) * (d / 120.0 * 0.2));
+        newEnd = std::min<long long>((long long)iViewEndSampleIdx + l + o, length);
+        newStart = std::max<long long>((long long)iViewStartSampleIdx + o - l, 0);
+    }
+
+    if (newEnd - newStart > kMinimumViewSamples) {
+        // A valid window is taken whole. Edge by edge, a scroll at the deepest zoom would
+        // test the moved start against the old end, refuse it and only widen the window.
+        if (newStart != iViewStartSampleIdx || newEnd != iViewEndSampleIdx) {
+            iViewStartSampleIdx = int(newStart);
+            iViewEndSampleIdx = int(newEnd);
+            emit viewChanged(iViewStartSampleIdx, iViewEndSampleIdx);
+        }
+    } else {
+        applyViewStart(int(newStart), true);
+        applyViewEnd(int(newEnd), true);
+    }
+    event->accept();
+    setWaveformDirty(true);
+    update();
+}
+
+void SampleRenderer::initializeGL()
+{
+    m_gl.initializeOpenGLFunctions();
+    QOpenGLWidget::initializeGL();
+}
+
+void SampleRenderer::resizeGL(int w, int h)
+{
+    {
+        QMutexLocker locker(&m_pixmapMutex);
+        delete m_pWaveformPixmap;
+        m_pWaveformPixmap = nullptr;
+        delete m_pBackgroundPixmap;
+        m_pBackgroundPixmap = nullptr;
+        m_bWaveformDirty = true;
+        m_bBackgroundDirty = true;
+    }
+    if (context() && context()->isValid())
+        QOpenGLWidget::resizeGL(w, h);
+}
+
+void SampleRenderer::paintGL()
+{
+    QPainter painter(this);
+    paintView(&painter);
+}
+
+void SampleRenderer::paintView(QPainter *painter)
+{
+    paintLayers(painter);
+}
+
+void SampleRenderer::drawBackground()
+{
+    QMutexLocker locker(&m_pixmapMutex);
+    if (!m_pBackgroundPixmap)
+        m_pBackgroundPixmap = new QPixmap(std::max(width(), 1), std::max(height(), 1));
+    m_pBackgroundPixmap->fill(m_backgroundColor.isValid() ? m_backgroundColor : QColor(Qt::black));
+    QPainter painter(m_pBackgroundPixmap);
+    QLinearGradient gradient(QPointF(100, 100), QPointF(100, height()));
+    gradient.setColorAt(0, Qt::black);
+    gradient.setColorAt(1, QColor(80, 80, 80));
+    gradient.setSpread(QGradient::PadSpread);
+    painter.fillRect(m_pBackgroundPixmap->rect(), gradient);
+    m_bBackgroundDirty = false;
+}
+
+namespace {
+
+// One column of the bar display: the pixels from E - |peak| to E + |peak|, or a two-pixel
+// dash on the centre line for a silent column.
+void fillBar(QImage &image, int x, double centre, double peak)
+{
+    static const QRgb colour = qRgb(140, 247, 0);
+    const int width = image.width();
+    const int height = image.height();
+    if (x < 0 || x >= width || height <= 0)
+        return;
+    if (peak == 0) {
+        const int y = std::min(std::max(int(centre), 0), height - 1);
+        QRgb *row = reinterpret_cast<QRgb *>(image.scanLine(y));
+        row[x] = colour;
+        if (x + 1 < width)
+            row[x + 1] = colour;
+        return;
+    }
+    const double extent = std::abs(peak);
+    const int top = std::max(int(std::lround(centre - extent)), 0);
+    const int bottom = std::min(int(std::lround(centre + extent)), height - 1);
+    uchar *bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
+    for (int y = top; y <= bottom; ++y)
+        reinterpret_cast<QRgb *>(bits + y * stride)[x] = colour;
+}
+
+} // namespace
+
+void SampleRenderer::renderWaveform()
+{
+    QMutexLocker locker(&m_pixmapMutex);
+    if (!m_pSlice)
+        return;
+    QSharedPointer<AudioCache> cache = m_pSlice->cache();
+    const int length = m_pSlice->length();
+    if (!cache || length <= 0)
+        return;
+
+    if (!m_pWaveformPixmap) {
+        m_pWaveformPixmap = new QPixmap(std::max(int(width() * m_fDevicePixelRatio), 1),
+                                        std::max(int(height() * m_fDevicePixelRatio), 1));
+    }
+    const double H = m_pWaveformPixmap->height();
+    const double E = H * 0.5;
+
+    // Positions are kept in double so the walk advances also when a column covers less
+    // than one sample (zoomed far in on a wide, high-density screen).
+    double spp = double(iViewEndSampleIdx - iViewStartSampleIdx) / m_pWaveformPixmap->width();
+    if (spp < 0)
+        spp = 0;
+
+    const bool barMode = spp > 256;
+    // Zoomed out, the mirrored bars are written straight into the pixels of a reused
+    // image, several times faster than stroking a thousand tall lines; zoomed in, the
+    // connected line is stroked into the pixmap itself.
+    if (barMode) {
+        if (m_waveformImage.size() != m_pWaveformPixmap->size())
+            m_waveformImage = QImage(m_pWaveformPixmap->size(), QImage::Format_ARGB32_Premultiplied);
+        m_waveformImage.fill(Qt::transparent);
+    } else {
+        m_waveformImage = QImage();
+        m_pWaveformPixmap->fill(Qt::transparent);
+    }
+    QPainter painter(m_pWaveformPixmap);
+    if (spp < 256) {
+        painter.setPen(QColor(64, 64, 64));
+        // Across the whole pixmap, which is in device pixels.
+        painter.drawLine(QPointF(0, H / 2), QPointF(m_pWaveformPixmap->width(), H / 2));
+    }
+    painter.setPen(QPen(QColor(140, 247, 0), 1));
+
+    const int last = std::min(iViewEndSampleIdx, length) - 1;
+    double p = iViewStartSampleIdx & ~1;
+    // A column reads at most 16 frames, evenly spaced, so the cost of a render is bounded
+    // by the pixmap width, not by the zoom level. Whole frames are read, both channels of
+    // each (the second one lies on the same cache line): single interleaved samples at
+    // fractional steps alternate between left and right from column to column, which drew
+    // a comb along the line when zoomed in.
+    constexpr double kFramesPerColumn = 16.0;
+    const double frameStep = std::max(1.0, spp * 0.5 / kFramesPerColumn);
+    const double span = std::ceil(spp);
+    // A window that covers nothing (spp 0) still draws one column per pixel and stops.
+    const double advance = spp > 0 ? spp : 1.0;
+    const int columns = m_pWaveformPixmap->width();
+    const double scale = H * 0.5;
+
+    QVector<QLineF> lines;
+    lines.reserve(columns + 1);
+    double previousP = 0.0;
+    bool first = true;
+    for (int x = 0; last > p && x <= columns; ++x) {
+        const double t = std::min(p + span, double(last));
+        double minimum = 1.0;
+        double maximum = 0.0;
+        for (double f = std::floor(p * 0.5);; f += frameStep) {
+            const int i = int(f) * 2;
+            if (i >= t)
+                break;
+            const double left = cache->getSample(i) * scale;
+            const double right = i + 1 <= last ? cache->getSample(i + 1) * scale : left;
+            minimum = std::min(minimum, std::min(left, right));
+            maximum = std::max(maximum, std::max(left, right));
+        }
+        const double peak = std::abs(maximum) > std::abs(minimum) ? maximum : minimum;
+        if (barMode) {
+            fillBar(m_waveformImage, x, E, peak);
+        } else {
+            // The connected line starts at the first column's value rather than rising
+            // from the bottom edge, which drew a stray stroke at the left border.
+            if (first)
+                previousP = peak;
+            lines.append(QLineF(x > 0 ? x - 1 : 0, E + previousP, x, E + peak));
+            previousP = peak;
+            first = false;
+        }
+        p += advance;
+    }
+    painter.drawLines(lines);
+    painter.end();
+    if (barMode)
+        m_pWaveformPixmap->convertFromImage(m_waveformImage);
+    m_bWaveformDirty = false;
+}
+
+void SampleRenderer::paintLayers(QPainter *painter)
+{
+    if (m_bBackgroundDirty || !m_pBackgroundPixmap)
+        drawBackground();
+    if (m_pSlice && (m_bWaveformDirty || !m_pWaveformPixmap))
+        renderWaveform();
+    QMutexLocker locker(&m_pixmapMutex);
+    if (m_pBackgroundPixmap)
+        painter->drawPixmap(rect(), *m_pBackgroundPixmap);
+    if (m_pSlice && m_pWaveformPixmap)
+        painter->drawPixmap(rect(), *m_pWaveformPixmap);
+}
+
+void SampleRenderer::paintEvent(QPaintEvent *event)
+{
+    qCDebug(lcViewPaint) << "SampleRenderer::paintEvent";
+    QOpenGLWidget::paintEvent(event);
+}
+
+void SampleRenderer::drawPlayPosition(QPainter *painter)
+{
+    const int span = iViewEndSampleIdx - iViewStartSampleIdx;
+    if (!m_pSlice || span <= 0)
+        return;
+    const int x = int(width() * float(m_pSlice->playPosition() - iViewStartSampleIdx) / span);
+    painter->setPen(Qt::white);
+    painter->drawLine(x, 0, x, height());
+}

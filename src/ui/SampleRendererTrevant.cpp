@@ -1,0 +1,388 @@
+#include "SampleRendererTrevant.h"
+
+#include "AddSlicePointCommand.h"
+#include "MoveSlicePointCommand.h"
+#include "RemoveSlicePointCommand.h"
+#include "SetTrimEndCommand.h"
+#include "SetTrimStartCommand.h"
+#include "Slice.h"
+#include "Trevant.h"
+
+#include <QAction>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QUndoStack>
+
+#include <algorithm>
+#include <cmath>
+
+SampleRendererTrevant::SampleRendererTrevant(QWidget *parent, Trevant *slicer, QUndoStack *stack)
+    : SampleRenderer(parent, slicer ? slicer->currentSlice() : QSharedPointer<Slice>())
+    , m_pSlicer(slicer)
+    , m_pUndoStack(stack)
+{
+    setMouseTracking(true);
+    setFocusPolicy(Qt::WheelFocus);
+    setBackgroundRole(QPalette::Base);
+
+    m_pActionSliceHere = new QAction(tr("Slice Here"), this);
+    m_pActionDelete = new QAction(tr("Delete Slice Point"), this);
+    m_pActionSave = new QAction(tr("Save Slice..."), this);
+    // Writing slices to disk belongs to the export feature; until it exists the entry is
+    // shown but cannot be chosen.
+    m_pActionSave->setEnabled(false);
+    m_pContextMenu = new QMenu(this);
+    m_pContextMenu->addAction(m_pActionSliceHere);
+    m_pContextMenu->addAction(m_pActionDelete);
+    m_pContextMenu->addSeparator();
+    m_pContextMenu->addAction(m_pActionSave);
+    connect(m_pActionSliceHere, &QAction::triggered, this, &SampleRendererTrevant::slotSliceHere);
+    connect(m_pActionDelete, &QAction::triggered, this, &SampleRendererTrevant::slotDeleteSlicePoint);
+    connect(m_pActionSave, &QAction::triggered, this, &SampleRendererTrevant::slotSaveSelectedSlice);
+
+    m_pDropPixmap = new QPixmap(QStringLiteral(":draghere.png"));
+    m_pDragHandlePixmap = new QPixmap(QStringLiteral(":dragexporthandle.png"));
+
+    if (m_pSlicer) {
+        connect(m_pSlicer, &Trevant::slicePointsChanged, this,
+                static_cast<void (QWidget::*)()>(&QWidget::update));
+        connect(m_pSlicer, &Trevant::trimPointsChanged, this,
+                static_cast<void (QWidget::*)()>(&QWidget::update));
+    }
+}
+
+SampleRendererTrevant::~SampleRendererTrevant()
+{
+    delete m_pDropPixmap;
+    delete m_pDragHandlePixmap;
+}
+
+QSize SampleRendererTrevant::minimumSizeHint() const
+{
+    return QSize(100, 100);
+}
+
+int SampleRendererTrevant::slicePointTolerance() const
+{
+    // Zoomed far in, eight pixels cover less than one sample; a tolerance of 0 would ask
+    // the slicer for the containing slice instead of a nearby point.
+    return std::max(1, int(samplesPerPixel() * kHitPixels));
+}
+
+int SampleRendererTrevant::clampToLoop(long long position) const
+{
+    const long long length = loopLength();
+    position = std::max<long long>(0, std::min(position, length));
+    return int(position) & ~1;
+}
+
+bool SampleRendererTrevant::hitsTrimStart(int x) const
+{
+    return std::abs(x - sampleToPixel(m_pSlicer->trimStart())) <= kHitPixels;
+}
+
+bool SampleRendererTrevant::hitsTrimEnd(int x) const
+{
+    return std::abs(x - sampleToPixel(m_pSlicer->trimEnd())) <= kHitPixels;
+}
+
+void SampleRendererTrevant::slotSaveSelectedSlice()
+{
+    // No slice writer is available yet; the action stays disabled (see constructor).
+}
+
+void SampleRendererTrevant::slotSliceHere()
+{
+    if (!m_pSlice || !m_pSlicer || !m_pUndoStack)
+        return;
+    const int position = m_pSlicer->snapToZeroCrossing(pixelToSample(m_contextPosition.x()));
+    m_pUndoStack->push(new AddSlicePointCommand(m_pSlicer, position));
+}
+
+void SampleRendererTrevant::slotDeleteSlicePoint()
+{
+    if (m_iHitSlicePoint == 0 || !m_pSlicer || !m_pUndoStack)
+        return;
+    m_pUndoStack->push(new RemoveSlicePointCommand(m_pSlicer, m_iHitSlicePoint));
+    m_iHitSlicePoint = 0;
+}
+
+void SampleRendererTrevant::slotToggleDragExport(bool enable)
+{
+    m_bDragExport = enable;
+    if (enable)
+        setCursor(Qt::OpenHandCursor);
+    else
+        unsetCursor();
+    update();
+}
+
+void SampleRendererTrevant::slotSetDragExportMode(int mode)
+{
+    m_iDragExportMode = mode;
+    update();
+}
+
+void SampleRendererTrevant::timerEvent(QTimerEvent *)
+{
+    update();
+}
+
+void SampleRendererTrevant::mousePressEvent(QMouseEvent *event)
+{
+    if (!m_pSlice || !m_pSlicer) {
+        event->ignore();
+        return;
+    }
+    const int x = event->pos().x();
+    const int sample = pixelToSample(x);
+    m_iPressSliceStart = m_pSlicer->sliceStartAt(sample, 0);
+    m_iHitSlicePoint = m_pSlicer->sliceStartAt(sample, slicePointTolerance());
+
+    if (m_bDragExport) {
+        // The drag itself needs the slice writer, which does not exist yet; the cursor
+        // still tells the user the gesture was seen.
+        setCursor(Qt::ClosedHandCursor);
+        setCursor(Qt::OpenHandCursor);
+        event->accept();
+        return;
+    }
+
+    if (event->button() == Qt::LeftButton) {
+        if (m_iHitSlicePoint != 0) {
+            m_iDraggedSlicePoint = m_iHitSlicePoint;
+        } else if (hitsTrimStart(x)) {
+            m_bDraggingTrimStart = true;
+        } else if (hitsTrimEnd(x)) {
+            m_bDraggingTrimEnd = true;
+        } else if (event->modifiers() & Qt::ShiftModifier) {
+            const int p = m_pSlicer->snapToZeroCrossing(clampToLoop(sample));
+            if (m_pUndoStack)
+                m_pUndoStack->push(new AddSlicePointCommand(m_pSlicer, p));
+            // Position 0 means "no point" in this view, so a point there cannot be dragged.
+            m_iDraggedSlicePoint = p;
+        } else if (event->modifiers() & Qt::ControlModifier) {
+            m_pSlicer->playFrom(m_pSlicer->snapToZeroCrossing(sample));
+            event->accept();
+            return;
+        } else {
+            m_pSlicer->playFrom(m_iPressSliceStart);
+            event->accept();
+            return;
+        }
+        m_pressPosition = event->pos();
+    } else if (event->button() == Qt::RightButton) {
+        m_pActionDelete->setEnabled(m_iHitSlicePoint != 0);
+        m_pActionSliceHere->setEnabled(m_iHitSlicePoint == 0);
+        m_contextPosition = event->pos();
+        // popup, not exec: a nested event loop inside a press handler would outlive
+        // anything that deletes this view meanwhile.
+        m_pContextMenu->popup(event->globalPos());
+    }
+    event->accept();
+}
+
+void SampleRendererTrevant::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!m_pSlice || !m_pSlicer) {
+        event->ignore();
+        return;
+    }
+    const int x = event->pos().x();
+    if (m_bDragExport) {
+        m_hoverPosition = event->pos();
+        update();
+    } else if (m_iDraggedSlicePoint != 0) {
+        m_ghostMarkers = {drawingX((m_iDraggedSlicePoint)) - m_pressPosition.x() + x};
+        update();
+    } else if (m_bDraggingTrimStart) {
+        int ghost = drawingX((m_pSlicer->trimStart())) - m_pressPosition.x() + x;
+        ghost = std::min(ghost, drawingX((m_pSlicer->trimEnd() - kMinimumTrimSamples)));
+        ghost = std::max(ghost, 0);
+        m_ghostMarkers = {ghost};
+        update();
+    } else if (m_bDraggingTrimEnd) {
+        int ghost = drawingX((m_pSlicer->trimEnd())) - m_pressPosition.x() + x;
+        ghost = std::max(ghost, drawingX((m_pSlicer->trimStart() + kMinimumTrimSamples)));
+        ghost = std::min(ghost, width());
+        m_ghostMarkers = {ghost};
+        update();
+    } else {
+        const bool nearPoint = m_pSlicer->sliceStartAt(pixelToSample(x), slicePointTolerance()) != 0;
+        if (nearPoint || hitsTrimStart(x) || hitsTrimEnd(x))
+            setCursor(Qt::SplitHCursor);
+        else
+            unsetCursor();
+    }
+    event->accept();
+}
+
+void SampleRendererTrevant::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (!m_pSlice || !m_pSlicer) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    if (m_bDragExport) {
+        setCursor(Qt::OpenHandCursor);
+        return;
+    }
+    if (event->button() != Qt::LeftButton)
+        return;
+    int origin;
+    if (m_iDraggedSlicePoint != 0)
+        origin = m_iDraggedSlicePoint;
+    else if (m_bDraggingTrimStart)
+        origin = m_pSlicer->trimStart();
+    else if (m_bDraggingTrimEnd)
+        origin = m_pSlicer->trimEnd();
+    else
+        return;
+
+    const int x = event->pos().x();
+    // Outside the view pixelToSample reads 0; the distance is measured in the view's
+    // coordinates either way and the result is clamped to the loop.
+    const long long delta = (long long)pixelToSample(std::max(x, 0)) - pixelToSample(m_pressPosition.x());
+    const int length = loopLength();
+
+    if (m_iDraggedSlicePoint != 0) {
+        if (x <= 0 || x > width()) {
+            if (m_pUndoStack)
+                m_pUndoStack->push(new RemoveSlicePointCommand(m_pSlicer, m_iDraggedSlicePoint));
+        } else {
+            const int moved = m_pSlicer->snapToZeroCrossing(clampToLoop(origin + delta));
+            if (moved != m_iDraggedSlicePoint && m_pUndoStack)
+                m_pUndoStack->push(new MoveSlicePointCommand(m_pSlicer, m_iDraggedSlicePoint, moved));
+        }
+    } else if (m_bDraggingTrimStart) {
+        long long p = std::max<long long>(0, std::min<long long>(origin + delta, length));
+        p = std::min<long long>(p, m_pSlicer->trimEnd() - kMinimumTrimSamples);
+        const int position = m_pSlicer->snapToZeroCrossing(clampToLoop(p));
+        if (m_pUndoStack)
+            m_pUndoStack->push(new SetTrimStartCommand(m_pSlicer, position));
+    } else if (m_bDraggingTrimEnd) {
+        long long p = std::max<long long>(0, std::min<long long>(origin + delta, length));
+        p = std::max<long long>(p, (long long)m_pSlicer->trimStart() + kMinimumTrimSamples);
+        const int position = m_pSlicer->snapToZeroCrossing(clampToLoop(p));
+        if (m_pUndoStack)
+            m_pUndoStack->push(new SetTrimEndCommand(m_pSlicer, position));
+    }
+    resetDrag();
+}
+
+void SampleRendererTrevant::resetDrag()
+{
+    m_iDraggedSlicePoint = 0;
+    m_pressPosition = QPoint(0, 0);
+    m_ghostMarkers.clear();
+    m_bDraggingTrimStart = false;
+    m_bDraggingTrimEnd = false;
+    m_iPressSliceStart = 0;
+    m_iHitSlicePoint = 0;
+    update();
+}
+
+void SampleRendererTrevant::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Shift)
+        emit statusTip(tr("Add slice point at cursor."), 0);
+    else if (event->key() == Qt::Key_Control)
+        emit statusTip(tr("Start playing at cursor."), 0);
+    else
+        SampleRenderer::keyPressEvent(event);
+}
+
+void SampleRendererTrevant::keyReleaseEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Shift || event->key() == Qt::Key_Control)
+        emit statusTip(QString(), 0);
+    else
+        SampleRenderer::keyReleaseEvent(event);
+}
+
+void SampleRendererTrevant::leaveEvent(QEvent *event)
+{
+    m_hoverPosition = QPoint(-1, -1);
+    update();
+    SampleRenderer::leaveEvent(event);
+}
+
+void SampleRendererTrevant::drawTrimHandle(QPainter &painter, int x, const QColor &color)
+{
+    const int w = width();
+    const int h = height();
+    painter.setPen(color);
+    painter.setBrush(color);
+    painter.drawLine(x, 0, x, h);
+    const QPoint top[3] = {QPoint(std::max(x - 10, 0), 0), QPoint(x, 10), QPoint(std::min(w, x + 10), 0)};
+    const QPoint bottom[3] = {QPoint(std::max(x - 10, 0), h - 1), QPoint(x, h - 11),
+                              QPoint(std::min(w, x + 10), h - 1)};
+    painter.drawPolygon(top, 3);
+    painter.drawPolygon(bottom, 3);
+}
+
+void SampleRendererTrevant::drawDragExportSlices(QPainter &painter)
+{
+    QList<int> bounds;
+    bounds << 0;
+    for (int point : m_pSlicer->slicePoints())
+        if (point > 0 && point < loopLength())
+            bounds << point;
+    bounds << loopLength();
+    const bool hovering = m_hoverPosition != QPoint(-1, -1);
+    for (int i = 0; i + 1 < bounds.size(); ++i) {
+        const int L = drawingX((bounds[i]));
+        const int R = drawingX((bounds[i + 1]));
+        if (R < 0 || L > width())
+            continue;
+        const bool highlighted =
+            (L < m_hoverPosition.x() && m_hoverPosition.x() < R) || (m_iDragExportMode == 1 && hovering);
+        painter.setPen(Qt::black);
+        painter.setBrush(highlighted ? QColor(128, 128, 128, 64) : QColor(64, 64, 64, 64));
+        const int inner = R - L - 6;
+        painter.drawRoundedRect(QRect(L + 4, 2, inner, height() - 4), 4, 4);
+        if (!m_pDragHandlePixmap->isNull()) {
+            const QSize size = m_pDragHandlePixmap->size() / m_pDragHandlePixmap->devicePixelRatio();
+            if (size.width() < inner) {
+                painter.drawPixmap(L + 4 + (inner - size.width()) / 2, height() - 14 - size.height(),
+                                   *m_pDragHandlePixmap);
+            }
+        }
+    }
+}
+
+void SampleRendererTrevant::paintView(QPainter *target)
+{
+    QPainter &painter = *target;
+    paintLayers(&painter);
+    drawPlayPosition(&painter);
+    if (!m_pSlice || !m_pSlicer) {
+        const QRect box(width() / 4, height() / 3, width() / 2, height() / 3);
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(Qt::black);
+        painter.drawRoundedRect(box.translated(0, -1), 5, 5);
+        painter.setPen(QColor(80, 80, 80));
+        painter.drawRoundedRect(box, 5, 5);
+        const QString hint = tr("Drag an audio file here");
+        painter.setPen(Qt::black);
+        painter.drawText(rect().translated(0, -1), Qt::AlignCenter, hint);
+        painter.setPen(QColor(80, 80, 80));
+        painter.drawText(rect(), Qt::AlignCenter, hint);
+        return;
+    }
+    painter.setPen(QColor(200, 0, 0));
+    for (int point : m_pSlicer->slicePoints()) {
+        const int x = drawingX((point));
+        painter.drawLine(x, 0, x, height());
+    }
+    painter.setPen(QColor(0, 133, 56));
+    for (int x : m_ghostMarkers)
+        painter.drawLine(x, 0, x, height());
+    drawTrimHandle(painter, drawingX((m_pSlicer->trimStart())), QColor(255, 40, 40));
+    drawTrimHandle(painter, drawingX((m_pSlicer->trimEnd())), QColor(40, 40, 255));
+    if (m_bDragExport)
+        drawDragExportSlices(painter);
+}

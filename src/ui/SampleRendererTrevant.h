@@ -1,0 +1,84 @@
+#pragma once
+
+#include "SampleRenderer.h"
+
+#include <QList>
+#include <QPoint>
+
+class QAction;
+class QMenu;
+class QUndoStack;
+class Trevant;
+
+// Main view of slicing mode: draws the slice points and trim points over the waveform;
+// a click auditions the slice under the mouse, Shift-click adds a point, dragging moves
+// points and trim handles (one undo step per gesture, pushed on release), dragging a
+// point out of the view deletes it.
+class SampleRendererTrevant : public SampleRenderer
+{
+    Q_OBJECT
+public:
+    // A slice point or trim handle is hit within this many pixels.
+    static constexpr int kHitPixels = 8;
+    // Trim start and trim end never come closer than this.
+    static constexpr int kMinimumTrimSamples = 512;
+
+    SampleRendererTrevant(QWidget *parent, Trevant *slicer, QUndoStack *stack);
+    ~SampleRendererTrevant() override;
+
+    QSize minimumSizeHint() const override;
+    bool isDragExportOn() const { return m_bDragExport; }
+    int dragExportMode() const { return m_iDragExportMode; }
+    // The slice-point tolerance in samples for the current zoom: never below one sample.
+    int slicePointTolerance() const;
+    const QList<int> &ghostMarkers() const { return m_ghostMarkers; }
+    QMenu *contextMenu() const { return m_pContextMenu; }
+
+signals:
+    void statusTip(QString text, int msec);
+
+public slots:
+    void slotSaveSelectedSlice();
+    void slotSliceHere();
+    void slotDeleteSlicePoint();
+    void slotToggleDragExport(bool enable);
+    void slotSetDragExportMode(int mode);
+
+protected:
+    void timerEvent(QTimerEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void keyReleaseEvent(QKeyEvent *event) override;
+    void leaveEvent(QEvent *event) override;
+    void paintView(QPainter *painter) override;
+
+private:
+    bool hitsTrimStart(int x) const;
+    bool hitsTrimEnd(int x) const;
+    void resetDrag();
+    void drawTrimHandle(QPainter &painter, int x, const QColor &color);
+    void drawDragExportSlices(QPainter &painter);
+    int clampToLoop(long long position) const;
+
+    Trevant *m_pSlicer;
+    QUndoStack *m_pUndoStack;
+    int m_iPressSliceStart = 0;
+    int m_iHitSlicePoint = 0;
+    int m_iDraggedSlicePoint = 0;
+    QPoint m_contextPosition;
+    QList<int> m_ghostMarkers;
+    bool m_bDraggingTrimStart = false;
+    bool m_bDraggingTrimEnd = false;
+    QPoint m_pressPosition;
+    QAction *m_pActionSliceHere;
+    QAction *m_pActionDelete;
+    QAction *m_pActionSave;
+    QMenu *m_pContextMenu;
+    QPixmap *m_pDropPixmap;
+    QPixmap *m_pDragHandlePixmap;
+    QPoint m_hoverPosition{0, 0};
+    bool m_bDragExport = false;
+    int m_iDragExportMode = 0;
+};
