@@ -1,0 +1,282 @@
+#include "AudioDeviceEnumerator.h"
+
+#include "Settings.h"
+
+#include <QDebug>
+
+const char *const kDefaultDeviceEntry = "Windows Default";
+
+namespace {
+constexpr int kFallbackSampleRate = 44100;
+constexpr int kMinimumSampleRate = 8000;
+constexpr int kDefaultBufferFrames = 1024;
+
+QStringList &hostApiList()
+{
+    static QStringList list;
+    return list;
+}
+
+QStringList &outputList()
+{
+    static QStringList list;
+    return list;
+}
+
+QStringList &inputList()
+{
+    static QStringList list;
+    return list;
+}
+
+// The index of a stored API name, or PortAudio's default host API when the name
+// matches none (there is no WASAPI here to fall back to).
+int hostApiIndexFor(const QString &apiName, const char *logPrefix)
+{
+    int index = hostApiList().indexOf(apiName);
+    if (index < 0 || apiName.isEmpty()) {
+        index = Pa_GetDefaultHostApi();
+        qDebug() << logPrefix << "Audio API not found, falling back to default host API with index" << index;
+    }
+    return index;
+}
+
+// The device index in front of the first "." of a list entry, or -1.
+int deviceIndexFromEntry(const QString &entry)
+{
+    bool ok = false;
+    const int index = entry.section('.', 0, 0).toInt(&ok);
+    return ok ? index : -1;
+}
+
+PaDeviceIndex defaultDeviceFor(const QString &apiName, bool input)
+{
+    const QString name = apiName.isEmpty() ? Settings::instance().value("AudioDeviceAPI") : apiName;
+    const int index = hostApiIndexFor(name, input ? "getDefaultInputDevicePaID:" : "getDefaultOutputDevicePaID:");
+    const PaHostApiInfo *info = index >= 0 ? Pa_GetHostApiInfo(index) : nullptr;
+    if (info) {
+        qDebug() << "Audio API with index" << index << "is" << info->name;
+        return input ? info->defaultInputDevice : info->defaultOutputDevice;
+    }
+    return input ? Pa_GetDefaultInputDevice() : Pa_GetDefaultOutputDevice();
+}
+} // namespace
+
+AudioDeviceEnumerator::AudioDeviceEnumerator(QObject *parent) : QObject(parent)
+{
+    const PaError err = Pa_Initialize();
+    if (err != paNoError) {
+        qDebug() << "PortAudio error:" << Pa_GetErrorText(err);
+        hostApiList().clear();
+        outputList().clear();
+        return;
+    }
+    m_initialized = true;
+
+    const QStringList apis = hostApiNames();
+    QString apiName = Settings::instance().value("AudioDeviceAPI");
+    int index = apis.indexOf(apiName);
+    if (index < 0 || apiName.isEmpty()) {
+        index = Pa_GetDefaultHostApi();
+        qDebug() << "AudioDeviceEnumerator: Audio API not found, falling back to default host API with index"
+                 << index;
+    }
+    if (apiName.isEmpty() && index >= 0) {
+        if (const PaHostApiInfo *info = Pa_GetHostApiInfo(index))
+            apiName = QString::fromUtf8(info->name);
+    }
+    deviceList(apiName, AudioOutput, false);
+}
+
+AudioDeviceEnumerator::~AudioDeviceEnumerator()
+{
+    if (!m_initialized)
+        return;
+    const PaError err = Pa_Terminate();
+    if (err != paNoError)
+        qDebug() << "PortAudio error:" << Pa_GetErrorText(err);
+}
+
+QStringList hostApiNames()
+{
+    QStringList &list = hostApiList();
+    list.clear();
+    const int count = Pa_GetHostApiCount();
+    for (int i = 0; i < count; ++i) {
+        if (const PaHostApiInfo *info = Pa_GetHostApiInfo(i))
+            list.append(QString::fromUtf8(info->name));
+    }
+    return list;
+}
+
+QStringList cachedHostApiNames() { return hostApiList(); }
+
+QString defaultHostApiName()
+{
+    const int index = Pa_GetDefaultHostApi();
+    qDebug() << "Got default Host API Index of:" << index;
+    if (index < 0) {
+        qDebug() << "Failed to enumerate the default audio API. Is Portaudio initialized?";
+        return QString();
+    }
+    const PaHostApiInfo *info = Pa_GetHostApiInfo(index);
+    return info ? QString::fromUtf8(info->name) : QString();
+}
+
+int defaultBufferSize(int hostApiIndex)
+{
+    Q_UNUSED(hostApiIndex);
+    return kDefaultBufferFrames;
+}
+
+PaDeviceIndex getDefaultInputDevicePaID(const QString &apiName) { return defaultDeviceFor(apiName, true); }
+
+PaDeviceIndex getDefaultOutputDevicePaID(const QString &apiName) { return defaultDeviceFor(apiName, false); }
+
+QStringList deviceList(const QString &apiName, int direction, bool showMono)
+{
+    const bool output = direction == AudioOutput;
+    QStringList &list = output ? outputList() : inputList();
+    list.clear();
+    list.append(QString::fromLatin1(kDefaultDeviceEntry));
+    if (showMono)
+        qWarning() << "getDeviceList for playback devices with mono outputs not implemented yet.";
+
+    const int count = Pa_GetDeviceCount();
+    for (int i = 0; i < count; ++i) {
+        const PaDeviceInfo *device = Pa_GetDeviceInfo(i);
+        if (!device)
+            continue;
+        const PaHostApiInfo *api = Pa_GetHostApiInfo(device->hostApi);
+        if (!api)
+            continue;
+        const QString hostName = QString::fromUtf8(api->name);
+        if (!apiName.isEmpty() && apiName != hostName)
+            continue;
+        const int channels = output ? device->maxOutputChannels : device->maxInputChannels;
+        if (channels >= 1)
+            list.append(QString("%1. %2 (%3)").arg(i).arg(QString::fromUtf8(device->name), hostName));
+    }
+    return list;
+}
+
+QStringList outputDeviceList() { return outputList(); }
+
+int outputDeviceCount()
+{
+    const QStringList &list = outputList();
+    return list.size() < 2 ? 0 : list.size() - 1;
+}
+
+PaDeviceIndex outputDeviceId()
+{
+    QString entry = Settings::instance().value("OutputDevice");
+    if (entry.isEmpty()) {
+        entry = QString::fromLatin1(kDefaultDeviceEntry);
+        Settings::instance().set("OutputDevice", entry);
+    }
+    PaDeviceIndex id;
+    if (entry == QLatin1String(kDefaultDeviceEntry))
+        id = getDefaultOutputDevicePaID(QString());
+    else
+        id = deviceIndexFromEntry(entry);
+    qDebug() << "AudioDevice: Parsed paDevId" << id;
+    return id;
+}
+
+int outputBufferSize(PaDeviceIndex device)
+{
+    bool ok = false;
+    int frames = Settings::instance().value("AudioDeviceBufferSize").toInt(&ok);
+    if (!ok || frames < 1) {
+        const PaDeviceInfo *info = device >= 0 ? Pa_GetDeviceInfo(device) : nullptr;
+        frames = defaultBufferSize(info ? info->hostApi : -1);
+    }
+    return frames;
+}
+
+PaStreamParameters outputStreamParameters()
+{
+    PaStreamParameters params{};
+    PaDeviceIndex index = outputDeviceId();
+    const PaDeviceInfo *info = index >= 0 ? Pa_GetDeviceInfo(index) : nullptr;
+    if (!info) {
+        qDebug() << "Audio device" << index << "not found";
+        index = Pa_GetDefaultOutputDevice();
+        info = index >= 0 ? Pa_GetDeviceInfo(index) : nullptr;
+        if (!info) {
+            qDebug() << "Totally failed to find any usable default audio device.";
+            return PaStreamParameters{};
+        }
+    }
+    const int frames = outputBufferSize(index);
+    const int rate = deviceSampleRate(index);
+    const double latency = static_cast<double>(static_cast<float>(frames) / static_cast<float>(rate));
+    qDebug() << "Suggesting latency:" << latency;
+
+    params.device = index;
+    params.channelCount = 2;
+    params.sampleFormat = paFloat32;
+    params.suggestedLatency = latency;
+    params.hostApiSpecificStreamInfo = nullptr;
+    return params;
+}
+
+int deviceSampleRate(PaDeviceIndex device)
+{
+    bool ok = false;
+    int rate = Settings::instance().value("AudioDeviceSampleRate").toInt(&ok);
+    if (!ok) {
+        const PaDeviceInfo *info = device >= 0 ? Pa_GetDeviceInfo(device) : nullptr;
+        if (!info) {
+            const PaDeviceIndex fallback = Pa_GetDefaultOutputDevice();
+            info = fallback >= 0 ? Pa_GetDeviceInfo(fallback) : nullptr;
+        }
+        if (info) {
+            rate = static_cast<int>(info->defaultSampleRate);
+        } else {
+            qDebug() << "Audio device" << device << "not found, falling back to" << kFallbackSampleRate;
+            return kFallbackSampleRate;
+        }
+    }
+    if (rate < kMinimumSampleRate) {
+        qDebug() << "Samplerate was less than minimum of 8000, falling back to" << kFallbackSampleRate;
+        rate = kFallbackSampleRate;
+    }
+    return rate;
+}
+
+QList<int> supportedSampleRates(const QString &deviceEntry, const QString &apiName, PaDeviceIndex device,
+                                bool isInput)
+{
+    PaDeviceIndex index = device;
+    if (!deviceEntry.isEmpty())
+        index = deviceIndexFromEntry(deviceEntry);
+    if (index == -1)
+        index = isInput ? getDefaultInputDevicePaID(apiName) : getDefaultOutputDevicePaID(apiName);
+
+    const PaDeviceInfo *info = index >= 0 ? Pa_GetDeviceInfo(index) : nullptr;
+    if (!info)
+        return {kFallbackSampleRate};
+
+    QList<int> candidates{44100, 48000, 96000};
+    const int deviceDefault = static_cast<int>(info->defaultSampleRate);
+    if (!candidates.contains(deviceDefault))
+        candidates.append(deviceDefault);
+
+    PaStreamParameters params{};
+    params.device = index;
+    params.channelCount = isInput ? (info->maxInputChannels < 3 ? info->maxInputChannels : 2) : 2;
+    params.sampleFormat = paFloat32;
+    params.suggestedLatency = info->defaultLowOutputLatency;
+    params.hostApiSpecificStreamInfo = nullptr;
+
+    QList<int> result;
+    for (int rate : candidates) {
+        const PaError err = isInput ? Pa_IsFormatSupported(&params, nullptr, rate)
+                                    : Pa_IsFormatSupported(nullptr, &params, rate);
+        if (err == paFormatIsSupported)
+            result.append(rate);
+    }
+    return result;
+}

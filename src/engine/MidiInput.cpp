@@ -1,0 +1,183 @@
+#include "MidiInput.h"
+
+#include "MidiProcessor.h"
+#include "Settings.h"
+
+#include <QDebug>
+
+namespace {
+// PortMidi's initialisation is not counted by the library itself: the device list
+// and an open input share it, and the last one out terminates it. GUI thread.
+int &portMidiUsers()
+{
+    static int users = 0;
+    return users;
+}
+
+PmError acquirePortMidi()
+{
+    if (portMidiUsers() == 0) {
+        const PmError err = Pm_Initialize();
+        if (err != pmNoError)
+            return err;
+    }
+    ++portMidiUsers();
+    return pmNoError;
+}
+
+void releasePortMidi()
+{
+    if (portMidiUsers() > 0 && --portMidiUsers() == 0)
+        Pm_Terminate();
+}
+
+QStringList &midiList()
+{
+    static QStringList list;
+    return list;
+}
+} // namespace
+
+MidiInput::MidiInput(BankSampler *samplerBank, LoopingSamplerBank *looperBank)
+    : m_samplerBank(samplerBank), m_looperBank(looperBank)
+{
+    bool ok = false;
+    const int note = Settings::instance().value("MidiDeviceBaseNote").toInt(&ok);
+    m_baseNote = ok ? note : 36;
+}
+
+MidiInput::~MidiInput()
+{
+    closeMidiDevice();
+}
+
+void MidiInput::setReceiver(MidiProcessor *receiver)
+{
+    QMutexLocker locker(&m_lock);
+    m_receiver = receiver;
+}
+
+int MidiInput::openMidiDevice()
+{
+    QMutexLocker locker(&m_lock);
+    if (m_stream)
+        return 0;
+    const QString entry = Settings::instance().value("MidiDevice");
+    if (entry.isEmpty() || entry == QLatin1String("None"))
+        return 0;
+
+    bool ok = false;
+    PmDeviceID id = entry.section('.', 0, 0).toInt(&ok);
+    if (!ok)
+        id = -1;
+    qDebug() << "MidiDevice: Parsed devId" << id;
+
+    const PmError err = acquirePortMidi();
+    if (err != pmNoError) {
+        qDebug() << "PortMidi error:" << Pm_GetErrorText(err);
+        return 1;
+    }
+    m_holdsPortMidi = true;
+
+    if (Pm_CountDevices() == 0)
+        return 0;
+    const PmDeviceInfo *info = id >= 0 ? Pm_GetDeviceInfo(id) : nullptr;
+    if (!info || !info->input) {
+        id = Pm_GetDefaultInputDeviceID();
+        info = id >= 0 ? Pm_GetDeviceInfo(id) : nullptr;
+    }
+    if (!info)
+        return 0;
+
+    qDebug() << "Opening" << info->name;
+    const PmError openErr = Pm_OpenInput(&m_stream, id, nullptr, kEventBufferSize, nullptr, nullptr);
+    if (openErr != pmNoError) {
+        m_stream = nullptr;
+        qDebug() << "PortMidi error:" << Pm_GetErrorText(openErr);
+        return 1;
+    }
+    return 0;
+}
+
+int MidiInput::closeMidiDevice()
+{
+    QMutexLocker locker(&m_lock);
+    int result = 0;
+    if (m_stream) {
+        const PmError err = Pm_Close(m_stream);
+        m_stream = nullptr;
+        if (err != pmNoError) {
+            qDebug() << "PortMidi error:" << Pm_GetErrorText(err);
+            result = 1;
+        }
+    }
+    if (m_holdsPortMidi) {
+        m_holdsPortMidi = false;
+        releasePortMidi();
+    }
+    return result;
+}
+
+// Sound-card thread: no allocation, no file I/O, no blocking lock.
+int MidiInput::pollMidi()
+{
+    if (!m_lock.tryLock())
+        return 0;
+    int result = 0;
+    if (m_stream) {
+        result = Pm_Read(m_stream, m_events, kEventBufferSize);
+        if (result > 0)
+            processEvents(m_events, result);
+    }
+    m_lock.unlock();
+    return result;
+}
+
+// Sound-card thread (from pollMidi): no allocation, no file I/O, no blocking lock.
+void MidiInput::processEvents(const PmEvent *events, int eventCount)
+{
+    QMutexLocker locker(&m_lock);
+    if (!m_receiver)
+        return;
+    for (int i = 0; i < eventCount; ++i) {
+        const PmMessage message = events[i].message;
+        const auto status = static_cast<unsigned char>(Pm_MessageStatus(message));
+        const auto data1 = static_cast<unsigned char>(Pm_MessageData1(message));
+        const auto data2 = static_cast<unsigned char>(Pm_MessageData2(message));
+        if (m_inSysex) {
+            if (status == 0xF7 || data1 == 0xF7 || data2 == 0xF7) {
+                if (m_forwardSysex)
+                    m_receiver->processSysex(status, m_baseNote);
+                m_inSysex = false;
+                m_forwardSysex = false;
+                qDebug() << "sysex finished!";
+            }
+            continue;
+        }
+        if ((status & 0xF0) == 0x90 || status == 0x80) {
+            m_receiver->processMidiMessage(status, data1, data2, m_baseNote);
+        } else if (status == 0xF0) {
+            m_inSysex = true;
+            m_forwardSysex = data1 == 0x7F;
+        }
+    }
+}
+
+QStringList midiDeviceList()
+{
+    QStringList &list = midiList();
+    list.clear();
+    const PmError err = acquirePortMidi();
+    if (err != pmNoError) {
+        qDebug() << "PortMidi error:" << Pm_GetErrorText(err);
+        return list;
+    }
+    const int count = Pm_CountDevices();
+    for (int i = 0; i < count; ++i) {
+        const PmDeviceInfo *info = Pm_GetDeviceInfo(i);
+        if (info && info->input)
+            list.append(QString("%1. %2").arg(i).arg(QString::fromUtf8(info->name)));
+    }
+    releasePortMidi();
+    return list;
+}
