@@ -140,10 +140,10 @@ void MidiInput::processEvents(const PmEvent *events, int eventCount)
     if (!m_receiver)
         return;
     for (int i = 0; i < eventCount; ++i) {
-        const PmMessage message = events[i].message;
-        const auto status = static_cast<unsigned char>(Pm_MessageStatus(message));
-        const auto data1 = static_cast<unsigned char>(Pm_MessageData1(message));
-        const auto data2 = static_cast<unsigned char>(Pm_MessageData2(message));
+        const auto message = static_cast<uint32_t>(events[i].message);
+        const int status = MidiProcessor::status(message);
+        const int data1 = MidiProcessor::data1(message);
+        const int data2 = MidiProcessor::data2(message);
         if (m_inSysex) {
             if (status == 0xF7 || data1 == 0xF7 || data2 == 0xF7) {
                 if (m_forwardSysex)
@@ -155,7 +155,7 @@ void MidiInput::processEvents(const PmEvent *events, int eventCount)
             continue;
         }
         if ((status & 0xF0) == 0x90 || status == 0x80) {
-            m_receiver->processMidiMessage(status, data1, data2, m_baseNote);
+            m_receiver->processMidiMessage(message, m_baseNote);
         } else if (status == 0xF0) {
             m_inSysex = true;
             m_forwardSysex = data1 == 0x7F;

@@ -1,0 +1,128 @@
+#pragma once
+
+#include "AudioFile.h"
+#include "SampleChunk.h"
+
+#include <QEnableSharedFromThis>
+#include <QObject>
+#include <QRecursiveMutex>
+#include <QSharedPointer>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+class AudioCache;
+// Loops, views and the background reader all hold a cache through this pointer; the
+// cache dies with its last holder, on whichever thread that is.
+using AudioCachePtr = QSharedPointer<AudioCache>;
+
+// The whole decoded loop in memory as interleaved stereo floats, in chunks of
+// SampleChunk::chunkSize samples, so that the loop can be allocated in one quick pass
+// (preallocate) and then filled in place by the background reader while it is already
+// drawn and played.
+//
+// Threads: built on the GUI thread; fill() runs on the background reader thread;
+// getSample() is called from the sound-card thread between tryLock() and unlock(),
+// readSamples() from the tempo worker, and both from the GUI thread for drawing.
+// Sample data is read and written without the lock: a chunk being filled reads as
+// its already-decoded part followed by zeros. The lock guards the chunk array and is
+// held whole by preallocate() and fillSynchronously().
+//
+// The editable cache derives from this class and overrides every virtual operation.
+class AudioCache : public QObject, public QEnableSharedFromThis<AudioCache> {
+    Q_OBJECT
+public:
+    // A cache over a reader; the length is the reader's length. The cache shares the
+    // reader and keeps it alive for as long as the cache lives.
+    explicit AudioCache(AudioFilePtr file);
+    // An empty cache of length 0 without a reader.
+    AudioCache();
+    ~AudioCache() override;
+    AudioCache(const AudioCache &) = delete;
+    AudioCache &operator=(const AudioCache &) = delete;
+
+    // Reads the whole file in the calling thread, holding the lock throughout. Emits
+    // nothing.
+    virtual void fillSynchronously();
+    // Allocates every chunk for the current length (at least one), zeroed. Cheap: the
+    // memory is only touched when it is filled.
+    virtual void preallocate();
+    // Background reader thread: reads the file into the chunks, chunk by chunk, taking
+    // the lock only around chunk lookups. Emits fillProgress every 128 chunks and at
+    // the end, then fillFinished. Stops early, without the signals, once cancelFill()
+    // has been called. A cache is filled at most once.
+    virtual void fill();
+    // Queues this cache on the background reader and returns at once. The cache must be
+    // held by an AudioCachePtr.
+    virtual void startBackgroundFill();
+    // Any thread: copies up to count samples starting at startSample into buffer and
+    // returns the number copied (limited to the length and to the chunks present).
+    virtual unsigned readSamples(float *buffer, unsigned count, unsigned startSample);
+    // Any thread, including the sound-card thread: no lock, no allocation. Returns 0.0
+    // for an index outside the allocated chunks.
+    virtual float getSample(int index);
+    // Never waits.
+    virtual bool tryLock();
+    // Waits for the cache lock (never from the sound-card thread).
+    void lock() { m_mutex.lock(); }
+    virtual void unlock();
+    virtual int length();
+
+    // Asks a queued or running fill to stop: the background reader skips a cancelled
+    // cache, and a running fill stops after its current chunk. Used when the loop that
+    // owns the cache is closed or replaced. Never waits.
+    virtual void cancelFill();
+    bool isFillCancelled() const { return m_cancelled.load(); }
+    // True once fillFinished has been emitted (or fillSynchronously has returned).
+    bool isFilled() const { return m_filled.load(); }
+
+    // No lock: stores value at index if its chunk exists.
+    void setSample(int index, float value);
+    // No lock: sets count samples from startSample to 0.0, limited to the length.
+    void zeroSamples(int startSample, int count);
+
+    // Any thread: the number of chunks and one of them (null if k is out of range).
+    int chunkCount() const { return m_chunkCount.load(std::memory_order_acquire); }
+    const SampleChunk *chunkAt(int k) const { return findChunk(k); }
+    AudioFilePtr audioFile() const { return m_file; }
+
+signals:
+    void fillProgress();
+    void fillFinished();
+    void lengthChanged();
+
+private:
+    struct Block;
+
+    SampleChunk *findChunk(int k) const
+    {
+        if (k < 0 || k >= m_chunkCount.load(std::memory_order_acquire))
+            return nullptr;
+        return m_table.load(std::memory_order_acquire)[k];
+    }
+    // Under the lock: makes room for total chunk pointers.
+    void reserveChunks(int total);
+    // Under the lock: allocates count zeroed chunks in one block and appends them.
+    bool appendChunks(int count, int firstStart);
+    // Shared by fill() and fillSynchronously().
+    void readAll(bool emitSignals);
+
+    // The chunk pointer table. It only grows, under the lock; readers that take no lock
+    // load the count, then the table, and see a table holding at least that many
+    // chunks. Replaced tables are kept until the cache dies, so a reader that loaded an
+    // older table still reads valid pointers.
+    std::atomic<SampleChunk **> m_table{nullptr};
+    std::atomic<int> m_chunkCount{0};
+    int m_tableCapacity = 0;
+    std::vector<std::unique_ptr<SampleChunk *[]>> m_tables;
+    std::vector<std::unique_ptr<Block>> m_blocks;
+
+    const AudioFilePtr m_file;
+    QRecursiveMutex m_mutex;
+    std::atomic<int> m_length{0};
+
+    std::atomic<bool> m_fillStarted{false};
+    std::atomic<bool> m_cancelled{false};
+    std::atomic<bool> m_filled{false};
+};

@@ -1,0 +1,27 @@
+#include "AudioFile.h"
+
+#include "AudioFileAudioDecoder.h"
+#include "AudioFileFLAC.h"
+#include "AudioFileSndFile.h"
+
+#include <climits>
+
+AudioFile::~AudioFile() = default;
+
+AudioFilePtr AudioFile::createForPath(const QString &path)
+{
+    const QString lower = path.toLower();
+    if (lower.endsWith(QLatin1String(".wav")) || lower.endsWith(QLatin1String(".aif")) ||
+        lower.endsWith(QLatin1String(".aiff")))
+        return AudioFilePtr(new AudioFileSndFile(path));
+    if (lower.endsWith(QLatin1String(".flac")))
+        return AudioFilePtr(new AudioFileFLAC(path));
+    // There is no operating-system version that lacks the compressed-audio decoder
+    // here, so every other extension goes to it.
+    return AudioFilePtr(new AudioFileAudioDecoder(path));
+}
+
+bool AudioFile::isLoadable(long long samples, long long rate)
+{
+    return samples > 0 && samples <= INT_MAX && rate > 0 && rate <= maxSampleRate;
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QSharedPointer>
+#include <QString>
+
+class AudioFile;
+// A reader is shared by the loop and every cache built over it, so it lives as long as
+// the last of them (a fill running on the background reader keeps it alive too).
+using AudioFilePtr = QSharedPointer<AudioFile>;
+
+// Abstract reader: one audio file as a stream of interleaved stereo 32-bit floats.
+// Every length, position and count counts samples of that stream (2 per frame); mono
+// files are delivered with each value duplicated to left and right.
+//
+// A reader does all its opening work in its constructor. A file that cannot be opened,
+// or that is refused (unreadable, no frames, a sample rate of 0 or above
+// maxSampleRate, or more samples than an int index can hold), gives a reader of length 0
+// that delivers nothing.
+//
+// Used by one thread at a time: built on the GUI thread, then read by the background
+// reader thread. Readers hold no locks.
+class AudioFile {
+public:
+    // Highest sample rate a file may declare before it is refused as corrupt.
+    static constexpr int maxSampleRate = 768000;
+
+    AudioFile() = default;
+    virtual ~AudioFile();
+    AudioFile(const AudioFile &) = delete;
+    AudioFile &operator=(const AudioFile &) = delete;
+
+    // Total number of samples the reader will deliver.
+    virtual int length() = 0;
+    // Frames per second of the file.
+    virtual int sampleRate() = 0;
+    // Delivers up to count samples into buffer and returns how many it delivered. A
+    // short result means the stream has ended; the rest of the requested range is
+    // zeroed (except by a reader of length 0, which leaves the buffer untouched).
+    virtual int read(float *buffer, unsigned count) = 0;
+    // Repositions so that the next read starts at sampleIndex (frame sampleIndex / 2).
+    virtual int seek(unsigned sampleIndex) = 0;
+    // The sample index at which the next read starts.
+    virtual int position() = 0;
+
+    // Chooses the reader by the file name's extension (case ignored): ".wav", ".aif"
+    // and ".aiff" go to libsndfile, ".flac" to libFLAC, everything else to the
+    // compressed-audio decoder. Never returns null.
+    static AudioFilePtr createForPath(const QString &path);
+
+    // Shared validation of what a container declares: true if a stream of this many
+    // interleaved samples at this rate can be loaded.
+    static bool isLoadable(long long samples, long long rate);
+};

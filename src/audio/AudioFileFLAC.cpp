@@ -1,0 +1,177 @@
+#include "AudioFileFLAC.h"
+
+#include <QDebug>
+#include <QFile>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+AudioFileFLAC::AudioFileFLAC(const QString &path)
+{
+    if (init(QFile::encodeName(path).constData()) != FLAC__STREAM_DECODER_INIT_STATUS_OK) {
+        qDebug() << "Error initializing FLAC decoder for file" << path;
+        return;
+    }
+    const bool metadataRead = process_until_end_of_metadata();
+    if (!metadataRead || !m_gotStreamInfo || m_maxBlockSize == 0 || m_channels == 0 ||
+        !isLoadable((long long)std::min<uint64_t>(m_length64, uint64_t(INT64_MAX)), m_sampleRate)) {
+        // A stream too long for an int sample index, without a usable STREAMINFO or
+        // with an impossible sample rate is refused rather than wrapped or guessed.
+        qDebug() << "Error opening file" << path << "samples:" << quint64(m_length64)
+                 << "samplerate:" << m_sampleRate;
+        finish();
+        m_length = 0;
+        m_sampleRate = 0;
+        return;
+    }
+    m_length = int(m_length64);
+    m_frameCapacity = outputChannels() * int(m_maxBlockSize);
+    const size_t bytes = (size_t(m_frameCapacity) * sizeof(float) + 15) / 16 * 16;
+    m_frameBuffer = static_cast<float *>(std::aligned_alloc(16, bytes));
+    if (!m_frameBuffer) {
+        qDebug() << "Error opening file" << path << "(out of memory)";
+        finish();
+        m_length = 0;
+        return;
+    }
+    std::memset(m_frameBuffer, 0, bytes);
+}
+
+AudioFileFLAC::~AudioFileFLAC()
+{
+    finish();
+    std::free(m_frameBuffer);
+}
+
+void AudioFileFLAC::metadata_callback(const ::FLAC__StreamMetadata *metadata)
+{
+    if (metadata->type != FLAC__METADATA_TYPE_STREAMINFO)
+        return;
+    const FLAC__StreamMetadata_StreamInfo &info = metadata->data.stream_info;
+    m_sampleRate = info.sample_rate;
+    m_channels = info.channels;
+    m_bitsPerSample = info.bits_per_sample;
+    m_maxBlockSize = info.max_blocksize;
+    m_length64 = uint64_t(info.total_samples) * uint64_t(outputChannels());
+    m_gotStreamInfo = true;
+    std::fprintf(stderr, "sample rate    : %u Hz\n", m_sampleRate);
+    std::fprintf(stderr, "channels       : %u\n", m_channels);
+    std::fprintf(stderr, "bits per sample: %u\n", m_bitsPerSample);
+    std::fprintf(stderr, "max block size: %u\n", m_maxBlockSize);
+    std::fprintf(stderr, "total samples  : %" PRIu64 "\n", m_length64);
+}
+
+void AudioFileFLAC::error_callback(::FLAC__StreamDecoderErrorStatus status)
+{
+    std::fprintf(stderr, "Got error callback: %s\n", FLAC__StreamDecoderErrorStatusString[status]);
+}
+
+::FLAC__StreamDecoderWriteStatus AudioFileFLAC::write_callback(const ::FLAC__Frame *frame,
+                                                               const FLAC__int32 *const buffer[])
+{
+    const FLAC__FrameHeader &h = frame->header;
+    if (h.channels != m_channels) {
+        qDebug() << "Error: FLAC frame channels mismatch.";
+        return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+    }
+    if (h.sample_rate != m_sampleRate) {
+        qDebug() << "Error: FLAC frame samplerate mismatch.";
+        return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+    }
+    if (h.bits_per_sample != m_bitsPerSample) {
+        qDebug() << "Error: FLAC frame bits per sample mismatch.";
+        return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+    }
+    // The frame buffer is sized from STREAMINFO; a larger frame would be written past
+    // its end.
+    if (!m_frameBuffer || h.blocksize > m_maxBlockSize) {
+        qDebug() << "Error: FLAC frame block size exceeds the stream maximum." << h.blocksize << m_maxBlockSize;
+        return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+    }
+
+    const unsigned shift = 32 - m_bitsPerSample;
+    const auto convert = [shift](FLAC__int32 s) {
+        return float(int32_t(uint32_t(s) << shift)) / 2147483648.0f;
+    };
+    const unsigned n = h.blocksize;
+    if (m_channels == 2) {
+        const FLAC__int32 *left = buffer[0];
+        const FLAC__int32 *right = buffer[1];
+        for (unsigned i = 0; i < n; ++i) {
+            m_frameBuffer[2 * i] = convert(left[i]);
+            m_frameBuffer[2 * i + 1] = convert(right[i]);
+        }
+    } else if (m_channels == 1) {
+        const FLAC__int32 *mono = buffer[0];
+        for (unsigned i = 0; i < n; ++i)
+            m_frameBuffer[2 * i] = m_frameBuffer[2 * i + 1] = convert(mono[i]);
+    } else {
+        qDebug() << "Error: Unsupported number of FLAC channels";
+    }
+    m_available = int(n) * outputChannels();
+    m_readOffset = 0;
+    m_gotFrame = true;
+    return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+}
+
+bool AudioFileFLAC::decodeNextFrame()
+{
+    m_gotFrame = false;
+    // A damaged frame header makes the decoder resynchronise without delivering a
+    // frame; every call consumes input, so this ends at the stream's end.
+    while (!m_gotFrame) {
+        if (!process_single())
+            return false;
+        const FLAC__StreamDecoderState state = ::FLAC__StreamDecoderState(get_state());
+        // End of stream and every state after it (errors, aborted) end decoding.
+        if (!m_gotFrame && state >= FLAC__STREAM_DECODER_END_OF_STREAM)
+            return false;
+    }
+    return true;
+}
+
+int AudioFileFLAC::read(float *buffer, unsigned count)
+{
+    if (m_length == 0 || !m_frameBuffer)
+        return 0;
+    // Never deliver beyond the length STREAMINFO declared: the cache presents no more.
+    const unsigned remaining = unsigned(m_length - m_position);
+    if (count > remaining)
+        count = remaining;
+
+    unsigned delivered = 0;
+    for (;;) {
+        const unsigned n = std::min(unsigned(m_available), count - delivered);
+        std::memcpy(buffer + delivered, m_frameBuffer + m_readOffset, n * sizeof(float));
+        m_readOffset += int(n);
+        m_available -= int(n);
+        delivered += n;
+        if (delivered >= count || !decodeNextFrame())
+            break;
+    }
+    m_position += int(delivered);
+    if (delivered < count)
+        std::memset(buffer + delivered, 0, (count - delivered) * sizeof(float));
+    return int(delivered);
+}
+
+int AudioFileFLAC::seek(unsigned sampleIndex)
+{
+    if (m_length == 0 || !m_frameBuffer)
+        return -1;
+    if (sampleIndex > unsigned(m_length))
+        sampleIndex = unsigned(m_length);
+    m_available = 0;
+    m_readOffset = 0;
+    if (get_state() == FLAC__STREAM_DECODER_ABORTED || get_state() == FLAC__STREAM_DECODER_SEEK_ERROR)
+        flush();
+    if (!seek_absolute(FLAC__uint64(sampleIndex / unsigned(outputChannels())))) {
+        flush();
+        return -1;
+    }
+    m_position = int(sampleIndex - sampleIndex % unsigned(outputChannels()));
+    return m_position;
+}

@@ -1,0 +1,82 @@
+#include "AudioFileSndFile.h"
+
+#include <QDebug>
+#include <QFile>
+
+#include <cstring>
+
+AudioFileSndFile::AudioFileSndFile(const QString &path) : m_path(path)
+{
+    std::memset(&m_info, 0, sizeof m_info);
+    m_file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &m_info);
+    if (!m_file || !sf_format_check(&m_info)) {
+        qDebug() << "Error opening file" << path;
+        if (m_file)
+            sf_close(m_file);
+        m_file = nullptr;
+        std::memset(&m_info, 0, sizeof m_info);
+    } else if (!isLoadable(2LL * m_info.frames, m_info.samplerate)) {
+        // A length beyond an int sample index would wrap around, and a rate of 0 or an
+        // absurd one means the header is corrupt: refuse rather than play garbage.
+        qDebug() << "Error opening file" << path << "frames:" << (long long)m_info.frames
+                 << "samplerate:" << m_info.samplerate;
+        sf_close(m_file);
+        m_file = nullptr;
+        std::memset(&m_info, 0, sizeof m_info);
+    } else {
+        m_length = int(2 * m_info.frames);
+        m_sampleRate = m_info.samplerate;
+    }
+    qDebug() << "fileLength:" << m_length;
+    qDebug() << "channels:" << m_info.channels;
+    qDebug() << "fileLength after load:" << m_length << "samples";
+}
+
+AudioFileSndFile::~AudioFileSndFile()
+{
+    if (m_file)
+        sf_close(m_file);
+}
+
+int AudioFileSndFile::read(float *buffer, unsigned count)
+{
+    if (m_length == 0 || !m_file)
+        return 0;
+    const unsigned remaining = unsigned(m_length - 2 * m_framesRead);
+    if (count > remaining)
+        count = remaining;
+
+    int frames = 0;
+    if (m_info.channels == 1) {
+        const sf_count_t got = sf_read_float(m_file, buffer, sf_count_t(count / 2));
+        frames = got > 0 ? int(got) : 0;
+        // Spread in place from the last frame backwards so no value is overwritten
+        // before it has been copied.
+        for (int i = frames - 1; i >= 0; --i) {
+            const float v = buffer[i];
+            buffer[2 * i] = v;
+            buffer[2 * i + 1] = v;
+        }
+    } else if (m_info.channels == 2) {
+        // libsndfile only reads whole frames.
+        const sf_count_t got = sf_read_float(m_file, buffer, sf_count_t(count & ~1u));
+        frames = got > 0 ? int(got / 2) : 0;
+    }
+    m_framesRead += frames;
+
+    const unsigned result = 2u * unsigned(frames);
+    if (result < count)
+        std::memset(buffer + result, 0, (count - result) * sizeof(float));
+    return int(result);
+}
+
+int AudioFileSndFile::seek(unsigned sampleIndex)
+{
+    if (!m_file)
+        return -1;
+    const sf_count_t frame = (m_info.channels == 1 || m_info.channels == 2) ? sf_count_t(sampleIndex / 2) : 0;
+    const sf_count_t result = sf_seek(m_file, frame, SEEK_SET);
+    if (result >= 0)
+        m_framesRead = int(result);
+    return int(result);
+}

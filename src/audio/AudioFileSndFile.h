@@ -1,0 +1,29 @@
+#pragma once
+
+#include "AudioFile.h"
+
+#include <sndfile.h>
+
+// WAV and AIFF (and anything else libsndfile recognises) through libsndfile. Samples
+// come as floats normalised to ±1.0 whatever the file's bit depth.
+class AudioFileSndFile : public AudioFile {
+public:
+    explicit AudioFileSndFile(const QString &path);
+    ~AudioFileSndFile() override;
+
+    int length() override { return m_length; }
+    int sampleRate() override { return m_sampleRate; }
+    int read(float *buffer, unsigned count) override;
+    int seek(unsigned sampleIndex) override;
+    int position() override { return 2 * m_framesRead; }
+
+    int channels() const { return m_info.channels; }
+
+private:
+    SF_INFO m_info{};
+    SNDFILE *m_file = nullptr;
+    QString m_path;
+    int m_length = 0;
+    int m_sampleRate = 0;
+    int m_framesRead = 0;
+};

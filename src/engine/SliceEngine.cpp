@@ -1,0 +1,239 @@
+#include "SliceEngine.h"
+
+#include "AudioDevice.h"
+#include "AudioDeviceEnumerator.h"
+#include "BankSampler.h"
+#include "LoopingSamplerBank.h"
+#include "MidiInput.h"
+#include "PreviewPlayer.h"
+#include "RecordingBuffer.h"
+#include "Settings.h"
+#include "Trevant.h"
+
+#include <QDebug>
+#include <algorithm>
+#include <utility>
+
+SliceEngine::SliceEngine(QObject *parent) : QObject(parent)
+{
+    setSampleRate(44100);
+    m_micBuffer.reset(new RecordingBuffer("Microphone Recording Buffer"));
+    m_appBuffer.reset(new RecordingBuffer("App Audio Recording Buffer"));
+    m_enumerator.reset(new AudioDeviceEnumerator);
+    m_samplerBank = new BankSampler(44100);
+    m_slicer = new Trevant;
+    m_looperBank = new LoopingSamplerBank(44100);
+    m_engineTempo = 120;
+    startMidi();
+    setupAudioDevice();
+}
+
+SliceEngine::~SliceEngine()
+{
+    qDebug() << "delete SliceEngine";
+    Settings::instance().save();
+    closeAudioDevice();
+    m_enumerator.reset();
+    stopMidi();
+    delete m_looperBank;
+    m_looperBank = nullptr;
+    m_micBuffer.reset();
+    m_appBuffer.reset();
+    delete std::exchange(m_preview, nullptr);
+    // No stream runs any more: the slicer (which stops its tempo detection) and the pads
+    // go with the engine.
+    delete m_samplerBank;
+    m_samplerBank = nullptr;
+    delete m_slicer;
+    m_slicer = nullptr;
+}
+
+// Sound-card thread: no allocation, no file I/O; see the header.
+int SliceEngine::pull(float *buffer, int count)
+{
+    processAudio(buffer, count / 2);
+    return count;
+}
+
+// Sound-card thread: no allocation, no file I/O; see the header.
+void SliceEngine::processAudio(float *buffer, int frames)
+{
+    QMutexLocker locker(&m_lock);
+    if (m_midi)
+        m_midi->pollMidi();
+    for (int done = 0; done < frames; done += kMaxPieceFrames) {
+        const int piece = std::min(kMaxPieceFrames, frames - done);
+        mixPiece(buffer + 2 * done, piece);
+    }
+}
+
+// Sound-card thread: no allocation, no file I/O.
+void SliceEngine::mixPiece(float *buffer, int frames)
+{
+    const int count = 2 * frames;
+    m_slicer->render(buffer, count);
+    m_samplerBank->mix(buffer, count);
+    m_looperBank->recordStep(buffer, count);
+    m_looperBank->playStep(buffer, count);
+    if (m_preview)
+        m_preview->mix(buffer, count);
+}
+
+int SliceEngine::length() { return std::max(m_micBuffer->length(), m_appBuffer->length()); }
+
+void SliceEngine::setupAudioDevice() { setupAudioDevice(true); }
+
+void SliceEngine::setupAudioDevice(bool emitUnchangedError)
+{
+    if (m_outputDevice)
+        closeAudioDevice();
+
+    auto report = [&](const QString &text, const QString &suggestion) {
+        if (emitUnchangedError || text != m_lastEmittedError)
+            emit audioDeviceError(text, suggestion);
+        m_lastEmittedError = text;
+    };
+
+    if (outputDeviceCount() == 0) {
+        m_errorText = tr("No audio output devices are available. A valid output device is required to use Quillory.");
+        m_errorSuggestion = tr("Add a soundcard to your PC and restart Quillory.");
+        report(m_errorText, m_errorSuggestion);
+        return;
+    }
+    m_errorText.clear();
+    m_errorSuggestion.clear();
+
+    const PaStreamParameters params = outputStreamParameters();
+    const int rate = deviceSampleRate(params.device);
+    // The loops learn the device rate before the stream starts, so the first buffers
+    // already play at the right speed (reconfiguring a resampler is GUI-thread work).
+    m_slicer->setEngineSampleRate(rate);
+    m_samplerBank->setSampleRate(rate);
+    m_looperBank->setSampleRate(rate);
+
+    m_outputDevice.reset(new AudioDevice(this, m_micBuffer.get(), &params, nullptr, rate,
+                                         outputBufferSize(params.device), true));
+    if (m_outputDevice->open() != 0)
+        report(m_outputDevice->errorText(), m_outputDevice->errorSuggestion());
+    else
+        report(QString(), QString());
+
+    if (sampleRate() != rate) {
+        m_slicer->setEngineSampleRate(sampleRate());
+        m_samplerBank->setSampleRate(sampleRate());
+        m_looperBank->setSampleRate(sampleRate());
+    }
+}
+
+void SliceEngine::closeAudioDevice()
+{
+    if (!m_outputDevice)
+        return;
+    m_outputDevice->close();
+    m_outputDevice.reset();
+}
+
+bool SliceEngine::checkAudioDeviceHealth()
+{
+    if (m_outputDevice && m_outputDevice->streamHealth() == 0)
+        return false;
+    if (!m_outputDevice && !m_errorText.isEmpty() && outputDeviceCount() == 0) {
+        // Devices appear only when PortAudio starts again: rebuild the enumerator.
+        m_enumerator.reset();
+        m_enumerator.reset(new AudioDeviceEnumerator);
+    }
+    closeAudioDevice();
+    setupAudioDevice(false);
+    return true;
+}
+
+bool SliceEngine::hasAudioDeviceError() const
+{
+    if (m_outputDevice && !m_outputDevice->errorText().isEmpty())
+        return true;
+    if (m_inputDevice && !m_inputDevice->errorText().isEmpty())
+        return true;
+    return !m_errorText.isEmpty();
+}
+
+QString SliceEngine::audioDeviceError() const
+{
+    if (m_outputDevice && !m_outputDevice->errorText().isEmpty())
+        return m_outputDevice->errorText();
+    if (m_inputDevice && !m_inputDevice->errorText().isEmpty())
+        return m_inputDevice->errorText();
+    return m_errorText;
+}
+
+QString SliceEngine::audioDeviceErrorSuggestion() const
+{
+    if (m_outputDevice && !m_outputDevice->errorText().isEmpty())
+        return m_outputDevice->errorSuggestion();
+    if (m_inputDevice && !m_inputDevice->errorText().isEmpty())
+        return m_inputDevice->errorSuggestion();
+    return m_errorText.isEmpty() ? QString() : m_errorSuggestion;
+}
+
+void SliceEngine::clearAudioDeviceError()
+{
+    m_lastEmittedError.clear();
+    emit audioDeviceError(QString(), QString());
+}
+
+void SliceEngine::startMidi()
+{
+    if (m_midi)
+        stopMidi();
+    auto *midi = new MidiInput(m_samplerBank, m_looperBank);
+    midi->setReceiver(m_slicer);
+    midi->openMidiDevice();
+    QMutexLocker locker(&m_lock);
+    m_midi = midi;
+}
+
+void SliceEngine::stopMidi()
+{
+    if (!m_midi)
+        return;
+    m_midi->closeMidiDevice();
+    MidiInput *retired;
+    {
+        QMutexLocker locker(&m_lock);
+        retired = std::exchange(m_midi, nullptr);
+    }
+    delete retired;
+}
+
+void SliceEngine::setEngineTempo(int bpm)
+{
+    m_engineTempo = bpm;
+    m_samplerBank->setBankTempo(bpm);
+}
+
+void SliceEngine::setPreviewFile(const QString &path)
+{
+    // Opening the file and reading its start happen before the engine lock is taken.
+    PreviewPlayer *player = path.isEmpty() ? nullptr : new PreviewPlayer(path);
+    if (player && !player->isValid()) {
+        delete player;
+        player = nullptr;
+    }
+    PreviewPlayer *retired;
+    {
+        QMutexLocker locker(&m_lock);
+        retired = std::exchange(m_preview, player);
+    }
+    delete retired;
+}
+
+bool SliceEngine::isPreviewPlaying() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_preview && !m_preview->isFinished();
+}
+
+void SliceEngine::clearSamplerBank()
+{
+    // The bank swaps its pads out under its own lock and frees them after it.
+    m_samplerBank->reset();
+}

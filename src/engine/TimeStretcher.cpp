@@ -1,0 +1,221 @@
+#include "TimeStretcher.h"
+
+#include "SpeexResampler.h"
+
+#include <QDebug>
+#include <QMutexLocker>
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <rubberband/RubberBandStretcher.h>
+
+using RubberBand::RubberBandStretcher;
+
+namespace {
+float *allocateZeroed(size_t count)
+{
+    void *p = nullptr;
+    if (posix_memalign(&p, 16, count * sizeof(float)) != 0)
+        return nullptr;
+    std::memset(p, 0, count * sizeof(float));
+    return static_cast<float *>(p);
+}
+} // namespace
+
+void TimeStretcher::AlignedFree::operator()(float *p) const { std::free(p); }
+
+TimeStretcher::TimeStretcher(int engineSampleRate)
+    : m_iEngineSampleRate(engineSampleRate > 0 ? engineSampleRate : 44100),
+      m_pInput(allocateZeroed(2 * maxFrames)), m_pLeft(allocateZeroed(2 * maxFrames)),
+      m_pRight(allocateZeroed(2 * maxFrames))
+{
+    m_pStretcher = build();
+}
+
+TimeStretcher::~TimeStretcher() = default;
+
+int TimeStretcher::options() const
+{
+    return m_iTransients | m_iDetector | m_iWindow | m_iSmoothing | m_iFormant | m_iChannels |
+           int(RubberBandStretcher::OptionProcessRealTime);
+}
+
+double TimeStretcher::pitchScale() const { return std::pow(2.0, m_iPitch / 12.0); }
+
+// Built for the device rate: window sizes and transient detection then match the audio
+// the stretcher actually receives.
+std::unique_ptr<RubberBandStretcher> TimeStretcher::build() const
+{
+    auto s = std::make_unique<RubberBandStretcher>(size_t(m_iEngineSampleRate), 2,
+                                                   RubberBandStretcher::Options(options()), 1.0, 1.0);
+    s->setMaxProcessSize(maxFrames);
+    s->reset();
+    s->setTimeRatio(m_dTimeRatio);
+    s->setPitchScale(pitchScale());
+    return s;
+}
+
+void TimeStretcher::rebuild()
+{
+    std::unique_ptr<RubberBandStretcher> fresh = build();
+    {
+        QMutexLocker locker(&m_lock);
+        std::swap(m_pStretcher, fresh);
+        m_bEndOfInput = false;
+        m_iFramesFed = 0;
+        m_iFramesRetrieved = 0;
+        // Ratio and pitch may have changed while the new one was being built.
+        m_pStretcher->setTimeRatio(m_dTimeRatio);
+        m_pStretcher->setPitchScale(pitchScale());
+        ++m_iRebuilds;
+    }
+    // The old stretcher is freed here, outside the lock.
+}
+
+void TimeStretcher::setPitch(int semitones)
+{
+    m_iPitch = semitones;
+    m_pStretcher->setPitchScale(pitchScale());
+}
+
+void TimeStretcher::setTimeRatio(double ratio)
+{
+    if (!(ratio > 0.0) || !std::isfinite(ratio))
+        return;
+    m_dTimeRatio = ratio;
+    m_pStretcher->setTimeRatio(ratio);
+}
+
+void TimeStretcher::reset()
+{
+    QMutexLocker locker(&m_lock);
+    m_pStretcher->reset();
+    m_bEndOfInput = false;
+    m_iFramesFed = 0;
+    m_iFramesRetrieved = 0;
+}
+
+bool TimeStretcher::isEmpty()
+{
+    QMutexLocker locker(&m_lock);
+    return m_pStretcher->available() <= 0;
+}
+
+int TimeStretcher::latencyFrames()
+{
+    QMutexLocker locker(&m_lock);
+    return int(m_pStretcher->getStartDelay());
+}
+
+void TimeStretcher::setTransientsOption(int option)
+{
+    QMutexLocker locker(&m_lock);
+    m_iTransients = option;
+    m_pStretcher->setTransientsOption(RubberBandStretcher::Options(option));
+}
+
+void TimeStretcher::setDetectorOption(int option)
+{
+    QMutexLocker locker(&m_lock);
+    m_iDetector = option;
+    m_pStretcher->setDetectorOption(RubberBandStretcher::Options(option));
+}
+
+void TimeStretcher::setFormantOption(int option)
+{
+    QMutexLocker locker(&m_lock);
+    m_iFormant = option;
+    m_pStretcher->setFormantOption(RubberBandStretcher::Options(option));
+}
+
+void TimeStretcher::setWindowOption(int option)
+{
+    m_iWindow = option;
+    rebuild();
+}
+
+void TimeStretcher::setSmoothingOption(int option)
+{
+    m_iSmoothing = option;
+    rebuild();
+}
+
+void TimeStretcher::setChannelsOption(int option)
+{
+    m_iChannels = option;
+    rebuild();
+}
+
+void TimeStretcher::setEngineSampleRate(int rate)
+{
+    if (rate <= 0)
+        return;
+    m_iEngineSampleRate = rate;
+    rebuild();
+}
+
+int TimeStretcher::render(float *out, int frames, SpeexResampler *source, AudioSource *loop)
+{
+    QMutexLocker locker(&m_lock);
+    int sum = 0;
+    while (sum < frames) {
+        const int piece = std::min(frames - sum, int(maxFrames));
+        const int n = renderSome(out + 2 * sum, piece, source, loop);
+        sum += n;
+        if (n < piece)
+            break;
+    }
+    return sum;
+}
+
+// Sound-card thread: no allocation, no file I/O; called with the lock held.
+int TimeStretcher::renderSome(float *out, int frames, SpeexResampler *source, AudioSource *loop)
+{
+    m_pSource = source;
+    if (!source || !m_pInput || !m_pLeft || !m_pRight)
+        return 0;
+    RubberBandStretcher *rb = m_pStretcher.get();
+    float *channels[2] = {m_pLeft.get(), m_pRight.get()};
+
+    if (rb->available() < frames) {
+        while (!m_bEndOfInput) {
+            std::memset(m_pInput.get(), 0, sizeof(float) * 2 * maxFrames);
+            std::memset(m_pLeft.get(), 0, sizeof(float) * maxFrames);
+            std::memset(m_pRight.get(), 0, sizeof(float) * maxFrames);
+            const int n = source->produce(m_pInput.get(), frames, loop);
+            m_iFramesFed += n;
+            const float *in = m_pInput.get();
+            for (int i = 0; i < n; ++i) {
+                m_pLeft[i] = in[2 * i];
+                m_pRight[i] = in[2 * i + 1];
+            }
+            const bool final = source->isEmpty();
+            rb->process(channels, size_t(n), final);
+            if (final) {
+                qDebug() << "Speex resampler is now empty, RubberBand has hit the EOF then";
+                m_bEndOfInput = true;
+                break;
+            }
+            if (rb->available() >= frames)
+                break;
+        }
+    }
+
+    int want = frames;
+    if (m_bEndOfInput)
+        want = std::min(want, rb->available());
+    if (want <= 0)
+        return 0;
+    int r = int(rb->retrieve(channels, size_t(want)));
+    m_iFramesRetrieved += std::max(0, r);
+    if (r < 0) {
+        qDebug() << "Warning:" << r << "frames produced by RubberBand";
+        r = 0;
+    }
+    for (int i = 0; i < r; ++i) {
+        out[2 * i] += m_pLeft[i];
+        out[2 * i + 1] += m_pRight[i];
+    }
+    return r;
+}

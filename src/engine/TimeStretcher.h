@@ -1,0 +1,105 @@
+#pragma once
+
+#include <QRecursiveMutex>
+#include <memory>
+
+namespace RubberBand {
+class RubberBandStretcher;
+}
+class AudioSource;
+class SpeexResampler;
+
+// Real-time time stretching and pitch shifting of a playing loop with Rubber Band. It
+// draws its input from the loop's resampler and adds its output into the caller's buffer.
+// All buffers are allocated at construction.
+//
+// The loop owns it and calls setPitch/setTimeRatio under the loop lock. Option changes
+// that need a new stretcher build it outside every lock and swap it in under this
+// object's lock, so the sound-card thread never waits for a construction; the owner
+// resets its resampler afterwards (the stretcher's buffered input is gone).
+class TimeStretcher {
+public:
+    // Largest number of frames handled in one step; bigger requests are served in pieces.
+    static constexpr int maxFrames = 2048;
+
+    // Option words (Rubber Band option bits).
+    static constexpr int TransientsCrisp = 0x0, TransientsMixed = 0x100, TransientsSmooth = 0x200;
+    static constexpr int DetectorCompound = 0x0, DetectorPercussive = 0x400, DetectorSoft = 0x800;
+    static constexpr int WindowStandard = 0x0, WindowShort = 0x100000, WindowLong = 0x200000;
+    static constexpr int SmoothingOff = 0x0, SmoothingOn = 0x800000;
+    static constexpr int FormantShifted = 0x0, FormantPreserved = 0x1000000;
+    static constexpr int ChannelsApart = 0x0, ChannelsTogether = 0x10000000;
+
+    explicit TimeStretcher(int engineSampleRate = 44100);
+    ~TimeStretcher();
+    TimeStretcher(const TimeStretcher &) = delete;
+    TimeStretcher &operator=(const TimeStretcher &) = delete;
+
+    void setPitch(int semitones);
+    void setTimeRatio(double ratio);
+    int pitch() const { return m_iPitch; }
+    double timeRatio() const { return m_dTimeRatio; }
+    double pitchScale() const;
+
+    // Drops the buffered audio; called whenever playback starts.
+    void reset();
+    // True when Rubber Band has no output ready.
+    bool isEmpty();
+
+    // Applied to the running stretcher at once.
+    void setTransientsOption(int option);
+    void setDetectorOption(int option);
+    void setFormantOption(int option);
+    // Need a new stretcher (rebuild).
+    void setWindowOption(int option);
+    void setSmoothingOption(int option);
+    void setChannelsOption(int option);
+    void setEngineSampleRate(int rate);
+
+    int transientsOption() const { return m_iTransients; }
+    int detectorOption() const { return m_iDetector; }
+    int windowOption() const { return m_iWindow; }
+    int smoothingOption() const { return m_iSmoothing; }
+    int formantOption() const { return m_iFormant; }
+    int channelsOption() const { return m_iChannels; }
+    int engineSampleRate() const { return m_iEngineSampleRate; }
+    // The combined options the stretcher runs with (always including real-time mode).
+    int options() const;
+    // Frames of delay Rubber Band puts before the first stretched frame.
+    int latencyFrames();
+    // Incremented by every rebuild; lets tests and the owner see that one happened.
+    int rebuildCount() const { return m_iRebuilds; }
+
+    // Sound-card thread: no allocation, no file I/O; takes this object's lock, which the
+    // GUI holds only to swap pointers or set a word.
+    // Adds up to frames stretched frames into out and returns how many it added.
+    int render(float *out, int frames, SpeexResampler *source, AudioSource *loop);
+
+private:
+    std::unique_ptr<RubberBand::RubberBandStretcher> build() const;
+    void rebuild();
+    int renderSome(float *out, int frames, SpeexResampler *source, AudioSource *loop);
+
+    QRecursiveMutex m_lock;
+    std::unique_ptr<RubberBand::RubberBandStretcher> m_pStretcher;
+    SpeexResampler *m_pSource = nullptr;
+    int m_iEngineSampleRate;
+    struct AlignedFree {
+        void operator()(float *p) const;
+    };
+    std::unique_ptr<float[], AlignedFree> m_pInput;
+    std::unique_ptr<float[], AlignedFree> m_pLeft;
+    std::unique_ptr<float[], AlignedFree> m_pRight;
+    bool m_bEndOfInput = false;
+    int m_iFramesFed = 0;
+    int m_iFramesRetrieved = 0;
+    int m_iPitch = 0;
+    double m_dTimeRatio = 1.0;
+    int m_iTransients = 0;
+    int m_iDetector = 0;
+    int m_iWindow = 0;
+    int m_iSmoothing = 0;
+    int m_iFormant = 0;
+    int m_iChannels = 0;
+    int m_iRebuilds = 0;
+};

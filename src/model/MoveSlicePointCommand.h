@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QList>
+#include <QUndoCommand>
+
+class Trevant;
+
+// Moves one slice point. Declares id 2 but never merges: every move is its own step.
+// The slicer outlives every command, so a plain pointer is kept.
+class MoveSlicePointCommand : public QUndoCommand {
+public:
+    MoveSlicePointCommand(Trevant *trevant, int oldPosition, int newPosition, QUndoCommand *parent = nullptr);
+
+    void redo() override;
+    void undo() override;
+    int id() const override { return 2; }
+
+private:
+    Trevant *m_pTrevant;
+    int m_iOldPosition;
+    int m_iNewPosition;
+};

@@ -1,0 +1,688 @@
+#include "Slice.h"
+
+#include "Fade.h"
+#include "Settings.h"
+#include "SpeexResampler.h"
+#include "TimeStretcher.h"
+
+#include <QDebug>
+#include <QFileInfo>
+#include <QMetaType>
+#include <QMutexLocker>
+#include <QThread>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+constexpr double kFadeMs = 2.0;
+constexpr int kRenderPieceFrames = TimeStretcher::maxFrames;
+
+Slice::EditableCacheFactory &editableCacheFactory()
+{
+    static Slice::EditableCacheFactory factory;
+    return factory;
+}
+
+// The loop is a QObject living on the GUI thread; whoever drops the last reference, the
+// destructor runs there.
+void deleteSlice(Slice *slice)
+{
+    if (!slice)
+        return;
+    QThread *home = slice->thread();
+    if (!home || home == QThread::currentThread())
+        delete slice;
+    else
+        slice->deleteLater();
+}
+} // namespace
+
+void Slice::setEditableCacheFactory(EditableCacheFactory factory) { editableCacheFactory() = std::move(factory); }
+
+SlicePtr Slice::create(const QString &fileName, int engineSampleRate)
+{
+    static const int registered = qRegisterMetaType<SlicePtr>("SlicePtr");
+    (void)registered;
+    return SlicePtr(new Slice(fileName, engineSampleRate), deleteSlice);
+}
+
+Slice::Slice(const QString &fileName, int engineSampleRate)
+    : m_pBuffer1(new QVector<float>), m_pBuffer2(new QVector<float>),
+      m_pStretcher(new TimeStretcher(engineSampleRate > 0 ? engineSampleRate : 44100)),
+      m_pResampler(new SpeexResampler(44100, 44100)), m_pFadeIn(new Fade), m_pFadeOut(new Fade),
+      m_pScratch(new float[2 * kRenderPieceFrames])
+{
+    qDebug() << "Slice default ctor";
+    if (engineSampleRate > 0)
+        m_iEngineSampleRate = engineSampleRate;
+    m_pFadeIn->setSampleRate(m_iEngineSampleRate);
+    m_pFadeOut->setSampleRate(m_iEngineSampleRate);
+    m_sFileName = fileName;
+
+    m_pReader = AudioFile::createForPath(fileName);
+    m_pCache = AudioCachePtr(new AudioCache(m_pReader));
+    m_pCacheRaw = m_pCache.data();
+    // Connected before the fill starts, so a fill that ends at once is not missed.
+    connect(m_pCache.data(), &AudioCache::fillFinished, this, [this]() {
+        {
+            QMutexLocker locker(&m_lock);
+            m_bLoadingComplete = true;
+        }
+        emit loadingComplete();
+    });
+    m_pCache->preallocate();
+    m_pCache->startBackgroundFill();
+
+    const int readerLength = m_pReader ? m_pReader->length() : 0;
+    m_iFileSampleRate = m_pReader ? m_pReader->sampleRate() : 0;
+    qDebug() << "Slice samplerate:" << m_iFileSampleRate;
+
+    if (readerLength > 0 && m_iFileSampleRate > 0) {
+        qDebug() << "Constructing new slice, f=" << fileName << "l=" << readerLength;
+        setEngineSampleRate(m_iEngineSampleRate);
+        qDebug() << "Engine samplerate:" << m_iEngineSampleRate;
+        m_iPlayEnd = m_pCache->length() & ~1;
+        connectCache(m_pCache);
+    }
+}
+
+Slice::~Slice()
+{
+    qDebug() << "Destroying slice";
+}
+
+void Slice::connectCache(const AudioCachePtr &cache)
+{
+    connect(cache.data(), &AudioCache::lengthChanged, this, &Slice::lengthChanged);
+    connect(cache.data(), &AudioCache::lengthChanged, this, &Slice::fixPlaybackConstraints);
+}
+
+int Slice::cachedLength() const { return m_pCacheRaw ? (m_pCacheRaw->length() & ~1) : 0; }
+
+int Slice::clampPosition(int position) const
+{
+    return std::max(0, std::min(position, cachedLength())) & ~1;
+}
+
+int Slice::length()
+{
+    QMutexLocker locker(&m_lock);
+    return m_pCacheRaw ? m_pCacheRaw->length() : 0;
+}
+
+double Slice::durationSeconds()
+{
+    QMutexLocker locker(&m_lock);
+    if (m_iFileSampleRate <= 0)
+        return 0.0;
+    return double(length() / 2) / m_iFileSampleRate;
+}
+
+QString Slice::fileName()
+{
+    QMutexLocker locker(&m_lock);
+    return m_sFileName;
+}
+
+QString Slice::baseName() const { return QFileInfo(m_sFileName).completeBaseName(); }
+
+int Slice::fileSampleRate()
+{
+    QMutexLocker locker(&m_lock);
+    return m_iFileSampleRate;
+}
+
+AudioCachePtr Slice::cache()
+{
+    QMutexLocker locker(&m_lock);
+    return m_pCache;
+}
+
+bool Slice::isLoadingComplete()
+{
+    QMutexLocker locker(&m_lock);
+    return m_bLoadingComplete;
+}
+
+int Slice::playPosition()
+{
+    QMutexLocker locker(&m_lock);
+    return m_iPlayPos;
+}
+
+int Slice::playEnd()
+{
+    QMutexLocker locker(&m_lock);
+    return m_iPlayEnd;
+}
+
+int Slice::loopMode()
+{
+    QMutexLocker locker(&m_lock);
+    return m_iLoopMode;
+}
+
+int Slice::loopStart()
+{
+    QMutexLocker locker(&m_lock);
+    return m_iLoopStart;
+}
+
+int Slice::loopEnd()
+{
+    QMutexLocker locker(&m_lock);
+    return m_iLoopEnd;
+}
+
+bool Slice::isPlaying()
+{
+    QMutexLocker locker(&m_lock);
+    return m_bPlaying;
+}
+
+void Slice::play(bool on, int start, int end)
+{
+    QMutexLocker locker(&m_lock);
+    if (end == 0)
+        end = cachedLength();
+    start = clampPosition(start);
+    end = clampPosition(end);
+    // QStringLiteral and the store's shared strings: no allocation on the sound-card thread.
+    const bool fades = Settings::instance().value(QStringLiteral("fade_in_out_slices")).toInt() != 0;
+
+    if (!on) {
+        stopLocked();
+        return;
+    }
+
+    if (fades) {
+        m_pFadeIn->setGain(0.0f);
+        m_pFadeIn->startFadeIn(kFadeMs);
+    } else {
+        m_pFadeIn->setGain(1.0f);
+    }
+    // A fade-out that finished earlier must not keep the next run silent.
+    m_pFadeOut->setGain(1.0f);
+
+    if (m_iLoopMode == 2) {
+        if (m_iLoopStart <= start && start < m_iLoopEnd)
+            end = m_iLoopEnd;
+        m_iPlayPos = start;
+        m_iPlayEnd = end;
+    } else {
+        m_iPlayPos = start;
+        m_iPlayEnd = end;
+        if (fades && m_iFileSampleRate > 0) {
+            // Counted in rendered frames: the region's frames at the device rate, stretched
+            // when stretching is on (plus the stretcher's start delay), so that the ramp
+            // ends where the rendered slice ends.
+            double outFrames = double(end - start) / 2.0 * m_iEngineSampleRate / m_iFileSampleRate;
+            if (m_bStretchEnabled)
+                outFrames = outFrames * m_dTimeStretchRatio + m_pStretcher->latencyFrames();
+            const double rampFrames = m_iEngineSampleRate * kFadeMs / 1000.0;
+            m_pFadeOut->startFadeOut(kFadeMs, int(std::floor(outFrames - rampFrames)));
+        }
+    }
+
+    if (!m_bPlaying) {
+        emit played();
+        emit playbackToggled(true);
+    }
+    m_pResampler->reset();
+    m_pStretcher->reset();
+    m_bPlaying = true;
+}
+
+void Slice::stopLocked()
+{
+    m_iPlayPos = m_iLoopMode == 2 ? m_iLoopStart : 0;
+    emit stopped();
+    emit playbackToggled(false);
+    m_bPlaying = false;
+}
+
+void Slice::resetPlaybackPosAfterLoopChange()
+{
+    // Positions count file samples whatever the stretch ratio, so the loop end is compared
+    // as it is.
+    if (m_iPlayPos >= m_iLoopEnd)
+        m_iPlayPos = m_iLoopMode == 2 ? m_iLoopStart : 0;
+}
+
+void Slice::setLoopStart(int start)
+{
+    {
+        QMutexLocker locker(&m_lock);
+        start = clampPosition(start);
+        if (m_iLoopEnd < start) {
+            m_iLoopStart = m_iLoopEnd;
+            m_iLoopEnd = start;
+        } else {
+            m_iLoopStart = start;
+        }
+    }
+    emit loopChanged();
+}
+
+void Slice::setLoopEnd(int end)
+{
+    {
+        QMutexLocker locker(&m_lock);
+        end = clampPosition(end);
+        m_iPlayEnd = end;
+        m_iLoopEnd = end;
+        if (end < m_iLoopStart) {
+            m_iLoopEnd = m_iLoopStart;
+            m_iLoopStart = end;
+        }
+        resetPlaybackPosAfterLoopChange();
+    }
+    emit loopChanged();
+}
+
+void Slice::setLoop(int start, int end)
+{
+    {
+        QMutexLocker locker(&m_lock);
+        m_iLoopStart = clampPosition(start);
+        m_iLoopEnd = clampPosition(end);
+        m_iPlayEnd = m_iLoopEnd;
+    }
+    emit loopChanged();
+}
+
+void Slice::setLoopMode(int mode)
+{
+    {
+        QMutexLocker locker(&m_lock);
+        m_iLoopMode = mode;
+        if (mode > 0) {
+            resetPlaybackPosAfterLoopChange();
+            m_pFadeOut->setGain(1.0f); // a loop never fades out
+        }
+    }
+    emit loopChanged();
+}
+
+void Slice::fixPlaybackConstraints()
+{
+    bool changed = false;
+    {
+        QMutexLocker locker(&m_lock);
+        const int len = cachedLength();
+        if (len < m_iPlayEnd)
+            m_iPlayEnd = len;
+        if (len < m_iLoopEnd) {
+            m_iPlayEnd = len;
+            m_iLoopEnd = len;
+            // Both ends stay inside the shorter loop.
+            if (len < m_iLoopStart)
+                m_iLoopStart = len;
+            resetPlaybackPosAfterLoopChange();
+            changed = true;
+        }
+        if (m_iPlayPos >= len)
+            m_iPlayPos = 0;
+    }
+    if (changed)
+        emit loopChanged();
+}
+
+float Slice::gain()
+{
+    QMutexLocker locker(&m_lock);
+    return m_fGain;
+}
+
+void Slice::setGain(float gain)
+{
+    QMutexLocker locker(&m_lock);
+    m_fGain = gain;
+}
+
+double Slice::bpm()
+{
+    QMutexLocker locker(&m_lock);
+    return m_dBpm;
+}
+
+void Slice::setBpm(double bpm)
+{
+    if (!(bpm >= 0.0) || !std::isfinite(bpm))
+        return;
+    {
+        QMutexLocker locker(&m_lock);
+        m_dBpm = bpm;
+    }
+    emit bpmChanged();
+}
+
+double Slice::effectiveBpm()
+{
+    QMutexLocker locker(&m_lock);
+    return m_dBpm / m_dTimeStretchRatio;
+}
+
+int Slice::pitch()
+{
+    QMutexLocker locker(&m_lock);
+    return int(m_fPitch);
+}
+
+void Slice::setPitch(int semitones)
+{
+    {
+        QMutexLocker locker(&m_lock);
+        m_fPitch = float(semitones);
+        applyStretchSettings();
+    }
+    emit pitchChanged();
+}
+
+void Slice::applyStretchSettings()
+{
+    m_pStretcher->setPitch(int(m_fPitch));
+    m_pStretcher->setTimeRatio(m_dTimeStretchRatio);
+}
+
+double Slice::timeStretchRatio()
+{
+    QMutexLocker locker(&m_lock);
+    return m_dTimeStretchRatio;
+}
+
+double Slice::stretchLength()
+{
+    QMutexLocker locker(&m_lock);
+    return m_dStretchLength;
+}
+
+void Slice::setTimeStretchRatio(double ratio, int tempo)
+{
+    // A ratio of 0, a negative or a non-finite one has no meaning (and would make the
+    // effective tempo infinite or NaN).
+    if (!(ratio > 0.0) || !std::isfinite(ratio))
+        return;
+    {
+        QMutexLocker locker(&m_lock);
+        m_dTimeStretchRatio = ratio;
+        const qint64 len = length();
+        const qint64 n = ratio != 1.0 ? qint64(double(len) * ratio) : len;
+        m_dStretchLength = (tempo > 0 && m_iFileSampleRate > 0)
+                               ? 1.0 / (double(m_iFileSampleRate) * 2.0) * double(n) * (tempo / 60.0)
+                               : 0.0;
+        applyStretchSettings();
+    }
+    emit effectiveBpmChanged();
+}
+
+void Slice::stretchToBeats(double beats, int tempo)
+{
+    QMutexLocker locker(&m_lock);
+    if (beats == 0.0) {
+        m_dTimeStretchRatio = 1.0;
+        m_dStretchLength = 0.0;
+        // The stretcher follows the ratio the loop reports.
+        applyStretchSettings();
+        return;
+    }
+    const int len = length();
+    if (tempo <= 0 || len <= 0 || m_iFileSampleRate <= 0 || !std::isfinite(beats))
+        return;
+    const qint64 n = qint64(1.0 / tempo * 60.0 * m_iFileSampleRate * 2.0 * beats);
+    if (n <= 0)
+        return;
+    m_dStretchLength = beats;
+    m_dTimeStretchRatio = double(n) / double(len);
+    qDebug() << "Stretching to" << beats << "beats.";
+    qDebug() << "Orig length was" << len << " and new is" << n;
+    applyStretchSettings();
+}
+
+void Slice::setStretchEnabled(bool on)
+{
+    QMutexLocker locker(&m_lock);
+    m_bStretchEnabled = on;
+}
+
+bool Slice::isStretchEnabled()
+{
+    QMutexLocker locker(&m_lock);
+    return m_bStretchEnabled;
+}
+
+void Slice::setStretchTransientsOption(int option)
+{
+    QMutexLocker locker(&m_lock);
+    m_pStretcher->setTransientsOption(option);
+}
+
+void Slice::setStretchDetectorOption(int option)
+{
+    QMutexLocker locker(&m_lock);
+    m_pStretcher->setDetectorOption(option);
+}
+
+void Slice::setStretchFormantOption(int option)
+{
+    QMutexLocker locker(&m_lock);
+    m_pStretcher->setFormantOption(option);
+}
+
+// The rebuilding setters build the new stretcher before the loop lock is taken, so the
+// sound-card thread never waits for a Rubber Band construction.
+void Slice::setStretchWindowOption(int option)
+{
+    m_pStretcher->setWindowOption(option);
+    QMutexLocker locker(&m_lock);
+    m_pResampler->reset();
+}
+
+void Slice::setStretchSmoothingOption(int option)
+{
+    m_pStretcher->setSmoothingOption(option);
+    QMutexLocker locker(&m_lock);
+    m_pResampler->reset();
+}
+
+void Slice::setStretchChannelsOption(int option)
+{
+    m_pStretcher->setChannelsOption(option);
+    QMutexLocker locker(&m_lock);
+    m_pResampler->reset();
+}
+
+bool Slice::isReversed()
+{
+    QMutexLocker locker(&m_lock);
+    return m_bReversed;
+}
+
+// Reversing is a view of the cache read backwards frame by frame (left and right keep
+// their places), so no copy of the loop is made and pull reads it directly.
+void Slice::reverse()
+{
+    QMutexLocker locker(&m_lock);
+    applyStretchSettings();
+    m_bReversed = !m_bReversed;
+}
+
+QString Slice::chokeGroup()
+{
+    QMutexLocker locker(&m_lock);
+    return m_sChokeGroup;
+}
+
+void Slice::setChokeGroup(const QString &group)
+{
+    QMutexLocker locker(&m_lock);
+    m_sChokeGroup = group;
+}
+
+int Slice::engineSampleRate()
+{
+    QMutexLocker locker(&m_lock);
+    return m_iEngineSampleRate;
+}
+
+void Slice::setEngineSampleRate(int rate)
+{
+    if (rate <= 0)
+        return;
+    if (m_pStretcher->engineSampleRate() != rate)
+        m_pStretcher->setEngineSampleRate(rate); // builds outside the loop lock
+    QMutexLocker locker(&m_lock);
+    m_iEngineSampleRate = rate;
+    if (m_iFileSampleRate > 0)
+        m_pResampler->setRates(m_iFileSampleRate, rate);
+    else
+        m_pResampler->reset();
+    m_pFadeIn->setSampleRate(rate);
+    m_pFadeOut->setSampleRate(rate);
+}
+
+void Slice::setEditMode(bool on)
+{
+    if (!on)
+        return;
+    AudioCachePtr current;
+    AudioFilePtr reader;
+    {
+        QMutexLocker locker(&m_lock);
+        current = m_pCache;
+        reader = m_pReader;
+    }
+    const EditableCacheFactory &factory = editableCacheFactory();
+    if (!current || current->inherits("EditableAudioCache") || !factory)
+        return;
+    // Built (and preallocated) outside the loop lock; only the pointer swap happens under it.
+    AudioCachePtr editable = factory(current, reader);
+    if (!editable)
+        return;
+    {
+        QMutexLocker locker(&m_lock);
+        if (m_pCache != current)
+            return;
+        m_pCache = editable;
+        m_pCacheRaw = editable.data();
+    }
+    // The plain cache lives on inside the editable one; nothing is freed here.
+    connectCache(editable);
+}
+
+float Slice::sampleAt(int index)
+{
+    AudioCache *cache = m_pCacheRaw;
+    if (!cache)
+        return 0.0f;
+    const int len = cache->length() & ~1;
+    if (index < 0 || index >= len)
+        return 0.0f;
+    if (m_bReversed)
+        index = len - 2 - (index & ~1) + (index & 1);
+    return cache->getSample(index);
+}
+
+// Sound-card thread: called under the loop lock and the cache's try-lock.
+void Slice::mix(float *buffer, int from, int n)
+{
+    AudioCache *cache = m_pCacheRaw;
+    const float g = m_fGain;
+    if (!m_bReversed) {
+        for (int i = 0; i < n; ++i)
+            buffer[from + i] += cache->getSample(m_iPlayPos + i) * g;
+    } else {
+        const int last = (cache->length() & ~1) - 2;
+        for (int i = 0; i < n; ++i) {
+            const int idx = m_iPlayPos + i;
+            buffer[from + i] += cache->getSample(last - (idx & ~1) + (idx & 1)) * g;
+        }
+    }
+}
+
+int Slice::pull(float *buffer, int count)
+{
+    QMutexLocker locker(&m_lock);
+    if (!m_bPlaying || !m_pCacheRaw)
+        return 0;
+    count &= ~1;
+    if (count <= 0)
+        return 0;
+    const int len = cachedLength();
+
+    if (m_iPlayEnd < m_iPlayPos) {
+        if (m_iLoopMode > 0)
+            m_iPlayEnd = m_iPlayPos < m_iLoopEnd ? m_iLoopEnd : len;
+        else
+            m_iPlayEnd = len;
+    }
+
+    if (!m_pCacheRaw->tryLock())
+        return count; // silence for this block; the stream goes on and the next block tries again
+
+    int done = 0;
+    bool stop = false;
+    while (done < count) {
+        const int end = std::min(m_iPlayEnd, len);
+        const int segmentStart = m_iPlayPos;
+        const int left = end - m_iPlayPos;
+        if (left < 0) {
+            qDebug() << "Warning: Invalid number of samples left in slice.";
+            stop = true;
+            break;
+        }
+        const int n = std::min(count - done, left);
+        mix(buffer, done, n);
+        m_iPlayPos += n;
+        done += n;
+        if (m_iPlayPos < end)
+            break;
+        // The end is reached: wrap as often as the block needs while inside the loop region.
+        const bool inLoop = m_iLoopMode > 0 && m_iLoopStart <= segmentStart && segmentStart < m_iLoopEnd &&
+                            m_iLoopStart < end;
+        if (!inLoop) {
+            stop = true;
+            break;
+        }
+        m_iPlayPos = m_iLoopStart;
+    }
+    m_pCacheRaw->unlock();
+
+    if (stop) {
+        m_iPlayPos = m_iLoopStart;
+        play(false, 0, 0);
+        emit stopped();
+        emit playbackToggled(false);
+    }
+    return done;
+}
+
+int Slice::render(float *buffer, int count)
+{
+    QMutexLocker locker(&m_lock);
+    if (!m_bPlaying && m_pResampler->isEmpty() && m_pStretcher->isEmpty())
+        return 0;
+    const int frames = count / 2;
+    int done = 0;
+    float *scratch = m_pScratch.get();
+    while (done < frames) {
+        const int piece = std::min(frames - done, kRenderPieceFrames);
+        std::memset(scratch, 0, sizeof(float) * 2 * size_t(piece));
+        const int n = m_bStretchEnabled ? m_pStretcher->render(scratch, piece, m_pResampler.get(), this)
+                                        : m_pResampler->produce(scratch, piece, this);
+        if (n <= 0)
+            break;
+        m_pFadeIn->process(scratch, n);
+        m_pFadeOut->process(scratch, n);
+        float *dst = buffer + 2 * done;
+        for (int i = 0; i < 2 * n; ++i)
+            dst[i] += scratch[i];
+        done += n;
+        if (n < piece)
+            break;
+    }
+    if (done > 0)
+        emit playPosChanged();
+    return done * 2;
+}

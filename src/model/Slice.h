@@ -1,0 +1,191 @@
+#pragma once
+
+#include "AudioCache.h"
+#include "AudioFile.h"
+#include "AudioSource.h"
+
+#include <QEnableSharedFromThis>
+#include <QObject>
+#include <QRecursiveMutex>
+#include <QSharedPointer>
+#include <QString>
+#include <QVector>
+#include <functional>
+#include <memory>
+
+class Fade;
+class SpeexResampler;
+class TimeStretcher;
+class Slice;
+
+// Loops are shared between the slicer, the views, the dialogs and the tempo detection
+// queue; the last holder frees it (on the loop's own thread, see Slice::create).
+using SlicePtr = QSharedPointer<Slice>;
+
+// One loaded audio file and everything that decides how it sounds when played: its
+// sample cache, play and loop regions, gain, tempo, pitch and stretch, and two fades.
+//
+// Positions and lengths count samples of the interleaved stereo stream (two per frame);
+// positions the loop stores are rounded down to even and kept within [0, length].
+//
+// Threads: the GUI thread (setters, play), the sound-card thread (render, pull, and play
+// for MIDI notes) and the tempo worker (cache, rates). The loop lock guards every field;
+// the GUI holds it only for short, bounded work. Lock order: slicer, loop, cache, and the
+// cache lock is only ever tried from the sound-card thread.
+class Slice : public QObject, public AudioSource, public QEnableSharedFromThis<Slice> {
+    Q_OBJECT
+public:
+    // Builds the editable cache that replaces a loop's plain cache in edit mode. Set once
+    // by the edit subsystem; without it, edit mode leaves the cache as it is.
+    using EditableCacheFactory = std::function<AudioCachePtr(const AudioCachePtr &source, const AudioFilePtr &reader)>;
+    static void setEditableCacheFactory(EditableCacheFactory factory);
+
+    // The way to make a loop: a shared pointer whose last release deletes the loop on the
+    // thread it lives in (a worker or the sound-card thread never runs its destructor).
+    static SlicePtr create(const QString &fileName, int engineSampleRate);
+
+    Slice(const QString &fileName, int engineSampleRate);
+    ~Slice() override;
+
+    int length() override;
+    double durationSeconds();
+    QString fileName();
+    QString baseName() const;
+    int fileSampleRate();
+    AudioCachePtr cache();
+    // True once the cache has been filled (loadingComplete was emitted).
+    bool isLoadingComplete();
+
+    int playPosition();
+    int playEnd();
+    int loopMode();
+    int loopStart();
+    int loopEnd();
+    bool isPlaying();
+
+    // Also called on the sound-card thread for MIDI notes: no allocation, no file I/O.
+    void play(bool on, int start, int end);
+
+    void setLoopStart(int start);
+    void setLoopEnd(int end);
+    void setLoop(int start, int end);
+    void setLoopMode(int mode);
+
+    float gain();
+    void setGain(float gain);
+
+    double bpm();
+    void setBpm(double bpm);
+    double effectiveBpm();
+
+    int pitch();
+    void setPitch(int semitones);
+
+    double timeStretchRatio();
+    void setTimeStretchRatio(double ratio, int tempo);
+    double stretchLength();
+    void stretchToBeats(double beats, int tempo);
+    void setStretchEnabled(bool on);
+    bool isStretchEnabled();
+
+    // Rubber Band options, forwarded to the stretcher. The window, smoothing and channel
+    // options rebuild it, which also drops what the resampler holds.
+    void setStretchTransientsOption(int option);
+    void setStretchDetectorOption(int option);
+    void setStretchFormantOption(int option);
+    void setStretchWindowOption(int option);
+    void setStretchSmoothingOption(int option);
+    void setStretchChannelsOption(int option);
+    // For reading the option words and counters; change options through the loop.
+    TimeStretcher *timeStretcher() const { return m_pStretcher.get(); }
+
+    bool isReversed();
+    void reverse();
+
+    QString chokeGroup();
+    void setChokeGroup(const QString &group);
+
+    int engineSampleRate();
+    void setEngineSampleRate(int rate);
+
+    // Switches the loop to an editable cache the first time it is turned on; the cache
+    // is built outside the loop lock and swapped in under it. Turning it off keeps it.
+    void setEditMode(bool on);
+
+    // Sound-card thread: no allocation, no file I/O; the cache lock is only tried.
+    // Adds count samples (count / 2 frames) of the playing loop at the device rate,
+    // resampled, stretched when stretching is on, and faded; returns the samples added.
+    int render(float *buffer, int count);
+
+    // Sound-card thread (through the resampler): no allocation, no file I/O.
+    // Adds up to count samples of the loop at its file rate. A busy cache gives a block of
+    // silence (the full count, the position unchanged); 0 only once the loop has stopped.
+    int pull(float *buffer, int count) override;
+
+    // Sample i of the loop as it plays (reversed when the loop is reversed); 0.0 outside
+    // [0, length). Unlocked, like the cache's own per-sample read.
+    float sampleAt(int index);
+
+    Fade *fadeIn() const { return m_pFadeIn.get(); }
+    Fade *fadeOut() const { return m_pFadeOut.get(); }
+
+signals:
+    void played();
+    void playPosChanged();
+    void stopped();
+    void playbackToggled(bool playing);
+    void loopChanged();
+    void savingProgress(float progress);
+    void savingComplete();
+    void savingCancelled();
+    void loadingComplete();
+    void lengthChanged();
+    void bpmChanged();
+    void effectiveBpmChanged();
+    void pitchChanged();
+
+public slots:
+    void fixPlaybackConstraints();
+
+private:
+    int clampPosition(int position) const;
+    void applyStretchSettings();
+    void resetPlaybackPosAfterLoopChange();
+    void stopLocked();
+    void mix(float *buffer, int from, int n);
+    void connectCache(const AudioCachePtr &cache);
+    int cachedLength() const;
+
+    QString m_sFileName;
+    AudioFilePtr m_pReader;
+    AudioCachePtr m_pCache;
+    AudioCache *m_pCacheRaw = nullptr; // what the sound-card thread reads, under the loop lock
+    QSharedPointer<QVector<float>> m_pBuffer1;
+    QSharedPointer<QVector<float>> m_pBuffer2;
+    int m_iEngineSampleRate = 44100;
+    int m_iFileSampleRate = 0;
+    int m_iPlayPos = 0;
+    int m_iPlayEnd = 0;
+    int m_iLoopMode = 0;
+    int m_iLoopStart = 0;
+    int m_iLoopEnd = 1;
+    float m_fGain = 1.0f;
+    bool m_bPlaying = false;
+    float m_fPitch = 0.0f;
+    double m_dBpm = 0.0;
+    double m_dTimeStretchRatio = 1.0;
+    double m_dStretchLength = 0.0;
+    bool m_bStretchEnabled = false;
+    bool m_bReversed = false;
+    bool m_bLoadingComplete = false;
+    mutable QRecursiveMutex m_lock;
+    QString m_sChokeGroup = QStringLiteral("None");
+    std::unique_ptr<TimeStretcher> m_pStretcher;
+    std::unique_ptr<SpeexResampler> m_pResampler;
+    std::unique_ptr<Fade> m_pFadeIn;
+    std::unique_ptr<Fade> m_pFadeOut;
+    // Per-piece scratch for render, so the fades touch only this loop's audio.
+    std::unique_ptr<float[]> m_pScratch;
+};
+
+Q_DECLARE_METATYPE(SlicePtr)

@@ -1,0 +1,486 @@
+#include "Trevant.h"
+
+#include "BpmDetector.h"
+#include "Settings.h"
+
+#include <QDebug>
+#include <QMutexLocker>
+#include <algorithm>
+#include <cmath>
+
+Trevant::Trevant(QObject *parent) : QObject(parent), m_pBpmDetector(new BpmDetector(this)) {}
+
+Trevant::~Trevant() = default;
+
+SlicePtr Trevant::currentSlice()
+{
+    QMutexLocker locker(&m_lock);
+    return m_pSlice;
+}
+
+QList<int> Trevant::slicePoints()
+{
+    QMutexLocker locker(&m_lock);
+    return m_slicePoints;
+}
+
+int Trevant::trimStart()
+{
+    QMutexLocker locker(&m_lock);
+    return m_iTrimStart;
+}
+
+int Trevant::trimEnd()
+{
+    QMutexLocker locker(&m_lock);
+    return m_iTrimEnd;
+}
+
+bool Trevant::slotLoadLoop(QString filename)
+{
+    // The new loop (reader, cache, preallocation) is built before the slicer lock is
+    // taken, so the sound-card thread keeps rendering the old loop meanwhile.
+    m_pBpmDetector->cancel();
+    SlicePtr fresh = Slice::create(filename, engineSampleRate());
+    SlicePtr old;
+    {
+        QMutexLocker locker(&m_lock);
+        m_pBpmDetector->cancel();
+        m_slicePoints.clear();
+        old = m_pSlice;
+        m_pSlice = fresh;
+        m_iTrimStart = 0;
+        m_iTrimEnd = fresh->length();
+    }
+    // A replaced loop that other holders keep alive no longer talks to the slicer.
+    if (old)
+        disconnect(old.data(), nullptr, this, nullptr);
+    connect(fresh.data(), &Slice::loadingComplete, this, &Trevant::calculateSliceBpm);
+    const bool loaded = fresh->length() != 0;
+    if (loaded) {
+        connect(fresh.data(), &Slice::loopChanged, this, &Trevant::loopChanged);
+        emit sliceLoaded(fresh.data());
+    }
+    old.reset(); // the old loop is freed here, on the GUI thread, when this was its last holder
+    return loaded;
+}
+
+void Trevant::calculateSliceBpm()
+{
+    // Analyse the loop whose fill has just finished, and only while it is still the
+    // loaded one: a late signal from a replaced loop must not start on the new loop.
+    Slice *finished = qobject_cast<Slice *>(sender());
+    SlicePtr target;
+    {
+        QMutexLocker locker(&m_lock);
+        if (!m_pSlice)
+            return;
+        if (finished && finished != m_pSlice.data())
+            return;
+        target = m_pSlice;
+    }
+    if (!target->isLoadingComplete())
+        return;
+    m_pBpmDetector->detect(target);
+}
+
+void Trevant::setTrimStart(int position)
+{
+    {
+        QMutexLocker locker(&m_lock);
+        position &= ~1;
+        if (m_pSlice)
+            position = std::max(0, std::min(position, m_pSlice->length() & ~1));
+        if (m_pSlice && m_pSlice->loopStart() == m_iTrimStart)
+            m_pSlice->setLoopStart(position);
+        m_iTrimStart = position;
+    }
+    emit trimPointsChanged();
+}
+
+void Trevant::setTrimEnd(int position)
+{
+    {
+        QMutexLocker locker(&m_lock);
+        if (m_pSlice)
+            position = std::max(0, std::min(position, m_pSlice->length()));
+        if (m_pSlice && m_pSlice->loopEnd() == m_iTrimEnd)
+            m_pSlice->setLoopEnd(position);
+        m_iTrimEnd = position;
+    }
+    emit trimPointsChanged();
+}
+
+int Trevant::loopStart()
+{
+    QMutexLocker locker(&m_lock);
+    return m_pSlice ? m_pSlice->loopStart() : 0;
+}
+
+int Trevant::loopEnd()
+{
+    QMutexLocker locker(&m_lock);
+    return m_pSlice ? m_pSlice->loopEnd() : 0;
+}
+
+bool Trevant::isInsideLoop(int position)
+{
+    QMutexLocker locker(&m_lock);
+    return m_pSlice && m_pSlice->loopStart() <= position && position <= m_pSlice->loopEnd();
+}
+
+int Trevant::sampleRate()
+{
+    QMutexLocker locker(&m_lock);
+    return m_pSlice ? m_pSlice->fileSampleRate() : 44100;
+}
+
+int Trevant::sliceStartAt(int position, int tolerance)
+{
+    QMutexLocker locker(&m_lock);
+    if (tolerance > 0) {
+        int best = 0;
+        qint64 bestDistance = -1;
+        for (int point : qAsConst(m_slicePoints)) {
+            const qint64 d = std::llabs(qint64(point) - position);
+            if (bestDistance < 0 || d < bestDistance) {
+                bestDistance = d;
+                best = point;
+            }
+        }
+        if (bestDistance < 0 || bestDistance > tolerance)
+            return 0;
+        return best;
+    }
+    for (int i = 0; i < m_slicePoints.size(); ++i) {
+        if (m_slicePoints.at(i) > position) {
+            if (i == 0)
+                return m_iTrimStart;
+            return std::max(m_iTrimStart, m_slicePoints.at(i - 1));
+        }
+    }
+    return m_slicePoints.isEmpty() ? m_iTrimStart : m_slicePoints.last();
+}
+
+int Trevant::sliceEndAt(int position)
+{
+    QMutexLocker locker(&m_lock);
+    const auto it = std::upper_bound(m_slicePoints.cbegin(), m_slicePoints.cend(), position);
+    return it != m_slicePoints.cend() ? *it : m_iTrimEnd;
+}
+
+void Trevant::setSlicePoints(const QList<int> &points)
+{
+    {
+        QMutexLocker locker(&m_lock);
+        if (m_slicePoints != points)
+            m_slicePoints = points;
+    }
+    emit slicePointsChanged();
+}
+
+void Trevant::addSlicePoint(int position)
+{
+    {
+        QMutexLocker locker(&m_lock);
+        position &= ~1;
+        if (!m_slicePoints.contains(position))
+            m_slicePoints.append(position);
+        std::sort(m_slicePoints.begin(), m_slicePoints.end());
+    }
+    emit slicePointsChanged();
+}
+
+void Trevant::removeSlicePoint(int position)
+{
+    {
+        QMutexLocker locker(&m_lock);
+        position &= ~1;
+        m_slicePoints.removeAll(position);
+        if (m_pSlice) {
+            if (position == m_pSlice->loopStart())
+                m_pSlice->setLoopStart(sliceStartAt(position, 0));
+            if (position == m_pSlice->loopEnd()) {
+                int e = sliceStartAt(position, 0);
+                if (e == m_pSlice->loopStart())
+                    e = sliceEndAt(position);
+                m_pSlice->setLoopEnd(e);
+            }
+        }
+    }
+    emit slicePointsChanged();
+}
+
+void Trevant::moveSlicePoint(int from, int to)
+{
+    {
+        QMutexLocker locker(&m_lock);
+        const int index = m_slicePoints.indexOf(from);
+        if (index < 0)
+            return;
+        m_slicePoints[index] = to;
+        std::sort(m_slicePoints.begin(), m_slicePoints.end());
+        if (m_pSlice) {
+            const bool wasStart = from == m_pSlice->loopStart();
+            const bool wasEnd = from == m_pSlice->loopEnd();
+            if (wasStart)
+                m_pSlice->setLoopStart(to);
+            if (wasEnd)
+                m_pSlice->setLoopEnd(to);
+        }
+    }
+    emit slicePointsChanged();
+}
+
+void Trevant::clearSlicing()
+{
+    {
+        QMutexLocker locker(&m_lock);
+        if (m_pSlice && m_pSlice->loopMode() > 0) {
+            // Only the points strictly inside the loop region go; the walk also ends when
+            // the loop end is not itself a boundary.
+            const int loopEnd = m_pSlice->loopEnd();
+            int b = m_pSlice->loopStart();
+            for (;;) {
+                const int next = sliceEndAt(b);
+                if (next <= b || next >= loopEnd || !m_slicePoints.contains(next))
+                    break;
+                removeSlicePoint(next);
+                b = next;
+            }
+        } else {
+            m_slicePoints.clear();
+        }
+    }
+    emit slicePointsChanged();
+}
+
+void Trevant::sliceEvenly(unsigned slices)
+{
+    {
+        QMutexLocker locker(&m_lock);
+        if (!m_pSlice)
+            return;
+        qint64 from;
+        qint64 span;
+        if (m_pSlice->loopMode() <= 0) {
+            m_slicePoints.clear();
+            from = m_iTrimStart;
+            span = qint64(m_iTrimEnd) - m_iTrimStart;
+        } else {
+            from = m_pSlice->loopStart();
+            span = qint64(m_pSlice->loopEnd()) - from;
+        }
+        // 64-bit: k × span overflows 32 bits on long files.
+        for (qint64 k = 1; k < qint64(slices); ++k) {
+            const qint64 offset = k * span;
+            const qint64 step = offset >= 0 ? offset / slices : -((-offset + slices - 1) / slices);
+            addSlicePoint(snapToZeroCrossing(int(from + step)));
+        }
+    }
+    emit slicePointsChanged();
+}
+
+void Trevant::addPointsSorted(const QList<int> &points)
+{
+    if (points.isEmpty())
+        return;
+    QList<int> merged = m_slicePoints + points;
+    std::sort(merged.begin(), merged.end());
+    merged.erase(std::unique(merged.begin(), merged.end()), merged.end());
+    m_slicePoints = merged;
+}
+
+void Trevant::sliceEveryStep(double stepSamples)
+{
+    {
+        QMutexLocker locker(&m_lock);
+        if (!m_pSlice || !std::isfinite(stepSamples))
+            return;
+        const qint64 step = qint64(stepSamples);
+        if (step <= 0)
+            return; // a step that truncates to nothing would never reach the end
+        const qint64 len = m_pSlice->length();
+        QList<int> points;
+        for (qint64 p = qint64(m_iTrimStart) + step; p < len; p += step)
+            points.append(int(p) & ~1);
+        addPointsSorted(points);
+    }
+    emit slicePointsChanged();
+}
+
+void Trevant::sliceEveryBeats(double tempo, double beats)
+{
+    if (!(tempo > 0.0))
+        return;
+    sliceEveryStep(2.0 * sampleRate() * (beats / tempo * 60.0));
+}
+
+void Trevant::sliceEveryBars(double tempo, unsigned numerator, unsigned denominator, double bars)
+{
+    (void)denominator; // a bar is `numerator` beats whatever the note value
+    if (!(tempo > 0.0))
+        return;
+    sliceEveryStep(2.0 * sampleRate() * (double(numerator) * bars / tempo * 60.0));
+}
+
+int Trevant::snapToZeroCrossing(int position)
+{
+    position &= ~1;
+    QMutexLocker locker(&m_lock);
+    if (!m_pSlice || Settings::instance().value(QStringLiteral("snap_to_zero_crossings")).toInt() == 0)
+        return position;
+    Slice *slice = m_pSlice.data();
+    const int len = slice->length() & ~1;
+    if (position < 16 || position >= len - 16)
+        return position;
+
+    auto mono = [slice](int i) { return (slice->sampleAt(i) + slice->sampleAt(i + 1)) * 0.5f; };
+    // The search stays within a few milliseconds: on audio without crossings (a DC offset)
+    // the point keeps its place instead of jumping far away.
+    const int window = std::max(2, 2 * (slice->fileSampleRate() * snapWindowMs / 1000));
+    const qint64 forwardLimit = std::min<qint64>(qint64(len) - 2, qint64(position) + window);
+    const qint64 backwardLimit = std::max<qint64>(0, qint64(position) - window);
+
+    bool haveForward = false;
+    int forward = position;
+    for (qint64 d = position; d + 2 <= forwardLimit; d += 2) {
+        if (mono(int(d)) * mono(int(d + 2)) <= 0.0f) {
+            forward = int(d);
+            haveForward = true;
+            break;
+        }
+    }
+    if (haveForward && forward - position <= 32)
+        return forward;
+
+    bool haveBackward = false;
+    int backward = position;
+    for (qint64 n = qint64(position) - 2; n >= backwardLimit; n -= 2) {
+        if (mono(int(n)) * mono(int(n + 2)) <= 0.0f) {
+            backward = int(n);
+            haveBackward = true;
+            break;
+        }
+    }
+    if (haveForward && haveBackward)
+        return (position - backward) < (forward - position) ? backward : forward;
+    if (haveForward)
+        return forward;
+    if (haveBackward)
+        return backward;
+    return position;
+}
+
+void Trevant::togglePlayback(bool on)
+{
+    QMutexLocker locker(&m_lock);
+    if (!m_pSlice)
+        return;
+    if (!on) {
+        m_pSlice->play(false, 0, 0);
+        return;
+    }
+    if (m_pSlice->loopMode() != 2)
+        m_pSlice->setLoop(m_iTrimStart, m_iTrimEnd);
+    m_pSlice->play(true, m_pSlice->loopStart(), m_pSlice->loopEnd());
+}
+
+void Trevant::playFrom(int position)
+{
+    QMutexLocker locker(&m_lock);
+    if (!m_pSlice)
+        return;
+    const int start = std::max(position, m_iTrimStart);
+    const int end = std::min(m_iTrimEnd, sliceEndAt(start));
+    if (start <= m_iTrimEnd)
+        m_pSlice->play(true, start, end);
+}
+
+void Trevant::toggleLoopAt(int position)
+{
+    QMutexLocker locker(&m_lock);
+    if (!m_pSlice)
+        return;
+    const int playPos = m_pSlice->playPosition();
+    const int s = sliceStartAt(position, 0);
+    const int e = sliceEndAt(position);
+    if (m_pSlice->loopMode() > 0 && s == m_pSlice->loopStart() && e == m_pSlice->loopEnd()) {
+        m_pSlice->play(false, 0, 0);
+        m_pSlice->setLoopMode(0);
+        return;
+    }
+    m_pSlice->setLoop(s, e);
+    m_pSlice->setLoopMode(2);
+    if (m_pSlice->isPlaying() && (playPos < s || playPos > e))
+        m_pSlice->play(true, m_pSlice->loopStart(), m_pSlice->loopEnd());
+}
+
+void Trevant::expandLoopTo(int position)
+{
+    QMutexLocker locker(&m_lock);
+    if (!m_pSlice)
+        return;
+    int s = m_pSlice->loopStart();
+    int e = m_pSlice->loopEnd();
+    if (e < position)
+        e = sliceEndAt(position);
+    else
+        s = sliceStartAt(position, 0);
+    m_pSlice->setLoop(s, e);
+}
+
+int Trevant::engineSampleRate()
+{
+    QMutexLocker locker(&m_lock);
+    return m_iEngineSampleRate;
+}
+
+void Trevant::setEngineSampleRate(int rate)
+{
+    if (rate <= 0)
+        return;
+    SlicePtr slice;
+    {
+        QMutexLocker locker(&m_lock);
+        m_iEngineSampleRate = rate;
+        slice = m_pSlice;
+    }
+    // Outside the slicer lock: a new stretcher is built for the new rate.
+    if (slice)
+        slice->setEngineSampleRate(rate);
+}
+
+void Trevant::setEditMode(bool on)
+{
+    // The editable cache is built outside the slicer lock (it preallocates a whole loop).
+    SlicePtr slice = currentSlice();
+    if (slice)
+        slice->setEditMode(on);
+}
+
+void Trevant::render(float *buffer, int count)
+{
+    QMutexLocker locker(&m_lock);
+    if (m_pSlice)
+        m_pSlice->render(buffer, count);
+}
+
+void Trevant::processMidiMessage(uint32_t message, int &baseNote)
+{
+    if ((status(message) & 0xF0) != 0x90 || data2(message) == 0)
+        return;
+    QMutexLocker locker(&m_lock);
+    if (!m_pSlice)
+        return;
+    const int k = data1(message) - baseNote;
+    if (k < 0)
+        return;
+    int d = 0;
+    if (k >= 1 && m_slicePoints.size() >= k)
+        d = m_slicePoints.at(k - 1);
+    const int start = std::max(m_iTrimStart, d);
+    const int end = sliceEndAt(start);
+    if (start <= m_iTrimEnd)
+        m_pSlice->play(true, start, std::min(m_iTrimEnd, end));
+}

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "MidiProcessor.h"
+#include "Slice.h"
+
+#include <QList>
+#include <QObject>
+#include <QRecursiveMutex>
+#include <QString>
+
+class BpmDetector;
+
+// The slicer: holds the loaded loop with its slice points and trim points, answers which
+// slice contains a position, starts playback of regions, toggles and widens the loop
+// region, maps MIDI notes to slices and hands loaded loops to the tempo detector.
+//
+// Positions count samples of the loop's interleaved stereo stream (two per frame).
+// The slices are the spans between consecutive boundaries: trim start, slice points, trim
+// end. Slice points are kept sorted and free of duplicates by the slicer's operations.
+//
+// Threads: the GUI thread for everything except render and processMidiMessage, which the
+// playback engine calls from the sound-card thread. The slicer lock is recursive and held
+// by the GUI only for bounded work (loading builds the new loop before taking it).
+class Trevant : public QObject, public MidiProcessor {
+    Q_OBJECT
+public:
+    explicit Trevant(QObject *parent = nullptr);
+    ~Trevant() override;
+    Trevant(const Trevant &) = delete;
+    Trevant &operator=(const Trevant &) = delete;
+
+    SlicePtr currentSlice();
+    // A copy of the sorted slice point list.
+    QList<int> slicePoints();
+    int trimStart();
+    int trimEnd();
+    void setTrimStart(int position);
+    void setTrimEnd(int position);
+
+    // Of the current loop; 0 / false / 44100 without one.
+    int loopStart();
+    int loopEnd();
+    bool isInsideLoop(int position);
+    int sampleRate();
+
+    // tolerance > 0: the nearest slice point within tolerance, else 0.
+    // tolerance <= 0: the start of the slice that contains position.
+    int sliceStartAt(int position, int tolerance);
+    // The first slice point after position, or the trim end.
+    int sliceEndAt(int position);
+
+    void setSlicePoints(const QList<int> &points);
+    void addSlicePoint(int position);
+    void removeSlicePoint(int position);
+    void moveSlicePoint(int from, int to);
+    void clearSlicing();
+    void sliceEvenly(unsigned slices);
+    void sliceEveryBeats(double tempo, double beats);
+    void sliceEveryBars(double tempo, unsigned numerator, unsigned denominator, double bars);
+    // The nearest zero crossing within a few milliseconds of position (rounded down to
+    // even), or the position itself when snapping is off or no crossing is that close.
+    int snapToZeroCrossing(int position);
+
+    void togglePlayback(bool on);
+    void playFrom(int position);
+    void toggleLoopAt(int position);
+    void expandLoopTo(int position);
+
+    int engineSampleRate();
+    void setEngineSampleRate(int rate);
+    void setEditMode(bool on);
+
+    // Sound-card thread: no allocation, no file I/O; the cache lock is only tried.
+    void render(float *buffer, int count);
+    // Sound-card thread: no allocation, no file I/O.
+    void processMidiMessage(uint32_t message, int &baseNote) override;
+
+    BpmDetector *bpmDetector() const { return m_pBpmDetector; }
+
+    // Half-width of the zero-crossing search window, in milliseconds.
+    static constexpr int snapWindowMs = 5;
+
+signals:
+    void slicePointsChanged();
+    void trimPointsChanged();
+    void loopChanged();
+    void sliceLoaded(Slice *slice);
+
+public slots:
+    bool slotLoadLoop(QString filename);
+    void calculateSliceBpm();
+
+private:
+    void addPointsSorted(const QList<int> &points);
+    void sliceEveryStep(double stepSamples);
+
+    SlicePtr m_pSlice;
+    QRecursiveMutex m_lock;
+    QList<int> m_slicePoints;
+    int m_iTrimStart = 0;
+    int m_iTrimEnd = 0;
+    int m_iEngineSampleRate = 44100;
+    BpmDetector *m_pBpmDetector = nullptr;
+};
