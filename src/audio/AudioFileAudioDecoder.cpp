@@ -23,6 +23,8 @@ int AudioFileAudioDecoder::read(float *buffer, unsigned count)
     if (m_length == 0)
         return 0;
     const unsigned remaining = unsigned(m_length - 2 * m_framesRead);
+    // Past the end the whole request reads as silence, not just the part that remains.
+    const unsigned requested = count;
     if (count > remaining)
         count = remaining;
 
@@ -40,8 +42,8 @@ int AudioFileAudioDecoder::read(float *buffer, unsigned count)
     m_framesRead += frames;
 
     const unsigned result = 2u * unsigned(frames);
-    if (result < count)
-        std::memset(buffer + result, 0, (count - result) * sizeof(float));
+    if (result < requested)
+        std::memset(buffer + result, 0, (requested - result) * sizeof(float));
     return int(result);
 }
 

@@ -139,6 +139,8 @@ int AudioFileFLAC::read(float *buffer, unsigned count)
         return 0;
     // Never deliver beyond the length STREAMINFO declared: the cache presents no more.
     const unsigned remaining = unsigned(m_length - m_position);
+    // Past the end the whole request reads as silence, not just the part that remains.
+    const unsigned requested = count;
     if (count > remaining)
         count = remaining;
 
@@ -153,8 +155,8 @@ int AudioFileFLAC::read(float *buffer, unsigned count)
             break;
     }
     m_position += int(delivered);
-    if (delivered < count)
-        std::memset(buffer + delivered, 0, (count - delivered) * sizeof(float));
+    if (delivered < requested)
+        std::memset(buffer + delivered, 0, (requested - delivered) * sizeof(float));
     return int(delivered);
 }
 
