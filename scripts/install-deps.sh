@@ -7,7 +7,7 @@ PKGS=(build-essential cmake ninja-build pkg-config
       libflac++-dev libspeexdsp-dev
       libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
       libbenchmark-dev
-      xvfb xauth libgl1-mesa-dri ffmpeg libasound2-plugins imagemagick)
+      xvfb xauth libgl1-mesa-dri ffmpeg libasound2-plugins imagemagick aubio-tools soundstretch)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,0 +1,154 @@
+#include "BpmDetectorWorker.h"
+
+#include "AudioCache.h"
+#include "TempoEstimator.h"
+
+#include <QDebug>
+#include <QMutexLocker>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+constexpr unsigned kBlockSamples = 512;
+} // namespace
+
+BpmDetectorWorker::BpmDetectorWorker() : m_pWaitCondition(new QWaitCondition), m_pMutex(new QMutex) {}
+
+BpmDetectorWorker::~BpmDetectorWorker() = default;
+
+void BpmDetectorWorker::addToQueueAndWake(SlicePtr pSlice) {
+    {
+        QMutexLocker locker(m_pMutex.get());
+        m_queue.append(pSlice);
+    }
+    m_pWaitCondition->wakeAll();
+}
+
+void BpmDetectorWorker::cancel() {
+    QList<SlicePtr> dropped;
+    {
+        QMutexLocker locker(m_pMutex.get());
+        if (m_bBusy)
+            m_bCancel.store(true);
+        dropped.swap(m_queue);
+    }
+    // The loops are released outside the mutex: a loop may die here, and its own locks
+    // must never nest inside the queue's.
+}
+
+void BpmDetectorWorker::stop() {
+    QList<SlicePtr> dropped;
+    {
+        QMutexLocker locker(m_pMutex.get());
+        m_bStop = true;
+        if (m_bBusy)
+            m_bCancel.store(true);
+        dropped.swap(m_queue);
+    }
+    m_pWaitCondition->wakeAll();
+}
+
+void BpmDetectorWorker::waitAndProcess() {
+    m_pInput.reset(new InputBlock);
+    m_pMono.reset(new MonoBlock);
+
+    m_pMutex->lock();
+    for (;;) {
+        while (m_queue.isEmpty() && !m_bStop) {
+            m_bBusy = false;
+            m_bCancel.store(false);
+            m_pWaitCondition->wait(m_pMutex.get());
+        }
+        if (m_bStop) {
+            m_bBusy = false;
+            m_bCancel.store(false);
+            m_pMutex->unlock();
+            emit finished();
+            return;
+        }
+        m_bBusy = true;
+        while (!m_queue.isEmpty() && !m_bStop) {
+            SlicePtr pSlice = m_queue.takeFirst();
+            m_pMutex->unlock();
+            detectBpm(pSlice);
+            pSlice.reset();
+            m_pMutex->lock();
+            // A cancel request reaches the detection that was running when it was made
+            // (queued ones were dropped by it), never a loop queued afterwards.
+            m_bCancel.store(false);
+        }
+    }
+}
+
+void BpmDetectorWorker::detectBpm(SlicePtr pSlice) {
+    if (!pSlice)
+        return;
+    if (!m_pInput) {
+        m_pInput.reset(new InputBlock);
+        m_pMono.reset(new MonoBlock);
+    }
+    const AudioCachePtr pCache = pSlice->cache();
+    emit calculatingBpm();
+
+    const int total = pSlice->length();
+    const int rate = pSlice->fileSampleRate();
+    if (rate <= 0) {
+        qDebug() << "Invalid samplerate, aborting BPM detection.";
+        pSlice->setBpm(120.0);
+        emit bpmDetected();
+        return;
+    }
+
+    TempoEstimator estimator(static_cast<float>(rate));
+    const int passes = pSlice->durationSeconds() < 20.0 ? 4 : 1;
+    float *input = m_pInput->samples;
+    float *mono = m_pMono->samples;
+
+    unsigned position = 0;
+    long long remaining = total;
+    int pass = 0;
+    // Progress goes out once per whole percent (and for the last block) rather than for
+    // every block: a long loop would otherwise queue a signal per 512 samples.
+    int lastPercent = -1;
+    for (;;) {
+        if (m_bCancel.load()) {
+            qDebug() << "Cancelling tempo detection.";
+            QMutexLocker locker(m_pMutex.get());
+            m_bCancel.store(false);
+            return;
+        }
+        if (remaining == 0) {
+            remaining = total;
+            ++pass;
+            position = 0;
+        }
+        std::fill(input, input + kBlockSamples, 0.0f);
+        const unsigned h = pCache ? pCache->readSamples(input, kBlockSamples, position) : 0;
+        const int frames = static_cast<int>(h / 2);
+        for (int j = 0; j < frames; ++j)
+            mono[j] = (input[2 * j] + input[2 * j + 1]) * 0.5f;
+        estimator.process(mono, frames);
+        position += h;
+        remaining -= h;
+
+        const bool last = h == 0 || pass == passes;
+        if (total > 0) {
+            const float done = static_cast<float>(static_cast<long long>(pass) * total + position);
+            const float all = static_cast<float>(static_cast<long long>(passes) * total);
+            const float fraction = done / all;
+            const int percent = static_cast<int>(fraction * 100.0f);
+            if (percent != lastPercent || last) {
+                lastPercent = percent;
+                emit calculatingBpmProgress(fraction);
+            }
+        }
+        if (last)
+            break;
+    }
+
+    const float bpm = static_cast<float>(std::round(estimator.estimateTempo()));
+    qDebug() << "Tempo is:" << bpm << "BPM";
+    pSlice->setBpm(bpm);
+    emit bpmDetected();
+}

@@ -1,0 +1,454 @@
+#include "TempoEstimator.h"
+
+#include "BandSpectrum.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+// Speed without changing a single bit of the result: every sum below still runs term by
+// term in its own order, but several independent sums (the bins of one frame, the lags
+// of one autocorrelation block) advance side by side in the lanes of one vector. There
+// is no fused multiply-add on the targets used here, so each lane rounds exactly as the
+// plain scalar loop would.
+
+namespace {
+
+// The largest sample rate analysed. The analysis tables grow with the rate; a corrupt
+// header claiming billions of hertz must not allocate gigabytes.
+constexpr float kMaxSampleRate = 3072000.0f;
+
+typedef double Vec4 __attribute__((vector_size(32)));
+
+// Frame kernel: lane l of table row j is the windowed sine or cosine of one bin at
+// sample j; sums[l] = sum over j of x[j] * table[j][l]. Returns the sum of squares of x.
+template <int V>
+__attribute__((always_inline)) inline double frameSumsV(const double *x, const double *table, int n,
+                                                        double *sums) {
+    Vec4 acc[V];
+    for (int v = 0; v < V; ++v)
+        acc[v] = Vec4{0.0, 0.0, 0.0, 0.0};
+    double squares = 0.0;
+    for (int j = 0; j < n; ++j) {
+        const double xj = x[j];
+        const Vec4 xv = {xj, xj, xj, xj};
+        const double *row = table + static_cast<size_t>(j) * 4 * V;
+        for (int v = 0; v < V; ++v) {
+            Vec4 t;
+            std::memcpy(&t, row + 4 * v, sizeof t);
+            acc[v] += xv * t;
+        }
+        squares += xj * xj;
+    }
+    std::memcpy(sums, acc, sizeof acc);
+    return squares;
+}
+
+__attribute__((always_inline)) inline double frameSumsScalar(const double *x, const double *table, int n,
+                                                             int lanes, double *sums) {
+    std::fill(sums, sums + lanes, 0.0);
+    double squares = 0.0;
+    for (int j = 0; j < n; ++j) {
+        const double *row = table + static_cast<size_t>(j) * lanes;
+        for (int l = 0; l < lanes; ++l)
+            sums[l] += x[j] * row[l];
+        squares += x[j] * x[j];
+    }
+    return squares;
+}
+
+// Autocorrelation kernel: sums[k] = sum over i from 0 to n - 1 - (tau0 + k) of
+// f[i] * f[i + tau0 + k], for the 4V lags tau0 .. tau0 + 4V - 1, each in ascending i.
+template <int V>
+__attribute__((always_inline)) inline void lagSumsV(const double *f, int n, int tau0, double *sums) {
+    constexpr int W = 4 * V;
+    Vec4 acc[V];
+    for (int v = 0; v < V; ++v)
+        acc[v] = Vec4{0.0, 0.0, 0.0, 0.0};
+    // Up to iEnd every lane of the block still has a term.
+    const int iEnd = n - (tau0 + W - 1);
+    for (int i = 0; i < iEnd; ++i) {
+        const double fi = f[i];
+        const Vec4 fv = {fi, fi, fi, fi};
+        const double *p = f + i + tau0;
+        for (int v = 0; v < V; ++v) {
+            Vec4 t;
+            std::memcpy(&t, p + 4 * v, sizeof t);
+            acc[v] += fv * t;
+        }
+    }
+    std::memcpy(sums, acc, sizeof acc);
+    const int iStart = std::max(iEnd, 0);
+    for (int k = 0; k < W; ++k) {
+        const int lag = tau0 + k;
+        double s = sums[k];
+        for (int i = iStart; i < n - lag; ++i)
+            s += f[i] * f[i + lag];
+        sums[k] = s;
+    }
+}
+
+double frameSumsDefault(const double *x, const double *table, int n, int lanes, double *sums) {
+    switch (lanes) {
+    case 4: return frameSumsV<1>(x, table, n, sums);
+    case 8: return frameSumsV<2>(x, table, n, sums);
+    case 12: return frameSumsV<3>(x, table, n, sums);
+    case 16: return frameSumsV<4>(x, table, n, sums);
+    case 20: return frameSumsV<5>(x, table, n, sums);
+    default: return frameSumsScalar(x, table, n, lanes, sums);
+    }
+}
+
+constexpr int kDefaultLagBlock = 16;
+void lagSumsDefault(const double *f, int n, int tau0, double *sums) { lagSumsV<4>(f, n, tau0, sums); }
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define QUILLORY_TEMPO_AVX 1
+__attribute__((target("avx"))) double frameSumsAvx(const double *x, const double *table, int n, int lanes,
+                                                   double *sums) {
+    switch (lanes) {
+    case 4: return frameSumsV<1>(x, table, n, sums);
+    case 8: return frameSumsV<2>(x, table, n, sums);
+    case 12: return frameSumsV<3>(x, table, n, sums);
+    case 16: return frameSumsV<4>(x, table, n, sums);
+    case 20: return frameSumsV<5>(x, table, n, sums);
+    default: return frameSumsScalar(x, table, n, lanes, sums);
+    }
+}
+
+constexpr int kAvxLagBlock = 32;
+__attribute__((target("avx"))) void lagSumsAvx(const double *f, int n, int tau0, double *sums) {
+    lagSumsV<8>(f, n, tau0, sums);
+}
+
+bool cpuHasAvx() {
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx") != 0;
+    }();
+    return has;
+}
+#endif
+
+using FrameSumsFn = double (*)(const double *, const double *, int, int, double *);
+using LagSumsFn = void (*)(const double *, int, int, double *);
+
+} // namespace
+
+class TempoEstimator::Impl {
+public:
+    explicit Impl(float sampleRate);
+
+    void process(const float *samples, int count);
+    double estimateTempo();
+
+    void analyseFrame();
+    void autocorrelate(const std::vector<double> &feature, int length, std::vector<double> &out) const;
+
+    const double m_dMinimumTempo = 55.0;
+    const double m_dMaximumTempo = 190.0;
+    const int m_iBeatsPerBar = 4;
+    float m_fSampleRate;
+    int m_iBlockSize = 0;
+    int m_iStepSize = 0;
+    const int m_iLowBandLower = 0;
+    const int m_iLowBandUpper = 550;
+    const int m_iHighBandLower = 9000;
+    const int m_iHighBandUpper = 9001;
+    std::vector<double> m_lowFeature;
+    std::vector<double> m_highFeature;
+    std::vector<double> m_rmsFeature;
+    std::vector<double> m_candidates;
+    std::unique_ptr<BandSpectrum> m_pLowSpectrum;
+    std::unique_ptr<BandSpectrum> m_pHighSpectrum;
+    std::vector<double> m_frame;
+    std::vector<double> m_pending;
+    int m_iPendingCount = 0;
+    std::vector<double> m_magnitudes;
+    std::vector<double> m_previousLow;
+    std::vector<double> m_previousHigh;
+
+    double m_dFeatureRate = 0.0;
+    // False for rates that give no step (below about 184 Hz), that are not positive or
+    // finite, or that are absurdly high: such input is ignored and the tempo is 0.0.
+    bool m_bUsable = false;
+
+    // Both spectra's tables, transposed so that row j holds every bin's sine, then every
+    // bin's cosine, at sample j (padded to whole vectors).
+    std::vector<double> m_bandTable;
+    int m_iLanes = 0;
+    std::vector<double> m_laneSums;
+    FrameSumsFn m_frameSums = frameSumsDefault;
+    LagSumsFn m_lagSums = lagSumsDefault;
+    int m_iLagBlock = kDefaultLagBlock;
+};
+
+TempoEstimator::Impl::Impl(float sampleRate) : m_fSampleRate(sampleRate) {
+    if (!(sampleRate > 0.0f) || !(sampleRate <= kMaxSampleRate))
+        return;
+    m_iBlockSize = static_cast<int>(m_fSampleRate * 6.0f / static_cast<float>(m_iLowBandUpper));
+    m_iStepSize = m_iBlockSize / 2;
+    if (m_iStepSize <= 0)
+        return;
+    m_dFeatureRate = static_cast<double>(m_fSampleRate / static_cast<float>(m_iStepSize));
+
+    const double rate = m_fSampleRate;
+    m_pLowSpectrum.reset(new BandSpectrum(m_iBlockSize, rate, m_iLowBandLower, m_iLowBandUpper, true));
+    m_pHighSpectrum.reset(new BandSpectrum(m_iBlockSize, rate, m_iHighBandLower, m_iHighBandUpper, true));
+    const int lowBins = m_pLowSpectrum->binCount();
+    const int highBins = m_pHighSpectrum->binCount();
+
+    m_frame.assign(m_iBlockSize, 0.0);
+    m_pending.assign(m_iStepSize, 0.0);
+    m_magnitudes.assign(std::max(lowBins, highBins), 0.0);
+    m_previousLow.assign(lowBins, 0.0);
+    m_previousHigh.assign(highBins, 0.0);
+
+    const int bins = lowBins + highBins;
+    m_iLanes = (2 * bins + 3) / 4 * 4;
+    m_bandTable.assign(static_cast<size_t>(m_iLanes) * m_iBlockSize, 0.0);
+    m_laneSums.assign(m_iLanes, 0.0);
+    for (int j = 0; j < m_iBlockSize; ++j) {
+        double *row = m_bandTable.data() + static_cast<size_t>(j) * m_iLanes;
+        for (int k = 0; k < lowBins; ++k) {
+            row[k] = m_pLowSpectrum->sineRow(k)[j];
+            row[bins + k] = m_pLowSpectrum->cosineRow(k)[j];
+        }
+        for (int k = 0; k < highBins; ++k) {
+            row[lowBins + k] = m_pHighSpectrum->sineRow(k)[j];
+            row[bins + lowBins + k] = m_pHighSpectrum->cosineRow(k)[j];
+        }
+    }
+#ifdef QUILLORY_TEMPO_AVX
+    if (cpuHasAvx()) {
+        m_frameSums = frameSumsAvx;
+        m_lagSums = lagSumsAvx;
+        m_iLagBlock = kAvxLagBlock;
+    }
+#endif
+    m_bUsable = true;
+}
+
+void TempoEstimator::Impl::process(const float *samples, int count) {
+    if (!m_bUsable || samples == nullptr || count <= 0)
+        return;
+    const int overlap = m_iBlockSize - m_iStepSize;
+    int index = 0;
+    do {
+        if (m_iPendingCount + (count - index) < m_iStepSize) {
+            while (index < count)
+                m_pending[m_iPendingCount++] = samples[index++];
+            return;
+        }
+        double *tail = m_frame.data() + overlap;
+        for (int i = 0; i < m_iPendingCount; ++i)
+            tail[i] = m_pending[i];
+        const int take = m_iStepSize - m_iPendingCount;
+        for (int i = 0; i < take; ++i)
+            tail[m_iPendingCount + i] = samples[index + i];
+        index += take;
+        m_iPendingCount = 0;
+        analyseFrame();
+        std::memmove(m_frame.data(), m_frame.data() + m_iStepSize, sizeof(double) * overlap);
+    } while (index < count);
+}
+
+void TempoEstimator::Impl::analyseFrame() {
+    const double squares = m_frameSums(m_frame.data(), m_bandTable.data(), m_iBlockSize, m_iLanes,
+                                       m_laneSums.data());
+    m_rmsFeature.push_back(std::sqrt(squares / m_iBlockSize));
+
+    const int lowBins = m_pLowSpectrum->binCount();
+    const int highBins = m_pHighSpectrum->binCount();
+    const int bins = lowBins + highBins;
+    const double *sums = m_laneSums.data();
+
+    // Spectral difference of one band against the previous frame's magnitudes.
+    auto bandFlux = [&](int firstLane, int count, std::vector<double> &previous) {
+        double *m = m_magnitudes.data();
+        for (int k = 0; k < count; ++k) {
+            const double im = sums[firstLane + k];
+            const double re = sums[bins + firstLane + k];
+            m[k] = std::sqrt(im * im + re * re);
+        }
+        double flux = 0.0;
+        for (int k = 0; k < count; ++k)
+            flux += std::sqrt(std::fabs(m[k] * m[k] - previous[k] * previous[k]));
+        std::copy(m, m + count, previous.begin());
+        return flux;
+    };
+    m_lowFeature.push_back(bandFlux(0, lowBins, m_previousLow));
+    m_highFeature.push_back(bandFlux(lowBins, highBins, m_previousHigh));
+}
+
+void TempoEstimator::Impl::autocorrelate(const std::vector<double> &feature, int length,
+                                         std::vector<double> &out) const {
+    const int n = static_cast<int>(feature.size());
+    const double *f = feature.data();
+    out.assign(length, 0.0);
+    int tau = 0;
+    for (; tau + m_iLagBlock <= length; tau += m_iLagBlock)
+        m_lagSums(f, n, tau, out.data() + tau);
+    for (; tau < length; ++tau) {
+        double s = 0.0;
+        for (int i = 0; i < n - tau; ++i)
+            s += f[i] * f[i + tau];
+        out[tau] = s;
+    }
+    for (int t = 0; t < length; ++t)
+        out[t] = out[t] / static_cast<double>(n - t);
+
+    double largest = out[0];
+    for (int t = 1; t < length; ++t)
+        if (out[t] > largest)
+            largest = out[t];
+    if (largest > 0.0)
+        for (int t = 0; t < length; ++t)
+            out[t] = out[t] / largest;
+}
+
+double TempoEstimator::Impl::estimateTempo() {
+    m_candidates.clear();
+    if (!m_bUsable)
+        return 0.0;
+
+    if (m_iPendingCount > 0) {
+        const int overlap = m_iBlockSize - m_iStepSize;
+        std::copy(m_pending.begin(), m_pending.begin() + m_iPendingCount, m_frame.begin() + overlap);
+        std::fill(m_frame.begin() + overlap + m_iPendingCount, m_frame.end(), 0.0);
+        m_iPendingCount = 0;
+        analyseFrame();
+    }
+
+    const int n = static_cast<int>(m_rmsFeature.size());
+    int length = static_cast<int>(60.0 / (m_dMinimumTempo / (m_iBeatsPerBar * 4)) * m_dFeatureRate + 0.5);
+    if (length <= 0 || n <= 0)
+        return 0.0;
+    while (length > n)
+        length /= 2;
+
+    const int shortestLag = static_cast<int>(60.0 / m_dMaximumTempo * m_dFeatureRate + 0.5);
+    const int longestLag = static_cast<int>(60.0 / m_dMinimumTempo * m_dFeatureRate + 0.5);
+    // Nothing below depends on the autocorrelation when it cannot reach the slowest tempo.
+    if (length < longestLag)
+        return 0.0;
+
+    std::vector<double> lowAc, highAc, rmsAc;
+    autocorrelate(m_lowFeature, length, lowAc);
+    autocorrelate(m_highFeature, length, highAc);
+    autocorrelate(m_rmsFeature, length, rmsAc);
+    std::vector<double> mixed(length);
+    for (int t = 0; t < length; ++t)
+        mixed[t] = lowAc[t] + 0.5 * highAc[t] + 0.1 * rmsAc[t];
+
+    // The comb's windows for one lag: the lag itself, then around 4, 8, 16, ... times the
+    // lag, widening with the multiple, up to the end of the autocorrelation.
+    auto forEachWindow = [&](int lag, auto &&visit) {
+        for (int t = 1;; t = (t == 1) ? m_iBeatsPerBar : t * 2) {
+            const int start = lag * t - t / 4;
+            const int width = (t == 1) ? 1 : t / 4 + t / 2;
+            const int end = start + width;
+            if (end > length)
+                break;
+            visit(start, end, t);
+        }
+    };
+
+    const int count = longestLag - shortestLag + 1;
+    if (count <= 0)
+        return 0.0;
+    std::vector<double> scores(count, 0.0);
+    // A lag whose first window already ends beyond the autocorrelation has no score.
+    std::vector<char> scored(count, 0);
+    for (int i = 0; i < count; ++i) {
+        double sum = 0.0;
+        int windows = 0;
+        forEachWindow(shortestLag + i, [&](int start, int end, int) {
+            double largest = mixed[start];
+            for (int k = start + 1; k < end; ++k)
+                if (mixed[k] > largest)
+                    largest = mixed[k];
+            sum += largest;
+            ++windows;
+        });
+        if (windows > 0) {
+            scores[i] = sum / windows;
+            scored[i] = 1;
+        }
+    }
+
+    bool any = false;
+    double largest = 0.0;
+    double smallest = 0.0;
+    for (int i = 0; i < count; ++i) {
+        if (!scored[i])
+            continue;
+        if (!any || scores[i] > largest)
+            largest = scores[i];
+        if (!any || scores[i] < smallest)
+            smallest = scores[i];
+        any = true;
+    }
+    if (any && largest > smallest)
+        for (int i = 0; i < count; ++i)
+            if (scored[i])
+                scores[i] = (scores[i] - smallest) / (largest - smallest);
+
+    for (int i = 0; i < count; ++i) {
+        const double bpm = m_dFeatureRate * 60.0 / (shortestLag + i);
+        const double distance = bpm < 130.0 ? std::fabs(130.0 - bpm) / 100.0 : std::fabs(130.0 - bpm) / 80.0;
+        scores[i] = scores[i] * std::max(0.0, 1.0 - std::pow(distance, 2.4));
+    }
+
+    std::vector<int> peaks;
+    for (int i = 1; i + 1 < count; ++i)
+        if (scored[i] && scored[i - 1] && scored[i + 1] && scores[i] > scores[i - 1] &&
+            scores[i] > scores[i + 1])
+            peaks.push_back(i);
+    // Highest score first; among equal scores the longer lag first.
+    std::sort(peaks.begin(), peaks.end(), [&](int a, int b) {
+        if (scores[a] != scores[b])
+            return scores[a] > scores[b];
+        return a > b;
+    });
+
+    for (int i : peaks) {
+        const int lag = shortestLag + i;
+        double sum = 0.0;
+        int windows = 0;
+        forEachWindow(lag, [&](int start, int end, int t) {
+            double best = 0.0;
+            int bestIndex = start;
+            for (int k = start; k < end; ++k)
+                if (mixed[k] > best) {
+                    best = mixed[k];
+                    bestIndex = k;
+                }
+            if (best > 0.0) {
+                sum += static_cast<double>(bestIndex) / t;
+                ++windows;
+            }
+        });
+        const double refinedLag = windows > 0 ? sum / windows : lag;
+        m_candidates.push_back(m_dFeatureRate * 60.0 / refinedLag);
+    }
+    return m_candidates.empty() ? 0.0 : m_candidates.front();
+}
+
+TempoEstimator::TempoEstimator(float sampleRate) : d(new Impl(sampleRate)) {}
+
+TempoEstimator::~TempoEstimator() = default;
+
+void TempoEstimator::process(const float *samples, int count) { d->process(samples, count); }
+
+double TempoEstimator::estimateTempo() { return d->estimateTempo(); }
+
+const std::vector<double> &TempoEstimator::candidates() const { return d->m_candidates; }
+
+int TempoEstimator::blockSize() const { return d->m_iBlockSize; }
+
+int TempoEstimator::stepSize() const { return d->m_iStepSize; }
+
+double TempoEstimator::featureRate() const { return d->m_dFeatureRate; }
+
+int TempoEstimator::featureCount() const { return static_cast<int>(d->m_rmsFeature.size()); }

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+// Estimates one tempo (beats per minute) for a stretch of mono audio: three onset
+// features per analysis frame, their autocorrelation, a comb over beat multiples and a
+// preference for tempos near 130 BPM. Plain single-threaded computation; the tempo
+// detection worker owns one per detection.
+class TempoEstimator {
+public:
+    explicit TempoEstimator(float sampleRate);
+    ~TempoEstimator();
+    TempoEstimator(const TempoEstimator &) = delete;
+    TempoEstimator &operator=(const TempoEstimator &) = delete;
+
+    // Appends count mono samples; any block length, including less than one step.
+    void process(const float *samples, int count);
+
+    // Analyses what is still pending and returns the tempo in BPM, or 0.0 when no tempo
+    // can be determined (too little audio, silence, an unusable sample rate).
+    double estimateTempo();
+
+    // Tempos of all ranked peaks of the last estimate, best first.
+    const std::vector<double> &candidates() const;
+
+    int blockSize() const;
+    int stepSize() const;
+    double featureRate() const;
+    // Number of analysed frames so far (the length of each feature sequence).
+    int featureCount() const;
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> d;
+};
