@@ -5,10 +5,12 @@
 #include "SliceByBeatsCommand.h"
 #include "Trevant.h"
 
+#include <QCoreApplication>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QUndoStack>
 #include <QVBoxLayout>
+#include <cmath>
 
 namespace {
 const char *const kTempoKey = "AdvancedSlicingTempo";

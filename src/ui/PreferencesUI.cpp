@@ -5,6 +5,7 @@
 #include "Settings.h"
 #include "SliceEngine.h"
 
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QVBoxLayout>
 
@@ -33,7 +34,7 @@ QComboBox *combo(QWidget *parent, const char *name)
     return c;
 }
 
-QLabel *label(QWidget *parent, const char *name)
+QLabel *makeLabel(QWidget *parent, const char *name)
 {
     auto *l = new QLabel(parent);
     l->setObjectName(QString::fromLatin1(name));
@@ -53,13 +54,13 @@ void Ui_DialogPreferences10::setupUi(QDialog *DialogPreferences10)
     groupBox = new QGroupBox(DialogPreferences10);
     groupBox->setObjectName(QStringLiteral("groupBox"));
     auto *audio = new QGridLayout(groupBox);
-    label_2 = label(groupBox, "label_2");
+    label_2 = makeLabel(groupBox, "label_2");
     comboBoxAudioApi = combo(groupBox, "comboBoxAudioApi");
-    labelAudioDevice = label(groupBox, "labelAudioDevice");
+    labelAudioDevice = makeLabel(groupBox, "labelAudioDevice");
     comboBoxAudioDevice = combo(groupBox, "comboBoxAudioDevice");
-    label_3 = label(groupBox, "label_3");
+    label_3 = makeLabel(groupBox, "label_3");
     comboBoxSampleRate = combo(groupBox, "comboBoxSampleRate");
-    label = ::label(groupBox, "label");
+    label = makeLabel(groupBox, "label");
     spinBoxBufferSize = new QSpinBox(groupBox);
     spinBoxBufferSize->setObjectName(QStringLiteral("spinBoxBufferSize"));
     spinBoxBufferSize->setRange(32, 4096);
@@ -84,11 +85,11 @@ void Ui_DialogPreferences10::setupUi(QDialog *DialogPreferences10)
     groupBox_3 = new QGroupBox(DialogPreferences10);
     groupBox_3->setObjectName(QStringLiteral("groupBox_3"));
     auto *midi = new QGridLayout(groupBox_3);
-    label_51 = ::label(groupBox_3, "label_51");
+    label_51 = makeLabel(groupBox_3, "label_51");
     comboBoxMidiDevice = combo(groupBox_3, "comboBoxMidiDevice");
     comboBoxMidiDevice->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     comboBoxMidiDevice->setMinimumContentsLength(16);
-    label_6 = ::label(groupBox_3, "label_6");
+    label_6 = makeLabel(groupBox_3, "label_6");
     spinBoxMidiBaseNote = new QSpinBox(groupBox_3);
     spinBoxMidiBaseNote->setObjectName(QStringLiteral("spinBoxMidiBaseNote"));
     spinBoxMidiBaseNote->setRange(0, 127);
@@ -104,9 +105,9 @@ void Ui_DialogPreferences10::setupUi(QDialog *DialogPreferences10)
     groupBox_2 = new QGroupBox(DialogPreferences10);
     groupBox_2->setObjectName(QStringLiteral("groupBox_2"));
     auto *wave = new QGridLayout(groupBox_2);
-    label_4 = ::label(groupBox_2, "label_4");
+    label_4 = makeLabel(groupBox_2, "label_4");
     comboBoxExportBitDepth = combo(groupBox_2, "comboBoxExportBitDepth");
-    label_5 = ::label(groupBox_2, "label_5");
+    label_5 = makeLabel(groupBox_2, "label_5");
     comboBoxExportSampleRate = combo(groupBox_2, "comboBoxExportSampleRate");
     wave->addWidget(label_4, 0, 0);
     wave->addWidget(comboBoxExportBitDepth, 0, 1);

@@ -4,6 +4,7 @@
 #include "OfflineStretchRenderer.h"
 #include "Trevant.h"
 
+#include <QCoreApplication>
 #include <QCursor>
 #include <QDebug>
 #include <QDir>
@@ -45,7 +46,7 @@ QRadioButton *radio(QWidget *parent, const char *name)
     return r;
 }
 
-QLabel *label(QWidget *parent, const char *name)
+QLabel *makeLabel(QWidget *parent, const char *name)
 {
     auto *l = new QLabel(parent);
     l->setObjectName(QString::fromLatin1(name));
@@ -80,7 +81,7 @@ void Ui_DlgTimeStretch::setupUi(QDialog *DlgTimeStretch)
     tab->setObjectName(QStringLiteral("tab"));
     auto *tabLayout = new QVBoxLayout(tab);
     auto *grid = new QGridLayout;
-    label_9 = label(tab, "label_9");
+    label_9 = makeLabel(tab, "label_9");
     radioButtonQualityPresetDrums = radio(tab, "radioButtonQualityPresetDrums");
     radioButtonQualityPresetHarmonic = radio(tab, "radioButtonQualityPresetHarmonic");
     radioButtonQualityPresetDefault = radio(tab, "radioButtonQualityPresetDefault");
@@ -88,7 +89,7 @@ void Ui_DlgTimeStretch::setupUi(QDialog *DlgTimeStretch)
     addRow(grid, 0, label_9,
            {radioButtonQualityPresetDrums, radioButtonQualityPresetHarmonic, radioButtonQualityPresetDefault,
             radioButtonQualityPresetCustom});
-    label = ::label(tab, "label");
+    label = makeLabel(tab, "label");
     doubleSpinBoxNewBPM = new QDoubleSpinBox(tab);
     doubleSpinBoxNewBPM->setObjectName(QStringLiteral("doubleSpinBoxNewBPM"));
     doubleSpinBoxNewBPM->setRange(30.0, 300.0);
@@ -98,7 +99,7 @@ void Ui_DlgTimeStretch::setupUi(QDialog *DlgTimeStretch)
     bpmRow->addWidget(doubleSpinBoxNewBPM);
     bpmRow->addStretch(1);
     grid->addLayout(bpmRow, 1, 1);
-    label_2 = ::label(tab, "label_2");
+    label_2 = makeLabel(tab, "label_2");
     label_2->setMaximumWidth(100);
     spinBoxPitchAdjustSemitones = new QSpinBox(tab);
     spinBoxPitchAdjustSemitones->setObjectName(QStringLiteral("spinBoxPitchAdjustSemitones"));
@@ -115,7 +116,7 @@ void Ui_DlgTimeStretch::setupUi(QDialog *DlgTimeStretch)
     groupBox_3 = new QGroupBox(tab);
     groupBox_3->setObjectName(QStringLiteral("groupBox_3"));
     auto *renderLayout = new QHBoxLayout(groupBox_3);
-    label_6 = ::label(groupBox_3, "label_6");
+    label_6 = makeLabel(groupBox_3, "label_6");
     radioButtonTimeStretchEntireFile = radio(groupBox_3, "radioButtonTimeStretchEntireFile");
     radioButtonTimeStretchEntireFile->setChecked(true);
     radioButtonTimeStretchCurrentLoop = radio(groupBox_3, "radioButtonTimeStretchCurrentLoop");
@@ -132,19 +133,19 @@ void Ui_DlgTimeStretch::setupUi(QDialog *DlgTimeStretch)
     tab_2->setObjectName(QStringLiteral("tab_2"));
     auto *tab2Layout = new QVBoxLayout(tab_2);
     auto *grid2 = new QGridLayout;
-    label_7 = ::label(tab_2, "label_7");
+    label_7 = makeLabel(tab_2, "label_7");
     radioButtonTransientsCrisp = radio(tab_2, "radioButtonTransientsCrisp");
     radioButtonTransientsMixed = radio(tab_2, "radioButtonTransientsMixed");
     radioButtonTransientsSmooth = radio(tab_2, "radioButtonTransientsSmooth");
     addRow(grid2, 0, label_7, {radioButtonTransientsCrisp, radioButtonTransientsMixed, radioButtonTransientsSmooth});
-    label_8 = ::label(tab_2, "label_8");
+    label_8 = makeLabel(tab_2, "label_8");
     radioButtonTransientDetectorPercussive = radio(tab_2, "radioButtonTransientDetectorPercussive");
     radioButtonTransientDetectorCompound = radio(tab_2, "radioButtonTransientDetectorCompound");
     radioButtonTransientDetectorSoft = radio(tab_2, "radioButtonTransientDetectorSoft");
     addRow(grid2, 1, label_8,
            {radioButtonTransientDetectorPercussive, radioButtonTransientDetectorCompound,
             radioButtonTransientDetectorSoft});
-    label_11 = ::label(tab_2, "label_11");
+    label_11 = makeLabel(tab_2, "label_11");
     label_11->setEnabled(false);
     radioButtonSmoothingOn = radio(tab_2, "radioButtonSmoothingOn");
     radioButtonSmoothingOff = radio(tab_2, "radioButtonSmoothingOff");
@@ -153,17 +154,17 @@ void Ui_DlgTimeStretch::setupUi(QDialog *DlgTimeStretch)
         r->setMaximumWidth(64);
     }
     addRow(grid2, 2, label_11, {radioButtonSmoothingOn, radioButtonSmoothingOff});
-    label_10 = ::label(tab_2, "label_10");
+    label_10 = makeLabel(tab_2, "label_10");
     radioButtonWindowCrisper = radio(tab_2, "radioButtonWindowCrisper");
     radioButtonWindowStandard = radio(tab_2, "radioButtonWindowStandard");
     radioButtonWindowStandard->setMinimumWidth(84);
     radioButtonWindowSmoother = radio(tab_2, "radioButtonWindowSmoother");
     addRow(grid2, 3, label_10, {radioButtonWindowCrisper, radioButtonWindowStandard, radioButtonWindowSmoother});
-    label_12 = ::label(tab_2, "label_12");
+    label_12 = makeLabel(tab_2, "label_12");
     radioButtonFormantPreservationYes = radio(tab_2, "radioButtonFormantPreservationYes");
     radioButtonFormantPreservationNo = radio(tab_2, "radioButtonFormantPreservationNo");
     addRow(grid2, 4, label_12, {radioButtonFormantPreservationYes, radioButtonFormantPreservationNo});
-    label_13 = ::label(tab_2, "label_13");
+    label_13 = makeLabel(tab_2, "label_13");
     radioButtonStereoProcessingStandard = radio(tab_2, "radioButtonStereoProcessingStandard");
     radioButtonStereoProcessingEnhancedFocus = radio(tab_2, "radioButtonStereoProcessingEnhancedFocus");
     addRow(grid2, 5, label_13, {radioButtonStereoProcessingStandard, radioButtonStereoProcessingEnhancedFocus});
@@ -180,13 +181,13 @@ void Ui_DlgTimeStretch::setupUi(QDialog *DlgTimeStretch)
     groupBoxManualBpmCalculator = new QGroupBox(tab_3);
     groupBoxManualBpmCalculator->setObjectName(QStringLiteral("groupBoxManualBpmCalculator"));
     auto *grid3 = new QGridLayout(groupBoxManualBpmCalculator);
-    label_3 = ::label(groupBoxManualBpmCalculator, "label_3");
+    label_3 = makeLabel(groupBoxManualBpmCalculator, "label_3");
     doubleSpinBoxOriginalBPM = new QDoubleSpinBox(groupBoxManualBpmCalculator);
     doubleSpinBoxOriginalBPM->setObjectName(QStringLiteral("doubleSpinBoxOriginalBPM"));
     doubleSpinBoxOriginalBPM->setRange(30.0, 300.0);
     doubleSpinBoxOriginalBPM->setValue(120.0);
     doubleSpinBoxOriginalBPM->setMaximumWidth(72);
-    label_4 = ::label(groupBoxManualBpmCalculator, "label_4");
+    label_4 = makeLabel(groupBoxManualBpmCalculator, "label_4");
     label_4->setMaximumWidth(96);
     spinBoxLoopLengthBeats = new QSpinBox(groupBoxManualBpmCalculator);
     spinBoxLoopLengthBeats->setObjectName(QStringLiteral("spinBoxLoopLengthBeats"));
@@ -212,14 +213,14 @@ void Ui_DlgTimeStretch::setupUi(QDialog *DlgTimeStretch)
 
     verticalLayout->addWidget(tabWidget);
 
-    label_14 = ::label(DlgTimeStretch, "label_14");
+    label_14 = makeLabel(DlgTimeStretch, "label_14");
     label_14->setWordWrap(true);
     verticalLayout->addWidget(label_14);
     auto *progressRow = new QHBoxLayout;
     progressBar = new QProgressBar(DlgTimeStretch);
     progressBar->setObjectName(QStringLiteral("progressBar"));
     progressBar->setValue(24);
-    labelStatus = ::label(DlgTimeStretch, "labelStatus");
+    labelStatus = makeLabel(DlgTimeStretch, "labelStatus");
     labelStatus->setMinimumWidth(128);
     progressRow->addWidget(progressBar);
     progressRow->addWidget(labelStatus);
