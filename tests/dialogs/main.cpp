@@ -1,4 +1,6 @@
+#include "MinorDialogsTest.h"
 #include "OfflineRenderTest.h"
+#include "PreferencesDialogTest.h"
 #include "TimeStretchDialogTest.h"
 
 #include "Settings.h"
@@ -35,6 +37,14 @@ int main(int argc, char **argv)
     }
     {
         TimeStretchDialogTest t;
+        status |= QTest::qExec(&t, argc, argv);
+    }
+    {
+        PreferencesDialogTest t;
+        status |= QTest::qExec(&t, argc, argv);
+    }
+    {
+        MinorDialogsTest t;
         status |= QTest::qExec(&t, argc, argv);
     }
     return status;
