@@ -63,7 +63,7 @@ void Ui_About::retranslateUi(QDialog *About)
 {
     About->setWindowTitle(QCoreApplication::translate("About", "About"));
     labelVersion->setText(QCoreApplication::translate("About", "Version"));
-    label_3->setText(QCoreApplication::translate("About", "Copyright \u00a9 2015 Brindlemoor. All rights reserved."));
+    label_3->setText(QCoreApplication::translate("About", "Copyright \u00a9 2015 Brindlemoor"));
     labelWeb->setText(QCoreApplication::translate(
         "About", "<a href=\"https://quillory.brindlemoor.com/\">quillory.brindlemoor.com</a>"));
 }

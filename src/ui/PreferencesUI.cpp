@@ -67,7 +67,7 @@ void Ui_DialogPreferences10::setupUi(QDialog *DialogPreferences10)
     spinBoxBufferSize->setSingleStep(64);
     spinBoxBufferSize->setValue(2048);
     // Long device names must not widen the dialog beyond the screen.
-    for (QComboBox *c : {comboBoxAudioApi, comboBoxAudioDevice, comboBoxSampleRate}) {
+    for (QComboBox *c : {comboBoxAudioApi, comboBoxAudioDevice}) {
         c->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
         c->setMinimumContentsLength(16);
     }
@@ -116,9 +116,6 @@ void Ui_DialogPreferences10::setupUi(QDialog *DialogPreferences10)
     wave->setColumnStretch(1, 1);
     gridLayout->addWidget(groupBox_2, 2, 0);
 
-    // The three groups share one label column width so that the fields line up.
-    for (QLabel *l : {label_2, labelAudioDevice, label_3, label, label_51, label_6, label_4, label_5})
-        l->setMinimumWidth(110);
 
     buttonBox = new QDialogButtonBox(DialogPreferences10);
     buttonBox->setObjectName(QStringLiteral("buttonBox"));
@@ -128,6 +125,18 @@ void Ui_DialogPreferences10::setupUi(QDialog *DialogPreferences10)
     gridLayout->setRowStretch(3, 1);
 
     retranslateUi(DialogPreferences10);
+    // The three groups share one label column width so that the fields line up.
+    const QList<QLabel *> labels{label_2, labelAudioDevice, label_3, label, label_51, label_6, label_4, label_5};
+    int labelWidth = 0;
+    for (QLabel *l : labels)
+        labelWidth = qMax(labelWidth, l->sizeHint().width());
+    for (QLabel *l : labels)
+        l->setMinimumWidth(labelWidth);
+    // The sample rate list starts with its longest text; show it whole.
+    comboBoxSampleRate->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    comboBoxSampleRate->addItem(QCoreApplication::translate("DialogPreferences10", "Device Default (Recommended)"));
+    DialogPreferences10->resize(DialogPreferences10->sizeHint().expandedTo(QSize(380, 412)));
+    comboBoxSampleRate->clear();
     QObject::connect(buttonBox, &QDialogButtonBox::accepted, DialogPreferences10, &QDialog::accept);
     QObject::connect(buttonBox, &QDialogButtonBox::rejected, DialogPreferences10, &QDialog::reject);
 }
