@@ -721,13 +721,24 @@ void TimeStretchUI::accept()
     job.pitchSemitones = s->pitch();
     job.options = selectedOptions();
     job.baseName = tr("%1 %2 BPM").arg(s->baseName()).arg(qRound(ui.doubleSpinBoxNewBPM->value()));
-    // The loop's own samples as they play (reversed when reversed, edits applied).
-    const SlicePtr held = s;
-    job.reader = [held](float *dst, int start, int count) {
-        for (int i = 0; i < count; ++i)
-            dst[i] = held->sampleAt(start + i);
+    // The loop's samples as they play (edits applied by an editable cache, frames
+    // reversed when the loop is), read from the cache the loop has now: the render
+    // thread keeps it alive and never touches the loop's fields.
+    const AudioCachePtr cache = s->cache();
+    const bool reversed = s->isReversed();
+    if (!cache)
+        return;
+    job.reader = [cache, reversed](float *dst, int start, int count) -> int {
+        if (!reversed)
+            return int(cache->readSamples(dst, unsigned(count), unsigned(start)));
+        const int last = (cache->length() & ~1) - 2;
+        for (int i = 0; i < count; ++i) {
+            const int index = start + i;
+            dst[i] = cache->getSample(last - (index & ~1) + (index & 1));
+        }
         return count;
     };
+    const SlicePtr held = s;
 
     s->setCancelRequested(false);
     m_bClosed = false;

@@ -379,6 +379,32 @@ void TimeStretchDialogTest::saveRendersOnlyTheLoopedRegion()
     QVERIFY(std::abs(long(whole.size() / 2) - 8 * 44100) <= 1024);
 }
 
+void TimeStretchDialogTest::saveRendersTheLoopAsItPlaysReversed()
+{
+    // One second of 300 Hz, then one of 600 Hz; reversed, the 600 Hz comes first.
+    LoadedLoop loop;
+    loop.path = loop.dir.filePath("updown.wav");
+    QVERIFY(TestAudio::writeWav(loop.path, 2, 44100, 2 * 44100, [](long long f, int) {
+        return float(0.5 * std::sin(2.0 * M_PI * (f < 44100 ? 300.0 : 600.0) * double(f) / 44100.0));
+    }));
+    loop.slicer = std::make_unique<Trevant>();
+    QVERIFY(loop.slicer->slotLoadLoop(loop.path));
+    loop.slice = loop.slicer->currentSlice();
+    QVERIFY(QTest::qWaitFor([&] { return loop.slice->isLoadingComplete(); }, 20000));
+    loop.slice->reverse();
+    TimeStretchUI dlg(nullptr, loop.slicer.get());
+    dlg.refresh();
+    child<QDoubleSpinBox>(&dlg, "doubleSpinBoxOriginalBPM")->setValue(120.0);
+    QSignalSpy rendered(&dlg, &TimeStretchUI::temporaryFileRendered);
+    saveButton(&dlg)->click();
+    QVERIFY(rendered.wait(60000));
+    const auto out = readStereo(rendered.first().first().toString());
+    const size_t n = out.size() / 2;
+    QVERIFY(std::abs(long(n) - 2 * 44100) <= 1024);
+    QVERIFY(std::abs(dominantFrequency(out, 44100, 0, n / 16, 7 * n / 16) - 600.0) < 5.0);
+    QVERIFY(std::abs(dominantFrequency(out, 44100, 1, 9 * n / 16, 15 * n / 16) - 300.0) < 5.0);
+}
+
 void TimeStretchDialogTest::cancelHalfwayLeavesNothingAndLoopUnchanged()
 {
     LoadedLoop loop;

@@ -16,6 +16,7 @@ private slots:
     void refreshGivesNewLoopTheShownOptions();
     void saveRendersAndLoadsAsNewLoop();
     void saveRendersOnlyTheLoopedRegion();
+    void saveRendersTheLoopAsItPlaysReversed();
     void cancelHalfwayLeavesNothingAndLoopUnchanged();
     void withoutLoopNothingHappens();
 };
