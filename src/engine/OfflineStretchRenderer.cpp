@@ -51,17 +51,17 @@ QString reserveTemporaryFile(const QString &dir, const QString &base)
 }
 
 // Reads one block of the job's region and splits it into the two channels.
-int readBlock(const OfflineStretchRenderer::Job &job, int frameOffset, int frames, std::vector<float> &interleaved,
+void readBlock(const OfflineStretchRenderer::Job &job, int frameOffset, int frames, std::vector<float> &interleaved,
               float *left, float *right)
 {
     std::fill(interleaved.begin(), interleaved.begin() + 2 * frames, 0.0f);
-    const int got = job.reader ? job.reader(interleaved.data(), job.start + 2 * frameOffset, 2 * frames) : 0;
-    Q_UNUSED(got);
+    // Whatever the reader does not deliver stays silent.
+    if (job.reader)
+        job.reader(interleaved.data(), job.start + 2 * frameOffset, 2 * frames);
     for (int i = 0; i < frames; ++i) {
         left[i] = interleaved[size_t(2 * i)];
         right[i] = interleaved[size_t(2 * i + 1)];
     }
-    return frames;
 }
 
 } // namespace
@@ -177,14 +177,18 @@ OfflineStretchRenderer::Result OfflineStretchRenderer::render(const Job &job,
         const float done = expectedOut > 0 ? float(result.framesWritten) / float(expectedOut) : 1.0f;
         report(kStudyShare + (1.0f - kStudyShare) * std::min(1.0f, done));
     }
-    // With threading the last frames may still be in flight after the final block.
-    while (stretcher.available() >= 0) {
+    // With threading the last frames may still be in flight after the final block;
+    // a stretcher that never reports its end is given five seconds.
+    int idlePolls = 0;
+    while (stretcher.available() >= 0 && idlePolls < 25000) {
         if (isCancelled())
             return abandon(Outcome::Cancelled, QString());
         if (stretcher.available() == 0) {
+            ++idlePolls;
             QThread::usleep(200);
             continue;
         }
+        idlePolls = 0;
         if (!drain())
             return abandon(Outcome::Failed, writeError);
     }
