@@ -45,10 +45,14 @@ QMap<QString, QString> storedValues()
     return values;
 }
 
-// PortAudio stays initialised for the dialog's queries while one of these lives.
-std::unique_ptr<AudioDeviceEnumerator> portAudio() { return std::make_unique<AudioDeviceEnumerator>(); }
-
 } // namespace
+
+PreferencesDialogTest::PreferencesDialogTest() = default;
+PreferencesDialogTest::~PreferencesDialogTest() = default;
+
+void PreferencesDialogTest::initTestCase() { m_portAudio = std::make_unique<AudioDeviceEnumerator>(); }
+
+void PreferencesDialogTest::cleanupTestCase() { m_portAudio.reset(); }
 
 void PreferencesDialogTest::init()
 {
@@ -58,7 +62,6 @@ void PreferencesDialogTest::init()
 
 void PreferencesDialogTest::formAndLists()
 {
-    auto pa = portAudio();
     PreferencesUI dlg(nullptr, nullptr);
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
@@ -81,7 +84,6 @@ void PreferencesDialogTest::formAndLists()
 
 void PreferencesDialogTest::vanishedDeviceAndBadValuesFallBack()
 {
-    auto pa = portAudio();
     Settings &s = Settings::instance();
     s.set("AudioDeviceAPI", "ASIO");
     s.set("OutputDevice", "7. Vanished USB Interface (ALSA)");
@@ -115,7 +117,6 @@ void PreferencesDialogTest::vanishedDeviceAndBadValuesFallBack()
 
 void PreferencesDialogTest::storedValuesAreSelected()
 {
-    auto pa = portAudio();
     const QString api = defaultHostApiName();
     const QStringList devices = deviceList(api, AudioOutput, false);
     QVERIFY(!devices.isEmpty());
@@ -214,7 +215,6 @@ void PreferencesDialogTest::cancelChangesNothing()
 
 void PreferencesDialogTest::changingApiRefillsDevicesAndRates()
 {
-    auto pa = portAudio();
     PreferencesUI dlg(nullptr, nullptr);
     QComboBox *apis = combo(&dlg, "comboBoxAudioApi");
     for (int i = 0; i < apis->count(); ++i) {
