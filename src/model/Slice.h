@@ -10,6 +10,7 @@
 #include <QSharedPointer>
 #include <QString>
 #include <QVector>
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -56,6 +57,11 @@ public:
     AudioCachePtr cache();
     // True once the cache has been filled (loadingComplete was emitted).
     bool isLoadingComplete();
+
+    // The request to stop a running save of this loop (an export or an offline
+    // stretch). Any thread, no lock: the save's worker polls it between blocks.
+    void setCancelRequested(bool requested) { m_bCancelRequested.store(requested); }
+    bool isCancelRequested() const { return m_bCancelRequested.load(); }
 
     int playPosition();
     int playEnd();
@@ -187,6 +193,7 @@ private:
     std::unique_ptr<Fade> m_pFadeOut;
     // Per-piece scratch for render, so the fades touch only this loop's audio.
     std::unique_ptr<float[]> m_pScratch;
+    std::atomic<bool> m_bCancelRequested{false};
 };
 
 Q_DECLARE_METATYPE(SlicePtr)

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QObject>
+
+class MinorDialogsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void fileNameElision();
+    void durationFormat();
+    void samplePropertiesShowsTheLoop();
+    void samplePropertiesTempoButtons();
+    void samplePropertiesOkAndCancel();
+    void samplePropertiesWithoutLoop();
+    void advancedSlicingLoadsSettings();
+    void advancedSlicingBarsPushesUndoableCommand();
+    void advancedSlicingBeatsAndActionText();
+    void aboutBox();
+};

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QObject>
+
+// The offline stretch render on its own: samples in, WAV out.
+class OfflineRenderTest : public QObject {
+    Q_OBJECT
+private slots:
+    void lengthFollowsRatio_data();
+    void lengthFollowsRatio();
+    void pitchShiftMovesFrequency();
+    void regionIsRespected();
+    void cancelHalfwayLeavesNothing();
+    void badInputFailsCleanly();
+    void threadedRenderReportsProgressAndFile();
+    void destroyingRendererCancels();
+};

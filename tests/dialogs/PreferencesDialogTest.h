@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QObject>
+#include <memory>
+
+class AudioDeviceEnumerator;
+
+class PreferencesDialogTest : public QObject {
+    Q_OBJECT
+public:
+    PreferencesDialogTest();
+    ~PreferencesDialogTest() override;
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void formAndLists();
+    void vanishedDeviceAndBadValuesFallBack();
+    void storedValuesAreSelected();
+    void okStoresEverythingAndReopensDevices();
+    void cancelChangesNothing();
+    void changingApiRefillsDevicesAndRates();
+
+private:
+    // PortAudio stays initialised for the dialog's queries while this lives.
+    std::unique_ptr<AudioDeviceEnumerator> m_portAudio;
+};

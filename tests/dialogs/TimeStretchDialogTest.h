@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QObject>
+
+class TimeStretchDialogTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void formShowsWhatItShould();
+    void presetsAndSingleOptionsReachTheStretcher();
+    void tempoAndPitchFollowBothWays();
+    void bpmCalculatorFromLoopedRegion();
+    void loopingOffDisablesRegionChoices();
+    void previewOnlyPreviews();
+    void tempoZeroNeverGivesZeroRatioOrNaN();
+    void refreshGivesNewLoopTheShownOptions();
+    void saveRendersAndLoadsAsNewLoop();
+    void saveRendersOnlyTheLoopedRegion();
+    void saveRendersTheLoopAsItPlaysReversed();
+    void cancelHalfwayLeavesNothingAndLoopUnchanged();
+    void withoutLoopNothingHappens();
+};
