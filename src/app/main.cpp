@@ -1,10 +1,27 @@
-#include <QApplication>
-#include <QLabel>
+#include "AudioEdit.h"
+#include "Quillory.h"
+
+#include <QSurfaceFormat>
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-    QLabel label("Quillory");
-    label.show();
-    return app.exec();
+    Q_INIT_RESOURCE(quillory);
+    Q_INIT_RESOURCE(views);
+    Q_INIT_RESOURCE(dialogs);
+    registerAudioEditMetaType();
+
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+
+    // The waveform views never wait for vertical sync.
+    QSurfaceFormat format;
+    format.setSwapInterval(0);
+    QSurfaceFormat::setDefaultFormat(format);
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+
+    {
+        Quillory app(argc, argv);
+    }
+    return 0;
 }

@@ -1,0 +1,70 @@
+#include "Quillory.h"
+
+#include "AudioEditWorker.h"
+#include "EditableAudioCache.h"
+#include "TrevantUI.h"
+
+#include <QDebug>
+#include <QFileOpenEvent>
+
+Quillory::Quillory(int &argc, char **argv, bool runEventLoop) : QApplication(argc, argv)
+{
+    setApplicationNames();
+    EditableAudioCache::installInLoopModel();
+    startEditWorker();
+
+    m_mainWindow = new TrevantUI();
+    connect(m_mainWindow, SIGNAL(closed()), this, SLOT(shutDown()));
+    connect(this, SIGNAL(aboutToQuit()), this, SLOT(shutDown()));
+
+    if (!runEventLoop)
+        return;
+    exec();
+    qDebug() << "app.exec() finished";
+}
+
+Quillory::~Quillory()
+{
+    // A window retired by shutDown() whose deferred deletion did not run yet (the
+    // event loop ended first) is deleted here, so the engine still saves the settings.
+    sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    delete m_retiredWindow.data();
+    delete m_mainWindow;
+    m_mainWindow = nullptr;
+    AudioEditWorker::shutDown();
+}
+
+void Quillory::setApplicationNames()
+{
+    QCoreApplication::setApplicationVersion("1.4.0.6");
+    QCoreApplication::setApplicationName("Quillory");
+    QCoreApplication::setOrganizationName("Brindlemoor");
+    QCoreApplication::setOrganizationDomain("brindlemoor.org");
+}
+
+void Quillory::startEditWorker()
+{
+    // The worker lives on a thread of its own for the whole run; normalize edits queue
+    // their analysis there.
+    AudioEditWorker::startThread();
+}
+
+void Quillory::shutDown()
+{
+    if (!m_mainWindow)
+        return;
+    m_retiredWindow = m_mainWindow;
+    m_mainWindow = nullptr;
+    m_retiredWindow->deleteLater();
+}
+
+bool Quillory::event(QEvent *e)
+{
+    if (e->type() == QEvent::FileOpen) {
+        auto *openEvent = static_cast<QFileOpenEvent *>(e);
+        if (m_mainWindow)
+            m_mainWindow->slotLoadAudioFile(openEvent->file());
+        return true;
+    }
+    return QApplication::event(e);
+}

@@ -1,0 +1,728 @@
+#include "TrevantUI.h"
+
+#include "SampleRendererTrevant.h"
+#include "SampleRendererZoombar.h"
+#include "Settings.h"
+#include "Slice.h"
+#include "SliceEngine.h"
+#include "AddSlicePointCommand.h"
+#include "AutoSliceCommand.h"
+#include "ClearSlicingCommand.h"
+#include "TransportBar.h"
+#include "Trevant.h"
+#include "BpmDetector.h"
+#include "AboutUI.h"
+#include "AdvancedSlicingUI.h"
+#include "PreferencesUI.h"
+#include "SamplePropertiesUI.h"
+#include "TimeStretchUI.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCoreApplication>
+#include <QCloseEvent>
+#include <QDebug>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QStyle>
+#include <QTimer>
+#include <QToolButton>
+#include <QUndoStack>
+#include <QUrl>
+
+namespace {
+// First start folder of the open dialog, relative to the working directory.
+const char *kDemoLoopsFolder = "Demo Loops";
+} // namespace
+
+TrevantUI::TrevantUI()
+{
+    // 1. Form, title, font.
+    ui.setupUi(this);
+    setWindowTitle(QCoreApplication::applicationName());
+    QFont font = QApplication::font();
+    font.setPointSizeF(font.pointSizeF());
+    QApplication::setFont(font);
+
+    // 2. Engine and slicer.
+    m_engine = new SliceEngine();
+    m_slicer = m_engine->slicer();
+    connect(m_slicer, SIGNAL(sliceLoaded(Slice *)), this, SLOT(slotSetupSliceConnections(Slice *)));
+    if (BpmDetector *detector = m_slicer->bpmDetector()) {
+        connect(detector, SIGNAL(calculatingBpmProgress(float)), this, SLOT(slotShowBpmDetectionProgress(float)));
+        connect(detector, SIGNAL(bpmDetected()), this, SLOT(updateQuickControlsOriginalBpmFromSlice()));
+    }
+    connect(m_engine, SIGNAL(audioDeviceError(QString, QString)), this,
+            SLOT(slotShowAudioDeviceError(QString, QString)));
+
+    // 3. Drops, icons, margins, tool buttons.
+    setAcceptDrops(true);
+    ui.actionOpen->setIcon(style()->standardIcon(QStyle::SP_DialogOpenButton));
+    ui.actionSaveAs->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+    ui.actionQuit->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
+    ui.horizontalLayout_2->setContentsMargins(12, 9, ui.horizontalLayout_2->contentsMargins().right(), 9);
+    for (QAction *a : ui.toolBar->actions())
+        if (QWidget *button = ui.toolBar->widgetForAction(a))
+            button->setFixedSize(88, 76);
+
+    // 4. Reset focus, quit, file and project actions.
+    m_resetFocusAction = new QAction(tr("Reset focus"), this);
+    m_resetFocusAction->setShortcut(Qt::Key_Escape);
+    m_resetFocusAction->setShortcutContext(Qt::ApplicationShortcut);
+    addAction(m_resetFocusAction);
+    connect(m_resetFocusAction, SIGNAL(triggered()), this, SLOT(setFocus()));
+    // destroyed() is deliberately not connected to slotQuit: by then the window is
+    // half destroyed, and quitting is already under way.
+    connect(ui.actionQuit, SIGNAL(triggered()), this, SLOT(slotQuit()));
+    connect(ui.actionOpen, SIGNAL(triggered()), this, SLOT(slotLoadAudioFile()));
+    connect(ui.actionSaveAs, SIGNAL(triggered()), this, SLOT(slotSaveAs()));
+    connect(ui.actionSaveSlices, SIGNAL(triggered()), this, SLOT(slotExportSlicesToDisk()));
+    connect(ui.actionSaveSlicesAsMidi, SIGNAL(triggered()), this, SLOT(slotSaveSlicesAsMidi()));
+    connect(ui.actionNewProject, SIGNAL(triggered()), this, SLOT(slotNewProject()));
+    connect(ui.actionOpenProject, SIGNAL(triggered()), this, SLOT(slotOpenProject()));
+    connect(ui.actionSaveProject, SIGNAL(triggered()), this, SLOT(slotSaveProject()));
+    addAction(ui.actionNewProject);
+    addAction(ui.actionOpenProject);
+    addAction(ui.actionSaveProject);
+
+    // 5. Undo stack and the Edit menu around it.
+    m_undoStack = new QUndoStack(this);
+    QAction *undo = m_undoStack->createUndoAction(this, QString());
+    undo->setShortcuts(QKeySequence::Undo);
+    QAction *redo = m_undoStack->createRedoAction(this, QString());
+    redo->setShortcuts(QKeySequence::Redo);
+    ui.menuEdit->insertAction(ui.actionEditPlaceholder, undo);
+    ui.menuEdit->insertAction(ui.actionEditPlaceholder, redo);
+    ui.menuEdit->insertSeparator(ui.actionEditPlaceholder);
+    ui.menuEdit->removeAction(ui.actionEditPlaceholder);
+    ui.menuEdit->insertSeparator(ui.actionPreferences);
+    connect(ui.actionPreferences, SIGNAL(triggered()), this, SLOT(slotShowPreferences()));
+    connect(ui.actionAdvancedSlicing, SIGNAL(triggered()), this, SLOT(slotShowAdvancedSlicing()));
+    connect(ui.actionSnapToZeroCrossings, SIGNAL(toggled(bool)), this, SLOT(slotToggleSnapToZeroCrossings(bool)));
+    connect(ui.actionFadeInOutSlices, SIGNAL(toggled(bool)), this, SLOT(slotToggleFadeInOutSlices(bool)));
+    connect(ui.action4, SIGNAL(triggered()), this, SLOT(slotSliceIn4()));
+    connect(ui.action8, SIGNAL(triggered()), this, SLOT(slotSliceIn8()));
+    connect(ui.action16, SIGNAL(triggered()), this, SLOT(slotSliceIn16()));
+    connect(ui.action32, SIGNAL(triggered()), this, SLOT(slotSliceIn32()));
+    connect(ui.action64, SIGNAL(triggered()), this, SLOT(slotSliceIn64()));
+    connect(ui.actionAbout, SIGNAL(triggered()), this, SLOT(slotAbout()));
+    connect(ui.actionUserManual, SIGNAL(triggered()), this, SLOT(slotUserManual()));
+
+    // 6.
+    connect(this, SIGNAL(exportSuccessful(QString, QString)), this,
+            SLOT(slotStatusBarSavedMessage(QString, QString)));
+
+    // 7. Edit actions.
+    m_editActions = {ui.actionCut,  ui.actionCopy,        ui.actionPaste,       ui.actionDelete,
+                     ui.actionSelectAll, ui.actionHide,    ui.actionUnhide_Last, ui.actionUnhide_All,
+                     ui.actionRaise, ui.actionLower};
+
+    // 8. Views. The edit-mode view is not part of this build yet: page 1 stays an
+    // empty page and edit mode stays unavailable.
+    m_slicingView = new SampleRendererTrevant(this, m_slicer, m_undoStack);
+    m_editView = new QWidget(this);
+    m_viewStack.addWidget(m_slicingView);
+    m_viewStack.addWidget(m_editView);
+
+    // 9.
+    m_zoomBar = new SampleRendererZoombar(this, m_slicer->currentSlice());
+    m_transportBar = new TransportBar(this, m_slicer, m_slicingView, m_undoStack);
+
+    // 10. Replace the placeholders.
+    for (QFrame *placeholder : {ui.frameTransport, ui.frameTrevantRenderer, ui.frameZoombar}) {
+        ui.verticalLayout->removeWidget(placeholder);
+        placeholder->close();
+    }
+    ui.verticalLayout->removeWidget(ui.frameDragExport);
+    ui.frameDragExport->hide();
+    ui.verticalLayout->addWidget(m_transportBar);
+    ui.verticalLayout->addWidget(&m_viewStack, 1);
+    ui.verticalLayout->addWidget(m_zoomBar);
+
+    // 11.
+    connect(m_slicingView, SIGNAL(statusTip(QString, int)), this, SLOT(slotShowStatusTipMessage(QString, int)));
+    enterSlicingMode();
+
+    // 12. Tool bar actions.
+    connect(ui.actionPlay, SIGNAL(toggled(bool)), this, SLOT(slotTogglePlayback(bool)));
+    connect(ui.actionSlice4, SIGNAL(triggered()), this, SLOT(slotUseSliceTemplate4()));
+    connect(ui.actionSlice8, SIGNAL(triggered()), this, SLOT(slotUseSliceTemplate8()));
+    connect(ui.actionSlice16, SIGNAL(triggered()), this, SLOT(slotUseSliceTemplate16()));
+    connect(ui.actionSliceAtCursor, SIGNAL(triggered()), this, SLOT(slotSliceAtCursor()));
+    connect(ui.actionSliceClear, SIGNAL(triggered()), this, SLOT(slotClearSlicing()));
+    connect(ui.actionOpenSliceTemplate, SIGNAL(triggered()), this, SLOT(slotLoadSliceTemplate()));
+    connect(ui.actionSaveSliceTemplateAs, SIGNAL(triggered()), this, SLOT(slotSaveSliceTemplate()));
+    connect(ui.actionTimeStretch, SIGNAL(triggered()), this, SLOT(slotShowTimeStretchWindow()));
+    connect(ui.actionSampleProperties, SIGNAL(triggered()), this, SLOT(slotShowSamplePropertiesWindow()));
+    connect(ui.actionQuickExport, SIGNAL(triggered()), this, SLOT(slotExportSlicesQuick()));
+    connect(ui.actionDragExport, SIGNAL(toggled(bool)), this, SLOT(slotToggleDragExport(bool)));
+    connect(ui.actionEditMode, SIGNAL(toggled(bool)), this, SLOT(slotToggleEditMode(bool)));
+
+    // 13. Drag-export options and quick controls.
+    m_dragExportGroup = new QButtonGroup(this);
+    m_dragExportGroup->addButton(ui.radioButtonDragExportSingle, 0);
+    m_dragExportGroup->addButton(ui.radioButtonDragExportAll, 1);
+    connect(m_dragExportGroup, SIGNAL(buttonClicked(int)), this, SLOT(slotSetDragExportDragMode(int)));
+    connect(ui.doubleSpinBoxBpm, SIGNAL(valueChanged(double)), this, SLOT(setTrevantBPM(double)));
+    connect(ui.spinBoxPitch, SIGNAL(valueChanged(int)), this, SLOT(setTrevantPitchAdjust(int)));
+    connect(ui.pushButtonResetQuickControls, SIGNAL(clicked()), this, SLOT(resetQuickControls()));
+
+    // 14.
+    setLoopActionsEnabled(false);
+    ui.actionSliceAtCursor->setEnabled(false);
+
+    // 15. Snapping and fading flags; anything but an integer counts as on.
+    for (auto pair : {qMakePair(QString("snap_to_zero_crossings"), ui.actionSnapToZeroCrossings),
+                      qMakePair(QString("fade_in_out_slices"), ui.actionFadeInOutSlices)}) {
+        bool ok = false;
+        int value = Settings::instance().value(pair.first).toInt(&ok, 10);
+        if (!ok) {
+            value = 1;
+            Settings::instance().set(pair.first, "1");
+        }
+        pair.second->setChecked(value != 0);
+    }
+
+    // 16, 17.
+    show();
+    setFocus(Qt::OtherFocusReason);
+    const QStringList args = QCoreApplication::arguments();
+    if (args.size() > 1)
+        slotLoadAudioFile(args.last());
+
+    if (m_engine->hasAudioDeviceError())
+        QTimer::singleShot(0, this, [this] {
+            slotShowAudioDeviceError(m_engine->audioDeviceError(), m_engine->audioDeviceErrorSuggestion());
+        });
+}
+
+TrevantUI::~TrevantUI()
+{
+    // Views hold the loop and talk to the slicer: they go before the engine that owns it.
+    m_viewStack.setParent(nullptr);
+    delete m_slicingView;
+    m_slicingView = nullptr;
+    delete m_transportBar;
+    m_transportBar = nullptr;
+    delete m_zoomBar;
+    m_zoomBar = nullptr;
+    delete m_engine;
+    m_engine = nullptr;
+}
+
+// --- Loading ------------------------------------------------------------------------
+
+void TrevantUI::slotSetupSliceConnections(Slice *pSlice)
+{
+    if (!pSlice)
+        return;
+    connect(pSlice, SIGNAL(playbackToggled(bool)), this, SLOT(slotUpdatePlaybackButton(bool)),
+            Qt::UniqueConnection);
+    connect(pSlice, SIGNAL(savingProgress(float)), this, SLOT(slotUpdateSavingProgress(float)),
+            Qt::UniqueConnection);
+    connect(pSlice, SIGNAL(savingComplete()), this, SLOT(slotUpdateSavingComplete()), Qt::UniqueConnection);
+    connect(pSlice, SIGNAL(savingCancelled()), this, SLOT(slotUpdateSavingCancelled()), Qt::UniqueConnection);
+}
+
+void TrevantUI::slotLoadAudioFile()
+{
+    ui.actionPlay->setChecked(false);
+    QString start = Settings::instance().value("last_load_path");
+    if (start.isEmpty())
+        start = kDemoLoopsFolder;
+    const QString file = QFileDialog::getOpenFileName(this, tr("Open Audio"), start,
+                                                      tr("Audio File (*.mp3 *.m4a *.wav *.aif *.aiff *.flac)"));
+    if (file.isEmpty())
+        return;
+    slotLoadAudioFile(file);
+    Settings::instance().set("last_load_path", QFileInfo(file).absoluteDir().absolutePath());
+}
+
+bool TrevantUI::slotLoadAudioFile(QString filename)
+{
+    bool loaded = false;
+    if (!filename.isEmpty()) {
+        loaded = m_slicer->slotLoadLoop(filename);
+        if (loaded) {
+            ui.stackedWidgetBpm->setCurrentIndex(1);
+            ui.progressBarBpm->setValue(0);
+            {
+                const QSignalBlocker blocker(ui.spinBoxPitch);
+                ui.spinBoxPitch->setValue(0);
+            }
+            m_undoStack->clear();
+            setLoopViewsEnabled(true);
+            attachLoopToViews();
+            setLoopActionsEnabled(true);
+            if (!windowTitle().isEmpty())
+                setWindowTitle(QString());
+            qDebug() << "fileName for window title is:" << filename;
+            setWindowFilePath(filename);
+            if (SlicePtr slice = m_slicer->currentSlice()) {
+                connect(slice.data(), SIGNAL(bpmChanged()), this, SLOT(updateQuickControlsOriginalBpmFromSlice()),
+                        Qt::UniqueConnection);
+                connect(slice.data(), SIGNAL(effectiveBpmChanged()), this,
+                        SLOT(updateQuickControlsNewBpmFromSlice()), Qt::UniqueConnection);
+                connect(slice.data(), SIGNAL(pitchChanged()), this, SLOT(updateQuickControlsPitchFromSlice()),
+                        Qt::UniqueConnection);
+            }
+        } else {
+            m_slicingView->setSlice(SlicePtr());
+            m_zoomBar->setSlice(SlicePtr());
+            setLoopViewsEnabled(false);
+            QMessageBox::critical(this, tr("Error"),
+                                  tr("%1 could not be loaded, please try another file.").arg(filename),
+                                  QMessageBox::Ok);
+            setLoopActionsEnabled(false);
+            setWindowFilePath(QString());
+            if (windowTitle().isEmpty())
+                setWindowTitle(QCoreApplication::applicationName());
+        }
+    }
+    if (m_timeStretchWindow)
+        m_timeStretchWindow->refresh();
+    return loaded;
+}
+
+void TrevantUI::attachLoopToViews()
+{
+    const SlicePtr slice = m_slicer->currentSlice();
+    m_slicingView->setSlice(SlicePtr());
+    m_zoomBar->setSlice(SlicePtr());
+    m_slicingView->setSlice(slice);
+    m_zoomBar->setSlice(slice);
+    m_slicingView->update();
+    m_zoomBar->update();
+    m_transportBar->update();
+}
+
+void TrevantUI::setLoopViewsEnabled(bool on)
+{
+    m_slicingView->setEnabled(on);
+    m_zoomBar->setEnabled(on);
+    m_transportBar->setEnabled(on);
+    m_editView->setEnabled(on);
+}
+
+void TrevantUI::setLoopActionsEnabled(bool on)
+{
+    // Exports, templates and edit mode are not part of this build yet and stay off
+    // rather than pretend to work.
+    for (QAction *a : {ui.actionSaveSlices, ui.actionSaveAs, ui.actionSaveSlicesAsMidi, ui.actionOpenSliceTemplate,
+                       ui.actionSaveSliceTemplateAs, ui.actionQuickExport, ui.actionDragExport, ui.actionEditMode})
+        a->setEnabled(false);
+    ui.toolBar->setEnabled(on);
+    for (QAction *a : {ui.actionAdvancedSlicing, ui.action4, ui.action8, ui.action16, ui.action32, ui.action64,
+                       ui.actionSampleProperties, ui.actionTimeStretch})
+        a->setEnabled(on);
+    ui.frameQuickControls->setEnabled(on);
+    if (m_slicingView)
+        m_slicingView->setEnabled(on);
+    if (m_zoomBar)
+        m_zoomBar->setEnabled(on);
+}
+
+// --- Quitting -----------------------------------------------------------------------
+
+void TrevantUI::slotQuit()
+{
+    if (m_quitting)
+        return;
+    m_quitting = true;
+    emit closed();
+    // An orderly end of the event loop: the application deletes this window afterwards,
+    // and the engine's destructor saves the settings.
+    QCoreApplication::exit(0);
+}
+
+void TrevantUI::closeEvent(QCloseEvent *event)
+{
+    slotQuit();
+    event->ignore();
+}
+
+// --- Quick controls -----------------------------------------------------------------
+
+void TrevantUI::slotSetMasterBPM(int bpm) { m_engine->setEngineTempo(bpm); }
+
+void TrevantUI::setTrevantBPM(double fBPM)
+{
+    SlicePtr slice = m_slicer->currentSlice();
+    if (!slice || fBPM <= 0.0 || slice->bpm() <= 0.0)
+        return;
+    slice->setStretchEnabled(true);
+    slice->setTimeStretchRatio(1.0 / (fBPM / slice->bpm()), int(fBPM));
+}
+
+void TrevantUI::setTrevantPitchAdjust(int semitones)
+{
+    SlicePtr slice = m_slicer->currentSlice();
+    if (!slice)
+        return;
+    slice->setStretchEnabled(true);
+    slice->setPitch(semitones);
+}
+
+void TrevantUI::resetQuickControls()
+{
+    SlicePtr slice = m_slicer->currentSlice();
+    if (!slice)
+        return;
+    // The spin boxes are set with their signals blocked: letting them through would
+    // turn stretching straight back on.
+    {
+        const QSignalBlocker b1(ui.doubleSpinBoxBpm);
+        const QSignalBlocker b2(ui.spinBoxPitch);
+        if (slice->bpm() > 0.0)
+            ui.doubleSpinBoxBpm->setValue(slice->bpm());
+        ui.spinBoxPitch->setValue(0);
+    }
+    slice->setPitch(0);
+    if (slice->bpm() > 0.0)
+        slice->setTimeStretchRatio(1.0, int(slice->bpm()));
+    slice->setStretchEnabled(false);
+}
+
+void TrevantUI::updateQuickControlsOriginalBpmFromSlice()
+{
+    SlicePtr slice = m_slicer->currentSlice();
+    if (!slice || slice->bpm() == 0.0)
+        return;
+    ui.stackedWidgetBpm->setCurrentIndex(0);
+    const QSignalBlocker blocker(ui.doubleSpinBoxBpm);
+    ui.doubleSpinBoxBpm->setValue(slice->bpm());
+}
+
+void TrevantUI::updateQuickControlsNewBpmFromSlice()
+{
+    SlicePtr slice = m_slicer->currentSlice();
+    if (!slice || slice->bpm() == 0.0)
+        return;
+    ui.stackedWidgetBpm->setCurrentIndex(0);
+    const QSignalBlocker blocker(ui.doubleSpinBoxBpm);
+    ui.doubleSpinBoxBpm->setValue(slice->effectiveBpm());
+}
+
+void TrevantUI::updateQuickControlsPitchFromSlice()
+{
+    SlicePtr slice = m_slicer->currentSlice();
+    if (!slice || slice->bpm() == 0.0)
+        return;
+    const QSignalBlocker blocker(ui.spinBoxPitch);
+    ui.spinBoxPitch->setValue(slice->pitch());
+}
+
+void TrevantUI::slotShowBpmDetectionProgress(float fProgressFraction)
+{
+    if (ui.stackedWidgetBpm->currentIndex() != 1)
+        ui.stackedWidgetBpm->setCurrentIndex(1);
+    ui.progressBarBpm->setValue(int(ui.progressBarBpm->maximum() * fProgressFraction));
+}
+
+// --- Playback -----------------------------------------------------------------------
+
+void TrevantUI::slotUpdatePlaybackButton(bool checked)
+{
+    {
+        const QSignalBlocker blocker(ui.actionPlay);
+        ui.actionPlay->setChecked(checked);
+    }
+    ui.actionSliceAtCursor->setEnabled(checked);
+}
+
+void TrevantUI::slotTogglePlayback(bool toggle)
+{
+    m_slicer->togglePlayback(toggle);
+}
+
+void TrevantUI::keyPressEvent(QKeyEvent *event)
+{
+    const int key = event->key();
+    if (key >= Qt::Key_1 && key <= Qt::Key_9) {
+        SlicePtr slice = m_slicer->currentSlice();
+        if (!slice)
+            return; // swallowed without a loop
+        const int index = key - Qt::Key_1;
+        const QList<int> points = m_slicer->slicePoints();
+        if (index < points.size() + 1) {
+            m_slicer->playFrom(index == 0 ? 0 : points.at(index - 1));
+            return;
+        }
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+// --- Slicing ------------------------------------------------------------------------
+
+void TrevantUI::pushSliceCommand(QUndoCommand *command)
+{
+    if (!m_slicer->currentSlice()) {
+        delete command;
+        return;
+    }
+    m_undoStack->push(command);
+}
+
+void TrevantUI::sliceInto(int slices) { pushSliceCommand(new AutoSliceCommand(m_slicer, slices)); }
+void TrevantUI::slotUseSliceTemplate4() { sliceInto(4); }
+void TrevantUI::slotUseSliceTemplate8() { sliceInto(8); }
+void TrevantUI::slotUseSliceTemplate16() { sliceInto(16); }
+void TrevantUI::slotSliceIn4() { sliceInto(4); }
+void TrevantUI::slotSliceIn8() { sliceInto(8); }
+void TrevantUI::slotSliceIn16() { sliceInto(16); }
+void TrevantUI::slotSliceIn32() { sliceInto(32); }
+void TrevantUI::slotSliceIn64() { sliceInto(64); }
+void TrevantUI::slotSliceAudio() {}
+
+void TrevantUI::slotSliceAtCursor()
+{
+    const int bufferSize = Settings::instance().value("AudioDeviceBufferSize").toInt();
+    SlicePtr slice = m_slicer->currentSlice();
+    if (!slice)
+        return;
+    pushSliceCommand(new AddSlicePointCommand(m_slicer, qMax(0, slice->playPosition() - 2 * bufferSize)));
+}
+
+void TrevantUI::slotClearSlicing() { pushSliceCommand(new ClearSlicingCommand(m_slicer)); }
+
+void TrevantUI::slotToggleSnapToZeroCrossings(bool on)
+{
+    Settings::instance().set("snap_to_zero_crossings", on ? "1" : "0");
+}
+
+void TrevantUI::slotToggleFadeInOutSlices(bool on) { Settings::instance().set("fade_in_out_slices", on ? "1" : "0"); }
+
+// --- Modes --------------------------------------------------------------------------
+
+void TrevantUI::slotToggleEditMode(bool on)
+{
+    if (on) {
+        // Without the edit-mode view there is nothing to edit in: stay in slicing mode.
+        const QSignalBlocker blocker(ui.actionEditMode);
+        ui.actionEditMode->setChecked(false);
+        return;
+    }
+    m_slicer->setEditMode(false);
+    m_slicingView->setWaveformDirtyAndRepaint();
+    enterSlicingMode();
+    m_viewStack.setCurrentIndex(0);
+}
+
+void TrevantUI::enterSlicingMode()
+{
+    for (QAction *a : {ui.actionCut, ui.actionCopy, ui.actionDelete, ui.actionHide, ui.actionRaise, ui.actionLower,
+                       ui.actionPaste})
+        a->setEnabled(false);
+    disconnect(m_slicingView, SIGNAL(viewChanged(long, long)), m_zoomBar, SLOT(setBarPosition(long, long)));
+    disconnect(m_zoomBar, SIGNAL(barChanged(long, long)), m_slicingView, SLOT(setViewPosition(long, long)));
+    disconnect(m_slicingView, SIGNAL(viewChanged(long, long)), m_transportBar, SLOT(update()));
+    disconnect(m_zoomBar, SIGNAL(barChanged(long, long)), m_transportBar, SLOT(update()));
+    connect(m_slicingView, SIGNAL(viewChanged(long, long)), m_zoomBar, SLOT(setBarPosition(long, long)));
+    connect(m_zoomBar, SIGNAL(barChanged(long, long)), m_slicingView, SLOT(setViewPosition(long, long)));
+    connect(m_slicingView, SIGNAL(viewChanged(long, long)), m_transportBar, SLOT(update()));
+    connect(m_zoomBar, SIGNAL(barChanged(long, long)), m_transportBar, SLOT(update()));
+    m_transportBar->setView(m_slicingView);
+    for (QAction *a : m_editActions) {
+        a->setEnabled(false);
+        a->disconnect();
+    }
+    ui.actionSlice4->setEnabled(true);
+    ui.actionSlice8->setEnabled(true);
+    ui.actionSlice16->setEnabled(true);
+}
+
+void TrevantUI::enterEditMode() {}
+
+// --- Drag export, drops -------------------------------------------------------------
+
+void TrevantUI::slotToggleDragExport(bool enable)
+{
+    setAcceptDrops(!enable);
+    m_slicingView->slotToggleDragExport(enable);
+    m_transportBar->setDragExport(enable);
+    if (enable) {
+        ui.verticalLayout->insertWidget(3, ui.frameDragExport);
+        ui.frameDragExport->show();
+    } else {
+        ui.verticalLayout->removeWidget(ui.frameDragExport);
+        ui.frameDragExport->hide();
+    }
+}
+
+void TrevantUI::slotSetDragExportDragMode(int mode) { m_slicingView->slotSetDragExportMode(mode); }
+
+void TrevantUI::dragEnterEvent(QDragEnterEvent *event)
+{
+    qDebug() << "Drag enter event" << event->mimeData()->hasUrls();
+    if (event->mimeData()->urls().size() == 1)
+        event->acceptProposedAction();
+}
+
+void TrevantUI::dropEvent(QDropEvent *event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() != 1)
+        return;
+    const QString path = urls.first().toLocalFile();
+    if (path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    if (QFileInfo(path).suffix().compare("qlst", Qt::CaseInsensitive) == 0) {
+        // Slice templates are not readable in this build yet: say so instead of
+        // trying to decode the template as audio.
+        statusBar()->showMessage(tr("Slice templates cannot be opened yet: %1").arg(QFileInfo(path).fileName()),
+                                 3000);
+        return;
+    }
+    // Loading runs after the drop has finished, so a failure's message box does not
+    // sit inside the drag-and-drop machinery.
+    QTimer::singleShot(0, this, [this, path] { slotLoadAudioFile(path); });
+}
+
+// --- Dialogs and the rest -----------------------------------------------------------
+
+void TrevantUI::slotShowPreferences()
+{
+    auto *dialog = new PreferencesUI(this, m_engine);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+}
+
+void TrevantUI::slotShowAdvancedSlicing()
+{
+    auto *dialog = new AdvancedSlicingUI(this, m_slicer, m_undoStack);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+}
+
+void TrevantUI::slotShowTimeStretchWindow()
+{
+    if (!m_timeStretchWindow) {
+        m_timeStretchWindow = new TimeStretchUI(this, m_slicer);
+        connect(m_timeStretchWindow, SIGNAL(temporaryFileRendered(QString)), this, SLOT(slotLoadAudioFile(QString)));
+    }
+    m_timeStretchWindow->refresh();
+    m_timeStretchWindow->show();
+}
+
+void TrevantUI::slotShowSamplePropertiesWindow()
+{
+    SlicePtr slice = m_slicer->currentSlice();
+    if (!slice)
+        return;
+    auto *dialog = new SamplePropertiesUI(this, slice);
+    dialog->exec();
+    delete dialog;
+}
+
+void TrevantUI::slotAbout()
+{
+    auto *dialog = new AboutUI(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+}
+
+void TrevantUI::slotNewProject() { m_engine->clearSamplerBank(); }
+void TrevantUI::slotOpenProject() {}
+void TrevantUI::slotSaveProject() {}
+
+void TrevantUI::slotUserManual()
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + "/Quillory Manual.pdf"));
+}
+
+void TrevantUI::slotPlayPreview(QString filePath) { m_engine->setPreviewFile(filePath); }
+
+QString TrevantUI::savedMessage(const QString &baseFilePath, const QString &fileName)
+{
+    const QString sep = QDir::separator();
+    const QString full = baseFilePath + sep + fileName;
+    const QString shown = full.size() <= 40 ? full : baseFilePath.left(32) + ".." + sep + fileName;
+    return shown + " successfully saved.";
+}
+
+void TrevantUI::slotStatusBarSavedMessage(QString baseFilePath, QString fileName)
+{
+    statusBar()->showMessage(savedMessage(baseFilePath, fileName), 2000);
+}
+
+void TrevantUI::slotSaveAs() {}
+void TrevantUI::slotSaveSlicesAsMidi() {}
+void TrevantUI::slotExportSlicesToDisk() {}
+void TrevantUI::slotExportSlicesWithPrefix(QString) {}
+void TrevantUI::slotExportSlicesQuick() {}
+void TrevantUI::slotExportSlicesToSampler() {}
+void TrevantUI::slotLoadSliceTemplate() {}
+void TrevantUI::slotSaveSliceTemplate() {}
+
+void TrevantUI::slotUpdateSavingProgress(float fraction)
+{
+    statusBar()->showMessage("Saving " + QString::number(double(fraction) * 100.0, 'f', 1) + "%");
+}
+
+void TrevantUI::slotUpdateSavingComplete() { statusBar()->showMessage("Saving Complete.", 2000); }
+void TrevantUI::slotUpdateSavingCancelled() { statusBar()->clearMessage(); }
+
+void TrevantUI::slotUpdateBpmDetected()
+{
+    SlicePtr slice = m_slicer->currentSlice();
+    if (slice)
+        statusBar()->showMessage(QString("Tempo Calculated: %1 BPM").arg(slice->bpm(), 0, 'g'), 3000);
+}
+
+void TrevantUI::slotShowEditMessage(QString whatWasDone) { statusBar()->showMessage(whatWasDone, 2000); }
+void TrevantUI::slotShowStatusTipMessage(QString message, int msec) { statusBar()->showMessage(message, msec); }
+void TrevantUI::enablePasteActions() { ui.actionPaste->setEnabled(true); }
+void TrevantUI::disablePasteActions() { ui.actionPaste->setEnabled(false); }
+
+void TrevantUI::enableSelectionActions()
+{
+    for (QAction *a : {ui.actionCut, ui.actionCopy, ui.actionDelete})
+        a->setEnabled(true);
+}
+
+void TrevantUI::disableSelectionActions()
+{
+    for (QAction *a : {ui.actionCut, ui.actionCopy, ui.actionDelete})
+        a->setEnabled(false);
+}
+
+void TrevantUI::enableHideActions()
+{
+    for (QAction *a : {ui.actionHide, ui.actionRaise, ui.actionLower})
+        a->setEnabled(true);
+}
+
+void TrevantUI::disableHideActions()
+{
+    for (QAction *a : {ui.actionHide, ui.actionRaise, ui.actionLower})
+        a->setEnabled(false);
+}
+
+void TrevantUI::slotShowAudioDeviceError(QString error, QString suggestion)
+{
+    if (error.isEmpty()) {
+        m_deviceErrorShown = false;
+        return;
+    }
+    if (m_deviceErrorShown)
+        return;
+    m_deviceErrorShown = true;
+    statusBar()->showMessage(error);
+    // Not modal-blocking: the program keeps working without sound.
+    auto *box = new QMessageBox(QMessageBox::Warning, tr("Audio Device"), error, QMessageBox::Close, this);
+    box->setObjectName("messageBoxAudioDeviceError");
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setInformativeText(suggestion);
+    QPushButton *prefs = box->addButton(tr("Preferences..."), QMessageBox::ActionRole);
+    connect(prefs, &QPushButton::clicked, this, &TrevantUI::slotShowPreferences);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+}

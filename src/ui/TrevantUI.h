@@ -1,0 +1,142 @@
+#pragma once
+
+#include "Ui_QuilloryMainWindow.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QStackedWidget>
+
+class QButtonGroup;
+class QUndoStack;
+class QUndoCommand;
+class SampleRendererTrevant;
+class SampleRendererZoombar;
+class TransportBar;
+class TimeStretchUI;
+class SliceEngine;
+class Trevant;
+class Slice;
+
+// The application's only main window: owns the engine, the views and the undo stack,
+// and turns menu, tool-bar, keyboard and drop gestures into calls on the slicer.
+class TrevantUI : public QMainWindow {
+    Q_OBJECT
+public:
+    TrevantUI();
+    ~TrevantUI() override;
+
+    TrevantUI(const TrevantUI &) = delete;
+    TrevantUI &operator=(const TrevantUI &) = delete;
+
+    // For tests and the application object.
+    Ui_QuilloryMainWindow &form() { return ui; }
+    SliceEngine *engine() const { return m_engine; }
+    Trevant *slicer() const { return m_slicer; }
+    QUndoStack *undoStack() const { return m_undoStack; }
+    SampleRendererTrevant *slicingView() const { return m_slicingView; }
+    SampleRendererZoombar *zoomBar() const { return m_zoomBar; }
+    TransportBar *transportBar() const { return m_transportBar; }
+
+    // Shortens an export path for the status bar (exposed for tests).
+    static QString savedMessage(const QString &baseFilePath, const QString &fileName);
+
+signals:
+    void closed();
+    void exportSuccessful(QString baseFilePath, QString fileName);
+
+public slots:
+    void slotSetupSliceConnections(Slice *pSlice);
+    void slotUpdatePlaybackButton(bool checked);
+    void slotSliceAudio();
+    void slotLoadAudioFile();
+    bool slotLoadAudioFile(QString filename);
+    void slotQuit();
+    void slotSetMasterBPM(int bpm);
+    void setTrevantBPM(double fBPM);
+    void setTrevantPitchAdjust(int semitones);
+    void resetQuickControls();
+    void updateQuickControlsOriginalBpmFromSlice();
+    void updateQuickControlsNewBpmFromSlice();
+    void updateQuickControlsPitchFromSlice();
+    void slotShowBpmDetectionProgress(float fProgressFraction);
+    void slotTogglePlayback(bool toggle);
+    void slotShowPreferences();
+    void slotShowAdvancedSlicing();
+    void slotShowTimeStretchWindow();
+    void slotShowSamplePropertiesWindow();
+    void slotNewProject();
+    void slotOpenProject();
+    void slotSaveProject();
+    void slotAbout();
+    void slotUserManual();
+    void slotPlayPreview(QString filePath);
+    void slotStatusBarSavedMessage(QString baseFilePath, QString fileName);
+    void slotUseSliceTemplate4();
+    void slotUseSliceTemplate8();
+    void slotUseSliceTemplate16();
+    void slotSliceIn4();
+    void slotSliceIn8();
+    void slotSliceIn16();
+    void slotSliceIn32();
+    void slotSliceIn64();
+    void slotSliceAtCursor();
+    void slotClearSlicing();
+    void slotSaveAs();
+    void slotSaveSlicesAsMidi();
+    void slotExportSlicesToDisk();
+    void slotExportSlicesWithPrefix(QString prefix);
+    void slotExportSlicesQuick();
+    void slotExportSlicesToSampler();
+    void slotToggleDragExport(bool enable);
+    void slotToggleEditMode(bool on);
+    void slotLoadSliceTemplate();
+    void slotSaveSliceTemplate();
+    void slotToggleSnapToZeroCrossings(bool on);
+    void slotToggleFadeInOutSlices(bool on);
+    void slotUpdateSavingProgress(float fraction);
+    void slotUpdateSavingComplete();
+    void slotUpdateSavingCancelled();
+    void slotUpdateBpmDetected();
+    void slotSetDragExportDragMode(int mode);
+    void slotShowEditMessage(QString whatWasDone);
+    void slotShowStatusTipMessage(QString message, int msec);
+    void enablePasteActions();
+    void disablePasteActions();
+    void enableSelectionActions();
+    void disableSelectionActions();
+    void enableHideActions();
+    void disableHideActions();
+    // Shows a device problem with its suggestion and a way to the preferences.
+    void slotShowAudioDeviceError(QString error, QString suggestion);
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private:
+    void enterSlicingMode();
+    void enterEditMode();
+    void setLoopActionsEnabled(bool on);
+    void pushSliceCommand(QUndoCommand *command);
+    void sliceInto(int slices);
+    void setLoopViewsEnabled(bool on);
+    void attachLoopToViews();
+
+    Ui_QuilloryMainWindow ui;
+    SliceEngine *m_engine = nullptr;
+    Trevant *m_slicer = nullptr;
+    QAction *m_resetFocusAction = nullptr;
+    QStackedWidget m_viewStack;
+    SampleRendererTrevant *m_slicingView = nullptr;
+    SampleRendererZoombar *m_zoomBar = nullptr;
+    QWidget *m_editView = nullptr;
+    TransportBar *m_transportBar = nullptr;
+    QUndoStack *m_undoStack = nullptr;
+    TimeStretchUI *m_timeStretchWindow = nullptr;
+    QButtonGroup *m_dragExportGroup = nullptr;
+    QList<QAction *> m_editActions;
+    bool m_quitting = false;
+    bool m_deviceErrorShown = false;
+};
