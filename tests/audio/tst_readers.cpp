@@ -454,9 +454,8 @@ private slots:
     }
 };
 
-int runReaderTest(int argc, char **argv) {
-    ReaderTest t;
-    return QTest::qExec(&t, argc, argv);
+QObject *createReaderTest() {
+    return new ReaderTest;
 }
 
 #include "tst_readers.moc"
