@@ -73,9 +73,10 @@ public:
     // cache, and a running fill stops after its current chunk. Used when the loop that
     // owns the cache is closed or replaced. Never waits.
     virtual void cancelFill();
-    bool isFillCancelled() const { return m_cancelled.load(); }
-    // True once fillFinished has been emitted (or fillSynchronously has returned).
-    bool isFilled() const { return m_filled.load(); }
+    virtual bool isFillCancelled() const { return m_cancelled.load(); }
+    // True once fillFinished has been emitted (or fillSynchronously has returned). A
+    // cache that forwards its fill to another (the editable cache) forwards these too.
+    virtual bool isFilled() const { return m_filled.load(); }
 
     // No lock: stores value at index if its chunk exists.
     void setSample(int index, float value);

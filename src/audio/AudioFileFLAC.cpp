@@ -45,7 +45,8 @@ AudioFileFLAC::~AudioFileFLAC() {
 }
 
 void AudioFileFLAC::metadata_callback(const ::FLAC__StreamMetadata *metadata) {
-    if (metadata->type != FLAC__METADATA_TYPE_STREAMINFO)
+    // Only the first STREAMINFO counts: the frame buffer is sized from it.
+    if (metadata->type != FLAC__METADATA_TYPE_STREAMINFO || m_gotStreamInfo)
         return;
     const FLAC__StreamMetadata_StreamInfo &info = metadata->data.stream_info;
     m_sampleRate = info.sample_rate;
@@ -82,7 +83,8 @@ void AudioFileFLAC::error_callback(::FLAC__StreamDecoderErrorStatus status) {
     }
     // The frame buffer is sized from STREAMINFO; a larger frame would be written past
     // its end.
-    if (!m_frameBuffer || h.blocksize > m_maxBlockSize) {
+    if (!m_frameBuffer || h.blocksize > m_maxBlockSize ||
+        (long long)h.blocksize * outputChannels() > m_frameCapacity) {
         qDebug() << "Error: FLAC frame block size exceeds the stream maximum." << h.blocksize
                  << m_maxBlockSize;
         return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;

@@ -7,6 +7,9 @@
 #include <QtTest>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
 #include <thread>
 
 using AudioFixtures::stair;
@@ -178,14 +181,12 @@ private slots:
         QVERIFY(holdsStaircase(*current, current->length()));
     }
 
-    void readersSeeZerosOrTheRightValuesWhileTheCacheFills_data()
-    {
+    void readersSeeZerosOrTheRightValuesWhileTheCacheFills_data() {
         QTest::addColumn<bool>("preallocated");
         QTest::newRow("preallocated") << true;
         QTest::newRow("chunks appended during the fill") << false;
     }
-    void readersSeeZerosOrTheRightValuesWhileTheCacheFills()
-    {
+    void readersSeeZerosOrTheRightValuesWhileTheCacheFills() {
         // The sound-card thread (tryLock, getSample, unlock) and the tempo worker (block
         // reads) read while the background reader writes chunks and, without
         // preallocation, grows the chunk table.
@@ -213,6 +214,9 @@ private slots:
                 }
                 cache->unlock();
                 ++reads;
+                // A real callback comes once per buffer; spinning here would starve the
+                // fill of the lock it takes per chunk.
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
             }
         });
         std::thread tempo([&] {
@@ -225,7 +229,15 @@ private slots:
                 for (unsigned k = 0; k < n; ++k)
                     check(start + int(k), block[k]);
                 ++reads;
+                std::this_thread::sleep_for(std::chrono::microseconds(50));
             }
+        });
+        // Stops and joins the readers however this function returns.
+        const std::unique_ptr<void, std::function<void(void *)>> joiner(&stop, [&](void *) {
+            stop = true;
+            callback.join();
+            tempo.join();
+            QLoggingCategory::setFilterRules(QString());
         });
         // Without preallocation every chunk logs its warning line; keep the output short.
         if (!preallocated)
@@ -233,10 +245,6 @@ private slots:
         FillWatcher watcher(cache.data());
         cache->startBackgroundFill();
         QTRY_COMPARE_WITH_TIMEOUT(watcher.finished, 1, kWait);
-        stop = true;
-        callback.join();
-        tempo.join();
-        QLoggingCategory::setFilterRules(QString());
         QCOMPARE(wrong.load(), -1);
         QVERIFY(reads.load() > 0);
         QVERIFY(holdsStaircase(*cache, length));
@@ -267,9 +275,8 @@ private slots:
     }
 };
 
-int runBackgroundReaderTest(int argc, char **argv) {
-    BackgroundReaderTest t;
-    return QTest::qExec(&t, argc, argv);
+QObject *createBackgroundReaderTest() {
+    return new BackgroundReaderTest;
 }
 
 #include "tst_backgroundreader.moc"

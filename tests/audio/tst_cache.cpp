@@ -241,9 +241,8 @@ private slots:
     }
 };
 
-int runAudioCacheTest(int argc, char **argv) {
-    AudioCacheTest t;
-    return QTest::qExec(&t, argc, argv);
+QObject *createAudioCacheTest() {
+    return new AudioCacheTest;
 }
 
 #include "tst_cache.moc"
