@@ -3,12 +3,13 @@
 #include "AudioDecoder.h"
 
 #include <QDebug>
+#include <QFile>
 
 #include <algorithm>
 #include <cstring>
 
 AudioFileAudioDecoder::AudioFileAudioDecoder(const QString &path)
-    : m_path(path), m_decoder(std::make_unique<AudioDecoder>(path.toUtf8().toStdString()))
+    : m_path(path), m_decoder(std::make_unique<AudioDecoder>(QFile::encodeName(path).toStdString()))
 {
     if (m_decoder->open() != 0)
         qDebug() << "Error opening file" << path;

@@ -264,9 +264,8 @@ int FfmpegPcmReader::decodeNextFrame()
             }
             return NoFlags;
         }
-        if (rc == AVERROR_EOF)
-            return m_readError ? Error : EndOfStream;
-        if (m_draining && rc == AVERROR(EAGAIN))
+        // Once the demuxer is exhausted, anything but a frame means the decoder is empty.
+        if (rc == AVERROR_EOF || m_draining)
             return m_readError ? Error : EndOfStream;
         // Anything else than "needs input" is a damaged packet the decoder has dropped;
         // like the ffmpeg command we go on with the next one.

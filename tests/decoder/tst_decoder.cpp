@@ -534,6 +534,14 @@ private slots:
             QVERIFY(std::fabs(block[size_t(i)] - all[size_t(20000 + i)]) < 0.003f);
     }
 
+    void nonAsciiPathOpens()
+    {
+        const QString file = path(QString::fromUtf8("Bre\u00e4k \u65e5\u672c #1 (120 BPM).mp3"));
+        QVERIFY(encodeChirp(file, 44100, 1, 2, {"-c:a", "libmp3lame"}));
+        const AudioFilePtr reader = AudioFile::createForPath(file);
+        QVERIFY(std::abs(reader->length() - 88200) <= 2 * 1152);
+    }
+
     void readerOfAnUndecodableFileIsEmpty()
     {
         const QString file = path("notes.mp3");
