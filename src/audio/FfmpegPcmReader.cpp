@@ -4,6 +4,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/dict.h>
 #include <libavutil/mathematics.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
@@ -24,6 +25,17 @@ void quietLibraryLogging()
     // what matters itself.
     static std::once_flag once;
     std::call_once(once, [] { av_log_set_level(AV_LOG_FATAL); });
+}
+
+// Opens a local file and nothing else: a name such as "data:x.mp3" or "concat:..." is a
+// file name here, and a playlist inside a file may not reach out to the network.
+int openLocalFile(AVFormatContext **context, const std::string &fileName)
+{
+    AVDictionary *options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    const int rc = avformat_open_input(context, ("file:" + fileName).c_str(), nullptr, &options);
+    av_dict_free(&options);
+    return rc;
 }
 
 std::string errorText(int code)
@@ -113,7 +125,7 @@ bool FfmpegPcmReader::openStream(std::string *error)
     std::string dummy;
     if (!error)
         error = &dummy;
-    int rc = avformat_open_input(&m_formatContext, m_fileName.c_str(), nullptr, nullptr);
+    int rc = openLocalFile(&m_formatContext, m_fileName);
     if (rc < 0) {
         *error = errorText(rc);
         return false;
@@ -222,7 +234,7 @@ int64_t FfmpegPcmReader::scanFrames(const std::string &fileName, int sampleRate)
     if (sampleRate <= 0)
         return -1;
     AVFormatContext *context = nullptr;
-    if (avformat_open_input(&context, fileName.c_str(), nullptr, nullptr) < 0)
+    if (openLocalFile(&context, fileName) < 0)
         return -1;
     int64_t frames = -1;
     AVPacket *packet = av_packet_alloc();

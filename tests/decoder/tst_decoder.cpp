@@ -542,6 +542,19 @@ private slots:
         QVERIFY(std::abs(reader->length() - 88200) <= 2 * 1152);
     }
 
+    void namesThatLookLikeUrlsAreFiles()
+    {
+        const QString file = path("data:take 1.mp3");
+        QVERIFY(encodeChirp(file, 44100, 1, 2, {"-c:a", "libmp3lame"}));
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+        AudioDecoder decoder("data:take 1.mp3");
+        const int opened = decoder.open();
+        QDir::setCurrent(previous);
+        QCOMPARE(opened, 0);
+        QVERIFY(std::abs(decoder.numSamples() - 88200) <= 2 * 1152);
+    }
+
     void readerOfAnUndecodableFileIsEmpty()
     {
         const QString file = path("notes.mp3");
