@@ -164,7 +164,7 @@ int AudioDecoder::readChunk(int size, float *buffer)
     const int64_t framesRequested = size / channels;
     int64_t framesNeeded = framesRequested;
     int16_t *dest = m_sampleBuffer;
-    // Frames of this read taken from decoded audio (as opposed to seek padding).
+    // Frames of silence written to pad a seek that landed late.
     int64_t silenceFrames = 0;
 
     if (m_leftoverFrames > 0 && m_nextFrame == m_leftoverPosition) {
