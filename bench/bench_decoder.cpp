@@ -20,15 +20,13 @@
 
 namespace {
 
-QTemporaryDir &workDir()
-{
+QTemporaryDir &workDir() {
     static QTemporaryDir dir;
     return dir;
 }
 
 // The 10-minute fixture for a codec, encoded once per run.
-QString fixture(const QString &kind)
-{
+QString fixture(const QString &kind) {
     static std::map<QString, QString> made;
     auto it = made.find(kind);
     if (it != made.end())
@@ -42,18 +40,17 @@ QString fixture(const QString &kind)
     return path;
 }
 
-double ffmpegCommandSeconds(const QString &path)
-{
+double ffmpegCommandSeconds(const QString &path) {
     QElapsedTimer timer;
     timer.start();
     QProcess p;
-    p.start("ffmpeg", {"-hide_banner", "-loglevel", "error", "-nostdin", "-i", path, "-f", "s16le", "-y", "/dev/null"});
+    p.start("ffmpeg",
+            {"-hide_banner", "-loglevel", "error", "-nostdin", "-i", path, "-f", "s16le", "-y", "/dev/null"});
     p.waitForFinished(-1);
     return timer.nsecsElapsed() / 1e9;
 }
 
-double bareDecodeSeconds(const QString &path, long long *frames)
-{
+double bareDecodeSeconds(const QString &path, long long *frames) {
     QElapsedTimer timer;
     timer.start();
     FfmpegPcmReader reader;
@@ -67,8 +64,7 @@ double bareDecodeSeconds(const QString &path, long long *frames)
     return timer.nsecsElapsed() / 1e9;
 }
 
-double cacheFillSeconds(const QString &path, int *length)
-{
+double cacheFillSeconds(const QString &path, int *length) {
     QElapsedTimer timer;
     timer.start();
     const AudioFilePtr file = AudioFile::createForPath(path);
@@ -79,8 +75,7 @@ double cacheFillSeconds(const QString &path, int *length)
     return timer.nsecsElapsed() / 1e9;
 }
 
-void BM_DecodeIntoCache(benchmark::State &state, const char *kind)
-{
+void BM_DecodeIntoCache(benchmark::State &state, const char *kind) {
     const QString path = fixture(kind);
     if (path.isEmpty()) {
         state.SkipWithError("cannot encode the fixture with ffmpeg");
@@ -116,11 +111,16 @@ void BM_DecodeIntoCache(benchmark::State &state, const char *kind)
 
 } // namespace
 
-BENCHMARK_CAPTURE(BM_DecodeIntoCache, mp3_10min, "mp3")->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_DecodeIntoCache, aac_10min, "aac")->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_DecodeIntoCache, mp3_10min, "mp3")
+    ->Iterations(3)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_DecodeIntoCache, aac_10min, "aac")
+    ->Iterations(3)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     // The readers' and the cache's debug lines are not what is measured either.
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     benchmark::Initialize(&argc, argv);

@@ -16,20 +16,19 @@ extern "C" {
 namespace {
 
 // Where a warning comes from, printed ahead of it.
-std::ostream &warningAt(int line) { return std::cerr << "src/audio/AudioDecoder.cpp, line " << line << ": "; }
+std::ostream &warningAt(int line) {
+    return std::cerr << "src/audio/AudioDecoder.cpp, line " << line << ": ";
+}
 
 const char *const kAbandonWarning = "WARNING: Expected frames needed to be 0. Abandoning this file.";
 
 } // namespace
 
 AudioDecoder::AudioDecoder(const std::string &fileName)
-    : AudioDecoder(fileName, std::make_unique<FfmpegPcmReader>())
-{
-}
+    : AudioDecoder(fileName, std::make_unique<FfmpegPcmReader>()) {}
 
 AudioDecoder::AudioDecoder(const std::string &fileName, std::unique_ptr<PcmSource> source)
-    : AudioDecoderBase(fileName), m_source(std::move(source))
-{
+    : AudioDecoderBase(fileName), m_source(std::move(source)) {
     // Used until open() has read the file's own values.
     m_iChannels = 2;
     m_iSampleRate = 44100;
@@ -38,12 +37,12 @@ AudioDecoder::AudioDecoder(const std::string &fileName, std::unique_ptr<PcmSourc
 
 AudioDecoder::~AudioDecoder() = default;
 
-int AudioDecoder::open()
-{
+int AudioDecoder::open() {
     // File names are handed on as they are: FFmpeg opens UTF-8 paths with '/' separators.
     std::string error;
     if (!m_source || !m_source->open(m_filename, &error)) {
-        std::cerr << "SSMF: Error opening input file:" << m_filename << ", with error: " << error << std::endl;
+        std::cerr << "SSMF: Error opening input file:" << m_filename << ", with error: " << error
+                  << std::endl;
         return -1;
     }
     if (!configureAudioStream()) {
@@ -59,8 +58,7 @@ int AudioDecoder::open()
     return 0;
 }
 
-bool AudioDecoder::configureAudioStream()
-{
+bool AudioDecoder::configureAudioStream() {
     const PcmSource::Format format = m_source->format();
     std::cout << "allSamplesIndependent: " << (format.allBuffersIndependent ? 1 : 0) << "\n"
               << "fixedSizeSamples: " << (format.fixedSizeBuffers ? 1 : 0) << "\n"
@@ -90,8 +88,7 @@ bool AudioDecoder::configureAudioStream()
     return true;
 }
 
-bool AudioDecoder::readProperties()
-{
+bool AudioDecoder::readProperties() {
     const int64_t duration = m_source->duration();
     if (duration < 0) {
         std::cerr << "SSMF: error getting duration" << std::endl;
@@ -103,8 +100,7 @@ bool AudioDecoder::readProperties()
     return true;
 }
 
-int AudioDecoder::numSamples() const
-{
+int AudioDecoder::numSamples() const {
     const double samples = double(m_mediaDuration) / 1e7 * m_iSampleRate * m_iChannels;
     // A header may claim any length; never let it overflow the sample count.
     const int limit = INT_MAX - INT_MAX % std::max(1, m_iChannels);
@@ -116,8 +112,7 @@ int AudioDecoder::numSamples() const
     return result;
 }
 
-int AudioDecoder::seek(int sampleIdx)
-{
+int AudioDecoder::seek(int sampleIdx) {
     if (m_dead || !m_opened)
         return m_iPositionInSamples;
     sampleIdx = std::max(0, sampleIdx);
@@ -141,8 +136,7 @@ int AudioDecoder::seek(int sampleIdx)
     return result;
 }
 
-int AudioDecoder::read(int size, float *buffer)
-{
+int AudioDecoder::read(int size, float *buffer) {
     if (!buffer || size <= 0)
         return 0;
     int done = 0;
@@ -156,15 +150,14 @@ int AudioDecoder::read(int size, float *buffer)
     return done;
 }
 
-int AudioDecoder::readChunk(int size, float *buffer)
-{
+int AudioDecoder::readChunk(int size, float *buffer) {
     if (!m_opened)
         return 0;
     const int channels = m_iChannels;
     const int64_t framesRequested = size / channels;
     int64_t framesNeeded = framesRequested;
     int16_t *dest = m_sampleBuffer;
-    // Frames of this read taken from decoded audio (as opposed to seek padding).
+    // Frames of silence written to pad a seek that landed late.
     int64_t silenceFrames = 0;
 
     if (m_leftoverFrames > 0 && m_nextFrame == m_leftoverPosition) {
@@ -214,8 +207,8 @@ int AudioDecoder::readChunk(int size, float *buffer)
                     m_seeking = false;
                     m_nextFrame = bufferFrame;
                 } else {
-                    warningAt(__LINE__) << "Working around inaccurate seeking. Writing silence for " << offshoot
-                                        << " frames" << std::endl;
+                    warningAt(__LINE__) << "Working around inaccurate seeking. Writing silence for "
+                                        << offshoot << " frames" << std::endl;
                     const int64_t written = framesRequested - framesNeeded;
                     std::memset(dest + written * channels, 0, size_t(offshoot * channels) * sizeof(int16_t));
                     m_nextFrame += offshoot;
@@ -263,14 +256,14 @@ int AudioDecoder::readChunk(int size, float *buffer)
     return result;
 }
 
-void AudioDecoder::copyFrames(int16_t *dest, int64_t *framesNeeded, const int16_t *src, int64_t srcFrames)
-{
+void AudioDecoder::copyFrames(int16_t *dest, int64_t *framesNeeded, const int16_t *src, int64_t srcFrames) {
     const int channels = m_iChannels;
     if (*framesNeeded < srcFrames) {
         std::memcpy(dest, src, size_t(*framesNeeded * channels) * sizeof(int16_t));
         const int64_t rest = srcFrames - *framesNeeded;
         // The source may be the leftover buffer itself.
-        std::memmove(m_leftover.get(), src + *framesNeeded * channels, size_t(rest * channels) * sizeof(int16_t));
+        std::memmove(m_leftover.get(), src + *framesNeeded * channels,
+                     size_t(rest * channels) * sizeof(int16_t));
         m_leftoverFrames = rest;
         *framesNeeded = 0;
     } else {
@@ -281,20 +274,19 @@ void AudioDecoder::copyFrames(int16_t *dest, int64_t *framesNeeded, const int16_
     }
 }
 
-int64_t AudioDecoder::frameFromTime(int64_t time) const
-{
+int64_t AudioDecoder::frameFromTime(int64_t time) const {
     return int64_t(std::floor(double(m_iSampleRate) * double(time) / 1e7));
 }
 
-int64_t AudioDecoder::timeFromFrame(int64_t frame) const
-{
+int64_t AudioDecoder::timeFromFrame(int64_t frame) const {
     return int64_t(double(frame) / m_iSampleRate * 1e7);
 }
 
-double AudioDecoder::secondsFromTime(int64_t time) { return double(time) / 1e7; }
+double AudioDecoder::secondsFromTime(int64_t time) {
+    return double(time) / 1e7;
+}
 
-std::vector<std::string> AudioDecoder::supportedFileExtensions()
-{
+std::vector<std::string> AudioDecoder::supportedFileExtensions() {
     // An extension is listed when this FFmpeg build has both its demuxer and its decoder.
     struct Candidate {
         const char *extension;
@@ -302,13 +294,13 @@ std::vector<std::string> AudioDecoder::supportedFileExtensions()
         AVCodecID codec;
     };
     static const Candidate candidates[] = {
-        {"mp3", "mp3", AV_CODEC_ID_MP3},       {"m4a", "mov", AV_CODEC_ID_AAC},
-        {"mp4", "mov", AV_CODEC_ID_AAC},       {"aac", "aac", AV_CODEC_ID_AAC},
-        {"wma", "asf", AV_CODEC_ID_WMAV2},     {"ogg", "ogg", AV_CODEC_ID_VORBIS},
-        {"oga", "ogg", AV_CODEC_ID_VORBIS},    {"opus", "ogg", AV_CODEC_ID_OPUS},
-        {"webm", "matroska", AV_CODEC_ID_OPUS}, {"mka", "matroska", AV_CODEC_ID_VORBIS},
-        {"ac3", "ac3", AV_CODEC_ID_AC3},       {"caf", "caf", AV_CODEC_ID_ALAC},
-        {"wav", "wav", AV_CODEC_ID_PCM_S16LE}, {"aif", "aiff", AV_CODEC_ID_PCM_S16BE},
+        {"mp3", "mp3", AV_CODEC_ID_MP3},         {"m4a", "mov", AV_CODEC_ID_AAC},
+        {"mp4", "mov", AV_CODEC_ID_AAC},         {"aac", "aac", AV_CODEC_ID_AAC},
+        {"wma", "asf", AV_CODEC_ID_WMAV2},       {"ogg", "ogg", AV_CODEC_ID_VORBIS},
+        {"oga", "ogg", AV_CODEC_ID_VORBIS},      {"opus", "ogg", AV_CODEC_ID_OPUS},
+        {"webm", "matroska", AV_CODEC_ID_OPUS},  {"mka", "matroska", AV_CODEC_ID_VORBIS},
+        {"ac3", "ac3", AV_CODEC_ID_AC3},         {"caf", "caf", AV_CODEC_ID_ALAC},
+        {"wav", "wav", AV_CODEC_ID_PCM_S16LE},   {"aif", "aiff", AV_CODEC_ID_PCM_S16BE},
         {"aiff", "aiff", AV_CODEC_ID_PCM_S16BE}, {"flac", "flac", AV_CODEC_ID_FLAC},
     };
     std::vector<std::string> extensions;

@@ -45,12 +45,12 @@ private:
 
     std::unique_ptr<PcmSource> m_source;
     bool m_opened = false;
-    int64_t m_nextFrame = 0;                // frame index the next read delivers
-    std::unique_ptr<int16_t[]> m_leftover;  // tail of the last buffer, not yet delivered
-    int64_t m_leftoverCapacity = 0;         // in samples
+    int64_t m_nextFrame = 0;               // frame index the next read delivers
+    std::unique_ptr<int16_t[]> m_leftover; // tail of the last buffer, not yet delivered
+    int64_t m_leftoverCapacity = 0;        // in samples
     int64_t m_leftoverFrames = 0;
-    int64_t m_leftoverPosition = 0;         // frame index where the leftover frames begin
-    int64_t m_mediaDuration = 0;            // in ticks of 100 ns
+    int64_t m_leftoverPosition = 0; // frame index where the leftover frames begin
+    int64_t m_mediaDuration = 0;    // in ticks of 100 ns
     bool m_dead = false;
     bool m_seeking = false;
     int m_bitsPerSample = 16;

@@ -4,10 +4,18 @@ AudioDecoderBase::AudioDecoderBase(const std::string &fileName) : m_filename(fil
 
 AudioDecoderBase::~AudioDecoderBase() = default;
 
-int AudioDecoderBase::open() { return 0; }
+int AudioDecoderBase::open() {
+    return 0;
+}
 
-int AudioDecoderBase::read(int, float *) { return 0; }
+int AudioDecoderBase::read(int, float *) {
+    return 0;
+}
 
-int AudioDecoderBase::seek(int) { return 0; }
+int AudioDecoderBase::seek(int) {
+    return 0;
+}
 
-std::vector<std::string> AudioDecoderBase::supportedFileExtensions() { return {}; }
+std::vector<std::string> AudioDecoderBase::supportedFileExtensions() {
+    return {};
+}

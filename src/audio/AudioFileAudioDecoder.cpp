@@ -3,13 +3,13 @@
 #include "AudioDecoder.h"
 
 #include <QDebug>
+#include <QFile>
 
 #include <algorithm>
 #include <cstring>
 
 AudioFileAudioDecoder::AudioFileAudioDecoder(const QString &path)
-    : m_path(path), m_decoder(std::make_unique<AudioDecoder>(path.toUtf8().toStdString()))
-{
+    : m_path(path), m_decoder(std::make_unique<AudioDecoder>(QFile::encodeName(path).toStdString())) {
     if (m_decoder->open() != 0)
         qDebug() << "Error opening file" << path;
     qDebug() << "fileLength:" << m_decoder->numSamples();
@@ -29,10 +29,11 @@ AudioFileAudioDecoder::AudioFileAudioDecoder(const QString &path)
 
 AudioFileAudioDecoder::~AudioFileAudioDecoder() = default;
 
-int AudioFileAudioDecoder::readFromSource(float *buffer, int count) { return m_decoder->read(count, buffer); }
+int AudioFileAudioDecoder::readFromSource(float *buffer, int count) {
+    return m_decoder->read(count, buffer);
+}
 
-int AudioFileAudioDecoder::read(float *buffer, unsigned count)
-{
+int AudioFileAudioDecoder::read(float *buffer, unsigned count) {
     if (m_length == 0)
         return 0;
     const unsigned remaining = unsigned(m_length - 2 * m_framesRead);
@@ -60,8 +61,7 @@ int AudioFileAudioDecoder::read(float *buffer, unsigned count)
     return int(result);
 }
 
-int AudioFileAudioDecoder::seek(unsigned sampleIndex)
-{
+int AudioFileAudioDecoder::seek(unsigned sampleIndex) {
     if (m_length == 0)
         return 0;
     // The decoder counts samples of the file's own channels.

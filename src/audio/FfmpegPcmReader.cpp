@@ -4,6 +4,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/dict.h>
 #include <libavutil/mathematics.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
@@ -18,38 +19,43 @@ namespace {
 // Decoding pre-roll after a reposition: enough for MP3's bit reservoir and AAC's overlap.
 constexpr double kPrerollSeconds = 0.5;
 
-void quietLibraryLogging()
-{
+void quietLibraryLogging() {
     // Corrupt files make the codecs log a line per damaged packet; the decoder reports
     // what matters itself.
     static std::once_flag once;
     std::call_once(once, [] { av_log_set_level(AV_LOG_FATAL); });
 }
 
-std::string errorText(int code)
-{
+// Opens a local file and nothing else: a name such as "data:x.mp3" or "concat:..." is a
+// file name here, and a playlist inside a file may not reach out to the network.
+int openLocalFile(AVFormatContext **context, const std::string &fileName) {
+    AVDictionary *options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    const int rc = avformat_open_input(context, ("file:" + fileName).c_str(), nullptr, &options);
+    av_dict_free(&options);
+    return rc;
+}
+
+std::string errorText(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, text, sizeof text);
     return text;
 }
 
-int firstAudioStream(const AVFormatContext *context)
-{
+int firstAudioStream(const AVFormatContext *context) {
     for (unsigned i = 0; i < context->nb_streams; ++i)
         if (context->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
             return int(i);
     return -1;
 }
 
-int64_t ticksFromFrames(int64_t frames, int rate)
-{
+int64_t ticksFromFrames(int64_t frames, int rate) {
     // Rounded up, so that truncating ticks * rate / 10^7 yields the frame again.
     return av_rescale_rnd(frames, PcmSource::kTicksPerSecond, rate, AV_ROUND_UP);
 }
 
 // Samples the decoder will drop from a packet, as libavformat announces them.
-int64_t skippedSamples(const AVPacket *packet)
-{
+int64_t skippedSamples(const AVPacket *packet) {
     size_t size = 0;
     const uint8_t *data = av_packet_get_side_data(packet, AV_PKT_DATA_SKIP_SAMPLES, &size);
     if (!data || size < 8)
@@ -62,12 +68,15 @@ int64_t skippedSamples(const AVPacket *packet)
 
 } // namespace
 
-FfmpegPcmReader::FfmpegPcmReader() { quietLibraryLogging(); }
+FfmpegPcmReader::FfmpegPcmReader() {
+    quietLibraryLogging();
+}
 
-FfmpegPcmReader::~FfmpegPcmReader() { closeStream(); }
+FfmpegPcmReader::~FfmpegPcmReader() {
+    closeStream();
+}
 
-bool FfmpegPcmReader::open(const std::string &fileName, std::string *error)
-{
+bool FfmpegPcmReader::open(const std::string &fileName, std::string *error) {
     closeStream();
     m_fileName = fileName;
     m_format = Format();
@@ -108,12 +117,11 @@ bool FfmpegPcmReader::open(const std::string &fileName, std::string *error)
     return true;
 }
 
-bool FfmpegPcmReader::openStream(std::string *error)
-{
+bool FfmpegPcmReader::openStream(std::string *error) {
     std::string dummy;
     if (!error)
         error = &dummy;
-    int rc = avformat_open_input(&m_formatContext, m_fileName.c_str(), nullptr, nullptr);
+    int rc = openLocalFile(&m_formatContext, m_fileName);
     if (rc < 0) {
         *error = errorText(rc);
         return false;
@@ -189,8 +197,7 @@ bool FfmpegPcmReader::openStream(std::string *error)
     return true;
 }
 
-void FfmpegPcmReader::closeStream()
-{
+void FfmpegPcmReader::closeStream() {
     swr_free(&m_resampler);
     m_resamplerInputFormat = -1;
     av_frame_free(&m_frame);
@@ -202,8 +209,7 @@ void FfmpegPcmReader::closeStream()
     m_atStart = false;
 }
 
-int64_t FfmpegPcmReader::containerDuration() const
-{
+int64_t FfmpegPcmReader::containerDuration() const {
     const AVStream *stream = m_formatContext->streams[m_streamIndex];
     int64_t frames = -1;
     if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
@@ -216,13 +222,12 @@ int64_t FfmpegPcmReader::containerDuration() const
     return frames;
 }
 
-int64_t FfmpegPcmReader::scanFrames(const std::string &fileName, int sampleRate)
-{
+int64_t FfmpegPcmReader::scanFrames(const std::string &fileName, int sampleRate) {
     quietLibraryLogging();
     if (sampleRate <= 0)
         return -1;
     AVFormatContext *context = nullptr;
-    if (avformat_open_input(&context, fileName.c_str(), nullptr, nullptr) < 0)
+    if (openLocalFile(&context, fileName) < 0)
         return -1;
     int64_t frames = -1;
     AVPacket *packet = av_packet_alloc();
@@ -240,7 +245,8 @@ int64_t FfmpegPcmReader::scanFrames(const std::string &fileName, int sampleRate)
                     frames = -1;
                     break;
                 }
-                const int64_t packetFrames = av_rescale_q(packet->duration, timeBase, AVRational{1, sampleRate});
+                const int64_t packetFrames =
+                    av_rescale_q(packet->duration, timeBase, AVRational{1, sampleRate});
                 frames += std::max<int64_t>(0, packetFrames - skippedSamples(packet));
             }
             av_packet_unref(packet);
@@ -253,8 +259,7 @@ int64_t FfmpegPcmReader::scanFrames(const std::string &fileName, int sampleRate)
     return frames;
 }
 
-int FfmpegPcmReader::decodeNextFrame()
-{
+int FfmpegPcmReader::decodeNextFrame() {
     for (;;) {
         int rc = avcodec_receive_frame(m_codecContext, m_frame);
         if (rc == 0) {
@@ -264,9 +269,8 @@ int FfmpegPcmReader::decodeNextFrame()
             }
             return NoFlags;
         }
-        if (rc == AVERROR_EOF)
-            return m_readError ? Error : EndOfStream;
-        if (m_draining && rc == AVERROR(EAGAIN))
+        // Once the demuxer is exhausted, anything but a frame means the decoder is empty.
+        if (rc == AVERROR_EOF || m_draining)
             return m_readError ? Error : EndOfStream;
         // Anything else than "needs input" is a damaged packet the decoder has dropped;
         // like the ffmpeg command we go on with the next one.
@@ -285,8 +289,7 @@ int FfmpegPcmReader::decodeNextFrame()
     }
 }
 
-bool FfmpegPcmReader::convertFrame(Buffer *buffer)
-{
+bool FfmpegPcmReader::convertFrame(Buffer *buffer) {
     const int frames = m_frame->nb_samples;
     const int channels = m_format.channels;
     if (m_frame->format == AV_SAMPLE_FMT_S16) {
@@ -307,8 +310,8 @@ bool FfmpegPcmReader::convertFrame(Buffer *buffer)
     }
     m_pcm.resize(size_t(frames) * size_t(channels));
     uint8_t *out = reinterpret_cast<uint8_t *>(m_pcm.data());
-    const int converted = swr_convert(m_resampler, &out, frames, const_cast<const uint8_t **>(m_frame->extended_data),
-                                      frames);
+    const int converted =
+        swr_convert(m_resampler, &out, frames, const_cast<const uint8_t **>(m_frame->extended_data), frames);
     if (converted < 0)
         return false;
     buffer->data = m_pcm.data();
@@ -316,8 +319,7 @@ bool FfmpegPcmReader::convertFrame(Buffer *buffer)
     return true;
 }
 
-int FfmpegPcmReader::readBuffer(Buffer *buffer)
-{
+int FfmpegPcmReader::readBuffer(Buffer *buffer) {
     *buffer = Buffer();
     if (!m_formatContext)
         return Error;
@@ -353,8 +355,7 @@ int FfmpegPcmReader::readBuffer(Buffer *buffer)
     return NoFlags;
 }
 
-bool FfmpegPcmReader::flush()
-{
+bool FfmpegPcmReader::flush() {
     if (!m_formatContext)
         return false;
     // At the very start nothing has been delivered: the pending first frame is exactly
@@ -367,8 +368,7 @@ bool FfmpegPcmReader::flush()
     return true;
 }
 
-bool FfmpegPcmReader::setPosition(int64_t time)
-{
+bool FfmpegPcmReader::setPosition(int64_t time) {
     if (!m_formatContext && m_fileName.empty())
         return false;
     const int rate = m_format.sampleRate;

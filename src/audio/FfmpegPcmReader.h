@@ -57,8 +57,8 @@ private:
     int m_streamIndex = -1;
     std::vector<int16_t> m_pcm;
 
-    int64_t m_originPts = 0;    // pts of the first decoded frame: stream time zero
-    int64_t m_nextFrame = 0;    // frame index of the next decoded frame
+    int64_t m_originPts = 0;      // pts of the first decoded frame: stream time zero
+    int64_t m_nextFrame = 0;      // frame index of the next decoded frame
     bool m_needTimestamp = false; // after a reposition: take the next frame's index from its pts
     bool m_framePending = false;  // m_frame holds a decoded frame not yet delivered
     bool m_atStart = false;       // nothing delivered since the stream was opened

@@ -26,7 +26,7 @@ public:
         int sampleRate = 0;
         int nativeBitsPerSample = 0; // the source's own depth, 0 when it has none (lossy codecs)
         int outputBitsPerSample = 16;
-        int bufferBytes = 0;          // size of a typical buffer, 0 when buffers vary
+        int bufferBytes = 0; // size of a typical buffer, 0 when buffers vary
         bool fixedSizeBuffers = false;
         bool allBuffersIndependent = false; // every buffer decodes without its predecessors
     };

@@ -9,8 +9,7 @@
 
 namespace DecoderFixtures {
 
-QStringList chirpInput(int rate, double seconds, int channels)
-{
+QStringList chirpInput(int rate, double seconds, int channels) {
     QStringList expressions;
     for (int c = 0; c < channels; ++c)
         expressions << QString("0.4*sin(2*PI*(%1+%2*t)*t)").arg(150 + 170 * c).arg(90 + 40 * c);
@@ -18,13 +17,11 @@ QStringList chirpInput(int rate, double seconds, int channels)
             QString("aevalsrc=%1:s=%2:d=%3").arg(expressions.join('|')).arg(rate).arg(seconds)};
 }
 
-bool encodeChirp(const QString &path, int rate, double seconds, int channels, const QStringList &outputArgs)
-{
+bool encodeChirp(const QString &path, int rate, double seconds, int channels, const QStringList &outputArgs) {
     return TestAudio::runFfmpeg(chirpInput(rate, seconds, channels) + outputArgs + QStringList{path});
 }
 
-std::vector<int16_t> ffmpegDecode(const QString &path, int channels)
-{
+std::vector<int16_t> ffmpegDecode(const QString &path, int channels) {
     QTemporaryDir dir;
     const QString raw = dir.filePath("reference.raw");
     std::vector<int16_t> samples;
@@ -39,8 +36,7 @@ std::vector<int16_t> ffmpegDecode(const QString &path, int channels)
     return samples;
 }
 
-std::vector<float> decodeAll(AudioDecoder &decoder, int readSize, long long maxSamples)
-{
+std::vector<float> decodeAll(AudioDecoder &decoder, int readSize, long long maxSamples) {
     std::vector<float> all;
     std::vector<float> block(static_cast<size_t>(readSize));
     while (static_cast<long long>(all.size()) < maxSamples) {

@@ -17,7 +17,7 @@ public:
     long long landingOffset = 0; // frames between a requested position and where buffers resume
     int errorAfterBuffers = -1;  // report Error instead of the buffer with this index
     bool failOpen = false;
-    int64_t durationTicks = -2;  // -2: derive from totalFrames
+    int64_t durationTicks = -2; // -2: derive from totalFrames
 
     long long nextFrame = 0;
     int buffersDelivered = 0;
@@ -25,14 +25,12 @@ public:
 
     static int16_t valueAt(long long sampleIndex) { return int16_t(sampleIndex % 30000 - 15000); }
 
-    bool open(const std::string &, std::string *error) override
-    {
+    bool open(const std::string &, std::string *error) override {
         if (failOpen)
             *error = "scripted failure";
         return !failOpen;
     }
-    Format format() const override
-    {
+    Format format() const override {
         Format f;
         f.channels = channels;
         f.sampleRate = rate;
@@ -40,14 +38,12 @@ public:
         f.fixedSizeBuffers = true;
         return f;
     }
-    int64_t duration() const override
-    {
+    int64_t duration() const override {
         if (durationTicks != -2)
             return durationTicks;
         return (totalFrames * kTicksPerSecond + rate - 1) / rate;
     }
-    int readBuffer(Buffer *buffer) override
-    {
+    int readBuffer(Buffer *buffer) override {
         if (errorAfterBuffers >= 0 && buffersDelivered >= errorAfterBuffers)
             return Error;
         if (nextFrame >= totalFrames)
@@ -64,8 +60,7 @@ public:
         return NoFlags;
     }
     bool flush() override { return true; }
-    bool setPosition(int64_t time) override
-    {
+    bool setPosition(int64_t time) override {
         ++setPositionCalls;
         // The decoder asks for one tick before its target frame.
         const long long target = time == 0 ? 0 : ((time + 1) * rate + kTicksPerSecond - 1) / kTicksPerSecond;

@@ -18,18 +18,18 @@ using DecoderFixtures::ffmpegDecode;
 
 namespace {
 
-std::unique_ptr<AudioDecoder> fakeDecoder(FakePcmSource **fake)
-{
+std::unique_ptr<AudioDecoder> fakeDecoder(FakePcmSource **fake) {
     auto source = std::make_unique<FakePcmSource>();
     *fake = source.get();
     return std::make_unique<AudioDecoder>("fake", std::move(source));
 }
 
-float expectedFloat(long long sampleIndex) { return FakePcmSource::valueAt(sampleIndex) / 32768.0f; }
+float expectedFloat(long long sampleIndex) {
+    return FakePcmSource::valueAt(sampleIndex) / 32768.0f;
+}
 
 // Index of the first sample where the decoder's output and ffmpeg's differ, -1 when none.
-long long firstMismatch(const std::vector<float> &decoded, const std::vector<int16_t> &reference)
-{
+long long firstMismatch(const std::vector<float> &decoded, const std::vector<int16_t> &reference) {
     const size_t n = std::min(decoded.size(), reference.size());
     for (size_t i = 0; i < n; ++i)
         if (decoded[i] != reference[i] / 32768.0f)
@@ -49,8 +49,7 @@ private:
 private slots:
     // ---- The decoding logic, over a scripted source ----
 
-    void leftoverFramesStartTheNextRead()
-    {
+    void leftoverFramesStartTheNextRead() {
         FakePcmSource *fake;
         auto decoder = fakeDecoder(&fake);
         QCOMPARE(decoder->open(), 0);
@@ -73,8 +72,7 @@ private slots:
         QCOMPARE(decoder->read(5, buf.data()), 4);
     }
 
-    void sixteenBitSamplesBecomeFloat()
-    {
+    void sixteenBitSamplesBecomeFloat() {
         FakePcmSource *fake;
         auto decoder = fakeDecoder(&fake);
         QCOMPARE(decoder->open(), 0);
@@ -86,8 +84,7 @@ private slots:
         QCOMPARE(buf[29999], 14999.0f / 32768.0f);
     }
 
-    void numSamplesFromTheDuration()
-    {
+    void numSamplesFromTheDuration() {
         FakePcmSource *fake;
         auto decoder = fakeDecoder(&fake);
         fake->totalFrames = 7938000; // three minutes at 44.1 kHz
@@ -110,8 +107,7 @@ private slots:
         QCOMPARE(huge->numSamples() % 2, 0);
     }
 
-    void seekThatLandsLateIsPaddedWithSilence()
-    {
+    void seekThatLandsLateIsPaddedWithSilence() {
         FakePcmSource *fake;
         auto decoder = fakeDecoder(&fake);
         QCOMPARE(decoder->open(), 0);
@@ -131,8 +127,7 @@ private slots:
             QCOMPARE(buf[i], expectedFloat(88200 + 4096 + i));
     }
 
-    void seekThatLandsEarlyDropsTheFramesBefore()
-    {
+    void seekThatLandsEarlyDropsTheFramesBefore() {
         FakePcmSource *fake;
         auto decoder = fakeDecoder(&fake);
         QCOMPARE(decoder->open(), 0);
@@ -144,8 +139,7 @@ private slots:
             QCOMPARE(buf[i], expectedFloat(100002 + i));
     }
 
-    void seekOffshootTooDrasticTakesTheBufferAsItIs()
-    {
+    void seekOffshootTooDrasticTakesTheBufferAsItIs() {
         FakePcmSource *fake;
         auto decoder = fakeDecoder(&fake);
         QCOMPARE(decoder->open(), 0);
@@ -157,8 +151,7 @@ private slots:
             QCOMPARE(buf[i], expectedFloat((44100 + 5000) * 2 + i));
     }
 
-    void seekBackToTheLeftoverPositionDoesNotRepeatAudio()
-    {
+    void seekBackToTheLeftoverPositionDoesNotRepeatAudio() {
         FakePcmSource *fake;
         auto decoder = fakeDecoder(&fake);
         QCOMPARE(decoder->open(), 0);
@@ -173,8 +166,7 @@ private slots:
             QCOMPARE(buf[i], expectedFloat(8192 + i));
     }
 
-    void endOfStreamGivesAShortRead()
-    {
+    void endOfStreamGivesAShortRead() {
         FakePcmSource *fake;
         auto decoder = fakeDecoder(&fake);
         fake->totalFrames = 3000;
@@ -191,8 +183,7 @@ private slots:
         QCOMPARE(buf[0], expectedFloat(10));
     }
 
-    void errorKillsTheDecoder()
-    {
+    void errorKillsTheDecoder() {
         FakePcmSource *fake;
         auto decoder = fakeDecoder(&fake);
         QCOMPARE(decoder->open(), 0);
@@ -207,8 +198,7 @@ private slots:
         QCOMPARE(fake->setPositionCalls, calls);
     }
 
-    void failedOpenReportsNothing()
-    {
+    void failedOpenReportsNothing() {
         FakePcmSource *fake;
         auto decoder = fakeDecoder(&fake);
         fake->failOpen = true;
@@ -224,16 +214,17 @@ private slots:
 
     void initTestCase() { QVERIFY(m_dir.isValid()); }
 
-    void formats_data()
-    {
+    void formats_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("channels");
         QTest::addColumn<int>("rate");
         QTest::addColumn<QStringList>("outputArgs");
         QTest::addColumn<int>("lengthToleranceFrames"); // 0: exactly what ffmpeg decodes
 
-        const auto row = [](const char *tag, const QString &name, int channels, int rate, const QStringList &args,
-                            int tolerance) { QTest::newRow(tag) << name << channels << rate << args << tolerance; };
+        const auto row = [](const char *tag, const QString &name, int channels, int rate,
+                            const QStringList &args, int tolerance) {
+            QTest::newRow(tag) << name << channels << rate << args << tolerance;
+        };
         row("mp3 cbr stereo 44.1k", "a.mp3", 2, 44100, {"-c:a", "libmp3lame", "-b:a", "192k"}, 0);
         row("mp3 vbr without header mono 22.05k", "b.mp3", 1, 22050,
             {"-c:a", "libmp3lame", "-q:a", "4", "-write_xing", "0"}, 0);
@@ -258,8 +249,7 @@ private slots:
         row("flac", "a.flac", 2, 44100, {"-c:a", "flac"}, 0);
     }
 
-    void formats()
-    {
+    void formats() {
         QFETCH(QString, name);
         QFETCH(int, channels);
         QFETCH(int, rate);
@@ -274,8 +264,10 @@ private slots:
         QCOMPARE(decoder.open(), 0);
         QCOMPARE(decoder.channels(), channels);
         QCOMPARE(decoder.sampleRate(), rate);
-        QVERIFY2(std::abs(decoder.numSamples() - int(reference.size())) <= lengthToleranceFrames * channels,
-                 qPrintable(QString("numSamples %1, ffmpeg decodes %2").arg(decoder.numSamples()).arg(reference.size())));
+        QVERIFY2(
+            std::abs(decoder.numSamples() - int(reference.size())) <= lengthToleranceFrames * channels,
+            qPrintable(
+                QString("numSamples %1, ffmpeg decodes %2").arg(decoder.numSamples()).arg(reference.size())));
         const std::vector<float> decoded = decodeAll(decoder);
         // Sample-accurate against ffmpeg: same delay and padding trimming, same conversion.
         QCOMPARE(decoded.size(), reference.size());
@@ -288,8 +280,7 @@ private slots:
         QVERIFY2(peak > 0.35f && peak < 0.8f, qPrintable(QString::number(peak)));
     }
 
-    void everyListedExtensionIsCovered()
-    {
+    void everyListedExtensionIsCovered() {
         const std::vector<std::string> extensions = AudioDecoder::supportedFileExtensions();
         QVERIFY(AudioDecoderBase::supportedFileExtensions().empty());
         QSet<QString> listed;
@@ -298,19 +289,19 @@ private slots:
         for (const char *needed : {"mp3", "m4a", "mp4", "wma", "ogg", "opus"})
             QVERIFY2(listed.contains(needed), needed);
         // Every extension the decoder claims is one the formats test decodes.
-        QSet<QString> tested{"mp3", "m4a", "aac", "wma", "ogg", "oga", "opus", "webm", "mka",
-                             "ac3", "caf", "wav", "aif", "aiff", "flac", "mp4"};
+        QSet<QString> tested{"mp3", "m4a", "aac", "wma", "ogg", "oga",  "opus", "webm",
+                             "mka", "ac3", "caf", "wav", "aif", "aiff", "flac", "mp4"};
         for (const QString &e : listed)
             QVERIFY2(tested.contains(e), qPrintable(e));
     }
 
-    void threeMinuteMp3IsSampleAccurate()
-    {
+    void threeMinuteMp3IsSampleAccurate() {
         const QString file = path("three-minutes.mp3");
         QVERIFY(encodeChirp(file, 44100, 180, 2, {"-c:a", "libmp3lame", "-b:a", "128k"}));
         AudioDecoder decoder(file.toStdString());
         QCOMPARE(decoder.open(), 0);
-        QVERIFY2(std::abs(decoder.numSamples() - 15876000) <= 1152 * 2, qPrintable(QString::number(decoder.numSamples())));
+        QVERIFY2(std::abs(decoder.numSamples() - 15876000) <= 1152 * 2,
+                 qPrintable(QString::number(decoder.numSamples())));
         const std::vector<float> decoded = decodeAll(decoder);
         const std::vector<int16_t> reference = ffmpegDecode(file, 2);
         QCOMPARE(int(decoded.size()), decoder.numSamples());
@@ -318,19 +309,18 @@ private slots:
         QCOMPARE(firstMismatch(decoded, reference), -1LL);
     }
 
-    void firstAudioStreamBesideCoverArtAndVideo()
-    {
+    void firstAudioStreamBesideCoverArtAndVideo() {
         // Cover art in an MP3 and a video stream ahead of the audio in an MP4.
         const QString plain = path("plain.mp3");
         const QString cover = path("cover.mp3");
         const QString video = path("video-first.mp4");
         QVERIFY(encodeChirp(plain, 44100, 2, 2, {"-c:a", "libmp3lame"}));
-        QVERIFY(TestAudio::runFfmpeg({"-i", plain, "-f", "lavfi", "-i", "testsrc=d=1:s=64x64", "-map", "0:a", "-map",
-                                      "1:v", "-c:a", "copy", "-c:v", "mjpeg", "-frames:v", "1", "-disposition:v",
-                                      "attached_pic", cover}));
+        QVERIFY(TestAudio::runFfmpeg({"-i", plain, "-f", "lavfi", "-i", "testsrc=d=1:s=64x64", "-map", "0:a",
+                                      "-map", "1:v", "-c:a", "copy", "-c:v", "mjpeg", "-frames:v", "1",
+                                      "-disposition:v", "attached_pic", cover}));
         QVERIFY(TestAudio::runFfmpeg(DecoderFixtures::chirpInput(44100, 2, 2) +
-                                     QStringList{"-f", "lavfi", "-i", "testsrc=d=2:s=64x64", "-map", "1:v", "-map",
-                                                 "0:a", "-c:v", "mpeg4", "-c:a", "aac", video}));
+                                     QStringList{"-f", "lavfi", "-i", "testsrc=d=2:s=64x64", "-map", "1:v",
+                                                 "-map", "0:a", "-c:v", "mpeg4", "-c:a", "aac", video}));
         for (const QString &file : {cover, video}) {
             AudioDecoder decoder(file.toStdString());
             QCOMPARE(decoder.open(), 0);
@@ -343,8 +333,7 @@ private slots:
         }
     }
 
-    void seekThenReadEqualsContinuousRead_data()
-    {
+    void seekThenReadEqualsContinuousRead_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QStringList>("outputArgs");
         QTest::addColumn<float>("tolerance");
@@ -357,8 +346,7 @@ private slots:
         QTest::newRow("opus") << "seek.opus" << QStringList{"-c:a", "libopus"} << 0.02f;
     }
 
-    void seekThenReadEqualsContinuousRead()
-    {
+    void seekThenReadEqualsContinuousRead() {
         QFETCH(QString, name);
         QFETCH(QStringList, outputArgs);
         QFETCH(float, tolerance);
@@ -388,8 +376,7 @@ private slots:
             QCOMPARE(buf[i], all[size_t(i)]);
     }
 
-    void moreThanTwoChannelsDecodeInterleaved()
-    {
+    void moreThanTwoChannelsDecodeInterleaved() {
         const QString file = path("six.m4a");
         QVERIFY(encodeChirp(file, 48000, 1, 6, {"-c:a", "aac"}));
         AudioDecoder decoder(file.toStdString());
@@ -402,8 +389,7 @@ private slots:
         QCOMPARE(firstMismatch(decoded, reference), -1LL);
     }
 
-    void formatChangeEndsDecoding()
-    {
+    void formatChangeEndsDecoding() {
         // Two MP3 streams back to back, the second at another rate.
         const QString first = path("first.mp3");
         const QString second = path("second.mp3");
@@ -419,7 +405,8 @@ private slots:
         QCOMPARE(decoder.sampleRate(), 44100);
         const std::vector<float> decoded = decodeAll(decoder);
         // Everything up to the change, nothing of the other rate's stream.
-        QVERIFY2(std::abs(int(decoded.size()) - 176400) <= 1152 * 2 * 2, qPrintable(QString::number(decoded.size())));
+        QVERIFY2(std::abs(int(decoded.size()) - 176400) <= 1152 * 2 * 2,
+                 qPrintable(QString::number(decoded.size())));
         QVERIFY(int(decoded.size()) <= decoder.numSamples());
         const std::vector<int16_t> reference = ffmpegDecode(first, 2);
         QCOMPARE(firstMismatch(decoded, reference), -1LL);
@@ -427,8 +414,7 @@ private slots:
         QCOMPARE(decoder.read(4096, buf.data()), 0);
     }
 
-    void badInput_data()
-    {
+    void badInput_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("opens");
         QTest::newRow("truncated mp3") << "truncated.mp3" << true;
@@ -443,8 +429,7 @@ private slots:
         QTest::newRow("folder") << "folder.mp3" << false;
     }
 
-    void badInput()
-    {
+    void badInput() {
         QFETCH(QString, name);
         QFETCH(bool, opens);
         static bool made = false;
@@ -477,8 +462,7 @@ private slots:
 
     // ---- Through the reader factory and the cache, as a loop loads a file ----
 
-    void readerDeliversTheDecodedStereoStream_data()
-    {
+    void readerDeliversTheDecodedStereoStream_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("channels");
         QTest::addColumn<QStringList>("outputArgs");
@@ -487,8 +471,7 @@ private slots:
         QTest::newRow("six-channel m4a") << "reader-six.m4a" << 6 << QStringList{"-c:a", "aac"};
     }
 
-    void readerDeliversTheDecodedStereoStream()
-    {
+    void readerDeliversTheDecodedStereoStream() {
         QFETCH(QString, name);
         QFETCH(int, channels);
         QFETCH(QStringList, outputArgs);
@@ -498,7 +481,8 @@ private slots:
         QVERIFY(dynamic_cast<AudioFileAudioDecoder *>(reader.data()));
         QCOMPARE(reader->sampleRate(), 44100);
         // Two samples per frame whatever the channel count.
-        QVERIFY2(std::abs(reader->length() - 2 * 88200) <= 2 * 1024, qPrintable(QString::number(reader->length())));
+        QVERIFY2(std::abs(reader->length() - 2 * 88200) <= 2 * 1024,
+                 qPrintable(QString::number(reader->length())));
 
         if (channels > 2) {
             // Not mixed down: every read delivers nothing and zeroes the request.
@@ -534,8 +518,26 @@ private slots:
             QVERIFY(std::fabs(block[size_t(i)] - all[size_t(20000 + i)]) < 0.003f);
     }
 
-    void readerOfAnUndecodableFileIsEmpty()
-    {
+    void nonAsciiPathOpens() {
+        const QString file = path(QString::fromUtf8("Bre\u00e4k \u65e5\u672c #1 (120 BPM).mp3"));
+        QVERIFY(encodeChirp(file, 44100, 1, 2, {"-c:a", "libmp3lame"}));
+        const AudioFilePtr reader = AudioFile::createForPath(file);
+        QVERIFY(std::abs(reader->length() - 88200) <= 2 * 1152);
+    }
+
+    void namesThatLookLikeUrlsAreFiles() {
+        const QString file = path("data:take 1.mp3");
+        QVERIFY(encodeChirp(file, 44100, 1, 2, {"-c:a", "libmp3lame"}));
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+        AudioDecoder decoder("data:take 1.mp3");
+        const int opened = decoder.open();
+        QDir::setCurrent(previous);
+        QCOMPARE(opened, 0);
+        QVERIFY(std::abs(decoder.numSamples() - 88200) <= 2 * 1152);
+    }
+
+    void readerOfAnUndecodableFileIsEmpty() {
         const QString file = path("notes.mp3");
         QVERIFY(TestAudio::writeBytes(file, QByteArray("not audio\n").repeated(100)));
         const AudioFilePtr reader = AudioFile::createForPath(file);
@@ -546,8 +548,7 @@ private slots:
     }
 
 private:
-    bool makeBadFiles()
-    {
+    bool makeBadFiles() {
         const QString good = path("good.mp3");
         if (!encodeChirp(good, 44100, 3, 2, {"-c:a", "libmp3lame", "-q:a", "4"}))
             return false;
@@ -580,10 +581,11 @@ private:
         }
         return TestAudio::writeBytes(path("truncated.mp3"), mp3.left(mp3.size() / 2)) &&
                TestAudio::writeBytes(path("garbage.mp3"), garbage) &&
-               TestAudio::runFfmpeg({"-f", "lavfi", "-i", "testsrc=d=1:s=64x64", "-c:v", "mpeg4",
-                                     path("video-only.mp4")}) &&
+               TestAudio::runFfmpeg(
+                   {"-f", "lavfi", "-i", "testsrc=d=1:s=64x64", "-c:v", "mpeg4", path("video-only.mp4")}) &&
                TestAudio::writeBytes(path("empty.mp3"), QByteArray()) &&
-               TestAudio::writeBytes(path("text.mp3"), QByteArray("These are the notes for the session.\n").repeated(40)) &&
+               TestAudio::writeBytes(path("text.mp3"),
+                                     QByteArray("These are the notes for the session.\n").repeated(40)) &&
                encodeChirp(path("matroska.m4a"), 44100, 3, 2, {"-c:a", "libvorbis", "-f", "matroska"}) &&
                TestAudio::writeBytes(path("wrong-duration.m4a"), wrong) &&
                TestAudio::writeBytes(path("truncated.m4a"), m4a.left(m4a.size() * 2 / 3)) &&
