@@ -58,8 +58,8 @@ __attribute__((always_inline)) inline void frameSumsV(const double *const *frame
 }
 
 __attribute__((always_inline)) inline void frameSumsScalar(const double *const *frames, int count,
-                                                           const double *table, int n, int lanes, double *sums,
-                                                           double *squares) {
+                                                           const double *table, int n, int lanes,
+                                                           double *sums, double *squares) {
     for (int f = 0; f < count; ++f) {
         const double *x = frames[f];
         double *out = sums + f * lanes;
@@ -79,11 +79,16 @@ template <int K>
 __attribute__((always_inline)) inline void frameSumsK(const double *const *frames, const double *table, int n,
                                                       int lanes, double *sums, double *squares) {
     switch (lanes) {
-    case 4: return frameSumsV<1, K>(frames, table, n, sums, squares);
-    case 8: return frameSumsV<2, K>(frames, table, n, sums, squares);
-    case 12: return frameSumsV<3, K>(frames, table, n, sums, squares);
-    case 16: return frameSumsV<4, K>(frames, table, n, sums, squares);
-    default: return frameSumsScalar(frames, K, table, n, lanes, sums, squares);
+    case 4:
+        return frameSumsV<1, K>(frames, table, n, sums, squares);
+    case 8:
+        return frameSumsV<2, K>(frames, table, n, sums, squares);
+    case 12:
+        return frameSumsV<3, K>(frames, table, n, sums, squares);
+    case 16:
+        return frameSumsV<4, K>(frames, table, n, sums, squares);
+    default:
+        return frameSumsScalar(frames, K, table, n, lanes, sums, squares);
     }
 }
 
@@ -128,7 +133,9 @@ void frameSumsDefault(const double *const *frames, int count, const double *tabl
 }
 
 constexpr int kDefaultLagBlock = 16;
-void lagSumsDefault(const double *f, int n, int tau0, double *sums) { lagSumsV<4>(f, n, tau0, sums); }
+void lagSumsDefault(const double *f, int n, int tau0, double *sums) {
+    lagSumsV<4>(f, n, tau0, sums);
+}
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #define QUILLORY_TEMPO_AVX 1
@@ -493,17 +500,29 @@ TempoEstimator::TempoEstimator(float sampleRate) : d(new Impl(sampleRate)) {}
 
 TempoEstimator::~TempoEstimator() = default;
 
-void TempoEstimator::process(const float *samples, int count) { d->process(samples, count); }
+void TempoEstimator::process(const float *samples, int count) {
+    d->process(samples, count);
+}
 
-double TempoEstimator::estimateTempo() { return d->estimateTempo(); }
+double TempoEstimator::estimateTempo() {
+    return d->estimateTempo();
+}
 
-const std::vector<double> &TempoEstimator::candidates() const { return d->m_candidates; }
+const std::vector<double> &TempoEstimator::candidates() const {
+    return d->m_candidates;
+}
 
-int TempoEstimator::blockSize() const { return d->m_iBlockSize; }
+int TempoEstimator::blockSize() const {
+    return d->m_iBlockSize;
+}
 
-int TempoEstimator::stepSize() const { return d->m_iStepSize; }
+int TempoEstimator::stepSize() const {
+    return d->m_iStepSize;
+}
 
-double TempoEstimator::featureRate() const { return d->m_dFeatureRate; }
+double TempoEstimator::featureRate() const {
+    return d->m_dFeatureRate;
+}
 
 int TempoEstimator::featureCount() const {
     return static_cast<int>(d->m_rmsFeature.size()) + (d->m_bFrameWaiting ? 1 : 0);

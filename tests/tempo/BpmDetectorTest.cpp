@@ -56,16 +56,19 @@ QList<float> progressValues(const QSignalSpy &spy) {
 
 } // namespace
 
-void BpmDetectorTest::initTestCase() { QVERIFY(m_dir.isValid()); }
+void BpmDetectorTest::initTestCase() {
+    QVERIFY(m_dir.isValid());
+}
 
 QString BpmDetectorTest::writeLoop(const QString &name, double bpm, int bars, int rate) {
     // Whole bars, as a real loop: the repetition of a short loop stays in time.
     const QString path = m_dir.filePath(name);
     const double seconds = bpm > 0.0 ? bars * 4 * 60.0 / bpm : bars;
-    const std::vector<float> mono =
-        bpm > 0.0 ? TempoFixtures::drumPattern(bpm, seconds, rate) : std::vector<float>(size_t(seconds * rate));
-    if (!TestAudio::writeWav(path, 2, rate, static_cast<long long>(mono.size()),
-                             [&mono](long long f, int c) { return mono[size_t(f)] * (c == 0 ? 1.0f : 0.8f); }))
+    const std::vector<float> mono = bpm > 0.0 ? TempoFixtures::drumPattern(bpm, seconds, rate)
+                                              : std::vector<float>(size_t(seconds * rate));
+    if (!TestAudio::writeWav(path, 2, rate, static_cast<long long>(mono.size()), [&mono](long long f, int c) {
+            return mono[size_t(f)] * (c == 0 ? 1.0f : 0.8f);
+        }))
         return QString();
     return path;
 }
