@@ -1,6 +1,6 @@
 #include "TempoEstimatorTest.h"
 
-#include "ReferenceTempo.h"
+#include "TempoReference.h"
 #include "TempoEstimator.h"
 #include "TempoFixtures.h"
 
