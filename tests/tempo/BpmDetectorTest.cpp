@@ -270,6 +270,30 @@ void BpmDetectorTest::loadingANewLoopCancelsTheRunningDetection() {
     QCOMPARE(oldLoop->bpm(), 0.0);
 }
 
+void BpmDetectorTest::requestsFromTheGuiThreadWhileRunning() {
+    SlicePtr a = loadSlice(writeLoop("stress-a.wav", 120.0, 1, 22050));
+    SlicePtr b = loadSlice(writeLoop("stress-b.wav", 96.0, 1, 22050));
+    SlicePtr last = loadSlice(writeLoop("stress-last.wav", 132.0, 1, 22050));
+    BpmDetector detector;
+    // Requests and cancellations race with the worker taking loops off the queue and
+    // polling the cancel flag.
+    for (int i = 0; i < 120; ++i) {
+        detector.detect(i % 2 ? a : b);
+        if (i % 3 == 0)
+            detector.cancel();
+        if (i % 8 == 0)
+            QCoreApplication::processEvents();
+        if (i % 16 == 0)
+            QThread::yieldCurrentThread();
+    }
+    detector.cancel();
+    // Whatever ran meanwhile, a request made afterwards runs to completion.
+    detector.detect(last);
+    QTRY_COMPARE_WITH_TIMEOUT(last->bpm(), 132.0, kWait);
+    QVERIFY(a->bpm() == 0.0 || a->bpm() == 120.0);
+    QVERIFY(b->bpm() == 0.0 || b->bpm() == 96.0);
+}
+
 void BpmDetectorTest::destroyingWhileIdleJoins() {
     {
         // Destroyed at once, possibly before the worker loop has even begun.
