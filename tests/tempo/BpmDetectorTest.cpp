@@ -56,16 +56,19 @@ QList<float> progressValues(const QSignalSpy &spy) {
 
 } // namespace
 
-void BpmDetectorTest::initTestCase() { QVERIFY(m_dir.isValid()); }
+void BpmDetectorTest::initTestCase() {
+    QVERIFY(m_dir.isValid());
+}
 
 QString BpmDetectorTest::writeLoop(const QString &name, double bpm, int bars, int rate) {
     // Whole bars, as a real loop: the repetition of a short loop stays in time.
     const QString path = m_dir.filePath(name);
     const double seconds = bpm > 0.0 ? bars * 4 * 60.0 / bpm : bars;
-    const std::vector<float> mono =
-        bpm > 0.0 ? TempoFixtures::drumPattern(bpm, seconds, rate) : std::vector<float>(size_t(seconds * rate));
-    if (!TestAudio::writeWav(path, 2, rate, static_cast<long long>(mono.size()),
-                             [&mono](long long f, int c) { return mono[size_t(f)] * (c == 0 ? 1.0f : 0.8f); }))
+    const std::vector<float> mono = bpm > 0.0 ? TempoFixtures::drumPattern(bpm, seconds, rate)
+                                              : std::vector<float>(size_t(seconds * rate));
+    if (!TestAudio::writeWav(path, 2, rate, static_cast<long long>(mono.size()), [&mono](long long f, int c) {
+            return mono[size_t(f)] * (c == 0 ? 1.0f : 0.8f);
+        }))
         return QString();
     return path;
 }
@@ -265,6 +268,30 @@ void BpmDetectorTest::loadingANewLoopCancelsTheRunningDetection() {
     QCOMPARE(detected.count(), 1);
     QCOMPARE(slicer.currentSlice()->bpm(), 132.0);
     QCOMPARE(oldLoop->bpm(), 0.0);
+}
+
+void BpmDetectorTest::requestsFromTheGuiThreadWhileRunning() {
+    SlicePtr a = loadSlice(writeLoop("stress-a.wav", 120.0, 1, 22050));
+    SlicePtr b = loadSlice(writeLoop("stress-b.wav", 96.0, 1, 22050));
+    SlicePtr last = loadSlice(writeLoop("stress-last.wav", 132.0, 1, 22050));
+    BpmDetector detector;
+    // Requests and cancellations race with the worker taking loops off the queue and
+    // polling the cancel flag.
+    for (int i = 0; i < 120; ++i) {
+        detector.detect(i % 2 ? a : b);
+        if (i % 3 == 0)
+            detector.cancel();
+        if (i % 8 == 0)
+            QCoreApplication::processEvents();
+        if (i % 16 == 0)
+            QThread::yieldCurrentThread();
+    }
+    detector.cancel();
+    // Whatever ran meanwhile, a request made afterwards runs to completion.
+    detector.detect(last);
+    QTRY_COMPARE_WITH_TIMEOUT(last->bpm(), 132.0, kWait);
+    QVERIFY(a->bpm() == 0.0 || a->bpm() == 120.0);
+    QVERIFY(b->bpm() == 0.0 || b->bpm() == 96.0);
 }
 
 void BpmDetectorTest::destroyingWhileIdleJoins() {

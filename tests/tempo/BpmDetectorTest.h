@@ -16,6 +16,7 @@ private slots:
     void cancelAbandonsTheRunningDetection();
     void lateCancelDoesNotReachTheNextLoop();
     void loadingANewLoopCancelsTheRunningDetection();
+    void requestsFromTheGuiThreadWhileRunning();
     void destroyingWhileIdleJoins();
     void destroyingWhileRunningJoins();
 
