@@ -28,6 +28,30 @@ public:
     int length() override { return m_left; }
     int m_left;
 };
+
+// A cache whose presented length can shrink, like an edited loop after a delete.
+class ShrinkingCache : public AudioCache {
+public:
+    explicit ShrinkingCache(AudioCachePtr source)
+        : m_source(std::move(source)), m_length(m_source->length()) {}
+    float getSample(int index) override {
+        if (index < 0 || index >= m_length)
+            ++outside;
+        return m_source->getSample(index);
+    }
+    bool tryLock() override { return m_source->tryLock(); }
+    void unlock() override { m_source->unlock(); }
+    int length() override { return m_length; }
+    void shrink(int length) {
+        m_length = length;
+        emit lengthChanged();
+    }
+    int outside = 0;
+
+private:
+    AudioCachePtr m_source;
+    int m_length;
+};
 } // namespace
 
 class LoopTest : public QObject {
@@ -371,6 +395,33 @@ private slots:
         s->setLoopMode(2);
         QCOMPARE(s->fadeOut()->state(), int(Fade::Idle));
         QCOMPARE(s->fadeOut()->gain(), 1.0f);
+    }
+
+    void shrinkingCacheKeepsRegionsInside() {
+        const QString path = writeStaircase(m_dir, "shrink.wav", 44100, 10000);
+        SlicePtr s = loadFilled(path, 44100);
+        QSharedPointer<ShrinkingCache> shrinking;
+        Slice::setEditableCacheFactory([&](const AudioCachePtr &source, const AudioFilePtr &) {
+            shrinking.reset(new ShrinkingCache(source));
+            return shrinking.staticCast<AudioCache>();
+        });
+        s->setEditMode(true);
+        Slice::setEditableCacheFactory(nullptr);
+        QVERIFY(shrinking);
+        s->setLoop(12000, 18000);
+        s->setLoopMode(2);
+        s->play(true, 16000, 0);
+        QSignalSpy loopChanged(s.data(), &Slice::loopChanged);
+        shrinking->shrink(10000);
+        QCOMPARE(s->length(), 10000);
+        QCOMPARE(s->loopEnd(), 10000);
+        QVERIFY(s->loopStart() <= 10000);
+        QVERIFY(s->playPosition() < 10000);
+        QCOMPARE(loopChanged.count(), 1);
+        std::vector<float> buf(8192, 0.0f);
+        for (int i = 0; i < 10; ++i)
+            s->pull(buf.data(), 8192);
+        QCOMPARE(shrinking->outside, 0);
     }
 
     void failedLoopDoesNothing() {
