@@ -1,6 +1,10 @@
 #include "AudioEditNormalize.h"
 
 #include "AudioEditWorker.h"
+#include "EditableAudioCache.h"
+
+#include <QCoreApplication>
+#include <QThread>
 
 #include <algorithm>
 #include <cmath>
@@ -55,6 +59,16 @@ void AudioEditNormalize::requestAnalysis()
 }
 
 namespace {
+// The cache lives on the GUI thread and joins its worker thread when it dies: if this was
+// the last reference, let it go there.
+void releaseOnOwnerThread(QSharedPointer<EditableAudioCache> cache)
+{
+    QObject *app = QCoreApplication::instance();
+    if (!app || cache->thread() == QThread::currentThread())
+        return;
+    QMetaObject::invokeMethod(app, [held = std::move(cache)]() {}, Qt::QueuedConnection);
+}
+
 // Largest absolute value; eight running maxima so that the compiler can keep them in
 // vector registers.
 float blockPeak(const float *samples, unsigned count)
@@ -74,8 +88,16 @@ void AudioEditNormalize::analyze()
 {
     // One consistent range for the whole pass, even if the GUI moves the edit meanwhile; a
     // move queues another analysis.
-    const int start = std::max(0, m_start.load());
-    const int end = m_end.load();
+    // The range is in edited-loop coordinates; past deleted spans the audio under it lies
+    // further on in the source. The mapped span may take in spans deleted inside the
+    // region, which can only lower the gain, never make it clip.
+    int start = std::max(0, m_start.load());
+    int end = m_end.load();
+    if (QSharedPointer<EditableAudioCache> cache = m_editableCache.toStrongRef()) {
+        start = std::max(0, cache->toSourceIndex(start));
+        end = std::max(start, cache->toSourceIndex(end));
+        releaseOnOwnerThread(std::move(cache));
+    }
     const int sourceLength = m_sourceCache ? m_sourceCache->length() : 0;
     // Reads stay inside the decoded loop whatever the range says.
     const int stop = std::min(end, sourceLength);

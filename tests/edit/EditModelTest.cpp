@@ -378,9 +378,8 @@ void EditModelTest::normalizeFollowsItsRange()
     const auto cache = makeEditable(source);
     const AudioEditPtr edit = AudioEditFactory::createEdit(TypeNormalize, -1, 1000, 3000, cache);
     auto normalize = edit.objectCast<AudioEditNormalize>();
-    QSignalSpy finished(edit.data(), &AudioEdit::analysisFinished);
-    QTRY_VERIFY_WITH_TIMEOUT(finished.count() >= 1, 10000);
-    QTRY_VERIFY(qAbs(normalize->gain() - float(0.707 / 0.5)) < 1e-4f);
+    QVERIFY(normalize);
+    QTRY_VERIFY_WITH_TIMEOUT(qAbs(normalize->gain() - float(0.707 / 0.5)) < 1e-4f, 10000);
     // Moved over quieter audio, the edit is analysed again.
     edit->setRange(25000, 27000);
     QTRY_VERIFY_WITH_TIMEOUT(qAbs(normalize->gain() - float(0.707 / 0.25)) < 1e-4f, 10000);

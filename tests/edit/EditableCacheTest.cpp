@@ -263,6 +263,21 @@ void EditableCacheTest::groupMembersChangeTheSound()
     QCOMPARE(cache->getSample(2500), ramp(2500));
 }
 
+void EditableCacheTest::normalizeAnalysesTheAudioUnderIt()
+{
+    // Loud audio at the start, deleted: the Normalize at the new start hears the quiet part.
+    const auto cache = makeEditable(makeSource(40000, [](int i) { return i < 10000 ? 0.9f : -0.3f; }));
+    cache->addEdit(makeEdit(TypeDelete, 0, 10000, cache));
+    const AudioEditPtr edit = makeEdit(TypeNormalize, 0, 4000, cache);
+    cache->addEdit(edit);
+    const auto normalize = edit.objectCast<AudioEditNormalize>();
+    QVERIFY(normalize);
+    QTRY_VERIFY_WITH_TIMEOUT(qAbs(normalize->gain() - float(0.707 / 0.3)) < 1e-4f, 10000);
+    // The analysis re-renders the region: what plays is the quiet part brought up to 0.707.
+    QTRY_VERIFY_WITH_TIMEOUT(qAbs(cache->getSample(2000) + 0.707f) < 1e-4f && !cache->isResetting(), 10000);
+    QVERIFY(qAbs(cache->getSample(2000) + 0.707f) < 1e-4f);
+}
+
 void EditableCacheTest::queuedDirtyRegionsAreMerged()
 {
     AudioCachePtr render(new AudioCache(AudioFilePtr(new MemoryReader(5000, [](int) { return 1.0f; }))));

@@ -17,6 +17,7 @@ private slots:
     void editListOrderRules();
     void mutedRegionIsRecomputedOnEveryRead();
     void groupMembersChangeTheSound();
+    void normalizeAnalysesTheAudioUnderIt();
     void queuedDirtyRegionsAreMerged();
     void readsNeverLeaveTheSource();
     void tryLockNeverKeepsTheEditLockOnFailure();
