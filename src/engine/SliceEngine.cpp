@@ -96,9 +96,9 @@ void SliceEngine::mixPiece(float *buffer, int frames)
 
 int SliceEngine::length() { return std::max(m_micBuffer->length(), m_appBuffer->length()); }
 
-void SliceEngine::setupAudioDevice() { setupAudioDevice(true); }
+void SliceEngine::setupAudioDevice() { openOutputDevice(true); }
 
-void SliceEngine::setupAudioDevice(bool emitUnchangedError)
+void SliceEngine::openOutputDevice(bool emitUnchangedError)
 {
     if (m_outputDevice)
         closeAudioDevice();
@@ -158,7 +158,7 @@ bool SliceEngine::checkAudioDeviceHealth()
         m_enumerator.reset(new AudioDeviceEnumerator);
     }
     closeAudioDevice();
-    setupAudioDevice(false);
+    openOutputDevice(false);
     return true;
 }
 
