@@ -95,8 +95,7 @@ signals:
 private:
     struct Block;
 
-    SampleChunk *findChunk(int k) const
-    {
+    SampleChunk *findChunk(int k) const {
         if (k < 0 || k >= m_chunkCount.load(std::memory_order_acquire))
             return nullptr;
         return m_table.load(std::memory_order_acquire)[k];

@@ -5,8 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-AudioFileAudioDecoder::AudioFileAudioDecoder(const QString &path) : m_path(path)
-{
+AudioFileAudioDecoder::AudioFileAudioDecoder(const QString &path) : m_path(path) {
     // No compressed-audio decoder is available yet: the file opens empty.
     qDebug() << "Error opening file" << path;
     qDebug() << "fileLength:" << m_length;
@@ -16,13 +15,16 @@ AudioFileAudioDecoder::AudioFileAudioDecoder(const QString &path) : m_path(path)
 
 AudioFileAudioDecoder::~AudioFileAudioDecoder() = default;
 
-int AudioFileAudioDecoder::readFromSource(float *, int) { return 0; }
+int AudioFileAudioDecoder::readFromSource(float *, int) {
+    return 0;
+}
 
-int AudioFileAudioDecoder::read(float *buffer, unsigned count)
-{
+int AudioFileAudioDecoder::read(float *buffer, unsigned count) {
     if (m_length == 0)
         return 0;
     const unsigned remaining = unsigned(m_length - 2 * m_framesRead);
+    // Past the end the whole request reads as silence, not just the part that remains.
+    const unsigned requested = count;
     if (count > remaining)
         count = remaining;
 
@@ -40,9 +42,11 @@ int AudioFileAudioDecoder::read(float *buffer, unsigned count)
     m_framesRead += frames;
 
     const unsigned result = 2u * unsigned(frames);
-    if (result < count)
-        std::memset(buffer + result, 0, (count - result) * sizeof(float));
+    if (result < requested)
+        std::memset(buffer + result, 0, (requested - result) * sizeof(float));
     return int(result);
 }
 
-int AudioFileAudioDecoder::seek(unsigned) { return 0; }
+int AudioFileAudioDecoder::seek(unsigned) {
+    return 0;
+}

@@ -1,0 +1,52 @@
+#pragma once
+// An AudioFile that delivers AudioFixtures::stair() with a chosen reported length and
+// a chosen number of samples it really holds, and that can hold a fill at a gate so
+// that tests decide when the background reader makes progress.
+
+#include "AudioFile.h"
+#include "AudioFixtures.h"
+
+#include <QSemaphore>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+
+struct ReaderProbe {
+    std::atomic<int> reads{0};
+    std::atomic<bool> destroyed{false};
+    // When set, each read waits for one permit (released by the test).
+    QSemaphore *gate = nullptr;
+    // Released once per read that has started, so a test can wait for the fill to begin.
+    QSemaphore started;
+};
+
+class FakeReader : public AudioFile {
+public:
+    FakeReader(int length, int holds, std::shared_ptr<ReaderProbe> probe = std::make_shared<ReaderProbe>())
+        : m_length(length), m_holds(holds), m_probe(std::move(probe)) {}
+    ~FakeReader() override { m_probe->destroyed = true; }
+
+    int length() override { return m_length; }
+    int sampleRate() override { return 44100; }
+    int read(float *buffer, unsigned count) override {
+        m_probe->reads++;
+        m_probe->started.release();
+        if (m_probe->gate)
+            m_probe->gate->acquire();
+        const int n = std::max(0, std::min(int(count), m_holds - m_pos));
+        for (int i = 0; i < n; ++i)
+            buffer[i] = AudioFixtures::stair(m_pos + i);
+        std::fill(buffer + n, buffer + count, 0.0f);
+        m_pos += n;
+        return n;
+    }
+    int seek(unsigned sampleIndex) override { return m_pos = int(sampleIndex); }
+    int position() override { return m_pos; }
+
+private:
+    int m_length;
+    int m_holds;
+    int m_pos = 0;
+    std::shared_ptr<ReaderProbe> m_probe;
+};

@@ -1,0 +1,248 @@
+#include "AudioCache.h"
+#include "AudioFixtures.h"
+#include "FakeReader.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <cmath>
+#include <thread>
+
+using AudioFixtures::stair;
+
+namespace {
+
+AudioCachePtr makeCache(int length, int holds) {
+    return AudioCachePtr(new AudioCache(AudioFilePtr(new FakeReader(length, holds))));
+}
+
+// Compares the cache's block read of [start, start + n) with the staircase.
+bool holdsStaircase(AudioCache &cache, int start, int n) {
+    std::vector<float> buf(size_t(n), -9.0f);
+    if (cache.readSamples(buf.data(), unsigned(n), unsigned(start)) != unsigned(n))
+        return false;
+    for (int i = 0; i < n; ++i)
+        if (buf[size_t(i)] != stair(start + i) || cache.getSample(start + i) != stair(start + i))
+            return false;
+    return true;
+}
+
+} // namespace
+
+class AudioCacheTest : public QObject {
+    Q_OBJECT
+private slots:
+    void preallocateMakesOneChunkPer4096Samples_data() {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("chunks");
+        QTest::newRow("empty") << 0 << 1;
+        QTest::newRow("one sample short of a chunk") << 4094 << 1;
+        QTest::newRow("exactly two") << 8192 << 2;
+        QTest::newRow("10000") << 10000 << 3;
+        QTest::newRow("10 minutes 48 kHz") << 57600000 << 14063;
+    }
+    void preallocateMakesOneChunkPer4096Samples() {
+        QFETCH(int, length);
+        QFETCH(int, chunks);
+        AudioCachePtr cache = makeCache(length, length);
+        QCOMPARE(cache->length(), length);
+        cache->preallocate();
+        QCOMPARE(cache->chunkCount(), chunks);
+        for (int k = 0; k < chunks; k += std::max(1, chunks / 7)) {
+            const SampleChunk *c = cache->chunkAt(k);
+            QCOMPARE(c->start, k * 4096);
+            QCOMPARE(c->count.load(), 4096);
+            QCOMPARE(reinterpret_cast<quintptr>(c->data) % 16, quintptr(0));
+            QCOMPARE(c->data[0], 0.0f);
+            QCOMPARE(c->data[4095], 0.0f);
+        }
+        // Before the fill every sample reads as silence.
+        QCOMPARE(cache->getSample(std::max(0, length - 1)), 0.0f);
+        // A second call does not duplicate chunks.
+        cache->preallocate();
+        QCOMPARE(cache->chunkCount(), chunks);
+    }
+
+    void fillEndsWithTheShortRead() {
+        AudioCachePtr cache = makeCache(10000, 10000);
+        cache->preallocate();
+        QSignalSpy progress(cache.data(), &AudioCache::fillProgress);
+        QSignalSpy finished(cache.data(), &AudioCache::fillFinished);
+        cache->fill();
+        QCOMPARE(cache->chunkCount(), 3);
+        QCOMPARE(cache->chunkAt(0)->count.load(), 4096);
+        QCOMPARE(cache->chunkAt(1)->count.load(), 4096);
+        QCOMPARE(cache->chunkAt(2)->count.load(), 1808);
+        QCOMPARE(cache->chunkAt(2)->start, 8192);
+        QCOMPARE(progress.count(), 1);
+        QCOMPARE(finished.count(), 1);
+        QVERIFY(cache->isFilled());
+        QVERIFY(holdsStaircase(*cache, 0, 10000));
+        // A second fill would read the exhausted reader over the data; it is refused.
+        cache->fill();
+        QCOMPARE(finished.count(), 1);
+        QVERIFY(holdsStaircase(*cache, 0, 10000));
+    }
+
+    void fillOfExactMultipleAppendsOneEmptyChunk() {
+        AudioCachePtr cache = makeCache(8192, 8192);
+        cache->preallocate();
+        QTest::ignoreMessage(QtDebugMsg, "Warning: Allocated and inserted new chunk during fill 8192");
+        cache->fill();
+        QCOMPARE(cache->chunkCount(), 3);
+        QCOMPARE(cache->chunkAt(2)->count.load(), 0);
+        QCOMPARE(cache->length(), 8192);
+        QVERIFY(holdsStaircase(*cache, 0, 8192));
+    }
+
+    void emptyCacheFillEndsAfterOneRead() {
+        auto probe = std::make_shared<ReaderProbe>();
+        AudioCachePtr cache(new AudioCache(AudioFilePtr(new FakeReader(0, 0, probe))));
+        cache->preallocate();
+        QSignalSpy finished(cache.data(), &AudioCache::fillFinished);
+        cache->fill();
+        QCOMPARE(probe->reads.load(), 1);
+        QCOMPARE(cache->chunkCount(), 1);
+        QCOMPARE(finished.count(), 1);
+        float sample = 5.0f;
+        QCOMPARE(cache->readSamples(&sample, 1, 0), 0u);
+        QCOMPARE(sample, 5.0f);
+    }
+
+    void progressEvery128Chunks() {
+        const int length = 300 * 4096 + 10;
+        AudioCachePtr cache = makeCache(length, length);
+        cache->preallocate();
+        QSignalSpy progress(cache.data(), &AudioCache::fillProgress);
+        cache->fill();
+        // After chunks 128 and 256, then once at the end (301 chunks in all).
+        QCOMPARE(progress.count(), 3);
+        QVERIFY(holdsStaircase(*cache, length - 5000, 5000));
+    }
+
+    void readerShortOfItsLengthLeavesSilentTail() {
+        AudioCachePtr cache = makeCache(20000, 9000);
+        cache->preallocate();
+        cache->fill();
+        QCOMPARE(cache->length(), 20000);
+        QVERIFY(holdsStaircase(*cache, 0, 9000));
+        for (int i = 9000; i < 20000; i += 997)
+            QCOMPARE(cache->getSample(i), 0.0f);
+        QCOMPARE(cache->getSample(19999), 0.0f);
+        // A block read stops where the delivered samples end.
+        std::vector<float> buf(1000, 3.0f);
+        QCOMPARE(cache->readSamples(buf.data(), 1000, 8500), 500u);
+        QCOMPARE(buf[499], stair(8999));
+        QCOMPARE(cache->readSamples(buf.data(), 1000, 9000), 0u);
+    }
+
+    void blockReadAcrossChunks() {
+        AudioCachePtr cache = makeCache(10000, 10000);
+        cache->preallocate();
+        cache->fill();
+        std::vector<float> buf(512, -9.0f);
+        QCOMPARE(cache->readSamples(buf.data(), 512, 8000), 512u);
+        for (int i = 0; i < 512; ++i)
+            QCOMPARE(buf[size_t(i)], stair(8000 + i));
+        // Limited to the length.
+        QCOMPARE(cache->readSamples(buf.data(), 512, 9900), 100u);
+        QCOMPARE(buf[99], stair(9999));
+        QCOMPARE(cache->readSamples(buf.data(), 512, 10000), 0u);
+        QCOMPARE(cache->readSamples(buf.data(), 512, 4000000000u), 0u);
+        QCOMPARE(cache->getSample(-1), 0.0f);
+        QCOMPARE(cache->getSample(3 * 4096 + 5), 0.0f);
+    }
+
+    void fillWithoutPreallocateAppendsChunks() {
+        AudioCachePtr cache = makeCache(70000, 70000);
+        // Every chunk is appended by the fill, one warning each (18 chunks).
+        for (int s = 0; s <= 69632; s += 4096)
+            QTest::ignoreMessage(
+                QtDebugMsg,
+                qPrintable(
+                    QStringLiteral("Warning: Allocated and inserted new chunk during fill %1").arg(s)));
+        cache->fill();
+        QCOMPARE(cache->chunkCount(), 18);
+        QVERIFY(holdsStaircase(*cache, 0, 70000));
+    }
+
+    void synchronousFillEmitsNothing() {
+        AudioCachePtr cache = makeCache(50000, 50000);
+        cache->preallocate();
+        QSignalSpy progress(cache.data(), &AudioCache::fillProgress);
+        QSignalSpy finished(cache.data(), &AudioCache::fillFinished);
+        cache->fillSynchronously();
+        QCOMPARE(progress.count(), 0);
+        QCOMPARE(finished.count(), 0);
+        QVERIFY(cache->isFilled());
+        QCOMPARE(cache->chunkCount(), 13);
+        QVERIFY(holdsStaircase(*cache, 0, 50000));
+    }
+
+    void zeroAndSetSamplesAcrossChunks() {
+        AudioCachePtr cache = makeCache(10000, 10000);
+        cache->preallocate();
+        cache->fill();
+        cache->zeroSamples(4000, 200);
+        for (int i = 3990; i < 4210; ++i)
+            QCOMPARE(cache->getSample(i), (i >= 4000 && i < 4200) ? 0.0f : stair(i));
+        // Limited to the length, and harmless outside it.
+        cache->zeroSamples(9990, 1000);
+        QCOMPARE(cache->getSample(9989), stair(9989));
+        QCOMPARE(cache->getSample(9999), 0.0f);
+        cache->zeroSamples(-5, 10);
+        cache->zeroSamples(20000, 10);
+        cache->setSample(4100, 0.75f);
+        QCOMPARE(cache->getSample(4100), 0.75f);
+        cache->setSample(99999, 1.0f);
+        cache->setSample(-1, 1.0f);
+        QCOMPARE(cache->getSample(99999), 0.0f);
+    }
+
+    void tryLockNeverWaits() {
+        AudioCachePtr cache = makeCache(100, 100);
+        QVERIFY(cache->tryLock());
+        QVERIFY(cache->tryLock()); // recursive for the holding thread
+        bool otherGotIt = true;
+        std::thread other([&] { otherGotIt = cache->tryLock(); });
+        other.join();
+        QVERIFY(!otherGotIt);
+        cache->unlock();
+        cache->unlock();
+        std::thread again([&] {
+            otherGotIt = cache->tryLock();
+            if (otherGotIt)
+                cache->unlock();
+        });
+        again.join();
+        QVERIFY(otherGotIt);
+    }
+
+    void cacheKeepsItsReaderAlive() {
+        auto probe = std::make_shared<ReaderProbe>();
+        AudioCachePtr cache(new AudioCache(AudioFilePtr(new FakeReader(100, 100, probe))));
+        QVERIFY(!probe->destroyed);
+        QVERIFY(cache->audioFile());
+        cache.reset();
+        QVERIFY(probe->destroyed);
+    }
+
+    void cancelledCacheIsNotFilled() {
+        auto probe = std::make_shared<ReaderProbe>();
+        AudioCachePtr cache(new AudioCache(AudioFilePtr(new FakeReader(10000, 10000, probe))));
+        cache->preallocate();
+        cache->cancelFill();
+        QSignalSpy finished(cache.data(), &AudioCache::fillFinished);
+        cache->fill();
+        QCOMPARE(probe->reads.load(), 0);
+        QCOMPARE(finished.count(), 0);
+        QVERIFY(!cache->isFilled());
+        QCOMPARE(cache->getSample(5), 0.0f);
+    }
+};
+
+QObject *createAudioCacheTest() {
+    return new AudioCacheTest;
+}
+
+#include "tst_cache.moc"

@@ -1,0 +1,461 @@
+#include "AudioCache.h"
+#include "AudioFileAudioDecoder.h"
+#include "AudioFileFLAC.h"
+#include "AudioFileSndFile.h"
+#include "AudioFixtures.h"
+
+#include <QDir>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sndfile.h>
+#include <unistd.h>
+
+using AudioFixtures::stair;
+
+namespace {
+
+// The value the reader must deliver at interleaved index i for a file written with
+// AudioFixtures::stairGenerator(): mono files repeat frame f's value stair(2f).
+float expected(int channels, int i) {
+    return channels == 1 ? stair(i - i % 2) : stair(i);
+}
+
+// Reads the whole file through a cache, as the loop does, and checks every sample.
+QString checkContent(const AudioFilePtr &file, int channels, float tol) {
+    AudioCachePtr cache(new AudioCache(file));
+    cache->preallocate();
+    cache->fillSynchronously();
+    const int n = cache->length();
+    std::vector<float> all(size_t(n), -9.0f);
+    if (cache->readSamples(all.data(), unsigned(n), 0) != unsigned(n))
+        return QStringLiteral("short block read");
+    for (int i = 0; i < n; ++i)
+        if (std::fabs(all[size_t(i)] - expected(channels, i)) > tol)
+            return QStringLiteral("sample %1 is %2, expected %3")
+                .arg(i)
+                .arg(all[size_t(i)])
+                .arg(expected(channels, i));
+    return QString();
+}
+
+void expectOpenError(const QString &path) {
+    QTest::ignoreMessage(QtDebugMsg,
+                         QRegularExpression(QStringLiteral("^Error (opening file|initializing FLAC "
+                                                           "decoder for file) \"%1\"")
+                                                .arg(QRegularExpression::escape(path))));
+}
+
+// An empty reader delivers nothing, and a loop over it fills without trouble.
+void verifyEmpty(const AudioFilePtr &file) {
+    QCOMPARE(file->length(), 0);
+    float buf[8] = {7, 7, 7, 7, 7, 7, 7, 7};
+    QCOMPARE(file->read(buf, 8), 0);
+    QCOMPARE(buf[0], 7.0f);
+    AudioCachePtr cache(new AudioCache(file));
+    cache->preallocate();
+    cache->fill();
+    QCOMPARE(cache->length(), 0);
+    QCOMPARE(cache->chunkCount(), 1);
+    QVERIFY(cache->isFilled());
+}
+
+} // namespace
+
+class ReaderTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+
+private slots:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    void readerChosenByExtension_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("reader");
+        QTest::newRow("upper-case WAV") << "LOOP.WAV"
+                                        << "sndfile";
+        QTest::newRow("aif") << "loop.aif"
+                             << "sndfile";
+        QTest::newRow("AIFF") << "loop.AIFF"
+                              << "sndfile";
+        QTest::newRow("mixed-case Flac") << "loop.Flac"
+                                         << "flac";
+        QTest::newRow("ogg") << "loop.ogg"
+                             << "decoder";
+        QTest::newRow("mp3") << "loop.mp3"
+                             << "decoder";
+        QTest::newRow("wav inside the name") << "loop.wav.m4a"
+                                             << "decoder";
+        QTest::newRow("no extension") << "loop"
+                                      << "decoder";
+    }
+    void readerChosenByExtension() {
+        QFETCH(QString, name);
+        QFETCH(QString, reader);
+        const AudioFilePtr file = AudioFile::createForPath(path(name)); // missing: opens empty
+        QVERIFY(file);
+        QCOMPARE(bool(dynamic_cast<AudioFileSndFile *>(file.data())), reader == "sndfile");
+        QCOMPARE(bool(dynamic_cast<AudioFileFLAC *>(file.data())), reader == "flac");
+        QCOMPARE(bool(dynamic_cast<AudioFileAudioDecoder *>(file.data())), reader == "decoder");
+        QCOMPARE(file->length(), 0);
+    }
+
+    void formatsReadAsStereoStaircase_data() {
+        QTest::addColumn<QString>("ext");
+        QTest::addColumn<int>("major");
+        QTest::addColumn<int>("subtype");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<int>("rate");
+        struct Row {
+            const char *name, *ext;
+            int major, subtype, channels, rate;
+        };
+        const Row rows[] = {
+            {"wav u8 stereo", "wav", SF_FORMAT_WAV, SF_FORMAT_PCM_U8, 2, 44100},
+            {"wav 16 stereo", "wav", SF_FORMAT_WAV, SF_FORMAT_PCM_16, 2, 44100},
+            {"wav 16 mono", "wav", SF_FORMAT_WAV, SF_FORMAT_PCM_16, 1, 44100},
+            {"wav 24 stereo", "wav", SF_FORMAT_WAV, SF_FORMAT_PCM_24, 2, 48000},
+            {"wav float stereo", "wav", SF_FORMAT_WAV, SF_FORMAT_FLOAT, 2, 44100},
+            {"wav float mono", "wav", SF_FORMAT_WAV, SF_FORMAT_FLOAT, 1, 44100},
+            {"wav double stereo", "wav", SF_FORMAT_WAV, SF_FORMAT_DOUBLE, 2, 96000},
+            {"wav 8 kHz", "wav", SF_FORMAT_WAV, SF_FORMAT_PCM_16, 2, 8000},
+            {"wav 192 kHz", "wav", SF_FORMAT_WAV, SF_FORMAT_FLOAT, 2, 192000},
+            {"aiff 16 stereo", "aiff", SF_FORMAT_AIFF, SF_FORMAT_PCM_16, 2, 44100},
+            {"aif 24 mono", "aif", SF_FORMAT_AIFF, SF_FORMAT_PCM_24, 1, 44100},
+            {"flac 16 stereo", "flac", SF_FORMAT_FLAC, SF_FORMAT_PCM_16, 2, 44100},
+            {"flac 16 mono", "flac", SF_FORMAT_FLAC, SF_FORMAT_PCM_16, 1, 44100},
+            {"flac 24 stereo", "flac", SF_FORMAT_FLAC, SF_FORMAT_PCM_24, 2, 48000},
+            {"flac 8 bit", "flac", SF_FORMAT_FLAC, SF_FORMAT_PCM_S8, 2, 22050},
+            {"flac 8 kHz", "flac", SF_FORMAT_FLAC, SF_FORMAT_PCM_16, 2, 8000},
+            {"flac 192 kHz", "flac", SF_FORMAT_FLAC, SF_FORMAT_PCM_24, 2, 192000},
+        };
+        for (const Row &r : rows)
+            QTest::newRow(r.name) << QString(r.ext) << r.major << r.subtype << r.channels << r.rate;
+    }
+    void formatsReadAsStereoStaircase() {
+        QFETCH(QString, ext);
+        QFETCH(int, major);
+        QFETCH(int, subtype);
+        QFETCH(int, channels);
+        QFETCH(int, rate);
+        const long long frames = 10007; // not a whole number of chunks
+        const QString p =
+            path(QStringLiteral("fmt_%1.%2").arg(QTest::currentDataTag()).arg(ext)).replace(' ', '_');
+        QVERIFY(TestAudio::writeSndFile(p, major | subtype, channels, rate, frames,
+                                        AudioFixtures::stairGenerator()));
+
+        const AudioFilePtr file = AudioFile::createForPath(p);
+        QCOMPARE(file->length(), int(2 * frames));
+        QCOMPARE(file->sampleRate(), rate);
+        const QString error = checkContent(file, channels, AudioFixtures::tolerance(subtype));
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+    }
+
+    void fullReadsUntilTheShortLastOne_data() {
+        QTest::addColumn<QString>("ext");
+        QTest::newRow("wav") << "wav";
+        QTest::newRow("flac") << "flac";
+    }
+    void fullReadsUntilTheShortLastOne() {
+        QFETCH(QString, ext);
+        const QString p = path("short." + ext);
+        // 4 chunks and 100 samples.
+        QVERIFY(TestAudio::writeSndFile(p, (ext == "wav" ? SF_FORMAT_WAV : SF_FORMAT_FLAC) | SF_FORMAT_PCM_16,
+                                        2, 44100, 8242, AudioFixtures::stairGenerator()));
+        const AudioFilePtr file = AudioFile::createForPath(p);
+        QCOMPARE(file->length(), 16484);
+        std::vector<float> buf(4096);
+        for (int k = 0; k < 4; ++k) {
+            QCOMPARE(file->read(buf.data(), 4096), 4096);
+            QCOMPARE(file->position(), 4096 * (k + 1));
+            QVERIFY(std::fabs(buf[4095] - stair(4096 * k + 4095)) < 1e-4f);
+        }
+        std::fill(buf.begin(), buf.end(), 7.0f);
+        QCOMPARE(file->read(buf.data(), 4096), 100);
+        QVERIFY(std::fabs(buf[99] - stair(16483)) < 1e-4f);
+        for (int i = 100; i < 4096; ++i)
+            QCOMPARE(buf[size_t(i)], 0.0f);
+        std::fill(buf.begin(), buf.end(), 7.0f);
+        QCOMPARE(file->read(buf.data(), 4096), 0);
+        QCOMPARE(buf[0], 0.0f);
+        QCOMPARE(buf[4095], 0.0f);
+    }
+
+    void seekThenReadEqualsContinuousRead_data() { fullReadsUntilTheShortLastOne_data(); }
+    void seekThenReadEqualsContinuousRead() {
+        QFETCH(QString, ext);
+        const QString p = path("seek." + ext);
+        QVERIFY(TestAudio::writeSndFile(p, (ext == "wav" ? SF_FORMAT_WAV : SF_FORMAT_FLAC) | SF_FORMAT_PCM_16,
+                                        2, 44100, 30000, AudioFixtures::stairGenerator()));
+        const AudioFilePtr file = AudioFile::createForPath(p);
+        for (const int start : {40000, 6002, 0, 59000}) {
+            QCOMPARE(file->seek(unsigned(start)), ext == "wav" ? start / 2 : start);
+            QCOMPARE(file->position(), start);
+            std::vector<float> buf(1000);
+            QCOMPARE(file->read(buf.data(), 1000), 1000);
+            for (int i = 0; i < 1000; ++i)
+                QVERIFY(std::fabs(buf[size_t(i)] - stair(start + i)) < 1e-4f);
+        }
+    }
+
+    void flacFramesSmallerThanTheRequest() {
+        const QString wav = path("for1152.wav");
+        const QString flac = path("blocks1152.flac");
+        QVERIFY(TestAudio::writeWav(wav, 2, 44100, 20000, AudioFixtures::stairGenerator(), false));
+        if (!TestAudio::runFfmpeg({"-i", wav, "-c:a", "flac", "-frame_size", "1152", flac}))
+            QSKIP("ffmpeg cannot write FLAC with 1152-sample frames here");
+        AudioFileFLAC file(flac);
+        QCOMPARE(file.length(), 40000);
+        std::vector<float> buf(4096);
+        int total = 0;
+        for (int k = 0; k < 9; ++k) {
+            QCOMPARE(file.read(buf.data(), 4096), 4096);
+            for (int i = 0; i < 4096; i += 61)
+                QVERIFY(std::fabs(buf[size_t(i)] - stair(total + i)) < 1e-4f);
+            total += 4096;
+        }
+        QCOMPARE(file.read(buf.data(), 4096), 40000 - total);
+    }
+
+    void flac24BitExtremes() {
+        const QString p = path("extremes24.flac");
+        SF_INFO info{};
+        info.samplerate = 44100;
+        info.channels = 2;
+        info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
+        SNDFILE *f = sf_open(QFile::encodeName(p).constData(), SFM_WRITE, &info);
+        QVERIFY(f);
+        // libsndfile takes 24-bit values in the top bits of an int.
+        const int frames[] = {8388607 * 256, INT_MIN, 0, -256};
+        QCOMPARE(sf_writef_int(f, frames, 2), sf_count_t(2));
+        sf_close(f);
+
+        AudioFileFLAC file(p);
+        QCOMPARE(file.bitsPerSample(), 24);
+        float buf[4];
+        QCOMPARE(file.read(buf, 4), 4);
+        QCOMPARE(buf[0], float(8388607.0 / 8388608.0));
+        QVERIFY(buf[0] < 1.0f);
+        QCOMPARE(buf[1], -1.0f);
+        QCOMPARE(buf[2], 0.0f);
+        QCOMPARE(buf[3], float(-1.0 / 8388608.0));
+    }
+
+    void moreThanTwoChannelsReadAsSilence_data() {
+        QTest::addColumn<QString>("ext");
+        QTest::addColumn<int>("lengthPerFrame");
+        QTest::newRow("wav") << "wav" << 2;
+        QTest::newRow("flac") << "flac" << 6;
+    }
+    void moreThanTwoChannelsReadAsSilence() {
+        QFETCH(QString, ext);
+        QFETCH(int, lengthPerFrame);
+        const QString p = path("six." + ext);
+        QVERIFY(TestAudio::writeSndFile(p, (ext == "wav" ? SF_FORMAT_WAV : SF_FORMAT_FLAC) | SF_FORMAT_PCM_16,
+                                        6, 44100, 5000,
+                                        [](long long, int c) { return 0.1f * float(c + 1); }));
+        const AudioFilePtr file = AudioFile::createForPath(p);
+        QCOMPARE(file->length(), 5000 * lengthPerFrame);
+        QCOMPARE(file->sampleRate(), 44100);
+        AudioCachePtr cache(new AudioCache(file));
+        cache->preallocate();
+        cache->fillSynchronously();
+        for (int i = 0; i < cache->length(); ++i)
+            QCOMPARE(cache->getSample(i), 0.0f);
+    }
+
+    void badFilesOpenEmpty_data() {
+        QTest::addColumn<QString>("kind");
+        for (const char *kind : {"missing", "directory", "empty", "text"})
+            for (const char *ext : {"wav", "flac", "aiff"})
+                QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(kind, ext)))
+                    << QStringLiteral("%1.%2").arg(kind, ext);
+    }
+    void badFilesOpenEmpty() {
+        QFETCH(QString, kind);
+        const QString p = path("bad/" + kind);
+        QDir().mkpath(path("bad"));
+        if (kind.startsWith("directory"))
+            QVERIFY(QDir().mkpath(p));
+        else if (kind.startsWith("empty"))
+            QVERIFY(TestAudio::writeBytes(p, QByteArray()));
+        else if (kind.startsWith("text"))
+            QVERIFY(TestAudio::writeBytes(p, "This is not audio. RIFF WAVE fLaC FORM AIFF\n"));
+        expectOpenError(p);
+        verifyEmpty(AudioFile::createForPath(p));
+    }
+
+    void unreadableFileOpensEmpty() {
+        for (const char *ext : {"wav", "flac"}) {
+            // Opens, but every read fails with an I/O error (even for root).
+            const QString p = path(QStringLiteral("io-error.%1").arg(ext));
+            QVERIFY(QFile::link(QStringLiteral("/proc/self/mem"), p));
+            expectOpenError(p);
+            verifyEmpty(AudioFile::createForPath(p));
+        }
+        if (geteuid() == 0)
+            QSKIP("root reads files regardless of their permissions");
+        for (const char *ext : {"wav", "flac"}) {
+            const QString p = path(QStringLiteral("locked.%1").arg(ext));
+            QVERIFY(TestAudio::writeSndFile(
+                p, (ext == QLatin1String("wav") ? SF_FORMAT_WAV : SF_FORMAT_FLAC) | SF_FORMAT_PCM_16, 2,
+                44100, 1000, AudioFixtures::stairGenerator()));
+            QVERIFY(QFile::setPermissions(p, QFileDevice::Permissions()));
+            expectOpenError(p);
+            verifyEmpty(AudioFile::createForPath(p));
+        }
+    }
+
+    void wavShorterThanItsHeaderClaims() {
+        // A header claiming 10 000 frames over 3 000 frames of data (an interrupted copy).
+        const QString p = path("truncated.wav");
+        QByteArray bytes = AudioFixtures::wavHeader(2, 44100, 16, 10000 * 4);
+        for (int i = 0; i < 6000; ++i) {
+            const qint16 v = qint16(std::lrint(stair(i) * 32768.0f));
+            bytes.append(reinterpret_cast<const char *>(&v), 2);
+        }
+        QVERIFY(TestAudio::writeBytes(p, bytes));
+        const AudioFilePtr file = AudioFile::createForPath(p);
+        // libsndfile may trust the header or the file size; either way the samples
+        // that exist arrive, and anything beyond them is silence.
+        QVERIFY(file->length() == 6000 || file->length() == 20000);
+        AudioCachePtr cache(new AudioCache(file));
+        cache->preallocate();
+        cache->fillSynchronously();
+        for (int i = 0; i < 6000; ++i)
+            QVERIFY(std::fabs(cache->getSample(i) - stair(i)) < 1e-4f);
+        for (int i = 6000; i < cache->length(); ++i)
+            QCOMPARE(cache->getSample(i), 0.0f);
+    }
+
+    void flacWithCorruptFrameKeepsSamplesBeforeIt() {
+        const QString p = path("corrupt.flac");
+        const long long frames = 5 * 44100;
+        QVERIFY(TestAudio::writeSndFile(p, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, 44100, frames,
+                                        TestAudio::sine(440.0, 44100.0, 0.5f)));
+        // Reference: the intact file.
+        std::vector<float> reference(size_t(2 * frames));
+        {
+            AudioFileFLAC intact(p);
+            QCOMPARE(intact.read(reference.data(), unsigned(reference.size())), int(reference.size()));
+        }
+        const qint64 size = QFileInfo(p).size();
+        QVERIFY(AudioFixtures::patchBytes(p, size / 2, QByteArray(300, '\x5a')));
+
+        const AudioFilePtr file = AudioFile::createForPath(p);
+        QCOMPARE(file->length(), int(2 * frames));
+        AudioCachePtr cache(new AudioCache(file));
+        cache->preallocate();
+        cache->fill();
+        QVERIFY(cache->isFilled());
+        // The damage sits in the middle of the file: everything in the first 40 % of
+        // the loop must be exactly as decoded from the intact file.
+        const int intactSamples = int(0.4 * 2 * frames);
+        for (int i = 0; i < intactSamples; ++i)
+            if (cache->getSample(i) != reference[size_t(i)])
+                QFAIL(qPrintable(QStringLiteral("sample %1 differs before the corrupt frame").arg(i)));
+        // And something after it was damaged, or the test corrupted nothing.
+        bool differs = false;
+        for (int i = intactSamples; i < 2 * frames && !differs; ++i)
+            differs = cache->getSample(i) != reference[size_t(i)];
+        QVERIFY(differs);
+    }
+
+    void flacFrameLargerThanStreamMaximumIsRejected() {
+        const QString p = path("bigframe.flac");
+        QVERIFY(AudioFixtures::writeFlac(p, 2, 44100, 20000));
+        // The encoder writes 4096-sample frames; claim at most 1024.
+        QVERIFY(AudioFixtures::patchFlacMaxBlockSize(p, 1024));
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Error: FLAC frame block size exceeds"));
+        const AudioFilePtr file = AudioFile::createForPath(p);
+        QCOMPARE(file->length(), 40000);
+        std::vector<float> buf(4096, 7.0f);
+        QCOMPARE(file->read(buf.data(), 4096), 0);
+        QCOMPARE(buf[0], 0.0f);
+        QCOMPARE(file->read(buf.data(), 4096), 0);
+    }
+
+    void lengthBeyondIntIndexIsRefused() {
+        // FLAC: total samples per channel in STREAMINFO is a 36-bit field.
+        const QString p = path("huge.flac");
+        QVERIFY(AudioFixtures::writeFlac(p, 2, 44100, 5000));
+        QVERIFY(AudioFixtures::patchFlacTotalSamples(p, (quint64(1) << 36) - 1));
+        expectOpenError(p);
+        verifyEmpty(AudioFile::createForPath(p));
+
+        // Just past the limit: 2^30 stereo frames are 2^31 samples.
+        QVERIFY(AudioFixtures::patchFlacTotalSamples(p, quint64(1) << 30));
+        expectOpenError(p);
+        QCOMPARE(AudioFile::createForPath(p)->length(), 0);
+        // Just inside it.
+        QVERIFY(AudioFixtures::patchFlacTotalSamples(p, (quint64(1) << 30) - 1));
+        QCOMPARE(AudioFile::createForPath(p)->length(), INT_MAX - 1);
+
+        // WAV: a 4 GB 8-bit mono file (sparse, so it takes no disk space) holds more
+        // frames than an int index can count twice.
+        const QString w = path("huge.wav");
+        const quint32 dataBytes = 0xFFFFFF00u;
+        QVERIFY(TestAudio::writeBytes(w, AudioFixtures::wavHeader(1, 8000, 8, dataBytes)));
+        {
+            QFile f(w);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            if (!f.resize(44 + qint64(dataBytes)))
+                QSKIP("no sparse files here");
+        }
+        expectOpenError(w);
+        verifyEmpty(AudioFile::createForPath(w));
+        QFile::remove(w);
+    }
+
+    void impossibleSampleRateIsRefused_data() {
+        QTest::addColumn<QString>("ext");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<bool>("loads");
+        QTest::newRow("wav 0") << "wav" << 0 << false;
+        QTest::newRow("wav 1 MHz") << "wav" << 1000000 << false;
+        QTest::newRow("wav 768 kHz") << "wav" << 768000 << true;
+        QTest::newRow("flac 0") << "flac" << 0 << false;
+        QTest::newRow("flac 800 kHz") << "flac" << 800000 << false;
+    }
+    void impossibleSampleRateIsRefused() {
+        QFETCH(QString, ext);
+        QFETCH(int, rate);
+        QFETCH(bool, loads);
+        const QString p = path(QStringLiteral("rate%1.%2").arg(rate).arg(ext));
+        if (ext == "wav") {
+            QByteArray bytes = AudioFixtures::wavHeader(2, rate, 16, 4000);
+            bytes.append(QByteArray(4000, '\x01'));
+            QVERIFY(TestAudio::writeBytes(p, bytes));
+        } else {
+            QVERIFY(AudioFixtures::writeFlac(p, 2, 44100, 1000));
+            QVERIFY(AudioFixtures::patchFlacSampleRate(p, unsigned(rate)));
+        }
+        if (!loads)
+            expectOpenError(p);
+        const AudioFilePtr file = AudioFile::createForPath(p);
+        QCOMPARE(file->length(), loads ? 2000 : 0);
+        QCOMPARE(file->sampleRate(), loads ? rate : 0);
+    }
+
+    void pathsWithSpacesAndNonAscii_data() { fullReadsUntilTheShortLastOne_data(); }
+    void pathsWithSpacesAndNonAscii() {
+        QFETCH(QString, ext);
+        const QString folder = path(QStringLiteral("Drum Breaks — Ünïcødé 音"));
+        QVERIFY(QDir().mkpath(folder));
+        const QString p = folder + QStringLiteral("/Amen brother ßæ ✓.") + ext;
+        QVERIFY(TestAudio::writeSndFile(p, (ext == "wav" ? SF_FORMAT_WAV : SF_FORMAT_FLAC) | SF_FORMAT_PCM_16,
+                                        2, 44100, 3000, AudioFixtures::stairGenerator()));
+        const AudioFilePtr file = AudioFile::createForPath(p);
+        QCOMPARE(file->length(), 6000);
+        const QString error = checkContent(file, 2, 1e-4f);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+    }
+};
+
+QObject *createReaderTest() {
+    return new ReaderTest;
+}
+
+#include "tst_readers.moc"
