@@ -42,14 +42,16 @@ const Track &track(int minutes) {
     if (!slot) {
         slot.reset(new Track);
         for (int m = 0; m < minutes; ++m) {
-            const std::vector<float> part = TempoFixtures::drumPattern(124.0 + (m % 3) * 0.25, 60.0, kRate, m + 1);
+            const std::vector<float> part =
+                TempoFixtures::drumPattern(124.0 + (m % 3) * 0.25, 60.0, kRate, m + 1);
             slot->mono.insert(slot->mono.end(), part.begin(), part.end());
         }
         slot->seconds = static_cast<double>(slot->mono.size()) / kRate;
         slot->path = tempDir().filePath(QString("drums-%1min.wav").arg(minutes));
         const std::vector<float> &mono = slot->mono;
-        TestAudio::writeWav(slot->path, 2, kRate, static_cast<long long>(mono.size()),
-                            [&mono](long long f, int) { return mono[static_cast<size_t>(f)]; }, false);
+        TestAudio::writeWav(
+            slot->path, 2, kRate, static_cast<long long>(mono.size()),
+            [&mono](long long f, int) { return mono[static_cast<size_t>(f)]; }, false);
     }
     return *slot;
 }
@@ -63,7 +65,9 @@ std::map<std::string, Measure> &results() {
     return r;
 }
 
-std::string key(const char *what, int minutes) { return std::string(what) + "/" + std::to_string(minutes); }
+std::string key(const char *what, int minutes) {
+    return std::string(what) + "/" + std::to_string(minutes);
+}
 
 template <typename F> void timed(benchmark::State &state, const char *what, const Track &t, F &&run) {
     QString tempo;

@@ -177,9 +177,9 @@ void TempoEstimatorTest::matchesPlainModelBitForBit() {
     QCOMPARE(e.candidates().size(), ref.candidates.size());
     for (size_t i = 0; i < ref.candidates.size(); ++i)
         QVERIFY2(e.candidates()[i] == ref.candidates[i], qPrintable(QString("candidate %1: %2 vs %3")
-                                                                         .arg(i)
-                                                                         .arg(e.candidates()[i], 0, 'g', 17)
-                                                                         .arg(ref.candidates[i], 0, 'g', 17)));
+                                                                        .arg(i)
+                                                                        .arg(e.candidates()[i], 0, 'g', 17)
+                                                                        .arg(ref.candidates[i], 0, 'g', 17)));
     QCOMPARE(tempo, ref.tempo);
 }
 
