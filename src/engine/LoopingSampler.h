@@ -62,7 +62,10 @@ public slots:
     void setMasterQuantizationLooper(bool master);
 
 private:
+    // GUI thread.
     void changeState(RecordingState state);
+    // GUI thread, and the sound-card thread once when a quantized take ends (the spot
+    // where a queued signal and a log line leave the callback).
     void startPlayback();
     // GUI thread: allocates the take once.
     void ensureTake();
