@@ -125,8 +125,14 @@ void SampleRendererZoombar::mouseMoveEvent(QMouseEvent *event)
         const int w = iBarEndSampleIdx - iBarStartSampleIdx;
         const int scroll = int(delta.x() * w / 250.0);
         const int zoom = int(-(double(w) * delta.y()) / 200.0);
-        int newStart = std::max(iBarStartSampleIdx + scroll + zoom, 0);
-        int newEnd = std::min(iBarEndSampleIdx + scroll - zoom, length);
+        // The scroll stops at the loop's ends so that a sideways drag into an end keeps the
+        // window's width instead of squeezing it against the end.
+        const int zoomedStart = iBarStartSampleIdx + zoom;
+        const int zoomedEnd = iBarEndSampleIdx - zoom;
+        const int limitedScroll = std::max(std::min(scroll, length - zoomedEnd), -zoomedStart);
+        const int shift = (zoomedStart < 0 || zoomedEnd > length) ? scroll : limitedScroll;
+        int newStart = std::max(zoomedStart + shift, 0);
+        int newEnd = std::min(zoomedEnd + shift, length);
         if (newEnd - newStart < kMinimumViewSamples) {
             qDebug() << "Hit minimum size in SampleRendererZoombar";
             newStart = iBarStartSampleIdx;

@@ -409,6 +409,15 @@ private slots:
         QVERIFY(!z->isDragging());
         QCOMPARE(rig.view->viewEnd(), z->barEnd());
 
+        // Dragged sideways into the end of the loop, the window stops there with its width.
+        z->setBarPosition(130000, 170000);
+        const int centre = int(z->sampleToPixel(150000));
+        QTest::mousePress(z, Qt::LeftButton, Qt::NoModifier, QPoint(centre, y));
+        move(z, QPoint(centre + 100, y)); // 100 / 250 of the window: past the end
+        QTest::mouseRelease(z, Qt::LeftButton, Qt::NoModifier, QPoint(centre + 100, y));
+        QCOMPARE(z->barEnd(), kShortLength);
+        QCOMPARE(z->barStart(), kShortLength - 40000);
+
         // A window a few pixels wide gets a 20-pixel handle; dragged narrower than 100
         // samples it keeps its start and becomes exactly 100 wide.
         z->setBarPosition(10000, 10300);
