@@ -8,23 +8,21 @@
 #include <algorithm>
 
 LoopEditorWidget::LoopEditorWidget(QWidget *parent, QSharedPointer<Slice> loop)
-    : SampleRenderer(parent, loop)
-{
+    : SampleRenderer(parent, loop) {
     setToolTip(tr("Left-click to set the loop starting point"));
     if (m_pSlice)
-        connect(m_pSlice.data(), &Slice::loopChanged, this, static_cast<void (QWidget::*)()>(&QWidget::update));
+        connect(m_pSlice.data(), &Slice::loopChanged, this,
+                static_cast<void (QWidget::*)()>(&QWidget::update));
 }
 
-void LoopEditorWidget::setSlice(QSharedPointer<Slice> loop)
-{
+void LoopEditorWidget::setSlice(QSharedPointer<Slice> loop) {
     SampleRenderer::setSlice(loop);
     if (m_pSlice)
-        connect(m_pSlice.data(), &Slice::loopChanged, this, static_cast<void (QWidget::*)()>(&QWidget::update),
-                Qt::UniqueConnection);
+        connect(m_pSlice.data(), &Slice::loopChanged, this,
+                static_cast<void (QWidget::*)()>(&QWidget::update), Qt::UniqueConnection);
 }
 
-void LoopEditorWidget::applyButtons(Qt::MouseButtons buttons, int x)
-{
+void LoopEditorWidget::applyButtons(Qt::MouseButtons buttons, int x) {
     if (!m_pSlice)
         return;
     // Dragged beyond the widget the position is kept on the loop and on a frame boundary.
@@ -39,21 +37,18 @@ void LoopEditorWidget::applyButtons(Qt::MouseButtons buttons, int x)
     update();
 }
 
-void LoopEditorWidget::mousePressEvent(QMouseEvent *event)
-{
+void LoopEditorWidget::mousePressEvent(QMouseEvent *event) {
     applyButtons(event->button(), event->pos().x());
     event->accept();
 }
 
-void LoopEditorWidget::mouseMoveEvent(QMouseEvent *event)
-{
+void LoopEditorWidget::mouseMoveEvent(QMouseEvent *event) {
     if (event->buttons() & (Qt::LeftButton | Qt::RightButton))
         applyButtons(event->buttons(), event->pos().x());
     event->accept();
 }
 
-void LoopEditorWidget::paintView(QPainter *target)
-{
+void LoopEditorWidget::paintView(QPainter *target) {
     QPainter &painter = *target;
     paintLayers(&painter);
     if (!m_pSlice)

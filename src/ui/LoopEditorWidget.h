@@ -4,8 +4,7 @@
 
 // A small waveform of one loop (for example a sampler pad's) on which the left button sets
 // the loop start and the right button the loop end.
-class LoopEditorWidget : public SampleRenderer
-{
+class LoopEditorWidget : public SampleRenderer {
     Q_OBJECT
 public:
     LoopEditorWidget(QWidget *parent, QSharedPointer<Slice> loop);

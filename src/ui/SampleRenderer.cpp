@@ -18,29 +18,24 @@
 Q_LOGGING_CATEGORY(lcViewPaint, "quillory.views.paint", QtInfoMsg)
 
 SampleRenderer::SampleRenderer(QWidget *parent, QSharedPointer<Slice> loop)
-    : QOpenGLWidget(parent)
-    , m_pixmapMutex(QMutex::Recursive)
-    , m_fDevicePixelRatio(qApp ? qApp->devicePixelRatio() : 1.0)
-{
+    : QOpenGLWidget(parent), m_pixmapMutex(QMutex::Recursive),
+      m_fDevicePixelRatio(qApp ? qApp->devicePixelRatio() : 1.0) {
     m_pSlice = loop;
     connectLoop();
     resetView();
 }
 
-SampleRenderer::~SampleRenderer()
-{
+SampleRenderer::~SampleRenderer() {
     QMutexLocker locker(&m_pixmapMutex);
     delete m_pWaveformPixmap;
     delete m_pBackgroundPixmap;
 }
 
-int SampleRenderer::loopLength() const
-{
+int SampleRenderer::loopLength() const {
     return m_pSlice ? m_pSlice->length() : 0;
 }
 
-void SampleRenderer::connectLoop()
-{
+void SampleRenderer::connectLoop() {
     if (m_pSlice) {
         connect(m_pSlice.data(), &Slice::lengthChanged, this, &SampleRenderer::resetView,
                 Qt::UniqueConnection);
@@ -49,8 +44,7 @@ void SampleRenderer::connectLoop()
     }
 }
 
-void SampleRenderer::setSlice(QSharedPointer<Slice> loop)
-{
+void SampleRenderer::setSlice(QSharedPointer<Slice> loop) {
     if (m_pSlice && m_pSlice != loop)
         disconnect(m_pSlice.data(), nullptr, this, nullptr);
     if (m_pConnectedCache && (!loop || loop->cache().data() != m_pConnectedCache.data())) {
@@ -64,8 +58,7 @@ void SampleRenderer::setSlice(QSharedPointer<Slice> loop)
     update();
 }
 
-void SampleRenderer::resetView()
-{
+void SampleRenderer::resetView() {
     if (m_pSlice) {
         const int length = m_pSlice->length();
         if (iViewStartSampleIdx != 0 && iViewEndSampleIdx > kMinimumViewSamples) {
@@ -75,8 +68,8 @@ void SampleRenderer::resetView()
             emit viewChanged(iViewStartSampleIdx, iViewEndSampleIdx);
         }
         // A loop shorter than the minimum window is still shown whole.
-        if (iViewEndSampleIdx != length
-            && (length - iViewStartSampleIdx > kMinimumViewSamples || length <= kMinimumViewSamples)) {
+        if (iViewEndSampleIdx != length &&
+            (length - iViewStartSampleIdx > kMinimumViewSamples || length <= kMinimumViewSamples)) {
             if (length <= kMinimumViewSamples)
                 iViewStartSampleIdx = 0;
             iViewEndSampleIdx = length;
@@ -106,8 +99,7 @@ void SampleRenderer::resetView()
     qDebug() << (isValid() ? "SampleRenderer is valid" : "SampleRenderer is not valid");
 }
 
-void SampleRenderer::setViewPosition(long start, long end)
-{
+void SampleRenderer::setViewPosition(long start, long end) {
     iViewStartSampleIdx = int(std::max(start, 0L));
     iViewEndSampleIdx = int(end);
     if (m_pSlice)
@@ -116,14 +108,12 @@ void SampleRenderer::setViewPosition(long start, long end)
     update();
 }
 
-void SampleRenderer::setWaveformDirtyAndRepaint()
-{
+void SampleRenderer::setWaveformDirtyAndRepaint() {
     setWaveformDirty(true);
     update();
 }
 
-bool SampleRenderer::applyViewStart(int start, bool emitSignal)
-{
+bool SampleRenderer::applyViewStart(int start, bool emitSignal) {
     if (start == iViewStartSampleIdx || iViewEndSampleIdx - start <= kMinimumViewSamples)
         return false;
     iViewStartSampleIdx = start;
@@ -134,8 +124,7 @@ bool SampleRenderer::applyViewStart(int start, bool emitSignal)
     return true;
 }
 
-bool SampleRenderer::applyViewEnd(int end, bool emitSignal)
-{
+bool SampleRenderer::applyViewEnd(int end, bool emitSignal) {
     if (end == iViewEndSampleIdx || end - iViewStartSampleIdx <= kMinimumViewSamples)
         return false;
     iViewEndSampleIdx = end;
@@ -146,18 +135,15 @@ bool SampleRenderer::applyViewEnd(int end, bool emitSignal)
     return true;
 }
 
-void SampleRenderer::setViewStart(int start, bool emitSignal)
-{
+void SampleRenderer::setViewStart(int start, bool emitSignal) {
     applyViewStart(start, emitSignal);
 }
 
-void SampleRenderer::setViewEnd(int end, bool emitSignal)
-{
+void SampleRenderer::setViewEnd(int end, bool emitSignal) {
     applyViewEnd(end, emitSignal);
 }
 
-void SampleRenderer::setWaveformDirty(bool dirty)
-{
+void SampleRenderer::setWaveformDirty(bool dirty) {
     m_bWaveformDirty = dirty;
     if (m_pSlice) {
         const int length = m_pSlice->length();
@@ -170,65 +156,57 @@ void SampleRenderer::setWaveformDirty(bool dirty)
     }
 }
 
-void SampleRenderer::setBackgroundColor(QColor color)
-{
+void SampleRenderer::setBackgroundColor(QColor color) {
     m_backgroundColor = color;
     m_bBackgroundDirty = true;
 }
 
-double SampleRenderer::sampleToPixel(int sample) const
-{
+double SampleRenderer::sampleToPixel(int sample) const {
     const int span = iViewEndSampleIdx - iViewStartSampleIdx;
     if (!m_pSlice || span <= 0)
         return 0.0;
     return width() * (double(sample) - iViewStartSampleIdx) / span;
 }
 
-int SampleRenderer::pixelToSample(int x) const
-{
+int SampleRenderer::pixelToSample(int x) const {
     if (!m_pSlice || x < 0 || width() <= 0)
         return 0;
     const double span = double(iViewEndSampleIdx) - iViewStartSampleIdx;
-    const long long sample =
-        iViewStartSampleIdx + (long long)std::floor(double(x) / width() * span);
+    const long long sample = iViewStartSampleIdx + (long long)std::floor(double(x) / width() * span);
     const int length = m_pSlice->length();
     if (sample > length)
         return std::max(length - 4, 0);
     return int(sample);
 }
 
-float SampleRenderer::pixelToSeconds(int x) const
-{
+float SampleRenderer::pixelToSeconds(int x) const {
     return float(pixelToSample(x)) / float(m_iSampleRate * 2);
 }
 
-double SampleRenderer::secondsToPixel(float seconds) const
-{
+double SampleRenderer::secondsToPixel(float seconds) const {
     return sampleToPixel(int(double(m_iSampleRate) * seconds * 2.0));
 }
 
-double SampleRenderer::pixelToLoopFraction(int x) const
-{
+double SampleRenderer::pixelToLoopFraction(int x) const {
     if (!m_pSlice || x < 0 || width() <= 0)
         return 0.0;
     const double length = m_pSlice->length();
     if (length <= 0)
         return 0.0;
-    const double fraction = double(x) / width() * (iViewEndSampleIdx / length - iViewStartSampleIdx / length)
-        + iViewStartSampleIdx / length;
+    const double fraction =
+        double(x) / width() * (iViewEndSampleIdx / length - iViewStartSampleIdx / length) +
+        iViewStartSampleIdx / length;
     return std::min(fraction, 1.0);
 }
 
-float SampleRenderer::zoomFactor() const
-{
+float SampleRenderer::zoomFactor() const {
     const int span = iViewEndSampleIdx - iViewStartSampleIdx;
     if (!m_pSlice || span <= 0)
         return 1.0f;
     return float(m_pSlice->length()) / float(span);
 }
 
-double SampleRenderer::samplesPerPixel() const
-{
+double SampleRenderer::samplesPerPixel() const {
     // The exact window width per pixel: a truncated loop-length-per-pixel term would give
     // 0 for a loop narrower than the widget, which turns every drag distance into nothing.
     if (width() <= 0)
@@ -236,14 +214,12 @@ double SampleRenderer::samplesPerPixel() const
     return double(iViewEndSampleIdx - iViewStartSampleIdx) / width();
 }
 
-int SampleRenderer::drawingX(int sample) const
-{
+int SampleRenderer::drawingX(int sample) const {
     const double limit = 4.0 * std::max(width(), 1);
     return int(std::max(-limit, std::min(sampleToPixel(sample), limit + width())));
 }
 
-void SampleRenderer::wheelEvent(QWheelEvent *event)
-{
+void SampleRenderer::wheelEvent(QWheelEvent *event) {
     if (!m_pSlice) {
         event->ignore();
         return;
@@ -265,9 +241,10 @@ void SampleRenderer::wheelEvent(QWheelEvent *event)
         const int newWidth = int((1.0 / factor) * w);
         const int l = (newWidth - w) / 2;
         const double mouseX = std::trunc(event->position().x());
-        const double anchor = iViewStartSampleIdx
-            + w * (d < 0 ? 0.5 : std::trunc(mouseX) / std::max(width(), 1));
-        const long long o = (long long)((std::trunc(anchor) - w / 2 - iViewStartSampleIdx) * (d / 120.0 * 0.2));
+        const double anchor =
+            iViewStartSampleIdx + w * (d < 0 ? 0.5 : std::trunc(mouseX) / std::max(width(), 1));
+        const long long o =
+            (long long)((std::trunc(anchor) - w / 2 - iViewStartSampleIdx) * (d / 120.0 * 0.2));
         newEnd = std::min<long long>((long long)iViewEndSampleIdx + l + o, length);
         newStart = std::max<long long>((long long)iViewStartSampleIdx + o - l, 0);
     }
@@ -289,14 +266,12 @@ void SampleRenderer::wheelEvent(QWheelEvent *event)
     update();
 }
 
-void SampleRenderer::initializeGL()
-{
+void SampleRenderer::initializeGL() {
     m_gl.initializeOpenGLFunctions();
     QOpenGLWidget::initializeGL();
 }
 
-void SampleRenderer::resizeGL(int w, int h)
-{
+void SampleRenderer::resizeGL(int w, int h) {
     {
         QMutexLocker locker(&m_pixmapMutex);
         delete m_pWaveformPixmap;
@@ -310,19 +285,16 @@ void SampleRenderer::resizeGL(int w, int h)
         QOpenGLWidget::resizeGL(w, h);
 }
 
-void SampleRenderer::paintGL()
-{
+void SampleRenderer::paintGL() {
     QPainter painter(this);
     paintView(&painter);
 }
 
-void SampleRenderer::paintView(QPainter *painter)
-{
+void SampleRenderer::paintView(QPainter *painter) {
     paintLayers(painter);
 }
 
-void SampleRenderer::drawBackground()
-{
+void SampleRenderer::drawBackground() {
     QMutexLocker locker(&m_pixmapMutex);
     if (!m_pBackgroundPixmap)
         m_pBackgroundPixmap = new QPixmap(std::max(width(), 1), std::max(height(), 1));
@@ -340,8 +312,7 @@ namespace {
 
 // One column of the bar display: the pixels from E - |peak| to E + |peak|, or a two-pixel
 // dash on the centre line for a silent column.
-void fillBar(QImage &image, int x, double centre, double peak)
-{
+void fillBar(QImage &image, int x, double centre, double peak) {
     static const QRgb colour = qRgb(140, 247, 0);
     const int width = image.width();
     const int height = image.height();
@@ -366,8 +337,7 @@ void fillBar(QImage &image, int x, double centre, double peak)
 
 } // namespace
 
-void SampleRenderer::renderWaveform()
-{
+void SampleRenderer::renderWaveform() {
     QMutexLocker locker(&m_pixmapMutex);
     if (!m_pSlice)
         return;
@@ -462,8 +432,7 @@ void SampleRenderer::renderWaveform()
     m_bWaveformDirty = false;
 }
 
-void SampleRenderer::paintLayers(QPainter *painter)
-{
+void SampleRenderer::paintLayers(QPainter *painter) {
     if (m_bBackgroundDirty || !m_pBackgroundPixmap)
         drawBackground();
     if (m_pSlice && (m_bWaveformDirty || !m_pWaveformPixmap))
@@ -475,14 +444,12 @@ void SampleRenderer::paintLayers(QPainter *painter)
         painter->drawPixmap(rect(), *m_pWaveformPixmap);
 }
 
-void SampleRenderer::paintEvent(QPaintEvent *event)
-{
+void SampleRenderer::paintEvent(QPaintEvent *event) {
     qCDebug(lcViewPaint) << "SampleRenderer::paintEvent";
     QOpenGLWidget::paintEvent(event);
 }
 
-void SampleRenderer::drawPlayPosition(QPainter *painter)
-{
+void SampleRenderer::drawPlayPosition(QPainter *painter) {
     const int span = iViewEndSampleIdx - iViewStartSampleIdx;
     if (!m_pSlice || span <= 0)
         return;

@@ -16,8 +16,7 @@ class Slice;
 // (the view window), keeps the rendered waveform and background in pixmaps, draws the
 // play position and zooms and scrolls with the mouse wheel. All indices are positions in
 // the loop's interleaved stereo stream.
-class SampleRenderer : public QOpenGLWidget
-{
+class SampleRenderer : public QOpenGLWidget {
     Q_OBJECT
 public:
     // The smallest view window the wheel, the zoom bar and setViewStart/End allow.

@@ -19,10 +19,8 @@
 #include <cmath>
 
 SampleRendererTrevant::SampleRendererTrevant(QWidget *parent, Trevant *slicer, QUndoStack *stack)
-    : SampleRenderer(parent, slicer ? slicer->currentSlice() : QSharedPointer<Slice>())
-    , m_pSlicer(slicer)
-    , m_pUndoStack(stack)
-{
+    : SampleRenderer(parent, slicer ? slicer->currentSlice() : QSharedPointer<Slice>()), m_pSlicer(slicer),
+      m_pUndoStack(stack) {
     setMouseTracking(true);
     setFocusPolicy(Qt::WheelFocus);
     setBackgroundRole(QPalette::Base);
@@ -53,64 +51,54 @@ SampleRendererTrevant::SampleRendererTrevant(QWidget *parent, Trevant *slicer, Q
     }
 }
 
-SampleRendererTrevant::~SampleRendererTrevant()
-{
+SampleRendererTrevant::~SampleRendererTrevant() {
     delete m_pDropPixmap;
     delete m_pDragHandlePixmap;
 }
 
-QSize SampleRendererTrevant::minimumSizeHint() const
-{
+QSize SampleRendererTrevant::minimumSizeHint() const {
     return QSize(100, 100);
 }
 
-int SampleRendererTrevant::slicePointTolerance() const
-{
+int SampleRendererTrevant::slicePointTolerance() const {
     // Zoomed far in, eight pixels cover less than one sample; a tolerance of 0 would ask
     // the slicer for the containing slice instead of a nearby point.
     return std::max(1, int(samplesPerPixel() * kHitPixels));
 }
 
-int SampleRendererTrevant::clampToLoop(long long position) const
-{
+int SampleRendererTrevant::clampToLoop(long long position) const {
     const long long length = loopLength();
     position = std::max<long long>(0, std::min(position, length));
     return int(position) & ~1;
 }
 
-bool SampleRendererTrevant::hitsTrimStart(int x) const
-{
+bool SampleRendererTrevant::hitsTrimStart(int x) const {
     return std::abs(x - sampleToPixel(m_pSlicer->trimStart())) <= kHitPixels;
 }
 
-bool SampleRendererTrevant::hitsTrimEnd(int x) const
-{
+bool SampleRendererTrevant::hitsTrimEnd(int x) const {
     return std::abs(x - sampleToPixel(m_pSlicer->trimEnd())) <= kHitPixels;
 }
 
-void SampleRendererTrevant::slotSaveSelectedSlice()
-{
+void SampleRendererTrevant::slotSaveSelectedSlice() {
     // No slice writer is available yet; the action stays disabled (see constructor).
 }
 
-void SampleRendererTrevant::slotSliceHere()
-{
+void SampleRendererTrevant::slotSliceHere() {
     if (!m_pSlice || !m_pSlicer || !m_pUndoStack)
         return;
     const int position = m_pSlicer->snapToZeroCrossing(pixelToSample(m_contextPosition.x()));
     m_pUndoStack->push(new AddSlicePointCommand(m_pSlicer, position));
 }
 
-void SampleRendererTrevant::slotDeleteSlicePoint()
-{
+void SampleRendererTrevant::slotDeleteSlicePoint() {
     if (m_iHitSlicePoint == 0 || !m_pSlicer || !m_pUndoStack)
         return;
     m_pUndoStack->push(new RemoveSlicePointCommand(m_pSlicer, m_iHitSlicePoint));
     m_iHitSlicePoint = 0;
 }
 
-void SampleRendererTrevant::slotToggleDragExport(bool enable)
-{
+void SampleRendererTrevant::slotToggleDragExport(bool enable) {
     m_bDragExport = enable;
     if (enable)
         setCursor(Qt::OpenHandCursor);
@@ -119,19 +107,16 @@ void SampleRendererTrevant::slotToggleDragExport(bool enable)
     update();
 }
 
-void SampleRendererTrevant::slotSetDragExportMode(int mode)
-{
+void SampleRendererTrevant::slotSetDragExportMode(int mode) {
     m_iDragExportMode = mode;
     update();
 }
 
-void SampleRendererTrevant::timerEvent(QTimerEvent *)
-{
+void SampleRendererTrevant::timerEvent(QTimerEvent *) {
     update();
 }
 
-void SampleRendererTrevant::mousePressEvent(QMouseEvent *event)
-{
+void SampleRendererTrevant::mousePressEvent(QMouseEvent *event) {
     if (!m_pSlice || !m_pSlicer) {
         event->ignore();
         return;
@@ -184,8 +169,7 @@ void SampleRendererTrevant::mousePressEvent(QMouseEvent *event)
     event->accept();
 }
 
-void SampleRendererTrevant::mouseMoveEvent(QMouseEvent *event)
-{
+void SampleRendererTrevant::mouseMoveEvent(QMouseEvent *event) {
     if (!m_pSlice || !m_pSlicer) {
         event->ignore();
         return;
@@ -219,8 +203,7 @@ void SampleRendererTrevant::mouseMoveEvent(QMouseEvent *event)
     event->accept();
 }
 
-void SampleRendererTrevant::mouseReleaseEvent(QMouseEvent *event)
-{
+void SampleRendererTrevant::mouseReleaseEvent(QMouseEvent *event) {
     if (!m_pSlice || !m_pSlicer) {
         event->ignore();
         return;
@@ -273,8 +256,7 @@ void SampleRendererTrevant::mouseReleaseEvent(QMouseEvent *event)
     resetDrag();
 }
 
-void SampleRendererTrevant::resetDrag()
-{
+void SampleRendererTrevant::resetDrag() {
     m_iDraggedSlicePoint = 0;
     m_pressPosition = QPoint(0, 0);
     m_ghostMarkers.clear();
@@ -285,8 +267,7 @@ void SampleRendererTrevant::resetDrag()
     update();
 }
 
-void SampleRendererTrevant::keyPressEvent(QKeyEvent *event)
-{
+void SampleRendererTrevant::keyPressEvent(QKeyEvent *event) {
     if (event->key() == Qt::Key_Shift)
         emit statusTip(tr("Add slice point at cursor."), 0);
     else if (event->key() == Qt::Key_Control)
@@ -295,23 +276,20 @@ void SampleRendererTrevant::keyPressEvent(QKeyEvent *event)
         SampleRenderer::keyPressEvent(event);
 }
 
-void SampleRendererTrevant::keyReleaseEvent(QKeyEvent *event)
-{
+void SampleRendererTrevant::keyReleaseEvent(QKeyEvent *event) {
     if (event->key() == Qt::Key_Shift || event->key() == Qt::Key_Control)
         emit statusTip(QString(), 0);
     else
         SampleRenderer::keyReleaseEvent(event);
 }
 
-void SampleRendererTrevant::leaveEvent(QEvent *event)
-{
+void SampleRendererTrevant::leaveEvent(QEvent *event) {
     m_hoverPosition = QPoint(-1, -1);
     update();
     SampleRenderer::leaveEvent(event);
 }
 
-void SampleRendererTrevant::drawTrimHandle(QPainter &painter, int x, const QColor &color)
-{
+void SampleRendererTrevant::drawTrimHandle(QPainter &painter, int x, const QColor &color) {
     const int w = width();
     const int h = height();
     painter.setPen(color);
@@ -324,8 +302,7 @@ void SampleRendererTrevant::drawTrimHandle(QPainter &painter, int x, const QColo
     painter.drawPolygon(bottom, 3);
 }
 
-void SampleRendererTrevant::drawDragExportSlices(QPainter &painter)
-{
+void SampleRendererTrevant::drawDragExportSlices(QPainter &painter) {
     QList<int> bounds;
     bounds << 0;
     for (int point : m_pSlicer->slicePoints())
@@ -354,8 +331,7 @@ void SampleRendererTrevant::drawDragExportSlices(QPainter &painter)
     }
 }
 
-void SampleRendererTrevant::paintView(QPainter *target)
-{
+void SampleRendererTrevant::paintView(QPainter *target) {
     QPainter &painter = *target;
     paintLayers(&painter);
     drawPlayPosition(&painter);

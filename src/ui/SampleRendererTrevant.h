@@ -14,8 +14,7 @@ class Trevant;
 // a click auditions the slice under the mouse, Shift-click adds a point, dragging moves
 // points and trim handles (one undo step per gesture, pushed on release), dragging a
 // point out of the view deletes it.
-class SampleRendererTrevant : public SampleRenderer
-{
+class SampleRendererTrevant : public SampleRenderer {
     Q_OBJECT
 public:
     // A slice point or trim handle is hit within this many pixels.

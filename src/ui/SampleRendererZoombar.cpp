@@ -12,8 +12,7 @@
 #include <cmath>
 
 SampleRendererZoombar::SampleRendererZoombar(QWidget *parent, QSharedPointer<Slice> loop)
-    : SampleRenderer(parent, loop)
-{
+    : SampleRenderer(parent, loop) {
     setMouseTracking(true);
     if (m_pSlice) {
         iBarEndSampleIdx = m_pSlice->length();
@@ -21,15 +20,13 @@ SampleRendererZoombar::SampleRendererZoombar(QWidget *parent, QSharedPointer<Sli
     }
 }
 
-SampleRendererZoombar::~SampleRendererZoombar()
-{
+SampleRendererZoombar::~SampleRendererZoombar() {
     // A bar closed in the middle of a drag must not leave the pointer hidden.
     if (m_bDragging)
         QApplication::restoreOverrideCursor();
 }
 
-void SampleRendererZoombar::setSlice(QSharedPointer<Slice> loop)
-{
+void SampleRendererZoombar::setSlice(QSharedPointer<Slice> loop) {
     SampleRenderer::setSlice(loop);
     iBarStartSampleIdx = 0;
     iBarEndSampleIdx = loopLength();
@@ -38,21 +35,18 @@ void SampleRendererZoombar::setSlice(QSharedPointer<Slice> loop)
     update();
 }
 
-QSize SampleRendererZoombar::minimumSizeHint() const
-{
+QSize SampleRendererZoombar::minimumSizeHint() const {
     return QSize(100, int(m_fDevicePixelRatio * 25));
 }
 
-void SampleRendererZoombar::setBarPosition(long start, long end)
-{
+void SampleRendererZoombar::setBarPosition(long start, long end) {
     iBarStartSampleIdx = int(start);
     iBarEndSampleIdx = int(end);
     updateHandle();
     update();
 }
 
-void SampleRendererZoombar::updateHandle()
-{
+void SampleRendererZoombar::updateHandle() {
     const int xs = drawingX((iBarStartSampleIdx));
     const int xe = drawingX((iBarEndSampleIdx));
     const int d = xe - xs;
@@ -75,14 +69,12 @@ void SampleRendererZoombar::updateHandle()
     m_iHandleEnd = pixelToSample(right);
 }
 
-bool SampleRendererZoombar::insideHandle(int x) const
-{
+bool SampleRendererZoombar::insideHandle(int x) const {
     const int s = pixelToSample(x);
     return m_iHandleStart < s && s < m_iHandleEnd;
 }
 
-void SampleRendererZoombar::recentreCursor()
-{
+void SampleRendererZoombar::recentreCursor() {
     const int centre = drawingX((iBarStartSampleIdx + (iBarEndSampleIdx - iBarStartSampleIdx) / 2));
     const QPoint local(centre, height() / 2);
     QCursor::setPos(mapToGlobal(local));
@@ -91,8 +83,7 @@ void SampleRendererZoombar::recentreCursor()
     m_bSkipNextMove = true;
 }
 
-void SampleRendererZoombar::mousePressEvent(QMouseEvent *event)
-{
+void SampleRendererZoombar::mousePressEvent(QMouseEvent *event) {
     if (m_pSlice && event->button() == Qt::LeftButton && insideHandle(event->pos().x())) {
         m_pressPosition = event->pos();
         QApplication::setOverrideCursor(Qt::BlankCursor);
@@ -105,8 +96,7 @@ void SampleRendererZoombar::mousePressEvent(QMouseEvent *event)
     event->accept();
 }
 
-void SampleRendererZoombar::mouseMoveEvent(QMouseEvent *event)
-{
+void SampleRendererZoombar::mouseMoveEvent(QMouseEvent *event) {
     if (!m_pSlice) {
         m_lastPosition = event->pos();
         event->accept();
@@ -125,8 +115,14 @@ void SampleRendererZoombar::mouseMoveEvent(QMouseEvent *event)
         const int w = iBarEndSampleIdx - iBarStartSampleIdx;
         const int scroll = int(delta.x() * w / 250.0);
         const int zoom = int(-(double(w) * delta.y()) / 200.0);
-        int newStart = std::max(iBarStartSampleIdx + scroll + zoom, 0);
-        int newEnd = std::min(iBarEndSampleIdx + scroll - zoom, length);
+        // The scroll stops at the loop's ends so that a sideways drag into an end keeps the
+        // window's width instead of squeezing it against the end.
+        const int zoomedStart = iBarStartSampleIdx + zoom;
+        const int zoomedEnd = iBarEndSampleIdx - zoom;
+        const int limitedScroll = std::max(std::min(scroll, length - zoomedEnd), -zoomedStart);
+        const int shift = (zoomedStart < 0 || zoomedEnd > length) ? scroll : limitedScroll;
+        int newStart = std::max(zoomedStart + shift, 0);
+        int newEnd = std::min(zoomedEnd + shift, length);
         if (newEnd - newStart < kMinimumViewSamples) {
             qDebug() << "Hit minimum size in SampleRendererZoombar";
             newStart = iBarStartSampleIdx;
@@ -159,8 +155,7 @@ void SampleRendererZoombar::mouseMoveEvent(QMouseEvent *event)
     event->accept();
 }
 
-void SampleRendererZoombar::mouseReleaseEvent(QMouseEvent *event)
-{
+void SampleRendererZoombar::mouseReleaseEvent(QMouseEvent *event) {
     if (event->button() == Qt::LeftButton && m_bDragging) {
         recentreCursor();
         m_bSkipNextMove = false;
@@ -173,17 +168,13 @@ void SampleRendererZoombar::mouseReleaseEvent(QMouseEvent *event)
     event->accept();
 }
 
-void SampleRendererZoombar::wheelEvent(QWheelEvent *event)
-{
+void SampleRendererZoombar::wheelEvent(QWheelEvent *event) {
     event->accept();
 }
 
-void SampleRendererZoombar::timerEvent(QTimerEvent *)
-{
-}
+void SampleRendererZoombar::timerEvent(QTimerEvent *) {}
 
-void SampleRendererZoombar::drawBackground()
-{
+void SampleRendererZoombar::drawBackground() {
     QMutexLocker locker(&m_pixmapMutex);
     if (!m_pBackgroundPixmap)
         m_pBackgroundPixmap = new QPixmap(std::max(width(), 1), std::max(height(), 1));
@@ -191,8 +182,7 @@ void SampleRendererZoombar::drawBackground()
     m_bBackgroundDirty = false;
 }
 
-void SampleRendererZoombar::paintView(QPainter *target)
-{
+void SampleRendererZoombar::paintView(QPainter *target) {
     QPainter &painter = *target;
     paintLayers(&painter);
     drawPlayPosition(&painter);

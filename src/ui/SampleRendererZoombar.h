@@ -8,8 +8,7 @@
 // part the main view shows. Dragging the handle sideways scrolls the main view, dragging
 // it up or down zooms it; the pointer is hidden and re-centred so a drag never runs out
 // of screen.
-class SampleRendererZoombar : public SampleRenderer
-{
+class SampleRendererZoombar : public SampleRenderer {
     Q_OBJECT
 public:
     SampleRendererZoombar(QWidget *parent, QSharedPointer<Slice> loop);

@@ -16,11 +16,7 @@
 #include <cmath>
 
 TransportBar::TransportBar(QWidget *parent, Trevant *slicer, SampleRenderer *view, QUndoStack *stack)
-    : QOpenGLWidget(parent)
-    , m_pSlicer(slicer)
-    , m_pView(view)
-    , m_pUndoStack(stack)
-{
+    : QOpenGLWidget(parent), m_pSlicer(slicer), m_pView(view), m_pUndoStack(stack) {
     setMinimumHeight(43);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setMouseTracking(true);
@@ -37,21 +33,18 @@ TransportBar::TransportBar(QWidget *parent, Trevant *slicer, SampleRenderer *vie
     }
 }
 
-TransportBar::~TransportBar()
-{
+TransportBar::~TransportBar() {
     delete m_pLoopIcon;
     delete m_pBackground;
     delete m_pLoopBar;
 }
 
-void TransportBar::setView(SampleRenderer *view)
-{
+void TransportBar::setView(SampleRenderer *view) {
     m_pView = view;
     update();
 }
 
-void TransportBar::setDragExport(bool on)
-{
+void TransportBar::setDragExport(bool on) {
     m_bDragExport = on;
     setMouseTracking(!on);
     if (on) {
@@ -62,20 +55,17 @@ void TransportBar::setDragExport(bool on)
     update();
 }
 
-bool TransportBar::hasLoop() const
-{
+bool TransportBar::hasLoop() const {
     return m_pSlicer && m_pView && m_pSlicer->currentSlice() && m_pSlicer->currentSlice()->length() > 0;
 }
 
-void TransportBar::repaintView()
-{
+void TransportBar::repaintView() {
     if (m_pView)
         m_pView->update();
     update();
 }
 
-void TransportBar::movedRegion(int dx, int *start, int *end) const
-{
+void TransportBar::movedRegion(int dx, int *start, int *end) const {
     const int loopStart = m_pSlicer->loopStart();
     const int loopEnd = m_pSlicer->loopEnd();
     const long long length = m_pSlicer->currentSlice()->length();
@@ -87,8 +77,7 @@ void TransportBar::movedRegion(int dx, int *start, int *end) const
     *end = int(std::max<long long>(0, std::min<long long>(loopEnd + shift, length))) & ~1;
 }
 
-void TransportBar::mousePressEvent(QMouseEvent *event)
-{
+void TransportBar::mousePressEvent(QMouseEvent *event) {
     event->accept();
     if (m_bDragExport || !hasLoop())
         return;
@@ -110,8 +99,7 @@ void TransportBar::mousePressEvent(QMouseEvent *event)
     update();
 }
 
-void TransportBar::mouseMoveEvent(QMouseEvent *event)
-{
+void TransportBar::mouseMoveEvent(QMouseEvent *event) {
     event->accept();
     if (m_bDragExport || !hasLoop())
         return;
@@ -142,14 +130,13 @@ void TransportBar::mouseMoveEvent(QMouseEvent *event)
     update();
 }
 
-void TransportBar::mouseReleaseEvent(QMouseEvent *event)
-{
+void TransportBar::mouseReleaseEvent(QMouseEvent *event) {
     event->accept();
     if (m_bDragExport || !hasLoop())
         return;
     m_mousePosition = event->pos();
-    if (event->button() == Qt::LeftButton && event->pos().y() >= kRulerHeight
-        && m_pressPosition.y() >= kRulerHeight) {
+    if (event->button() == Qt::LeftButton && event->pos().y() >= kRulerHeight &&
+        m_pressPosition.y() >= kRulerHeight) {
         setCursor(Qt::OpenHandCursor);
         const int dx = event->pos().x() - m_pressPosition.x();
         if (std::abs(dx) > 4) {
@@ -179,22 +166,19 @@ void TransportBar::mouseReleaseEvent(QMouseEvent *event)
     repaintView();
 }
 
-void TransportBar::leaveEvent(QEvent *event)
-{
+void TransportBar::leaveEvent(QEvent *event) {
     m_mousePosition = QPoint(-1, -1);
     m_bMovingRange = false;
     update();
     QOpenGLWidget::leaveEvent(event);
 }
 
-void TransportBar::resizeGL(int w, int h)
-{
+void TransportBar::resizeGL(int w, int h) {
     if (context() && context()->isValid())
         QOpenGLWidget::resizeGL(w, h);
 }
 
-int TransportBar::rulerSpacing() const
-{
+int TransportBar::rulerSpacing() const {
     if (!m_pView)
         return 0;
     const long long span = (long long)m_pView->viewEnd() - m_pView->viewStart();
@@ -214,8 +198,7 @@ int TransportBar::rulerSpacing() const
     return c;
 }
 
-void TransportBar::paintGL()
-{
+void TransportBar::paintGL() {
     QPainter painter(this);
     if (m_pBackground && !m_pBackground->isNull())
         painter.drawTiledPixmap(rect(), *m_pBackground);
@@ -229,7 +212,8 @@ void TransportBar::paintGL()
     const int h = height();
     auto toX = [this](long long sample) {
         // Far outside the window a pixel position can exceed int; clamp before drawing.
-        const double x = m_pView->sampleToPixel(int(std::max<long long>(std::min<long long>(sample, INT32_MAX), 0)));
+        const double x =
+            m_pView->sampleToPixel(int(std::max<long long>(std::min<long long>(sample, INT32_MAX), 0)));
         return int(std::max(-1.0e6, std::min(x, 1.0e6)));
     };
 
@@ -255,7 +239,8 @@ void TransportBar::paintGL()
                 painter.drawTiledPixmap(barRect, *m_pLoopBar, QPoint(barRect.x() - L, 0));
             if (iconWidth < W && iconX >= 0 && iconX + iconWidth <= w)
                 painter.drawPixmap(iconX, T, *m_pLoopIcon);
-        } else if (m_mousePosition.x() > 0 && m_mousePosition.y() > kRulerHeight && m_ghostMarkers.isEmpty()) {
+        } else if (m_mousePosition.x() > 0 && m_mousePosition.y() > kRulerHeight &&
+                   m_ghostMarkers.isEmpty()) {
             painter.setOpacity(0.5);
             if (!barRect.isEmpty())
                 painter.drawTiledPixmap(barRect, *m_pLoopBar, QPoint(barRect.x() - L, 0));

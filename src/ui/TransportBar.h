@@ -13,8 +13,7 @@ class Trevant;
 // slice, hovering draws a position line) over the loop bar (click toggles looping of a
 // slice, Shift-click extends the loop region, dragging moves the region's two bounding
 // slice points as one undo step). It draws in the coordinates of the view it follows.
-class TransportBar : public QOpenGLWidget
-{
+class TransportBar : public QOpenGLWidget {
     Q_OBJECT
 public:
     // The ruler is the band above this line; the loop bar band lies below.

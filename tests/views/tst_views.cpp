@@ -17,8 +17,7 @@ using namespace ViewTest;
 namespace {
 
 // A loop that can count the connections made to its signals.
-class ProbeSlice : public Slice
-{
+class ProbeSlice : public Slice {
 public:
     using Slice::Slice;
     int playPosListeners() const { return receivers(SIGNAL(playPosChanged())); }
@@ -27,17 +26,15 @@ public:
 
 } // namespace
 
-class ViewsTest : public QObject
-{
+class ViewsTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
-    QString m_shortLoop;   // 2 s at 44.1 kHz: 176400 samples
+    QString m_shortLoop; // 2 s at 44.1 kHz: 176400 samples
 
     static constexpr int kShortLength = 176400;
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         Q_INIT_RESOURCE(views);
         QStandardPaths::setTestModeEnabled(true);
         Settings::instance().set("snap_to_zero_crossings", "0");
@@ -47,8 +44,7 @@ private slots:
         QVERIFY(!m_shortLoop.isEmpty());
     }
 
-    void artworkIsCompiledIn()
-    {
+    void artworkIsCompiledIn() {
         for (const char *name : {":draghere.png", ":dragexporthandle.png", ":transport_loop.png",
                                  ":transportbar.png", ":loopbar.png"}) {
             QPixmap one(name);
@@ -61,8 +57,7 @@ private slots:
     }
 
     // The window in samples, the conversions and the 100-sample minimum.
-    void viewWindowAndConversions()
-    {
+    void viewWindowAndConversions() {
         Rig rig;
         QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
         QVERIFY(rig.load(m_shortLoop));
@@ -103,8 +98,7 @@ private slots:
     }
 
     // Each length change shows the whole loop again without adding connections.
-    void lengthChangeConnectsOnce()
-    {
+    void lengthChangeConnectsOnce() {
         QSharedPointer<ProbeSlice> loop(new ProbeSlice(m_shortLoop, 44100));
         QSignalSpy filled(loop.data(), &Slice::loadingComplete);
         QVERIFY(loop->isLoadingComplete() || filled.wait(10000));
@@ -130,8 +124,7 @@ private slots:
         QCOMPARE(view.sampleToPixel(1000), 0.0);
     }
 
-    void wheelZoomAndScroll()
-    {
+    void wheelZoomAndScroll() {
         Rig rig;
         QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
         QVERIFY(rig.load(m_shortLoop));
@@ -181,8 +174,7 @@ private slots:
 
     // Far in, one column covers less than one sample: the render ends and the slice
     // tolerance stays at least one sample, so a click away from any point plays.
-    void deepZoomRendersAndClicksPlay()
-    {
+    void deepZoomRendersAndClicksPlay() {
         Rig rig;
         rig.window.resize(1600, 300);
         QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
@@ -201,8 +193,7 @@ private slots:
         QCOMPARE(rig.stack.count(), 1);
     }
 
-    void clickPlaysSliceUnderMouse()
-    {
+    void clickPlaysSliceUnderMouse() {
         Rig rig;
         QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
         QVERIFY(rig.load(m_shortLoop));
@@ -222,8 +213,7 @@ private slots:
         QCOMPARE(rig.stack.count(), 1);
     }
 
-    void shiftClickAddsAndDragsPoint()
-    {
+    void shiftClickAddsAndDragsPoint() {
         Rig rig;
         QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
         QVERIFY(rig.load(m_shortLoop));
@@ -262,7 +252,8 @@ private slots:
         QTest::mouseRelease(v, Qt::LeftButton, Qt::ShiftModifier, QPoint(650, 100));
         QCOMPARE(rig.stack.count(), 4);
         QCOMPARE(rig.slicer->slicePoints().size(), 2);
-        QCOMPARE(rig.slicer->slicePoints().last(), (132300 + v->pixelToSample(650) - v->pixelToSample(600)) & ~1);
+        QCOMPARE(rig.slicer->slicePoints().last(),
+                 (132300 + v->pixelToSample(650) - v->pixelToSample(600)) & ~1);
 
         // Undo walks back through every step; redo replays them.
         rig.stack.undo();
@@ -277,8 +268,7 @@ private slots:
         QCOMPARE(rig.slicer->slicePoints().size(), 2);
     }
 
-    void dragPointOutOfViewDeletesIt()
-    {
+    void dragPointOutOfViewDeletesIt() {
         Rig rig;
         QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
         QVERIFY(rig.load(m_shortLoop));
@@ -302,8 +292,7 @@ private slots:
         QCOMPARE(rig.slicer->slicePoints(), (QList<int>{44100, 88200, 132300}));
     }
 
-    void trimHandles()
-    {
+    void trimHandles() {
         Rig rig;
         QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
         QVERIFY(rig.load(m_shortLoop));
@@ -352,8 +341,7 @@ private slots:
         QCOMPARE(rig.slicer->trimStart(), expectedStart);
     }
 
-    void contextMenuActions()
-    {
+    void contextMenuActions() {
         Rig rig;
         QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
         QVERIFY(rig.load(m_shortLoop));
@@ -380,8 +368,7 @@ private slots:
         QCOMPARE(rig.stack.count(), 3);
     }
 
-    void zoombarHandleDrag()
-    {
+    void zoombarHandleDrag() {
         Rig rig;
         QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
         QVERIFY(rig.load(m_shortLoop));
@@ -409,6 +396,15 @@ private slots:
         QVERIFY(!z->isDragging());
         QCOMPARE(rig.view->viewEnd(), z->barEnd());
 
+        // Dragged sideways into the end of the loop, the window stops there with its width.
+        z->setBarPosition(130000, 170000);
+        const int centre = int(z->sampleToPixel(150000));
+        QTest::mousePress(z, Qt::LeftButton, Qt::NoModifier, QPoint(centre, y));
+        move(z, QPoint(centre + 100, y)); // 100 / 250 of the window: past the end
+        QTest::mouseRelease(z, Qt::LeftButton, Qt::NoModifier, QPoint(centre + 100, y));
+        QCOMPARE(z->barEnd(), kShortLength);
+        QCOMPARE(z->barStart(), kShortLength - 40000);
+
         // A window a few pixels wide gets a 20-pixel handle; dragged narrower than 100
         // samples it keeps its start and becomes exactly 100 wide.
         z->setBarPosition(10000, 10300);
@@ -423,8 +419,7 @@ private slots:
         QTest::mouseRelease(z, Qt::LeftButton, Qt::NoModifier, QPoint(cx, y));
     }
 
-    void transportRulerClickPlays()
-    {
+    void transportRulerClickPlays() {
         Rig rig;
         QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
         QVERIFY(rig.load(m_shortLoop));
@@ -441,8 +436,7 @@ private slots:
         QCOMPARE(rig.stack.count(), 1);
     }
 
-    void transportLoopToggleAndDrag()
-    {
+    void transportLoopToggleAndDrag() {
         Rig rig;
         QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
         QVERIFY(rig.load(m_shortLoop));
@@ -506,8 +500,7 @@ private slots:
         QCOMPARE(loop->loopMode(), 2);
     }
 
-    void rulerSpacing()
-    {
+    void rulerSpacing() {
         Rig rig;
         QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
         QVERIFY(rig.load(m_shortLoop));
@@ -526,8 +519,7 @@ private slots:
     }
 
     // A slice point next to a trim handle is grabbed before the handle.
-    void slicePointWinsOverTrimHandle()
-    {
+    void slicePointWinsOverTrimHandle() {
         Rig rig;
         QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
         QVERIFY(rig.load(m_shortLoop));
@@ -538,12 +530,12 @@ private slots:
         move(v, QPoint(60, 100));
         QTest::mouseRelease(v, Qt::LeftButton, Qt::NoModifier, QPoint(60, 100));
         QCOMPARE(rig.slicer->trimStart(), 0);
-        QCOMPARE(rig.slicer->slicePoints(), QList<int>{(point + v->pixelToSample(60) - v->pixelToSample(3)) & ~1});
+        QCOMPARE(rig.slicer->slicePoints(),
+                 QList<int>{(point + v->pixelToSample(60) - v->pixelToSample(3)) & ~1});
         QCOMPARE(rig.stack.text(1), QString("move slice point"));
     }
 
-    void dragExportFreezesTransportAndDrawsSlices()
-    {
+    void dragExportFreezesTransportAndDrawsSlices() {
         Rig rig;
         QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
         QVERIFY(rig.load(m_shortLoop));
@@ -552,7 +544,8 @@ private slots:
         rig.transport->setDragExport(true);
         QVERIFY(rig.view->isDragExportOn());
         const int count = rig.stack.count();
-        QTest::mouseClick(rig.transport, Qt::LeftButton, Qt::NoModifier, QPoint(300, rig.transport->height() - 8));
+        QTest::mouseClick(rig.transport, Qt::LeftButton, Qt::NoModifier,
+                          QPoint(300, rig.transport->height() - 8));
         QCOMPARE(rig.loop()->loopMode(), 0);
         QTest::mouseClick(rig.view, Qt::LeftButton, Qt::ShiftModifier, QPoint(300, 100));
         QCOMPARE(rig.stack.count(), count);
@@ -566,8 +559,7 @@ private slots:
         rig.view->slotToggleDragExport(false);
     }
 
-    void loopEditorSetsRegion()
-    {
+    void loopEditorSetsRegion() {
         Trevant slicer;
         QVERIFY(slicer.slotLoadLoop(m_shortLoop));
         QSharedPointer<Slice> loop = slicer.currentSlice();
@@ -602,8 +594,7 @@ private slots:
         QVERIFY(!lineNear(int(editor.sampleToPixel(loop->loopStart())) + 40, QColor(200, 0, 0)));
     }
 
-    void detachedViewShowsDropHint()
-    {
+    void detachedViewShowsDropHint() {
         Rig rig;
         QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
         QVERIFY(!rig.slicer->currentSlice());
@@ -626,8 +617,7 @@ QObject *longLoopTests();
 
 // Runs both test classes; function names on the command line go to the class that has
 // them, so a single function of either can be run on its own.
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     QApplication app(argc, argv);
     QTEST_SET_MAIN_SOURCE_PATH
     ViewsTest views;
@@ -641,7 +631,8 @@ int main(int argc, char **argv)
             if (i > 0 && !arg.startsWith('-') && !args.last().startsWith("-o") && arg.front().isLetter()) {
                 named = true;
                 const QString function = arg.section(':', 0, 0);
-                if (test->metaObject()->indexOfMethod(QMetaObject::normalizedSignature(qPrintable(function + "()"))) < 0)
+                if (test->metaObject()->indexOfMethod(
+                        QMetaObject::normalizedSignature(qPrintable(function + "()"))) < 0)
                     continue;
                 mine = true;
             }

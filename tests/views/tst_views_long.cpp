@@ -25,26 +25,21 @@ using namespace ViewTest;
 namespace {
 
 // A renderer at a chosen device pixel ratio, so both ratios can be measured in one run.
-class RatioRenderer : public SampleRenderer
-{
+class RatioRenderer : public SampleRenderer {
 public:
-    RatioRenderer(QSharedPointer<Slice> loop, double ratio)
-        : SampleRenderer(nullptr, loop)
-    {
+    RatioRenderer(QSharedPointer<Slice> loop, double ratio) : SampleRenderer(nullptr, loop) {
         m_fDevicePixelRatio = ratio;
     }
     // Drops the pixmap so the next render allocates it as the first paint after a
     // resize does.
-    void dropPixmap()
-    {
+    void dropPixmap() {
         delete m_pWaveformPixmap;
         m_pWaveformPixmap = nullptr;
     }
     QPixmap *waveform() const { return m_pWaveformPixmap; }
 };
 
-int greenColumns(const QPixmap &pixmap)
-{
+int greenColumns(const QPixmap &pixmap) {
     const QImage image = pixmap.toImage();
     int columns = 0;
     for (int x = 0; x < image.width(); ++x) {
@@ -60,8 +55,7 @@ int greenColumns(const QPixmap &pixmap)
 }
 
 // Columns of a view's framebuffer whose waveform reaches well above the centre line.
-int barColumns(const QImage &image)
-{
+int barColumns(const QImage &image) {
     int columns = 0;
     const int y = image.height() / 2 - image.height() / 10;
     for (int x = 0; x < image.width(); ++x) {
@@ -72,15 +66,13 @@ int barColumns(const QImage &image)
     return columns;
 }
 
-QString shotPath(const QString &name)
-{
+QString shotPath(const QString &name) {
     return QDir::temp().filePath("quillory-views-" + name + ".png");
 }
 
 } // namespace
 
-class ViewsLongLoopTest : public QObject
-{
+class ViewsLongLoopTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
     QString m_shortLoop;
@@ -89,8 +81,7 @@ class ViewsLongLoopTest : public QObject
     static constexpr int kLongLength = 10 * 60 * kRate * 2;
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         Q_INIT_RESOURCE(views);
         QStandardPaths::setTestModeEnabled(true);
         Settings::instance().set("snap_to_zero_crossings", "0");
@@ -104,15 +95,13 @@ private slots:
     // Screenshots of the three views stacked as in the main window, saved under /tmp for
     // a look; the asserted part is that the waveform, the slice markers and the loop bar
     // are where they belong.
-    void screenshots_data()
-    {
+    void screenshots_data() {
         QTest::addColumn<bool>("tenMinutes");
         QTest::newRow("short") << false;
         QTest::newRow("ten-minutes") << true;
     }
 
-    void screenshots()
-    {
+    void screenshots() {
         QFETCH(bool, tenMinutes);
         const QString tag = tenMinutes ? "long" : "short";
         Rig rig;
@@ -164,8 +153,7 @@ private slots:
 
     // The waveform grows while the file fills, and the GUI thread keeps serving a 10 ms
     // timer meanwhile. The longest gap is printed.
-    void fillKeepsGuiResponsive()
-    {
+    void fillKeepsGuiResponsive() {
         Rig rig;
         rig.window.resize(1000, 320);
         QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
@@ -213,16 +201,18 @@ private slots:
         QTest::qWait(20);
         const int partial = barColumns(partialImage);
         const int complete = barColumns(rig.view->grabFramebuffer());
-        QVERIFY2(partial > 0 && partial < complete, qPrintable(QString("%1 of %2").arg(partial).arg(complete)));
+        QVERIFY2(partial > 0 && partial < complete,
+                 qPrintable(QString("%1 of %2").arg(partial).arg(complete)));
         QVERIFY(complete > partialImage.width() * 9 / 10);
         qInfo().noquote() << QString("fill of a 10-minute loop with the views attached: %1 ms, %2 timer "
                                      "ticks, longest gap between 10 ms ticks %3 ms")
-                                 .arg(clock.elapsed()).arg(ticks).arg(longest);
+                                 .arg(clock.elapsed())
+                                 .arg(ticks)
+                                 .arg(longest);
     }
 
     // Render cost of the whole waveform of the 10-minute loop into a 1920-pixel view.
-    void renderCost()
-    {
+    void renderCost() {
         Trevant slicer;
         QVERIFY(slicer.slotLoadLoop(m_longLoop));
         QSharedPointer<Slice> loop = slicer.currentSlice();
@@ -270,7 +260,8 @@ private slots:
                         const double p = zoom.start + x * spp;
                         const double end = std::min(p + std::ceil(spp), double(zoom.end - 1));
                         for (double f = std::floor(p * 0.5); int(f) * 2 < end; f += frameStep)
-                            acc = std::max(acc, cache->getSample(int(f) * 2) + cache->getSample(int(f) * 2 + 1));
+                            acc = std::max(acc,
+                                           cache->getSample(int(f) * 2) + cache->getSample(int(f) * 2 + 1));
                     }
                     sink = acc;
                     readTimes.push_back(t.nsecsElapsed() / 1.0e6);
@@ -293,19 +284,22 @@ private slots:
                     renderer.paintLayers(&painter);
                 }
                 const double paintMs = p.nsecsElapsed() / 1.0e6 / 10;
-                qInfo().noquote() << QString("render dpr %1, %2: %3 ms = %4 of a 16.7 ms frame (%5 x the bare "
-                                             "sample reads); paint from pixmaps %6 ms = %7 of a frame")
-                                         .arg(ratio).arg(zoom.name).arg(median, 0, 'f', 2)
+                qInfo().noquote() << QString(
+                                         "render dpr %1, %2: %3 ms = %4 of a 16.7 ms frame (%5 x the bare "
+                                         "sample reads); paint from pixmaps %6 ms = %7 of a frame")
+                                         .arg(ratio)
+                                         .arg(zoom.name)
+                                         .arg(median, 0, 'f', 2)
                                          .arg(median / frameMs, 0, 'f', 3)
                                          .arg(median / std::max(readMedian, 1e-6), 0, 'f', 1)
-                                         .arg(paintMs, 0, 'f', 2).arg(paintMs / frameMs, 0, 'f', 3);
+                                         .arg(paintMs, 0, 'f', 2)
+                                         .arg(paintMs / frameMs, 0, 'f', 3);
             }
         }
     }
 };
 
-QObject *longLoopTests()
-{
+QObject *longLoopTests() {
     return new ViewsLongLoopTest;
 }
 
