@@ -12,8 +12,7 @@ namespace {
 constexpr int kQuality = 3;
 constexpr int kChannels = 2;
 
-float *allocateZeroed(size_t count)
-{
+float *allocateZeroed(size_t count) {
     void *p = nullptr;
     if (posix_memalign(&p, 16, count * sizeof(float)) != 0)
         return nullptr;
@@ -22,26 +21,26 @@ float *allocateZeroed(size_t count)
 }
 } // namespace
 
-void SpeexResampler::AlignedFree::operator()(float *p) const { std::free(p); }
+void SpeexResampler::AlignedFree::operator()(float *p) const {
+    std::free(p);
+}
 
 SpeexResampler::SpeexResampler(int inputRate, int outputRate)
     : m_pOutput(allocateZeroed(2 * maxFrames)), m_pInput(allocateZeroed(2 * maxFrames)),
-      m_iInputRate(inputRate > 0 ? inputRate : 44100), m_iOutputRate(outputRate > 0 ? outputRate : 44100)
-{
+      m_iInputRate(inputRate > 0 ? inputRate : 44100), m_iOutputRate(outputRate > 0 ? outputRate : 44100) {
     int err = 0;
-    m_pState = speex_resampler_init(kChannels, spx_uint32_t(m_iInputRate), spx_uint32_t(m_iOutputRate), kQuality, &err);
+    m_pState = speex_resampler_init(kChannels, spx_uint32_t(m_iInputRate), spx_uint32_t(m_iOutputRate),
+                                    kQuality, &err);
     if (!m_pState || !m_pOutput || !m_pInput)
         std::printf("Out of memory in %s\n", __FILE__);
 }
 
-SpeexResampler::~SpeexResampler()
-{
+SpeexResampler::~SpeexResampler() {
     if (m_pState)
         speex_resampler_destroy(m_pState);
 }
 
-void SpeexResampler::reset()
-{
+void SpeexResampler::reset() {
     m_bEndOfInput = false;
     m_iFramesConsumed = 0;
     m_iFramesProduced = 0;
@@ -59,8 +58,7 @@ void SpeexResampler::reset()
         std::memset(m_pOutput.get(), 0, sizeof(float) * 2 * maxFrames);
 }
 
-void SpeexResampler::setRates(int inputRate, int outputRate)
-{
+void SpeexResampler::setRates(int inputRate, int outputRate) {
     if (inputRate > 0 && outputRate > 0) {
         m_iInputRate = inputRate;
         m_iOutputRate = outputRate;
@@ -70,14 +68,12 @@ void SpeexResampler::setRates(int inputRate, int outputRate)
     reset();
 }
 
-void SpeexResampler::setLatencyCompensation(bool on)
-{
+void SpeexResampler::setLatencyCompensation(bool on) {
     m_bLatencyCompensationOff = !on;
     reset();
 }
 
-int SpeexResampler::produce(float *out, int frames, AudioSource *source)
-{
+int SpeexResampler::produce(float *out, int frames, AudioSource *source) {
     int sum = 0;
     while (sum < frames) {
         const int piece = std::min(frames - sum, maxFrames);
@@ -90,8 +86,7 @@ int SpeexResampler::produce(float *out, int frames, AudioSource *source)
 }
 
 // Sound-card thread: no allocation, no file I/O.
-int SpeexResampler::produceSome(float *out, int frames, AudioSource *source)
-{
+int SpeexResampler::produceSome(float *out, int frames, AudioSource *source) {
     const bool bypass = m_iInputRate == m_iOutputRate;
     if ((!m_pState && !bypass) || !m_pInput || !m_pOutput || !source)
         return 0;

@@ -13,8 +13,7 @@
 using RubberBand::RubberBandStretcher;
 
 namespace {
-float *allocateZeroed(size_t count)
-{
+float *allocateZeroed(size_t count) {
     void *p = nullptr;
     if (posix_memalign(&p, 16, count * sizeof(float)) != 0)
         return nullptr;
@@ -23,30 +22,31 @@ float *allocateZeroed(size_t count)
 }
 } // namespace
 
-void TimeStretcher::AlignedFree::operator()(float *p) const { std::free(p); }
+void TimeStretcher::AlignedFree::operator()(float *p) const {
+    std::free(p);
+}
 
 TimeStretcher::TimeStretcher(int engineSampleRate)
     : m_iEngineSampleRate(engineSampleRate > 0 ? engineSampleRate : 44100),
       m_pInput(allocateZeroed(2 * maxFrames)), m_pLeft(allocateZeroed(2 * maxFrames)),
-      m_pRight(allocateZeroed(2 * maxFrames))
-{
+      m_pRight(allocateZeroed(2 * maxFrames)) {
     m_pStretcher = build();
 }
 
 TimeStretcher::~TimeStretcher() = default;
 
-int TimeStretcher::options() const
-{
+int TimeStretcher::options() const {
     return m_iTransients | m_iDetector | m_iWindow | m_iSmoothing | m_iFormant | m_iChannels |
            int(RubberBandStretcher::OptionProcessRealTime);
 }
 
-double TimeStretcher::pitchScale() const { return std::pow(2.0, m_iPitch / 12.0); }
+double TimeStretcher::pitchScale() const {
+    return std::pow(2.0, m_iPitch / 12.0);
+}
 
 // Built for the device rate: window sizes and transient detection then match the audio
 // the stretcher actually receives.
-std::unique_ptr<RubberBandStretcher> TimeStretcher::build() const
-{
+std::unique_ptr<RubberBandStretcher> TimeStretcher::build() const {
     auto s = std::make_unique<RubberBandStretcher>(size_t(m_iEngineSampleRate), 2,
                                                    RubberBandStretcher::Options(options()), 1.0, 1.0);
     s->setMaxProcessSize(maxFrames);
@@ -56,8 +56,7 @@ std::unique_ptr<RubberBandStretcher> TimeStretcher::build() const
     return s;
 }
 
-void TimeStretcher::rebuild()
-{
+void TimeStretcher::rebuild() {
     std::unique_ptr<RubberBandStretcher> fresh = build();
     {
         QMutexLocker locker(&m_lock);
@@ -73,22 +72,19 @@ void TimeStretcher::rebuild()
     // The old stretcher is freed here, outside the lock.
 }
 
-void TimeStretcher::setPitch(int semitones)
-{
+void TimeStretcher::setPitch(int semitones) {
     m_iPitch = semitones;
     m_pStretcher->setPitchScale(pitchScale());
 }
 
-void TimeStretcher::setTimeRatio(double ratio)
-{
+void TimeStretcher::setTimeRatio(double ratio) {
     if (!(ratio > 0.0) || !std::isfinite(ratio))
         return;
     m_dTimeRatio = ratio;
     m_pStretcher->setTimeRatio(ratio);
 }
 
-void TimeStretcher::reset()
-{
+void TimeStretcher::reset() {
     QMutexLocker locker(&m_lock);
     m_pStretcher->reset();
     m_bEndOfInput = false;
@@ -96,67 +92,67 @@ void TimeStretcher::reset()
     m_iFramesRetrieved = 0;
 }
 
-bool TimeStretcher::isEmpty()
-{
+bool TimeStretcher::isEmpty() {
     QMutexLocker locker(&m_lock);
     return m_pStretcher->available() <= 0;
 }
 
-int TimeStretcher::latencyFrames()
-{
+bool TimeStretcher::isAtEndOfInput() {
+    QMutexLocker locker(&m_lock);
+    return m_bEndOfInput;
+}
+
+int TimeStretcher::availableFrames() {
+    QMutexLocker locker(&m_lock);
+    return std::max(0, m_pStretcher->available());
+}
+
+int TimeStretcher::latencyFrames() {
     QMutexLocker locker(&m_lock);
     return int(m_pStretcher->getStartDelay());
 }
 
-void TimeStretcher::setTransientsOption(int option)
-{
+void TimeStretcher::setTransientsOption(int option) {
     QMutexLocker locker(&m_lock);
     m_iTransients = option;
     m_pStretcher->setTransientsOption(RubberBandStretcher::Options(option));
 }
 
-void TimeStretcher::setDetectorOption(int option)
-{
+void TimeStretcher::setDetectorOption(int option) {
     QMutexLocker locker(&m_lock);
     m_iDetector = option;
     m_pStretcher->setDetectorOption(RubberBandStretcher::Options(option));
 }
 
-void TimeStretcher::setFormantOption(int option)
-{
+void TimeStretcher::setFormantOption(int option) {
     QMutexLocker locker(&m_lock);
     m_iFormant = option;
     m_pStretcher->setFormantOption(RubberBandStretcher::Options(option));
 }
 
-void TimeStretcher::setWindowOption(int option)
-{
+void TimeStretcher::setWindowOption(int option) {
     m_iWindow = option;
     rebuild();
 }
 
-void TimeStretcher::setSmoothingOption(int option)
-{
+void TimeStretcher::setSmoothingOption(int option) {
     m_iSmoothing = option;
     rebuild();
 }
 
-void TimeStretcher::setChannelsOption(int option)
-{
+void TimeStretcher::setChannelsOption(int option) {
     m_iChannels = option;
     rebuild();
 }
 
-void TimeStretcher::setEngineSampleRate(int rate)
-{
+void TimeStretcher::setEngineSampleRate(int rate) {
     if (rate <= 0)
         return;
     m_iEngineSampleRate = rate;
     rebuild();
 }
 
-int TimeStretcher::render(float *out, int frames, SpeexResampler *source, AudioSource *loop)
-{
+int TimeStretcher::render(float *out, int frames, SpeexResampler *source, AudioSource *loop) {
     QMutexLocker locker(&m_lock);
     int sum = 0;
     while (sum < frames) {
@@ -170,8 +166,7 @@ int TimeStretcher::render(float *out, int frames, SpeexResampler *source, AudioS
 }
 
 // Sound-card thread: no allocation, no file I/O; called with the lock held.
-int TimeStretcher::renderSome(float *out, int frames, SpeexResampler *source, AudioSource *loop)
-{
+int TimeStretcher::renderSome(float *out, int frames, SpeexResampler *source, AudioSource *loop) {
     m_pSource = source;
     if (!source || !m_pInput || !m_pLeft || !m_pRight)
         return 0;

@@ -6,13 +6,11 @@
 #include <algorithm>
 
 AutoSliceCommand::AutoSliceCommand(Trevant *trevant, int slices, QUndoCommand *parent)
-    : QUndoCommand(parent), m_pTrevant(trevant), m_iSlices(slices)
-{
+    : QUndoCommand(parent), m_pTrevant(trevant), m_iSlices(slices) {
     setText(QCoreApplication::translate("AutoSliceCommand", "slice in %1").arg(slices));
 }
 
-void AutoSliceCommand::redo()
-{
+void AutoSliceCommand::redo() {
     const QList<int> current = m_pTrevant->slicePoints();
     if (current != m_listBefore)
         m_listBefore = current;
@@ -22,7 +20,6 @@ void AutoSliceCommand::redo()
         m_listAfter = after;
 }
 
-void AutoSliceCommand::undo()
-{
+void AutoSliceCommand::undo() {
     m_pTrevant->setSlicePoints(m_listBefore);
 }

@@ -5,20 +5,17 @@
 #include <QCoreApplication>
 
 ClearSlicingCommand::ClearSlicingCommand(Trevant *trevant, QUndoCommand *parent)
-    : QUndoCommand(parent), m_pTrevant(trevant)
-{
+    : QUndoCommand(parent), m_pTrevant(trevant) {
     setText(QCoreApplication::translate("ClearSlicingCommand", "clear slicing"));
 }
 
-void ClearSlicingCommand::redo()
-{
+void ClearSlicingCommand::redo() {
     const QList<int> current = m_pTrevant->slicePoints();
     if (current != m_savedList)
         m_savedList = current;
     m_pTrevant->clearSlicing();
 }
 
-void ClearSlicingCommand::undo()
-{
+void ClearSlicingCommand::undo() {
     m_pTrevant->setSlicePoints(m_savedList);
 }

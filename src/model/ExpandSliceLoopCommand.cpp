@@ -5,13 +5,11 @@
 #include <QCoreApplication>
 
 ExpandSliceLoopCommand::ExpandSliceLoopCommand(Trevant *trevant, int position, QUndoCommand *parent)
-    : QUndoCommand(parent), m_pTrevant(trevant), m_iPosition(position)
-{
+    : QUndoCommand(parent), m_pTrevant(trevant), m_iPosition(position) {
     setText(QCoreApplication::translate("ExpandSliceLoopCommand", "expand loop"));
 }
 
-void ExpandSliceLoopCommand::redo()
-{
+void ExpandSliceLoopCommand::redo() {
     if (SlicePtr slice = m_pTrevant->currentSlice()) {
         m_iSavedLoopStart = slice->loopStart();
         m_iSavedLoopEnd = slice->loopEnd();
@@ -19,8 +17,7 @@ void ExpandSliceLoopCommand::redo()
     m_pTrevant->expandLoopTo(m_iPosition);
 }
 
-void ExpandSliceLoopCommand::undo()
-{
+void ExpandSliceLoopCommand::undo() {
     if (SlicePtr slice = m_pTrevant->currentSlice())
         slice->setLoop(m_iSavedLoopStart, m_iSavedLoopEnd);
 }

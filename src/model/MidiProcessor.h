@@ -14,8 +14,7 @@ public:
 
     virtual void processMidiMessage(uint32_t message, int &baseNote) = 0;
     // The end of a forwarded system-exclusive message.
-    virtual void processSysex(int status, int &baseNote)
-    {
+    virtual void processSysex(int status, int &baseNote) {
         (void)status;
         (void)baseNote;
     }
@@ -23,8 +22,7 @@ public:
     static constexpr int status(uint32_t message) { return int(message & 0xFF); }
     static constexpr int data1(uint32_t message) { return int((message >> 8) & 0xFF); }
     static constexpr int data2(uint32_t message) { return int((message >> 16) & 0xFF); }
-    static constexpr uint32_t message(int status, int data1, int data2)
-    {
+    static constexpr uint32_t message(int status, int data1, int data2) {
         return uint32_t(status & 0xFF) | (uint32_t(data1 & 0xFF) << 8) | (uint32_t(data2 & 0xFF) << 16);
     }
 };

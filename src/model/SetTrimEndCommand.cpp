@@ -5,18 +5,15 @@
 #include <QCoreApplication>
 
 SetTrimEndCommand::SetTrimEndCommand(Trevant *trevant, int trimEnd, QUndoCommand *parent)
-    : QUndoCommand(parent), m_pTrevant(trevant), m_iNewTrimEnd(trimEnd)
-{
+    : QUndoCommand(parent), m_pTrevant(trevant), m_iNewTrimEnd(trimEnd) {
     setText(QCoreApplication::translate("SetTrimEndCommand", "move trim end point"));
 }
 
-void SetTrimEndCommand::redo()
-{
+void SetTrimEndCommand::redo() {
     m_iOldTrimEnd = m_pTrevant->trimEnd();
     m_pTrevant->setTrimEnd(m_iNewTrimEnd);
 }
 
-void SetTrimEndCommand::undo()
-{
+void SetTrimEndCommand::undo() {
     m_pTrevant->setTrimEnd(m_iOldTrimEnd);
 }

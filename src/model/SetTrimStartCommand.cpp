@@ -5,18 +5,15 @@
 #include <QCoreApplication>
 
 SetTrimStartCommand::SetTrimStartCommand(Trevant *trevant, int trimStart, QUndoCommand *parent)
-    : QUndoCommand(parent), m_pTrevant(trevant), m_iNewTrimStart(trimStart)
-{
+    : QUndoCommand(parent), m_pTrevant(trevant), m_iNewTrimStart(trimStart) {
     setText(QCoreApplication::translate("SetTrimStartCommand", "move trim start point"));
 }
 
-void SetTrimStartCommand::redo()
-{
+void SetTrimStartCommand::redo() {
     m_iOldTrimStart = m_pTrevant->trimStart();
     m_pTrevant->setTrimStart(m_iNewTrimStart);
 }
 
-void SetTrimStartCommand::undo()
-{
+void SetTrimStartCommand::undo() {
     m_pTrevant->setTrimStart(m_iOldTrimStart);
 }

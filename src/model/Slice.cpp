@@ -18,16 +18,14 @@ namespace {
 constexpr double kFadeMs = 2.0;
 constexpr int kRenderPieceFrames = TimeStretcher::maxFrames;
 
-Slice::EditableCacheFactory &editableCacheFactory()
-{
+Slice::EditableCacheFactory &editableCacheFactory() {
     static Slice::EditableCacheFactory factory;
     return factory;
 }
 
 // The loop is a QObject living on the GUI thread; whoever drops the last reference, the
 // destructor runs there.
-void deleteSlice(Slice *slice)
-{
+void deleteSlice(Slice *slice) {
     if (!slice)
         return;
     QThread *home = slice->thread();
@@ -38,10 +36,11 @@ void deleteSlice(Slice *slice)
 }
 } // namespace
 
-void Slice::setEditableCacheFactory(EditableCacheFactory factory) { editableCacheFactory() = std::move(factory); }
+void Slice::setEditableCacheFactory(EditableCacheFactory factory) {
+    editableCacheFactory() = std::move(factory);
+}
 
-SlicePtr Slice::create(const QString &fileName, int engineSampleRate)
-{
+SlicePtr Slice::create(const QString &fileName, int engineSampleRate) {
     static const int registered = qRegisterMetaType<SlicePtr>("SlicePtr");
     (void)registered;
     return SlicePtr(new Slice(fileName, engineSampleRate), deleteSlice);
@@ -51,8 +50,7 @@ Slice::Slice(const QString &fileName, int engineSampleRate)
     : m_pBuffer1(new QVector<float>), m_pBuffer2(new QVector<float>),
       m_pStretcher(new TimeStretcher(engineSampleRate > 0 ? engineSampleRate : 44100)),
       m_pResampler(new SpeexResampler(44100, 44100)), m_pFadeIn(new Fade), m_pFadeOut(new Fade),
-      m_pScratch(new float[2 * kRenderPieceFrames])
-{
+      m_pScratch(new float[2 * kRenderPieceFrames]) {
     qDebug() << "Slice default ctor";
     if (engineSampleRate > 0)
         m_iEngineSampleRate = engineSampleRate;
@@ -87,102 +85,93 @@ Slice::Slice(const QString &fileName, int engineSampleRate)
     }
 }
 
-Slice::~Slice()
-{
+Slice::~Slice() {
     qDebug() << "Destroying slice";
+    // Views may keep the cache for a while; decoding the rest of a closed loop is wasted.
+    if (m_pCache)
+        m_pCache->cancelFill();
 }
 
-void Slice::connectCache(const AudioCachePtr &cache)
-{
+void Slice::connectCache(const AudioCachePtr &cache) {
     connect(cache.data(), &AudioCache::lengthChanged, this, &Slice::lengthChanged);
     connect(cache.data(), &AudioCache::lengthChanged, this, &Slice::fixPlaybackConstraints);
 }
 
-int Slice::cachedLength() const { return m_pCacheRaw ? (m_pCacheRaw->length() & ~1) : 0; }
+int Slice::cachedLength() const {
+    return m_pCacheRaw ? (m_pCacheRaw->length() & ~1) : 0;
+}
 
-int Slice::clampPosition(int position) const
-{
+int Slice::clampPosition(int position) const {
     return std::max(0, std::min(position, cachedLength())) & ~1;
 }
 
-int Slice::length()
-{
+int Slice::length() {
     QMutexLocker locker(&m_lock);
     return m_pCacheRaw ? m_pCacheRaw->length() : 0;
 }
 
-double Slice::durationSeconds()
-{
+double Slice::durationSeconds() {
     QMutexLocker locker(&m_lock);
     if (m_iFileSampleRate <= 0)
         return 0.0;
     return double(length() / 2) / m_iFileSampleRate;
 }
 
-QString Slice::fileName()
-{
+QString Slice::fileName() {
     QMutexLocker locker(&m_lock);
     return m_sFileName;
 }
 
-QString Slice::baseName() const { return QFileInfo(m_sFileName).completeBaseName(); }
+QString Slice::baseName() const {
+    return QFileInfo(m_sFileName).completeBaseName();
+}
 
-int Slice::fileSampleRate()
-{
+int Slice::fileSampleRate() {
     QMutexLocker locker(&m_lock);
     return m_iFileSampleRate;
 }
 
-AudioCachePtr Slice::cache()
-{
+AudioCachePtr Slice::cache() {
     QMutexLocker locker(&m_lock);
     return m_pCache;
 }
 
-bool Slice::isLoadingComplete()
-{
+bool Slice::isLoadingComplete() {
     QMutexLocker locker(&m_lock);
     return m_bLoadingComplete;
 }
 
-int Slice::playPosition()
-{
+int Slice::playPosition() {
     QMutexLocker locker(&m_lock);
     return m_iPlayPos;
 }
 
-int Slice::playEnd()
-{
+int Slice::playEnd() {
     QMutexLocker locker(&m_lock);
     return m_iPlayEnd;
 }
 
-int Slice::loopMode()
-{
+int Slice::loopMode() {
     QMutexLocker locker(&m_lock);
     return m_iLoopMode;
 }
 
-int Slice::loopStart()
-{
+int Slice::loopStart() {
     QMutexLocker locker(&m_lock);
     return m_iLoopStart;
 }
 
-int Slice::loopEnd()
-{
+int Slice::loopEnd() {
     QMutexLocker locker(&m_lock);
     return m_iLoopEnd;
 }
 
-bool Slice::isPlaying()
-{
+bool Slice::isPlaying() {
     QMutexLocker locker(&m_lock);
     return m_bPlaying;
 }
 
-void Slice::play(bool on, int start, int end)
-{
+void Slice::play(bool on, int start, int end) {
     QMutexLocker locker(&m_lock);
     if (end == 0)
         end = cachedLength();
@@ -215,11 +204,12 @@ void Slice::play(bool on, int start, int end)
         m_iPlayEnd = end;
         if (fades && m_iFileSampleRate > 0) {
             // Counted in rendered frames: the region's frames at the device rate, stretched
-            // when stretching is on (plus the stretcher's start delay), so that the ramp
-            // ends where the rendered slice ends.
+            // when stretching is on, so that the ramp ends where the rendered slice ends.
+            // Rubber Band's exact output length is only known once its input has ended;
+            // render then moves a still pending fade-out onto the true end.
             double outFrames = double(end - start) / 2.0 * m_iEngineSampleRate / m_iFileSampleRate;
             if (m_bStretchEnabled)
-                outFrames = outFrames * m_dTimeStretchRatio + m_pStretcher->latencyFrames();
+                outFrames *= m_dTimeStretchRatio;
             const double rampFrames = m_iEngineSampleRate * kFadeMs / 1000.0;
             m_pFadeOut->startFadeOut(kFadeMs, int(std::floor(outFrames - rampFrames)));
         }
@@ -234,24 +224,21 @@ void Slice::play(bool on, int start, int end)
     m_bPlaying = true;
 }
 
-void Slice::stopLocked()
-{
+void Slice::stopLocked() {
     m_iPlayPos = m_iLoopMode == 2 ? m_iLoopStart : 0;
     emit stopped();
     emit playbackToggled(false);
     m_bPlaying = false;
 }
 
-void Slice::resetPlaybackPosAfterLoopChange()
-{
+void Slice::resetPlaybackPosAfterLoopChange() {
     // Positions count file samples whatever the stretch ratio, so the loop end is compared
     // as it is.
     if (m_iPlayPos >= m_iLoopEnd)
         m_iPlayPos = m_iLoopMode == 2 ? m_iLoopStart : 0;
 }
 
-void Slice::setLoopStart(int start)
-{
+void Slice::setLoopStart(int start) {
     {
         QMutexLocker locker(&m_lock);
         start = clampPosition(start);
@@ -265,8 +252,7 @@ void Slice::setLoopStart(int start)
     emit loopChanged();
 }
 
-void Slice::setLoopEnd(int end)
-{
+void Slice::setLoopEnd(int end) {
     {
         QMutexLocker locker(&m_lock);
         end = clampPosition(end);
@@ -281,8 +267,7 @@ void Slice::setLoopEnd(int end)
     emit loopChanged();
 }
 
-void Slice::setLoop(int start, int end)
-{
+void Slice::setLoop(int start, int end) {
     {
         QMutexLocker locker(&m_lock);
         m_iLoopStart = clampPosition(start);
@@ -292,8 +277,7 @@ void Slice::setLoop(int start, int end)
     emit loopChanged();
 }
 
-void Slice::setLoopMode(int mode)
-{
+void Slice::setLoopMode(int mode) {
     {
         QMutexLocker locker(&m_lock);
         m_iLoopMode = mode;
@@ -305,8 +289,7 @@ void Slice::setLoopMode(int mode)
     emit loopChanged();
 }
 
-void Slice::fixPlaybackConstraints()
-{
+void Slice::fixPlaybackConstraints() {
     bool changed = false;
     {
         QMutexLocker locker(&m_lock);
@@ -329,26 +312,22 @@ void Slice::fixPlaybackConstraints()
         emit loopChanged();
 }
 
-float Slice::gain()
-{
+float Slice::gain() {
     QMutexLocker locker(&m_lock);
     return m_fGain;
 }
 
-void Slice::setGain(float gain)
-{
+void Slice::setGain(float gain) {
     QMutexLocker locker(&m_lock);
     m_fGain = gain;
 }
 
-double Slice::bpm()
-{
+double Slice::bpm() {
     QMutexLocker locker(&m_lock);
     return m_dBpm;
 }
 
-void Slice::setBpm(double bpm)
-{
+void Slice::setBpm(double bpm) {
     if (!(bpm >= 0.0) || !std::isfinite(bpm))
         return;
     {
@@ -358,20 +337,17 @@ void Slice::setBpm(double bpm)
     emit bpmChanged();
 }
 
-double Slice::effectiveBpm()
-{
+double Slice::effectiveBpm() {
     QMutexLocker locker(&m_lock);
     return m_dBpm / m_dTimeStretchRatio;
 }
 
-int Slice::pitch()
-{
+int Slice::pitch() {
     QMutexLocker locker(&m_lock);
     return int(m_fPitch);
 }
 
-void Slice::setPitch(int semitones)
-{
+void Slice::setPitch(int semitones) {
     {
         QMutexLocker locker(&m_lock);
         m_fPitch = float(semitones);
@@ -380,26 +356,22 @@ void Slice::setPitch(int semitones)
     emit pitchChanged();
 }
 
-void Slice::applyStretchSettings()
-{
+void Slice::applyStretchSettings() {
     m_pStretcher->setPitch(int(m_fPitch));
     m_pStretcher->setTimeRatio(m_dTimeStretchRatio);
 }
 
-double Slice::timeStretchRatio()
-{
+double Slice::timeStretchRatio() {
     QMutexLocker locker(&m_lock);
     return m_dTimeStretchRatio;
 }
 
-double Slice::stretchLength()
-{
+double Slice::stretchLength() {
     QMutexLocker locker(&m_lock);
     return m_dStretchLength;
 }
 
-void Slice::setTimeStretchRatio(double ratio, int tempo)
-{
+void Slice::setTimeStretchRatio(double ratio, int tempo) {
     // A ratio of 0, a negative or a non-finite one has no meaning (and would make the
     // effective tempo infinite or NaN).
     if (!(ratio > 0.0) || !std::isfinite(ratio))
@@ -417,8 +389,7 @@ void Slice::setTimeStretchRatio(double ratio, int tempo)
     emit effectiveBpmChanged();
 }
 
-void Slice::stretchToBeats(double beats, int tempo)
-{
+void Slice::stretchToBeats(double beats, int tempo) {
     QMutexLocker locker(&m_lock);
     if (beats == 0.0) {
         m_dTimeStretchRatio = 1.0;
@@ -440,94 +411,80 @@ void Slice::stretchToBeats(double beats, int tempo)
     applyStretchSettings();
 }
 
-void Slice::setStretchEnabled(bool on)
-{
+void Slice::setStretchEnabled(bool on) {
     QMutexLocker locker(&m_lock);
     m_bStretchEnabled = on;
 }
 
-bool Slice::isStretchEnabled()
-{
+bool Slice::isStretchEnabled() {
     QMutexLocker locker(&m_lock);
     return m_bStretchEnabled;
 }
 
-void Slice::setStretchTransientsOption(int option)
-{
+void Slice::setStretchTransientsOption(int option) {
     QMutexLocker locker(&m_lock);
     m_pStretcher->setTransientsOption(option);
 }
 
-void Slice::setStretchDetectorOption(int option)
-{
+void Slice::setStretchDetectorOption(int option) {
     QMutexLocker locker(&m_lock);
     m_pStretcher->setDetectorOption(option);
 }
 
-void Slice::setStretchFormantOption(int option)
-{
+void Slice::setStretchFormantOption(int option) {
     QMutexLocker locker(&m_lock);
     m_pStretcher->setFormantOption(option);
 }
 
 // The rebuilding setters build the new stretcher before the loop lock is taken, so the
 // sound-card thread never waits for a Rubber Band construction.
-void Slice::setStretchWindowOption(int option)
-{
+void Slice::setStretchWindowOption(int option) {
     m_pStretcher->setWindowOption(option);
     QMutexLocker locker(&m_lock);
     m_pResampler->reset();
 }
 
-void Slice::setStretchSmoothingOption(int option)
-{
+void Slice::setStretchSmoothingOption(int option) {
     m_pStretcher->setSmoothingOption(option);
     QMutexLocker locker(&m_lock);
     m_pResampler->reset();
 }
 
-void Slice::setStretchChannelsOption(int option)
-{
+void Slice::setStretchChannelsOption(int option) {
     m_pStretcher->setChannelsOption(option);
     QMutexLocker locker(&m_lock);
     m_pResampler->reset();
 }
 
-bool Slice::isReversed()
-{
+bool Slice::isReversed() {
     QMutexLocker locker(&m_lock);
     return m_bReversed;
 }
 
 // Reversing is a view of the cache read backwards frame by frame (left and right keep
 // their places), so no copy of the loop is made and pull reads it directly.
-void Slice::reverse()
-{
+void Slice::reverse() {
     QMutexLocker locker(&m_lock);
     applyStretchSettings();
     m_bReversed = !m_bReversed;
 }
 
-QString Slice::chokeGroup()
-{
+QString Slice::chokeGroup() {
     QMutexLocker locker(&m_lock);
     return m_sChokeGroup;
 }
 
-void Slice::setChokeGroup(const QString &group)
-{
+void Slice::setChokeGroup(const QString &group) {
     QMutexLocker locker(&m_lock);
     m_sChokeGroup = group;
 }
 
-int Slice::engineSampleRate()
-{
+int Slice::engineSampleRate() {
     QMutexLocker locker(&m_lock);
     return m_iEngineSampleRate;
 }
 
-void Slice::setEngineSampleRate(int rate)
-{
+void Slice::setEngineSampleRate(int rate) {
     if (rate <= 0)
         return;
     if (m_pStretcher->engineSampleRate() != rate)
@@ -542,8 +499,7 @@ void Slice::setEngineSampleRate(int rate)
     m_pFadeOut->setSampleRate(rate);
 }
 
-void Slice::setEditMode(bool on)
-{
+void Slice::setEditMode(bool on) {
     if (!on)
         return;
     AudioCachePtr current;
@@ -571,8 +527,7 @@ void Slice::setEditMode(bool on)
     connectCache(editable);
 }
 
-float Slice::sampleAt(int index)
-{
+float Slice::sampleAt(int index) {
     AudioCache *cache = m_pCacheRaw;
     if (!cache)
         return 0.0f;
@@ -585,8 +540,7 @@ float Slice::sampleAt(int index)
 }
 
 // Sound-card thread: called under the loop lock and the cache's try-lock.
-void Slice::mix(float *buffer, int from, int n)
-{
+void Slice::mix(float *buffer, int from, int n) {
     AudioCache *cache = m_pCacheRaw;
     const float g = m_fGain;
     if (!m_bReversed) {
@@ -601,8 +555,7 @@ void Slice::mix(float *buffer, int from, int n)
     }
 }
 
-int Slice::pull(float *buffer, int count)
-{
+int Slice::pull(float *buffer, int count) {
     QMutexLocker locker(&m_lock);
     if (!m_bPlaying || !m_pCacheRaw)
         return 0;
@@ -658,8 +611,7 @@ int Slice::pull(float *buffer, int count)
     return done;
 }
 
-int Slice::render(float *buffer, int count)
-{
+int Slice::render(float *buffer, int count) {
     QMutexLocker locker(&m_lock);
     if (!m_bPlaying && m_pResampler->isEmpty() && m_pStretcher->isEmpty())
         return 0;
@@ -673,6 +625,14 @@ int Slice::render(float *buffer, int count)
                                         : m_pResampler->produce(scratch, piece, this);
         if (n <= 0)
             break;
+        if (m_pFadeOut->state() == Fade::FadeOutPending) {
+            if (m_bStretchEnabled) {
+                if (m_pStretcher->isAtEndOfInput())
+                    m_pFadeOut->retimeFadeOut(kFadeMs, n + m_pStretcher->availableFrames());
+            } else if (m_pResampler->isEmpty()) {
+                m_pFadeOut->retimeFadeOut(kFadeMs, n);
+            }
+        }
         m_pFadeIn->process(scratch, n);
         m_pFadeOut->process(scratch, n);
         float *dst = buffer + 2 * done;

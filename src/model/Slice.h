@@ -38,7 +38,8 @@ class Slice : public QObject, public AudioSource, public QEnableSharedFromThis<S
 public:
     // Builds the editable cache that replaces a loop's plain cache in edit mode. Set once
     // by the edit subsystem; without it, edit mode leaves the cache as it is.
-    using EditableCacheFactory = std::function<AudioCachePtr(const AudioCachePtr &source, const AudioFilePtr &reader)>;
+    using EditableCacheFactory =
+        std::function<AudioCachePtr(const AudioCachePtr &source, const AudioFilePtr &reader)>;
     static void setEditableCacheFactory(EditableCacheFactory factory);
 
     // The way to make a loop: a shared pointer whose last release deletes the loop on the

@@ -6,23 +6,22 @@
 #include <QLocale>
 #include <algorithm>
 
-SliceByBarsCommand::SliceByBarsCommand(Trevant *trevant, double tempo, int numerator, int denominator, double bars,
-                       QUndoCommand *parent)
-    : QUndoCommand(parent), m_pTrevant(trevant), m_dTempo(tempo), m_iNumerator(numerator), m_iDenominator(denominator), m_dBars(bars)
-{
-    setText(QCoreApplication::translate("SliceByBarsCommand", "slice every %1 bars").arg(QString::number(bars, 'g', QLocale::FloatingPointShortest)));
+SliceByBarsCommand::SliceByBarsCommand(Trevant *trevant, double tempo, int numerator, int denominator,
+                                       double bars, QUndoCommand *parent)
+    : QUndoCommand(parent), m_pTrevant(trevant), m_dTempo(tempo), m_iNumerator(numerator),
+      m_iDenominator(denominator), m_dBars(bars) {
+    setText(QCoreApplication::translate("SliceByBarsCommand", "slice every %1 bars")
+                .arg(QString::number(bars, 'g', QLocale::FloatingPointShortest)));
 }
 
-void SliceByBarsCommand::redo()
-{
+void SliceByBarsCommand::redo() {
     const QList<int> current = m_pTrevant->slicePoints();
     if (current != m_savedList)
         m_savedList = current;
-    m_pTrevant->sliceEveryBars(m_dTempo, unsigned(std::max(0, m_iNumerator)), unsigned(std::max(0, m_iDenominator)),
-                               m_dBars);
+    m_pTrevant->sliceEveryBars(m_dTempo, unsigned(std::max(0, m_iNumerator)),
+                               unsigned(std::max(0, m_iDenominator)), m_dBars);
 }
 
-void SliceByBarsCommand::undo()
-{
+void SliceByBarsCommand::undo() {
     m_pTrevant->setSlicePoints(m_savedList);
 }

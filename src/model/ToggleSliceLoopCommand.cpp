@@ -5,13 +5,11 @@
 #include <QCoreApplication>
 
 ToggleSliceLoopCommand::ToggleSliceLoopCommand(Trevant *trevant, int position, QUndoCommand *parent)
-    : QUndoCommand(parent), m_pTrevant(trevant), m_iPosition(position)
-{
+    : QUndoCommand(parent), m_pTrevant(trevant), m_iPosition(position) {
     setText(QCoreApplication::translate("ToggleSliceLoopCommand", "toggle loop"));
 }
 
-void ToggleSliceLoopCommand::redo()
-{
+void ToggleSliceLoopCommand::redo() {
     if (SlicePtr slice = m_pTrevant->currentSlice()) {
         m_iSavedLoopMode = slice->loopMode();
         m_iSavedLoopStart = slice->loopStart();
@@ -20,8 +18,7 @@ void ToggleSliceLoopCommand::redo()
     m_pTrevant->toggleLoopAt(m_iPosition);
 }
 
-void ToggleSliceLoopCommand::undo()
-{
+void ToggleSliceLoopCommand::undo() {
     if (SlicePtr slice = m_pTrevant->currentSlice()) {
         slice->setLoop(m_iSavedLoopStart, m_iSavedLoopEnd);
         slice->setLoopMode(m_iSavedLoopMode);

@@ -12,32 +12,33 @@ Trevant::Trevant(QObject *parent) : QObject(parent), m_pBpmDetector(new BpmDetec
 
 Trevant::~Trevant() = default;
 
-SlicePtr Trevant::currentSlice()
-{
+bool Trevant::hasAudio() {
+    // A loop whose file could not be read stays current with length 0; it takes part in
+    // no playback and no slicing.
+    return m_pSlice && m_pSlice->length() > 0;
+}
+
+SlicePtr Trevant::currentSlice() {
     QMutexLocker locker(&m_lock);
     return m_pSlice;
 }
 
-QList<int> Trevant::slicePoints()
-{
+QList<int> Trevant::slicePoints() {
     QMutexLocker locker(&m_lock);
     return m_slicePoints;
 }
 
-int Trevant::trimStart()
-{
+int Trevant::trimStart() {
     QMutexLocker locker(&m_lock);
     return m_iTrimStart;
 }
 
-int Trevant::trimEnd()
-{
+int Trevant::trimEnd() {
     QMutexLocker locker(&m_lock);
     return m_iTrimEnd;
 }
 
-bool Trevant::slotLoadLoop(QString filename)
-{
+bool Trevant::slotLoadLoop(QString filename) {
     // The new loop (reader, cache, preallocation) is built before the slicer lock is
     // taken, so the sound-card thread keeps rendering the old loop meanwhile.
     m_pBpmDetector->cancel();
@@ -65,8 +66,7 @@ bool Trevant::slotLoadLoop(QString filename)
     return loaded;
 }
 
-void Trevant::calculateSliceBpm()
-{
+void Trevant::calculateSliceBpm() {
     // Analyse the loop whose fill has just finished, and only while it is still the
     // loaded one: a late signal from a replaced loop must not start on the new loop.
     Slice *finished = qobject_cast<Slice *>(sender());
@@ -84,8 +84,7 @@ void Trevant::calculateSliceBpm()
     m_pBpmDetector->detect(target);
 }
 
-void Trevant::setTrimStart(int position)
-{
+void Trevant::setTrimStart(int position) {
     {
         QMutexLocker locker(&m_lock);
         position &= ~1;
@@ -98,8 +97,7 @@ void Trevant::setTrimStart(int position)
     emit trimPointsChanged();
 }
 
-void Trevant::setTrimEnd(int position)
-{
+void Trevant::setTrimEnd(int position) {
     {
         QMutexLocker locker(&m_lock);
         if (m_pSlice)
@@ -111,32 +109,27 @@ void Trevant::setTrimEnd(int position)
     emit trimPointsChanged();
 }
 
-int Trevant::loopStart()
-{
+int Trevant::loopStart() {
     QMutexLocker locker(&m_lock);
     return m_pSlice ? m_pSlice->loopStart() : 0;
 }
 
-int Trevant::loopEnd()
-{
+int Trevant::loopEnd() {
     QMutexLocker locker(&m_lock);
     return m_pSlice ? m_pSlice->loopEnd() : 0;
 }
 
-bool Trevant::isInsideLoop(int position)
-{
+bool Trevant::isInsideLoop(int position) {
     QMutexLocker locker(&m_lock);
     return m_pSlice && m_pSlice->loopStart() <= position && position <= m_pSlice->loopEnd();
 }
 
-int Trevant::sampleRate()
-{
+int Trevant::sampleRate() {
     QMutexLocker locker(&m_lock);
     return m_pSlice ? m_pSlice->fileSampleRate() : 44100;
 }
 
-int Trevant::sliceStartAt(int position, int tolerance)
-{
+int Trevant::sliceStartAt(int position, int tolerance) {
     QMutexLocker locker(&m_lock);
     if (tolerance > 0) {
         int best = 0;
@@ -162,15 +155,13 @@ int Trevant::sliceStartAt(int position, int tolerance)
     return m_slicePoints.isEmpty() ? m_iTrimStart : m_slicePoints.last();
 }
 
-int Trevant::sliceEndAt(int position)
-{
+int Trevant::sliceEndAt(int position) {
     QMutexLocker locker(&m_lock);
     const auto it = std::upper_bound(m_slicePoints.cbegin(), m_slicePoints.cend(), position);
     return it != m_slicePoints.cend() ? *it : m_iTrimEnd;
 }
 
-void Trevant::setSlicePoints(const QList<int> &points)
-{
+void Trevant::setSlicePoints(const QList<int> &points) {
     {
         QMutexLocker locker(&m_lock);
         if (m_slicePoints != points)
@@ -179,8 +170,7 @@ void Trevant::setSlicePoints(const QList<int> &points)
     emit slicePointsChanged();
 }
 
-void Trevant::addSlicePoint(int position)
-{
+void Trevant::addSlicePoint(int position) {
     {
         QMutexLocker locker(&m_lock);
         position &= ~1;
@@ -191,8 +181,7 @@ void Trevant::addSlicePoint(int position)
     emit slicePointsChanged();
 }
 
-void Trevant::removeSlicePoint(int position)
-{
+void Trevant::removeSlicePoint(int position) {
     {
         QMutexLocker locker(&m_lock);
         position &= ~1;
@@ -211,8 +200,7 @@ void Trevant::removeSlicePoint(int position)
     emit slicePointsChanged();
 }
 
-void Trevant::moveSlicePoint(int from, int to)
-{
+void Trevant::moveSlicePoint(int from, int to) {
     {
         QMutexLocker locker(&m_lock);
         const int index = m_slicePoints.indexOf(from);
@@ -232,22 +220,18 @@ void Trevant::moveSlicePoint(int from, int to)
     emit slicePointsChanged();
 }
 
-void Trevant::clearSlicing()
-{
+void Trevant::clearSlicing() {
     {
         QMutexLocker locker(&m_lock);
         if (m_pSlice && m_pSlice->loopMode() > 0) {
-            // Only the points strictly inside the loop region go; the walk also ends when
-            // the loop end is not itself a boundary.
+            // The points strictly inside the loop region go, the others stay. This is the
+            // walk from the loop start from boundary to boundary, done in one pass, and it
+            // also ends when the loop end is not itself a boundary.
+            const int loopStart = m_pSlice->loopStart();
             const int loopEnd = m_pSlice->loopEnd();
-            int b = m_pSlice->loopStart();
-            for (;;) {
-                const int next = sliceEndAt(b);
-                if (next <= b || next >= loopEnd || !m_slicePoints.contains(next))
-                    break;
-                removeSlicePoint(next);
-                b = next;
-            }
+            m_slicePoints.erase(std::remove_if(m_slicePoints.begin(), m_slicePoints.end(),
+                                               [&](int p) { return p > loopStart && p < loopEnd; }),
+                                m_slicePoints.end());
         } else {
             m_slicePoints.clear();
         }
@@ -255,11 +239,10 @@ void Trevant::clearSlicing()
     emit slicePointsChanged();
 }
 
-void Trevant::sliceEvenly(unsigned slices)
-{
+void Trevant::sliceEvenly(unsigned slices) {
     {
         QMutexLocker locker(&m_lock);
-        if (!m_pSlice)
+        if (!hasAudio())
             return;
         qint64 from;
         qint64 span;
@@ -281,51 +264,50 @@ void Trevant::sliceEvenly(unsigned slices)
     emit slicePointsChanged();
 }
 
-void Trevant::addPointsSorted(const QList<int> &points)
-{
-    if (points.isEmpty())
+void Trevant::sliceEveryStep(double stepSamples) {
+    if (!std::isfinite(stepSamples))
         return;
-    QList<int> merged = m_slicePoints + points;
-    std::sort(merged.begin(), merged.end());
-    merged.erase(std::unique(merged.begin(), merged.end()), merged.end());
-    m_slicePoints = merged;
-}
-
-void Trevant::sliceEveryStep(double stepSamples)
-{
+    const qint64 step = qint64(stepSamples);
+    if (step <= 0)
+        return; // a step that truncates to nothing would never reach the end
+    qint64 from;
+    qint64 length;
+    QList<int> merged;
     {
         QMutexLocker locker(&m_lock);
-        if (!m_pSlice || !std::isfinite(stepSamples))
+        if (!hasAudio())
             return;
-        const qint64 step = qint64(stepSamples);
-        if (step <= 0)
-            return; // a step that truncates to nothing would never reach the end
-        const qint64 len = m_pSlice->length();
-        QList<int> points;
-        for (qint64 p = qint64(m_iTrimStart) + step; p < len; p += step)
-            points.append(int(p) & ~1);
-        addPointsSorted(points);
+        from = m_iTrimStart;
+        length = m_pSlice->length();
+        merged = m_slicePoints;
+    }
+    // Built and sorted once, outside the slicer lock (very small intervals make long lists
+    // and the sound-card thread takes this lock); only the GUI thread changes the list.
+    for (qint64 p = from + step; p < length; p += step)
+        merged.append(int(p) & ~1);
+    std::sort(merged.begin(), merged.end());
+    merged.erase(std::unique(merged.begin(), merged.end()), merged.end());
+    {
+        QMutexLocker locker(&m_lock);
+        m_slicePoints.swap(merged);
     }
     emit slicePointsChanged();
 }
 
-void Trevant::sliceEveryBeats(double tempo, double beats)
-{
+void Trevant::sliceEveryBeats(double tempo, double beats) {
     if (!(tempo > 0.0))
         return;
     sliceEveryStep(2.0 * sampleRate() * (beats / tempo * 60.0));
 }
 
-void Trevant::sliceEveryBars(double tempo, unsigned numerator, unsigned denominator, double bars)
-{
+void Trevant::sliceEveryBars(double tempo, unsigned numerator, unsigned denominator, double bars) {
     (void)denominator; // a bar is `numerator` beats whatever the note value
     if (!(tempo > 0.0))
         return;
     sliceEveryStep(2.0 * sampleRate() * (double(numerator) * bars / tempo * 60.0));
 }
 
-int Trevant::snapToZeroCrossing(int position)
-{
+int Trevant::snapToZeroCrossing(int position) {
     position &= ~1;
     QMutexLocker locker(&m_lock);
     if (!m_pSlice || Settings::instance().value(QStringLiteral("snap_to_zero_crossings")).toInt() == 0)
@@ -372,10 +354,9 @@ int Trevant::snapToZeroCrossing(int position)
     return position;
 }
 
-void Trevant::togglePlayback(bool on)
-{
+void Trevant::togglePlayback(bool on) {
     QMutexLocker locker(&m_lock);
-    if (!m_pSlice)
+    if (!hasAudio())
         return;
     if (!on) {
         m_pSlice->play(false, 0, 0);
@@ -386,10 +367,9 @@ void Trevant::togglePlayback(bool on)
     m_pSlice->play(true, m_pSlice->loopStart(), m_pSlice->loopEnd());
 }
 
-void Trevant::playFrom(int position)
-{
+void Trevant::playFrom(int position) {
     QMutexLocker locker(&m_lock);
-    if (!m_pSlice)
+    if (!hasAudio())
         return;
     const int start = std::max(position, m_iTrimStart);
     const int end = std::min(m_iTrimEnd, sliceEndAt(start));
@@ -397,10 +377,9 @@ void Trevant::playFrom(int position)
         m_pSlice->play(true, start, end);
 }
 
-void Trevant::toggleLoopAt(int position)
-{
+void Trevant::toggleLoopAt(int position) {
     QMutexLocker locker(&m_lock);
-    if (!m_pSlice)
+    if (!hasAudio())
         return;
     const int playPos = m_pSlice->playPosition();
     const int s = sliceStartAt(position, 0);
@@ -416,10 +395,9 @@ void Trevant::toggleLoopAt(int position)
         m_pSlice->play(true, m_pSlice->loopStart(), m_pSlice->loopEnd());
 }
 
-void Trevant::expandLoopTo(int position)
-{
+void Trevant::expandLoopTo(int position) {
     QMutexLocker locker(&m_lock);
-    if (!m_pSlice)
+    if (!hasAudio())
         return;
     int s = m_pSlice->loopStart();
     int e = m_pSlice->loopEnd();
@@ -430,14 +408,12 @@ void Trevant::expandLoopTo(int position)
     m_pSlice->setLoop(s, e);
 }
 
-int Trevant::engineSampleRate()
-{
+int Trevant::engineSampleRate() {
     QMutexLocker locker(&m_lock);
     return m_iEngineSampleRate;
 }
 
-void Trevant::setEngineSampleRate(int rate)
-{
+void Trevant::setEngineSampleRate(int rate) {
     if (rate <= 0)
         return;
     SlicePtr slice;
@@ -451,27 +427,24 @@ void Trevant::setEngineSampleRate(int rate)
         slice->setEngineSampleRate(rate);
 }
 
-void Trevant::setEditMode(bool on)
-{
+void Trevant::setEditMode(bool on) {
     // The editable cache is built outside the slicer lock (it preallocates a whole loop).
     SlicePtr slice = currentSlice();
     if (slice)
         slice->setEditMode(on);
 }
 
-void Trevant::render(float *buffer, int count)
-{
+void Trevant::render(float *buffer, int count) {
     QMutexLocker locker(&m_lock);
     if (m_pSlice)
         m_pSlice->render(buffer, count);
 }
 
-void Trevant::processMidiMessage(uint32_t message, int &baseNote)
-{
+void Trevant::processMidiMessage(uint32_t message, int &baseNote) {
     if ((status(message) & 0xF0) != 0x90 || data2(message) == 0)
         return;
     QMutexLocker locker(&m_lock);
-    if (!m_pSlice)
+    if (!hasAudio())
         return;
     const int k = data1(message) - baseNote;
     if (k < 0)

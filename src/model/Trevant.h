@@ -91,7 +91,7 @@ public slots:
     void calculateSliceBpm();
 
 private:
-    void addPointsSorted(const QList<int> &points);
+    bool hasAudio();
     void sliceEveryStep(double stepSamples);
 
     SlicePtr m_pSlice;
