@@ -20,8 +20,7 @@ constexpr int kProgressEvery = 128;
 // Zeroed, 16-byte aligned. calloc hands out fresh pages without touching them, so a
 // long loop is allocated in a fraction of a millisecond and its pages are faulted in
 // by the fill that writes them.
-float *allocateSamples(size_t samples)
-{
+float *allocateSamples(size_t samples) {
     void *p = std::calloc(samples, sizeof(float));
     if (p && reinterpret_cast<uintptr_t>(p) % 16 != 0) {
         std::free(p);
@@ -41,15 +40,13 @@ struct AudioCache::Block {
     ~Block() { std::free(data); }
 };
 
-AudioCache::AudioCache(AudioFilePtr file) : m_file(std::move(file))
-{
+AudioCache::AudioCache(AudioFilePtr file) : m_file(std::move(file)) {
     m_length = m_file ? std::max(0, m_file->length()) : 0;
 }
 
 AudioCache::AudioCache() = default;
 
-AudioCache::~AudioCache()
-{
+AudioCache::~AudioCache() {
     qDebug() << "Destroying AudioCache" << this;
     QMutexLocker locker(&m_mutex);
     m_chunkCount.store(0, std::memory_order_release);
@@ -59,8 +56,7 @@ AudioCache::~AudioCache()
     m_tables.clear();
 }
 
-void AudioCache::reserveChunks(int total)
-{
+void AudioCache::reserveChunks(int total) {
     if (total <= m_tableCapacity)
         return;
     const int capacity = std::max({total, 64, m_tableCapacity * 2});
@@ -74,8 +70,7 @@ void AudioCache::reserveChunks(int total)
     m_tableCapacity = capacity;
 }
 
-bool AudioCache::appendChunks(int count, int firstStart)
-{
+bool AudioCache::appendChunks(int count, int firstStart) {
     const int n = m_chunkCount.load(std::memory_order_relaxed);
     auto block = std::make_unique<Block>();
     block->data = allocateSamples(size_t(count) * kChunk);
@@ -95,8 +90,7 @@ bool AudioCache::appendChunks(int count, int firstStart)
     return true;
 }
 
-void AudioCache::preallocate()
-{
+void AudioCache::preallocate() {
     qDebug() << "AudioCache::preallocate";
     QMutexLocker locker(&m_mutex);
     QElapsedTimer timer;
@@ -108,7 +102,8 @@ void AudioCache::preallocate()
     if (wanted > have && !appendChunks(wanted - have, have * kChunk)) {
         // Not enough memory for this loop: present it as empty rather than as a loop
         // whose samples have nowhere to go, and never fill it.
-        qWarning() << "AudioCache could not allocate" << (wanted - have) << "chunks for" << length << "samples";
+        qWarning() << "AudioCache could not allocate" << (wanted - have) << "chunks for" << length
+                   << "samples";
         m_cancelled = true;
         m_length = 0;
         if (have == 0)
@@ -121,8 +116,7 @@ void AudioCache::preallocate()
              << "for" << m_chunkCount.load() << "chunks";
 }
 
-void AudioCache::fill()
-{
+void AudioCache::fill() {
     if (m_fillStarted.exchange(true)) {
         qDebug() << "AudioCache fill already done for" << this;
         return;
@@ -130,8 +124,7 @@ void AudioCache::fill()
     readAll(true);
 }
 
-void AudioCache::fillSynchronously()
-{
+void AudioCache::fillSynchronously() {
     QMutexLocker locker(&m_mutex);
     if (m_fillStarted.exchange(true)) {
         qDebug() << "AudioCache fill already done for" << this;
@@ -140,8 +133,7 @@ void AudioCache::fillSynchronously()
     readAll(false);
 }
 
-void AudioCache::readAll(bool emitSignals)
-{
+void AudioCache::readAll(bool emitSignals) {
     QElapsedTimer timer;
     timer.start();
     if (emitSignals)
@@ -194,8 +186,7 @@ void AudioCache::readAll(bool emitSignals)
     }
 }
 
-void AudioCache::startBackgroundFill()
-{
+void AudioCache::startBackgroundFill() {
     AudioCachePtr self = sharedFromThis();
     if (!self) {
         qWarning() << "AudioCache::startBackgroundFill: the cache is not held by an AudioCachePtr" << this;
@@ -204,10 +195,11 @@ void AudioCache::startBackgroundFill()
     BackgroundReader::instance()->enqueue(self);
 }
 
-void AudioCache::cancelFill() { m_cancelled = true; }
+void AudioCache::cancelFill() {
+    m_cancelled = true;
+}
 
-unsigned AudioCache::readSamples(float *buffer, unsigned count, unsigned startSample)
-{
+unsigned AudioCache::readSamples(float *buffer, unsigned count, unsigned startSample) {
     const long long length = m_length.load();
     if (startSample >= length)
         return 0;
@@ -221,7 +213,8 @@ unsigned AudioCache::readSamples(float *buffer, unsigned count, unsigned startSa
         const int p = int(startSample + done);
         const SampleChunk *chunk = findChunk(p / kChunk);
         if (!chunk) {
-            qDebug() << "TODO:" << "src/AudioCache" << __LINE__ << "ask BackgroundReader for more samples";
+            qDebug() << "TODO:"
+                     << "src/AudioCache" << __LINE__ << "ask BackgroundReader for more samples";
             return done;
         }
         const int o = p % kChunk;
@@ -236,27 +229,30 @@ unsigned AudioCache::readSamples(float *buffer, unsigned count, unsigned startSa
 }
 
 // Sound-card thread: no lock, no allocation.
-float AudioCache::getSample(int index)
-{
+float AudioCache::getSample(int index) {
     const SampleChunk *chunk = findChunk(index >= 0 ? index / kChunk : -1);
     return chunk ? chunk->data[index % kChunk] : 0.0f;
 }
 
 // Sound-card thread: never waits.
-bool AudioCache::tryLock() { return m_mutex.tryLock(0); }
+bool AudioCache::tryLock() {
+    return m_mutex.tryLock(0);
+}
 
-void AudioCache::unlock() { m_mutex.unlock(); }
+void AudioCache::unlock() {
+    m_mutex.unlock();
+}
 
-int AudioCache::length() { return m_length.load(); }
+int AudioCache::length() {
+    return m_length.load();
+}
 
-void AudioCache::setSample(int index, float value)
-{
+void AudioCache::setSample(int index, float value) {
     if (SampleChunk *chunk = findChunk(index >= 0 ? index / kChunk : -1))
         chunk->data[index % kChunk] = value;
 }
 
-void AudioCache::zeroSamples(int startSample, int count)
-{
+void AudioCache::zeroSamples(int startSample, int count) {
     const int length = m_length.load();
     if (startSample < 0 || startSample >= length || count <= 0)
         return;
@@ -266,7 +262,8 @@ void AudioCache::zeroSamples(int startSample, int count)
         const int p = startSample + done;
         SampleChunk *chunk = findChunk(p / kChunk);
         if (!chunk) {
-            qDebug() << "TODO:" << "src/AudioCache" << __LINE__ << "ask BackgroundReader for more samples";
+            qDebug() << "TODO:"
+                     << "src/AudioCache" << __LINE__ << "ask BackgroundReader for more samples";
             return;
         }
         const int o = p % kChunk;

@@ -73,9 +73,10 @@ public:
     // cache, and a running fill stops after its current chunk. Used when the loop that
     // owns the cache is closed or replaced. Never waits.
     virtual void cancelFill();
-    bool isFillCancelled() const { return m_cancelled.load(); }
-    // True once fillFinished has been emitted (or fillSynchronously has returned).
-    bool isFilled() const { return m_filled.load(); }
+    virtual bool isFillCancelled() const { return m_cancelled.load(); }
+    // True once fillFinished has been emitted (or fillSynchronously has returned). A
+    // cache that forwards its fill to another (the editable cache) forwards these too.
+    virtual bool isFilled() const { return m_filled.load(); }
 
     // No lock: stores value at index if its chunk exists.
     void setSample(int index, float value);
@@ -95,8 +96,7 @@ signals:
 private:
     struct Block;
 
-    SampleChunk *findChunk(int k) const
-    {
+    SampleChunk *findChunk(int k) const {
         if (k < 0 || k >= m_chunkCount.load(std::memory_order_acquire))
             return nullptr;
         return m_table.load(std::memory_order_acquire)[k];

@@ -8,8 +8,7 @@
 
 AudioFile::~AudioFile() = default;
 
-AudioFilePtr AudioFile::createForPath(const QString &path)
-{
+AudioFilePtr AudioFile::createForPath(const QString &path) {
     const QString lower = path.toLower();
     if (lower.endsWith(QLatin1String(".wav")) || lower.endsWith(QLatin1String(".aif")) ||
         lower.endsWith(QLatin1String(".aiff")))
@@ -21,7 +20,6 @@ AudioFilePtr AudioFile::createForPath(const QString &path)
     return AudioFilePtr(new AudioFileAudioDecoder(path));
 }
 
-bool AudioFile::isLoadable(long long samples, long long rate)
-{
+bool AudioFile::isLoadable(long long samples, long long rate) {
     return samples > 0 && samples <= INT_MAX && rate > 0 && rate <= maxSampleRate;
 }

@@ -5,8 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-AudioFileAudioDecoder::AudioFileAudioDecoder(const QString &path) : m_path(path)
-{
+AudioFileAudioDecoder::AudioFileAudioDecoder(const QString &path) : m_path(path) {
     // No compressed-audio decoder is available yet: the file opens empty.
     qDebug() << "Error opening file" << path;
     qDebug() << "fileLength:" << m_length;
@@ -16,10 +15,11 @@ AudioFileAudioDecoder::AudioFileAudioDecoder(const QString &path) : m_path(path)
 
 AudioFileAudioDecoder::~AudioFileAudioDecoder() = default;
 
-int AudioFileAudioDecoder::readFromSource(float *, int) { return 0; }
+int AudioFileAudioDecoder::readFromSource(float *, int) {
+    return 0;
+}
 
-int AudioFileAudioDecoder::read(float *buffer, unsigned count)
-{
+int AudioFileAudioDecoder::read(float *buffer, unsigned count) {
     if (m_length == 0)
         return 0;
     const unsigned remaining = unsigned(m_length - 2 * m_framesRead);
@@ -47,4 +47,6 @@ int AudioFileAudioDecoder::read(float *buffer, unsigned count)
     return int(result);
 }
 
-int AudioFileAudioDecoder::seek(unsigned) { return 0; }
+int AudioFileAudioDecoder::seek(unsigned) {
+    return 0;
+}

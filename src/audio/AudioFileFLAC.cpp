@@ -9,8 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-AudioFileFLAC::AudioFileFLAC(const QString &path)
-{
+AudioFileFLAC::AudioFileFLAC(const QString &path) {
     if (init(QFile::encodeName(path).constData()) != FLAC__STREAM_DECODER_INIT_STATUS_OK) {
         qDebug() << "Error initializing FLAC decoder for file" << path;
         return;
@@ -40,15 +39,14 @@ AudioFileFLAC::AudioFileFLAC(const QString &path)
     std::memset(m_frameBuffer, 0, bytes);
 }
 
-AudioFileFLAC::~AudioFileFLAC()
-{
+AudioFileFLAC::~AudioFileFLAC() {
     finish();
     std::free(m_frameBuffer);
 }
 
-void AudioFileFLAC::metadata_callback(const ::FLAC__StreamMetadata *metadata)
-{
-    if (metadata->type != FLAC__METADATA_TYPE_STREAMINFO)
+void AudioFileFLAC::metadata_callback(const ::FLAC__StreamMetadata *metadata) {
+    // Only the first STREAMINFO counts: the frame buffer is sized from it.
+    if (metadata->type != FLAC__METADATA_TYPE_STREAMINFO || m_gotStreamInfo)
         return;
     const FLAC__StreamMetadata_StreamInfo &info = metadata->data.stream_info;
     m_sampleRate = info.sample_rate;
@@ -64,14 +62,12 @@ void AudioFileFLAC::metadata_callback(const ::FLAC__StreamMetadata *metadata)
     std::fprintf(stderr, "total samples  : %" PRIu64 "\n", m_length64);
 }
 
-void AudioFileFLAC::error_callback(::FLAC__StreamDecoderErrorStatus status)
-{
+void AudioFileFLAC::error_callback(::FLAC__StreamDecoderErrorStatus status) {
     std::fprintf(stderr, "Got error callback: %s\n", FLAC__StreamDecoderErrorStatusString[status]);
 }
 
 ::FLAC__StreamDecoderWriteStatus AudioFileFLAC::write_callback(const ::FLAC__Frame *frame,
-                                                               const FLAC__int32 *const buffer[])
-{
+                                                               const FLAC__int32 *const buffer[]) {
     const FLAC__FrameHeader &h = frame->header;
     if (h.channels != m_channels) {
         qDebug() << "Error: FLAC frame channels mismatch.";
@@ -87,8 +83,10 @@ void AudioFileFLAC::error_callback(::FLAC__StreamDecoderErrorStatus status)
     }
     // The frame buffer is sized from STREAMINFO; a larger frame would be written past
     // its end.
-    if (!m_frameBuffer || h.blocksize > m_maxBlockSize) {
-        qDebug() << "Error: FLAC frame block size exceeds the stream maximum." << h.blocksize << m_maxBlockSize;
+    if (!m_frameBuffer || h.blocksize > m_maxBlockSize ||
+        (long long)h.blocksize * outputChannels() > m_frameCapacity) {
+        qDebug() << "Error: FLAC frame block size exceeds the stream maximum." << h.blocksize
+                 << m_maxBlockSize;
         return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
     }
 
@@ -117,8 +115,7 @@ void AudioFileFLAC::error_callback(::FLAC__StreamDecoderErrorStatus status)
     return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
 }
 
-bool AudioFileFLAC::decodeNextFrame()
-{
+bool AudioFileFLAC::decodeNextFrame() {
     m_gotFrame = false;
     // A damaged frame header makes the decoder resynchronise without delivering a
     // frame; every call consumes input, so this ends at the stream's end.
@@ -133,8 +130,7 @@ bool AudioFileFLAC::decodeNextFrame()
     return true;
 }
 
-int AudioFileFLAC::read(float *buffer, unsigned count)
-{
+int AudioFileFLAC::read(float *buffer, unsigned count) {
     if (m_length == 0 || !m_frameBuffer)
         return 0;
     // Never deliver beyond the length STREAMINFO declared: the cache presents no more.
@@ -160,8 +156,7 @@ int AudioFileFLAC::read(float *buffer, unsigned count)
     return int(delivered);
 }
 
-int AudioFileFLAC::seek(unsigned sampleIndex)
-{
+int AudioFileFLAC::seek(unsigned sampleIndex) {
     if (m_length == 0 || !m_frameBuffer)
         return -1;
     if (sampleIndex > unsigned(m_length))

@@ -5,8 +5,7 @@
 
 #include <cstring>
 
-AudioFileSndFile::AudioFileSndFile(const QString &path) : m_path(path)
-{
+AudioFileSndFile::AudioFileSndFile(const QString &path) : m_path(path) {
     std::memset(&m_info, 0, sizeof m_info);
     m_file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &m_info);
     if (!m_file || !sf_format_check(&m_info)) {
@@ -32,14 +31,12 @@ AudioFileSndFile::AudioFileSndFile(const QString &path) : m_path(path)
     qDebug() << "fileLength after load:" << m_length << "samples";
 }
 
-AudioFileSndFile::~AudioFileSndFile()
-{
+AudioFileSndFile::~AudioFileSndFile() {
     if (m_file)
         sf_close(m_file);
 }
 
-int AudioFileSndFile::read(float *buffer, unsigned count)
-{
+int AudioFileSndFile::read(float *buffer, unsigned count) {
     if (m_length == 0 || !m_file)
         return 0;
     const unsigned remaining = unsigned(m_length - 2 * m_framesRead);
@@ -72,8 +69,7 @@ int AudioFileSndFile::read(float *buffer, unsigned count)
     return int(result);
 }
 
-int AudioFileSndFile::seek(unsigned sampleIndex)
-{
+int AudioFileSndFile::seek(unsigned sampleIndex) {
     if (!m_file)
         return -1;
     const sf_count_t frame = (m_info.channels == 1 || m_info.channels == 2) ? sf_count_t(sampleIndex / 2) : 0;

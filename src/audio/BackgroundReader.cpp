@@ -6,13 +6,16 @@
 #include <QMutexLocker>
 
 namespace {
-void shutDownInstance() { BackgroundReader::instance()->shutDown(); }
+void shutDownInstance() {
+    BackgroundReader::instance()->shutDown();
+}
 } // namespace
 
-BackgroundReader::BackgroundReader() { setObjectName(QStringLiteral("BackgroundReader")); }
+BackgroundReader::BackgroundReader() {
+    setObjectName(QStringLiteral("BackgroundReader"));
+}
 
-BackgroundReader *BackgroundReader::instance()
-{
+BackgroundReader *BackgroundReader::instance() {
     static BackgroundReader *reader = [] {
         auto *r = new BackgroundReader;
         // Without this the thread could still be filling while the application object
@@ -25,8 +28,7 @@ BackgroundReader *BackgroundReader::instance()
     return reader;
 }
 
-void BackgroundReader::enqueue(const AudioCachePtr &cache)
-{
+void BackgroundReader::enqueue(const AudioCachePtr &cache) {
     if (!cache)
         return;
     QMutexLocker locker(&m_mutex);
@@ -38,14 +40,12 @@ void BackgroundReader::enqueue(const AudioCachePtr &cache)
     m_workAvailable.wakeOne();
 }
 
-int BackgroundReader::queuedCount()
-{
+int BackgroundReader::queuedCount() {
     QMutexLocker locker(&m_mutex);
     return m_queue.size();
 }
 
-bool BackgroundReader::waitForIdle(unsigned long msecs)
-{
+bool BackgroundReader::waitForIdle(unsigned long msecs) {
     const QDeadlineTimer deadline =
         msecs == ULONG_MAX ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(qint64(msecs));
     QMutexLocker locker(&m_mutex);
@@ -56,8 +56,7 @@ bool BackgroundReader::waitForIdle(unsigned long msecs)
     return true;
 }
 
-void BackgroundReader::shutDown()
-{
+void BackgroundReader::shutDown() {
     {
         QMutexLocker locker(&m_mutex);
         m_stopping = true;
@@ -72,8 +71,7 @@ void BackgroundReader::shutDown()
     m_idle.wakeAll();
 }
 
-void BackgroundReader::run()
-{
+void BackgroundReader::run() {
     QMutexLocker locker(&m_mutex);
     for (;;) {
         while (m_queue.isEmpty() && !m_stopping) {

@@ -24,15 +24,12 @@ struct ReaderProbe {
 class FakeReader : public AudioFile {
 public:
     FakeReader(int length, int holds, std::shared_ptr<ReaderProbe> probe = std::make_shared<ReaderProbe>())
-        : m_length(length), m_holds(holds), m_probe(std::move(probe))
-    {
-    }
+        : m_length(length), m_holds(holds), m_probe(std::move(probe)) {}
     ~FakeReader() override { m_probe->destroyed = true; }
 
     int length() override { return m_length; }
     int sampleRate() override { return 44100; }
-    int read(float *buffer, unsigned count) override
-    {
+    int read(float *buffer, unsigned count) override {
         m_probe->reads++;
         m_probe->started.release();
         if (m_probe->gate)

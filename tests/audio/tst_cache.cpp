@@ -12,14 +12,12 @@ using AudioFixtures::stair;
 
 namespace {
 
-AudioCachePtr makeCache(int length, int holds)
-{
+AudioCachePtr makeCache(int length, int holds) {
     return AudioCachePtr(new AudioCache(AudioFilePtr(new FakeReader(length, holds))));
 }
 
 // Compares the cache's block read of [start, start + n) with the staircase.
-bool holdsStaircase(AudioCache &cache, int start, int n)
-{
+bool holdsStaircase(AudioCache &cache, int start, int n) {
     std::vector<float> buf(size_t(n), -9.0f);
     if (cache.readSamples(buf.data(), unsigned(n), unsigned(start)) != unsigned(n))
         return false;
@@ -34,8 +32,7 @@ bool holdsStaircase(AudioCache &cache, int start, int n)
 class AudioCacheTest : public QObject {
     Q_OBJECT
 private slots:
-    void preallocateMakesOneChunkPer4096Samples_data()
-    {
+    void preallocateMakesOneChunkPer4096Samples_data() {
         QTest::addColumn<int>("length");
         QTest::addColumn<int>("chunks");
         QTest::newRow("empty") << 0 << 1;
@@ -44,8 +41,7 @@ private slots:
         QTest::newRow("10000") << 10000 << 3;
         QTest::newRow("10 minutes 48 kHz") << 57600000 << 14063;
     }
-    void preallocateMakesOneChunkPer4096Samples()
-    {
+    void preallocateMakesOneChunkPer4096Samples() {
         QFETCH(int, length);
         QFETCH(int, chunks);
         AudioCachePtr cache = makeCache(length, length);
@@ -67,8 +63,7 @@ private slots:
         QCOMPARE(cache->chunkCount(), chunks);
     }
 
-    void fillEndsWithTheShortRead()
-    {
+    void fillEndsWithTheShortRead() {
         AudioCachePtr cache = makeCache(10000, 10000);
         cache->preallocate();
         QSignalSpy progress(cache.data(), &AudioCache::fillProgress);
@@ -89,8 +84,7 @@ private slots:
         QVERIFY(holdsStaircase(*cache, 0, 10000));
     }
 
-    void fillOfExactMultipleAppendsOneEmptyChunk()
-    {
+    void fillOfExactMultipleAppendsOneEmptyChunk() {
         AudioCachePtr cache = makeCache(8192, 8192);
         cache->preallocate();
         QTest::ignoreMessage(QtDebugMsg, "Warning: Allocated and inserted new chunk during fill 8192");
@@ -101,8 +95,7 @@ private slots:
         QVERIFY(holdsStaircase(*cache, 0, 8192));
     }
 
-    void emptyCacheFillEndsAfterOneRead()
-    {
+    void emptyCacheFillEndsAfterOneRead() {
         auto probe = std::make_shared<ReaderProbe>();
         AudioCachePtr cache(new AudioCache(AudioFilePtr(new FakeReader(0, 0, probe))));
         cache->preallocate();
@@ -116,8 +109,7 @@ private slots:
         QCOMPARE(sample, 5.0f);
     }
 
-    void progressEvery128Chunks()
-    {
+    void progressEvery128Chunks() {
         const int length = 300 * 4096 + 10;
         AudioCachePtr cache = makeCache(length, length);
         cache->preallocate();
@@ -128,8 +120,7 @@ private slots:
         QVERIFY(holdsStaircase(*cache, length - 5000, 5000));
     }
 
-    void readerShortOfItsLengthLeavesSilentTail()
-    {
+    void readerShortOfItsLengthLeavesSilentTail() {
         AudioCachePtr cache = makeCache(20000, 9000);
         cache->preallocate();
         cache->fill();
@@ -145,8 +136,7 @@ private slots:
         QCOMPARE(cache->readSamples(buf.data(), 1000, 9000), 0u);
     }
 
-    void blockReadAcrossChunks()
-    {
+    void blockReadAcrossChunks() {
         AudioCachePtr cache = makeCache(10000, 10000);
         cache->preallocate();
         cache->fill();
@@ -163,20 +153,20 @@ private slots:
         QCOMPARE(cache->getSample(3 * 4096 + 5), 0.0f);
     }
 
-    void fillWithoutPreallocateAppendsChunks()
-    {
+    void fillWithoutPreallocateAppendsChunks() {
         AudioCachePtr cache = makeCache(70000, 70000);
         // Every chunk is appended by the fill, one warning each (18 chunks).
         for (int s = 0; s <= 69632; s += 4096)
-            QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral(
-                                                 "Warning: Allocated and inserted new chunk during fill %1").arg(s)));
+            QTest::ignoreMessage(
+                QtDebugMsg,
+                qPrintable(
+                    QStringLiteral("Warning: Allocated and inserted new chunk during fill %1").arg(s)));
         cache->fill();
         QCOMPARE(cache->chunkCount(), 18);
         QVERIFY(holdsStaircase(*cache, 0, 70000));
     }
 
-    void synchronousFillEmitsNothing()
-    {
+    void synchronousFillEmitsNothing() {
         AudioCachePtr cache = makeCache(50000, 50000);
         cache->preallocate();
         QSignalSpy progress(cache.data(), &AudioCache::fillProgress);
@@ -189,8 +179,7 @@ private slots:
         QVERIFY(holdsStaircase(*cache, 0, 50000));
     }
 
-    void zeroAndSetSamplesAcrossChunks()
-    {
+    void zeroAndSetSamplesAcrossChunks() {
         AudioCachePtr cache = makeCache(10000, 10000);
         cache->preallocate();
         cache->fill();
@@ -210,8 +199,7 @@ private slots:
         QCOMPARE(cache->getSample(99999), 0.0f);
     }
 
-    void tryLockNeverWaits()
-    {
+    void tryLockNeverWaits() {
         AudioCachePtr cache = makeCache(100, 100);
         QVERIFY(cache->tryLock());
         QVERIFY(cache->tryLock()); // recursive for the holding thread
@@ -230,8 +218,7 @@ private slots:
         QVERIFY(otherGotIt);
     }
 
-    void cacheKeepsItsReaderAlive()
-    {
+    void cacheKeepsItsReaderAlive() {
         auto probe = std::make_shared<ReaderProbe>();
         AudioCachePtr cache(new AudioCache(AudioFilePtr(new FakeReader(100, 100, probe))));
         QVERIFY(!probe->destroyed);
@@ -240,8 +227,7 @@ private slots:
         QVERIFY(probe->destroyed);
     }
 
-    void cancelledCacheIsNotFilled()
-    {
+    void cancelledCacheIsNotFilled() {
         auto probe = std::make_shared<ReaderProbe>();
         AudioCachePtr cache(new AudioCache(AudioFilePtr(new FakeReader(10000, 10000, probe))));
         cache->preallocate();
@@ -255,10 +241,8 @@ private slots:
     }
 };
 
-int runAudioCacheTest(int argc, char **argv)
-{
-    AudioCacheTest t;
-    return QTest::qExec(&t, argc, argv);
+QObject *createAudioCacheTest() {
+    return new AudioCacheTest;
 }
 
 #include "tst_cache.moc"

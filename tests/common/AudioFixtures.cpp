@@ -6,15 +6,15 @@
 
 namespace AudioFixtures {
 
-float stair(long long i) { return float(i % 51 - 25) / 32.0f; }
+float stair(long long i) {
+    return float(i % 51 - 25) / 32.0f;
+}
 
-TestAudio::Generator stairGenerator()
-{
+TestAudio::Generator stairGenerator() {
     return [](long long f, int c) { return stair(2 * f + c); };
 }
 
-float tolerance(int sfSubtype)
-{
+float tolerance(int sfSubtype) {
     switch (sfSubtype) {
     case SF_FORMAT_PCM_U8:
     case SF_FORMAT_PCM_S8:
@@ -28,19 +28,17 @@ float tolerance(int sfSubtype)
     }
 }
 
-bool writeFlac(const QString &path, int channels, int rate, long long frames, int sfSubtype)
-{
-    return TestAudio::writeSndFile(path, SF_FORMAT_FLAC | sfSubtype, channels, rate, frames, stairGenerator());
+bool writeFlac(const QString &path, int channels, int rate, long long frames, int sfSubtype) {
+    return TestAudio::writeSndFile(path, SF_FORMAT_FLAC | sfSubtype, channels, rate, frames,
+                                   stairGenerator());
 }
 
-QByteArray readAll(const QString &path)
-{
+QByteArray readAll(const QString &path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-bool patchBytes(const QString &path, qint64 offset, const QByteArray &bytes)
-{
+bool patchBytes(const QString &path, qint64 offset, const QByteArray &bytes) {
     QFile f(path);
     if (!f.open(QIODevice::ReadWrite) || !f.seek(offset))
         return false;
@@ -49,8 +47,7 @@ bool patchBytes(const QString &path, qint64 offset, const QByteArray &bytes)
 
 // STREAMINFO body: min block (16 bits), max block (16), min frame (24), max frame (24),
 // sample rate (20), channels - 1 (3), bits per sample - 1 (5), total samples (36), MD5.
-static bool patchStreamInfo(const QString &path, const std::function<void(QByteArray &)> &edit)
-{
+static bool patchStreamInfo(const QString &path, const std::function<void(QByteArray &)> &edit) {
     QByteArray all = readAll(path);
     if (all.size() < flacStreamInfoOffset + 34 || !all.startsWith("fLaC"))
         return false;
@@ -59,8 +56,7 @@ static bool patchStreamInfo(const QString &path, const std::function<void(QByteA
     return patchBytes(path, flacStreamInfoOffset, body);
 }
 
-bool patchFlacTotalSamples(const QString &path, quint64 total)
-{
+bool patchFlacTotalSamples(const QString &path, quint64 total) {
     return patchStreamInfo(path, [total](QByteArray &b) {
         b[13] = char((uchar(b[13]) & 0xF0) | ((total >> 32) & 0x0F));
         b[14] = char((total >> 24) & 0xFF);
@@ -70,8 +66,7 @@ bool patchFlacTotalSamples(const QString &path, quint64 total)
     });
 }
 
-bool patchFlacSampleRate(const QString &path, unsigned rate)
-{
+bool patchFlacSampleRate(const QString &path, unsigned rate) {
     return patchStreamInfo(path, [rate](QByteArray &b) {
         b[10] = char((rate >> 12) & 0xFF);
         b[11] = char((rate >> 4) & 0xFF);
@@ -79,8 +74,7 @@ bool patchFlacSampleRate(const QString &path, unsigned rate)
     });
 }
 
-bool patchFlacMaxBlockSize(const QString &path, unsigned maxBlockSize)
-{
+bool patchFlacMaxBlockSize(const QString &path, unsigned maxBlockSize) {
     return patchStreamInfo(path, [maxBlockSize](QByteArray &b) {
         b[0] = char((maxBlockSize >> 8) & 0xFF); // the minimum may not exceed the maximum
         b[1] = char(maxBlockSize & 0xFF);
@@ -89,8 +83,7 @@ bool patchFlacMaxBlockSize(const QString &path, unsigned maxBlockSize)
     });
 }
 
-QByteArray wavHeader(int channels, int rate, int bits, quint32 dataBytes)
-{
+QByteArray wavHeader(int channels, int rate, int bits, quint32 dataBytes) {
     QByteArray h;
     auto u32 = [&h](quint32 v) {
         char b[4];
