@@ -18,7 +18,9 @@ public:
 
     // Row k holds bin lowestBin() + k, one value per frame sample.
     const double *sineRow(int k) const { return m_sine.data() + static_cast<std::size_t>(k) * m_iBlockSize; }
-    const double *cosineRow(int k) const { return m_cosine.data() + static_cast<std::size_t>(k) * m_iBlockSize; }
+    const double *cosineRow(int k) const {
+        return m_cosine.data() + static_cast<std::size_t>(k) * m_iBlockSize;
+    }
 
     // Magnitudes of every bin for one frame of blockSize() samples, into out[0 .. binCount()).
     void magnitudes(const double *frame, double *out) const;

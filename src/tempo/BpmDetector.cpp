@@ -22,6 +22,10 @@ BpmDetector::~BpmDetector() {
     delete m_pWorker;
 }
 
-void BpmDetector::detect(SlicePtr pSlice) { m_pWorker->addToQueueAndWake(pSlice); }
+void BpmDetector::detect(SlicePtr pSlice) {
+    m_pWorker->addToQueueAndWake(pSlice);
+}
 
-void BpmDetector::cancel() { m_pWorker->cancel(); }
+void BpmDetector::cancel() {
+    m_pWorker->cancel();
+}

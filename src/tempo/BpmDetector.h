@@ -23,6 +23,9 @@ public:
     // Abandons the running detection and drops queued ones.
     void cancel();
 
+    // The worker, for connections that must run on the detection thread itself.
+    BpmDetectorWorker *worker() const { return m_pWorker; }
+
 signals:
     void calculatingBpm();
     void calculatingBpmProgress(float fraction);

@@ -49,6 +49,11 @@ void BpmDetectorWorker::stop() {
     m_pWaitCondition->wakeAll();
 }
 
+bool BpmDetectorWorker::isStopping() const {
+    QMutexLocker locker(m_pMutex.get());
+    return m_bStop;
+}
+
 void BpmDetectorWorker::waitAndProcess() {
     m_pInput.reset(new InputBlock);
     m_pMono.reset(new MonoBlock);

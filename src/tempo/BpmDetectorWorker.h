@@ -25,6 +25,8 @@ public:
     // Any thread: ends the worker loop. The running detection is abandoned within one
     // block and queued loops are dropped, so that shutting down never waits for them.
     void stop();
+    // Any thread: true once stop() has been called.
+    bool isStopping() const;
 
 signals:
     void calculatingBpm();
@@ -48,7 +50,7 @@ private:
     bool m_bBusy = false;
     std::atomic<bool> m_bCancel{false};
     std::unique_ptr<QWaitCondition> m_pWaitCondition;
-    std::unique_ptr<QMutex> m_pMutex;
+    mutable std::unique_ptr<QMutex> m_pMutex;
     QList<SlicePtr> m_queue;
 
     // Owned by the tempo detection thread: allocated once per worker loop.

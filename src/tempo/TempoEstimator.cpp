@@ -20,41 +20,76 @@ constexpr float kMaxSampleRate = 3072000.0f;
 
 typedef double Vec4 __attribute__((vector_size(32)));
 
-// Frame kernel: lane l of table row j is the windowed sine or cosine of one bin at
-// sample j; sums[l] = sum over j of x[j] * table[j][l]. Returns the sum of squares of x.
-template <int V>
-__attribute__((always_inline)) inline double frameSumsV(const double *x, const double *table, int n,
-                                                        double *sums) {
-    Vec4 acc[V];
-    for (int v = 0; v < V; ++v)
-        acc[v] = Vec4{0.0, 0.0, 0.0, 0.0};
-    double squares = 0.0;
-    for (int j = 0; j < n; ++j) {
-        const double xj = x[j];
-        const Vec4 xv = {xj, xj, xj, xj};
-        const double *row = table + static_cast<size_t>(j) * 4 * V;
-        for (int v = 0; v < V; ++v) {
-            Vec4 t;
-            std::memcpy(&t, row + 4 * v, sizeof t);
-            acc[v] += xv * t;
-        }
-        squares += xj * xj;
+// Frame kernel, for K frames at once (each frame's sums stay independent; two frames per
+// pass halve the table traffic and keep more additions in flight): lane l of table row j
+// is the windowed sine or cosine of one bin at sample j;
+// sums[f * 4V + l] = sum over j of frames[f][j] * table[j][l], and squares[f] is the sum
+// of squares of frame f.
+template <int V, int K>
+__attribute__((always_inline)) inline void frameSumsV(const double *const *frames, const double *table, int n,
+                                                      double *sums, double *squares) {
+    Vec4 acc[K][V];
+    double sq[K];
+    for (int f = 0; f < K; ++f) {
+        sq[f] = 0.0;
+        for (int v = 0; v < V; ++v)
+            acc[f][v] = Vec4{0.0, 0.0, 0.0, 0.0};
     }
-    std::memcpy(sums, acc, sizeof acc);
-    return squares;
+    for (int j = 0; j < n; ++j) {
+        const double *row = table + static_cast<size_t>(j) * 4 * V;
+        Vec4 t[V];
+#pragma GCC unroll 8
+        for (int v = 0; v < V; ++v)
+            std::memcpy(&t[v], row + 4 * v, sizeof(Vec4));
+#pragma GCC unroll 2
+        for (int f = 0; f < K; ++f) {
+            const double xj = frames[f][j];
+            const Vec4 xv = {xj, xj, xj, xj};
+#pragma GCC unroll 8
+            for (int v = 0; v < V; ++v)
+                acc[f][v] += xv * t[v];
+            sq[f] += xj * xj;
+        }
+    }
+    for (int f = 0; f < K; ++f) {
+        std::memcpy(sums + f * 4 * V, acc[f], sizeof acc[f]);
+        squares[f] = sq[f];
+    }
 }
 
-__attribute__((always_inline)) inline double frameSumsScalar(const double *x, const double *table, int n,
-                                                             int lanes, double *sums) {
-    std::fill(sums, sums + lanes, 0.0);
-    double squares = 0.0;
-    for (int j = 0; j < n; ++j) {
-        const double *row = table + static_cast<size_t>(j) * lanes;
-        for (int l = 0; l < lanes; ++l)
-            sums[l] += x[j] * row[l];
-        squares += x[j] * x[j];
+__attribute__((always_inline)) inline void frameSumsScalar(const double *const *frames, int count,
+                                                           const double *table, int n, int lanes,
+                                                           double *sums, double *squares) {
+    for (int f = 0; f < count; ++f) {
+        const double *x = frames[f];
+        double *out = sums + f * lanes;
+        std::fill(out, out + lanes, 0.0);
+        double sq = 0.0;
+        for (int j = 0; j < n; ++j) {
+            const double *row = table + static_cast<size_t>(j) * lanes;
+            for (int l = 0; l < lanes; ++l)
+                out[l] += x[j] * row[l];
+            sq += x[j] * x[j];
+        }
+        squares[f] = sq;
     }
-    return squares;
+}
+
+template <int K>
+__attribute__((always_inline)) inline void frameSumsK(const double *const *frames, const double *table, int n,
+                                                      int lanes, double *sums, double *squares) {
+    switch (lanes) {
+    case 4:
+        return frameSumsV<1, K>(frames, table, n, sums, squares);
+    case 8:
+        return frameSumsV<2, K>(frames, table, n, sums, squares);
+    case 12:
+        return frameSumsV<3, K>(frames, table, n, sums, squares);
+    case 16:
+        return frameSumsV<4, K>(frames, table, n, sums, squares);
+    default:
+        return frameSumsScalar(frames, K, table, n, lanes, sums, squares);
+    }
 }
 
 // Autocorrelation kernel: sums[k] = sum over i from 0 to n - 1 - (tau0 + k) of
@@ -71,6 +106,7 @@ __attribute__((always_inline)) inline void lagSumsV(const double *f, int n, int 
         const double fi = f[i];
         const Vec4 fv = {fi, fi, fi, fi};
         const double *p = f + i + tau0;
+#pragma GCC unroll 8
         for (int v = 0; v < V; ++v) {
             Vec4 t;
             std::memcpy(&t, p + 4 * v, sizeof t);
@@ -88,32 +124,27 @@ __attribute__((always_inline)) inline void lagSumsV(const double *f, int n, int 
     }
 }
 
-double frameSumsDefault(const double *x, const double *table, int n, int lanes, double *sums) {
-    switch (lanes) {
-    case 4: return frameSumsV<1>(x, table, n, sums);
-    case 8: return frameSumsV<2>(x, table, n, sums);
-    case 12: return frameSumsV<3>(x, table, n, sums);
-    case 16: return frameSumsV<4>(x, table, n, sums);
-    case 20: return frameSumsV<5>(x, table, n, sums);
-    default: return frameSumsScalar(x, table, n, lanes, sums);
-    }
+void frameSumsDefault(const double *const *frames, int count, const double *table, int n, int lanes,
+                      double *sums, double *squares) {
+    if (count == 2)
+        frameSumsK<2>(frames, table, n, lanes, sums, squares);
+    else
+        frameSumsK<1>(frames, table, n, lanes, sums, squares);
 }
 
 constexpr int kDefaultLagBlock = 16;
-void lagSumsDefault(const double *f, int n, int tau0, double *sums) { lagSumsV<4>(f, n, tau0, sums); }
+void lagSumsDefault(const double *f, int n, int tau0, double *sums) {
+    lagSumsV<4>(f, n, tau0, sums);
+}
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #define QUILLORY_TEMPO_AVX 1
-__attribute__((target("avx"))) double frameSumsAvx(const double *x, const double *table, int n, int lanes,
-                                                   double *sums) {
-    switch (lanes) {
-    case 4: return frameSumsV<1>(x, table, n, sums);
-    case 8: return frameSumsV<2>(x, table, n, sums);
-    case 12: return frameSumsV<3>(x, table, n, sums);
-    case 16: return frameSumsV<4>(x, table, n, sums);
-    case 20: return frameSumsV<5>(x, table, n, sums);
-    default: return frameSumsScalar(x, table, n, lanes, sums);
-    }
+__attribute__((target("avx"))) void frameSumsAvx(const double *const *frames, int count, const double *table,
+                                                 int n, int lanes, double *sums, double *squares) {
+    if (count == 2)
+        frameSumsK<2>(frames, table, n, lanes, sums, squares);
+    else
+        frameSumsK<1>(frames, table, n, lanes, sums, squares);
 }
 
 constexpr int kAvxLagBlock = 32;
@@ -130,7 +161,7 @@ bool cpuHasAvx() {
 }
 #endif
 
-using FrameSumsFn = double (*)(const double *, const double *, int, int, double *);
+using FrameSumsFn = void (*)(const double *const *, int, const double *, int, int, double *, double *);
 using LagSumsFn = void (*)(const double *, int, int, double *);
 
 } // namespace
@@ -142,7 +173,11 @@ public:
     void process(const float *samples, int count);
     double estimateTempo();
 
+    // A completed frame waits for the next one so that both are transformed in one pass;
+    // features are still appended strictly in frame order.
     void analyseFrame();
+    void flushWaitingFrame();
+    void appendFeatures(const double *sums, double squares);
     void autocorrelate(const std::vector<double> &feature, int length, std::vector<double> &out) const;
 
     const double m_dMinimumTempo = 55.0;
@@ -178,6 +213,8 @@ public:
     std::vector<double> m_bandTable;
     int m_iLanes = 0;
     std::vector<double> m_laneSums;
+    std::vector<double> m_waitingFrame;
+    bool m_bFrameWaiting = false;
     FrameSumsFn m_frameSums = frameSumsDefault;
     LagSumsFn m_lagSums = lagSumsDefault;
     int m_iLagBlock = kDefaultLagBlock;
@@ -207,7 +244,8 @@ TempoEstimator::Impl::Impl(float sampleRate) : m_fSampleRate(sampleRate) {
     const int bins = lowBins + highBins;
     m_iLanes = (2 * bins + 3) / 4 * 4;
     m_bandTable.assign(static_cast<size_t>(m_iLanes) * m_iBlockSize, 0.0);
-    m_laneSums.assign(m_iLanes, 0.0);
+    m_laneSums.assign(2 * static_cast<size_t>(m_iLanes), 0.0);
+    m_waitingFrame.assign(m_iBlockSize, 0.0);
     for (int j = 0; j < m_iBlockSize; ++j) {
         double *row = m_bandTable.data() + static_cast<size_t>(j) * m_iLanes;
         for (int k = 0; k < lowBins; ++k) {
@@ -254,14 +292,35 @@ void TempoEstimator::Impl::process(const float *samples, int count) {
 }
 
 void TempoEstimator::Impl::analyseFrame() {
-    const double squares = m_frameSums(m_frame.data(), m_bandTable.data(), m_iBlockSize, m_iLanes,
-                                       m_laneSums.data());
+    if (!m_bFrameWaiting) {
+        std::copy(m_frame.begin(), m_frame.end(), m_waitingFrame.begin());
+        m_bFrameWaiting = true;
+        return;
+    }
+    const double *frames[2] = {m_waitingFrame.data(), m_frame.data()};
+    double squares[2];
+    m_frameSums(frames, 2, m_bandTable.data(), m_iBlockSize, m_iLanes, m_laneSums.data(), squares);
+    m_bFrameWaiting = false;
+    appendFeatures(m_laneSums.data(), squares[0]);
+    appendFeatures(m_laneSums.data() + m_iLanes, squares[1]);
+}
+
+void TempoEstimator::Impl::flushWaitingFrame() {
+    if (!m_bFrameWaiting)
+        return;
+    const double *frames[1] = {m_waitingFrame.data()};
+    double squares[1];
+    m_frameSums(frames, 1, m_bandTable.data(), m_iBlockSize, m_iLanes, m_laneSums.data(), squares);
+    m_bFrameWaiting = false;
+    appendFeatures(m_laneSums.data(), squares[0]);
+}
+
+void TempoEstimator::Impl::appendFeatures(const double *sums, double squares) {
     m_rmsFeature.push_back(std::sqrt(squares / m_iBlockSize));
 
     const int lowBins = m_pLowSpectrum->binCount();
     const int highBins = m_pHighSpectrum->binCount();
     const int bins = lowBins + highBins;
-    const double *sums = m_laneSums.data();
 
     // Spectral difference of one band against the previous frame's magnitudes.
     auto bandFlux = [&](int firstLane, int count, std::vector<double> &previous) {
@@ -312,12 +371,14 @@ double TempoEstimator::Impl::estimateTempo() {
     if (!m_bUsable)
         return 0.0;
 
+    flushWaitingFrame();
     if (m_iPendingCount > 0) {
         const int overlap = m_iBlockSize - m_iStepSize;
         std::copy(m_pending.begin(), m_pending.begin() + m_iPendingCount, m_frame.begin() + overlap);
         std::fill(m_frame.begin() + overlap + m_iPendingCount, m_frame.end(), 0.0);
         m_iPendingCount = 0;
         analyseFrame();
+        flushWaitingFrame();
     }
 
     const int n = static_cast<int>(m_rmsFeature.size());
@@ -439,16 +500,30 @@ TempoEstimator::TempoEstimator(float sampleRate) : d(new Impl(sampleRate)) {}
 
 TempoEstimator::~TempoEstimator() = default;
 
-void TempoEstimator::process(const float *samples, int count) { d->process(samples, count); }
+void TempoEstimator::process(const float *samples, int count) {
+    d->process(samples, count);
+}
 
-double TempoEstimator::estimateTempo() { return d->estimateTempo(); }
+double TempoEstimator::estimateTempo() {
+    return d->estimateTempo();
+}
 
-const std::vector<double> &TempoEstimator::candidates() const { return d->m_candidates; }
+const std::vector<double> &TempoEstimator::candidates() const {
+    return d->m_candidates;
+}
 
-int TempoEstimator::blockSize() const { return d->m_iBlockSize; }
+int TempoEstimator::blockSize() const {
+    return d->m_iBlockSize;
+}
 
-int TempoEstimator::stepSize() const { return d->m_iStepSize; }
+int TempoEstimator::stepSize() const {
+    return d->m_iStepSize;
+}
 
-double TempoEstimator::featureRate() const { return d->m_dFeatureRate; }
+double TempoEstimator::featureRate() const {
+    return d->m_dFeatureRate;
+}
 
-int TempoEstimator::featureCount() const { return static_cast<int>(d->m_rmsFeature.size()); }
+int TempoEstimator::featureCount() const {
+    return static_cast<int>(d->m_rmsFeature.size()) + (d->m_bFrameWaiting ? 1 : 0);
+}

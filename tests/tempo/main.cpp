@@ -1,3 +1,4 @@
+#include "BpmDetectorTest.h"
 #include "TempoEstimatorTest.h"
 
 #include <QCoreApplication>
@@ -8,6 +9,10 @@ int main(int argc, char **argv) {
     int failures = 0;
     {
         TempoEstimatorTest t;
+        failures += QTest::qExec(&t, argc, argv);
+    }
+    {
+        BpmDetectorTest t;
         failures += QTest::qExec(&t, argc, argv);
     }
     return failures;
