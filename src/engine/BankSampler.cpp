@@ -1,6 +1,7 @@
 #include "BankSampler.h"
 
 #include <QDebug>
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -39,8 +40,10 @@ void BankSampler::loadSample(int index, const QString &fileName, int semitones, 
     loaded->setPitch(semitones);
     loaded->setTimeStretchRatio(timeStretchRatio, m_bankTempo);
     loaded->setLoopMode(loopMode);
-    loaded->setLoopStart(loopStart);
-    loaded->setLoopEnd(loopEnd == 0 ? loaded->length() : loopEnd);
+    // Start and end go in together: set one after the other, a start beyond the fresh
+    // loop's initial end would be swapped with it and the stored region lost.
+    const int end = loopEnd == 0 ? loaded->length() : loopEnd;
+    loaded->setLoop(std::min(loopStart, end), std::max(loopStart, end));
     loaded->setGain(gain);
     if (reversed)
         loaded->reverse();
@@ -159,8 +162,10 @@ void BankSampler::reset()
 void BankSampler::mix(float *buffer, int count)
 {
     QMutexLocker locker(&m_lock);
+    // A pad that has just stopped still owes what its resampler and stretcher hold; a
+    // silent pad returns at once.
     for (const SlicePtr &loaded : m_pads) {
-        if (loaded && loaded->isPlaying())
+        if (loaded)
             loaded->render(buffer, count);
     }
 }

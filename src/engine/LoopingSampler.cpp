@@ -48,27 +48,29 @@ void LoopingSampler::armRecording(bool on)
     if (on) {
         ensureTake();
         qDebug() << "Looper armed";
-        changeState(RecordingArmed);
+        changeState(LooperArmed);
         return;
     }
     qDebug() << "Looper OFF";
     startPlayback();
-    changeState(NotRecording);
+    changeState(LooperIdle);
 }
 
 void LoopingSampler::startRecording()
 {
-    if (m_state.load() != RecordingArmed)
+    if (m_state.load() != LooperArmed)
         return;
     m_playing.store(false);
     m_length.store(0);
-    changeState(Recording);
+    changeState(LooperRecording);
 }
 
 void LoopingSampler::stopRecording()
 {
-    m_state.store(NotRecording);
+    m_state.store(LooperIdle);
     startPlayback();
+    // Announced like every other state change, so that a master publishes its take length.
+    changeState(LooperIdle);
 }
 
 void LoopingSampler::togglePlayback(bool on)
@@ -93,7 +95,7 @@ void LoopingSampler::setMasterQuantizationLooper(bool master) { m_master.store(m
 // Sound-card thread: no allocation, no file I/O, no lock.
 int LoopingSampler::recordStep(const float *buffer, int count)
 {
-    if (m_state.load() != Recording)
+    if (m_state.load() != LooperRecording)
         return 0;
     float *take = m_takeData.load();
     if (!take)
@@ -111,7 +113,7 @@ int LoopingSampler::recordStep(const float *buffer, int count)
     std::copy(buffer, buffer + taken, take + length);
     m_length.store(length + taken);
     if (stop) {
-        m_state.store(NotRecording);
+        m_state.store(LooperIdle);
         startPlayback();
     }
     return taken;
@@ -120,7 +122,7 @@ int LoopingSampler::recordStep(const float *buffer, int count)
 // Sound-card thread: no allocation, no file I/O, no lock.
 int LoopingSampler::playStep(float *buffer, int count)
 {
-    if (m_state.load() == Recording || !m_playing.load())
+    if (m_state.load() == LooperRecording || !m_playing.load())
         return 0;
     const float *take = m_takeData.load();
     const int length = m_length.load() & ~1;

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <memory>
 
-enum RecordingState { NotRecording = 0, RecordingArmed = 1, Recording = 2 };
+enum RecordingState { LooperIdle = 0, LooperArmed = 1, LooperRecording = 2 };
 Q_DECLARE_METATYPE(RecordingState)
 
 // A looper: records the engine's output (as mixed up to the looper stage) into a take
@@ -62,7 +62,10 @@ public slots:
     void setMasterQuantizationLooper(bool master);
 
 private:
+    // GUI thread.
     void changeState(RecordingState state);
+    // GUI thread, and the sound-card thread once when a quantized take ends (the spot
+    // where a queued signal and a log line leave the callback).
     void startPlayback();
     // GUI thread: allocates the take once.
     void ensureTake();
@@ -72,7 +75,7 @@ private:
     int m_capacity = 0;
 
     std::atomic<float *> m_takeData{nullptr};
-    std::atomic<int> m_state{NotRecording};
+    std::atomic<int> m_state{LooperIdle};
     std::atomic<int> m_length{0};
     std::atomic<long> m_quantizationLength{-1};
     std::atomic<bool> m_master{false};

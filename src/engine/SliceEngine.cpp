@@ -14,6 +14,21 @@
 #include <algorithm>
 #include <utility>
 
+namespace {
+// The configured buffer size where the application chooses the period (ALSA, OSS). A
+// JACK server runs its own period: asking PortAudio for another size there would make it
+// gather several periods into one callback that must still finish within one period, so
+// the callback takes JACK's period as it comes (the mix renders any size in pieces).
+int framesPerCallback(PaDeviceIndex device)
+{
+    const PaDeviceInfo *info = device >= 0 ? Pa_GetDeviceInfo(device) : nullptr;
+    const PaHostApiInfo *api = info ? Pa_GetHostApiInfo(info->hostApi) : nullptr;
+    if (api && api->type == paJACK)
+        return 0;
+    return outputBufferSize(device);
+}
+} // namespace
+
 SliceEngine::SliceEngine(QObject *parent) : QObject(parent)
 {
     setSampleRate(44100);
@@ -81,9 +96,9 @@ void SliceEngine::mixPiece(float *buffer, int frames)
 
 int SliceEngine::length() { return std::max(m_micBuffer->length(), m_appBuffer->length()); }
 
-void SliceEngine::setupAudioDevice() { setupAudioDevice(true); }
+void SliceEngine::setupAudioDevice() { openOutputDevice(true); }
 
-void SliceEngine::setupAudioDevice(bool emitUnchangedError)
+void SliceEngine::openOutputDevice(bool emitUnchangedError)
 {
     if (m_outputDevice)
         closeAudioDevice();
@@ -112,7 +127,7 @@ void SliceEngine::setupAudioDevice(bool emitUnchangedError)
     m_looperBank->setSampleRate(rate);
 
     m_outputDevice.reset(new AudioDevice(this, m_micBuffer.get(), &params, nullptr, rate,
-                                         outputBufferSize(params.device), true));
+                                         framesPerCallback(params.device), true));
     if (m_outputDevice->open() != 0)
         report(m_outputDevice->errorText(), m_outputDevice->errorSuggestion());
     else
@@ -143,7 +158,7 @@ bool SliceEngine::checkAudioDeviceHealth()
         m_enumerator.reset(new AudioDeviceEnumerator);
     }
     closeAudioDevice();
-    setupAudioDevice(false);
+    openOutputDevice(false);
     return true;
 }
 

@@ -83,7 +83,7 @@ public slots:
     bool checkAudioDeviceHealth();
 
 private:
-    void setupAudioDevice(bool emitUnchangedError);
+    void openOutputDevice(bool emitUnchangedError);
     // Sound-card thread: no allocation, no file I/O.
     void mixPiece(float *buffer, int frames);
 

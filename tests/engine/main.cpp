@@ -1,4 +1,6 @@
+#include "tst_banks.h"
 #include "tst_device.h"
+#include "tst_engine.h"
 #include "tst_midi.h"
 
 #include "Settings.h"
@@ -24,6 +26,14 @@ int main(int argc, char **argv)
     }
     {
         MidiTest t;
+        status |= QTest::qExec(&t, argc, argv);
+    }
+    {
+        EngineTest t;
+        status |= QTest::qExec(&t, argc, argv);
+    }
+    {
+        BanksTest t;
         status |= QTest::qExec(&t, argc, argv);
     }
     return status;

@@ -1,0 +1,248 @@
+// The sound-card callback's processor time as a fraction of the buffer's duration
+// (1.0 = the whole real-time budget), with the slicer's loop and all 16 pads playing,
+// half of them stretched; and, with a real-time paced device (JACK's dummy backend),
+// the underflows counted while the GUI thread slices and loads long files.
+
+#include "BankSampler.h"
+#include "PerfCounterManager.h"
+#include "AudioDevice.h"
+#include "Settings.h"
+#include "SliceEngine.h"
+#include "TestAudio.h"
+#include "Trevant.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <ctime>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr int kDeviceRate = 48000;
+
+QTemporaryDir &tempDir()
+{
+    static QTemporaryDir dir;
+    return dir;
+}
+
+double threadCpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+void waitFor(const std::function<bool()> &done, int timeoutMs = 120000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < timeoutMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+}
+
+// A drum-like loop: decaying noise bursts on every beat at 120 BPM and a 110 Hz tone,
+// 16-bit stereo at 44.1 kHz, so the device rate needs resampling.
+QString drumLoop(const QString &name, double seconds, int rate = 44100)
+{
+    const QString path = tempDir().filePath(name);
+    if (QFile::exists(path))
+        return path;
+    const long long frames = static_cast<long long>(seconds * rate);
+    const long long beat = rate / 2;
+    TestAudio::writeWav(
+        path, 2, rate, frames,
+        [=](long long f, int c) {
+            const long long k = f % beat;
+            const unsigned noise = static_cast<unsigned>((f * 1103515245LL + 12345LL) >> 8) & 0xFFFF;
+            const float hit = float(std::exp(-double(k) / (rate * 0.03))) * (float(noise) / 32768.0f - 1.0f);
+            return 0.3f * hit + 0.2f * float(std::sin(2.0 * M_PI * 110.0 * double(f) / rate)) * (c ? 0.8f : 1.0f);
+        },
+        false);
+    return path;
+}
+
+// An engine without an output device: the benchmark calls its mix directly, which is
+// exactly the work the stream callback does.
+struct LoadedEngine {
+    QTemporaryDir home;
+    QByteArray oldHome = qgetenv("HOME");
+    std::unique_ptr<SliceEngine> engine;
+
+    explicit LoadedEngine(bool stretchHalf)
+    {
+        qputenv("HOME", QFile::encodeName(home.path()));
+        Settings::instance().set("MidiDevice", "None");
+        Settings::instance().set("fade_in_out_slices", "1");
+        engine.reset(new SliceEngine);
+        engine->slicer()->setEngineSampleRate(kDeviceRate);
+        engine->samplerBank()->setSampleRate(kDeviceRate);
+        engine->setSampleRate(kDeviceRate);
+
+        Trevant *slicer = engine->slicer();
+        slicer->slotLoadLoop(drumLoop("loop.wav", 8.0));
+        SlicePtr loop = slicer->currentSlice();
+        const QString padFile = drumLoop("pad.wav", 2.0);
+        for (int i = 0; i < BankSampler::kPadCount; ++i) {
+            // Half of the pads stretched (and so pitched through Rubber Band as well).
+            const double ratio = stretchHalf && i % 2 ? 1.0 + 0.05 * i : 1.0;
+            engine->samplerBank()->loadSample(i, padFile, 0, ratio, 1, 0, 0, 0.1f, false, "None");
+        }
+        waitFor([&] {
+            if (!loop->isLoadingComplete())
+                return false;
+            for (int i = 0; i < BankSampler::kPadCount; ++i)
+                if (!engine->samplerBank()->pad(i)->isLoadingComplete())
+                    return false;
+            return true;
+        });
+        loop->setLoopMode(2);
+        slicer->togglePlayback(true);
+        for (int i = 0; i < BankSampler::kPadCount; ++i)
+            engine->samplerBank()->pad(i)->play(true, 0, 0);
+    }
+    ~LoadedEngine()
+    {
+        engine.reset();
+        qputenv("HOME", oldHome);
+    }
+};
+
+void BM_CallbackLoad(benchmark::State &state)
+{
+    const int frames = static_cast<int>(state.range(0));
+    LoadedEngine rig(state.range(1) != 0);
+    std::vector<float> buffer(size_t(2 * frames));
+    double cpu = 0.0;
+    long long calls = 0;
+    for (auto _ : state) {
+        std::fill(buffer.begin(), buffer.end(), 0.0f);
+        const double before = threadCpuSeconds();
+        rig.engine->processAudio(buffer.data(), frames);
+        cpu += threadCpuSeconds() - before;
+        ++calls;
+        benchmark::DoNotOptimize(buffer.data());
+    }
+    const double budget = double(frames) / kDeviceRate;
+    state.counters["fraction_of_buffer"] = cpu / (double(calls) * budget);
+    state.counters["frames"] = frames;
+}
+// Second argument 1: half of the pads stretched (the figure asked for); 0: no pad
+// stretched, the same mix through the resamplers only, for comparison in the same run.
+BENCHMARK(BM_CallbackLoad)
+    ->Args({256, 1})
+    ->Args({1024, 1})
+    ->Args({256, 0})
+    ->Args({1024, 0})
+    ->Iterations(2000)
+    ->Unit(benchmark::kMicrosecond);
+
+// Real-time paced playback through JACK's dummy backend (real-time scheduling where the
+// system allows it): a looping stretched pad and the slicer's loop play for 20 seconds
+// while the GUI thread loads a 10-minute file, slices it into 64 with zero-crossing
+// snapping and loads another file, over and over (argument 1); argument 0 is the same
+// playback with an idle GUI thread, the baseline of the machine's own scheduling.
+// Skipped when jackd is not installed.
+void BM_JackDummyUnderflows(benchmark::State &state)
+{
+    const QString jackd = QStandardPaths::findExecutable("jackd");
+    if (jackd.isEmpty()) {
+        state.SkipWithError("jackd not installed");
+        for (auto _ : state) {
+        }
+        return;
+    }
+    const QString longA = drumLoop("long-a.wav", 600.0, kDeviceRate);
+    const QString longB = drumLoop("long-b.wav", 600.0, kDeviceRate);
+    const QString padFile = drumLoop("pad.wav", 2.0);
+
+    QProcess server;
+    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    server.start(jackd, {"-d", "dummy", "-r", QString::number(kDeviceRate), "-p", "256"});
+    server.waitForStarted();
+    QThread::msleep(1500);
+
+    Settings &settings = Settings::instance();
+    settings.set("AudioDeviceAPI", "JACK Audio Connection Kit");
+    settings.set("OutputDevice", "Windows Default");
+    settings.set("AudioDeviceSampleRate", QString::number(kDeviceRate));
+    settings.set("AudioDeviceBufferSize", "1024");
+    settings.set("MidiDevice", "None");
+    settings.set("snap_to_zero_crossings", "1");
+
+    const bool busyGui = state.range(0) != 0;
+    double underflows = 0, operations = 0, seconds = 0;
+    for (auto _ : state) {
+        SliceEngine engine;
+        if (engine.hasAudioDeviceError()) {
+            state.SkipWithError(qPrintable(engine.audioDeviceError()));
+            break;
+        }
+        engine.samplerBank()->loadSample(0, padFile, 0, 1.25, 1, 0, 0, 0.5f, false, "None");
+        SlicePtr pad = engine.samplerBank()->pad(0);
+        waitFor([&] { return pad->isLoadingComplete(); });
+        pad->play(true, 0, 0);
+        const QString counter = engine.outputDevice()->underflowCounterName();
+        const float before = PerfCounterManager::instance().value(counter);
+
+        QElapsedTimer timer;
+        timer.start();
+        bool useA = true;
+        if (!busyGui) {
+            Trevant *slicer = engine.slicer();
+            slicer->slotLoadLoop(padFile);
+            SlicePtr loop = slicer->currentSlice();
+            waitFor([&] { return loop->isLoadingComplete(); });
+            loop->setLoopMode(2);
+            slicer->togglePlayback(true);
+            while (timer.elapsed() < 20000)
+                waitFor([] { return false; }, 100);
+        }
+        while (busyGui && timer.elapsed() < 20000) {
+            Trevant *slicer = engine.slicer();
+            slicer->slotLoadLoop(useA ? longA : longB);
+            useA = !useA;
+            SlicePtr loop = slicer->currentSlice();
+            loop->setLoopMode(2);
+            slicer->togglePlayback(true);
+            waitFor([&] { return loop->isLoadingComplete() || timer.elapsed() > 20000; });
+            slicer->sliceEvenly(64);
+            operations += 1;
+            QCoreApplication::processEvents();
+        }
+        underflows = PerfCounterManager::instance().value(counter) - before;
+        seconds = timer.elapsed() / 1000.0;
+        engine.closeAudioDevice();
+    }
+    server.terminate();
+    server.waitForFinished(5000);
+    state.counters["underflows"] = underflows;
+    state.counters["load_and_slice_rounds"] = operations;
+    state.counters["seconds"] = seconds;
+}
+BENCHMARK(BM_JackDummyUnderflows)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    QStandardPaths::setTestModeEnabled(true);
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
