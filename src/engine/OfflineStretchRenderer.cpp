@@ -3,6 +3,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryFile>
 #include <QThread>
@@ -92,10 +93,13 @@ OfflineStretchRenderer::Result OfflineStretchRenderer::render(const Job &job,
     }
     const double pitchScale = std::pow(2.0, qBound(-48, job.pitchSemitones, 48) / 12.0);
 
+    // QDir::tempPath() is empty when TMPDIR names a missing folder; an empty folder
+    // would put the file in the working directory.
     const QString dir = job.outputDir.isEmpty() ? QDir::tempPath() : job.outputDir;
-    const QString path = reserveTemporaryFile(dir, job.baseName);
+    const QString path = QFileInfo(dir).isDir() ? reserveTemporaryFile(dir, job.baseName) : QString();
     if (path.isEmpty()) {
-        result.error = QObject::tr("Could not create a temporary file in %1.").arg(QDir::toNativeSeparators(dir));
+        result.error = QObject::tr("Could not create a temporary file in %1.")
+                           .arg(dir.isEmpty() ? QObject::tr("the temporary folder") : QDir::toNativeSeparators(dir));
         return result;
     }
 

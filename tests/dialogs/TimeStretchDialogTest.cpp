@@ -9,6 +9,8 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QDoubleSpinBox>
+#include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -449,6 +451,33 @@ void TimeStretchDialogTest::cancelHalfwayLeavesNothingAndLoopUnchanged()
     // Opened again, the window saves again.
     dlg.refresh();
     QVERIFY(saveButton(&dlg)->isEnabled());
+}
+
+void TimeStretchDialogTest::saveFailureIsShownAndRecoverable()
+{
+    LoadedLoop loop;
+    QVERIFY(loop.load(440.0, 1.0));
+    TimeStretchUI dlg(nullptr, loop.slicer.get());
+    dlg.refresh();
+    dlg.show();
+    QSignalSpy cancelled(loop.slice.data(), &Slice::savingCancelled);
+    QSignalSpy rendered(&dlg, &TimeStretchUI::temporaryFileRendered);
+    const QByteArray tmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", "/proc/no-such-folder");
+    saveButton(&dlg)->click();
+    const bool gotCancelled = cancelled.wait(30000);
+    qputenv("TMPDIR", tmp);
+    QVERIFY(gotCancelled);
+    QCOMPARE(rendered.count(), 0);
+    QVERIFY(dlg.isVisible());
+    QCOMPARE(child<QLabel>(&dlg, "labelStatus")->text(), QString("Saving failed"));
+    QMessageBox *box = dlg.findChild<QMessageBox *>();
+    QVERIFY(box && box->isVisible());
+    QVERIFY(box->text().contains("could not be saved"));
+    saveScreenshot(box, "timestretch-savefailed");
+    box->accept();
+    QVERIFY(saveButton(&dlg)->isEnabled());
+    QCOMPARE(loop.slicer->currentSlice(), loop.slice);
 }
 
 void TimeStretchDialogTest::withoutLoopNothingHappens()

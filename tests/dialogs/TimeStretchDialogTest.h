@@ -18,5 +18,6 @@ private slots:
     void saveRendersOnlyTheLoopedRegion();
     void saveRendersTheLoopAsItPlaysReversed();
     void cancelHalfwayLeavesNothingAndLoopUnchanged();
+    void saveFailureIsShownAndRecoverable();
     void withoutLoopNothingHappens();
 };
