@@ -32,6 +32,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QStyle>
+#include <QTextDocumentFragment>
 #include <QTimer>
 #include <QToolButton>
 #include <QUndoStack>
@@ -720,7 +721,8 @@ void TrevantUI::slotShowAudioDeviceError(QString error, QString suggestion)
     auto *box = new QMessageBox(QMessageBox::Warning, tr("Audio Device"), error, QMessageBox::Close, this);
     box->setObjectName("messageBoxAudioDeviceError");
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setInformativeText(suggestion);
+    // The suggestion may carry a link to the preferences; the button below is that way here.
+    box->setInformativeText(QTextDocumentFragment::fromHtml(suggestion).toPlainText());
     QPushButton *prefs = box->addButton(tr("Preferences..."), QMessageBox::ActionRole);
     connect(prefs, &QPushButton::clicked, this, &TrevantUI::slotShowPreferences);
     box->setWindowModality(Qt::NonModal);

@@ -1,0 +1,325 @@
+// The application as a person uses it: a real Quillory object with its real main
+// window, engine (on ALSA's file device) and slicer, driven through actions, keys,
+// drops and file-open events.
+#include "AudioEdit.h"
+#include "DarkTheme.h"
+#include "Quillory.h"
+#include "Settings.h"
+#include "Slice.h"
+#include "TestAudio.h"
+#include "Trevant.h"
+#include "TrevantUI.h"
+
+#include <QDir>
+#include <QFileOpenEvent>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QUndoStack>
+#include <QtTest>
+#include <cmath>
+
+namespace {
+QTemporaryDir *g_dir = nullptr;
+QString g_loopPath;      // 4 s click train at 120 BPM, 44.1 kHz stereo
+QString g_secondPath;    // 2 s sine, mono 48 kHz
+constexpr int kLoopFrames = 4 * 44100;
+
+// A click every half second: unmistakably 120 BPM to the tempo detector.
+float click(long long f, int c)
+{
+    const long long period = 22050;
+    const long long k = f % period;
+    const float env = k < 400 ? float(std::exp(-double(k) / 80.0)) : 0.0f;
+    return (c == 0 ? 0.8f : 0.6f) * env * float(std::sin(double(k) * 0.35));
+}
+
+// Closes the next modal message box and hands back its text.
+void closeNextMessageBox(QString *text)
+{
+    QTimer::singleShot(50, [text] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box) {
+            closeNextMessageBox(text);
+            return;
+        }
+        *text = box->text();
+        box->done(QMessageBox::Ok);
+    });
+}
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+public:
+    explicit MainWindowTest(Quillory *app) : m_app(app) {}
+
+private:
+    Quillory *m_app;
+    TrevantUI *w() const { return m_app->mainWindow(); }
+    SlicePtr loop() const { return w()->slicer()->currentSlice(); }
+
+private slots:
+    void startsWithTheCommandLineFile()
+    {
+        QVERIFY(w());
+        QVERIFY(loop());
+        QCOMPARE(loop()->length(), 2 * kLoopFrames);
+        QCOMPARE(w()->windowFilePath(), g_loopPath);
+        QVERIFY(w()->form().toolBar->isEnabled());
+        QVERIFY(w()->form().action8->isEnabled());
+        QVERIFY(w()->form().frameQuickControls->isEnabled());
+        // Not built yet, so never offered.
+        QVERIFY(!w()->form().actionQuickExport->isEnabled());
+        QVERIFY(!w()->form().actionSaveSlices->isEnabled());
+    }
+
+    void formLayoutAndMenus()
+    {
+        auto &ui = w()->form();
+        QCOMPARE(w()->objectName(), QString("QuilloryMainWindow"));
+        QStringList menus;
+        for (QAction *a : ui.menubar->actions())
+            menus << a->text();
+        QCOMPARE(menus, (QStringList{"File", "Edit", "Slice", "Help"}));
+        // Undo and redo lead the Edit menu, then a separator, then Effects.
+        const QList<QAction *> edit = ui.menuEdit->actions();
+        QVERIFY(edit.size() > 4);
+        QVERIFY(edit.at(0)->text().startsWith("Undo"));
+        QVERIFY(edit.at(1)->text().startsWith("Redo"));
+        QVERIFY(edit.at(2)->isSeparator());
+        QCOMPARE(edit.at(3), ui.menuEffects->menuAction());
+        QVERIFY(!edit.contains(ui.actionEditPlaceholder));
+        QCOMPARE(ui.toolBar->actions().size(), 10);
+        for (QAction *a : ui.toolBar->actions())
+            QCOMPARE(ui.toolBar->widgetForAction(a)->size(), QSize(88, 76));
+        QCOMPARE(ui.actionPlay->shortcut(), QKeySequence("Space"));
+        QCOMPARE(ui.actionSliceAtCursor->toolTip(),
+                 QString("Create a slice point at the current playback position. (Shortcut Key: S)"));
+    }
+
+    void tempoDetectionFeedsTheQuickControls()
+    {
+        QTRY_COMPARE_WITH_TIMEOUT(w()->form().stackedWidgetBpm->currentIndex(), 0, 30000);
+        QVERIFY2(std::fabs(w()->form().doubleSpinBoxBpm->value() - 120.0) < 1.0,
+                 qPrintable(QString::number(w()->form().doubleSpinBoxBpm->value())));
+        // The detected value was shown without being sent back as a stretch request.
+        QVERIFY(!loop()->isStretchEnabled());
+    }
+
+    void quickControlsStretchAndResetReallyResets()
+    {
+        auto &ui = w()->form();
+        ui.doubleSpinBoxBpm->setValue(150.0);
+        QVERIFY(loop()->isStretchEnabled());
+        QVERIFY(std::fabs(loop()->timeStretchRatio() - loop()->bpm() / 150.0) < 1e-9);
+        ui.spinBoxPitch->setValue(3);
+        QCOMPARE(loop()->pitch(), 3);
+        ui.pushButtonResetQuickControls->click();
+        QVERIFY(!loop()->isStretchEnabled());
+        QCOMPARE(loop()->pitch(), 0);
+        QCOMPARE(ui.spinBoxPitch->value(), 0);
+        QCOMPARE(ui.doubleSpinBoxBpm->value(), loop()->bpm());
+    }
+
+    void slicingThroughTheUndoStack()
+    {
+        auto &ui = w()->form();
+        QUndoStack *stack = w()->undoStack();
+        ui.action8->trigger();
+        QCOMPARE(w()->slicer()->slicePoints().size(), 7);
+        QCOMPARE(stack->undoText(), QString("slice in 8"));
+        ui.actionSliceClear->trigger();
+        QCOMPARE(w()->slicer()->slicePoints().size(), 0);
+        stack->undo();
+        QCOMPARE(w()->slicer()->slicePoints().size(), 7);
+        stack->undo();
+        QCOMPARE(w()->slicer()->slicePoints().size(), 0);
+        stack->redo();
+        QCOMPARE(w()->slicer()->slicePoints().size(), 7);
+    }
+
+    void digitKeysPlaySlices()
+    {
+        const QList<int> points = w()->slicer()->slicePoints();
+        QCOMPARE(points.size(), 7);
+        QTest::keyClick(w(), Qt::Key_3);
+        QVERIFY(loop()->isPlaying());
+        QVERIFY(loop()->playPosition() >= points.at(1) - 4096);
+        QVERIFY(loop()->playPosition() < points.at(2));
+        w()->slicer()->togglePlayback(false);
+        // Nine slices do not exist: digit 9 plays nothing.
+        QTest::keyClick(w(), Qt::Key_9);
+        QVERIFY(!loop()->isPlaying());
+    }
+
+    void sliceAtCursorGoesOneBufferBack()
+    {
+        Settings::instance().set("AudioDeviceBufferSize", "256");
+        w()->form().actionSliceClear->trigger();
+        w()->slicer()->playFrom(0);
+        w()->slotSliceAtCursor();
+        QCOMPARE(w()->slicer()->slicePoints(), QList<int>{0});
+        w()->slicer()->togglePlayback(false);
+        w()->undoStack()->undo();
+    }
+
+    void fileOpenEventLoadsTheFile()
+    {
+        QFileOpenEvent event(g_secondPath);
+        QCoreApplication::sendEvent(m_app, &event);
+        QCOMPARE(w()->windowFilePath(), g_secondPath);
+        QCOMPARE(loop()->length(), 2 * 96000);
+        QCOMPARE(w()->undoStack()->count(), 0);
+        QCOMPARE(w()->slicer()->slicePoints().size(), 0);
+    }
+
+    void dropsOneFileOnly()
+    {
+        auto *mime = new QMimeData;
+        mime->setUrls({QUrl::fromLocalFile(g_loopPath), QUrl::fromLocalFile(g_secondPath)});
+        QDragEnterEvent twoFiles(QPoint(10, 10), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+        twoFiles.setAccepted(false);
+        QCoreApplication::sendEvent(w(), &twoFiles);
+        QVERIFY(!twoFiles.isAccepted());
+
+        mime->setUrls({QUrl::fromLocalFile(g_loopPath)});
+        QDragEnterEvent oneFile(QPoint(10, 10), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+        oneFile.setAccepted(false);
+        QCoreApplication::sendEvent(w(), &oneFile);
+        QVERIFY(oneFile.isAccepted());
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(w(), &drop);
+        QTRY_COMPARE(w()->windowFilePath(), g_loopPath);
+        QCOMPARE(loop()->length(), 2 * kLoopFrames);
+        delete mime;
+    }
+
+    void failedLoadShowsMessageAndWindowKeepsWorking_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("missing") << "nothing-here.wav";
+        QTest::newRow("text as wav") << "notes.wav";
+        QTest::newRow("empty mp3") << "empty.mp3";
+    }
+    void failedLoadShowsMessageAndWindowKeepsWorking()
+    {
+        QFETCH(QString, name);
+        const QString path = g_dir->filePath(name);
+        if (name == "notes.wav")
+            QVERIFY(TestAudio::writeBytes(path, "this is not audio\n"));
+        if (name == "empty.mp3")
+            QVERIFY(TestAudio::writeBytes(path, QByteArray()));
+        QString text;
+        closeNextMessageBox(&text);
+        QVERIFY(!w()->slotLoadAudioFile(path));
+        QCOMPARE(text, QString("%1 could not be loaded, please try another file.").arg(path));
+        QVERIFY(!w()->form().toolBar->isEnabled());
+        QVERIFY(!w()->form().action8->isEnabled());
+        QVERIFY(w()->windowFilePath().isEmpty());
+        // The window still loads a good file afterwards.
+        QVERIFY(w()->slotLoadAudioFile(g_loopPath));
+        QVERIFY(w()->form().toolBar->isEnabled());
+    }
+
+    void savedMessageShortensLongPaths()
+    {
+        const QString sep = QDir::separator();
+        const QString folder39 = QString(39 - 6, 'a');   // + sep + "x.wav" = 40
+        QCOMPARE(TrevantUI::savedMessage(folder39, "x.wav"),
+                 folder39 + sep + "x.wav successfully saved.");
+        const QString folder = QString(35, 'b');         // 35 + 1 + 5 = 41
+        QCOMPARE(TrevantUI::savedMessage(folder, "x.wav"),
+                 QString(32, 'b') + ".." + sep + "x.wav successfully saved.");
+    }
+
+    void snapAndFadeTogglesAreStored()
+    {
+        w()->form().actionSnapToZeroCrossings->setChecked(false);
+        QCOMPARE(Settings::instance().value("snap_to_zero_crossings"), QString("0"));
+        w()->form().actionSnapToZeroCrossings->setChecked(true);
+        QCOMPARE(Settings::instance().value("snap_to_zero_crossings"), QString("1"));
+        w()->form().actionFadeInOutSlices->setChecked(false);
+        QCOMPARE(Settings::instance().value("fade_in_out_slices"), QString("0"));
+        w()->form().actionFadeInOutSlices->setChecked(true);
+    }
+
+    void darkThemeColours()
+    {
+        const QPalette before = QApplication::palette();
+        QFrame frame;
+        DarkTheme::apply(m_app, &frame);
+        QCOMPARE(QApplication::palette().color(QPalette::Window), QColor(45, 45, 45));
+        QCOMPARE(QApplication::palette().color(QPalette::Base), QColor(18, 18, 18));
+        QCOMPARE(QApplication::palette().color(QPalette::Disabled, QPalette::Text), QColor(127, 127, 127));
+        QCOMPARE(QApplication::palette().color(QPalette::Active, QPalette::Text), QColor(Qt::white));
+        QVERIFY(frame.styleSheet().contains("toolbargradient_darkmode.png"));
+        QVERIFY(DarkTheme::desktopPrefersDark());
+        m_app->setStyleSheet(QString());
+        QApplication::setPalette(before);
+    }
+
+    // Last: closing the window ends the run in order and saves the settings.
+    void closingShutsDownInOrderAndSavesSettings()
+    {
+        QFile::remove(Settings::filePath());
+        Settings::instance().set("AdvancedSlicingInterval", "2");
+        QPointer<TrevantUI> window = w();
+        QSignalSpy closed(window.data(), SIGNAL(closed()));
+        window->close();
+        QCOMPARE(closed.count(), 1);
+        QVERIFY(m_app->mainWindow() == nullptr);
+        // A second request finds no window.
+        m_app->shutDown();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(window.isNull());
+        QFile file(Settings::filePath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains("<AdvancedSlicingInterval>2</AdvancedSlicingInterval>"));
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    Q_INIT_RESOURCE(quillory);
+    Q_INIT_RESOURCE(views);
+    Q_INIT_RESOURCE(dialogs);
+    registerAudioEditMetaType();
+    QStandardPaths::setTestModeEnabled(true);
+
+    QTemporaryDir dir;
+    g_dir = &dir;
+    // Sound goes to ALSA's file device in a private home, never to a real card.
+    QFile rc(dir.filePath(".asoundrc"));
+    if (rc.open(QIODevice::WriteOnly))
+        rc.write(QString("pcm.!default { type plug; slave.pcm \"capture\" }\n"
+                         "pcm.capture { type file; slave.pcm \"null\"; file \"/dev/null\"; format \"raw\" }\n")
+                     .toUtf8());
+    rc.close();
+    qputenv("HOME", dir.path().toLocal8Bit());
+
+    g_loopPath = dir.filePath("break 120 ünï.wav");
+    g_secondPath = dir.filePath("tone.wav");
+    if (!TestAudio::writeWav(g_loopPath, 2, 44100, kLoopFrames, click) ||
+        !TestAudio::writeWav(g_secondPath, 1, 48000, 96000, TestAudio::sine(440, 48000)))
+        return 2;
+
+    QByteArray prog(argv[0]);
+    QByteArray file = g_loopPath.toLocal8Bit();
+    char *appArgv[] = {prog.data(), file.data(), nullptr};
+    int appArgc = 2;
+    Quillory::setApplicationNames();
+    QCoreApplication::setApplicationName("QuilloryTest");
+    Quillory app(appArgc, appArgv, false);
+    QCoreApplication::setApplicationName("QuilloryTest");
+
+    MainWindowTest test(&app);
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    return QTest::qExec(&test, args);
+}
+
+#include "tst_mainwindow.moc"
