@@ -18,7 +18,8 @@ public:
     SpeexResampler(const SpeexResampler &) = delete;
     SpeexResampler &operator=(const SpeexResampler &) = delete;
 
-    // Drops buffered input and the filter's memory; the next produce starts afresh.
+    // Drops buffered input and the filter's memory; the next produce starts afresh. Also
+    // runs on the sound-card thread (playback started by a MIDI note): no allocation.
     void reset();
     // Changes the conversion (may reallocate the filter: not for the sound-card thread).
     void setRates(int inputRate, int outputRate);

@@ -97,6 +97,16 @@ bool TimeStretcher::isEmpty() {
     return m_pStretcher->available() <= 0;
 }
 
+bool TimeStretcher::isAtEndOfInput() {
+    QMutexLocker locker(&m_lock);
+    return m_bEndOfInput;
+}
+
+int TimeStretcher::availableFrames() {
+    QMutexLocker locker(&m_lock);
+    return std::max(0, m_pStretcher->available());
+}
+
 int TimeStretcher::latencyFrames() {
     QMutexLocker locker(&m_lock);
     return int(m_pStretcher->getStartDelay());

@@ -41,10 +41,15 @@ public:
     double timeRatio() const { return m_dTimeRatio; }
     double pitchScale() const;
 
-    // Drops the buffered audio; called whenever playback starts.
+    // Drops the buffered audio; called whenever playback starts (also on the sound-card
+    // thread, for MIDI notes): no allocation.
     void reset();
-    // True when Rubber Band has no output ready.
+    // Sound-card thread too: no allocation. True when Rubber Band has no output ready.
     bool isEmpty();
+    // Sound-card thread too: no allocation. The input has ended (final block given) ...
+    bool isAtEndOfInput();
+    // ... and from then on, the frames still to come out.
+    int availableFrames();
 
     // Applied to the running stretcher at once.
     void setTransientsOption(int option);

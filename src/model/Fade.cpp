@@ -1,5 +1,8 @@
 #include "Fade.h"
 
+#include <algorithm>
+#include <cmath>
+
 void Fade::startFadeIn(double ms) {
     if (m_fGain == 1.0f)
         return;
@@ -20,6 +23,21 @@ void Fade::startFadeOut(double ms, int delayFrames) {
         m_iState = FadeOutPending;
         m_iDelay = delayFrames;
     }
+}
+
+void Fade::retimeFadeOut(double ms, int framesToEnd) {
+    if (m_iState != FadeOutPending)
+        return;
+    const double rampFrames = m_iSampleRate / 1000.0 * ms;
+    if (framesToEnd >= rampFrames) {
+        m_iDelay = int(std::floor(framesToEnd - rampFrames));
+        m_iDelayCounter = 0;
+        return;
+    }
+    m_iState = FadingOut;
+    m_fGain = 1.0f;
+    m_fTarget = 0.0f;
+    m_fStep = -1.0f / float(std::max(1, framesToEnd));
 }
 
 void Fade::setGain(float gain) {

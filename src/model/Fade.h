@@ -13,6 +13,9 @@ public:
     void startFadeIn(double ms);
     // Ramps from 1 to 0 over ms milliseconds, starting delayFrames frames from now.
     void startFadeOut(double ms, int delayFrames);
+    // A pending fade-out is moved so that it ends framesToEnd frames from now (shortened
+    // when fewer frames than its ramp are left). Running or finished fades are kept.
+    void retimeFadeOut(double ms, int framesToEnd);
     // Sets the current gain and cancels any running or pending ramp.
     void setGain(float gain);
     void setSampleRate(int rate) { m_iSampleRate = rate > 0 ? rate : 44100; }

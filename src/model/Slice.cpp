@@ -204,11 +204,12 @@ void Slice::play(bool on, int start, int end) {
         m_iPlayEnd = end;
         if (fades && m_iFileSampleRate > 0) {
             // Counted in rendered frames: the region's frames at the device rate, stretched
-            // when stretching is on (plus the stretcher's start delay), so that the ramp
-            // ends where the rendered slice ends.
+            // when stretching is on, so that the ramp ends where the rendered slice ends.
+            // Rubber Band's exact output length is only known once its input has ended;
+            // render then moves a still pending fade-out onto the true end.
             double outFrames = double(end - start) / 2.0 * m_iEngineSampleRate / m_iFileSampleRate;
             if (m_bStretchEnabled)
-                outFrames = outFrames * m_dTimeStretchRatio + m_pStretcher->latencyFrames();
+                outFrames *= m_dTimeStretchRatio;
             const double rampFrames = m_iEngineSampleRate * kFadeMs / 1000.0;
             m_pFadeOut->startFadeOut(kFadeMs, int(std::floor(outFrames - rampFrames)));
         }
@@ -624,6 +625,14 @@ int Slice::render(float *buffer, int count) {
                                         : m_pResampler->produce(scratch, piece, this);
         if (n <= 0)
             break;
+        if (m_pFadeOut->state() == Fade::FadeOutPending) {
+            if (m_bStretchEnabled) {
+                if (m_pStretcher->isAtEndOfInput())
+                    m_pFadeOut->retimeFadeOut(kFadeMs, n + m_pStretcher->availableFrames());
+            } else if (m_pResampler->isEmpty()) {
+                m_pFadeOut->retimeFadeOut(kFadeMs, n);
+            }
+        }
         m_pFadeIn->process(scratch, n);
         m_pFadeOut->process(scratch, n);
         float *dst = buffer + 2 * done;

@@ -224,17 +224,14 @@ void Trevant::clearSlicing() {
     {
         QMutexLocker locker(&m_lock);
         if (m_pSlice && m_pSlice->loopMode() > 0) {
-            // Only the points strictly inside the loop region go; the walk also ends when
-            // the loop end is not itself a boundary.
+            // The points strictly inside the loop region go, the others stay. This is the
+            // walk from the loop start from boundary to boundary, done in one pass, and it
+            // also ends when the loop end is not itself a boundary.
+            const int loopStart = m_pSlice->loopStart();
             const int loopEnd = m_pSlice->loopEnd();
-            int b = m_pSlice->loopStart();
-            for (;;) {
-                const int next = sliceEndAt(b);
-                if (next <= b || next >= loopEnd || !m_slicePoints.contains(next))
-                    break;
-                removeSlicePoint(next);
-                b = next;
-            }
+            m_slicePoints.erase(std::remove_if(m_slicePoints.begin(), m_slicePoints.end(),
+                                               [&](int p) { return p > loopStart && p < loopEnd; }),
+                                m_slicePoints.end());
         } else {
             m_slicePoints.clear();
         }
@@ -267,28 +264,32 @@ void Trevant::sliceEvenly(unsigned slices) {
     emit slicePointsChanged();
 }
 
-void Trevant::addPointsSorted(const QList<int> &points) {
-    if (points.isEmpty())
-        return;
-    QList<int> merged = m_slicePoints + points;
-    std::sort(merged.begin(), merged.end());
-    merged.erase(std::unique(merged.begin(), merged.end()), merged.end());
-    m_slicePoints = merged;
-}
-
 void Trevant::sliceEveryStep(double stepSamples) {
+    if (!std::isfinite(stepSamples))
+        return;
+    const qint64 step = qint64(stepSamples);
+    if (step <= 0)
+        return; // a step that truncates to nothing would never reach the end
+    qint64 from;
+    qint64 length;
+    QList<int> merged;
     {
         QMutexLocker locker(&m_lock);
-        if (!hasAudio() || !std::isfinite(stepSamples))
+        if (!hasAudio())
             return;
-        const qint64 step = qint64(stepSamples);
-        if (step <= 0)
-            return; // a step that truncates to nothing would never reach the end
-        const qint64 len = m_pSlice->length();
-        QList<int> points;
-        for (qint64 p = qint64(m_iTrimStart) + step; p < len; p += step)
-            points.append(int(p) & ~1);
-        addPointsSorted(points);
+        from = m_iTrimStart;
+        length = m_pSlice->length();
+        merged = m_slicePoints;
+    }
+    // Built and sorted once, outside the slicer lock (very small intervals make long lists
+    // and the sound-card thread takes this lock); only the GUI thread changes the list.
+    for (qint64 p = from + step; p < length; p += step)
+        merged.append(int(p) & ~1);
+    std::sort(merged.begin(), merged.end());
+    merged.erase(std::unique(merged.begin(), merged.end()), merged.end());
+    {
+        QMutexLocker locker(&m_lock);
+        m_slicePoints.swap(merged);
     }
     emit slicePointsChanged();
 }

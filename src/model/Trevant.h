@@ -92,7 +92,6 @@ public slots:
 
 private:
     bool hasAudio();
-    void addPointsSorted(const QList<int> &points);
     void sliceEveryStep(double stepSamples);
 
     SlicePtr m_pSlice;

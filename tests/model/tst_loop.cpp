@@ -28,6 +28,30 @@ public:
     int length() override { return m_left; }
     int m_left;
 };
+
+// A cache whose presented length can shrink, like an edited loop after a delete.
+class ShrinkingCache : public AudioCache {
+public:
+    explicit ShrinkingCache(AudioCachePtr source)
+        : m_source(std::move(source)), m_length(m_source->length()) {}
+    float getSample(int index) override {
+        if (index < 0 || index >= m_length)
+            ++outside;
+        return m_source->getSample(index);
+    }
+    bool tryLock() override { return m_source->tryLock(); }
+    void unlock() override { m_source->unlock(); }
+    int length() override { return m_length; }
+    void shrink(int length) {
+        m_length = length;
+        emit lengthChanged();
+    }
+    int outside = 0;
+
+private:
+    AudioCachePtr m_source;
+    int m_length;
+};
 } // namespace
 
 class LoopTest : public QObject {
@@ -282,6 +306,36 @@ private slots:
         QVERIFY(peak > 0.3f && peak < 0.8f);
     }
 
+    void stretchedFadeOutEndsAtRenderedEnd() {
+        // 0.5 s of a full-level sine at 44.1 kHz, played at 48 kHz stretched by 1.5: the
+        // fade-out must come at the end of what is rendered, not after a third of it, and
+        // nothing at full level may follow it.
+        const QString path = writeSine(m_dir, "fadestretch.wav", 44100, 22050, 500.0, 0.8f);
+        SlicePtr s = loadFilled(path, 48000);
+        setSetting("fade_in_out_slices", "1");
+        s->setStretchEnabled(true);
+        s->setTimeStretchRatio(1.5, 120);
+        s->play(true, 0, 0);
+        std::vector<float> out = renderAll(*s, 700, 1'000'000);
+        const long long frames = (long long)out.size() / 2;
+        long long lastLoud = -1;
+        for (long long f = 0; f < frames; ++f)
+            if (std::abs(out[size_t(2 * f)]) > 0.05f)
+                lastLoud = f;
+        const double expected = 22050 * 48000.0 / 44100 * 1.5;
+        QVERIFY2(std::abs(frames / expected - 1.0) < 0.03, qPrintable(QString::number(frames)));
+        // Full level until shortly before the end, then the 2 ms ramp (96 frames) down to 0
+        // on the last rendered frame.
+        QVERIFY2(lastLoud > frames - 2 * 96 && lastLoud < frames,
+                 qPrintable(QString("%1 of %2").arg(lastLoud).arg(frames)));
+        float early = 0.0f, late = 0.0f;
+        for (long long f = frames - 1200; f < frames - 1000; ++f)
+            early = std::max(early, std::abs(out[size_t(2 * f)]));
+        for (long long f = frames - 20; f < frames; ++f)
+            late = std::max(late, std::abs(out[size_t(2 * f)]));
+        QVERIFY2(early > 0.6f && late < 0.03f, qPrintable(QString("%1 %2").arg(early).arg(late)));
+    }
+
     void resamplerEndsAfterShortSource() {
         SpeexResampler r(44100, 48000);
         CountedSource src(100);
@@ -341,6 +395,33 @@ private slots:
         s->setLoopMode(2);
         QCOMPARE(s->fadeOut()->state(), int(Fade::Idle));
         QCOMPARE(s->fadeOut()->gain(), 1.0f);
+    }
+
+    void shrinkingCacheKeepsRegionsInside() {
+        const QString path = writeStaircase(m_dir, "shrink.wav", 44100, 10000);
+        SlicePtr s = loadFilled(path, 44100);
+        QSharedPointer<ShrinkingCache> shrinking;
+        Slice::setEditableCacheFactory([&](const AudioCachePtr &source, const AudioFilePtr &) {
+            shrinking.reset(new ShrinkingCache(source));
+            return shrinking.staticCast<AudioCache>();
+        });
+        s->setEditMode(true);
+        Slice::setEditableCacheFactory(nullptr);
+        QVERIFY(shrinking);
+        s->setLoop(12000, 18000);
+        s->setLoopMode(2);
+        s->play(true, 16000, 0);
+        QSignalSpy loopChanged(s.data(), &Slice::loopChanged);
+        shrinking->shrink(10000);
+        QCOMPARE(s->length(), 10000);
+        QCOMPARE(s->loopEnd(), 10000);
+        QVERIFY(s->loopStart() <= 10000);
+        QVERIFY(s->playPosition() < 10000);
+        QCOMPARE(loopChanged.count(), 1);
+        std::vector<float> buf(8192, 0.0f);
+        for (int i = 0; i < 10; ++i)
+            s->pull(buf.data(), 8192);
+        QCOMPARE(shrinking->outside, 0);
     }
 
     void failedLoopDoesNothing() {
