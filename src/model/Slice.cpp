@@ -581,6 +581,12 @@ int Slice::pull(float *buffer, int count) {
         const int segmentStart = m_iPlayPos;
         const int left = end - m_iPlayPos;
         if (left < 0) {
+            // The loop got shorter under the play position (a region deleted in edit mode
+            // while it plays): a looping loop goes on from its loop start rather than stopping.
+            if (m_iLoopMode > 0 && m_iLoopStart < end) {
+                m_iPlayPos = m_iLoopStart;
+                continue;
+            }
             qDebug() << "Warning: Invalid number of samples left in slice.";
             stop = true;
             break;

@@ -88,6 +88,20 @@ private:
     std::thread m_thread;
 };
 
+// True when the loop's peak settles at the expected level. A shared, loaded machine can
+// starve the player for a while, so a level is measured again (at most three times) before
+// it counts as wrong; a real fault gives the same wrong level every time.
+bool settlesAt(RenderThread &player, float expected, float tolerance)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const float peak = player.measure();
+        if (qAbs(peak - expected) < tolerance)
+            return true;
+        qWarning() << "peak" << peak << "while expecting" << expected;
+    }
+    return false;
+}
+
 } // namespace
 
 void EditLoopTest::editsReachThePlayingLoop()
@@ -107,13 +121,13 @@ void EditLoopTest::editsReachThePlayingLoop()
     slice->play(true, 0, 0);
 
     RenderThread player(slice);
-    QVERIFY(qAbs(player.measure() - 0.25f) < 0.03f);
+    QVERIFY(settlesAt(player, 0.25f, 0.03f));
 
     // Edit mode swaps the cache under the running render; the sound stays the same.
     slice->setEditMode(true);
     const auto cache = slice->cache().objectCast<EditableAudioCache>();
     QVERIFY(cache);
-    QVERIFY(qAbs(player.measure() - 0.25f) < 0.03f);
+    QVERIFY(settlesAt(player, 0.25f, 0.03f));
     slice->setEditMode(false); // leaves the editable cache in place
     QCOMPARE(slice->cache().data(), static_cast<AudioCache *>(cache.data()));
 
@@ -121,26 +135,27 @@ void EditLoopTest::editsReachThePlayingLoop()
     gain.objectCast<AudioEditGain>()->setGain(2.0f);
     cache->addEdit(gain);
     QVERIFY(EditFixtures::waitForReset(cache.data()));
-    QVERIFY(qAbs(player.measure() - 0.5f) < 0.05f);
+    QVERIFY(settlesAt(player, 0.5f, 0.05f));
 
     const AudioEditPtr mute = AudioEditFactory::createEdit(TypeMute, -1, 0, length, cache);
     cache->addEdit(mute);
     QVERIFY(EditFixtures::waitForReset(cache.data()));
-    QVERIFY(player.measure() < 0.01f);
+    QVERIFY(settlesAt(player, 0.0f, 0.01f));
 
     cache->removeEdit(mute);
     QVERIFY(EditFixtures::waitForReset(cache.data()));
-    QVERIFY(qAbs(player.measure() - 0.5f) < 0.05f);
+    QVERIFY(settlesAt(player, 0.5f, 0.05f));
     cache->removeEdit(gain);
     QVERIFY(EditFixtures::waitForReset(cache.data()));
-    QVERIFY(qAbs(player.measure() - 0.25f) < 0.03f);
+    QVERIFY(settlesAt(player, 0.25f, 0.03f));
 
     // A delete shortens the loop the model plays.
     const AudioEditPtr del = AudioEditFactory::createEdit(TypeDelete, -1, length / 2, length, cache);
     cache->addEdit(del);
     QTRY_COMPARE(slice->length(), length / 2);
     QVERIFY(EditFixtures::waitForReset(cache.data()));
-    QVERIFY(qAbs(player.measure() - 0.25f) < 0.03f);
+    QVERIFY(settlesAt(player, 0.25f, 0.03f));
+    QVERIFY(slice->isPlaying()); // a play position past the new end wraps, it does not stop
     cache->removeEdit(del);
     QTRY_COMPARE(slice->length(), length);
 
