@@ -198,6 +198,13 @@ TrevantUI::TrevantUI()
     if (args.size() > 1)
         slotLoadAudioFile(args.last());
 
+    // A device that disappears (unplugged, sound server gone) is noticed and re-opened;
+    // the engine only reports changes, so a steady problem is not shown again and again.
+    auto *healthTimer = new QTimer(this);
+    healthTimer->setObjectName("timerAudioDeviceHealth");
+    connect(healthTimer, SIGNAL(timeout()), m_engine, SLOT(checkAudioDeviceHealth()));
+    healthTimer->start(5000);
+
     if (m_engine->hasAudioDeviceError())
         QTimer::singleShot(0, this, [this] {
             slotShowAudioDeviceError(m_engine->audioDeviceError(), m_engine->audioDeviceErrorSuggestion());

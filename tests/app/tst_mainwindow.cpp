@@ -4,6 +4,7 @@
 #include "AudioEdit.h"
 #include "DarkTheme.h"
 #include "Quillory.h"
+#include "SampleRendererTrevant.h"
 #include "Settings.h"
 #include "Slice.h"
 #include "TestAudio.h"
@@ -155,6 +156,22 @@ private slots:
         QVERIFY(!loop()->isPlaying());
     }
 
+    void clickInTheSlicingViewPlaysThatSlice()
+    {
+        SampleRendererTrevant *view = w()->slicingView();
+        QVERIFY(view->isEnabled());
+        const QList<int> points = w()->slicer()->slicePoints();
+        // The middle of the sixth slice.
+        const int target = (points.at(4) + points.at(5)) / 2;
+        const int x = int(view->sampleToPixel(target));
+        QTest::mouseClick(view, Qt::LeftButton, Qt::NoModifier, QPoint(x, view->height() / 2));
+        QTRY_VERIFY(loop()->isPlaying());
+        QVERIFY(loop()->playPosition() >= points.at(4) - 4096);
+        QVERIFY(loop()->playPosition() <= points.at(5));
+        QCOMPARE(loop()->playEnd(), points.at(5));
+        w()->slicer()->togglePlayback(false);
+    }
+
     void sliceAtCursorGoesOneBufferBack()
     {
         Settings::instance().set("AudioDeviceBufferSize", "256");
@@ -195,6 +212,20 @@ private slots:
         QTRY_COMPARE(w()->windowFilePath(), g_loopPath);
         QCOMPARE(loop()->length(), 2 * kLoopFrames);
         delete mime;
+    }
+
+    void droppedTemplateIsNotLoadedAsAudio()
+    {
+        const QString path = g_dir->filePath("points.qlst");
+        QVERIFY(TestAudio::writeBytes(path, "<slices/>"));
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(path)});
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(w(), &drop);
+        QCoreApplication::processEvents();
+        QCOMPARE(w()->windowFilePath(), g_loopPath);
+        QVERIFY(loop());
+        QVERIFY(w()->form().toolBar->isEnabled());
     }
 
     void failedLoadShowsMessageAndWindowKeepsWorking_data()

@@ -1,0 +1,90 @@
+// With no usable output device the window says so, offers the preferences, and keeps
+// working without sound.
+#include "AudioEdit.h"
+#include "Quillory.h"
+#include "Slice.h"
+#include "SliceEngine.h"
+#include "TestAudio.h"
+#include "Trevant.h"
+#include "TrevantUI.h"
+
+#include <QMessageBox>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class NoDeviceTest : public QObject {
+    Q_OBJECT
+public:
+    NoDeviceTest(Quillory *app, QString loop) : m_app(app), m_loop(std::move(loop)) {}
+
+private:
+    Quillory *m_app;
+    QString m_loop;
+
+private slots:
+    void deviceErrorIsShownWithAWayToThePreferences()
+    {
+        TrevantUI *w = m_app->mainWindow();
+        QVERIFY(w->engine()->hasAudioDeviceError());
+        QVERIFY(!w->engine()->audioDeviceError().isEmpty());
+        QMessageBox *box = nullptr;
+        QTRY_VERIFY((box = w->findChild<QMessageBox *>("messageBoxAudioDeviceError")) != nullptr);
+        QTRY_VERIFY(box->isVisible());
+        QCOMPARE(box->text(), w->engine()->audioDeviceError());
+        QVERIFY(!box->informativeText().isEmpty());
+        QVERIFY(!box->informativeText().contains("<a"));
+        bool hasPreferences = false;
+        for (QAbstractButton *b : box->buttons())
+            hasPreferences |= b->text().contains("Preferences");
+        QVERIFY(hasPreferences);
+        QCOMPARE(w->statusBar()->currentMessage(), w->engine()->audioDeviceError());
+        box->close();
+    }
+
+    void windowKeepsWorkingWithoutSound()
+    {
+        TrevantUI *w = m_app->mainWindow();
+        QVERIFY(w->slotLoadAudioFile(m_loop));
+        w->form().action16->trigger();
+        QCOMPARE(w->slicer()->slicePoints().size(), 15);
+        w->form().actionPlay->setChecked(true);
+        QVERIFY(w->slicer()->currentSlice()->isPlaying());
+        w->form().actionPlay->setChecked(false);
+        QVERIFY(!w->slicer()->currentSlice()->isPlaying());
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    Q_INIT_RESOURCE(quillory);
+    Q_INIT_RESOURCE(views);
+    Q_INIT_RESOURCE(dialogs);
+    registerAudioEditMetaType();
+    QStandardPaths::setTestModeEnabled(true);
+    QTemporaryDir dir;
+    // An ALSA configuration whose default device cannot be opened.
+    QFile rc(dir.filePath(".asoundrc"));
+    if (rc.open(QIODevice::WriteOnly))
+        rc.write("pcm.!default { type hw; card 99; device 0 }\nctl.!default { type hw; card 99 }\n");
+    rc.close();
+    qputenv("HOME", dir.path().toLocal8Bit());
+    const QString loop = dir.filePath("loop.wav");
+    if (!TestAudio::writeWav(loop, 2, 44100, 44100, TestAudio::sine(220, 44100)))
+        return 2;
+
+    QByteArray prog(argv[0]);
+    char *appArgv[] = {prog.data(), nullptr};
+    int appArgc = 1;
+    Quillory::setApplicationNames();
+    QCoreApplication::setApplicationName("QuilloryTest");
+    Quillory app(appArgc, appArgv, false);
+    NoDeviceTest test(&app, loop);
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    return QTest::qExec(&test, args);
+}
+
+#include "tst_nodevice.moc"
