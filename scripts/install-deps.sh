@@ -7,7 +7,7 @@ PKGS=(build-essential cmake ninja-build pkg-config
       libflac++-dev libspeexdsp-dev
       libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
       libbenchmark-dev
-      xvfb xauth libgl1-mesa-dri ffmpeg libasound2-plugins imagemagick aubio-tools soundstretch)
+      xvfb xauth libgl1-mesa-dri ffmpeg libasound2-plugins imagemagick aubio-tools soundstretch jackd2)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
