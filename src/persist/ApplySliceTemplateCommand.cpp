@@ -10,6 +10,10 @@ ApplySliceTemplateCommand::ApplySliceTemplateCommand(Trevant *trevant, const QLi
     setText(QCoreApplication::translate("ApplySliceTemplateCommand", "load slice template"));
 }
 
-void ApplySliceTemplateCommand::redo() { m_pTrevant->setSlicePoints(m_listAfter); }
+void ApplySliceTemplateCommand::redo() {
+    m_pTrevant->setSlicePoints(m_listAfter);
+}
 
-void ApplySliceTemplateCommand::undo() { m_pTrevant->setSlicePoints(m_listBefore); }
+void ApplySliceTemplateCommand::undo() {
+    m_pTrevant->setSlicePoints(m_listBefore);
+}

@@ -12,7 +12,9 @@
 #include <vector>
 
 namespace {
-QString tr(const char *text) { return QCoreApplication::translate("MidiSliceWriter", text); }
+QString tr(const char *text) {
+    return QCoreApplication::translate("MidiSliceWriter", text);
+}
 
 void put32(QByteArray &out, quint32 v) {
     out.append(char(v >> 24)).append(char(v >> 16)).append(char(v >> 8)).append(char(v));
@@ -35,8 +37,8 @@ struct NoteEvent {
 };
 } // namespace
 
-QByteArray MidiSliceWriter::build(const QVector<SliceExporter::Range> &ranges, int fileRate, double bpm, int baseNote,
-                                  const QString &trackName, int *notesLeftOut) {
+QByteArray MidiSliceWriter::build(const QVector<SliceExporter::Range> &ranges, int fileRate, double bpm,
+                                  int baseNote, const QString &trackName, int *notesLeftOut) {
     if (fileRate <= 0)
         fileRate = 44100;
     if (!(bpm > 0.0) || !std::isfinite(bpm))
@@ -45,10 +47,12 @@ QByteArray MidiSliceWriter::build(const QVector<SliceExporter::Range> &ranges, i
     baseNote = std::max(0, std::min(baseNote, 127));
     const quint32 microsPerQuarter = quint32(std::lround(60'000'000.0 / bpm));
     // Ticks follow the tempo as written, so note times and tempo agree exactly.
-    const double ticksPerSample = double(kTicksPerQuarter) * 1'000'000.0 / double(microsPerQuarter) /
-                                  (2.0 * double(fileRate));
+    const double ticksPerSample =
+        double(kTicksPerQuarter) * 1'000'000.0 / double(microsPerQuarter) / (2.0 * double(fileRate));
     const qint64 origin = ranges.isEmpty() ? 0 : ranges.first().start;
-    const auto tickAt = [&](int position) { return qint64(std::llround(double(position - origin) * ticksPerSample)); };
+    const auto tickAt = [&](int position) {
+        return qint64(std::llround(double(position - origin) * ticksPerSample));
+    };
 
     std::vector<NoteEvent> events;
     int leftOut = 0;
@@ -76,7 +80,9 @@ QByteArray MidiSliceWriter::build(const QVector<SliceExporter::Range> &ranges, i
     const QByteArray name = trackName.toUtf8().left(127);
     track.append('\0').append(char(0xff)).append(char(0x03)).append(char(name.size())).append(name);
     track.append('\0').append(char(0xff)).append(char(0x51)).append(char(0x03));
-    track.append(char(microsPerQuarter >> 16)).append(char(microsPerQuarter >> 8)).append(char(microsPerQuarter));
+    track.append(char(microsPerQuarter >> 16))
+        .append(char(microsPerQuarter >> 8))
+        .append(char(microsPerQuarter));
     // 4/4, 24 clocks per metronome click, 8 thirty-seconds per quarter.
     track.append('\0').append(char(0xff)).append(char(0x58)).append(char(0x04));
     track.append(char(4)).append(char(2)).append(char(24)).append(char(8));
@@ -90,8 +96,8 @@ QByteArray MidiSliceWriter::build(const QVector<SliceExporter::Range> &ranges, i
 
     QByteArray out("MThd");
     put32(out, 6);
-    out.append('\0').append('\0');             // format 0: one track
-    out.append('\0').append(char(1));          // one track
+    out.append('\0').append('\0');    // format 0: one track
+    out.append('\0').append(char(1)); // one track
     out.append(char(kTicksPerQuarter >> 8)).append(char(kTicksPerQuarter & 0xff));
     out.append("MTrk");
     put32(out, quint32(track.size()));
@@ -122,7 +128,8 @@ bool MidiSliceWriter::save(Trevant *slicer, const QString &path, QString *error,
     QSaveFile file(target);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
         if (error)
-            *error = tr("%1 could not be written: %2").arg(QDir::toNativeSeparators(target), file.errorString());
+            *error =
+                tr("%1 could not be written: %2").arg(QDir::toNativeSeparators(target), file.errorString());
         return false;
     }
     if (writtenPath)

@@ -20,8 +20,8 @@ public:
     // The file's bytes. Positions count interleaved stereo samples at fileRate; times
     // are taken from the first range's start. A tempo of 0 or less writes 120 BPM.
     // Slices whose note would lie above 127 get no note; notesLeftOut counts them.
-    static QByteArray build(const QVector<SliceExporter::Range> &ranges, int fileRate, double bpm, int baseNote,
-                            const QString &trackName, int *notesLeftOut = nullptr);
+    static QByteArray build(const QVector<SliceExporter::Range> &ranges, int fileRate, double bpm,
+                            int baseNote, const QString &trackName, int *notesLeftOut = nullptr);
 
     // The slices of the slicer's loop at its tempo, with the base note of the
     // preferences (MidiDeviceBaseNote, 36 when missing), written atomically to path

@@ -11,9 +11,13 @@
 #include <unistd.h>
 
 namespace {
-QString tr(const char *text) { return QCoreApplication::translate("PendingFile", text); }
+QString tr(const char *text) {
+    return QCoreApplication::translate("PendingFile", text);
+}
 
-QString systemError(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+QString systemError(int err) {
+    return QString::fromLocal8Bit(std::strerror(err));
+}
 } // namespace
 
 PendingFile::PendingFile(const QString &finalPath) : m_finalPath(QFileInfo(finalPath).absoluteFilePath()) {}
@@ -30,7 +34,8 @@ bool PendingFile::create(QString *error) {
     file.setAutoRemove(false);
     if (!file.open()) {
         if (error)
-            *error = tr("%1 could not be written: %2").arg(QDir::toNativeSeparators(m_finalPath), file.errorString());
+            *error = tr("%1 could not be written: %2")
+                         .arg(QDir::toNativeSeparators(m_finalPath), file.errorString());
         return false;
     }
     m_temporaryPath = file.fileName();

@@ -14,9 +14,13 @@
 #include <cmath>
 
 namespace {
-QString tr(const char *text) { return QCoreApplication::translate("ProjectFile", text); }
+QString tr(const char *text) {
+    return QCoreApplication::translate("ProjectFile", text);
+}
 
-QString native(const QString &path) { return QDir::toNativeSeparators(path); }
+QString native(const QString &path) {
+    return QDir::toNativeSeparators(path);
+}
 
 int intAttribute(const QDomElement &e, const QString &name, int fallback) {
     if (!e.hasAttribute(name))
@@ -48,7 +52,8 @@ QString ProjectFile::withProjectSuffix(const QString &path) {
     return path + QLatin1String(".qlx");
 }
 
-void ProjectFile::writeBank(QDomDocument &doc, QDomElement &parent, BankSampler *bank, const QString &projectFolder) {
+void ProjectFile::writeBank(QDomDocument &doc, QDomElement &parent, BankSampler *bank,
+                            const QString &projectFolder) {
     QDomElement element = doc.createElement(QStringLiteral("BankSampler"));
     parent.appendChild(element);
     if (!bank)
@@ -74,7 +79,8 @@ void ProjectFile::writeBank(QDomDocument &doc, QDomElement &parent, BankSampler 
     }
 }
 
-bool ProjectFile::save(BankSampler *bank, int bpm, const QString &path, QString *error, QString *writtenPath) {
+bool ProjectFile::save(BankSampler *bank, int bpm, const QString &path, QString *error,
+                       QString *writtenPath) {
     qDebug() << "Saving project";
     const QString target = withProjectSuffix(path);
     QDomDocument doc(QStringLiteral("project"));
@@ -115,7 +121,8 @@ QVector<ProjectFile::Pad> ProjectFile::readBank(const QDomElement &element, cons
         // filePath keeps a stored absolute path as it is and joins a relative one.
         pad.fileName = QDir::cleanPath(folder.filePath(e.attribute(QStringLiteral("filename"))));
         pad.semitone = intAttribute(e, QStringLiteral("semitone"), 0);
-        pad.timeStretchRatio = e.attribute(QStringLiteral("timestretchratio"), QStringLiteral("1.0")).toDouble();
+        pad.timeStretchRatio =
+            e.attribute(QStringLiteral("timestretchratio"), QStringLiteral("1.0")).toDouble();
         pad.loopMode = intAttribute(e, QStringLiteral("loopmode"), 0);
         pad.loopStart = positionAttribute(e, QStringLiteral("loopstart"));
         pad.loopEnd = positionAttribute(e, QStringLiteral("loopend"));
@@ -191,8 +198,8 @@ bool ProjectFile::read(const QString &path, QVector<Step> *steps, QString *error
 void ProjectFile::applyBank(BankSampler *bank, const QVector<Pad> &pads, QStringList *missingFiles) {
     bank->reset();
     for (const Pad &pad : pads) {
-        bank->loadSample(pad.index, pad.fileName, pad.semitone, pad.timeStretchRatio, pad.loopMode, pad.loopStart,
-                         pad.loopEnd, pad.gain, pad.reversed, pad.chokeGroup);
+        bank->loadSample(pad.index, pad.fileName, pad.semitone, pad.timeStretchRatio, pad.loopMode,
+                         pad.loopStart, pad.loopEnd, pad.gain, pad.reversed, pad.chokeGroup);
         const SlicePtr loaded = bank->pad(pad.index);
         if (missingFiles && (!loaded || loaded->length() <= 0) && !missingFiles->contains(pad.fileName))
             missingFiles->append(pad.fileName);

@@ -43,7 +43,8 @@ public:
 
     // Saves the engine's master tempo and sampler bank. ".qlx" is added unless the
     // path ends with it in any case; writtenPath receives the path used.
-    static bool save(SliceEngine *engine, const QString &path, QString *error, QString *writtenPath = nullptr);
+    static bool save(SliceEngine *engine, const QString &path, QString *error,
+                     QString *writtenPath = nullptr);
     static bool save(BankSampler *bank, int bpm, const QString &path, QString *error,
                      QString *writtenPath = nullptr);
 
@@ -51,7 +52,8 @@ public:
     // first. missingFiles receives the samples whose audio could not be read (their
     // pads hold empty loops). False with a message when the file is refused; then
     // nothing has changed.
-    static bool load(SliceEngine *engine, const QString &path, QString *error, QStringList *missingFiles = nullptr);
+    static bool load(SliceEngine *engine, const QString &path, QString *error,
+                     QStringList *missingFiles = nullptr);
     static bool load(BankSampler *bank, const std::function<void(int)> &setTempo, const QString &path,
                      QString *error, QStringList *missingFiles = nullptr);
 
@@ -60,7 +62,8 @@ public:
 
     // The bank's part of the document: a BankSampler element under parent, one Sample
     // per loaded pad, file names relative to projectFolder.
-    static void writeBank(QDomDocument &doc, QDomElement &parent, BankSampler *bank, const QString &projectFolder);
+    static void writeBank(QDomDocument &doc, QDomElement &parent, BankSampler *bank,
+                          const QString &projectFolder);
     // The Sample elements of a BankSampler element, with full paths under projectFolder.
     // Samples without a pad to go to (index outside 0 … 15) are skipped.
     static QVector<Pad> readBank(const QDomElement &element, const QString &projectFolder);

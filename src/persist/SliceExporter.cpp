@@ -27,7 +27,8 @@ constexpr double kFadeMs = 2.0;
 class RangeReader : public AudioSource {
 public:
     RangeReader(AudioCache *cache, SliceExporter::Range range, int fadeFrames)
-        : m_cache(cache), m_start(range.start), m_end(range.end), m_pos(range.start), m_fadeFrames(fadeFrames) {}
+        : m_cache(cache), m_start(range.start), m_end(range.end), m_pos(range.start),
+          m_fadeFrames(fadeFrames) {}
 
     // Copies up to count samples (whole frames) and returns how many; 0 at the end.
     int read(float *buffer, int count) {
@@ -111,7 +112,8 @@ SliceExporter::~SliceExporter() {
     }
 }
 
-QVector<SliceExporter::Range> SliceExporter::sliceRanges(const QList<int> &points, int trimStart, int trimEnd) {
+QVector<SliceExporter::Range> SliceExporter::sliceRanges(const QList<int> &points, int trimStart,
+                                                         int trimEnd) {
     QVector<Range> ranges;
     if (trimEnd <= trimStart)
         return ranges;
@@ -299,7 +301,8 @@ bool SliceExporter::writeOne(const Job &job, qint64 &framesDone, qint64 totalFra
                              QString &error, bool &cancelled) {
     const QFileInfo target(job.path);
     if (!QDir().mkpath(target.absolutePath())) {
-        error = tr("The folder %1 could not be created.").arg(QDir::toNativeSeparators(target.absolutePath()));
+        error =
+            tr("The folder %1 could not be created.").arg(QDir::toNativeSeparators(target.absolutePath()));
         return false;
     }
     const int start = std::max(0, job.range.start) & ~1;
@@ -381,7 +384,8 @@ bool SliceExporter::writeOne(const Job &job, qint64 &framesDone, qint64 totalFra
             break;
         }
         written += got;
-        const qint64 nowConsumed = resampler ? std::min<qint64>(resampler->framesConsumed(), inFrames) : written;
+        const qint64 nowConsumed =
+            resampler ? std::min<qint64>(resampler->framesConsumed(), inFrames) : written;
         report(nowConsumed - consumed);
         consumed = nowConsumed;
     }
@@ -390,8 +394,9 @@ bool SliceExporter::writeOne(const Job &job, qint64 &framesDone, qint64 totalFra
 
     const int closeError = sf_close(file);
     if (ok && closeError != 0) {
-        error = tr("%1 could not be written completely: %2")
-                    .arg(QDir::toNativeSeparators(job.path), QString::fromLocal8Bit(sf_error_number(closeError)));
+        error =
+            tr("%1 could not be written completely: %2")
+                .arg(QDir::toNativeSeparators(job.path), QString::fromLocal8Bit(sf_error_number(closeError)));
         ok = false;
     }
     if (!ok)
@@ -444,7 +449,9 @@ void SliceExporter::start() {
     m_pThread->start();
 }
 
-bool SliceExporter::isRunning() const { return m_pThread != nullptr || status() == Status::Running; }
+bool SliceExporter::isRunning() const {
+    return m_pThread != nullptr || status() == Status::Running;
+}
 
 void SliceExporter::cancel() {
     if (m_pLoop)

@@ -71,7 +71,8 @@ public:
     static SliceExporter *forQuickExport(Trevant *slicer, QObject *parent = nullptr);
     // One span of the slicer's loop (a slice, or the trimmed loop for "Save As") into
     // path, which a save dialog has confirmed (Overwrite).
-    static SliceExporter *forSpan(Trevant *slicer, const QString &path, Range range, QObject *parent = nullptr);
+    static SliceExporter *forSpan(Trevant *slicer, const QString &path, Range range,
+                                  QObject *parent = nullptr);
 
     // One file per range, named with sliceFileName in folder.
     void addSlices(const QVector<Range> &ranges, const QString &folder, const QString &stem);

@@ -14,9 +14,13 @@
 #include <cmath>
 
 namespace {
-QString tr(const char *text) { return QCoreApplication::translate("SliceTemplate", text); }
+QString tr(const char *text) {
+    return QCoreApplication::translate("SliceTemplate", text);
+}
 
-QString native(const QString &path) { return QDir::toNativeSeparators(path); }
+QString native(const QString &path) {
+    return QDir::toNativeSeparators(path);
+}
 
 // An optional whole-number attribute: -1 when absent or not a number of at least 0.
 int optionalPosition(const QDomElement &e, const QString &name) {
@@ -127,7 +131,8 @@ bool SliceTemplate::load(const QString &path, SliceTemplate *out, QString *error
         if (!ok || !std::isfinite(relative))
             return fail(tr("%1 is damaged: a slice point has no valid position.").arg(native(path)));
         // Points beyond the region's ends fall on its boundaries and give no slice.
-        t.m_points.append({std::max(0.0, std::min(relative, 1.0)), optionalPosition(e, QStringLiteral("position"))});
+        t.m_points.append(
+            {std::max(0.0, std::min(relative, 1.0)), optionalPosition(e, QStringLiteral("position"))});
     }
     if (out)
         *out = t;
@@ -175,7 +180,8 @@ bool SliceTemplate::loadInto(Trevant *slicer, const QString &path, QUndoStack *s
     return true;
 }
 
-bool SliceTemplate::saveFrom(Trevant *slicer, const QString &chosenPath, QString *error, QString *writtenPath) {
+bool SliceTemplate::saveFrom(Trevant *slicer, const QString &chosenPath, QString *error,
+                             QString *writtenPath) {
     if (!slicer || !slicer->currentSlice()) {
         if (error)
             *error = tr("There is no loop whose slicing could be saved.");
@@ -195,4 +201,6 @@ QString SliceTemplate::withTemplateSuffix(const QString &path) {
     return path + QLatin1String(".qlst");
 }
 
-bool SliceTemplate::isTemplatePath(const QString &path) { return QFileInfo(path).suffix() == QLatin1String("qlst"); }
+bool SliceTemplate::isTemplatePath(const QString &path) {
+    return QFileInfo(path).suffix() == QLatin1String("qlst");
+}

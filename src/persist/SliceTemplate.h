@@ -32,7 +32,8 @@ public:
     // The slicer's current layout (empty without a loop).
     static SliceTemplate fromSlicer(Trevant *slicer);
     // A layout from points of a loop with the given trim region and length.
-    static SliceTemplate fromPoints(const QList<int> &points, int trimStart, int trimEnd, int length, int sampleRate);
+    static SliceTemplate fromPoints(const QList<int> &points, int trimStart, int trimEnd, int length,
+                                    int sampleRate);
 
     // Writes the file atomically; false with a message for the user.
     bool save(const QString &path, QString *error) const;
@@ -50,7 +51,8 @@ public:
     static bool loadInto(Trevant *slicer, const QString &path, QUndoStack *stack, QString *error);
     // Saves the slicer's layout to the path a save dialog returned, with ".qlst" added
     // unless the suffix is exactly "qlst"; writtenPath receives the path used.
-    static bool saveFrom(Trevant *slicer, const QString &chosenPath, QString *error, QString *writtenPath = nullptr);
+    static bool saveFrom(Trevant *slicer, const QString &chosenPath, QString *error,
+                         QString *writtenPath = nullptr);
 
     // The save dialog's rule: ".qlst" is added unless the suffix is exactly "qlst".
     static QString withTemplateSuffix(const QString &path);

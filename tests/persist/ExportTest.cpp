@@ -111,8 +111,8 @@ void ExportTest::exportedSlicesEqualTheSource() {
         QCOMPARE(int(a.samples.size()), ranges[i].end - ranges[i].start);
         double worst = 0.0;
         for (size_t k = 0; k < a.samples.size(); ++k)
-            worst = std::max(worst,
-                             std::fabs(double(a.samples[k]) - TestAudio::staircase(ranges[i].start + (long long)k)));
+            worst = std::max(worst, std::fabs(double(a.samples[k]) -
+                                              TestAudio::staircase(ranges[i].start + (long long)k)));
         QVERIFY2(worst <= tolerance, qPrintable(QString("slice %1 differs by %2").arg(i + 1).arg(worst)));
     }
 }
@@ -219,7 +219,8 @@ void ExportTest::cancelLeavesOnlyWholeFiles() {
     QCOMPARE(exporter->writtenFiles().size(), 3);
     const auto ranges = SliceExporter::sliceRanges(slicer.get());
     for (int i = 0; i < 3; ++i)
-        QCOMPARE(int(readAudio(QDir(folder).filePath(entries[i])).samples.size()), ranges[i].end - ranges[i].start);
+        QCOMPARE(int(readAudio(QDir(folder).filePath(entries[i])).samples.size()),
+                 ranges[i].end - ranges[i].start);
 
     // A new export of the same loop is not cancelled by the old request.
     std::unique_ptr<SliceExporter> again(SliceExporter::forSlices(slicer.get(), freshFolder(m_dir, "again")));

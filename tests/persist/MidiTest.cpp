@@ -113,9 +113,10 @@ ParsedMidi parse(const QByteArray &b) {
 void MidiTest::fileParsesBackWithOneNotePerSlice() {
     // Four slices of a loop at 44.1 kHz and 120 BPM: half a second is one beat.
     const int beat = 44100; // samples of the interleaved stream per half second
-    const QVector<SliceExporter::Range> ranges = {
-        {1000, 1000 + beat}, {1000 + beat, 1000 + 2 * beat}, {1000 + 2 * beat, 1000 + 3 * beat + beat / 2},
-        {1000 + 3 * beat + beat / 2, 1000 + 4 * beat}};
+    const QVector<SliceExporter::Range> ranges = {{1000, 1000 + beat},
+                                                  {1000 + beat, 1000 + 2 * beat},
+                                                  {1000 + 2 * beat, 1000 + 3 * beat + beat / 2},
+                                                  {1000 + 3 * beat + beat / 2, 1000 + 4 * beat}};
     const QByteArray bytes = MidiSliceWriter::build(ranges, 44100, 120.0, 36, "amen");
     const ParsedMidi m = parse(bytes);
     QVERIFY2(m.ok, qPrintable(m.error));
@@ -156,7 +157,8 @@ void MidiTest::savingUsesTheLoopTempoAndBaseNote() {
     Settings::instance().set("MidiDeviceBaseNote", "48");
     QString written;
     QString error;
-    QVERIFY2(MidiSliceWriter::save(slicer.get(), m_dir.filePath("groove"), &error, &written), qPrintable(error));
+    QVERIFY2(MidiSliceWriter::save(slicer.get(), m_dir.filePath("groove"), &error, &written),
+             qPrintable(error));
     QCOMPARE(written, m_dir.filePath("groove.mid"));
     QFile f(written);
     QVERIFY(f.open(QIODevice::ReadOnly));

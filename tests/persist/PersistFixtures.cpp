@@ -51,7 +51,8 @@ Audio readAudio(const QString &path) {
 }
 
 QStringList folderEntries(const QString &folder) {
-    QStringList entries = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    QStringList entries =
+        QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     entries.sort();
     return entries;
 }

@@ -62,7 +62,8 @@ void ProjectTest::roundTripSurvivesMovingTheFolder() {
     QVERIFY(QDir().rename(folder, moved));
 
     Rig loaded;
-    loaded.bank.loadSample(5, moved + "/kick.wav", 0, 1.0, 0, 0, 0, 1.0f, false, "None"); // replaced by the load
+    loaded.bank.loadSample(5, moved + "/kick.wav", 0, 1.0, 0, 0, 0, 1.0f, false,
+                           "None"); // replaced by the load
     QStringList missing;
     QVERIFY2(ProjectFile::load(&loaded.bank, loaded.setTempo(), moved + "/song.qlx", &error, &missing),
              qPrintable(error));
@@ -101,10 +102,12 @@ void ProjectTest::documentHasTheExpectedShape() {
     QString error;
     QVERIFY(ProjectFile::save(&rig.bank, 133, folder + "/p.qlx", &error));
     const QByteArray bytes = readAll(folder + "/p.qlx");
-    QVERIFY(bytes.startsWith("<!DOCTYPE project>\n<project>\n <Engine bpm=\"133\"/>\n <BankSampler>\n  <Sample "));
+    QVERIFY(bytes.startsWith(
+        "<!DOCTYPE project>\n<project>\n <Engine bpm=\"133\"/>\n <BankSampler>\n  <Sample "));
     QDomDocument doc;
     QVERIFY(doc.setContent(bytes));
-    const QDomElement sample = doc.documentElement().firstChildElement("BankSampler").firstChildElement("Sample");
+    const QDomElement sample =
+        doc.documentElement().firstChildElement("BankSampler").firstChildElement("Sample");
     QCOMPARE(sample.attribute("filename"), QString("sounds/snare.wav"));
     QCOMPARE(sample.attribute("index"), QString("2"));
     QCOMPARE(sample.attribute("semitone"), QString("3"));
@@ -114,7 +117,8 @@ void ProjectTest::documentHasTheExpectedShape() {
     QCOMPARE(sample.attribute("loopend"), QString::number(rig.bank.pad(2)->loopEnd()));
     QVERIFY(sample.nextSiblingElement().isNull());
     // No stray temporary files next to the project.
-    QCOMPARE(QDir(folder).entryList({"*.qlx*", ".*qlx*"}, QDir::Files | QDir::Hidden), QStringList({"p.qlx"}));
+    QCOMPARE(QDir(folder).entryList({"*.qlx*", ".*qlx*"}, QDir::Files | QDir::Hidden),
+             QStringList({"p.qlx"}));
 }
 
 void ProjectTest::suffixIsAddedUnlessPresentInAnyCase() {
@@ -157,12 +161,13 @@ void ProjectTest::missingAttributesTakeTheirDefaults() {
 void ProjectTest::oddValuesAreHandled() {
     const QString folder = makeProjectFolder(m_dir, "odd");
     const QString path = folder + "/odd.qlx";
-    QVERIFY(TestAudio::writeBytes(path, "<anything><Engine bpm=\"fast\"/><Comment/><BankSampler>"
-                                        "<Sample filename=\"kick.wav\" index=\"16\"/>"
-                                        "<Sample filename=\"kick.wav\" index=\"-1\"/>"
-                                        "<Sample filename=\"kick.wav\" index=\"7\" gain=\"nan\" semitone=\"2\"/>"
-                                        "<Sample filename=\"sounds/snare.wav\" index=\"7\" semitone=\"-3\"/>"
-                                        "<Other/></BankSampler></anything>"));
+    QVERIFY(TestAudio::writeBytes(path,
+                                  "<anything><Engine bpm=\"fast\"/><Comment/><BankSampler>"
+                                  "<Sample filename=\"kick.wav\" index=\"16\"/>"
+                                  "<Sample filename=\"kick.wav\" index=\"-1\"/>"
+                                  "<Sample filename=\"kick.wav\" index=\"7\" gain=\"nan\" semitone=\"2\"/>"
+                                  "<Sample filename=\"sounds/snare.wav\" index=\"7\" semitone=\"-3\"/>"
+                                  "<Other/></BankSampler></anything>"));
     Rig rig;
     QString error;
     QVERIFY2(ProjectFile::load(&rig.bank, rig.setTempo(), path, &error), qPrintable(error));
@@ -219,8 +224,8 @@ void ProjectTest::badFilesLoadNothing_data() {
     QTest::newRow("cut after the tempo") << good.left(good.indexOf("<BankSampler>")) << 0;
     QTest::newRow("empty") << QByteArray() << 0;
     QTest::newRow("binary") << QByteArray("\x89PNG\r\n\x1a\n\x00\x00", 10) << 0;
-    QTest::newRow("no project elements") << QByteArray("<settings><AudioDeviceAPI>ALSA</AudioDeviceAPI></settings>")
-                                         << 0;
+    QTest::newRow("no project elements")
+        << QByteArray("<settings><AudioDeviceAPI>ALSA</AudioDeviceAPI></settings>") << 0;
     QTest::newRow("huge") << QByteArray() << int(ProjectFile::kMaxFileBytes + 1);
     QTest::newRow("missing file") << QByteArray() << -1;
 }

@@ -12,7 +12,9 @@
 using namespace PersistFixtures;
 
 namespace {
-bool writeFile(const QString &path, const QByteArray &bytes) { return TestAudio::writeBytes(path, bytes); }
+bool writeFile(const QString &path, const QByteArray &bytes) {
+    return TestAudio::writeBytes(path, bytes);
+}
 } // namespace
 
 void TemplateTest::initTestCase() {
@@ -86,13 +88,15 @@ void TemplateTest::loadingIsOneUndoableStep() {
 void TemplateTest::badFilesAreRefusedAndChangeNothing_data() {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<bool>("huge");
-    const QByteArray good = "<!DOCTYPE slicetemplate>\n<slicetemplate version=\"1\">\n"
-                            " <slicepoint relative=\"0.5\"/>\n <slicepoint relative=\"0.75\"/>\n</slicetemplate>\n";
+    const QByteArray good =
+        "<!DOCTYPE slicetemplate>\n<slicetemplate version=\"1\">\n"
+        " <slicepoint relative=\"0.5\"/>\n <slicepoint relative=\"0.75\"/>\n</slicetemplate>\n";
     QTest::newRow("truncated") << good.left(good.size() / 2) << false;
     QTest::newRow("empty") << QByteArray() << false;
     QTest::newRow("binary") << QByteArray("\x00\x01\xff\xfeRIFF\x00\x00", 10) << false;
     QTest::newRow("other root") << QByteArray("<project><Engine bpm=\"120\"/></project>") << false;
-    QTest::newRow("not a number") << QByteArray("<slicetemplate><slicepoint relative=\"half\"/></slicetemplate>")
+    QTest::newRow("not a number") << QByteArray(
+                                         "<slicetemplate><slicepoint relative=\"half\"/></slicetemplate>")
                                   << false;
     QTest::newRow("missing position") << QByteArray("<slicetemplate><slicepoint/></slicetemplate>") << false;
     QTest::newRow("infinite") << QByteArray("<slicetemplate><slicepoint relative=\"inf\"/></slicetemplate>")
@@ -105,7 +109,8 @@ void TemplateTest::badFilesAreRefusedAndChangeNothing_data() {
 void TemplateTest::badFilesAreRefusedAndChangeNothing() {
     QFETCH(QByteArray, content);
     QFETCH(bool, huge);
-    const QString path = m_dir.filePath(QStringLiteral("bad_%1.qlst").arg(QTest::currentDataTag()).replace(' ', '_'));
+    const QString path =
+        m_dir.filePath(QStringLiteral("bad_%1.qlst").arg(QTest::currentDataTag()).replace(' ', '_'));
     if (QString(QTest::currentDataTag()) != "missing file") {
         QVERIFY(writeFile(path, content));
         if (huge) {
