@@ -166,6 +166,18 @@ SliceExporter *SliceExporter::forSlices(Trevant *slicer, const QString &folder, 
     return exporter;
 }
 
+SliceExporter *SliceExporter::forPrefix(Trevant *slicer, const QString &prefix, QObject *parent) {
+    const SlicePtr loop = slicer ? slicer->currentSlice() : SlicePtr();
+    if (!loop)
+        return nullptr;
+    const QString cleaned = QDir::fromNativeSeparators(prefix.trimmed());
+    const QFileInfo info(cleaned);
+    const bool hasFolder = cleaned.contains(QLatin1Char('/'));
+    const QString folder = hasFolder ? info.absolutePath() : QFileInfo(loop->fileName()).absolutePath();
+    const QString stem = info.fileName().isEmpty() ? loop->baseName() : info.fileName();
+    return forSlices(slicer, folder, stem, parent);
+}
+
 SliceExporter *SliceExporter::forQuickExport(Trevant *slicer, QObject *parent) {
     const SlicePtr loop = slicer ? slicer->currentSlice() : SlicePtr();
     if (!loop)

@@ -67,6 +67,9 @@ public:
     // loop's base name when empty); existing files are refused (ask, then Overwrite).
     static SliceExporter *forSlices(Trevant *slicer, const QString &folder, const QString &stem = QString(),
                                     QObject *parent = nullptr);
+    // All slices named "<prefix>_<n>.wav". A prefix with a folder part ("/path/kit")
+    // writes into that folder, a bare one next to the loop. Existing files are refused.
+    static SliceExporter *forPrefix(Trevant *slicer, const QString &prefix, QObject *parent = nullptr);
     // All slices into quickExportFolder, keeping existing files (KeepBoth).
     static SliceExporter *forQuickExport(Trevant *slicer, QObject *parent = nullptr);
     // One span of the slicer's loop (a slice, or the trimmed loop for "Save As") into

@@ -74,6 +74,14 @@ void ExportTest::fileNamesSortInSliceOrder() {
     QCOMPARE(SliceExporter::sliceFileName("break", 64, 64), QString("break_64.wav"));
     QCOMPARE(SliceExporter::sliceFileName("break", 7, 120), QString("break_007.wav"));
     QCOMPARE(SliceExporter::quickExportFolder(m_dir.filePath("loop.wav")), m_dir.filePath("loop slices"));
+
+    auto slicer = loadedSlicer(m_staircase);
+    slicer->setSlicePoints({30000});
+    std::unique_ptr<SliceExporter> bare(SliceExporter::forPrefix(slicer.get(), "snare"));
+    QCOMPARE(bare->jobs().last().path, m_dir.filePath("snare_02.wav"));
+    std::unique_ptr<SliceExporter> placed(SliceExporter::forPrefix(slicer.get(), m_dir.filePath("kits/hat")));
+    QCOMPARE(placed->jobs().first().path, m_dir.filePath("kits/hat_01.wav"));
+    QCOMPARE(placed->jobs().size(), 2);
 }
 
 void ExportTest::exportedSlicesEqualTheSource_data() {
