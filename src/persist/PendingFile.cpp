@@ -4,10 +4,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
+#include <QRandomGenerator>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -29,18 +30,28 @@ PendingFile::~PendingFile() {
 
 bool PendingFile::create(QString *error) {
     const QFileInfo target(m_finalPath);
-    QTemporaryFile file(target.absolutePath() + QLatin1String("/.") + target.fileName() +
-                        QLatin1String(".XXXXXX.part"));
-    file.setAutoRemove(false);
-    if (!file.open()) {
-        if (error)
-            *error = tr("%1 could not be written: %2")
-                         .arg(QDir::toNativeSeparators(m_finalPath), file.errorString());
-        return false;
+    const QString stem = target.absolutePath() + QLatin1String("/.") + target.fileName() + QLatin1Char('.');
+    // Created with open(2) and mode 0666, so the finished file gets the permissions the
+    // user's umask gives every new file (a QTemporaryFile would be private to the user).
+    int err = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString candidate =
+            stem + QString::number(QRandomGenerator::global()->generate(), 36) + QLatin1String(".part");
+        const int fd =
+            ::open(QFile::encodeName(candidate).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::close(fd);
+            m_temporaryPath = candidate;
+            return true;
+        }
+        err = errno;
+        if (err != EEXIST)
+            break;
     }
-    m_temporaryPath = file.fileName();
-    file.close();
-    return true;
+    if (error)
+        *error =
+            tr("%1 could not be written: %2").arg(QDir::toNativeSeparators(m_finalPath), systemError(err));
+    return false;
 }
 
 bool PendingFile::commit(bool overwrite, QString *error) {

@@ -11,6 +11,7 @@
 #include <QtTest>
 #include <cmath>
 #include <sndfile.h>
+#include <sys/stat.h>
 
 using namespace PersistFixtures;
 
@@ -34,6 +35,7 @@ QString freshFolder(QTemporaryDir &dir, const QString &name) {
 } // namespace
 
 void ExportTest::initTestCase() {
+    ::umask(022);
     QVERIFY(m_dir.isValid());
     m_staircase = writeStaircase(m_dir.filePath("stairs.wav"), kRate, kFrames);
     QVERIFY(!m_staircase.isEmpty());
@@ -111,6 +113,8 @@ void ExportTest::exportedSlicesEqualTheSource() {
     QCOMPARE(ranges.size(), 4);
     QCOMPARE(folderEntries(folder),
              QStringList({"stairs_01.wav", "stairs_02.wav", "stairs_03.wav", "stairs_04.wav"}));
+    // Like any new file of the user's: readable by others under the usual umask.
+    QVERIFY(QFile::permissions(QDir(folder).filePath("stairs_01.wav")) & QFileDevice::ReadOther);
     for (int i = 0; i < ranges.size(); ++i) {
         const Audio a = readAudio(QDir(folder).filePath(SliceExporter::sliceFileName("stairs", i + 1, 4)));
         QCOMPARE(a.rate, kRate);
@@ -233,6 +237,21 @@ void ExportTest::cancelLeavesOnlyWholeFiles() {
     // A new export of the same loop is not cancelled by the old request.
     std::unique_ptr<SliceExporter> again(SliceExporter::forSlices(slicer.get(), freshFolder(m_dir, "again")));
     QCOMPARE(again->run(), SliceExporter::Status::Completed);
+}
+
+void ExportTest::exportWaitsForALoopStillLoading() {
+    const QString path = writeStaircase(m_dir.filePath("fresh.wav"), kRate, 10LL * kRate);
+    // Straight after opening, before the background fill has finished.
+    const SlicePtr loop = Slice::create(path, kRate);
+    SliceExporter exporter(loop);
+    exporter.setFormat(format(32));
+    const QString folder = freshFolder(m_dir, "fresh");
+    exporter.addFile(folder + "/whole.wav", {0, loop->length()});
+    QCOMPARE(exporter.run(), SliceExporter::Status::Completed);
+    const Audio a = readAudio(folder + "/whole.wav");
+    QCOMPARE(a.frames(), 10LL * kRate);
+    for (size_t k = 0; k < a.samples.size(); k += 997)
+        QCOMPARE(a.samples[k], TestAudio::staircase((long long)k));
 }
 
 void ExportTest::existingFilesAreNeverReplacedSilently() {

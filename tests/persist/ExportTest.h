@@ -18,6 +18,7 @@ private slots:
     void resampledExportKeepsLengthAndPitch();
     void edgeFadesOnlyTouchTheEdges();
     void cancelLeavesOnlyWholeFiles();
+    void exportWaitsForALoopStillLoading();
     void existingFilesAreNeverReplacedSilently();
     void backgroundExportReportsEveryFile();
     void unwritableTargetFailsWithAMessage();
