@@ -1,9 +1,8 @@
 #include "SliceExporter.h"
 
-#include "AudioSource.h"
+#include "ExportResampler.h"
 #include "PendingFile.h"
 #include "Settings.h"
-#include "SpeexResampler.h"
 #include "Trevant.h"
 
 #include <QCoreApplication>
@@ -24,7 +23,7 @@ constexpr int kBlockFrames = 16384;
 constexpr double kFadeMs = 2.0;
 
 // Reads one span of the cache as interleaved stereo, with the optional edge fades.
-class RangeReader : public AudioSource {
+class RangeReader {
 public:
     RangeReader(AudioCache *cache, SliceExporter::Range range, int fadeFrames)
         : m_cache(cache), m_start(range.start), m_end(range.end), m_pos(range.start),
@@ -43,20 +42,12 @@ public:
         return count;
     }
 
-    int pull(float *buffer, int count) override {
-        std::vector<float> &scratch = m_scratch;
-        scratch.resize(size_t(std::max(0, count)));
-        const int n = read(scratch.data(), count);
-        for (int i = 0; i < n; ++i)
-            buffer[i] += scratch[size_t(i)];
-        return n;
-    }
-    int length() override { return m_end - m_start; }
-
 private:
     void applyFades(float *buffer, int count) {
         const qint64 totalFrames = (m_end - m_start) / 2;
         const qint64 first = (m_pos - m_start) / 2;
+        if (first >= m_fadeFrames && first + count / 2 <= totalFrames - m_fadeFrames)
+            return; // a block in the middle of the span
         for (int i = 0; i < count / 2; ++i) {
             const qint64 f = first + i;
             const qint64 fromEnd = totalFrames - 1 - f;
@@ -75,7 +66,6 @@ private:
     int m_end;
     int m_pos;
     int m_fadeFrames;
-    std::vector<float> m_scratch;
 };
 
 QString withCopyNumber(const QString &path, int k) {
@@ -347,13 +337,19 @@ bool SliceExporter::writeOne(const Job &job, qint64 &framesDone, qint64 totalFra
     const int fadeFrames =
         m_bFadeEdges ? int(std::min<qint64>(qint64(m_iFileRate * kFadeMs / 1000.0), inFrames / 2)) : 0;
     RangeReader reader(m_pCache.data(), {start, end}, fadeFrames);
-    std::unique_ptr<SpeexResampler> resampler;
+    std::unique_ptr<ExportResampler> resampler;
     if (outRate != m_iFileRate) {
-        resampler.reset(new SpeexResampler(m_iFileRate, outRate));
-        // Aligned output that ends with the filter's tail, so the file holds the slice
-        // and nothing before or after it.
-        resampler->setLatencyCompensation(true);
+        resampler.reset(new ExportResampler(m_iFileRate, outRate));
+        if (!resampler->isValid()) {
+            sf_close(file);
+            error =
+                tr("%1 cannot be converted to %2 Hz.").arg(QDir::toNativeSeparators(job.path)).arg(outRate);
+            return false;
+        }
     }
+    const auto readInput = [&reader](float *buffer, int frames) {
+        return reader.read(buffer, 2 * frames) / 2;
+    };
 
     std::vector<float> block(size_t(2 * kBlockFrames));
     qint64 written = 0;
@@ -377,8 +373,7 @@ bool SliceExporter::writeOne(const Job &job, qint64 &framesDone, qint64 totalFra
         const int want = int(std::min<qint64>(kBlockFrames, outFrames - written));
         int got;
         if (resampler) {
-            std::fill(block.begin(), block.begin() + 2 * want, 0.0f);
-            got = resampler->produce(block.data(), want, &reader);
+            got = resampler->produce(block.data(), want, readInput);
             if (got < want) {
                 // The filter's tail may end a frame or two short of the exact length.
                 std::fill(block.begin() + 2 * got, block.begin() + 2 * want, 0.0f);
