@@ -129,6 +129,13 @@ QVector<SliceExporter::Range> SliceExporter::sliceRanges(Trevant *slicer) {
     return sliceRanges(slicer->slicePoints(), slicer->trimStart(), slicer->trimEnd());
 }
 
+SliceExporter::Range SliceExporter::sliceAt(Trevant *slicer, int position) {
+    for (const Range &r : sliceRanges(slicer))
+        if (r.start <= position && position < r.end)
+            return r;
+    return Range();
+}
+
 QString SliceExporter::sliceFileName(const QString &stem, int n, int count) {
     const int width = std::max(2, int(QString::number(std::max(1, count)).size()));
     return QStringLiteral("%1_%2.wav").arg(stem).arg(n, width, 10, QLatin1Char('0'));

@@ -54,6 +54,9 @@ public:
     // trim region, and trim end. Empty spans are skipped.
     static QVector<Range> sliceRanges(const QList<int> &points, int trimStart, int trimEnd);
     static QVector<Range> sliceRanges(Trevant *slicer);
+    // The slice that holds position (the one "Save Slice..." saves); an empty range
+    // when position lies outside the trim region or no loop is loaded.
+    static Range sliceAt(Trevant *slicer, int position);
     // "<stem>_<n>.wav", n counted from 1 and padded with zeros to the width of count
     // (at least two digits), so that the files sort in slice order.
     static QString sliceFileName(const QString &stem, int n, int count);

@@ -69,6 +69,9 @@ void ExportTest::slicesFollowTrimAndPoints() {
     QCOMPARE(fromSlicer.size(), 3);
     QCOMPARE(fromSlicer.first().start, 10000);
     QCOMPARE(fromSlicer.last().end, int(2 * kFrames));
+    QCOMPARE(SliceExporter::sliceAt(slicer.get(), 20000).start, 20000);
+    QCOMPARE(SliceExporter::sliceAt(slicer.get(), 39998).end, 40000);
+    QCOMPARE(SliceExporter::sliceAt(slicer.get(), 5000).end, 0); // before the trim start
 }
 
 void ExportTest::fileNamesSortInSliceOrder() {
