@@ -318,7 +318,10 @@ bool SliceExporter::writeOne(const Job &job, qint64 &framesDone, qint64 totalFra
     const int end = std::min(job.range.end, m_pCache->length()) & ~1;
     const qint64 inFrames = std::max(0, end - start) / 2;
     const int outRate = m_format.targetRate(m_iFileRate);
-    const qint64 outFrames = outputFrames(inFrames, m_iFileRate, outRate);
+    // Each boundary is rounded onto the new rate's grid once, so consecutive slices
+    // still add up to the converted loop and line up when placed end to end.
+    const qint64 outFrames = outputFrames(end / 2, m_iFileRate, outRate) -
+                             outputFrames(std::min(start, end) / 2, m_iFileRate, outRate);
 
     PendingFile pending(job.path);
     if (!pending.create(&error))

@@ -113,8 +113,8 @@ public:
     // The files written, full paths, in order.
     QStringList writtenFiles() const;
 
-    // Length of the file written for a span of inputFrames frames when converting from
-    // inputRate to outputRate.
+    // Position on the outputRate grid of frame inputFrames at inputRate; a span's file
+    // holds the frames between the converted positions of its ends.
     static qint64 outputFrames(qint64 inputFrames, int inputRate, int outputRate);
 
 signals:
