@@ -1,0 +1,105 @@
+#include "PendingFile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+QString tr(const char *text) {
+    return QCoreApplication::translate("PendingFile", text);
+}
+
+QString systemError(int err) {
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+} // namespace
+
+PendingFile::PendingFile(const QString &finalPath) : m_finalPath(QFileInfo(finalPath).absoluteFilePath()) {}
+
+PendingFile::~PendingFile() {
+    if (!m_committed)
+        discard();
+}
+
+bool PendingFile::create(QString *error) {
+    const QFileInfo target(m_finalPath);
+    const QString stem = target.absolutePath() + QLatin1String("/.") + target.fileName() + QLatin1Char('.');
+    // Created with open(2) and mode 0666, so the finished file gets the permissions the
+    // user's umask gives every new file (a QTemporaryFile would be private to the user).
+    int err = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString candidate =
+            stem + QString::number(QRandomGenerator::global()->generate(), 36) + QLatin1String(".part");
+        const int fd =
+            ::open(QFile::encodeName(candidate).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::close(fd);
+            m_temporaryPath = candidate;
+            return true;
+        }
+        err = errno;
+        if (err != EEXIST)
+            break;
+    }
+    if (error)
+        *error =
+            tr("%1 could not be written: %2").arg(QDir::toNativeSeparators(m_finalPath), systemError(err));
+    return false;
+}
+
+bool PendingFile::commit(bool overwrite, QString *error) {
+    if (m_temporaryPath.isEmpty() || m_committed) {
+        if (error)
+            *error = tr("%1 could not be written.").arg(QDir::toNativeSeparators(m_finalPath));
+        return false;
+    }
+    const QByteArray from = QFile::encodeName(m_temporaryPath);
+    const QByteArray to = QFile::encodeName(m_finalPath);
+    if (overwrite) {
+        if (::rename(from.constData(), to.constData()) != 0) {
+            if (error)
+                *error = tr("%1 could not be written: %2")
+                             .arg(QDir::toNativeSeparators(m_finalPath), systemError(errno));
+            return false;
+        }
+    } else if (::link(from.constData(), to.constData()) == 0) {
+        // A hard link claims the name only if it is free, in one step; the temporary
+        // name then goes.
+        ::unlink(from.constData());
+    } else {
+        const int err = errno;
+        if (err == EEXIST) {
+            if (error)
+                *error = tr("%1 already exists.").arg(QDir::toNativeSeparators(m_finalPath));
+            return false;
+        }
+        // File systems without hard links: check, then rename (a small window remains).
+        if (QFileInfo::exists(m_finalPath)) {
+            if (error)
+                *error = tr("%1 already exists.").arg(QDir::toNativeSeparators(m_finalPath));
+            return false;
+        }
+        if (::rename(from.constData(), to.constData()) != 0) {
+            if (error)
+                *error = tr("%1 could not be written: %2")
+                             .arg(QDir::toNativeSeparators(m_finalPath), systemError(errno));
+            return false;
+        }
+    }
+    m_committed = true;
+    m_temporaryPath.clear();
+    return true;
+}
+
+void PendingFile::discard() {
+    if (!m_temporaryPath.isEmpty())
+        QFile::remove(m_temporaryPath);
+    m_temporaryPath.clear();
+}

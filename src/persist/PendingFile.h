@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+// A file that is written under a hidden temporary name in its target's folder and
+// moved onto its final name only once it is complete, so that a crash or a cancel
+// never leaves half a file under the final name. The temporary file is removed when
+// the object dies without a commit.
+class PendingFile {
+public:
+    explicit PendingFile(const QString &finalPath);
+    ~PendingFile();
+    PendingFile(const PendingFile &) = delete;
+    PendingFile &operator=(const PendingFile &) = delete;
+
+    // Creates the empty temporary file; false (with a message) when the folder does not
+    // exist or is not writable.
+    bool create(QString *error);
+    QString temporaryPath() const { return m_temporaryPath; }
+    QString finalPath() const { return m_finalPath; }
+
+    // Moves the finished file onto its final name. Without overwrite, an existing file
+    // of that name is left alone and the commit fails, also when it appeared only while
+    // this file was being written.
+    bool commit(bool overwrite, QString *error);
+    // Removes the temporary file.
+    void discard();
+
+private:
+    QString m_finalPath;
+    QString m_temporaryPath;
+    bool m_committed = false;
+};

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QObject>
+#include <QTemporaryDir>
+
+class ExportTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+
+    void slicesFollowTrimAndPoints();
+    void fileNamesSortInSliceOrder();
+    void exportedSlicesEqualTheSource_data();
+    void exportedSlicesEqualTheSource();
+    void settingsChooseDepthAndRate();
+    void resampledExportKeepsLengthAndPitch_data();
+    void resampledExportKeepsLengthAndPitch();
+    void edgeFadesOnlyTouchTheEdges();
+    void cancelLeavesOnlyWholeFiles();
+    void exportWaitsForALoopStillLoading();
+    void existingFilesAreNeverReplacedSilently();
+    void backgroundExportReportsEveryFile();
+    void unwritableTargetFailsWithAMessage();
+    void saveAsWritesTheTrimmedLoopInTheChosenContainer();
+
+private:
+    QTemporaryDir m_dir;
+    QString m_staircase;
+};

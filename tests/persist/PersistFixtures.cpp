@@ -1,0 +1,78 @@
+#include "PersistFixtures.h"
+
+#include "Trevant.h"
+
+#include <QDir>
+#include <QFile>
+#include <QtTest>
+#include <sndfile.h>
+
+namespace PersistFixtures {
+
+QString writeStaircase(const QString &path, int rate, long long frames) {
+    return TestAudio::writeWav(path, 2, rate, frames,
+                               [](long long f, int c) { return TestAudio::staircase(2 * f + c); })
+               ? path
+               : QString();
+}
+
+QString writeSine(const QString &path, int rate, long long frames, double freq, float amp) {
+    return TestAudio::writeWav(path, 2, rate, frames, TestAudio::sine(freq, rate, amp)) ? path : QString();
+}
+
+bool waitFilled(const SlicePtr &loop) {
+    for (int i = 0; loop && i < 2000 && !loop->isLoadingComplete(); ++i)
+        QTest::qWait(5);
+    return loop && loop->isLoadingComplete();
+}
+
+std::unique_ptr<Trevant> loadedSlicer(const QString &path, int engineRate) {
+    std::unique_ptr<Trevant> slicer(new Trevant);
+    slicer->setEngineSampleRate(engineRate);
+    slicer->slotLoadLoop(path);
+    waitFilled(slicer->currentSlice());
+    return slicer;
+}
+
+Audio readAudio(const QString &path) {
+    Audio audio;
+    SF_INFO info{};
+    SNDFILE *f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    if (!f)
+        return audio;
+    audio.rate = info.samplerate;
+    audio.channels = info.channels;
+    audio.format = info.format;
+    audio.samples.resize(size_t(info.frames * info.channels));
+    const sf_count_t got = sf_readf_float(f, audio.samples.data(), info.frames);
+    audio.samples.resize(size_t(got * info.channels));
+    sf_close(f);
+    return audio;
+}
+
+QStringList folderEntries(const QString &folder) {
+    QStringList entries =
+        QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    entries.sort();
+    return entries;
+}
+
+double frequency(const std::vector<float> &x, int channel, long long from, long long to, double rate) {
+    double first = -1, last = -1;
+    int crossings = 0;
+    for (long long f = from; f + 1 < to; ++f) {
+        const float a = x[size_t(2 * f + channel)], b = x[size_t(2 * (f + 1) + channel)];
+        if (a < 0.0f && b >= 0.0f) {
+            const double t = double(f) + double(-a) / double(b - a);
+            if (first < 0)
+                first = t;
+            last = t;
+            ++crossings;
+        }
+    }
+    if (crossings < 2)
+        return 0.0;
+    return (crossings - 1) / ((last - first) / rate);
+}
+
+} // namespace PersistFixtures

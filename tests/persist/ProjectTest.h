@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QObject>
+#include <QTemporaryDir>
+
+class ProjectTest : public QObject {
+    Q_OBJECT
+private slots:
+    void roundTripSurvivesMovingTheFolder();
+    void documentHasTheExpectedShape();
+    void suffixIsAddedUnlessPresentInAnyCase();
+    void missingAttributesTakeTheirDefaults();
+    void oddValuesAreHandled();
+    void missingAudioLeavesAnEmptyPadAndIsReported();
+    void engineOnlyProjectKeepsTheBank();
+    void badFilesLoadNothing_data();
+    void badFilesLoadNothing();
+    void unwritablePathFailsWithAMessage();
+
+private:
+    QTemporaryDir m_dir;
+};

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QObject>
+#include <QTemporaryDir>
+
+class TemplateTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void roundTripOntoALoopOfAnotherLength();
+    void sameLoopGetsItsPointsBackExactly();
+    void loadingIsOneUndoableStep();
+    void badFilesAreRefusedAndChangeNothing_data();
+    void badFilesAreRefusedAndChangeNothing();
+    void pointsOutsideTheRegionAreClamped();
+    void suffixRules();
+
+private:
+    QTemporaryDir m_dir;
+    QString m_short;
+    QString m_long;
+};
