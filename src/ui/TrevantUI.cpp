@@ -6,6 +6,10 @@
 #include "Slice.h"
 #include "SliceEngine.h"
 #include "AddSlicePointCommand.h"
+#include "MidiSliceWriter.h"
+#include "ProjectFile.h"
+#include "SliceExporter.h"
+#include "SliceTemplate.h"
 #include "AutoSliceCommand.h"
 #include "ClearSlicingCommand.h"
 #include "TransportBar.h"
@@ -175,6 +179,16 @@ TrevantUI::TrevantUI()
     connect(ui.spinBoxPitch, SIGNAL(valueChanged(int)), this, SLOT(setTrevantPitchAdjust(int)));
     connect(ui.pushButtonResetQuickControls, SIGNAL(clicked()), this, SLOT(resetQuickControls()));
 
+    // A running export can be stopped from the status bar.
+    m_cancelExportButton = new QPushButton(tr("Cancel Export"), this);
+    m_cancelExportButton->setObjectName("pushButtonCancelExport");
+    m_cancelExportButton->hide();
+    statusBar()->addPermanentWidget(m_cancelExportButton);
+    connect(m_cancelExportButton, &QPushButton::clicked, this, [this] {
+        if (m_exporter)
+            m_exporter->cancel();
+    });
+
     // 14.
     setLoopActionsEnabled(false);
     ui.actionSliceAtCursor->setEnabled(false);
@@ -213,6 +227,8 @@ TrevantUI::TrevantUI()
 
 TrevantUI::~TrevantUI()
 {
+    // A running export stops before the loop it reads goes away.
+    delete m_exporter.data();
     // Views hold the loop and talk to the slicer: they go before the engine that owns it.
     m_viewStack.setParent(nullptr);
     delete m_slicingView;
@@ -321,14 +337,15 @@ void TrevantUI::setLoopViewsEnabled(bool on)
 
 void TrevantUI::setLoopActionsEnabled(bool on)
 {
-    // Exports, templates and edit mode are not part of this build yet and stay off
+    // Dragging slices out and edit mode are not part of this build yet and stay off
     // rather than pretend to work.
-    for (QAction *a : {ui.actionSaveSlices, ui.actionSaveAs, ui.actionSaveSlicesAsMidi, ui.actionOpenSliceTemplate,
-                       ui.actionSaveSliceTemplateAs, ui.actionQuickExport, ui.actionDragExport, ui.actionEditMode})
+    for (QAction *a : {ui.actionDragExport, ui.actionEditMode})
         a->setEnabled(false);
     ui.toolBar->setEnabled(on);
-    for (QAction *a : {ui.actionAdvancedSlicing, ui.action4, ui.action8, ui.action16, ui.action32, ui.action64,
-                       ui.actionSampleProperties, ui.actionTimeStretch})
+    for (QAction *a : {ui.actionSaveSlices, ui.actionSaveAs, ui.actionSaveSlicesAsMidi, ui.actionOpenSliceTemplate,
+                       ui.actionSaveSliceTemplateAs, ui.actionQuickExport, ui.actionAdvancedSlicing, ui.action4,
+                       ui.action8, ui.action16, ui.action32, ui.action64, ui.actionSampleProperties,
+                       ui.actionTimeStretch})
         a->setEnabled(on);
     ui.frameQuickControls->setEnabled(on);
     if (m_slicingView)
@@ -582,16 +599,13 @@ void TrevantUI::dropEvent(QDropEvent *event)
     if (path.isEmpty())
         return;
     event->acceptProposedAction();
-    if (QFileInfo(path).suffix().compare("qlst", Qt::CaseInsensitive) == 0) {
-        // Slice templates are not readable in this build yet: say so instead of
-        // trying to decode the template as audio.
-        statusBar()->showMessage(tr("Slice templates cannot be opened yet: %1").arg(QFileInfo(path).fileName()),
-                                 3000);
-        return;
-    }
+    qDebug() << "Drop event" << path;
     // Loading runs after the drop has finished, so a failure's message box does not
     // sit inside the drag-and-drop machinery.
-    QTimer::singleShot(0, this, [this, path] { slotLoadAudioFile(path); });
+    if (SliceTemplate::isTemplatePath(path))
+        QTimer::singleShot(0, this, [this, path] { loadSliceTemplate(path); });
+    else
+        QTimer::singleShot(0, this, [this, path] { slotLoadAudioFile(path); });
 }
 
 // --- Dialogs and the rest -----------------------------------------------------------
@@ -638,8 +652,41 @@ void TrevantUI::slotAbout()
 }
 
 void TrevantUI::slotNewProject() { m_engine->clearSamplerBank(); }
-void TrevantUI::slotOpenProject() {}
-void TrevantUI::slotSaveProject() {}
+void TrevantUI::slotOpenProject()
+{
+    QString start = Settings::instance().value("last_load_project_path");
+    if (start.isEmpty())
+        start = ".";
+    const QString path =
+        QFileDialog::getOpenFileName(this, tr("Open Project"), start, tr("Quillory Projects (*.qlx)"));
+    if (path.isEmpty())
+        return;
+    QString error;
+    QStringList missing;
+    if (!ProjectFile::load(m_engine, path, &error, &missing)) {
+        QMessageBox::critical(this, tr("Error"), error);
+        return;
+    }
+    if (!missing.isEmpty())
+        QMessageBox::warning(this, tr("Open Project"),
+                             tr("These samples could not be found:\n%1").arg(missing.join("\n")));
+    Settings::instance().set("last_load_project_path", QFileInfo(path).absolutePath());
+}
+
+void TrevantUI::slotSaveProject()
+{
+    const QString path =
+        QFileDialog::getSaveFileName(this, tr("Save Project"), Settings::instance().value("last_load_project_path"),
+                                     tr("Quillory Projects (*.qlx)"));
+    if (path.isEmpty())
+        return;
+    QString error, written;
+    if (!ProjectFile::save(m_engine, path, &error, &written)) {
+        QMessageBox::critical(this, tr("Error"), error);
+        return;
+    }
+    Settings::instance().set("last_load_project_path", QFileInfo(written).absolutePath());
+}
 
 void TrevantUI::slotUserManual()
 {
@@ -661,14 +708,168 @@ void TrevantUI::slotStatusBarSavedMessage(QString baseFilePath, QString fileName
     statusBar()->showMessage(savedMessage(baseFilePath, fileName), 2000);
 }
 
-void TrevantUI::slotSaveAs() {}
-void TrevantUI::slotSaveSlicesAsMidi() {}
-void TrevantUI::slotExportSlicesToDisk() {}
-void TrevantUI::slotExportSlicesWithPrefix(QString) {}
-void TrevantUI::slotExportSlicesQuick() {}
+QString TrevantUI::loopFolder() const
+{
+    SlicePtr slice = m_slicer->currentSlice();
+    return slice ? QFileInfo(slice->fileName()).absolutePath() : QString();
+}
+
+bool TrevantUI::settleCollisions(SliceExporter *exporter)
+{
+    const QStringList existing = exporter->existingTargets();
+    if (existing.isEmpty())
+        return true;
+    QMessageBox box(QMessageBox::Question, tr("Save Slices"),
+                    tr("%n file(s) with these names exist already.", nullptr, existing.size()),
+                    QMessageBox::Cancel, this);
+    box.setDetailedText(existing.join("\n"));
+    QPushButton *replace = box.addButton(tr("Replace"), QMessageBox::DestructiveRole);
+    QPushButton *keep = box.addButton(tr("Keep Both"), QMessageBox::AcceptRole);
+    box.setDefaultButton(keep);
+    box.exec();
+    if (box.clickedButton() == replace)
+        exporter->setCollision(SliceExporter::Collision::Overwrite);
+    else if (box.clickedButton() == keep)
+        exporter->setCollision(SliceExporter::Collision::KeepBoth);
+    else
+        return false;
+    return true;
+}
+
+void TrevantUI::startExport(SliceExporter *exporter)
+{
+    if (!exporter) {
+        statusBar()->showMessage(tr("There is nothing to export."), 3000);
+        return;
+    }
+    if (m_exporter) {
+        statusBar()->showMessage(tr("An export is already running."), 3000);
+        delete exporter;
+        return;
+    }
+    m_exporter = exporter;
+    exporter->setParent(this);
+    connect(exporter, &SliceExporter::fileWritten, this, &TrevantUI::exportSuccessful);
+    connect(exporter, &SliceExporter::finished, this, [this, exporter] {
+        m_cancelExportButton->hide();
+        if (exporter->status() == SliceExporter::Status::Failed)
+            QMessageBox::critical(this, tr("Error"), exporter->errorMessage());
+        m_exporter = nullptr;
+        exporter->deleteLater();
+    });
+    m_cancelExportButton->show();
+    exporter->start();
+}
+
+void TrevantUI::slotSaveAs()
+{
+    SlicePtr slice = m_slicer->currentSlice();
+    if (!slice)
+        return;
+    const QString path = QFileDialog::getSaveFileName(
+        this, tr("Save As"), loopFolder() + "/" + slice->baseName() + ".wav",
+        tr("WAV Audio (*.wav);;AIFF Audio (*.aif *.aiff);;FLAC Audio (*.flac)"));
+    if (path.isEmpty())
+        return;
+    startExport(SliceExporter::forSpan(m_slicer, path, {m_slicer->trimStart(), m_slicer->trimEnd()}));
+}
+
+void TrevantUI::slotSaveSlicesAsMidi()
+{
+    SlicePtr slice = m_slicer->currentSlice();
+    if (!slice)
+        return;
+    const QString path = QFileDialog::getSaveFileName(this, tr("Save Slices as MIDI"),
+                                                      loopFolder() + "/" + slice->baseName() + ".mid",
+                                                      tr("MIDI Files (*.mid)"));
+    if (path.isEmpty())
+        return;
+    QString error, written;
+    if (!MidiSliceWriter::save(m_slicer, path, &error, &written)) {
+        QMessageBox::critical(this, tr("Error"), error);
+        return;
+    }
+    const QFileInfo info(written);
+    emit exportSuccessful(QDir::toNativeSeparators(info.absolutePath()), info.fileName());
+}
+
+void TrevantUI::slotExportSlicesToDisk()
+{
+    if (!m_slicer->currentSlice())
+        return;
+    const QString folder = QFileDialog::getExistingDirectory(this, tr("Save Slices"), loopFolder());
+    if (folder.isEmpty())
+        return;
+    SliceExporter *exporter = SliceExporter::forSlices(m_slicer, folder);
+    if (exporter && !settleCollisions(exporter)) {
+        delete exporter;
+        return;
+    }
+    startExport(exporter);
+}
+
+void TrevantUI::slotExportSlicesWithPrefix(QString prefix)
+{
+    if (!m_slicer->currentSlice() || prefix.isEmpty())
+        return;
+    SliceExporter *exporter = SliceExporter::forPrefix(m_slicer, prefix);
+    if (exporter && !settleCollisions(exporter)) {
+        delete exporter;
+        return;
+    }
+    startExport(exporter);
+}
+
+void TrevantUI::slotExportSlicesQuick()
+{
+    if (!m_slicer->currentSlice())
+        return;
+    startExport(SliceExporter::forQuickExport(m_slicer));
+}
+
 void TrevantUI::slotExportSlicesToSampler() {}
-void TrevantUI::slotLoadSliceTemplate() {}
-void TrevantUI::slotSaveSliceTemplate() {}
+
+bool TrevantUI::loadSliceTemplate(const QString &path)
+{
+    QString error;
+    if (!SliceTemplate::loadInto(m_slicer, path, m_undoStack, &error)) {
+        QMessageBox::critical(this, tr("Error"), error);
+        return false;
+    }
+    m_slicingView->update();
+    return true;
+}
+
+void TrevantUI::slotLoadSliceTemplate()
+{
+    const QString path =
+        QFileDialog::getOpenFileName(this, tr("Load Slice Template..."),
+                                     Settings::instance().value("last_slicetemplate_load_path"),
+                                     tr("Slice Templates (*.qlst)"));
+    if (path.isEmpty())
+        return;
+    if (loadSliceTemplate(path))
+        Settings::instance().set("last_slicetemplate_load_path", QFileInfo(path).absolutePath());
+}
+
+void TrevantUI::slotSaveSliceTemplate()
+{
+    SlicePtr slice = m_slicer->currentSlice();
+    if (!slice)
+        return;
+    const QString path = QFileDialog::getSaveFileName(
+        this, tr("Save Slice Template..."),
+        Settings::instance().value("last_slicetemplate_load_path") + "/" + slice->baseName(),
+        tr("Slice Templates (*.qlst)"));
+    if (path.isEmpty())
+        return;
+    QString error, written;
+    if (!SliceTemplate::saveFrom(m_slicer, path, &error, &written)) {
+        QMessageBox::critical(this, tr("Error"), error);
+        return;
+    }
+    Settings::instance().set("last_slicetemplate_load_path", QFileInfo(written).absolutePath());
+}
 
 void TrevantUI::slotUpdateSavingProgress(float fraction)
 {

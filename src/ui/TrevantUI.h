@@ -7,6 +7,8 @@
 #include <QStackedWidget>
 
 class QButtonGroup;
+class QPushButton;
+class SliceExporter;
 class QUndoStack;
 class QUndoCommand;
 class SampleRendererTrevant;
@@ -123,6 +125,11 @@ private:
     void sliceInto(int slices);
     void setLoopViewsEnabled(bool on);
     void attachLoopToViews();
+    QString loopFolder() const;
+    // Asks what to do about existing files; false when the user cancels.
+    bool settleCollisions(SliceExporter *exporter);
+    void startExport(SliceExporter *exporter);
+    bool loadSliceTemplate(const QString &path);
 
     Ui_QuilloryMainWindow ui;
     SliceEngine *m_engine = nullptr;
@@ -137,6 +144,8 @@ private:
     TimeStretchUI *m_timeStretchWindow = nullptr;
     QButtonGroup *m_dragExportGroup = nullptr;
     QList<QAction *> m_editActions;
+    QPointer<SliceExporter> m_exporter;
+    QPushButton *m_cancelExportButton = nullptr;
     bool m_quitting = false;
     bool m_deviceErrorShown = false;
 };

@@ -6,6 +6,8 @@
 #include "Quillory.h"
 #include "SampleRendererTrevant.h"
 #include "Settings.h"
+#include "SliceExporter.h"
+#include "SliceTemplate.h"
 #include "Slice.h"
 #include "TestAudio.h"
 #include "Trevant.h"
@@ -15,6 +17,8 @@
 #include <QFileOpenEvent>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
+#include <QStatusBar>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -35,6 +39,17 @@ float click(long long f, int c)
     const long long k = f % period;
     const float env = k < 400 ? float(std::exp(-double(k) / 80.0)) : 0.0f;
     return (c == 0 ? 0.8f : 0.6f) * env * float(std::sin(double(k) * 0.35));
+}
+
+// A drop as the desktop delivers it: the drag enters the window, then drops.
+void dropFile(QWidget *target, const QString &path)
+{
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(path)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
 }
 
 // Closes the next modal message box and hands back its text.
@@ -72,9 +87,11 @@ private slots:
         QVERIFY(w()->form().toolBar->isEnabled());
         QVERIFY(w()->form().action8->isEnabled());
         QVERIFY(w()->form().frameQuickControls->isEnabled());
-        // Not built yet, so never offered.
-        QVERIFY(!w()->form().actionQuickExport->isEnabled());
-        QVERIFY(!w()->form().actionSaveSlices->isEnabled());
+        QVERIFY(w()->form().actionQuickExport->isEnabled());
+        QVERIFY(w()->form().actionSaveSlices->isEnabled());
+        // Dragging slices out is not built yet, so never offered.
+        QVERIFY(!w()->form().actionDragExport->isEnabled());
+        QVERIFY(!w()->form().actionEditMode->isEnabled());
     }
 
     void formLayoutAndMenus()
@@ -214,18 +231,51 @@ private slots:
         delete mime;
     }
 
-    void droppedTemplateIsNotLoadedAsAudio()
+    void droppedTemplatesApplyTheirSlicePoints()
     {
-        const QString path = g_dir->filePath("points.qlst");
-        QVERIFY(TestAudio::writeBytes(path, "<slices/>"));
-        QMimeData mime;
-        mime.setUrls({QUrl::fromLocalFile(path)});
-        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(w(), &drop);
-        QCoreApplication::processEvents();
-        QCOMPARE(w()->windowFilePath(), g_loopPath);
+        // A template saved from this loop's layout comes back through a drop.
+        w()->form().action4->trigger();
+        const QList<int> four = w()->slicer()->slicePoints();
+        QString error, written;
+        QVERIFY(SliceTemplate::saveFrom(w()->slicer(), g_dir->filePath("four"), &error, &written));
+        QCOMPARE(QFileInfo(written).suffix(), QString("qlst"));
+        SliceTemplate check;
+        QVERIFY2(SliceTemplate::load(written, &check, &error), qPrintable(error));
+        w()->form().actionSliceClear->trigger();
+
+        dropFile(w(), written);
+        QTRY_VERIFY2(w()->slicer()->slicePoints() == four,
+                      qPrintable(QString("%1 points, expected %2").arg(w()->slicer()->slicePoints().size()).arg(four.size())));
+        QCOMPARE(w()->windowFilePath(), g_loopPath); // not mistaken for audio
+        w()->undoStack()->undo();
+        QCOMPARE(w()->slicer()->slicePoints().size(), 0);
+
+        // A damaged template is refused with a message and changes nothing.
+        const QString bad = g_dir->filePath("bad.qlst");
+        QVERIFY(TestAudio::writeBytes(bad, "<sliceTemplate version=\"1\"><point fr"));
+        QString text;
+        closeNextMessageBox(&text);
+        dropFile(w(), bad);
+        QTRY_VERIFY(!text.isEmpty());
+        QVERIFY(text.contains("bad.qlst"));
+        QCOMPARE(w()->slicer()->slicePoints().size(), 0);
         QVERIFY(loop());
-        QVERIFY(w()->form().toolBar->isEnabled());
+    }
+
+    void quickExportWritesEverySlice()
+    {
+        w()->form().action4->trigger();
+        QSignalSpy saved(w(), SIGNAL(exportSuccessful(QString, QString)));
+        QVERIFY(w()->form().actionQuickExport->isEnabled());
+        w()->form().actionQuickExport->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(saved.count(), 4, 30000);
+        const QString folder = SliceExporter::quickExportFolder(g_loopPath);
+        const QStringList files = QDir(folder).entryList({"*.wav"}, QDir::Files, QDir::Name);
+        QCOMPARE(files.size(), 4);
+        QTRY_VERIFY(!w()->findChild<QPushButton *>("pushButtonCancelExport")->isVisible());
+        QVERIFY(w()->statusBar()->currentMessage().endsWith("successfully saved.") ||
+                w()->statusBar()->currentMessage().startsWith("Saving"));
+        w()->undoStack()->undo();
     }
 
     void failedLoadShowsMessageAndWindowKeepsWorking_data()
