@@ -6,9 +6,17 @@
 #include "SetTrimEndCommand.h"
 #include "SetTrimStartCommand.h"
 #include "Slice.h"
+#include "SliceExporter.h"
 #include "Trevant.h"
 
 #include <QAction>
+#include <QDir>
+#include <QDrag>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QUrl>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -17,6 +25,16 @@
 
 #include <algorithm>
 #include <cmath>
+
+namespace {
+// Position of range among the loop's slices (0 when it is not one of them).
+int indexOfSlice(const QVector<SliceExporter::Range> &all, const SliceExporter::Range &range) {
+    for (int i = 0; i < all.size(); ++i)
+        if (all[i].start == range.start && all[i].end == range.end)
+            return i;
+    return 0;
+}
+} // namespace
 
 SampleRendererTrevant::SampleRendererTrevant(QWidget *parent, Trevant *slicer, QUndoStack *stack)
     : SampleRenderer(parent, slicer ? slicer->currentSlice() : QSharedPointer<Slice>()), m_pSlicer(slicer),
@@ -28,9 +46,6 @@ SampleRendererTrevant::SampleRendererTrevant(QWidget *parent, Trevant *slicer, Q
     m_pActionSliceHere = new QAction(tr("Slice Here"), this);
     m_pActionDelete = new QAction(tr("Delete Slice Point"), this);
     m_pActionSave = new QAction(tr("Save Slice..."), this);
-    // Writing slices to disk belongs to the export feature; until it exists the entry is
-    // shown but cannot be chosen.
-    m_pActionSave->setEnabled(false);
     m_pContextMenu = new QMenu(this);
     m_pContextMenu->addAction(m_pActionSliceHere);
     m_pContextMenu->addAction(m_pActionDelete);
@@ -81,7 +96,86 @@ bool SampleRendererTrevant::hitsTrimEnd(int x) const {
 }
 
 void SampleRendererTrevant::slotSaveSelectedSlice() {
-    // No slice writer is available yet; the action stays disabled (see constructor).
+    if (!m_pSlice || !m_pSlicer)
+        return;
+    const SliceExporter::Range range = SliceExporter::sliceAt(m_pSlicer, pixelToSample(m_contextPosition.x()));
+    if (range.end <= range.start)
+        return;
+    const QString folder = QFileInfo(m_pSlice->fileName()).absolutePath();
+    const QVector<SliceExporter::Range> all = SliceExporter::sliceRanges(m_pSlicer);
+    const QString suggested = folder + "/" +
+                              SliceExporter::sliceFileName(m_pSlice->baseName(), indexOfSlice(all, range) + 1,
+                                                           all.size());
+    const QString path = QFileDialog::getSaveFileName(
+        this, tr("Save Slice..."), suggested, tr("WAV Audio (*.wav);;AIFF Audio (*.aif *.aiff);;FLAC Audio (*.flac)"));
+    if (path.isEmpty())
+        return;
+    std::unique_ptr<SliceExporter> exporter(SliceExporter::forSpan(m_pSlicer, path, range));
+    if (!exporter)
+        return;
+    // One slice is short: writing it in place keeps the gesture simple.
+    if (exporter->run() == SliceExporter::Status::Failed) {
+        QMessageBox::critical(this, tr("Error"), exporter->errorMessage());
+        return;
+    }
+    for (const QString &file : exporter->writtenFiles()) {
+        const QFileInfo info(file);
+        emit exportSuccessful(QDir::toNativeSeparators(info.absolutePath()), info.fileName());
+    }
+}
+
+QStringList SampleRendererTrevant::writeDragExportFiles(int sample) {
+    if (!m_pSlice || !m_pSlicer)
+        return {};
+    if (!m_pDragFolder) {
+        m_pDragFolder = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/Quillory drag export-XXXXXX");
+        if (!m_pDragFolder->isValid()) {
+            m_pDragFolder.reset();
+            return {};
+        }
+    }
+    // A fresh sub-folder per drag, so names never collide with an earlier drag.
+    const QString folder = m_pDragFolder->filePath(QString::number(++m_iDragCount));
+    QDir().mkpath(folder);
+    std::unique_ptr<SliceExporter> exporter;
+    if (m_iDragExportMode == 1) {
+        exporter.reset(SliceExporter::forSlices(m_pSlicer, folder));
+    } else {
+        const SliceExporter::Range range = SliceExporter::sliceAt(m_pSlicer, sample);
+        if (range.end <= range.start)
+            return {};
+        const QVector<SliceExporter::Range> all = SliceExporter::sliceRanges(m_pSlicer);
+        const int index = indexOfSlice(all, range);
+        exporter.reset(SliceExporter::forSpan(
+            m_pSlicer, folder + "/" + SliceExporter::sliceFileName(m_pSlice->baseName(), index + 1, all.size()),
+            range));
+    }
+    if (!exporter || exporter->run() != SliceExporter::Status::Completed)
+        return {};
+    const QStringList files = exporter->writtenFiles();
+    for (const QString &file : files) {
+        const QFileInfo info(file);
+        emit exportSuccessful(QDir::toNativeSeparators(info.absolutePath()), info.fileName());
+    }
+    return files;
+}
+
+void SampleRendererTrevant::startDragExport(int sample) {
+    const QStringList files = writeDragExportFiles(sample);
+    if (files.isEmpty()) {
+        emit statusTip(tr("There is no slice to drag here."), 2000);
+        return;
+    }
+    QList<QUrl> urls;
+    for (const QString &file : files)
+        urls << QUrl::fromLocalFile(file);
+    auto *mime = new QMimeData;
+    mime->setUrls(urls);
+    auto *drag = new QDrag(this);
+    drag->setMimeData(mime);
+    if (m_pDragHandlePixmap && !m_pDragHandlePixmap->isNull())
+        drag->setPixmap(*m_pDragHandlePixmap);
+    drag->exec(Qt::CopyAction, Qt::CopyAction);
 }
 
 void SampleRendererTrevant::slotSliceHere() {
@@ -127,11 +221,12 @@ void SampleRendererTrevant::mousePressEvent(QMouseEvent *event) {
     m_iHitSlicePoint = m_pSlicer->sliceStartAt(sample, slicePointTolerance());
 
     if (m_bDragExport) {
-        // The drag itself needs the slice writer, which does not exist yet; the cursor
-        // still tells the user the gesture was seen.
-        setCursor(Qt::ClosedHandCursor);
-        setCursor(Qt::OpenHandCursor);
         event->accept();
+        if (event->button() != Qt::LeftButton)
+            return;
+        setCursor(Qt::ClosedHandCursor);
+        startDragExport(sample);
+        setCursor(Qt::OpenHandCursor);
         return;
     }
 

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QTemporaryDir>
+#include <memory>
+
 #include "SampleRenderer.h"
 
 #include <QList>
@@ -32,9 +35,15 @@ public:
     int slicePointTolerance() const;
     const QList<int> &ghostMarkers() const { return m_ghostMarkers; }
     QMenu *contextMenu() const { return m_pContextMenu; }
+    // Writes what a drag-export press at sample carries (the slice under it, or every
+    // slice in mode 1) into this session's drag folder; returns the files, empty when
+    // there is nothing to drag or writing failed.
+    QStringList writeDragExportFiles(int sample);
 
 signals:
     void statusTip(QString text, int msec);
+    // A file was written by "Save Slice..." or a drag out of the view.
+    void exportSuccessful(QString baseFilePath, QString fileName);
 
 public slots:
     void slotSaveSelectedSlice();
@@ -60,6 +69,7 @@ private:
     void drawTrimHandle(QPainter &painter, int x, const QColor &color);
     void drawDragExportSlices(QPainter &painter);
     int clampToLoop(long long position) const;
+    void startDragExport(int sample);
 
     Trevant *m_pSlicer;
     QUndoStack *m_pUndoStack;
@@ -67,6 +77,10 @@ private:
     int m_iHitSlicePoint = 0;
     int m_iDraggedSlicePoint = 0;
     QPoint m_contextPosition;
+    // Files dragged out live here until the program ends, so the receiving application
+    // can still read them after the drop.
+    std::unique_ptr<QTemporaryDir> m_pDragFolder;
+    int m_iDragCount = 0;
     QList<int> m_ghostMarkers;
     bool m_bDraggingTrimStart = false;
     bool m_bDraggingTrimEnd = false;

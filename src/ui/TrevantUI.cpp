@@ -153,6 +153,8 @@ TrevantUI::TrevantUI()
 
     // 11.
     connect(m_slicingView, SIGNAL(statusTip(QString, int)), this, SLOT(slotShowStatusTipMessage(QString, int)));
+    connect(m_slicingView, SIGNAL(exportSuccessful(QString, QString)), this,
+            SIGNAL(exportSuccessful(QString, QString)));
     enterSlicingMode();
 
     // 12. Tool bar actions.
@@ -337,10 +339,8 @@ void TrevantUI::setLoopViewsEnabled(bool on)
 
 void TrevantUI::setLoopActionsEnabled(bool on)
 {
-    // Dragging slices out and edit mode are not part of this build yet and stay off
-    // rather than pretend to work.
-    for (QAction *a : {ui.actionDragExport, ui.actionEditMode})
-        a->setEnabled(false);
+    // Edit mode is not part of this build yet and stays off rather than pretend to work.
+    ui.actionEditMode->setEnabled(false);
     ui.toolBar->setEnabled(on);
     for (QAction *a : {ui.actionSaveSlices, ui.actionSaveAs, ui.actionSaveSlicesAsMidi, ui.actionOpenSliceTemplate,
                        ui.actionSaveSliceTemplateAs, ui.actionQuickExport, ui.actionAdvancedSlicing, ui.action4,
@@ -558,6 +558,7 @@ void TrevantUI::enterSlicingMode()
         a->setEnabled(false);
         a->disconnect();
     }
+    ui.actionDragExport->setEnabled(true);
     ui.actionSlice4->setEnabled(true);
     ui.actionSlice8->setEnabled(true);
     ui.actionSlice16->setEnabled(true);

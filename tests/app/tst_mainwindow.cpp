@@ -89,8 +89,8 @@ private slots:
         QVERIFY(w()->form().frameQuickControls->isEnabled());
         QVERIFY(w()->form().actionQuickExport->isEnabled());
         QVERIFY(w()->form().actionSaveSlices->isEnabled());
-        // Dragging slices out is not built yet, so never offered.
-        QVERIFY(!w()->form().actionDragExport->isEnabled());
+        QVERIFY(w()->form().actionDragExport->isEnabled());
+        // Edit mode is not built yet, so never offered.
         QVERIFY(!w()->form().actionEditMode->isEnabled());
     }
 
@@ -275,6 +275,35 @@ private slots:
         QTRY_VERIFY(!w()->findChild<QPushButton *>("pushButtonCancelExport")->isVisible());
         QVERIFY(w()->statusBar()->currentMessage().endsWith("successfully saved.") ||
                 w()->statusBar()->currentMessage().startsWith("Saving"));
+        w()->undoStack()->undo();
+    }
+
+    void dragExportWritesTheSliceUnderThePress()
+    {
+        auto &ui = w()->form();
+        ui.action4->trigger();
+        ui.actionDragExport->setChecked(true);
+        QVERIFY(w()->slicingView()->isDragExportOn());
+        QVERIFY(ui.frameDragExport->isVisible());
+        QVERIFY(!w()->acceptDrops());
+        const QList<int> points = w()->slicer()->slicePoints();
+        QSignalSpy saved(w(), SIGNAL(exportSuccessful(QString, QString)));
+        // Single mode: the second slice only.
+        QStringList files = w()->slicingView()->writeDragExportFiles(points.at(0) + 1000);
+        QCOMPARE(files.size(), 1);
+        QVERIFY(files.first().endsWith("_2.wav") || files.first().endsWith("_02.wav"));
+        QCOMPARE(saved.count(), 1);
+        // All slices.
+        ui.radioButtonDragExportAll->click();
+        QCOMPARE(w()->slicingView()->dragExportMode(), 1);
+        files = w()->slicingView()->writeDragExportFiles(points.at(0) + 1000);
+        QCOMPARE(files.size(), 4);
+        for (const QString &f : files)
+            QVERIFY(QFileInfo(f).size() > 44);
+        ui.radioButtonDragExportSingle->click();
+        ui.actionDragExport->setChecked(false);
+        QVERIFY(w()->acceptDrops());
+        QVERIFY(!ui.frameDragExport->isVisible());
         w()->undoStack()->undo();
     }
 
