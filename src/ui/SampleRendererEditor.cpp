@@ -562,6 +562,24 @@ void SampleRendererEditor::deleteRegion(int a, int b)
         }
     }
 
+    // Trim points follow the audio they marked. They move before the deleted span is added:
+    // the slicer keeps them inside the loop's current length, so on undo (which runs in
+    // reverse) the loop must have its length back before the trim end returns.
+    const int trimStart = m_pSlicer->trimStart();
+    if (a < trimStart) {
+        const int newTrimStart = b <= trimStart ? trimStart - removed : a;
+        m_pUndoStack->push(new SetTrimStartCommand(m_pSlicer, newTrimStart));
+    }
+    const int trimEnd = m_pSlicer->trimEnd();
+    int newTrimEnd = trimEnd;
+    if (b <= trimEnd)
+        newTrimEnd = trimEnd - removed;
+    else if (a < trimEnd)
+        newTrimEnd = a;
+    newTrimEnd = std::min(newTrimEnd, length - removed);
+    if (newTrimEnd != trimEnd)
+        m_pUndoStack->push(new SetTrimEndCommand(m_pSlicer, newTrimEnd));
+
     const AudioEditPtr deletion = AudioEditFactory::createEdit(TypeDelete, -1, sourceA, sourceB, m_pCache);
     if (deletion)
         m_pUndoStack->push(new AddEditCommand(m_pCache, deletion));
@@ -609,23 +627,6 @@ void SampleRendererEditor::deleteRegion(int a, int b)
             }
         }
     }
-
-    // Trim points follow the audio they marked.
-    const int trimStart = m_pSlicer->trimStart();
-    if (a < trimStart) {
-        const int newTrimStart = b <= trimStart ? trimStart - removed : a;
-        m_pUndoStack->push(new SetTrimStartCommand(m_pSlicer, newTrimStart));
-    }
-    const int trimEnd = m_pSlicer->trimEnd();
-    const int newLength = editedLength();
-    int newTrimEnd = trimEnd;
-    if (b <= trimEnd)
-        newTrimEnd = trimEnd - removed;
-    else if (a < trimEnd)
-        newTrimEnd = a;
-    newTrimEnd = std::min(newTrimEnd, newLength);
-    if (newTrimEnd != trimEnd)
-        m_pUndoStack->push(new SetTrimEndCommand(m_pSlicer, newTrimEnd));
 
     clearFreeformSelection(true);
     m_pCache->markSamplesAsDirty(0, m_pCache->length());
