@@ -18,8 +18,9 @@ AudioEditItem::AudioEditItem(const AudioEditPtr &edit, SampleRenderer *view)
     m_nameLabel.prepare(QTransform(), font());
     if (m_edit) {
         if (m_pView)
+            // Unique: items of the same edit come and go (undo, redo) while the view stays.
             connect(m_edit.data(), &AudioEdit::visibilityChanged, m_pView,
-                    static_cast<void (QWidget::*)()>(&QWidget::update));
+                    static_cast<void (QWidget::*)()>(&QWidget::update), Qt::UniqueConnection);
         // Analysis runs on the edit worker's thread: these arrive queued.
         connect(m_edit.data(), &AudioEdit::analysisProgress, this, &AudioEditItem::updateProgressPie);
         connect(m_edit.data(), &AudioEdit::analysisFinished, this, &AudioEditItem::hideProgressPie);

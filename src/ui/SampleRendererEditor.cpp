@@ -306,11 +306,35 @@ bool SampleRendererEditor::hasClipboard() const
 
 void SampleRendererEditor::updateEditActions()
 {
-    // A group under the right button takes new edits as members, selection or not.
-    const bool enabled = m_pCache && (m_bHasSelection || groupUnderClick());
+    // A group under the right button takes new edits as members, selection or not. The
+    // Effects menu stays in the menu bar in slicing mode, where this view is hidden and its
+    // selection cannot be seen: the actions are off there.
+    const bool enabled = m_pCache && isVisible() && (m_bHasSelection || groupUnderClick());
     for (QAction *action : qAsConst(m_editActions))
         action->setEnabled(enabled);
-    m_pActionNewGroup->setEnabled(m_pCache && m_bHasSelection);
+    m_pActionNewGroup->setEnabled(m_pCache && isVisible() && m_bHasSelection);
+}
+
+void SampleRendererEditor::showEvent(QShowEvent *event)
+{
+    SampleRenderer::showEvent(event);
+    updateEditActions();
+}
+
+void SampleRendererEditor::hideEvent(QHideEvent *event)
+{
+    SampleRenderer::hideEvent(event);
+    m_autoScrollTimer.stop();
+    m_dragMode = DragNone;
+    updateEditActions();
+}
+
+bool SampleRendererEditor::cacheIsFree() const
+{
+    if (!m_pCache || !m_pCache->tryLock())
+        return false;
+    m_pCache->unlock();
+    return true;
 }
 
 void SampleRendererEditor::setFreeformSelection(int start, int end)
@@ -459,6 +483,8 @@ void SampleRendererEditor::slotDelete()
     if (!m_pCache || !m_pUndoStack)
         return;
     if (m_bHasSelection) {
+        if (!cacheIsFree())
+            return;
         m_pUndoStack->beginMacro(tr("delete region"));
         deleteRegion(m_iSelectionStart, m_iSelectionEnd);
         m_pUndoStack->endMacro();
@@ -481,7 +507,7 @@ void SampleRendererEditor::slotDelete()
 
 void SampleRendererEditor::slotTrimToSelection()
 {
-    if (!m_pCache || !m_pUndoStack || !m_bHasSelection)
+    if (!m_pCache || !m_pUndoStack || !m_bHasSelection || !cacheIsFree())
         return;
     const int a = m_iSelectionStart;
     const int b = m_iSelectionEnd;
@@ -513,9 +539,8 @@ void SampleRendererEditor::deleteRegion(int a, int b)
     // Only while nobody holds the cache (the loop may still be being read). The lock is
     // not kept while the commands run: they take the slicer and loop locks, which the
     // sound-card thread takes before the cache's; holding the cache here would deadlock.
-    if (!m_pCache->tryLock())
+    if (!cacheIsFree())
         return;
-    m_pCache->unlock();
 
     const int sourceA = m_pCache->toSourceIndex(a);
     const int sourceB = m_pCache->toSourceIndex(b);

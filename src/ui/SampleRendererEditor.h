@@ -117,6 +117,8 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
     void paintView(QPainter *painter) override;
 
 private:
@@ -130,6 +132,8 @@ private:
     void syncItemOrder();
     void updateItemGeometry();
     void updateEditActions();
+    // True when the cache is free for a region delete (not held by a fill in progress).
+    bool cacheIsFree() const;
     void clearItemSelection(bool emitSignal);
     void clearFreeformSelection(bool emitSignal);
     void selectItem(AudioEditItem *item);

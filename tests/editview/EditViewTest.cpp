@@ -21,7 +21,9 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <atomic>
 #include <cmath>
+#include <thread>
 
 using namespace EditViewRig;
 
@@ -171,6 +173,15 @@ void EditViewTest::effectActionsMakeUndoableEdits()
         rig.stack.undo();
         rig.stack.clear();
     }
+    // In slicing mode the view is hidden and its effects with it.
+    v->setFreeformSelection(s, e);
+    QVERIFY(rig.effect("Gain")->isEnabled());
+    v->hide();
+    QVERIFY(!rig.effect("Gain")->isEnabled());
+    v->show();
+    QVERIFY(rig.effect("Gain")->isEnabled());
+    v->selectNone();
+
     // The actions go dark again when the selection goes.
     for (QAction *action : v->effectActions())
         QVERIFY(!action->isEnabled());
@@ -673,6 +684,37 @@ void EditViewTest::trimToSelection()
     QCOMPARE(rig.loop()->length(), kLength);
     QCOMPARE(rig.slicer->slicePoints(), QList<int>({12000}));
     QVERIFY(near(rig.sample(0), sourceSample(0)));
+}
+
+void EditViewTest::busyCacheRefusesRegionDelete()
+{
+    Rig rig;
+    QVERIFY(rig.load(m_loop));
+    SampleRendererEditor *v = rig.view.get();
+    // Another thread holds the decoded audio (as the reader does while it fills a chunk).
+    std::atomic<bool> held{false};
+    std::atomic<bool> done{false};
+    AudioCachePtr source = rig.cache()->sourceCache();
+    std::thread holder([&]() {
+        source->tryLock();
+        held = true;
+        while (!done)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        source->unlock();
+    });
+    while (!held)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    v->setFreeformSelection(1000, 2000);
+    v->slotDelete();
+    v->slotTrimToSelection();
+    v->deleteRegion(1000, 2000);
+    done = true;
+    holder.join();
+    QCOMPARE(rig.stack.count(), 0);
+    QCOMPARE(rig.loop()->length(), kLength);
+    // Free again, the same delete goes through.
+    v->slotDelete();
+    QCOMPARE(rig.loop()->length(), kLength - 1000);
 }
 
 void EditViewTest::raiseAndLowerFollowTheCache()

@@ -24,6 +24,7 @@ private slots:
     void deleteRegionFollowsSlicePointsEditsAndTrim();
     void deletesMergeAndUndoRestoresLength();
     void trimToSelection();
+    void busyCacheRefusesRegionDelete();
     void raiseAndLowerFollowTheCache();
     void rightClickSelectsGapAndOpensMenu();
     void keyboardAndSelectAll();
