@@ -33,6 +33,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 SampleRendererEditor::SampleRendererEditor(QWidget *parent, Trevant *slicer, QUndoStack *undoStack,
                                            const QList<QAction *> &editActions)
@@ -1094,39 +1095,43 @@ void SampleRendererEditor::dragItems(int delta)
     const qint64 length = editedLength();
     // At least 8 pixels wide, and never narrower than one stereo frame at the deepest zoom.
     const qint64 minimumWidth = std::max<qint64>(2, qint64(std::ceil(kItemEdgePixels * samplesPerPixelSafe())));
+    const QList<AudioEditItem *> selected = selectedItems();
+    qint64 bodyDelta = 0;
+    if (m_dragMode == DragBody) {
+        // One delta for all selected edits, so they move as a block: the clicked edit's
+        // snapping decides it, and the loop's edges stop the whole block.
+        bodyDelta = qint64(delta) & ~qint64(1);
+        if (m_pClickedItem && m_pClickedItem->isSelected()) {
+            const qint64 pressStart = m_pClickedItem->pressStart();
+            const qint64 pressEnd = m_pClickedItem->pressEnd();
+            const qint64 s = pressStart + bodyDelta;
+            const qint64 e = pressEnd + bodyDelta;
+            if (s >= 0 && s <= length && snapSample(int(s)) != s)
+                bodyDelta = snapSample(int(s)) - pressStart;
+            else if (e >= 0 && e <= length && snapSample(int(e)) != (e & ~qint64(1)))
+                bodyDelta = snapSample(int(e)) - pressEnd;
+        }
+        qint64 lowest = std::numeric_limits<qint64>::min();
+        qint64 highest = std::numeric_limits<qint64>::max();
+        for (AudioEditItem *item : selected) {
+            lowest = std::max<qint64>(lowest, -qint64(item->pressStart()));
+            highest = std::min<qint64>(highest, length - item->pressEnd());
+        }
+        // An edit that no longer fits the (shortened) loop holds the block where it is.
+        if (lowest > highest)
+            return;
+        bodyDelta = std::clamp(bodyDelta, lowest, highest);
+    }
     QList<QUndoCommand *> commands;
     bool changed = false;
-    for (AudioEditItem *item : selectedItems()) {
+    for (AudioEditItem *item : selected) {
         const AudioEditPtr edit = item->edit();
         const bool clicked = item == m_pClickedItem;
         const qint64 pressStart = item->pressStart();
         const qint64 pressEnd = item->pressEnd();
-        const qint64 span = pressEnd - pressStart;
         if (m_dragMode == DragBody) {
-            qint64 s = (pressStart + delta) & ~qint64(1);
-            qint64 e = s + span;
-            if (clicked) {
-                const qint64 snappedStart = snapSample(int(std::clamp<qint64>(s, 0, length)));
-                const qint64 snappedEnd = snapSample(int(std::clamp<qint64>(e, 0, length)));
-                if (snappedStart != s && s >= 0 && s <= length) {
-                    s = snappedStart;
-                    e = s + span;
-                } else if (snappedEnd != (e & ~qint64(1)) && e >= 0 && e <= length) {
-                    e = snappedEnd;
-                    s = e - span;
-                }
-            }
-            // Stop at the loop's edges rather than shortening the edit.
-            if (s < 0) {
-                e -= s;
-                s = 0;
-            }
-            if (e > length) {
-                s -= e - length;
-                e = length;
-            }
-            if (s < 0)
-                break;
+            const qint64 s = pressStart + bodyDelta;
+            const qint64 e = pressEnd + bodyDelta;
             if (s != edit->startSample() || e != edit->endSample())
                 changed = true;
             commands.append(new TranslateEditCommand(m_pCache, edit, int(s), int(e), int(pressStart), int(pressEnd)));

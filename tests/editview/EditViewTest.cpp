@@ -818,6 +818,12 @@ void EditViewTest::keyboardAndSelectAll()
     rig.stack.undo();
     QCOMPARE(onlyEdit(rig, TypeFadeIn)->startSample(), 1000);
     QCOMPARE(onlyEdit(rig, TypeGain)->startSample(), 5000);
+    // The loop's start stops the block as a whole: the edits keep their distance.
+    drag(v, QPoint(int(v->sampleToPixel(11000)), 60), QPoint(-300, 60));
+    QCOMPARE(onlyEdit(rig, TypeFadeIn)->startSample(), 0);
+    QCOMPARE(onlyEdit(rig, TypeFadeIn)->endSample(), 8000);
+    QCOMPARE(onlyEdit(rig, TypeGain)->startSample(), 4000);
+    QCOMPARE(onlyEdit(rig, TypeGain)->endSample(), 11000);
 }
 
 void EditViewTest::deepZoomAndScrolling()
