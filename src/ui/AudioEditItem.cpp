@@ -172,13 +172,15 @@ void AudioEditItem::paintFrame(QPainter *painter)
         painter->drawRect(r.adjusted(m_iOutlineOffset, m_iOutlineOffset, -m_iOutlineAdjust, -m_iOutlineAdjust));
     }
 
-    if (r.width() > int(m_nameLabel.size().width()) + 4) {
+    // The name stays in sight when the item's start lies left of the view.
+    const QRect shown = visibleRect();
+    if (shown.width() > int(m_nameLabel.size().width()) + 4) {
         const int y = m_headerRect.top() + (kHeaderHeight - int(m_nameLabel.size().height())) / 2;
         painter->setFont(font());
         painter->setPen(Qt::black);
-        painter->drawStaticText(r.left() + 5 + 1, y + 1, m_nameLabel);
+        painter->drawStaticText(shown.left() + 5 + 1, y + 1, m_nameLabel);
         painter->setPen(text);
-        painter->drawStaticText(r.left() + 5, y, m_nameLabel);
+        painter->drawStaticText(shown.left() + 5, y, m_nameLabel);
     }
 
     if (m_fProgress > 0.0f && r.width() > 16) {
@@ -190,6 +192,13 @@ void AudioEditItem::paintFrame(QPainter *painter)
                          -int(m_fProgress * 360.0f * 16.0f));
         painter->restore();
     }
+}
+
+QRect AudioEditItem::visibleRect() const
+{
+    if (!m_pView)
+        return m_rect;
+    return m_rect.intersected(QRect(0, m_rect.top(), m_pView->width(), m_rect.height()));
 }
 
 void AudioEditItem::paint(QPainter *painter)

@@ -73,6 +73,8 @@ protected:
     static QPixmap &headerPixmap();
     static QPixmap &shadowPixmap();
     void paintFrame(QPainter *painter);
+    // The part of the item inside the view's width.
+    QRect visibleRect() const;
     void requestRepaint();
 
     AudioEditPtr m_edit;

@@ -93,13 +93,14 @@ void AudioEditItemGain::paint(QPainter *painter)
     }
 
     const QSizeF size = m_gainLabel.size();
-    if (m_rect.width() > size.width() + 10 && area.height() > size.height() + 14) {
+    const QRect shown = visibleRect();
+    if (shown.width() > size.width() + 10 && area.height() > size.height() + 14) {
         painter->setFont(font());
         const int ly = y + kHeaderHeight / 2 + 2;
         painter->setPen(Qt::black);
-        painter->drawStaticText(m_rect.left() + 6, ly + 1, m_gainLabel);
+        painter->drawStaticText(shown.left() + 6, ly + 1, m_gainLabel);
         painter->setPen(QColor(236, 236, 236));
-        painter->drawStaticText(m_rect.left() + 5, ly, m_gainLabel);
+        painter->drawStaticText(shown.left() + 5, ly, m_gainLabel);
     }
 }
 

@@ -911,4 +911,15 @@ void EditViewTest::screenshots()
     for (int dx = -1; dx <= 1; ++dx)
         red = red || QColor(shot.pixel(sx + dx, 5)) == QColor(200, 0, 0);
     QVERIFY(red);
+
+    // Zoomed in, with items running off both edges and a folded group member.
+    for (AudioEditItem *item : v->items())
+        if (auto *group = qobject_cast<AudioEditItemGroup *>(item))
+            group->itemExpanded(group->memberItems().last());
+    v->selectNone();
+    v->setViewPosition(20000, 26000);
+    QTest::qWait(50);
+    const QImage zoomed = v->grab().toImage();
+    QVERIFY(zoomed.save(QStringLiteral("/tmp/editview_zoomed.png")));
+    QCOMPARE(zoomed.width(), 900);
 }
