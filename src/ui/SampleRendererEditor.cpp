@@ -35,11 +35,23 @@
 #include <cmath>
 #include <limits>
 
+// The item artwork lives in a resource collection of its own, compiled into a static
+// library: it is registered here, so that every program that shows this view has it.
+static void registerEditViewResources()
+{
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(editview);
+        return true;
+    }();
+    Q_UNUSED(registered);
+}
+
 SampleRendererEditor::SampleRendererEditor(QWidget *parent, Trevant *slicer, QUndoStack *undoStack,
                                            const QList<QAction *> &editActions)
     : SampleRenderer(parent, slicer ? slicer->currentSlice() : QSharedPointer<Slice>()), m_pSlicer(slicer),
       m_pUndoStack(undoStack), m_pHiddenEdits(new QVector<AudioEditPtr>)
 {
+    registerEditViewResources();
     setMouseTracking(true);
     setFocusPolicy(Qt::WheelFocus);
 
