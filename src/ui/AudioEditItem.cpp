@@ -12,8 +12,7 @@
 #include <cmath>
 
 AudioEditItem::AudioEditItem(const AudioEditPtr &edit, SampleRenderer *view)
-    : QObject(view), m_edit(edit), m_pView(view), m_nameLabel(edit ? edit->name() : QString())
-{
+    : QObject(view), m_edit(edit), m_pView(view), m_nameLabel(edit ? edit->name() : QString()) {
     m_nameLabel.setTextFormat(Qt::PlainText);
     m_nameLabel.prepare(QTransform(), font());
     if (m_edit) {
@@ -29,8 +28,7 @@ AudioEditItem::AudioEditItem(const AudioEditPtr &edit, SampleRenderer *view)
 
 AudioEditItem::~AudioEditItem() = default;
 
-QFont &AudioEditItem::font()
-{
+QFont &AudioEditItem::font() {
     static QFont *shared = [] {
         auto *f = new QFont;
         f->setPointSize(10);
@@ -39,22 +37,21 @@ QFont &AudioEditItem::font()
     return *shared;
 }
 
-QPixmap &AudioEditItem::headerPixmap()
-{
-    static QPixmap *shared = new QPixmap(qApp && qApp->devicePixelRatio() > 1.0 ? QStringLiteral(":/edit_header@2x.png")
-                                                                                 : QStringLiteral(":/edit_header.png"));
+QPixmap &AudioEditItem::headerPixmap() {
+    static QPixmap *shared =
+        new QPixmap(qApp && qApp->devicePixelRatio() > 1.0 ? QStringLiteral(":/edit_header@2x.png")
+                                                           : QStringLiteral(":/edit_header.png"));
     return *shared;
 }
 
-QPixmap &AudioEditItem::shadowPixmap()
-{
-    static QPixmap *shared = new QPixmap(qApp && qApp->devicePixelRatio() > 1.0 ? QStringLiteral(":/edit_shadow@2x.png")
-                                                                                 : QStringLiteral(":/edit_shadow.png"));
+QPixmap &AudioEditItem::shadowPixmap() {
+    static QPixmap *shared =
+        new QPixmap(qApp && qApp->devicePixelRatio() > 1.0 ? QStringLiteral(":/edit_shadow@2x.png")
+                                                           : QStringLiteral(":/edit_shadow.png"));
     return *shared;
 }
 
-void AudioEditItem::updateGeometry()
-{
+void AudioEditItem::updateGeometry() {
     if (!m_pView || !m_edit)
         return;
     const int left = m_pView->drawingX(m_edit->startSample());
@@ -62,75 +59,72 @@ void AudioEditItem::updateGeometry()
     setGeometry(QRect(QPoint(left, 0), QPoint(std::max(left, right), std::max(0, m_pView->height() - 2))));
 }
 
-void AudioEditItem::setGeometry(const QRect &rect)
-{
+void AudioEditItem::setGeometry(const QRect &rect) {
     m_rect = rect;
     m_headerRect = QRect(rect.left(), rect.top(), rect.width(), std::min(kHeaderHeight, rect.height()));
 }
 
-bool AudioEditItem::contains(const QPoint &pos) const { return m_rect.contains(pos); }
-
-bool AudioEditItem::isNearLeftEdge(const QPoint &pos, int tolerance) const
-{
-    return pos.y() >= m_rect.top() && pos.y() <= m_rect.bottom() && std::abs(pos.x() - m_rect.left()) <= tolerance;
+bool AudioEditItem::contains(const QPoint &pos) const {
+    return m_rect.contains(pos);
 }
 
-bool AudioEditItem::isNearRightEdge(const QPoint &pos, int tolerance) const
-{
-    return pos.y() >= m_rect.top() && pos.y() <= m_rect.bottom() && std::abs(pos.x() - m_rect.right()) <= tolerance;
+bool AudioEditItem::isNearLeftEdge(const QPoint &pos, int tolerance) const {
+    return pos.y() >= m_rect.top() && pos.y() <= m_rect.bottom() &&
+           std::abs(pos.x() - m_rect.left()) <= tolerance;
 }
 
-bool AudioEditItem::isNearEdge(const QPoint &pos, int tolerance) const
-{
+bool AudioEditItem::isNearRightEdge(const QPoint &pos, int tolerance) const {
+    return pos.y() >= m_rect.top() && pos.y() <= m_rect.bottom() &&
+           std::abs(pos.x() - m_rect.right()) <= tolerance;
+}
+
+bool AudioEditItem::isNearEdge(const QPoint &pos, int tolerance) const {
     return isNearLeftEdge(pos, tolerance) || isNearRightEdge(pos, tolerance);
 }
 
-bool AudioEditItem::isHidden() const { return !m_edit || m_edit->isHidden() || !m_edit->showsItem(); }
+bool AudioEditItem::isHidden() const {
+    return !m_edit || m_edit->isHidden() || !m_edit->showsItem();
+}
 
-bool AudioEditItem::isSelected() const { return m_edit && m_edit->isSelected(); }
+bool AudioEditItem::isSelected() const {
+    return m_edit && m_edit->isSelected();
+}
 
-void AudioEditItem::setSelected(bool selected)
-{
+void AudioEditItem::setSelected(bool selected) {
     if (m_edit)
         m_edit->setSelected(selected);
 }
 
-void AudioEditItem::rememberRange()
-{
+void AudioEditItem::rememberRange() {
     if (!m_edit)
         return;
     m_iPressStart = m_edit->startSample();
     m_iPressEnd = m_edit->endSample();
 }
 
-void AudioEditItem::setCollapsed(bool collapsed)
-{
+void AudioEditItem::setCollapsed(bool collapsed) {
     if (m_bCollapsed == collapsed)
         return;
     m_bCollapsed = collapsed;
     requestRepaint();
 }
 
-void AudioEditItem::requestRepaint()
-{
+void AudioEditItem::requestRepaint() {
     if (m_pView)
         m_pView->update();
 }
 
-void AudioEditItem::updateProgressPie(float fFraction)
-{
+void AudioEditItem::updateProgressPie(float fFraction) {
     m_fProgress = fFraction;
     requestRepaint();
 }
 
-void AudioEditItem::hideProgressPie()
-{
+void AudioEditItem::hideProgressPie() {
     m_fProgress = 0.0f;
     requestRepaint();
 }
 
-void AudioEditItem::paintFrame(QPainter *painter)
-{
+void AudioEditItem::paintFrame(QPainter *painter) {
     const bool selected = isSelected();
     const QColor outline = selected ? QColor(255, 255, 255) : QColor(128, 128, 128);
     const QColor text(236, 236, 236);
@@ -152,9 +146,10 @@ void AudioEditItem::paintFrame(QPainter *painter)
         painter->drawRect(body.adjusted(0, 0, -1, -1));
         const QPixmap &shadow = shadowPixmap();
         if (!shadow.isNull())
-            painter->drawTiledPixmap(QRect(body.left(), body.top() + 1, body.width(),
-                                           std::min(int(shadow.height() / shadow.devicePixelRatio()), body.height())),
-                                     shadow);
+            painter->drawTiledPixmap(
+                QRect(body.left(), body.top() + 1, body.width(),
+                      std::min(int(shadow.height() / shadow.devicePixelRatio()), body.height())),
+                shadow);
     }
 
     const QPixmap &header = headerPixmap();
@@ -169,7 +164,8 @@ void AudioEditItem::paintFrame(QPainter *painter)
         painter->drawRect(m_headerRect.adjusted(0, 0, -m_iOutlineAdjust, -m_iOutlineAdjust));
     } else {
         painter->setPen(outline);
-        painter->drawRect(r.adjusted(m_iOutlineOffset, m_iOutlineOffset, -m_iOutlineAdjust, -m_iOutlineAdjust));
+        painter->drawRect(
+            r.adjusted(m_iOutlineOffset, m_iOutlineOffset, -m_iOutlineAdjust, -m_iOutlineAdjust));
     }
 
     // The name stays in sight when the item's start lies left of the view.
@@ -194,22 +190,19 @@ void AudioEditItem::paintFrame(QPainter *painter)
     }
 }
 
-QRect AudioEditItem::visibleRect() const
-{
+QRect AudioEditItem::visibleRect() const {
     if (!m_pView)
         return m_rect;
     return m_rect.intersected(QRect(0, m_rect.top(), m_pView->width(), m_rect.height()));
 }
 
-void AudioEditItem::paint(QPainter *painter)
-{
+void AudioEditItem::paint(QPainter *painter) {
     if (!m_edit)
         return;
     paintFrame(painter);
 }
 
-bool AudioEditItem::mousePress(const QPoint &pos, Qt::MouseButton button, Qt::KeyboardModifiers)
-{
+bool AudioEditItem::mousePress(const QPoint &pos, Qt::MouseButton button, Qt::KeyboardModifiers) {
     if (button == Qt::LeftButton && m_headerRect.contains(pos)) {
         m_bHeaderPressed = true;
         qDebug() << "clicked header";
@@ -222,12 +215,13 @@ bool AudioEditItem::mousePress(const QPoint &pos, Qt::MouseButton button, Qt::Ke
 
 void AudioEditItem::mouseMove(const QPoint &, Qt::MouseButtons) {}
 
-void AudioEditItem::mouseRelease(const QPoint &, Qt::MouseButton)
-{
+void AudioEditItem::mouseRelease(const QPoint &, Qt::MouseButton) {
     if (!m_bHeaderPressed)
         return;
     m_bHeaderPressed = false;
     requestRepaint();
 }
 
-Qt::CursorShape AudioEditItem::cursorAt(const QPoint &) const { return Qt::ArrowCursor; }
+Qt::CursorShape AudioEditItem::cursorAt(const QPoint &) const {
+    return Qt::ArrowCursor;
+}

@@ -13,8 +13,8 @@ class SampleRenderer;
 
 // One edit drawn over the edit view's waveform: a 20-pixel header with the edit's name over
 // a body in the edit's colour, and a progress pie while the edit is being analysed. Items are
-// not widgets: the view owns them (as their QObject parent), paints them in its own paint event and hands them its
-// mouse events (positions in view coordinates).
+// not widgets: the view owns them (as their QObject parent), paints them in its own paint event and hands
+// them its mouse events (positions in view coordinates).
 class AudioEditItem : public QObject {
     Q_OBJECT
 public:

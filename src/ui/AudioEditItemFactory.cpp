@@ -6,8 +6,7 @@
 
 #include <QDebug>
 
-AudioEditItem *AudioEditItemFactory::createItem(const AudioEditPtr &edit, SampleRenderer *view)
-{
+AudioEditItem *AudioEditItemFactory::createItem(const AudioEditPtr &edit, SampleRenderer *view) {
     const int type = edit ? edit->type() : -1;
     switch (type) {
     case TypeGroup:
@@ -24,7 +23,8 @@ AudioEditItem *AudioEditItemFactory::createItem(const AudioEditPtr &edit, Sample
     case TypeNormalize:
         return new AudioEditItem(edit, view);
     default:
-        qDebug() << "Warning: Unhandled AudioEdit type in" << "src/AudioEditItemFactory";
+        qDebug() << "Warning: Unhandled AudioEdit type in"
+                 << "src/AudioEditItemFactory";
         return new AudioEditItem(edit, view);
     }
 }

@@ -10,8 +10,8 @@
 
 AudioEditItemGain::AudioEditItemGain(const AudioEditPtr &edit, SampleRenderer *view)
     : AudioEditItem(edit, view), m_gainEdit(edit.objectCast<AudioEditGain>()),
-      m_handleMiddle(QStringLiteral(":/edit_handle1.png")), m_handleCaps(QStringLiteral(":/edit_handle2.png"))
-{
+      m_handleMiddle(QStringLiteral(":/edit_handle1.png")),
+      m_handleCaps(QStringLiteral(":/edit_handle2.png")) {
     m_gainLabel.setTextFormat(Qt::PlainText);
     refreshLabel();
     // A gain changed by undo or by a paste of another item shows at once.
@@ -24,51 +24,45 @@ AudioEditItemGain::AudioEditItemGain(const AudioEditPtr &edit, SampleRenderer *v
 
 AudioEditItemGain::~AudioEditItemGain() = default;
 
-float AudioEditItemGain::handleValueForGain(float gain)
-{
+float AudioEditItemGain::handleValueForGain(float gain) {
     if (gain <= 1.0f)
         return gain;
     return float(std::log(gain / 1.3)) + 1.0f;
 }
 
-float AudioEditItemGain::gainForHandleValue(float value)
-{
+float AudioEditItemGain::gainForHandleValue(float value) {
     if (value <= 1.0f)
         return value;
     return float(1.3 * std::exp(double(value) - 1.0));
 }
 
-QString AudioEditItemGain::gainLabel(float gain)
-{
+QString AudioEditItemGain::gainLabel(float gain) {
     if (!(gain > 0.0f))
         return tr("-inf dB");
     return tr("%1 dB").arg(20.0 * std::log10(double(gain)), 0, 'f', 2);
 }
 
-void AudioEditItemGain::refreshLabel()
-{
+void AudioEditItemGain::refreshLabel() {
     const float gain = m_gainEdit ? m_gainEdit->gain() : 1.0f;
     m_fValue = handleValueForGain(gain);
     m_gainLabel.setText(gainLabel(gain));
     m_gainLabel.prepare(QTransform(), font());
 }
 
-int AudioEditItemGain::handleY() const
-{
+int AudioEditItemGain::handleY() const {
     const int height = m_rect.height();
     const double area = std::max(height * double(m_fValue) * 0.5, double(m_rect.top() + kHeaderHeight));
     // Never above the header, never below the item.
     const int y = m_rect.bottom() - int(area);
-    return std::clamp(y, m_rect.top() + kHeaderHeight, std::max(m_rect.top() + kHeaderHeight, m_rect.bottom()));
+    return std::clamp(y, m_rect.top() + kHeaderHeight,
+                      std::max(m_rect.top() + kHeaderHeight, m_rect.bottom()));
 }
 
-bool AudioEditItemGain::hitsHandle(const QPoint &pos) const
-{
+bool AudioEditItemGain::hitsHandle(const QPoint &pos) const {
     return !m_bCollapsed && m_rect.contains(pos) && std::abs(pos.y() - handleY()) <= kHandleTolerance;
 }
 
-void AudioEditItemGain::paint(QPainter *painter)
-{
+void AudioEditItemGain::paint(QPainter *painter) {
     AudioEditItem::paint(painter);
     if (m_bCollapsed || m_rect.height() <= kHeaderHeight)
         return;
@@ -104,8 +98,8 @@ void AudioEditItemGain::paint(QPainter *painter)
     }
 }
 
-bool AudioEditItemGain::mousePress(const QPoint &pos, Qt::MouseButton button, Qt::KeyboardModifiers modifiers)
-{
+bool AudioEditItemGain::mousePress(const QPoint &pos, Qt::MouseButton button,
+                                   Qt::KeyboardModifiers modifiers) {
     if (button == Qt::LeftButton && hitsHandle(pos)) {
         m_bDragging = true;
         m_pressPosition = pos;
@@ -115,8 +109,7 @@ bool AudioEditItemGain::mousePress(const QPoint &pos, Qt::MouseButton button, Qt
     return AudioEditItem::mousePress(pos, button, modifiers);
 }
 
-void AudioEditItemGain::mouseMove(const QPoint &pos, Qt::MouseButtons buttons)
-{
+void AudioEditItemGain::mouseMove(const QPoint &pos, Qt::MouseButtons buttons) {
     if (!m_bDragging || !(buttons & Qt::LeftButton) || !m_gainEdit)
         return;
     const int height = std::max(1, m_rect.height());
@@ -131,14 +124,12 @@ void AudioEditItemGain::mouseMove(const QPoint &pos, Qt::MouseButtons buttons)
     requestRepaint();
 }
 
-void AudioEditItemGain::mouseRelease(const QPoint &pos, Qt::MouseButton button)
-{
+void AudioEditItemGain::mouseRelease(const QPoint &pos, Qt::MouseButton button) {
     if (button == Qt::LeftButton)
         m_bDragging = false;
     AudioEditItem::mouseRelease(pos, button);
 }
 
-Qt::CursorShape AudioEditItemGain::cursorAt(const QPoint &pos) const
-{
+Qt::CursorShape AudioEditItemGain::cursorAt(const QPoint &pos) const {
     return hitsHandle(pos) || m_bDragging ? Qt::SizeVerCursor : AudioEditItem::cursorAt(pos);
 }

@@ -9,8 +9,7 @@
 #include <algorithm>
 
 AudioEditItemGroup::AudioEditItemGroup(const AudioEditPtr &edit, SampleRenderer *view)
-    : AudioEditItem(edit, view), m_groupEdit(edit.objectCast<AudioEditGroup>())
-{
+    : AudioEditItem(edit, view), m_groupEdit(edit.objectCast<AudioEditGroup>()) {
     if (!m_groupEdit)
         return;
     connect(m_groupEdit.data(), &AudioEditGroup::editAdded, this, &AudioEditItemGroup::addEditItem);
@@ -22,10 +21,11 @@ AudioEditItemGroup::AudioEditItemGroup(const AudioEditPtr &edit, SampleRenderer 
         addEditItem(members.at(k));
 }
 
-AudioEditItemGroup::~AudioEditItemGroup() { qDeleteAll(m_memberItems); }
+AudioEditItemGroup::~AudioEditItemGroup() {
+    qDeleteAll(m_memberItems);
+}
 
-void AudioEditItemGroup::addEditItem(AudioEditPtr pEdit)
-{
+void AudioEditItemGroup::addEditItem(AudioEditPtr pEdit) {
     if (!pEdit)
         return;
     AudioEditItem *item = AudioEditItemFactory::createItem(pEdit, m_pView);
@@ -35,8 +35,7 @@ void AudioEditItemGroup::addEditItem(AudioEditPtr pEdit)
     requestRepaint();
 }
 
-void AudioEditItemGroup::removeEditItem(AudioEditPtr pEdit)
-{
+void AudioEditItemGroup::removeEditItem(AudioEditPtr pEdit) {
     for (int k = 0; k < m_memberItems.size(); ++k) {
         if (m_memberItems.at(k)->edit() == pEdit) {
             // Later: this may run inside a press handed down to the very item.
@@ -48,8 +47,7 @@ void AudioEditItemGroup::removeEditItem(AudioEditPtr pEdit)
     requestRepaint();
 }
 
-void AudioEditItemGroup::itemExpanded(AudioEditItem *pItem)
-{
+void AudioEditItemGroup::itemExpanded(AudioEditItem *pItem) {
     for (AudioEditItem *item : qAsConst(m_memberItems))
         if (item != pItem)
             item->setCollapsed(true);
@@ -57,14 +55,12 @@ void AudioEditItemGroup::itemExpanded(AudioEditItem *pItem)
     requestRepaint();
 }
 
-void AudioEditItemGroup::setGeometry(const QRect &rect)
-{
+void AudioEditItemGroup::setGeometry(const QRect &rect) {
     AudioEditItem::setGeometry(rect);
     layoutMembers();
 }
 
-void AudioEditItemGroup::layoutMembers()
-{
+void AudioEditItemGroup::layoutMembers() {
     QVector<AudioEditItem *> shown;
     for (AudioEditItem *item : qAsConst(m_memberItems))
         if (!item->isHidden())
@@ -76,8 +72,7 @@ void AudioEditItemGroup::layoutMembers()
         collapsed += item->isCollapsed() ? 1 : 0;
     const int expanded = shown.size() - collapsed;
     // What is left under the group's header, one pixel between members.
-    const int available =
-        m_rect.height() - kHeaderHeight - shown.size() - collapsed * kHeaderHeight;
+    const int available = m_rect.height() - kHeaderHeight - shown.size() - collapsed * kHeaderHeight;
     const int expandedHeight = expanded > 0 ? std::max(kHeaderHeight, available / expanded) : kHeaderHeight;
     int y = m_rect.top() + kHeaderHeight + 1;
     for (int k = shown.size() - 1; k >= 0; --k) {
@@ -88,8 +83,7 @@ void AudioEditItemGroup::layoutMembers()
     }
 }
 
-void AudioEditItemGroup::paint(QPainter *painter)
-{
+void AudioEditItemGroup::paint(QPainter *painter) {
     AudioEditItem::paint(painter);
     if (m_bCollapsed)
         return;
@@ -104,8 +98,8 @@ void AudioEditItemGroup::paint(QPainter *painter)
     painter->restore();
 }
 
-bool AudioEditItemGroup::mousePress(const QPoint &pos, Qt::MouseButton button, Qt::KeyboardModifiers modifiers)
-{
+bool AudioEditItemGroup::mousePress(const QPoint &pos, Qt::MouseButton button,
+                                    Qt::KeyboardModifiers modifiers) {
     m_pressPosition = pos;
     bool taken = false;
     // A copy: a member's press may change the member list.
@@ -118,16 +112,14 @@ bool AudioEditItemGroup::mousePress(const QPoint &pos, Qt::MouseButton button, Q
     return taken;
 }
 
-void AudioEditItemGroup::mouseMove(const QPoint &pos, Qt::MouseButtons buttons)
-{
+void AudioEditItemGroup::mouseMove(const QPoint &pos, Qt::MouseButtons buttons) {
     const QVector<AudioEditItem *> members = m_memberItems;
     for (AudioEditItem *item : members)
         if (item->contains(pos) || (buttons & Qt::LeftButton))
             item->mouseMove(pos, buttons);
 }
 
-void AudioEditItemGroup::mouseRelease(const QPoint &pos, Qt::MouseButton button)
-{
+void AudioEditItemGroup::mouseRelease(const QPoint &pos, Qt::MouseButton button) {
     m_pressPosition = QPoint(-1, -1);
     const QVector<AudioEditItem *> members = m_memberItems;
     for (AudioEditItem *item : members)
@@ -135,8 +127,7 @@ void AudioEditItemGroup::mouseRelease(const QPoint &pos, Qt::MouseButton button)
     AudioEditItem::mouseRelease(pos, button);
 }
 
-Qt::CursorShape AudioEditItemGroup::cursorAt(const QPoint &pos) const
-{
+Qt::CursorShape AudioEditItemGroup::cursorAt(const QPoint &pos) const {
     for (AudioEditItem *item : m_memberItems)
         if (!item->isHidden() && item->contains(pos))
             return item->cursorAt(pos);

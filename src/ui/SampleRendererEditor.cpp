@@ -37,8 +37,7 @@
 
 // The item artwork lives in a resource collection of its own, compiled into a static
 // library: it is registered here, so that every program that shows this view has it.
-static void registerEditViewResources()
-{
+static void registerEditViewResources() {
     static const bool registered = [] {
         Q_INIT_RESOURCE(editview);
         return true;
@@ -49,8 +48,7 @@ static void registerEditViewResources()
 SampleRendererEditor::SampleRendererEditor(QWidget *parent, Trevant *slicer, QUndoStack *undoStack,
                                            const QList<QAction *> &editActions)
     : SampleRenderer(parent, slicer ? slicer->currentSlice() : QSharedPointer<Slice>()), m_pSlicer(slicer),
-      m_pUndoStack(undoStack), m_pHiddenEdits(new QVector<AudioEditPtr>)
-{
+      m_pUndoStack(undoStack), m_pHiddenEdits(new QVector<AudioEditPtr>) {
     registerEditViewResources();
     setMouseTracking(true);
     setFocusPolicy(Qt::WheelFocus);
@@ -97,22 +95,21 @@ SampleRendererEditor::SampleRendererEditor(QWidget *parent, Trevant *slicer, QUn
     connect(&m_autoScrollTimer, &QTimer::timeout, this, &SampleRendererEditor::scrollViewToMouse);
 
     if (m_pSlicer)
-        connect(m_pSlicer, &Trevant::slicePointsChanged, this, static_cast<void (QWidget::*)()>(&QWidget::update));
+        connect(m_pSlicer, &Trevant::slicePointsChanged, this,
+                static_cast<void (QWidget::*)()>(&QWidget::update));
 
     if (m_pSlice && m_pSlice->cache().objectCast<EditableAudioCache>())
         prepareForEditing();
 }
 
-SampleRendererEditor::~SampleRendererEditor()
-{
+SampleRendererEditor::~SampleRendererEditor() {
     disconnectCache();
     const QList<AudioEditItem *> items = m_items;
     m_items.clear();
     qDeleteAll(items);
 }
 
-QList<QAction *> SampleRendererEditor::effectActions() const
-{
+QList<QAction *> SampleRendererEditor::effectActions() const {
     QList<QAction *> actions = m_editActions;
     actions.append(m_pActionNewGroup);
     return actions;
@@ -120,8 +117,7 @@ QList<QAction *> SampleRendererEditor::effectActions() const
 
 // --- Loop and cache -----------------------------------------------------------------
 
-void SampleRendererEditor::setSlice(QSharedPointer<Slice> loop)
-{
+void SampleRendererEditor::setSlice(QSharedPointer<Slice> loop) {
     const bool sameCache = loop && m_pCache && loop->cache().data() == m_pCache.data();
     if (!sameCache) {
         disconnectCache();
@@ -142,8 +138,7 @@ void SampleRendererEditor::setSlice(QSharedPointer<Slice> loop)
     updateEditActions();
 }
 
-bool SampleRendererEditor::prepareForEditing()
-{
+bool SampleRendererEditor::prepareForEditing() {
     QSharedPointer<Slice> loop = m_pSlicer ? m_pSlicer->currentSlice() : m_pSlice;
     if (!loop)
         return false;
@@ -165,8 +160,7 @@ bool SampleRendererEditor::prepareForEditing()
     return true;
 }
 
-void SampleRendererEditor::connectCache()
-{
+void SampleRendererEditor::connectCache() {
     if (!m_pCache)
         return;
     connect(m_pCache.data(), &EditableAudioCache::editAdded, this, &SampleRendererEditor::addEditItem);
@@ -175,26 +169,24 @@ void SampleRendererEditor::connectCache()
             &SampleRenderer::setWaveformDirtyAndRepaint);
 }
 
-void SampleRendererEditor::disconnectCache()
-{
+void SampleRendererEditor::disconnectCache() {
     if (m_pCache) {
         disconnect(m_pCache.data(), &EditableAudioCache::editAdded, this, &SampleRendererEditor::addEditItem);
-        disconnect(m_pCache.data(), &EditableAudioCache::editRemoved, this, &SampleRendererEditor::removeEditItem);
+        disconnect(m_pCache.data(), &EditableAudioCache::editRemoved, this,
+                   &SampleRendererEditor::removeEditItem);
         disconnect(m_pCache.data(), &EditableAudioCache::cacheUpdateProgress, this,
                    &SampleRenderer::setWaveformDirtyAndRepaint);
     }
     m_pCache.reset();
 }
 
-int SampleRendererEditor::editedLength() const
-{
+int SampleRendererEditor::editedLength() const {
     return m_pCache ? m_pCache->length() : loopLength();
 }
 
 // --- Items --------------------------------------------------------------------------
 
-void SampleRendererEditor::clearItems()
-{
+void SampleRendererEditor::clearItems() {
     m_pClickedItem = nullptr;
     const QList<AudioEditItem *> items = m_items;
     m_items.clear();
@@ -203,8 +195,7 @@ void SampleRendererEditor::clearItems()
         item->deleteLater();
 }
 
-void SampleRendererEditor::rebuildItems()
-{
+void SampleRendererEditor::rebuildItems() {
     clearItems();
     if (!m_pCache)
         return;
@@ -213,8 +204,7 @@ void SampleRendererEditor::rebuildItems()
     update();
 }
 
-void SampleRendererEditor::syncItemOrder()
-{
+void SampleRendererEditor::syncItemOrder() {
     if (!m_pCache)
         return;
     // The cache orders its list (a Delete or Mute sorts the whole list by start); the
@@ -243,16 +233,14 @@ void SampleRendererEditor::syncItemOrder()
     m_items = ordered;
 }
 
-AudioEditItem *SampleRendererEditor::itemForEdit(const AudioEditPtr &edit) const
-{
+AudioEditItem *SampleRendererEditor::itemForEdit(const AudioEditPtr &edit) const {
     for (AudioEditItem *item : m_items)
         if (item->edit() == edit)
             return item;
     return nullptr;
 }
 
-void SampleRendererEditor::addEditItem(AudioEditPtr pAudioEdit, int index)
-{
+void SampleRendererEditor::addEditItem(AudioEditPtr pAudioEdit, int index) {
     if (!pAudioEdit || itemForEdit(pAudioEdit))
         return;
     AudioEditItem *item = AudioEditItemFactory::createItem(pAudioEdit, this);
@@ -267,8 +255,7 @@ void SampleRendererEditor::addEditItem(AudioEditPtr pAudioEdit, int index)
     setWaveformDirtyAndRepaint();
 }
 
-void SampleRendererEditor::removeEditItem(AudioEditPtr pAudioEdit)
-{
+void SampleRendererEditor::removeEditItem(AudioEditPtr pAudioEdit) {
     AudioEditItem *item = itemForEdit(pAudioEdit);
     if (!item)
         return;
@@ -286,8 +273,7 @@ void SampleRendererEditor::removeEditItem(AudioEditPtr pAudioEdit)
     setWaveformDirtyAndRepaint();
 }
 
-QList<AudioEditItem *> SampleRendererEditor::selectedItems() const
-{
+QList<AudioEditItem *> SampleRendererEditor::selectedItems() const {
     QList<AudioEditItem *> selected;
     for (AudioEditItem *item : m_items)
         if (!item->isHidden() && item->isSelected())
@@ -295,30 +281,26 @@ QList<AudioEditItem *> SampleRendererEditor::selectedItems() const
     return selected;
 }
 
-void SampleRendererEditor::updateItemGeometry()
-{
+void SampleRendererEditor::updateItemGeometry() {
     for (AudioEditItem *item : qAsConst(m_items))
         item->updateGeometry();
 }
 
-AudioEditItem *SampleRendererEditor::groupUnderClick() const
-{
+AudioEditItem *SampleRendererEditor::groupUnderClick() const {
     if (m_pClickedItem && !m_pClickedItem->isHidden() && m_pClickedItem->edit() &&
         m_pClickedItem->edit()->type() == TypeGroup)
         return m_pClickedItem.data();
     return nullptr;
 }
 
-bool SampleRendererEditor::hasClipboard() const
-{
+bool SampleRendererEditor::hasClipboard() const {
     return m_iRegionClipboardStart != m_iRegionClipboardEnd || !m_editClipboard.isEmpty() ||
            !m_cutEditClipboard.isEmpty();
 }
 
 // --- Selection ----------------------------------------------------------------------
 
-void SampleRendererEditor::updateEditActions()
-{
+void SampleRendererEditor::updateEditActions() {
     // A group under the right button takes new edits as members, selection or not. The
     // Effects menu stays in the menu bar in slicing mode, where this view is hidden and its
     // selection cannot be seen: the actions are off there.
@@ -328,30 +310,26 @@ void SampleRendererEditor::updateEditActions()
     m_pActionNewGroup->setEnabled(m_pCache && isVisible() && m_bHasSelection);
 }
 
-void SampleRendererEditor::showEvent(QShowEvent *event)
-{
+void SampleRendererEditor::showEvent(QShowEvent *event) {
     SampleRenderer::showEvent(event);
     updateEditActions();
 }
 
-void SampleRendererEditor::hideEvent(QHideEvent *event)
-{
+void SampleRendererEditor::hideEvent(QHideEvent *event) {
     SampleRenderer::hideEvent(event);
     m_autoScrollTimer.stop();
     m_dragMode = DragNone;
     updateEditActions();
 }
 
-bool SampleRendererEditor::cacheIsFree() const
-{
+bool SampleRendererEditor::cacheIsFree() const {
     if (!m_pCache || !m_pCache->tryLock())
         return false;
     m_pCache->unlock();
     return true;
 }
 
-void SampleRendererEditor::setFreeformSelection(int start, int end)
-{
+void SampleRendererEditor::setFreeformSelection(int start, int end) {
     const int length = editedLength();
     start = std::clamp(start, 0, std::max(0, length)) & ~1;
     end = std::clamp(end, 0, std::max(0, length)) & ~1;
@@ -369,8 +347,7 @@ void SampleRendererEditor::setFreeformSelection(int start, int end)
     update();
 }
 
-void SampleRendererEditor::clearFreeformSelection(bool emitSignal)
-{
+void SampleRendererEditor::clearFreeformSelection(bool emitSignal) {
     m_bHasSelection = false;
     m_iSelectionStart = m_iSelectionEnd = 0;
     if (emitSignal)
@@ -379,8 +356,7 @@ void SampleRendererEditor::clearFreeformSelection(bool emitSignal)
     update();
 }
 
-void SampleRendererEditor::clearItemSelection(bool emitSignal)
-{
+void SampleRendererEditor::clearItemSelection(bool emitSignal) {
     for (AudioEditItem *item : qAsConst(m_items))
         item->setSelected(false);
     if (emitSignal)
@@ -388,8 +364,7 @@ void SampleRendererEditor::clearItemSelection(bool emitSignal)
     update();
 }
 
-void SampleRendererEditor::selectItem(AudioEditItem *item)
-{
+void SampleRendererEditor::selectItem(AudioEditItem *item) {
     if (!item)
         return;
     item->setSelected(true);
@@ -397,14 +372,12 @@ void SampleRendererEditor::selectItem(AudioEditItem *item)
     update();
 }
 
-void SampleRendererEditor::selectNone()
-{
+void SampleRendererEditor::selectNone() {
     clearItemSelection(true);
     clearFreeformSelection(true);
 }
 
-void SampleRendererEditor::selectAll()
-{
+void SampleRendererEditor::selectAll() {
     bool anyItem = false;
     for (AudioEditItem *item : qAsConst(m_items)) {
         if (!item->isHidden()) {
@@ -422,8 +395,7 @@ void SampleRendererEditor::selectAll()
 
 // --- Making edits -------------------------------------------------------------------
 
-void SampleRendererEditor::createEdit(int type, int destination, int start, int end)
-{
+void SampleRendererEditor::createEdit(int type, int destination, int start, int end) {
     if (!m_pCache || !m_pUndoStack)
         return;
     int selectionStart = m_iSelectionStart;
@@ -446,8 +418,8 @@ void SampleRendererEditor::createEdit(int type, int destination, int start, int 
         if (AudioEditItem *groupItem = groupUnderClick()) {
             auto group = groupItem->edit().objectCast<AudioEditGroup>();
             qDebug() << "Adding edit to group";
-            const AudioEditPtr edit = AudioEditFactory::createEdit(type, group->startSample(), group->startSample(),
-                                                                   group->endSample(), m_pCache);
+            const AudioEditPtr edit = AudioEditFactory::createEdit(
+                type, group->startSample(), group->startSample(), group->endSample(), m_pCache);
             if (edit)
                 m_pUndoStack->push(new AddEditToGroupCommand(m_pCache, edit, group));
         }
@@ -460,16 +432,29 @@ void SampleRendererEditor::createEdit(int type, int destination, int start, int 
     clearFreeformSelection(true);
 }
 
-void SampleRendererEditor::slotFadeIn() { createEdit(TypeFadeIn); }
-void SampleRendererEditor::slotFadeOut() { createEdit(TypeFadeOut); }
-void SampleRendererEditor::slotMute() { createEdit(TypeMute); }
-void SampleRendererEditor::slotReverse() { createEdit(TypeReverse); }
-void SampleRendererEditor::slotDuplicate() { createEdit(TypeDuplicate); }
-void SampleRendererEditor::slotGain() { createEdit(TypeGain); }
-void SampleRendererEditor::slotNormalize() { createEdit(TypeNormalize); }
+void SampleRendererEditor::slotFadeIn() {
+    createEdit(TypeFadeIn);
+}
+void SampleRendererEditor::slotFadeOut() {
+    createEdit(TypeFadeOut);
+}
+void SampleRendererEditor::slotMute() {
+    createEdit(TypeMute);
+}
+void SampleRendererEditor::slotReverse() {
+    createEdit(TypeReverse);
+}
+void SampleRendererEditor::slotDuplicate() {
+    createEdit(TypeDuplicate);
+}
+void SampleRendererEditor::slotGain() {
+    createEdit(TypeGain);
+}
+void SampleRendererEditor::slotNormalize() {
+    createEdit(TypeNormalize);
+}
 
-void SampleRendererEditor::slotNewGroup()
-{
+void SampleRendererEditor::slotNewGroup() {
     if (!m_pCache || !m_pUndoStack || !m_bHasSelection)
         return;
     const AudioEditPtr group =
@@ -479,8 +464,7 @@ void SampleRendererEditor::slotNewGroup()
     clearFreeformSelection(true);
 }
 
-void SampleRendererEditor::pushCommands(const QList<QUndoCommand *> &commands)
-{
+void SampleRendererEditor::pushCommands(const QList<QUndoCommand *> &commands) {
     if (commands.isEmpty() || !m_pUndoStack)
         return;
     if (commands.size() == 1)
@@ -491,8 +475,7 @@ void SampleRendererEditor::pushCommands(const QList<QUndoCommand *> &commands)
 
 // --- Deleting and trimming ----------------------------------------------------------
 
-void SampleRendererEditor::slotDelete()
-{
+void SampleRendererEditor::slotDelete() {
     if (!m_pCache || !m_pUndoStack)
         return;
     if (m_bHasSelection) {
@@ -518,8 +501,7 @@ void SampleRendererEditor::slotDelete()
     clearItemSelection(true);
 }
 
-void SampleRendererEditor::slotTrimToSelection()
-{
+void SampleRendererEditor::slotTrimToSelection() {
     if (!m_pCache || !m_pUndoStack || !m_bHasSelection || !cacheIsFree())
         return;
     const int a = m_iSelectionStart;
@@ -538,8 +520,7 @@ void SampleRendererEditor::slotTrimToSelection()
     m_pUndoStack->endMacro();
 }
 
-void SampleRendererEditor::deleteRegion(int a, int b)
-{
+void SampleRendererEditor::deleteRegion(int a, int b) {
     if (!m_pCache || !m_pUndoStack || !m_pSlicer)
         return;
     const int length = editedLength();
@@ -672,8 +653,7 @@ void SampleRendererEditor::deleteRegion(int a, int b)
 
 // --- Clipboard ----------------------------------------------------------------------
 
-void SampleRendererEditor::slotCopy()
-{
+void SampleRendererEditor::slotCopy() {
     if (!m_bHasSelection) {
         const QList<AudioEditItem *> selected = selectedItems();
         if (selected.isEmpty())
@@ -695,8 +675,7 @@ void SampleRendererEditor::slotCopy()
     emit editMessage(tr("Selection copied."));
 }
 
-void SampleRendererEditor::slotCut()
-{
+void SampleRendererEditor::slotCut() {
     if (!m_pCache || !m_pUndoStack)
         return;
     if (!m_bHasSelection) {
@@ -717,8 +696,7 @@ void SampleRendererEditor::slotCut()
     emit editMessage(tr("Selection cut."));
 }
 
-void SampleRendererEditor::cutSelectedEdits()
-{
+void SampleRendererEditor::cutSelectedEdits() {
     const QList<AudioEditItem *> selected = selectedItems();
     if (selected.isEmpty())
         return;
@@ -738,8 +716,22 @@ void SampleRendererEditor::cutSelectedEdits()
     emit editCopied();
 }
 
-QUndoCommand *SampleRendererEditor::pasteEdit(const AudioEditPtr &edit, int newStart)
-{
+// A group's own clone shares its members, so moving a pasted group would move the members
+// of the group it was copied from; a paste gets members of its own.
+static AudioEditPtr cloneForPaste(const AudioEditPtr &edit) {
+    const AudioEditPtr clone = edit->clone();
+    if (auto group = clone.objectCast<AudioEditGroup>()) {
+        const QVector<AudioEditPtr> members = group->members();
+        for (const AudioEditPtr &member : members)
+            group->removeEdit(member);
+        // Added from the last to the first: each is put at the front, as the original was.
+        for (int k = members.size() - 1; k >= 0; --k)
+            group->addEdit(cloneForPaste(members.at(k)));
+    }
+    return clone;
+}
+
+QUndoCommand *SampleRendererEditor::pasteEdit(const AudioEditPtr &edit, int newStart) {
     if (!edit || !m_pCache)
         return nullptr;
     if (!m_bHasSelection) {
@@ -747,13 +739,13 @@ QUndoCommand *SampleRendererEditor::pasteEdit(const AudioEditPtr &edit, int newS
             auto group = groupItem->edit().objectCast<AudioEditGroup>();
             if (group && group != edit) {
                 qDebug() << "Adding edit to group";
-                const AudioEditPtr clone = edit->clone();
+                const AudioEditPtr clone = cloneForPaste(edit);
                 clone->setRange(group->startSample(), group->endSample());
                 return new AddEditToGroupCommand(m_pCache, clone, group);
             }
         }
     }
-    const AudioEditPtr clone = edit->clone();
+    const AudioEditPtr clone = cloneForPaste(edit);
     const qint64 length = clone->length();
     const qint64 cacheLength = editedLength();
     const qint64 start = std::max<qint64>(0, std::min<qint64>(cacheLength - length, newStart)) & ~qint64(1);
@@ -763,8 +755,7 @@ QUndoCommand *SampleRendererEditor::pasteEdit(const AudioEditPtr &edit, int newS
     return new AddEditCommand(m_pCache, clone);
 }
 
-void SampleRendererEditor::slotPaste()
-{
+void SampleRendererEditor::slotPaste() {
     if (!m_pCache || !m_pUndoStack || !hasClipboard())
         return;
     const int p = sampleAtX(m_lastMousePosition.x());
@@ -797,8 +788,7 @@ void SampleRendererEditor::slotPaste()
 
 // --- Hiding, order ------------------------------------------------------------------
 
-void SampleRendererEditor::hideSelectedEdits()
-{
+void SampleRendererEditor::hideSelectedEdits() {
     const QList<AudioEditItem *> selected = selectedItems();
     qDebug() << "Hiding " << selected.size() << "selected items";
     if (selected.isEmpty() || !m_pUndoStack)
@@ -813,8 +803,7 @@ void SampleRendererEditor::hideSelectedEdits()
     update();
 }
 
-void SampleRendererEditor::unhideAll()
-{
+void SampleRendererEditor::unhideAll() {
     QList<QUndoCommand *> commands;
     for (AudioEditItem *item : qAsConst(m_items)) {
         const AudioEditPtr edit = item->edit();
@@ -828,8 +817,7 @@ void SampleRendererEditor::unhideAll()
     update();
 }
 
-void SampleRendererEditor::unhideLast()
-{
+void SampleRendererEditor::unhideLast() {
     if (m_pHiddenEdits->isEmpty() || !m_pUndoStack)
         return;
     m_pUndoStack->push(new UnhideLastCommand(m_pHiddenEdits));
@@ -838,8 +826,7 @@ void SampleRendererEditor::unhideLast()
     update();
 }
 
-void SampleRendererEditor::raiseSelectedEdits()
-{
+void SampleRendererEditor::raiseSelectedEdits() {
     if (!m_pCache)
         return;
     const QList<AudioEditItem *> selected = selectedItems();
@@ -850,8 +837,7 @@ void SampleRendererEditor::raiseSelectedEdits()
     update();
 }
 
-void SampleRendererEditor::lowerSelectedEdits()
-{
+void SampleRendererEditor::lowerSelectedEdits() {
     if (!m_pCache)
         return;
     const QList<AudioEditItem *> selected = selectedItems();
@@ -863,14 +849,12 @@ void SampleRendererEditor::lowerSelectedEdits()
 
 // --- Coordinates and snapping -------------------------------------------------------
 
-double SampleRendererEditor::samplesPerPixelSafe() const
-{
+double SampleRendererEditor::samplesPerPixelSafe() const {
     const double spp = samplesPerPixel();
     return spp > 0.0 ? spp : 1.0;
 }
 
-int SampleRendererEditor::sampleAtX(double x) const
-{
+int SampleRendererEditor::sampleAtX(double x) const {
     const int length = editedLength();
     if (!m_pSlice || width() <= 0)
         return 0;
@@ -879,8 +863,7 @@ int SampleRendererEditor::sampleAtX(double x) const
     return int(std::clamp(sample, 0.0, double(std::max(0, length)))) & ~1;
 }
 
-int SampleRendererEditor::snapSample(int x) const
-{
+int SampleRendererEditor::snapSample(int x) const {
     const int length = std::max(0, editedLength());
     if (!m_pSlice || width() <= 0)
         return std::clamp(x, 0, length) & ~1;
@@ -910,8 +893,7 @@ int SampleRendererEditor::snapSample(int x) const
 
 // --- Mouse and keyboard -------------------------------------------------------------
 
-void SampleRendererEditor::mousePressEvent(QMouseEvent *event)
-{
+void SampleRendererEditor::mousePressEvent(QMouseEvent *event) {
     setFocus(Qt::MouseFocusReason);
     m_lastMousePosition = event->pos();
     event->accept();
@@ -924,8 +906,7 @@ void SampleRendererEditor::mousePressEvent(QMouseEvent *event)
         handleRightPress(event->pos());
 }
 
-void SampleRendererEditor::handleLeftPress(const QPoint &pos, Qt::KeyboardModifiers modifiers)
-{
+void SampleRendererEditor::handleLeftPress(const QPoint &pos, Qt::KeyboardModifiers modifiers) {
     m_dragMode = DragNone;
     m_pClickedItem = nullptr;
     m_dragButtons = Qt::LeftButton;
@@ -985,8 +966,7 @@ void SampleRendererEditor::handleLeftPress(const QPoint &pos, Qt::KeyboardModifi
     update();
 }
 
-void SampleRendererEditor::handleRightPress(const QPoint &pos)
-{
+void SampleRendererEditor::handleRightPress(const QPoint &pos) {
     m_dragMode = DragNone;
     AudioEditItem *last = nullptr;
     const QList<AudioEditItem *> items = m_items;
@@ -1030,14 +1010,12 @@ void SampleRendererEditor::handleRightPress(const QPoint &pos)
     m_pContextMenu->popup(mapToGlobal(pos));
 }
 
-void SampleRendererEditor::mouseMoveEvent(QMouseEvent *event)
-{
+void SampleRendererEditor::mouseMoveEvent(QMouseEvent *event) {
     event->accept();
     handleMove(event->pos(), event->buttons());
 }
 
-void SampleRendererEditor::handleMove(const QPoint &pos, Qt::MouseButtons buttons)
-{
+void SampleRendererEditor::handleMove(const QPoint &pos, Qt::MouseButtons buttons) {
     m_lastMousePosition = pos;
     if (!m_pSlice)
         return;
@@ -1056,8 +1034,9 @@ void SampleRendererEditor::handleMove(const QPoint &pos, Qt::MouseButtons button
                 break;
             }
         }
-        if (m_bHasSelection && (std::abs(pos.x() - sampleToPixel(m_iSelectionStart)) <= kSelectionEdgePixels ||
-                                std::abs(pos.x() - sampleToPixel(m_iSelectionEnd)) <= kSelectionEdgePixels))
+        if (m_bHasSelection &&
+            (std::abs(pos.x() - sampleToPixel(m_iSelectionStart)) <= kSelectionEdgePixels ||
+             std::abs(pos.x() - sampleToPixel(m_iSelectionEnd)) <= kSelectionEdgePixels))
             shape = Qt::SizeHorCursor;
         setCursor(shape);
         return;
@@ -1100,13 +1079,13 @@ void SampleRendererEditor::handleMove(const QPoint &pos, Qt::MouseButtons button
     }
 }
 
-void SampleRendererEditor::dragItems(int delta)
-{
+void SampleRendererEditor::dragItems(int delta) {
     if (!m_pCache || !m_pUndoStack)
         return;
     const qint64 length = editedLength();
     // At least 8 pixels wide, and never narrower than one stereo frame at the deepest zoom.
-    const qint64 minimumWidth = std::max<qint64>(2, qint64(std::ceil(kItemEdgePixels * samplesPerPixelSafe())));
+    const qint64 minimumWidth =
+        std::max<qint64>(2, qint64(std::ceil(kItemEdgePixels * samplesPerPixelSafe())));
     const QList<AudioEditItem *> selected = selectedItems();
     qint64 bodyDelta = 0;
     if (m_dragMode == DragBody) {
@@ -1146,7 +1125,8 @@ void SampleRendererEditor::dragItems(int delta)
             const qint64 e = pressEnd + bodyDelta;
             if (s != edit->startSample() || e != edit->endSample())
                 changed = true;
-            commands.append(new TranslateEditCommand(m_pCache, edit, int(s), int(e), int(pressStart), int(pressEnd)));
+            commands.append(
+                new TranslateEditCommand(m_pCache, edit, int(s), int(e), int(pressStart), int(pressEnd)));
         } else if (m_dragMode == DragEndHandle) {
             qint64 e = pressEnd + delta;
             e = std::max(e, edit->startSample() + minimumWidth);
@@ -1179,8 +1159,7 @@ void SampleRendererEditor::dragItems(int delta)
     update();
 }
 
-void SampleRendererEditor::updateAutoScroll(const QPoint &pos)
-{
+void SampleRendererEditor::updateAutoScroll(const QPoint &pos) {
     const bool nearEdge = pos.x() < kScrollMarginPixels || pos.x() > width() - kScrollMarginPixels;
     if (nearEdge && !m_autoScrollTimer.isActive())
         m_autoScrollTimer.start();
@@ -1188,8 +1167,7 @@ void SampleRendererEditor::updateAutoScroll(const QPoint &pos)
         m_autoScrollTimer.stop();
 }
 
-void SampleRendererEditor::scrollViewToMouse()
-{
+void SampleRendererEditor::scrollViewToMouse() {
     if (!m_pSlice || m_dragMode == DragNone || width() <= 0) {
         m_autoScrollTimer.stop();
         return;
@@ -1218,8 +1196,7 @@ void SampleRendererEditor::scrollViewToMouse()
     handleMove(m_lastMousePosition, m_dragButtons);
 }
 
-void SampleRendererEditor::mouseReleaseEvent(QMouseEvent *event)
-{
+void SampleRendererEditor::mouseReleaseEvent(QMouseEvent *event) {
     event->accept();
     m_lastMousePosition = event->pos();
     if (event->button() != Qt::LeftButton)
@@ -1234,8 +1211,7 @@ void SampleRendererEditor::mouseReleaseEvent(QMouseEvent *event)
     update();
 }
 
-void SampleRendererEditor::keyPressEvent(QKeyEvent *event)
-{
+void SampleRendererEditor::keyPressEvent(QKeyEvent *event) {
     if (event->matches(QKeySequence::SelectAll)) {
         selectAll();
         event->accept();
@@ -1258,8 +1234,7 @@ void SampleRendererEditor::keyPressEvent(QKeyEvent *event)
 
 // --- Painting -----------------------------------------------------------------------
 
-void SampleRendererEditor::paintView(QPainter *painter)
-{
+void SampleRendererEditor::paintView(QPainter *painter) {
     paintLayers(painter);
     if (!m_pSlice)
         return;

@@ -122,8 +122,16 @@ protected:
     void paintView(QPainter *painter) override;
 
 private:
-    enum DragMode { DragNone, DragSelectionStart, DragSelectionEnd, DragStartHandle, DragEndHandle, DragBody,
-                    DragItem, DragFreeform };
+    enum DragMode {
+        DragNone,
+        DragSelectionStart,
+        DragSelectionEnd,
+        DragStartHandle,
+        DragEndHandle,
+        DragBody,
+        DragItem,
+        DragFreeform
+    };
 
     void connectCache();
     void disconnectCache();

@@ -32,16 +32,17 @@ namespace {
 constexpr int kLength = 44100;
 constexpr float kTolerance = 1e-5f;
 
-bool near(float a, float b) { return std::fabs(a - b) < kTolerance; }
-
-// The indices worth checking around a region [s, e]: its ends, inside and both neighbours.
-QList<int> probes(int s, int e)
-{
-    return {s - 2, s - 1, s, s + 1, s + 2, s + ((e - s) / 3 & ~1), s + ((e - s) / 2 & ~1), e - 1, e, e + 2, e + 3};
+bool near(float a, float b) {
+    return std::fabs(a - b) < kTolerance;
 }
 
-AudioEditPtr onlyEdit(Rig &rig, int type)
-{
+// The indices worth checking around a region [s, e]: its ends, inside and both neighbours.
+QList<int> probes(int s, int e) {
+    return {s - 2, s - 1, s,     s + 1, s + 2, s + ((e - s) / 3 & ~1), s + ((e - s) / 2 & ~1),
+            e - 1, e,     e + 2, e + 3};
+}
+
+AudioEditPtr onlyEdit(Rig &rig, int type) {
     for (const AudioEditPtr &edit : rig.cache()->edits())
         if (edit->type() == type)
             return edit;
@@ -50,16 +51,15 @@ AudioEditPtr onlyEdit(Rig &rig, int type)
 
 } // namespace
 
-void EditViewTest::initTestCase()
-{
+void EditViewTest::initTestCase() {
     QVERIFY(m_dir.isValid());
     m_loop = writeLoop(m_dir, kLength / 2);
     QVERIFY(!m_loop.isEmpty());
 }
 
-void EditViewTest::artworkAndItemFactory()
-{
-    for (const char *name : {":/edit_header.png", ":/edit_shadow.png", ":/edit_handle1.png", ":/edit_handle2.png"}) {
+void EditViewTest::artworkAndItemFactory() {
+    for (const char *name :
+         {":/edit_header.png", ":/edit_shadow.png", ":/edit_handle1.png", ":/edit_handle2.png"}) {
         QPixmap one(name);
         QVERIFY2(!one.isNull(), name);
         QCOMPARE(one.height() % 2 == 0 || QString(name).contains("shadow"), true);
@@ -89,13 +89,13 @@ void EditViewTest::artworkAndItemFactory()
         AudioEditPtr clone() const override { return AudioEditPtr(new Unknown); }
     };
     QTest::ignoreMessage(QtDebugMsg, "Warning: Unhandled AudioEdit type in src/AudioEditItemFactory");
-    std::unique_ptr<AudioEditItem> odd(AudioEditItemFactory::createItem(AudioEditPtr(new Unknown), rig.view.get()));
+    std::unique_ptr<AudioEditItem> odd(
+        AudioEditItemFactory::createItem(AudioEditPtr(new Unknown), rig.view.get()));
     QVERIFY(odd);
     QCOMPARE(odd->metaObject(), &AudioEditItem::staticMetaObject);
 }
 
-void EditViewTest::viewWithoutEditableCacheDoesNothing()
-{
+void EditViewTest::viewWithoutEditableCacheDoesNothing() {
     Rig rig;
     QVERIFY(rig.slicer->slotLoadLoop(m_loop));
     rig.view->setSlice(rig.loop());
@@ -110,13 +110,12 @@ void EditViewTest::viewWithoutEditableCacheDoesNothing()
         QVERIFY(!action->isEnabled());
 }
 
-void EditViewTest::effectActionsMakeUndoableEdits()
-{
+void EditViewTest::effectActionsMakeUndoableEdits() {
     Rig rig;
     QVERIFY(rig.load(m_loop));
     SampleRendererEditor *v = rig.view.get();
-    const QStringList order = {"Fade In", "Fade Out", "Reverse", "Duplicate", "Gain", "Normalize", "Mute",
-                               "Trim to Selection", "New Group"};
+    const QStringList order = {"Fade In",   "Fade Out", "Reverse",           "Duplicate", "Gain",
+                               "Normalize", "Mute",     "Trim to Selection", "New Group"};
     QStringList texts;
     for (QAction *action : v->effectActions()) {
         texts << action->text();
@@ -159,8 +158,11 @@ void EditViewTest::effectActionsMakeUndoableEdits()
         QCOMPARE(v->items().size(), 1);
         for (int i : probes(s, e)) {
             const float expected = (i >= s && i <= e) ? kind.inside(i) : sourceSample(i);
-            QVERIFY2(near(rig.sample(i), expected),
-                     qPrintable(QString("%1 at %2: %3, expected %4").arg(kind.action).arg(i).arg(rig.sample(i)).arg(expected)));
+            QVERIFY2(near(rig.sample(i), expected), qPrintable(QString("%1 at %2: %3, expected %4")
+                                                                   .arg(kind.action)
+                                                                   .arg(i)
+                                                                   .arg(rig.sample(i))
+                                                                   .arg(expected)));
         }
         rig.stack.undo();
         QVERIFY(v->items().isEmpty());
@@ -190,8 +192,7 @@ void EditViewTest::effectActionsMakeUndoableEdits()
     QCOMPARE(rig.stack.count(), 0);
 }
 
-void EditViewTest::normalizeShowsProgressAndScales()
-{
+void EditViewTest::normalizeShowsProgressAndScales() {
     Rig rig;
     QVERIFY(rig.load(m_loop));
     SampleRendererEditor *v = rig.view.get();
@@ -228,8 +229,7 @@ void EditViewTest::normalizeShowsProgressAndScales()
     QCOMPARE(item->progress(), 0.0f);
 }
 
-void EditViewTest::mouseMovesAndResizesEdits()
-{
+void EditViewTest::mouseMovesAndResizesEdits() {
     Rig rig;
     QVERIFY(rig.load(m_loop));
     SampleRendererEditor *v = rig.view.get();
@@ -295,15 +295,14 @@ void EditViewTest::mouseMovesAndResizesEdits()
     QVERIFY(edit->isSelected());
 }
 
-void EditViewTest::gainHandleSetsGain()
-{
+void EditViewTest::gainHandleSetsGain() {
     QCOMPARE(AudioEditItemGain::gainLabel(2.0f), QString("6.02 dB"));
     QCOMPARE(AudioEditItemGain::gainLabel(1.0f), QString("0.00 dB"));
     QCOMPARE(AudioEditItemGain::gainLabel(0.0f), QString("-inf dB"));
     QCOMPARE(AudioEditItemGain::handleValueForGain(0.5f), 0.5f);
     QVERIFY(std::fabs(AudioEditItemGain::handleValueForGain(1.3f) - 1.0f) < 1e-6f);
-    QVERIFY(std::fabs(AudioEditItemGain::gainForHandleValue(AudioEditItemGain::handleValueForGain(3.0f)) - 3.0f) <
-            1e-5f);
+    QVERIFY(std::fabs(AudioEditItemGain::gainForHandleValue(AudioEditItemGain::handleValueForGain(3.0f)) -
+                      3.0f) < 1e-5f);
 
     Rig rig;
     QVERIFY(rig.load(m_loop));
@@ -344,8 +343,7 @@ void EditViewTest::gainHandleSetsGain()
     QCOMPARE(rig.stack.count(), 1);
 }
 
-void EditViewTest::groupsTakeMembers()
-{
+void EditViewTest::groupsTakeMembers() {
     Rig rig;
     QVERIFY(rig.load(m_loop));
     SampleRendererEditor *v = rig.view.get();
@@ -401,8 +399,60 @@ void EditViewTest::groupsTakeMembers()
     QVERIFY(near(rig.sample(10000), sourceSample(10000)));
 }
 
-void EditViewTest::hideAndUnhide()
-{
+void EditViewTest::pastedGroupHasItsOwnMembers() {
+    Rig rig;
+    QVERIFY(rig.load(m_loop));
+    SampleRendererEditor *v = rig.view.get();
+    v->setFreeformSelection(4410, 8820);
+    rig.effect("New Group")->trigger();
+    const auto group = v->items().first()->edit().objectCast<AudioEditGroup>();
+    press(v, QPoint(150, 60), Qt::RightButton);
+    rig.effect("Mute")->trigger();
+    v->contextMenu()->hide();
+    QTRY_VERIFY(!rig.effect("Mute")->isEnabled());
+    group->setSelected(true);
+    v->slotCopy();
+    move(v, QPoint(600, 60), Qt::NoButton);
+    v->slotPaste();
+    QCOMPARE(v->items().size(), 2);
+    const auto pasted = v->items().first()->edit().objectCast<AudioEditGroup>();
+    QVERIFY(pasted && pasted != group);
+    QCOMPARE(pasted->startSample(), 26460);
+    QCOMPARE(pasted->members().size(), 1);
+    QVERIFY(pasted->members().first() != group->members().first());
+    QCOMPARE(pasted->members().first()->startSample(), 26460);
+    QCOMPARE(group->members().first()->startSample(), 4410);
+    // Both places are silent.
+    QVERIFY(near(rig.sample(6000), 0.0f));
+    QVERIFY(near(rig.sample(28000), 0.0f));
+    QVERIFY(near(rig.sample(20000), sourceSample(20000)));
+}
+
+void EditViewTest::signalsAndSlotsByName() {
+    // The main window connects the view by signature strings.
+    Rig rig;
+    QObject receiver;
+    for (const char *signal : {SIGNAL(editMessage(QString)), SIGNAL(selectionCopied()), SIGNAL(editCopied()),
+                               SIGNAL(cutPasted()), SIGNAL(copyPasted()), SIGNAL(freeformSelectionCreated()),
+                               SIGNAL(itemSelected()), SIGNAL(freeformSelectionCleared()),
+                               SIGNAL(itemSelectionCleared()), SIGNAL(viewChanged(long, long))})
+        QVERIFY2(QObject::connect(rig.view.get(), signal, &receiver, SLOT(deleteLater())), signal);
+    QAction action;
+    for (const char *slot : {SLOT(slotCut()), SLOT(slotCopy()), SLOT(slotPaste()), SLOT(slotDelete()),
+                             SLOT(selectAll()), SLOT(hideSelectedEdits()), SLOT(unhideAll()),
+                             SLOT(unhideLast()), SLOT(raiseSelectedEdits()), SLOT(lowerSelectedEdits()),
+                             SLOT(setViewPosition(long, long)), SLOT(setWaveformDirtyAndRepaint())}) {
+        const QByteArray normalized = QByteArray(slot + 1);
+        const bool takesNoArgument = normalized.endsWith("()");
+        if (takesNoArgument)
+            QVERIFY2(QObject::connect(&action, SIGNAL(triggered()), rig.view.get(), slot), slot);
+        else
+            QVERIFY2(rig.view->metaObject()->indexOfSlot(QMetaObject::normalizedSignature(slot + 1)) >= 0,
+                     slot);
+    }
+}
+
+void EditViewTest::hideAndUnhide() {
     Rig rig;
     QVERIFY(rig.load(m_loop));
     SampleRendererEditor *v = rig.view.get();
@@ -451,8 +501,7 @@ void EditViewTest::hideAndUnhide()
     QVERIFY(rig.stack.text(rig.stack.count() - 1).startsWith("hide "));
 }
 
-void EditViewTest::copyAndPasteEdits()
-{
+void EditViewTest::copyAndPasteEdits() {
     Rig rig;
     QVERIFY(rig.load(m_loop));
     SampleRendererEditor *v = rig.view.get();
@@ -500,8 +549,7 @@ void EditViewTest::copyAndPasteEdits()
     QCOMPARE(v->items().size(), before);
 }
 
-void EditViewTest::cutSelectionAndPasteIt()
-{
+void EditViewTest::cutSelectionAndPasteIt() {
     Rig rig;
     QVERIFY(rig.load(m_loop));
     SampleRendererEditor *v = rig.view.get();
@@ -542,8 +590,7 @@ void EditViewTest::cutSelectionAndPasteIt()
     QVERIFY(near(rig.sample(2010), sourceSample(2010)));
 }
 
-void EditViewTest::cutEditsAndPasteThem()
-{
+void EditViewTest::cutEditsAndPasteThem() {
     Rig rig;
     QVERIFY(rig.load(m_loop));
     SampleRendererEditor *v = rig.view.get();
@@ -568,8 +615,7 @@ void EditViewTest::cutEditsAndPasteThem()
     QCOMPARE(rig.stack.count(), count);
 }
 
-void EditViewTest::deleteRegionFollowsSlicePointsEditsAndTrim()
-{
+void EditViewTest::deleteRegionFollowsSlicePointsEditsAndTrim() {
     Rig rig;
     QVERIFY(rig.load(m_loop));
     SampleRendererEditor *v = rig.view.get();
@@ -630,8 +676,7 @@ void EditViewTest::deleteRegionFollowsSlicePointsEditsAndTrim()
     QCOMPARE(slicer->trimStart(), 2000);
 }
 
-void EditViewTest::deletesMergeAndUndoRestoresLength()
-{
+void EditViewTest::deletesMergeAndUndoRestoresLength() {
     Rig rig;
     QVERIFY(rig.load(m_loop));
     SampleRendererEditor *v = rig.view.get();
@@ -663,8 +708,7 @@ void EditViewTest::deletesMergeAndUndoRestoresLength()
     QCOMPARE(rig.loop()->length(), kLength - 2000);
 }
 
-void EditViewTest::trimToSelection()
-{
+void EditViewTest::trimToSelection() {
     Rig rig;
     QVERIFY(rig.load(m_loop));
     SampleRendererEditor *v = rig.view.get();
@@ -686,8 +730,7 @@ void EditViewTest::trimToSelection()
     QVERIFY(near(rig.sample(0), sourceSample(0)));
 }
 
-void EditViewTest::busyCacheRefusesRegionDelete()
-{
+void EditViewTest::busyCacheRefusesRegionDelete() {
     Rig rig;
     QVERIFY(rig.load(m_loop));
     SampleRendererEditor *v = rig.view.get();
@@ -717,8 +760,7 @@ void EditViewTest::busyCacheRefusesRegionDelete()
     QCOMPARE(rig.loop()->length(), kLength - 1000);
 }
 
-void EditViewTest::raiseAndLowerFollowTheCache()
-{
+void EditViewTest::raiseAndLowerFollowTheCache() {
     Rig rig;
     QVERIFY(rig.load(m_loop));
     SampleRendererEditor *v = rig.view.get();
@@ -742,8 +784,7 @@ void EditViewTest::raiseAndLowerFollowTheCache()
     QCOMPARE(rig.stack.count(), steps);
 }
 
-void EditViewTest::rightClickSelectsGapAndOpensMenu()
-{
+void EditViewTest::rightClickSelectsGapAndOpensMenu() {
     Rig rig;
     QVERIFY(rig.load(m_loop));
     SampleRendererEditor *v = rig.view.get();
@@ -772,8 +813,7 @@ void EditViewTest::rightClickSelectsGapAndOpensMenu()
     QCOMPARE(v->selectionEnd(), kLength);
 }
 
-void EditViewTest::keyboardAndSelectAll()
-{
+void EditViewTest::keyboardAndSelectAll() {
     Rig rig;
     QVERIFY(rig.load(m_loop));
     SampleRendererEditor *v = rig.view.get();
@@ -826,8 +866,7 @@ void EditViewTest::keyboardAndSelectAll()
     QCOMPARE(onlyEdit(rig, TypeGain)->endSample(), 11000);
 }
 
-void EditViewTest::deepZoomAndScrolling()
-{
+void EditViewTest::deepZoomAndScrolling() {
     Rig rig;
     QVERIFY(rig.load(m_loop));
     SampleRendererEditor *v = rig.view.get();
@@ -880,8 +919,7 @@ void EditViewTest::deepZoomAndScrolling()
     QVERIFY(edit->endSample() <= kLength);
 }
 
-void EditViewTest::screenshots()
-{
+void EditViewTest::screenshots() {
     Rig rig(900);
     QVERIFY(rig.load(m_loop));
     SampleRendererEditor *v = rig.view.get();

@@ -17,6 +17,8 @@ private slots:
     void mouseMovesAndResizesEdits();
     void gainHandleSetsGain();
     void groupsTakeMembers();
+    void pastedGroupHasItsOwnMembers();
+    void signalsAndSlotsByName();
     void hideAndUnhide();
     void copyAndPasteEdits();
     void cutSelectionAndPasteIt();

@@ -6,8 +6,7 @@
 #include <QStandardPaths>
 #include <QtTest>
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     QApplication app(argc, argv);
     QStandardPaths::setTestModeEnabled(true);
     Q_INIT_RESOURCE(editview);
