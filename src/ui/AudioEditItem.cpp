@@ -168,6 +168,14 @@ void AudioEditItem::paintFrame(QPainter *painter) {
             r.adjusted(m_iOutlineOffset, m_iOutlineOffset, -m_iOutlineAdjust, -m_iOutlineAdjust));
     }
 
+    // Grips on the edges of a selected item: that is where it is resized.
+    if (selected && !m_bCollapsed && r.width() > 24 && r.height() > kHeaderHeight + 30) {
+        const int middle = r.top() + kHeaderHeight + (r.height() - kHeaderHeight) / 2;
+        painter->setPen(QColor(255, 255, 255, 200));
+        for (int x : {r.left() + 3, r.left() + 5, r.right() - 3, r.right() - 5})
+            painter->drawLine(x, middle - 12, x, middle + 12);
+    }
+
     // The name stays in sight when the item's start lies left of the view.
     const QRect shown = visibleRect();
     if (shown.width() > int(m_nameLabel.size().width()) + 4) {

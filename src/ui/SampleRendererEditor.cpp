@@ -959,8 +959,7 @@ void SampleRendererEditor::handleLeftPress(const QPoint &pos, Qt::KeyboardModifi
         emit itemSelected();
     } else if (m_dragMode != DragSelectionStart && m_dragMode != DragSelectionEnd) {
         clearFreeformSelection(true);
-        if (!additive)
-            clearItemSelection(true);
+        clearItemSelection(true);
         m_iPressSample = snapSample(m_iPressSample);
     }
     update();
