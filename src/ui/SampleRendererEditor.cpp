@@ -97,6 +97,9 @@ SampleRendererEditor::SampleRendererEditor(QWidget *parent, Trevant *slicer, QUn
     if (m_pSlicer)
         connect(m_pSlicer, &Trevant::slicePointsChanged, this,
                 static_cast<void (QWidget::*)()>(&QWidget::update));
+    // Undo and redo select and deselect edits (a hide undone selects its edit again).
+    if (m_pUndoStack)
+        connect(m_pUndoStack, &QUndoStack::indexChanged, this, &SampleRendererEditor::announceItemSelection);
 
     if (m_pSlice && m_pSlice->cache().objectCast<EditableAudioCache>())
         prepareForEditing();
@@ -308,6 +311,18 @@ void SampleRendererEditor::updateEditActions() {
     for (QAction *action : qAsConst(m_editActions))
         action->setEnabled(enabled);
     m_pActionNewGroup->setEnabled(m_pCache && isVisible() && m_bHasSelection);
+}
+
+void SampleRendererEditor::announceItemSelection() {
+    // Not in slicing mode, where the main window keeps the edit actions off. A freeform
+    // selection keeps cut, copy and delete on, so no "cleared" then either.
+    if (!isVisible() || !m_pCache)
+        return;
+    if (!selectedItems().isEmpty())
+        emit itemSelected();
+    else if (!m_bHasSelection)
+        emit itemSelectionCleared();
+    update();
 }
 
 void SampleRendererEditor::showEvent(QShowEvent *event) {

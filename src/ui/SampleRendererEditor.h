@@ -140,6 +140,8 @@ private:
     void syncItemOrder();
     void updateItemGeometry();
     void updateEditActions();
+    // After an undo or redo: tells the main window whether edits are selected now.
+    void announceItemSelection();
     // True when the cache is free for a region delete (not held by a fill in progress).
     bool cacheIsFree() const;
     void clearItemSelection(bool emitSignal);

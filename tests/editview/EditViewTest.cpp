@@ -491,8 +491,12 @@ void EditViewTest::hideAndUnhide() {
     QVERIFY(fade->isHidden() != gain->isHidden());
     rig.stack.undo();
     QVERIFY(fade->isHidden() && gain->isHidden());
+    QSignalSpy selected(v, &SampleRendererEditor::itemSelected);
     rig.stack.undo();
     QVERIFY(!fade->isHidden() && !gain->isHidden());
+    // The hide undone: both are selected again, and the main window hears of it.
+    QCOMPARE(v->selectedItems().size(), 2);
+    QVERIFY(selected.count() >= 1);
 
     // One edit hidden alone is one "hide" step.
     v->selectNone();
