@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QObject>
+#include <QTemporaryDir>
+
+class EditViewTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString m_loop; // 22050 frames: 44100 samples, 44.1 samples per pixel at 1000 pixels
+
+private slots:
+    void initTestCase();
+    void artworkAndItemFactory();
+    void viewWithoutEditableCacheDoesNothing();
+    void effectActionsMakeUndoableEdits();
+    void normalizeShowsProgressAndScales();
+    void mouseMovesAndResizesEdits();
+    void gainHandleSetsGain();
+    void groupsTakeMembers();
+    void pastedGroupHasItsOwnMembers();
+    void signalsAndSlotsByName();
+    void hideAndUnhide();
+    void copyAndPasteEdits();
+    void cutSelectionAndPasteIt();
+    void cutEditsAndPasteThem();
+    void deleteRegionFollowsSlicePointsEditsAndTrim();
+    void deletesMergeAndUndoRestoresLength();
+    void trimToSelection();
+    void busyCacheRefusesRegionDelete();
+    void raiseAndLowerFollowTheCache();
+    void rightClickSelectsGapAndOpensMenu();
+    void keyboardAndSelectAll();
+    void deepZoomAndScrolling();
+    void screenshots();
+};
