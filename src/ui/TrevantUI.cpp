@@ -1,5 +1,6 @@
 #include "TrevantUI.h"
 
+#include "SampleRendererEditor.h"
 #include "SampleRendererTrevant.h"
 #include "SampleRendererZoombar.h"
 #include "Settings.h"
@@ -129,10 +130,11 @@ TrevantUI::TrevantUI()
                      ui.actionSelectAll, ui.actionHide,    ui.actionUnhide_Last, ui.actionUnhide_All,
                      ui.actionRaise, ui.actionLower};
 
-    // 8. Views. The edit-mode view is not part of this build yet: page 1 stays an
-    // empty page and edit mode stays unavailable.
+    // 8. Views.
     m_slicingView = new SampleRendererTrevant(this, m_slicer, m_undoStack);
-    m_editView = new QWidget(this);
+    m_editView = new SampleRendererEditor(this, m_slicer, m_undoStack, m_editActions);
+    for (QAction *a : m_editView->effectActions())
+        ui.menuEffects->addAction(a);
     m_viewStack.addWidget(m_slicingView);
     m_viewStack.addWidget(m_editView);
 
@@ -156,6 +158,18 @@ TrevantUI::TrevantUI()
     connect(m_slicingView, SIGNAL(exportSuccessful(QString, QString)), this,
             SIGNAL(exportSuccessful(QString, QString)));
     enterSlicingMode();
+
+    // 12. Edit view.
+    connect(m_editView, SIGNAL(editMessage(QString)), this, SLOT(slotShowEditMessage(QString)));
+    connect(m_editView, SIGNAL(selectionCopied()), this, SLOT(enablePasteActions()));
+    connect(m_editView, SIGNAL(editCopied()), this, SLOT(enablePasteActions()));
+    connect(m_editView, SIGNAL(cutPasted()), this, SLOT(disablePasteActions()));
+    connect(m_editView, SIGNAL(freeformSelectionCreated()), this, SLOT(enableSelectionActions()));
+    connect(m_editView, SIGNAL(itemSelected()), this, SLOT(enableSelectionActions()));
+    connect(m_editView, SIGNAL(freeformSelectionCleared()), this, SLOT(disableSelectionActions()));
+    connect(m_editView, SIGNAL(itemSelectionCleared()), this, SLOT(disableSelectionActions()));
+    connect(m_editView, SIGNAL(itemSelected()), this, SLOT(enableHideActions()));
+    connect(m_editView, SIGNAL(itemSelectionCleared()), this, SLOT(disableHideActions()));
 
     // 12. Tool bar actions.
     connect(ui.actionPlay, SIGNAL(toggled(bool)), this, SLOT(slotTogglePlayback(bool)));
@@ -237,6 +251,8 @@ TrevantUI::~TrevantUI()
     m_slicingView = nullptr;
     delete m_transportBar;
     m_transportBar = nullptr;
+    delete m_editView;
+    m_editView = nullptr;
     delete m_zoomBar;
     m_zoomBar = nullptr;
     delete m_engine;
@@ -291,6 +307,16 @@ bool TrevantUI::slotLoadAudioFile(QString filename)
                 setWindowTitle(QString());
             qDebug() << "fileName for window title is:" << filename;
             setWindowFilePath(filename);
+            if (ui.actionEditMode->isChecked()) {
+                if (m_slicingView->isDragExportOn())
+                    ui.actionDragExport->setChecked(false);
+                m_slicer->setEditMode(true);
+                m_editView->setSlice(m_slicer->currentSlice());
+                m_editView->prepareForEditing();
+                enterEditMode();
+                m_editView->setWaveformDirtyAndRepaint();
+                m_viewStack.setCurrentIndex(1);
+            }
             if (SlicePtr slice = m_slicer->currentSlice()) {
                 connect(slice.data(), SIGNAL(bpmChanged()), this, SLOT(updateQuickControlsOriginalBpmFromSlice()),
                         Qt::UniqueConnection);
@@ -302,6 +328,7 @@ bool TrevantUI::slotLoadAudioFile(QString filename)
         } else {
             m_slicingView->setSlice(SlicePtr());
             m_zoomBar->setSlice(SlicePtr());
+            m_editView->setSlice(SlicePtr());
             setLoopViewsEnabled(false);
             QMessageBox::critical(this, tr("Error"),
                                   tr("%1 could not be loaded, please try another file.").arg(filename),
@@ -322,10 +349,13 @@ void TrevantUI::attachLoopToViews()
     const SlicePtr slice = m_slicer->currentSlice();
     m_slicingView->setSlice(SlicePtr());
     m_zoomBar->setSlice(SlicePtr());
+    m_editView->setSlice(SlicePtr());
     m_slicingView->setSlice(slice);
     m_zoomBar->setSlice(slice);
+    m_editView->setSlice(slice);
     m_slicingView->update();
     m_zoomBar->update();
+    m_editView->update();
     m_transportBar->update();
 }
 
@@ -339,10 +369,8 @@ void TrevantUI::setLoopViewsEnabled(bool on)
 
 void TrevantUI::setLoopActionsEnabled(bool on)
 {
-    // Edit mode is not part of this build yet and stays off rather than pretend to work.
-    ui.actionEditMode->setEnabled(false);
     ui.toolBar->setEnabled(on);
-    for (QAction *a : {ui.actionSaveSlices, ui.actionSaveAs, ui.actionSaveSlicesAsMidi, ui.actionOpenSliceTemplate,
+    for (QAction *a : {ui.actionEditMode, ui.actionSaveSlices, ui.actionSaveAs, ui.actionSaveSlicesAsMidi, ui.actionOpenSliceTemplate,
                        ui.actionSaveSliceTemplateAs, ui.actionQuickExport, ui.actionAdvancedSlicing, ui.action4,
                        ui.action8, ui.action16, ui.action32, ui.action64, ui.actionSampleProperties,
                        ui.actionTimeStretch})
@@ -528,16 +556,20 @@ void TrevantUI::slotToggleFadeInOutSlices(bool on) { Settings::instance().set("f
 
 void TrevantUI::slotToggleEditMode(bool on)
 {
+    if (m_slicingView->isDragExportOn())
+        ui.actionDragExport->setChecked(false);
+    m_slicer->setEditMode(on);
     if (on) {
-        // Without the edit-mode view there is nothing to edit in: stay in slicing mode.
-        const QSignalBlocker blocker(ui.actionEditMode);
-        ui.actionEditMode->setChecked(false);
-        return;
+        m_editView->setSlice(m_slicer->currentSlice());
+        m_editView->prepareForEditing();
+        enterEditMode();
+        m_editView->setWaveformDirtyAndRepaint();
+        m_viewStack.setCurrentIndex(1);
+    } else {
+        m_slicingView->setWaveformDirtyAndRepaint();
+        enterSlicingMode();
+        m_viewStack.setCurrentIndex(0);
     }
-    m_slicer->setEditMode(false);
-    m_slicingView->setWaveformDirtyAndRepaint();
-    enterSlicingMode();
-    m_viewStack.setCurrentIndex(0);
 }
 
 void TrevantUI::enterSlicingMode()
@@ -545,6 +577,9 @@ void TrevantUI::enterSlicingMode()
     for (QAction *a : {ui.actionCut, ui.actionCopy, ui.actionDelete, ui.actionHide, ui.actionRaise, ui.actionLower,
                        ui.actionPaste})
         a->setEnabled(false);
+    disconnect(m_editView, SIGNAL(viewChanged(long, long)), m_zoomBar, SLOT(setBarPosition(long, long)));
+    disconnect(m_zoomBar, SIGNAL(barChanged(long, long)), m_editView, SLOT(setViewPosition(long, long)));
+    disconnect(m_editView, SIGNAL(viewChanged(long, long)), m_transportBar, SLOT(update()));
     disconnect(m_slicingView, SIGNAL(viewChanged(long, long)), m_zoomBar, SLOT(setBarPosition(long, long)));
     disconnect(m_zoomBar, SIGNAL(barChanged(long, long)), m_slicingView, SLOT(setViewPosition(long, long)));
     disconnect(m_slicingView, SIGNAL(viewChanged(long, long)), m_transportBar, SLOT(update()));
@@ -554,9 +589,11 @@ void TrevantUI::enterSlicingMode()
     connect(m_slicingView, SIGNAL(viewChanged(long, long)), m_transportBar, SLOT(update()));
     connect(m_zoomBar, SIGNAL(barChanged(long, long)), m_transportBar, SLOT(update()));
     m_transportBar->setView(m_slicingView);
+    m_slicingView->setViewStart(m_editView->viewStart(), true);
+    m_slicingView->setViewEnd(m_editView->viewEnd(), true);
     for (QAction *a : m_editActions) {
         a->setEnabled(false);
-        a->disconnect();
+        a->disconnect(m_editView);
     }
     ui.actionDragExport->setEnabled(true);
     ui.actionSlice4->setEnabled(true);
@@ -564,7 +601,44 @@ void TrevantUI::enterSlicingMode()
     ui.actionSlice16->setEnabled(true);
 }
 
-void TrevantUI::enterEditMode() {}
+void TrevantUI::enterEditMode()
+{
+    if (!m_editView->selectedItems().isEmpty())
+        for (QAction *a : {ui.actionCut, ui.actionCopy, ui.actionDelete, ui.actionHide, ui.actionRaise,
+                           ui.actionLower})
+            a->setEnabled(true);
+    if (m_editView->selectionStart() != 0 || m_editView->selectionEnd() != 0)
+        for (QAction *a : {ui.actionCut, ui.actionCopy, ui.actionDelete})
+            a->setEnabled(true);
+    disconnect(m_slicingView, SIGNAL(viewChanged(long, long)), m_zoomBar, SLOT(setBarPosition(long, long)));
+    disconnect(m_zoomBar, SIGNAL(barChanged(long, long)), m_slicingView, SLOT(setViewPosition(long, long)));
+    disconnect(m_slicingView, SIGNAL(viewChanged(long, long)), m_transportBar, SLOT(update()));
+    disconnect(m_editView, SIGNAL(viewChanged(long, long)), m_zoomBar, SLOT(setBarPosition(long, long)));
+    disconnect(m_zoomBar, SIGNAL(barChanged(long, long)), m_editView, SLOT(setViewPosition(long, long)));
+    disconnect(m_editView, SIGNAL(viewChanged(long, long)), m_transportBar, SLOT(update()));
+    connect(m_editView, SIGNAL(viewChanged(long, long)), m_zoomBar, SLOT(setBarPosition(long, long)));
+    connect(m_zoomBar, SIGNAL(barChanged(long, long)), m_editView, SLOT(setViewPosition(long, long)));
+    connect(m_editView, SIGNAL(viewChanged(long, long)), m_transportBar, SLOT(update()));
+    m_transportBar->setView(m_editView);
+    m_editView->setViewStart(m_slicingView->viewStart(), false);
+    m_editView->setViewEnd(m_slicingView->viewEnd(), true);
+    ui.actionSelectAll->setEnabled(true);
+    ui.actionUnhide_Last->setEnabled(true);
+    ui.actionUnhide_All->setEnabled(true);
+    // In the order of the edit action list.
+    const char *editSlots[] = {SLOT(slotCut()),    SLOT(slotCopy()),          SLOT(slotPaste()),
+                           SLOT(slotDelete()), SLOT(selectAll()),         SLOT(hideSelectedEdits()),
+                           SLOT(unhideLast()), SLOT(unhideAll()),         SLOT(raiseSelectedEdits()),
+                           SLOT(lowerSelectedEdits())};
+    for (int i = 0; i < m_editActions.size(); ++i) {
+        m_editActions[i]->disconnect(m_editView);
+        connect(m_editActions[i], SIGNAL(triggered()), m_editView, editSlots[i]);
+    }
+    ui.actionDragExport->setEnabled(false);
+    ui.actionSlice4->setEnabled(false);
+    ui.actionSlice8->setEnabled(false);
+    ui.actionSlice16->setEnabled(false);
+}
 
 // --- Drag export, drops -------------------------------------------------------------
 

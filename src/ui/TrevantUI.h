@@ -12,6 +12,7 @@ class SliceExporter;
 class QUndoStack;
 class QUndoCommand;
 class SampleRendererTrevant;
+class SampleRendererEditor;
 class SampleRendererZoombar;
 class TransportBar;
 class TimeStretchUI;
@@ -38,6 +39,7 @@ public:
     SampleRendererTrevant *slicingView() const { return m_slicingView; }
     SampleRendererZoombar *zoomBar() const { return m_zoomBar; }
     TransportBar *transportBar() const { return m_transportBar; }
+    SampleRendererEditor *editView() const { return m_editView; }
 
     // Shortens an export path for the status bar (exposed for tests).
     static QString savedMessage(const QString &baseFilePath, const QString &fileName);
@@ -138,7 +140,7 @@ private:
     QStackedWidget m_viewStack;
     SampleRendererTrevant *m_slicingView = nullptr;
     SampleRendererZoombar *m_zoomBar = nullptr;
-    QWidget *m_editView = nullptr;
+    SampleRendererEditor *m_editView = nullptr;
     TransportBar *m_transportBar = nullptr;
     QUndoStack *m_undoStack = nullptr;
     TimeStretchUI *m_timeStretchWindow = nullptr;
