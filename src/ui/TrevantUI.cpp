@@ -1,5 +1,6 @@
 #include "TrevantUI.h"
 
+#include "EditableAudioCache.h"
 #include "SampleRendererEditor.h"
 #include "SampleRendererTrevant.h"
 #include "SampleRendererZoombar.h"
@@ -313,6 +314,7 @@ bool TrevantUI::slotLoadAudioFile(QString filename)
                 m_slicer->setEditMode(true);
                 m_editView->setSlice(m_slicer->currentSlice());
                 m_editView->prepareForEditing();
+                followEditsInZoomBar();
                 enterEditMode();
                 m_editView->setWaveformDirtyAndRepaint();
                 m_viewStack.setCurrentIndex(1);
@@ -562,6 +564,7 @@ void TrevantUI::slotToggleEditMode(bool on)
     if (on) {
         m_editView->setSlice(m_slicer->currentSlice());
         m_editView->prepareForEditing();
+        followEditsInZoomBar();
         enterEditMode();
         m_editView->setWaveformDirtyAndRepaint();
         m_viewStack.setCurrentIndex(1);
@@ -570,6 +573,14 @@ void TrevantUI::slotToggleEditMode(bool on)
         enterSlicingMode();
         m_viewStack.setCurrentIndex(0);
     }
+}
+
+void TrevantUI::followEditsInZoomBar()
+{
+    // The zoom bar shows the whole loop: it redraws as re-rendered edits come in.
+    if (QSharedPointer<EditableAudioCache> cache = m_editView->editableCache())
+        connect(cache.data(), SIGNAL(cacheUpdateProgress()), m_zoomBar, SLOT(setWaveformDirtyAndRepaint()),
+                Qt::UniqueConnection);
 }
 
 void TrevantUI::enterSlicingMode()

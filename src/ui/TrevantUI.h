@@ -122,6 +122,7 @@ protected:
 private:
     void enterSlicingMode();
     void enterEditMode();
+    void followEditsInZoomBar();
     void setLoopActionsEnabled(bool on);
     void pushSliceCommand(QUndoCommand *command);
     void sliceInto(int slices);
