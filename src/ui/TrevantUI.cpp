@@ -1,32 +1,32 @@
 #include "TrevantUI.h"
 
+#include "AboutUI.h"
+#include "AddSlicePointCommand.h"
+#include "AdvancedSlicingUI.h"
+#include "AutoSliceCommand.h"
+#include "BpmDetector.h"
+#include "ClearSlicingCommand.h"
 #include "EditableAudioCache.h"
+#include "MidiSliceWriter.h"
+#include "PreferencesUI.h"
+#include "ProjectFile.h"
+#include "SamplePropertiesUI.h"
 #include "SampleRendererEditor.h"
 #include "SampleRendererTrevant.h"
 #include "SampleRendererZoombar.h"
 #include "Settings.h"
 #include "Slice.h"
 #include "SliceEngine.h"
-#include "AddSlicePointCommand.h"
-#include "MidiSliceWriter.h"
-#include "ProjectFile.h"
 #include "SliceExporter.h"
 #include "SliceTemplate.h"
-#include "AutoSliceCommand.h"
-#include "ClearSlicingCommand.h"
+#include "TimeStretchUI.h"
 #include "TransportBar.h"
 #include "Trevant.h"
-#include "BpmDetector.h"
-#include "AboutUI.h"
-#include "AdvancedSlicingUI.h"
-#include "PreferencesUI.h"
-#include "SamplePropertiesUI.h"
-#include "TimeStretchUI.h"
 
 #include <QApplication>
 #include <QButtonGroup>
-#include <QCoreApplication>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDesktopServices>
 #include <QDir>
@@ -49,8 +49,7 @@ namespace {
 const char *kDemoLoopsFolder = "Demo Loops";
 } // namespace
 
-TrevantUI::TrevantUI()
-{
+TrevantUI::TrevantUI() {
     // 1. Form, title, font.
     ui.setupUi(this);
     setWindowTitle(QCoreApplication::applicationName());
@@ -63,7 +62,8 @@ TrevantUI::TrevantUI()
     m_slicer = m_engine->slicer();
     connect(m_slicer, SIGNAL(sliceLoaded(Slice *)), this, SLOT(slotSetupSliceConnections(Slice *)));
     if (BpmDetector *detector = m_slicer->bpmDetector()) {
-        connect(detector, SIGNAL(calculatingBpmProgress(float)), this, SLOT(slotShowBpmDetectionProgress(float)));
+        connect(detector, SIGNAL(calculatingBpmProgress(float)), this,
+                SLOT(slotShowBpmDetectionProgress(float)));
         connect(detector, SIGNAL(bpmDetected()), this, SLOT(updateQuickControlsOriginalBpmFromSlice()));
     }
     connect(m_engine, SIGNAL(audioDeviceError(QString, QString)), this,
@@ -112,7 +112,8 @@ TrevantUI::TrevantUI()
     ui.menuEdit->insertSeparator(ui.actionPreferences);
     connect(ui.actionPreferences, SIGNAL(triggered()), this, SLOT(slotShowPreferences()));
     connect(ui.actionAdvancedSlicing, SIGNAL(triggered()), this, SLOT(slotShowAdvancedSlicing()));
-    connect(ui.actionSnapToZeroCrossings, SIGNAL(toggled(bool)), this, SLOT(slotToggleSnapToZeroCrossings(bool)));
+    connect(ui.actionSnapToZeroCrossings, SIGNAL(toggled(bool)), this,
+            SLOT(slotToggleSnapToZeroCrossings(bool)));
     connect(ui.actionFadeInOutSlices, SIGNAL(toggled(bool)), this, SLOT(slotToggleFadeInOutSlices(bool)));
     connect(ui.action4, SIGNAL(triggered()), this, SLOT(slotSliceIn4()));
     connect(ui.action8, SIGNAL(triggered()), this, SLOT(slotSliceIn8()));
@@ -127,9 +128,9 @@ TrevantUI::TrevantUI()
             SLOT(slotStatusBarSavedMessage(QString, QString)));
 
     // 7. Edit actions.
-    m_editActions = {ui.actionCut,  ui.actionCopy,        ui.actionPaste,       ui.actionDelete,
-                     ui.actionSelectAll, ui.actionHide,    ui.actionUnhide_Last, ui.actionUnhide_All,
-                     ui.actionRaise, ui.actionLower};
+    m_editActions = {ui.actionCut,       ui.actionCopy, ui.actionPaste,       ui.actionDelete,
+                     ui.actionSelectAll, ui.actionHide, ui.actionUnhide_Last, ui.actionUnhide_All,
+                     ui.actionRaise,     ui.actionLower};
 
     // 8. Views.
     m_slicingView = new SampleRendererTrevant(this, m_slicer, m_undoStack);
@@ -155,7 +156,8 @@ TrevantUI::TrevantUI()
     ui.verticalLayout->addWidget(m_zoomBar);
 
     // 11.
-    connect(m_slicingView, SIGNAL(statusTip(QString, int)), this, SLOT(slotShowStatusTipMessage(QString, int)));
+    connect(m_slicingView, SIGNAL(statusTip(QString, int)), this,
+            SLOT(slotShowStatusTipMessage(QString, int)));
     connect(m_slicingView, SIGNAL(exportSuccessful(QString, QString)), this,
             SIGNAL(exportSuccessful(QString, QString)));
     enterSlicingMode();
@@ -242,8 +244,7 @@ TrevantUI::TrevantUI()
         });
 }
 
-TrevantUI::~TrevantUI()
-{
+TrevantUI::~TrevantUI() {
     // A running export stops before the loop it reads goes away.
     delete m_exporter.data();
     // Views hold the loop and talk to the slicer: they go before the engine that owns it.
@@ -262,8 +263,7 @@ TrevantUI::~TrevantUI()
 
 // --- Loading ------------------------------------------------------------------------
 
-void TrevantUI::slotSetupSliceConnections(Slice *pSlice)
-{
+void TrevantUI::slotSetupSliceConnections(Slice *pSlice) {
     if (!pSlice)
         return;
     connect(pSlice, SIGNAL(playbackToggled(bool)), this, SLOT(slotUpdatePlaybackButton(bool)),
@@ -274,22 +274,20 @@ void TrevantUI::slotSetupSliceConnections(Slice *pSlice)
     connect(pSlice, SIGNAL(savingCancelled()), this, SLOT(slotUpdateSavingCancelled()), Qt::UniqueConnection);
 }
 
-void TrevantUI::slotLoadAudioFile()
-{
+void TrevantUI::slotLoadAudioFile() {
     ui.actionPlay->setChecked(false);
     QString start = Settings::instance().value("last_load_path");
     if (start.isEmpty())
         start = kDemoLoopsFolder;
-    const QString file = QFileDialog::getOpenFileName(this, tr("Open Audio"), start,
-                                                      tr("Audio File (*.mp3 *.m4a *.wav *.aif *.aiff *.flac)"));
+    const QString file = QFileDialog::getOpenFileName(
+        this, tr("Open Audio"), start, tr("Audio File (*.mp3 *.m4a *.wav *.aif *.aiff *.flac)"));
     if (file.isEmpty())
         return;
     slotLoadAudioFile(file);
     Settings::instance().set("last_load_path", QFileInfo(file).absoluteDir().absolutePath());
 }
 
-bool TrevantUI::slotLoadAudioFile(QString filename)
-{
+bool TrevantUI::slotLoadAudioFile(QString filename) {
     bool loaded = false;
     if (!filename.isEmpty()) {
         loaded = m_slicer->slotLoadLoop(filename);
@@ -320,8 +318,8 @@ bool TrevantUI::slotLoadAudioFile(QString filename)
                 m_viewStack.setCurrentIndex(1);
             }
             if (SlicePtr slice = m_slicer->currentSlice()) {
-                connect(slice.data(), SIGNAL(bpmChanged()), this, SLOT(updateQuickControlsOriginalBpmFromSlice()),
-                        Qt::UniqueConnection);
+                connect(slice.data(), SIGNAL(bpmChanged()), this,
+                        SLOT(updateQuickControlsOriginalBpmFromSlice()), Qt::UniqueConnection);
                 connect(slice.data(), SIGNAL(effectiveBpmChanged()), this,
                         SLOT(updateQuickControlsNewBpmFromSlice()), Qt::UniqueConnection);
                 connect(slice.data(), SIGNAL(pitchChanged()), this, SLOT(updateQuickControlsPitchFromSlice()),
@@ -346,8 +344,7 @@ bool TrevantUI::slotLoadAudioFile(QString filename)
     return loaded;
 }
 
-void TrevantUI::attachLoopToViews()
-{
+void TrevantUI::attachLoopToViews() {
     const SlicePtr slice = m_slicer->currentSlice();
     m_slicingView->setSlice(SlicePtr());
     m_zoomBar->setSlice(SlicePtr());
@@ -361,21 +358,19 @@ void TrevantUI::attachLoopToViews()
     m_transportBar->update();
 }
 
-void TrevantUI::setLoopViewsEnabled(bool on)
-{
+void TrevantUI::setLoopViewsEnabled(bool on) {
     m_slicingView->setEnabled(on);
     m_zoomBar->setEnabled(on);
     m_transportBar->setEnabled(on);
     m_editView->setEnabled(on);
 }
 
-void TrevantUI::setLoopActionsEnabled(bool on)
-{
+void TrevantUI::setLoopActionsEnabled(bool on) {
     ui.toolBar->setEnabled(on);
-    for (QAction *a : {ui.actionEditMode, ui.actionSaveSlices, ui.actionSaveAs, ui.actionSaveSlicesAsMidi, ui.actionOpenSliceTemplate,
-                       ui.actionSaveSliceTemplateAs, ui.actionQuickExport, ui.actionAdvancedSlicing, ui.action4,
-                       ui.action8, ui.action16, ui.action32, ui.action64, ui.actionSampleProperties,
-                       ui.actionTimeStretch})
+    for (QAction *a : {ui.actionEditMode, ui.actionSaveSlices, ui.actionSaveAs, ui.actionSaveSlicesAsMidi,
+                       ui.actionOpenSliceTemplate, ui.actionSaveSliceTemplateAs, ui.actionQuickExport,
+                       ui.actionAdvancedSlicing, ui.action4, ui.action8, ui.action16, ui.action32,
+                       ui.action64, ui.actionSampleProperties, ui.actionTimeStretch})
         a->setEnabled(on);
     ui.frameQuickControls->setEnabled(on);
     if (m_slicingView)
@@ -386,8 +381,7 @@ void TrevantUI::setLoopActionsEnabled(bool on)
 
 // --- Quitting -----------------------------------------------------------------------
 
-void TrevantUI::slotQuit()
-{
+void TrevantUI::slotQuit() {
     if (m_quitting)
         return;
     m_quitting = true;
@@ -397,18 +391,18 @@ void TrevantUI::slotQuit()
     QCoreApplication::exit(0);
 }
 
-void TrevantUI::closeEvent(QCloseEvent *event)
-{
+void TrevantUI::closeEvent(QCloseEvent *event) {
     slotQuit();
     event->ignore();
 }
 
 // --- Quick controls -----------------------------------------------------------------
 
-void TrevantUI::slotSetMasterBPM(int bpm) { m_engine->setEngineTempo(bpm); }
+void TrevantUI::slotSetMasterBPM(int bpm) {
+    m_engine->setEngineTempo(bpm);
+}
 
-void TrevantUI::setTrevantBPM(double fBPM)
-{
+void TrevantUI::setTrevantBPM(double fBPM) {
     SlicePtr slice = m_slicer->currentSlice();
     if (!slice || fBPM <= 0.0 || slice->bpm() <= 0.0)
         return;
@@ -416,8 +410,7 @@ void TrevantUI::setTrevantBPM(double fBPM)
     slice->setTimeStretchRatio(1.0 / (fBPM / slice->bpm()), int(fBPM));
 }
 
-void TrevantUI::setTrevantPitchAdjust(int semitones)
-{
+void TrevantUI::setTrevantPitchAdjust(int semitones) {
     SlicePtr slice = m_slicer->currentSlice();
     if (!slice)
         return;
@@ -425,8 +418,7 @@ void TrevantUI::setTrevantPitchAdjust(int semitones)
     slice->setPitch(semitones);
 }
 
-void TrevantUI::resetQuickControls()
-{
+void TrevantUI::resetQuickControls() {
     SlicePtr slice = m_slicer->currentSlice();
     if (!slice)
         return;
@@ -445,37 +437,38 @@ void TrevantUI::resetQuickControls()
     slice->setStretchEnabled(false);
 }
 
-void TrevantUI::updateQuickControlsOriginalBpmFromSlice()
-{
+SlicePtr TrevantUI::sliceWithTempo() const {
     SlicePtr slice = m_slicer->currentSlice();
-    if (!slice || slice->bpm() == 0.0)
+    return slice && slice->bpm() != 0.0 ? slice : SlicePtr();
+}
+
+void TrevantUI::updateQuickControlsOriginalBpmFromSlice() {
+    const SlicePtr slice = sliceWithTempo();
+    if (!slice)
         return;
     ui.stackedWidgetBpm->setCurrentIndex(0);
     const QSignalBlocker blocker(ui.doubleSpinBoxBpm);
     ui.doubleSpinBoxBpm->setValue(slice->bpm());
 }
 
-void TrevantUI::updateQuickControlsNewBpmFromSlice()
-{
-    SlicePtr slice = m_slicer->currentSlice();
-    if (!slice || slice->bpm() == 0.0)
+void TrevantUI::updateQuickControlsNewBpmFromSlice() {
+    const SlicePtr slice = sliceWithTempo();
+    if (!slice)
         return;
     ui.stackedWidgetBpm->setCurrentIndex(0);
     const QSignalBlocker blocker(ui.doubleSpinBoxBpm);
     ui.doubleSpinBoxBpm->setValue(slice->effectiveBpm());
 }
 
-void TrevantUI::updateQuickControlsPitchFromSlice()
-{
-    SlicePtr slice = m_slicer->currentSlice();
-    if (!slice || slice->bpm() == 0.0)
+void TrevantUI::updateQuickControlsPitchFromSlice() {
+    const SlicePtr slice = sliceWithTempo();
+    if (!slice)
         return;
     const QSignalBlocker blocker(ui.spinBoxPitch);
     ui.spinBoxPitch->setValue(slice->pitch());
 }
 
-void TrevantUI::slotShowBpmDetectionProgress(float fProgressFraction)
-{
+void TrevantUI::slotShowBpmDetectionProgress(float fProgressFraction) {
     if (ui.stackedWidgetBpm->currentIndex() != 1)
         ui.stackedWidgetBpm->setCurrentIndex(1);
     ui.progressBarBpm->setValue(int(ui.progressBarBpm->maximum() * fProgressFraction));
@@ -483,8 +476,7 @@ void TrevantUI::slotShowBpmDetectionProgress(float fProgressFraction)
 
 // --- Playback -----------------------------------------------------------------------
 
-void TrevantUI::slotUpdatePlaybackButton(bool checked)
-{
+void TrevantUI::slotUpdatePlaybackButton(bool checked) {
     {
         const QSignalBlocker blocker(ui.actionPlay);
         ui.actionPlay->setChecked(checked);
@@ -492,13 +484,11 @@ void TrevantUI::slotUpdatePlaybackButton(bool checked)
     ui.actionSliceAtCursor->setEnabled(checked);
 }
 
-void TrevantUI::slotTogglePlayback(bool toggle)
-{
+void TrevantUI::slotTogglePlayback(bool toggle) {
     m_slicer->togglePlayback(toggle);
 }
 
-void TrevantUI::keyPressEvent(QKeyEvent *event)
-{
+void TrevantUI::keyPressEvent(QKeyEvent *event) {
     const int key = event->key();
     if (key >= Qt::Key_1 && key <= Qt::Key_9) {
         SlicePtr slice = m_slicer->currentSlice();
@@ -516,8 +506,7 @@ void TrevantUI::keyPressEvent(QKeyEvent *event)
 
 // --- Slicing ------------------------------------------------------------------------
 
-void TrevantUI::pushSliceCommand(QUndoCommand *command)
-{
+void TrevantUI::pushSliceCommand(QUndoCommand *command) {
     if (!m_slicer->currentSlice()) {
         delete command;
         return;
@@ -525,19 +514,36 @@ void TrevantUI::pushSliceCommand(QUndoCommand *command)
     m_undoStack->push(command);
 }
 
-void TrevantUI::sliceInto(int slices) { pushSliceCommand(new AutoSliceCommand(m_slicer, slices)); }
-void TrevantUI::slotUseSliceTemplate4() { sliceInto(4); }
-void TrevantUI::slotUseSliceTemplate8() { sliceInto(8); }
-void TrevantUI::slotUseSliceTemplate16() { sliceInto(16); }
-void TrevantUI::slotSliceIn4() { sliceInto(4); }
-void TrevantUI::slotSliceIn8() { sliceInto(8); }
-void TrevantUI::slotSliceIn16() { sliceInto(16); }
-void TrevantUI::slotSliceIn32() { sliceInto(32); }
-void TrevantUI::slotSliceIn64() { sliceInto(64); }
+void TrevantUI::sliceInto(int slices) {
+    pushSliceCommand(new AutoSliceCommand(m_slicer, slices));
+}
+void TrevantUI::slotUseSliceTemplate4() {
+    sliceInto(4);
+}
+void TrevantUI::slotUseSliceTemplate8() {
+    sliceInto(8);
+}
+void TrevantUI::slotUseSliceTemplate16() {
+    sliceInto(16);
+}
+void TrevantUI::slotSliceIn4() {
+    sliceInto(4);
+}
+void TrevantUI::slotSliceIn8() {
+    sliceInto(8);
+}
+void TrevantUI::slotSliceIn16() {
+    sliceInto(16);
+}
+void TrevantUI::slotSliceIn32() {
+    sliceInto(32);
+}
+void TrevantUI::slotSliceIn64() {
+    sliceInto(64);
+}
 void TrevantUI::slotSliceAudio() {}
 
-void TrevantUI::slotSliceAtCursor()
-{
+void TrevantUI::slotSliceAtCursor() {
     const int bufferSize = Settings::instance().value("AudioDeviceBufferSize").toInt();
     SlicePtr slice = m_slicer->currentSlice();
     if (!slice)
@@ -545,19 +551,21 @@ void TrevantUI::slotSliceAtCursor()
     pushSliceCommand(new AddSlicePointCommand(m_slicer, qMax(0, slice->playPosition() - 2 * bufferSize)));
 }
 
-void TrevantUI::slotClearSlicing() { pushSliceCommand(new ClearSlicingCommand(m_slicer)); }
+void TrevantUI::slotClearSlicing() {
+    pushSliceCommand(new ClearSlicingCommand(m_slicer));
+}
 
-void TrevantUI::slotToggleSnapToZeroCrossings(bool on)
-{
+void TrevantUI::slotToggleSnapToZeroCrossings(bool on) {
     Settings::instance().set("snap_to_zero_crossings", on ? "1" : "0");
 }
 
-void TrevantUI::slotToggleFadeInOutSlices(bool on) { Settings::instance().set("fade_in_out_slices", on ? "1" : "0"); }
+void TrevantUI::slotToggleFadeInOutSlices(bool on) {
+    Settings::instance().set("fade_in_out_slices", on ? "1" : "0");
+}
 
 // --- Modes --------------------------------------------------------------------------
 
-void TrevantUI::slotToggleEditMode(bool on)
-{
+void TrevantUI::slotToggleEditMode(bool on) {
     if (m_slicingView->isDragExportOn())
         ui.actionDragExport->setChecked(false);
     m_slicer->setEditMode(on);
@@ -575,26 +583,30 @@ void TrevantUI::slotToggleEditMode(bool on)
     }
 }
 
-void TrevantUI::followEditsInZoomBar()
-{
+void TrevantUI::followEditsInZoomBar() {
     // The zoom bar shows the whole loop: it redraws as re-rendered edits come in.
     if (QSharedPointer<EditableAudioCache> cache = m_editView->editableCache())
         connect(cache.data(), SIGNAL(cacheUpdateProgress()), m_zoomBar, SLOT(setWaveformDirtyAndRepaint()),
                 Qt::UniqueConnection);
 }
 
-void TrevantUI::enterSlicingMode()
-{
-    for (QAction *a : {ui.actionCut, ui.actionCopy, ui.actionDelete, ui.actionHide, ui.actionRaise, ui.actionLower,
-                       ui.actionPaste})
-        a->setEnabled(false);
-    disconnect(m_editView, SIGNAL(viewChanged(long, long)), m_zoomBar, SLOT(setBarPosition(long, long)));
-    disconnect(m_zoomBar, SIGNAL(barChanged(long, long)), m_editView, SLOT(setViewPosition(long, long)));
-    disconnect(m_editView, SIGNAL(viewChanged(long, long)), m_transportBar, SLOT(update()));
-    disconnect(m_slicingView, SIGNAL(viewChanged(long, long)), m_zoomBar, SLOT(setBarPosition(long, long)));
-    disconnect(m_zoomBar, SIGNAL(barChanged(long, long)), m_slicingView, SLOT(setViewPosition(long, long)));
-    disconnect(m_slicingView, SIGNAL(viewChanged(long, long)), m_transportBar, SLOT(update()));
+void TrevantUI::unlinkViews() {
+    // Each mode links its own view to the zoom bar and the transport bar; switching
+    // modes drops every such link first, whichever mode set it up.
+    for (SampleRenderer *view :
+         {static_cast<SampleRenderer *>(m_slicingView), static_cast<SampleRenderer *>(m_editView)}) {
+        disconnect(view, SIGNAL(viewChanged(long, long)), m_zoomBar, SLOT(setBarPosition(long, long)));
+        disconnect(m_zoomBar, SIGNAL(barChanged(long, long)), view, SLOT(setViewPosition(long, long)));
+        disconnect(view, SIGNAL(viewChanged(long, long)), m_transportBar, SLOT(update()));
+    }
     disconnect(m_zoomBar, SIGNAL(barChanged(long, long)), m_transportBar, SLOT(update()));
+}
+
+void TrevantUI::enterSlicingMode() {
+    for (QAction *a : {ui.actionCut, ui.actionCopy, ui.actionDelete, ui.actionHide, ui.actionRaise,
+                       ui.actionLower, ui.actionPaste})
+        a->setEnabled(false);
+    unlinkViews();
     connect(m_slicingView, SIGNAL(viewChanged(long, long)), m_zoomBar, SLOT(setBarPosition(long, long)));
     connect(m_zoomBar, SIGNAL(barChanged(long, long)), m_slicingView, SLOT(setViewPosition(long, long)));
     connect(m_slicingView, SIGNAL(viewChanged(long, long)), m_transportBar, SLOT(update()));
@@ -612,21 +624,15 @@ void TrevantUI::enterSlicingMode()
     ui.actionSlice16->setEnabled(true);
 }
 
-void TrevantUI::enterEditMode()
-{
+void TrevantUI::enterEditMode() {
     if (!m_editView->selectedItems().isEmpty())
-        for (QAction *a : {ui.actionCut, ui.actionCopy, ui.actionDelete, ui.actionHide, ui.actionRaise,
-                           ui.actionLower})
+        for (QAction *a :
+             {ui.actionCut, ui.actionCopy, ui.actionDelete, ui.actionHide, ui.actionRaise, ui.actionLower})
             a->setEnabled(true);
     if (m_editView->selectionStart() != 0 || m_editView->selectionEnd() != 0)
         for (QAction *a : {ui.actionCut, ui.actionCopy, ui.actionDelete})
             a->setEnabled(true);
-    disconnect(m_slicingView, SIGNAL(viewChanged(long, long)), m_zoomBar, SLOT(setBarPosition(long, long)));
-    disconnect(m_zoomBar, SIGNAL(barChanged(long, long)), m_slicingView, SLOT(setViewPosition(long, long)));
-    disconnect(m_slicingView, SIGNAL(viewChanged(long, long)), m_transportBar, SLOT(update()));
-    disconnect(m_editView, SIGNAL(viewChanged(long, long)), m_zoomBar, SLOT(setBarPosition(long, long)));
-    disconnect(m_zoomBar, SIGNAL(barChanged(long, long)), m_editView, SLOT(setViewPosition(long, long)));
-    disconnect(m_editView, SIGNAL(viewChanged(long, long)), m_transportBar, SLOT(update()));
+    unlinkViews();
     connect(m_editView, SIGNAL(viewChanged(long, long)), m_zoomBar, SLOT(setBarPosition(long, long)));
     connect(m_zoomBar, SIGNAL(barChanged(long, long)), m_editView, SLOT(setViewPosition(long, long)));
     connect(m_editView, SIGNAL(viewChanged(long, long)), m_transportBar, SLOT(update()));
@@ -637,10 +643,10 @@ void TrevantUI::enterEditMode()
     ui.actionUnhide_Last->setEnabled(true);
     ui.actionUnhide_All->setEnabled(true);
     // In the order of the edit action list.
-    const char *editSlots[] = {SLOT(slotCut()),    SLOT(slotCopy()),          SLOT(slotPaste()),
-                           SLOT(slotDelete()), SLOT(selectAll()),         SLOT(hideSelectedEdits()),
-                           SLOT(unhideLast()), SLOT(unhideAll()),         SLOT(raiseSelectedEdits()),
-                           SLOT(lowerSelectedEdits())};
+    const char *editSlots[] = {SLOT(slotCut()),           SLOT(slotCopy()),  SLOT(slotPaste()),
+                               SLOT(slotDelete()),        SLOT(selectAll()), SLOT(hideSelectedEdits()),
+                               SLOT(unhideLast()),        SLOT(unhideAll()), SLOT(raiseSelectedEdits()),
+                               SLOT(lowerSelectedEdits())};
     for (int i = 0; i < m_editActions.size(); ++i) {
         m_editActions[i]->disconnect(m_editView);
         connect(m_editActions[i], SIGNAL(triggered()), m_editView, editSlots[i]);
@@ -653,8 +659,7 @@ void TrevantUI::enterEditMode()
 
 // --- Drag export, drops -------------------------------------------------------------
 
-void TrevantUI::slotToggleDragExport(bool enable)
-{
+void TrevantUI::slotToggleDragExport(bool enable) {
     setAcceptDrops(!enable);
     m_slicingView->slotToggleDragExport(enable);
     m_transportBar->setDragExport(enable);
@@ -667,17 +672,17 @@ void TrevantUI::slotToggleDragExport(bool enable)
     }
 }
 
-void TrevantUI::slotSetDragExportDragMode(int mode) { m_slicingView->slotSetDragExportMode(mode); }
+void TrevantUI::slotSetDragExportDragMode(int mode) {
+    m_slicingView->slotSetDragExportMode(mode);
+}
 
-void TrevantUI::dragEnterEvent(QDragEnterEvent *event)
-{
+void TrevantUI::dragEnterEvent(QDragEnterEvent *event) {
     qDebug() << "Drag enter event" << event->mimeData()->hasUrls();
     if (event->mimeData()->urls().size() == 1)
         event->acceptProposedAction();
 }
 
-void TrevantUI::dropEvent(QDropEvent *event)
-{
+void TrevantUI::dropEvent(QDropEvent *event) {
     const QList<QUrl> urls = event->mimeData()->urls();
     if (urls.size() != 1)
         return;
@@ -696,32 +701,29 @@ void TrevantUI::dropEvent(QDropEvent *event)
 
 // --- Dialogs and the rest -----------------------------------------------------------
 
-void TrevantUI::slotShowPreferences()
-{
+void TrevantUI::slotShowPreferences() {
     auto *dialog = new PreferencesUI(this, m_engine);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
 }
 
-void TrevantUI::slotShowAdvancedSlicing()
-{
+void TrevantUI::slotShowAdvancedSlicing() {
     auto *dialog = new AdvancedSlicingUI(this, m_slicer, m_undoStack);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
 }
 
-void TrevantUI::slotShowTimeStretchWindow()
-{
+void TrevantUI::slotShowTimeStretchWindow() {
     if (!m_timeStretchWindow) {
         m_timeStretchWindow = new TimeStretchUI(this, m_slicer);
-        connect(m_timeStretchWindow, SIGNAL(temporaryFileRendered(QString)), this, SLOT(slotLoadAudioFile(QString)));
+        connect(m_timeStretchWindow, SIGNAL(temporaryFileRendered(QString)), this,
+                SLOT(slotLoadAudioFile(QString)));
     }
     m_timeStretchWindow->refresh();
     m_timeStretchWindow->show();
 }
 
-void TrevantUI::slotShowSamplePropertiesWindow()
-{
+void TrevantUI::slotShowSamplePropertiesWindow() {
     SlicePtr slice = m_slicer->currentSlice();
     if (!slice)
         return;
@@ -730,16 +732,16 @@ void TrevantUI::slotShowSamplePropertiesWindow()
     delete dialog;
 }
 
-void TrevantUI::slotAbout()
-{
+void TrevantUI::slotAbout() {
     auto *dialog = new AboutUI(this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
 }
 
-void TrevantUI::slotNewProject() { m_engine->clearSamplerBank(); }
-void TrevantUI::slotOpenProject()
-{
+void TrevantUI::slotNewProject() {
+    m_engine->clearSamplerBank();
+}
+void TrevantUI::slotOpenProject() {
     QString start = Settings::instance().value("last_load_project_path");
     if (start.isEmpty())
         start = ".";
@@ -759,11 +761,10 @@ void TrevantUI::slotOpenProject()
     Settings::instance().set("last_load_project_path", QFileInfo(path).absolutePath());
 }
 
-void TrevantUI::slotSaveProject()
-{
-    const QString path =
-        QFileDialog::getSaveFileName(this, tr("Save Project"), Settings::instance().value("last_load_project_path"),
-                                     tr("Quillory Projects (*.qlx)"));
+void TrevantUI::slotSaveProject() {
+    const QString path = QFileDialog::getSaveFileName(this, tr("Save Project"),
+                                                      Settings::instance().value("last_load_project_path"),
+                                                      tr("Quillory Projects (*.qlx)"));
     if (path.isEmpty())
         return;
     QString error, written;
@@ -774,34 +775,32 @@ void TrevantUI::slotSaveProject()
     Settings::instance().set("last_load_project_path", QFileInfo(written).absolutePath());
 }
 
-void TrevantUI::slotUserManual()
-{
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + "/Quillory Manual.pdf"));
+void TrevantUI::slotUserManual() {
+    QDesktopServices::openUrl(
+        QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + "/Quillory Manual.pdf"));
 }
 
-void TrevantUI::slotPlayPreview(QString filePath) { m_engine->setPreviewFile(filePath); }
+void TrevantUI::slotPlayPreview(QString filePath) {
+    m_engine->setPreviewFile(filePath);
+}
 
-QString TrevantUI::savedMessage(const QString &baseFilePath, const QString &fileName)
-{
+QString TrevantUI::savedMessage(const QString &baseFilePath, const QString &fileName) {
     const QString sep = QDir::separator();
     const QString full = baseFilePath + sep + fileName;
     const QString shown = full.size() <= 40 ? full : baseFilePath.left(32) + ".." + sep + fileName;
     return shown + " successfully saved.";
 }
 
-void TrevantUI::slotStatusBarSavedMessage(QString baseFilePath, QString fileName)
-{
+void TrevantUI::slotStatusBarSavedMessage(QString baseFilePath, QString fileName) {
     statusBar()->showMessage(savedMessage(baseFilePath, fileName), 2000);
 }
 
-QString TrevantUI::loopFolder() const
-{
+QString TrevantUI::loopFolder() const {
     SlicePtr slice = m_slicer->currentSlice();
     return slice ? QFileInfo(slice->fileName()).absolutePath() : QString();
 }
 
-bool TrevantUI::settleCollisions(SliceExporter *exporter)
-{
+bool TrevantUI::settleCollisions(SliceExporter *exporter) {
     const QStringList existing = exporter->existingTargets();
     if (existing.isEmpty())
         return true;
@@ -822,8 +821,7 @@ bool TrevantUI::settleCollisions(SliceExporter *exporter)
     return true;
 }
 
-void TrevantUI::startExport(SliceExporter *exporter)
-{
+void TrevantUI::startExport(SliceExporter *exporter) {
     if (!exporter) {
         statusBar()->showMessage(tr("There is nothing to export."), 3000);
         return;
@@ -847,21 +845,19 @@ void TrevantUI::startExport(SliceExporter *exporter)
     exporter->start();
 }
 
-void TrevantUI::slotSaveAs()
-{
+void TrevantUI::slotSaveAs() {
     SlicePtr slice = m_slicer->currentSlice();
     if (!slice)
         return;
-    const QString path = QFileDialog::getSaveFileName(
-        this, tr("Save As"), loopFolder() + "/" + slice->baseName() + ".wav",
-        tr("WAV Audio (*.wav);;AIFF Audio (*.aif *.aiff);;FLAC Audio (*.flac)"));
+    const QString path =
+        QFileDialog::getSaveFileName(this, tr("Save As"), loopFolder() + "/" + slice->baseName() + ".wav",
+                                     tr("WAV Audio (*.wav);;AIFF Audio (*.aif *.aiff);;FLAC Audio (*.flac)"));
     if (path.isEmpty())
         return;
     startExport(SliceExporter::forSpan(m_slicer, path, {m_slicer->trimStart(), m_slicer->trimEnd()}));
 }
 
-void TrevantUI::slotSaveSlicesAsMidi()
-{
+void TrevantUI::slotSaveSlicesAsMidi() {
     SlicePtr slice = m_slicer->currentSlice();
     if (!slice)
         return;
@@ -879,8 +875,7 @@ void TrevantUI::slotSaveSlicesAsMidi()
     emit exportSuccessful(QDir::toNativeSeparators(info.absolutePath()), info.fileName());
 }
 
-void TrevantUI::slotExportSlicesToDisk()
-{
+void TrevantUI::slotExportSlicesToDisk() {
     if (!m_slicer->currentSlice())
         return;
     const QString folder = QFileDialog::getExistingDirectory(this, tr("Save Slices"), loopFolder());
@@ -894,8 +889,7 @@ void TrevantUI::slotExportSlicesToDisk()
     startExport(exporter);
 }
 
-void TrevantUI::slotExportSlicesWithPrefix(QString prefix)
-{
+void TrevantUI::slotExportSlicesWithPrefix(QString prefix) {
     if (!m_slicer->currentSlice() || prefix.isEmpty())
         return;
     SliceExporter *exporter = SliceExporter::forPrefix(m_slicer, prefix);
@@ -906,8 +900,7 @@ void TrevantUI::slotExportSlicesWithPrefix(QString prefix)
     startExport(exporter);
 }
 
-void TrevantUI::slotExportSlicesQuick()
-{
+void TrevantUI::slotExportSlicesQuick() {
     if (!m_slicer->currentSlice())
         return;
     startExport(SliceExporter::forQuickExport(m_slicer));
@@ -915,8 +908,7 @@ void TrevantUI::slotExportSlicesQuick()
 
 void TrevantUI::slotExportSlicesToSampler() {}
 
-bool TrevantUI::loadSliceTemplate(const QString &path)
-{
+bool TrevantUI::loadSliceTemplate(const QString &path) {
     QString error;
     if (!SliceTemplate::loadInto(m_slicer, path, m_undoStack, &error)) {
         QMessageBox::critical(this, tr("Error"), error);
@@ -926,20 +918,17 @@ bool TrevantUI::loadSliceTemplate(const QString &path)
     return true;
 }
 
-void TrevantUI::slotLoadSliceTemplate()
-{
-    const QString path =
-        QFileDialog::getOpenFileName(this, tr("Load Slice Template..."),
-                                     Settings::instance().value("last_slicetemplate_load_path"),
-                                     tr("Slice Templates (*.qlst)"));
+void TrevantUI::slotLoadSliceTemplate() {
+    const QString path = QFileDialog::getOpenFileName(
+        this, tr("Load Slice Template..."), Settings::instance().value("last_slicetemplate_load_path"),
+        tr("Slice Templates (*.qlst)"));
     if (path.isEmpty())
         return;
     if (loadSliceTemplate(path))
         Settings::instance().set("last_slicetemplate_load_path", QFileInfo(path).absolutePath());
 }
 
-void TrevantUI::slotSaveSliceTemplate()
-{
+void TrevantUI::slotSaveSliceTemplate() {
     SlicePtr slice = m_slicer->currentSlice();
     if (!slice)
         return;
@@ -957,52 +946,57 @@ void TrevantUI::slotSaveSliceTemplate()
     Settings::instance().set("last_slicetemplate_load_path", QFileInfo(written).absolutePath());
 }
 
-void TrevantUI::slotUpdateSavingProgress(float fraction)
-{
+void TrevantUI::slotUpdateSavingProgress(float fraction) {
     statusBar()->showMessage("Saving " + QString::number(double(fraction) * 100.0, 'f', 1) + "%");
 }
 
-void TrevantUI::slotUpdateSavingComplete() { statusBar()->showMessage("Saving Complete.", 2000); }
-void TrevantUI::slotUpdateSavingCancelled() { statusBar()->clearMessage(); }
+void TrevantUI::slotUpdateSavingComplete() {
+    statusBar()->showMessage("Saving Complete.", 2000);
+}
+void TrevantUI::slotUpdateSavingCancelled() {
+    statusBar()->clearMessage();
+}
 
-void TrevantUI::slotUpdateBpmDetected()
-{
+void TrevantUI::slotUpdateBpmDetected() {
     SlicePtr slice = m_slicer->currentSlice();
     if (slice)
         statusBar()->showMessage(QString("Tempo Calculated: %1 BPM").arg(slice->bpm(), 0, 'g'), 3000);
 }
 
-void TrevantUI::slotShowEditMessage(QString whatWasDone) { statusBar()->showMessage(whatWasDone, 2000); }
-void TrevantUI::slotShowStatusTipMessage(QString message, int msec) { statusBar()->showMessage(message, msec); }
-void TrevantUI::enablePasteActions() { ui.actionPaste->setEnabled(true); }
-void TrevantUI::disablePasteActions() { ui.actionPaste->setEnabled(false); }
+void TrevantUI::slotShowEditMessage(QString whatWasDone) {
+    statusBar()->showMessage(whatWasDone, 2000);
+}
+void TrevantUI::slotShowStatusTipMessage(QString message, int msec) {
+    statusBar()->showMessage(message, msec);
+}
+void TrevantUI::enablePasteActions() {
+    ui.actionPaste->setEnabled(true);
+}
+void TrevantUI::disablePasteActions() {
+    ui.actionPaste->setEnabled(false);
+}
 
-void TrevantUI::enableSelectionActions()
-{
+void TrevantUI::enableSelectionActions() {
     for (QAction *a : {ui.actionCut, ui.actionCopy, ui.actionDelete})
         a->setEnabled(true);
 }
 
-void TrevantUI::disableSelectionActions()
-{
+void TrevantUI::disableSelectionActions() {
     for (QAction *a : {ui.actionCut, ui.actionCopy, ui.actionDelete})
         a->setEnabled(false);
 }
 
-void TrevantUI::enableHideActions()
-{
+void TrevantUI::enableHideActions() {
     for (QAction *a : {ui.actionHide, ui.actionRaise, ui.actionLower})
         a->setEnabled(true);
 }
 
-void TrevantUI::disableHideActions()
-{
+void TrevantUI::disableHideActions() {
     for (QAction *a : {ui.actionHide, ui.actionRaise, ui.actionLower})
         a->setEnabled(false);
 }
 
-void TrevantUI::slotShowAudioDeviceError(QString error, QString suggestion)
-{
+void TrevantUI::slotShowAudioDeviceError(QString error, QString suggestion) {
     if (error.isEmpty()) {
         m_deviceErrorShown = false;
         return;

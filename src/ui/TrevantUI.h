@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <QSharedPointer>
 #include <QStackedWidget>
 
 class QButtonGroup;
@@ -123,6 +124,9 @@ private:
     void enterSlicingMode();
     void enterEditMode();
     void followEditsInZoomBar();
+    void unlinkViews();
+    // The current loop when it has a tempo, else null.
+    QSharedPointer<Slice> sliceWithTempo() const;
     void setLoopActionsEnabled(bool on);
     void pushSliceCommand(QUndoCommand *command);
     void sliceInto(int slices);

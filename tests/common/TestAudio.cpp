@@ -59,6 +59,25 @@ bool writeBytes(const QString &path, const QByteArray &bytes)
     return f.write(bytes) == bytes.size();
 }
 
+double frequency(const std::vector<float> &x, int channel, long long from, long long to, double rate)
+{
+    double first = -1, last = -1;
+    int crossings = 0;
+    for (long long f = from; f + 1 < to && size_t(2 * (f + 1) + channel) < x.size(); ++f) {
+        const float a = x[size_t(2 * f + channel)], b = x[size_t(2 * (f + 1) + channel)];
+        if (a < 0.0f && b >= 0.0f) {
+            const double t = double(f) + double(-a) / double(b - a);
+            if (first < 0)
+                first = t;
+            last = t;
+            ++crossings;
+        }
+    }
+    if (crossings < 2)
+        return 0.0;
+    return (crossings - 1) / ((last - first) / rate);
+}
+
 std::vector<float> readRawFloat(const QString &path)
 {
     QFile f(path);

@@ -31,6 +31,11 @@ bool runFfmpeg(const QStringList &args);
 // Writes raw bytes to a file.
 bool writeBytes(const QString &path, const QByteArray &bytes);
 
+// Frequency of one channel of an interleaved stereo buffer between two frame indices,
+// from interpolated rising zero crossings; 0 when fewer than two crossings.
+double frequency(const std::vector<float> &interleaved, int channel, long long fromFrame, long long toFrame,
+                 double rate);
+
 // Reads a whole file of interleaved float32 samples.
 std::vector<float> readRawFloat(const QString &path);
 

@@ -10,6 +10,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include "TestRunner.h"
 #include <QtTest>
 
 int main(int argc, char **argv)
@@ -30,22 +31,5 @@ int main(int argc, char **argv)
     Q_INIT_RESOURCE(dialogs);
     Settings::resetForTests();
 
-    int status = 0;
-    {
-        OfflineRenderTest t;
-        status |= QTest::qExec(&t, argc, argv);
-    }
-    {
-        TimeStretchDialogTest t;
-        status |= QTest::qExec(&t, argc, argv);
-    }
-    {
-        PreferencesDialogTest t;
-        status |= QTest::qExec(&t, argc, argv);
-    }
-    {
-        MinorDialogsTest t;
-        status |= QTest::qExec(&t, argc, argv);
-    }
-    return status;
+    return TestRunner::runAll<OfflineRenderTest, TimeStretchDialogTest, PreferencesDialogTest, MinorDialogsTest>(argc, argv);
 }

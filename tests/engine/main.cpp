@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include "TestRunner.h"
 #include <QtTest>
 
 int main(int argc, char **argv)
@@ -19,22 +20,5 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     Settings::resetForTests();
 
-    int status = 0;
-    {
-        DeviceTest t;
-        status |= QTest::qExec(&t, argc, argv);
-    }
-    {
-        MidiTest t;
-        status |= QTest::qExec(&t, argc, argv);
-    }
-    {
-        EngineTest t;
-        status |= QTest::qExec(&t, argc, argv);
-    }
-    {
-        BanksTest t;
-        status |= QTest::qExec(&t, argc, argv);
-    }
-    return status;
+    return TestRunner::runAll<DeviceTest, MidiTest, EngineTest, BanksTest>(argc, argv);
 }

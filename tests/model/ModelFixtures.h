@@ -19,9 +19,7 @@ QString writeSine(QTemporaryDir &dir, const QString &name, int rate, long long f
 SlicePtr loadFilled(const QString &path, int engineRate);
 // Renders the playing loop block by block until it delivers nothing (at most maxFrames).
 std::vector<float> renderAll(Slice &slice, int blockFrames = 512, long long maxFrames = 10'000'000);
-// Frequency of one channel between two frame indices, from interpolated zero crossings.
-double frequency(const std::vector<float> &interleaved, int channel, long long fromFrame, long long toFrame,
-                 double rate);
+using TestAudio::frequency;
 // Sets a setting for the duration of the test program.
 void setSetting(const char *key, const char *value);
 

@@ -38,8 +38,6 @@ Audio readAudio(const QString &path);
 // Every entry of a folder (hidden ones too), sorted.
 QStringList folderEntries(const QString &folder);
 
-// Frequency of one channel over a frame span, from interpolated rising zero crossings.
-double frequency(const std::vector<float> &interleaved, int channel, long long fromFrame, long long toFrame,
-                 double rate);
+using TestAudio::frequency;
 
 } // namespace PersistFixtures

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include "TestRunner.h"
 #include <QtTest>
 
 int main(int argc, char **argv) {
@@ -17,22 +18,5 @@ int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     Settings::resetForTests();
 
-    int status = 0;
-    {
-        ExportTest t;
-        status |= QTest::qExec(&t, argc, argv);
-    }
-    {
-        MidiTest t;
-        status |= QTest::qExec(&t, argc, argv);
-    }
-    {
-        TemplateTest t;
-        status |= QTest::qExec(&t, argc, argv);
-    }
-    {
-        ProjectTest t;
-        status |= QTest::qExec(&t, argc, argv);
-    }
-    return status;
+    return TestRunner::runAll<ExportTest, MidiTest, TemplateTest, ProjectTest>(argc, argv);
 }
