@@ -248,7 +248,6 @@ TrevantUI::~TrevantUI() {
     // A running export stops before the loop it reads goes away.
     delete m_exporter.data();
     // Views hold the loop and talk to the slicer: they go before the engine that owns it.
-    m_viewStack.setParent(nullptr);
     delete m_slicingView;
     m_slicingView = nullptr;
     delete m_transportBar;

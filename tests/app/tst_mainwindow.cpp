@@ -3,6 +3,7 @@
 // drops and file-open events.
 #include "AudioEdit.h"
 #include "DarkTheme.h"
+#include "BackgroundReader.h"
 #include "Quillory.h"
 #include "SampleRendererEditor.h"
 #include "SampleRendererTrevant.h"
@@ -496,7 +497,12 @@ int main(int argc, char *argv[])
     QStringList args;
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
-    return QTest::qExec(&test, args);
+    const int status = QTest::qExec(&test, args);
+    // Worker threads may still log while the application shuts down; the test logger is
+    // gone by then, so their lines go to the default handler.
+    BackgroundReader::instance()->waitForIdle();
+    qInstallMessageHandler(nullptr);
+    return status;
 }
 
 #include "tst_mainwindow.moc"

@@ -1,6 +1,7 @@
 // With no usable output device the window says so, offers the preferences, and keeps
 // working without sound.
 #include "AudioEdit.h"
+#include "BackgroundReader.h"
 #include "Quillory.h"
 #include "Slice.h"
 #include "SliceEngine.h"
@@ -84,7 +85,12 @@ int main(int argc, char *argv[])
     QStringList args;
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
-    return QTest::qExec(&test, args);
+    const int status = QTest::qExec(&test, args);
+    // Worker threads may still log while the application shuts down; the test logger is
+    // gone by then, so their lines go to the default handler.
+    BackgroundReader::instance()->waitForIdle();
+    qInstallMessageHandler(nullptr);
+    return status;
 }
 
 #include "tst_nodevice.moc"
