@@ -1,9 +1,9 @@
 // The application as a person uses it: a real Quillory object with its real main
 // window, engine (on ALSA's file device) and slicer, driven through actions, keys,
 // drops and file-open events.
+#include "WorkerSafeTest.h"
 #include "AudioEdit.h"
 #include "DarkTheme.h"
-#include "BackgroundReader.h"
 #include "Quillory.h"
 #include "SampleRendererEditor.h"
 #include "SampleRendererTrevant.h"
@@ -70,7 +70,7 @@ void closeNextMessageBox(QString *text)
 }
 } // namespace
 
-class MainWindowTest : public QObject {
+class MainWindowTest : public WorkerSafeTest {
     Q_OBJECT
 public:
     explicit MainWindowTest(Quillory *app) : m_app(app) {}
@@ -81,6 +81,14 @@ private:
     SlicePtr loop() const { return w()->slicer()->currentSlice(); }
 
 private slots:
+    // The window goes while the test logger still lives: its tempo thread, engine and
+    // the fills it started all log on their way out.
+    void cleanupTestCase()
+    {
+        m_app->shutDown();
+        waitForWorkers();
+    }
+
     void startsWithTheCommandLineFile()
     {
         QVERIFY(w());
@@ -498,10 +506,6 @@ int main(int argc, char *argv[])
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
     const int status = QTest::qExec(&test, args);
-    // Worker threads may still log while the application shuts down; the test logger is
-    // gone by then, so their lines go to the default handler.
-    BackgroundReader::instance()->waitForIdle();
-    qInstallMessageHandler(nullptr);
     return status;
 }
 

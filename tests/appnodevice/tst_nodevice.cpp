@@ -1,7 +1,7 @@
 // With no usable output device the window says so, offers the preferences, and keeps
 // working without sound.
+#include "WorkerSafeTest.h"
 #include "AudioEdit.h"
-#include "BackgroundReader.h"
 #include "Quillory.h"
 #include "Slice.h"
 #include "SliceEngine.h"
@@ -15,7 +15,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-class NoDeviceTest : public QObject {
+class NoDeviceTest : public WorkerSafeTest {
     Q_OBJECT
 public:
     NoDeviceTest(Quillory *app, QString loop) : m_app(app), m_loop(std::move(loop)) {}
@@ -25,6 +25,14 @@ private:
     QString m_loop;
 
 private slots:
+    // The window goes while the test logger still lives: its tempo thread, engine and
+    // the fills it started all log on their way out.
+    void cleanupTestCase()
+    {
+        m_app->shutDown();
+        waitForWorkers();
+    }
+
     void deviceErrorIsShownWithAWayToThePreferences()
     {
         TrevantUI *w = m_app->mainWindow();
@@ -86,10 +94,6 @@ int main(int argc, char *argv[])
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
     const int status = QTest::qExec(&test, args);
-    // Worker threads may still log while the application shuts down; the test logger is
-    // gone by then, so their lines go to the default handler.
-    BackgroundReader::instance()->waitForIdle();
-    qInstallMessageHandler(nullptr);
     return status;
 }
 

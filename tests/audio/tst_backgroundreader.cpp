@@ -1,3 +1,4 @@
+#include "WorkerSafeTest.h"
 #include "AudioCache.h"
 #include "AudioFixtures.h"
 #include "BackgroundReader.h"
@@ -38,7 +39,7 @@ bool holdsStaircase(AudioCache &cache, int n) {
 
 } // namespace
 
-class BackgroundReaderTest : public QObject {
+class BackgroundReaderTest : public WorkerSafeTest {
     Q_OBJECT
 private slots:
     void cleanup() { QVERIFY(BackgroundReader::instance()->waitForIdle(kWait)); }

@@ -1,3 +1,4 @@
+#include "WorkerSafeTest.h"
 #include "AudioCache.h"
 #include "AudioFixtures.h"
 #include "FakeReader.h"
@@ -29,7 +30,7 @@ bool holdsStaircase(AudioCache &cache, int start, int n) {
 
 } // namespace
 
-class AudioCacheTest : public QObject {
+class AudioCacheTest : public WorkerSafeTest {
     Q_OBJECT
 private slots:
     void preallocateMakesOneChunkPer4096Samples_data() {

@@ -1,3 +1,4 @@
+#include "WorkerSafeTest.h"
 #include "AudioCache.h"
 #include "AudioFileAudioDecoder.h"
 #include "AudioFileFLAC.h"
@@ -65,7 +66,7 @@ void verifyEmpty(const AudioFilePtr &file) {
 
 } // namespace
 
-class ReaderTest : public QObject {
+class ReaderTest : public WorkerSafeTest {
     Q_OBJECT
     QTemporaryDir m_dir;
     QString path(const QString &name) const { return m_dir.filePath(name); }

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "WorkerSafeTest.h"
 #include <QObject>
 
-class MinorDialogsTest : public QObject {
+class MinorDialogsTest : public WorkerSafeTest {
     Q_OBJECT
 private slots:
     void init();

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "WorkerSafeTest.h"
 #include <QObject>
 
 // The offline stretch render on its own: samples in, WAV out.
-class OfflineRenderTest : public QObject {
+class OfflineRenderTest : public WorkerSafeTest {
     Q_OBJECT
 private slots:
     void lengthFollowsRatio_data();

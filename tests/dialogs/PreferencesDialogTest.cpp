@@ -52,7 +52,10 @@ PreferencesDialogTest::~PreferencesDialogTest() = default;
 
 void PreferencesDialogTest::initTestCase() { m_portAudio = std::make_unique<AudioDeviceEnumerator>(); }
 
-void PreferencesDialogTest::cleanupTestCase() { m_portAudio.reset(); }
+void PreferencesDialogTest::cleanupTestCase() {
+    m_portAudio.reset();
+    waitForWorkers();
+}
 
 void PreferencesDialogTest::init()
 {

@@ -1,11 +1,12 @@
 #pragma once
 
+#include "WorkerSafeTest.h"
 #include <QObject>
 #include <memory>
 
 class AudioDeviceEnumerator;
 
-class PreferencesDialogTest : public QObject {
+class PreferencesDialogTest : public WorkerSafeTest {
     Q_OBJECT
 public:
     PreferencesDialogTest();

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "WorkerSafeTest.h"
 #include <QObject>
 
-class TimeStretchDialogTest : public QObject {
+class TimeStretchDialogTest : public WorkerSafeTest {
     Q_OBJECT
 private slots:
     void init();

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "WorkerSafeTest.h"
 #include <QObject>
 
 // The edits on their own: ramps, offsets, transforms, groups, the factory and the worker.
-class EditModelTest : public QObject {
+class EditModelTest : public WorkerSafeTest {
     Q_OBJECT
 private slots:
     void fadesFollowTheirRamp();

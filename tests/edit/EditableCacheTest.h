@@ -1,10 +1,11 @@
 #pragma once
 
+#include "WorkerSafeTest.h"
 #include <QObject>
 
 // The editable cache: render on read, index mapping through deleted spans, the edit list's
 // order, dirty-region resets, length changes, locking and destruction.
-class EditableCacheTest : public QObject {
+class EditableCacheTest : public WorkerSafeTest {
     Q_OBJECT
 private slots:
     void readsWithoutEditsEqualSource();

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "WorkerSafeTest.h"
 #include <QObject>
 #include <QTemporaryDir>
 
-class EditViewTest : public QObject {
+class EditViewTest : public WorkerSafeTest {
     Q_OBJECT
     QTemporaryDir m_dir;
     QString m_loop; // 22050 frames: 44100 samples, 44.1 samples per pixel at 1000 pixels

@@ -1,7 +1,8 @@
 #pragma once
+#include "WorkerSafeTest.h"
 #include <QObject>
 
-class BanksTest : public QObject {
+class BanksTest : public WorkerSafeTest {
     Q_OBJECT
 private slots:
     void init();

@@ -1,7 +1,8 @@
 #pragma once
+#include "WorkerSafeTest.h"
 #include <QObject>
 
-class DeviceTest : public QObject {
+class DeviceTest : public WorkerSafeTest {
     Q_OBJECT
 private slots:
     void init();

@@ -1,7 +1,8 @@
 #pragma once
+#include "WorkerSafeTest.h"
 #include <QObject>
 
-class EngineTest : public QObject {
+class EngineTest : public WorkerSafeTest {
     Q_OBJECT
 private slots:
     void init();

@@ -1,7 +1,8 @@
 #pragma once
+#include "WorkerSafeTest.h"
 #include <QObject>
 
-class MidiTest : public QObject {
+class MidiTest : public WorkerSafeTest {
     Q_OBJECT
 private slots:
     void init();

@@ -1,4 +1,5 @@
 // The loop model: fades, pull, render through the resampler and the stretcher.
+#include "WorkerSafeTest.h"
 #include "Fade.h"
 #include "ModelFixtures.h"
 #include "Slice.h"
@@ -54,7 +55,7 @@ private:
 };
 } // namespace
 
-class LoopTest : public QObject {
+class LoopTest : public WorkerSafeTest {
     Q_OBJECT
     QTemporaryDir m_dir;
 

@@ -1,4 +1,5 @@
 // The slicer: boundaries, slicing operations, snapping, playback requests, MIDI and undo.
+#include "WorkerSafeTest.h"
 #include "AddSlicePointCommand.h"
 #include "AutoSliceCommand.h"
 #include "BpmDetector.h"
@@ -20,7 +21,7 @@
 
 using namespace ModelFixtures;
 
-class SlicerTest : public QObject {
+class SlicerTest : public WorkerSafeTest {
     Q_OBJECT
     QTemporaryDir m_dir;
     QString m_small;  // 4000 samples

@@ -1,4 +1,5 @@
 // The sound-card thread and the GUI thread on the same slicer and loop at once.
+#include "WorkerSafeTest.h"
 #include "ModelFixtures.h"
 #include "Trevant.h"
 
@@ -9,7 +10,7 @@
 
 using namespace ModelFixtures;
 
-class ThreadsTest : public QObject {
+class ThreadsTest : public WorkerSafeTest {
     Q_OBJECT
     QTemporaryDir m_dir;
 

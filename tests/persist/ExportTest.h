@@ -1,9 +1,10 @@
 #pragma once
 
+#include "WorkerSafeTest.h"
 #include <QObject>
 #include <QTemporaryDir>
 
-class ExportTest : public QObject {
+class ExportTest : public WorkerSafeTest {
     Q_OBJECT
 private slots:
     void initTestCase();

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "WorkerSafeTest.h"
 #include <QObject>
 #include <QTemporaryDir>
 
-class MidiTest : public QObject {
+class MidiTest : public WorkerSafeTest {
     Q_OBJECT
 private slots:
     void fileParsesBackWithOneNotePerSlice();

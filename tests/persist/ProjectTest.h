@@ -1,9 +1,10 @@
 #pragma once
 
+#include "WorkerSafeTest.h"
 #include <QObject>
 #include <QTemporaryDir>
 
-class ProjectTest : public QObject {
+class ProjectTest : public WorkerSafeTest {
     Q_OBJECT
 private slots:
     void roundTripSurvivesMovingTheFolder();

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "WorkerSafeTest.h"
 #include <QObject>
 #include <QTemporaryDir>
 
-class TemplateTest : public QObject {
+class TemplateTest : public WorkerSafeTest {
     Q_OBJECT
 private slots:
     void initTestCase();

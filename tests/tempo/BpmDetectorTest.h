@@ -1,9 +1,10 @@
 #pragma once
 
+#include "WorkerSafeTest.h"
 #include <QObject>
 #include <QTemporaryDir>
 
-class BpmDetectorTest : public QObject {
+class BpmDetectorTest : public WorkerSafeTest {
     Q_OBJECT
 private slots:
     void initTestCase();

@@ -1,3 +1,4 @@
+#include "WorkerSafeTest.h"
 #include "ViewFixture.h"
 
 #include "AddSlicePointCommand.h"
@@ -26,7 +27,7 @@ public:
 
 } // namespace
 
-class ViewsTest : public QObject {
+class ViewsTest : public WorkerSafeTest {
     Q_OBJECT
     QTemporaryDir m_dir;
     QString m_shortLoop; // 2 s at 44.1 kHz: 176400 samples

@@ -2,6 +2,7 @@
 // thread's responsiveness while the file fills, and the cost of a full waveform render
 // into a 1920-pixel view (printed as a fraction of a 16.7 ms frame; never asserted).
 
+#include "WorkerSafeTest.h"
 #include "ViewFixture.h"
 
 #include "AudioCache.h"
@@ -72,7 +73,7 @@ QString shotPath(const QString &name) {
 
 } // namespace
 
-class ViewsLongLoopTest : public QObject {
+class ViewsLongLoopTest : public WorkerSafeTest {
     Q_OBJECT
     QTemporaryDir m_dir;
     QString m_shortLoop;

@@ -1,0 +1,12 @@
+#include "WorkerSafeTest.h"
+
+#include "BackgroundReader.h"
+
+#include <QCoreApplication>
+
+void WorkerSafeTest::waitForWorkers()
+{
+    // Caches released by the last test may still be queued for deletion.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    BackgroundReader::instance()->waitForIdle();
+}

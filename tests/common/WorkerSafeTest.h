@@ -1,0 +1,18 @@
+#pragma once
+// Base of test classes whose code starts background work. Qt Test tears its logger down
+// at the end of qExec without waiting for other threads, and a worker that logs right
+// then (a fill finishing, a cache released on the reader thread) crashes the program
+// after every test has passed. Ending each class with the shared reader idle closes
+// that window.
+
+#include <QObject>
+
+class WorkerSafeTest : public QObject {
+    Q_OBJECT
+protected:
+    // Classes with a cleanupTestCase() of their own call this at its end.
+    static void waitForWorkers();
+
+private slots:
+    void cleanupTestCase() { waitForWorkers(); }
+};
