@@ -1225,6 +1225,20 @@ void SampleRendererEditor::mouseReleaseEvent(QMouseEvent *event) {
     update();
 }
 
+bool SampleRendererEditor::event(QEvent *event) {
+    // The window's Escape shortcut would otherwise take the key first; while something
+    // is selected here, Escape means "select nothing", as the user expects.
+    if (event->type() == QEvent::ShortcutOverride) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier &&
+            (m_bHasSelection || !selectedItems().isEmpty())) {
+            event->accept();
+            return true;
+        }
+    }
+    return SampleRenderer::event(event);
+}
+
 void SampleRendererEditor::keyPressEvent(QKeyEvent *event) {
     if (event->matches(QKeySequence::SelectAll)) {
         selectAll();

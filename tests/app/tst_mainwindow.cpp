@@ -370,6 +370,19 @@ private slots:
         w()->undoStack()->undo();
         QTRY_VERIFY(!regionIsSilent());
 
+        // Escape in the edit view clears its selection instead of only moving the focus;
+        // with nothing selected it resets the focus as everywhere else.
+        w()->activateWindow();
+        QApplication::setActiveWindow(w());
+        QVERIFY(QTest::qWaitForWindowActive(w()));
+        w()->editView()->setFreeformSelection(from, to);
+        w()->editView()->setFocus();
+        QCOMPARE(QApplication::focusWidget(), w()->editView());
+        QTest::keyClick(w()->editView(), Qt::Key_Escape);
+        QVERIFY(!w()->editView()->hasFreeformSelection());
+        QTest::keyClick(w()->editView(), Qt::Key_Escape);
+        QVERIFY(QApplication::focusWidget() != w()->editView());
+
         // A new file keeps edit mode.
         QVERIFY(w()->slotLoadAudioFile(g_secondPath));
         QVERIFY(ui.actionEditMode->isChecked());
