@@ -235,7 +235,7 @@ TrevantUI::TrevantUI() {
     // the engine only reports changes, so a steady problem is not shown again and again.
     auto *healthTimer = new QTimer(this);
     healthTimer->setObjectName("timerAudioDeviceHealth");
-    connect(healthTimer, SIGNAL(timeout()), m_engine, SLOT(checkAudioDeviceHealth()));
+    connect(healthTimer, SIGNAL(timeout()), this, SLOT(slotCheckAudioDeviceHealth()));
     healthTimer->start(5000);
 
     if (m_engine->hasAudioDeviceError())
@@ -261,6 +261,28 @@ TrevantUI::~TrevantUI() {
 }
 
 // --- Loading ------------------------------------------------------------------------
+
+void TrevantUI::slotCheckAudioDeviceHealth() {
+    // A live stream is cheap to check and is checked on every tick. Without any device a
+    // retry restarts the sound system on this thread, which can stall the window for a
+    // moment, so failed retries thin out (10 s, 15 s, 25 s ... then once a minute) until
+    // a device answers again.
+    constexpr int kMaxBackoffTicks = 11;
+    const bool noDevice = !m_engine->outputDevice();
+    if (noDevice && m_deviceRetrySkipsLeft > 0) {
+        --m_deviceRetrySkipsLeft;
+        return;
+    }
+    if (m_engine->checkAudioDeviceHealth())
+        ++m_deviceRetries;
+    if (!m_engine->outputDevice()) {
+        m_deviceRetryBackoff = qBound(1, m_deviceRetryBackoff * 2, kMaxBackoffTicks);
+        m_deviceRetrySkipsLeft = m_deviceRetryBackoff;
+    } else {
+        m_deviceRetryBackoff = 0;
+        m_deviceRetrySkipsLeft = 0;
+    }
+}
 
 void TrevantUI::slotSetupSliceConnections(Slice *pSlice) {
     if (!pSlice)

@@ -42,6 +42,9 @@ public:
     TransportBar *transportBar() const { return m_transportBar; }
     SampleRendererEditor *editView() const { return m_editView; }
 
+    // How often the periodic device check has actually re-opened the sound system.
+    int audioDeviceRetries() const { return m_deviceRetries; }
+
     // Shortens an export path for the status bar (exposed for tests).
     static QString savedMessage(const QString &baseFilePath, const QString &fileName);
 
@@ -113,6 +116,8 @@ public slots:
     void disableHideActions();
     // Shows a device problem with its suggestion and a way to the preferences.
     void slotShowAudioDeviceError(QString error, QString suggestion);
+    // Periodic device check, thinned out while there is no device at all.
+    void slotCheckAudioDeviceHealth();
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -155,4 +160,7 @@ private:
     QPushButton *m_cancelExportButton = nullptr;
     bool m_quitting = false;
     bool m_deviceErrorShown = false;
+    int m_deviceRetries = 0;
+    int m_deviceRetryBackoff = 0; // health ticks skipped after the last failed retry
+    int m_deviceRetrySkipsLeft = 0;
 };

@@ -1,6 +1,7 @@
 // With no usable output device the window says so, offers the preferences, and keeps
 // working without sound.
 #include "WorkerSafeTest.h"
+#include "AudioDevice.h"
 #include "AudioEdit.h"
 #include "Quillory.h"
 #include "Slice.h"
@@ -9,11 +10,15 @@
 #include "Trevant.h"
 #include "TrevantUI.h"
 
+#include <QDir>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QtTest>
+
+// An ALSA configuration whose default device cannot be opened.
+const char *const kNoDeviceRc = "pcm.!default { type hw; card 99; device 0 }\nctl.!default { type hw; card 99 }\n";
 
 class NoDeviceTest : public WorkerSafeTest {
     Q_OBJECT
@@ -63,6 +68,32 @@ private slots:
         w->form().actionPlay->setChecked(false);
         QVERIFY(!w->slicer()->currentSlice()->isPlaying());
     }
+
+    void retriesThinOutAndPickUpADeviceThatAppears()
+    {
+        TrevantUI *w = m_app->mainWindow();
+        QVERIFY(!w->engine()->outputDevice());
+        // Forty ticks of the 5-second check: a few retries, not forty restarts of the
+        // sound system on the GUI thread.
+        const int before = w->audioDeviceRetries();
+        for (int i = 0; i < 40; ++i)
+            w->slotCheckAudioDeviceHealth();
+        const int retries = w->audioDeviceRetries() - before;
+        QVERIFY2(retries >= 3 && retries <= 8, qPrintable(QString::number(retries)));
+        QVERIFY(!w->engine()->outputDevice());
+
+        // A device that appears later is still found within a minute of ticks.
+        QFile rc(QDir::home().filePath(".asoundrc"));
+        QVERIFY(rc.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        rc.write("pcm.!default { type plug; slave.pcm \"out\" }\n"
+                 "pcm.out { type file; slave.pcm \"null\"; file \"/dev/null\"; format \"raw\" }\n");
+        rc.close();
+        for (int i = 0; i < 12 && !w->engine()->outputDevice(); ++i)
+            w->slotCheckAudioDeviceHealth();
+        QVERIFY(w->engine()->outputDevice());
+        QVERIFY(w->engine()->outputDevice()->isOpen());
+        QVERIFY(!w->engine()->hasAudioDeviceError());
+    }
 };
 
 int main(int argc, char *argv[])
@@ -73,10 +104,9 @@ int main(int argc, char *argv[])
     registerAudioEditMetaType();
     QStandardPaths::setTestModeEnabled(true);
     QTemporaryDir dir;
-    // An ALSA configuration whose default device cannot be opened.
     QFile rc(dir.filePath(".asoundrc"));
     if (rc.open(QIODevice::WriteOnly))
-        rc.write("pcm.!default { type hw; card 99; device 0 }\nctl.!default { type hw; card 99 }\n");
+        rc.write(kNoDeviceRc);
     rc.close();
     qputenv("HOME", dir.path().toLocal8Bit());
     const QString loop = dir.filePath("loop.wav");
