@@ -1,7 +1,10 @@
 #include "AudioEditItemGain.h"
 
 #include "AudioEditGain.h"
-#include "SampleRenderer.h"
+#include "SampleRendererEditor.h"
+#include "SetEditGainCommand.h"
+
+#include <QUndoStack>
 
 #include <QPainter>
 
@@ -104,6 +107,7 @@ bool AudioEditItemGain::mousePress(const QPoint &pos, Qt::MouseButton button,
         m_bDragging = true;
         m_pressPosition = pos;
         m_fPressValue = m_fValue;
+        m_fPressGain = m_gainEdit ? m_gainEdit->gain() : 1.0f;
         return true;
     }
     return AudioEditItem::mousePress(pos, button, modifiers);
@@ -125,8 +129,13 @@ void AudioEditItemGain::mouseMove(const QPoint &pos, Qt::MouseButtons buttons) {
 }
 
 void AudioEditItemGain::mouseRelease(const QPoint &pos, Qt::MouseButton button) {
-    if (button == Qt::LeftButton)
+    if (button == Qt::LeftButton && m_bDragging) {
         m_bDragging = false;
+        // The whole drag becomes one undo step.
+        auto *editor = qobject_cast<SampleRendererEditor *>(view());
+        if (m_gainEdit && m_gainEdit->gain() != m_fPressGain && editor && editor->undoStack())
+            editor->undoStack()->push(new SetEditGainCommand(m_gainEdit, m_fPressGain, m_gainEdit->gain()));
+    }
     AudioEditItem::mouseRelease(pos, button);
 }
 

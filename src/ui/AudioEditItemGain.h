@@ -44,6 +44,7 @@ private:
     QPoint m_pressPosition;
     bool m_bDragging = false;
     float m_fPressValue = 1.0f;
+    float m_fPressGain = 1.0f;
     float m_fValue = 1.0f;
     QStaticText m_gainLabel;
     QPixmap m_handleMiddle;

@@ -66,6 +66,7 @@ public:
     AudioEditItem *itemForEdit(const AudioEditPtr &edit) const;
     int hiddenEditCount() const { return m_pHiddenEdits->size(); }
     bool hasClipboard() const;
+    QUndoStack *undoStack() const { return m_pUndoStack; }
 
     // Makes an edit of a type over [start, end] (-1: the selection's end) and pushes it;
     // with no region and a group clicked, the edit goes into the group.

@@ -338,9 +338,25 @@ void EditViewTest::gainHandleSetsGain() {
     QCOMPARE(item->label(), QString("-inf dB"));
     release(v, QPoint(300, 5000));
     QVERIFY(!item->isDragging());
-    // The gain handle is not a move of the edit.
+    // The gain handle is not a move of the edit, and the whole drag is one undo step.
     QCOMPARE(gain->startSample(), 8820);
-    QCOMPARE(rig.stack.count(), 1);
+    QCOMPARE(rig.stack.count(), 2);
+    QVERIFY(rig.stack.undoText().contains("Gain"));
+    QVERIFY(rig.sample(10000) == 0.0f);
+    rig.stack.undo();
+    QCOMPARE(gain->gain(), 1.0f);
+    QCOMPARE(item->label(), QString("0.00 dB"));
+    QTRY_VERIFY(near(rig.sample(10000), sourceSample(10000)));
+    rig.stack.redo();
+    QCOMPARE(gain->gain(), 0.0f);
+    QTRY_VERIFY(rig.sample(10000) == 0.0f);
+    // A click on the handle without a move leaves nothing to undo.
+    rig.stack.undo();
+    const int y1 = item->handleY();
+    press(v, QPoint(300, y1));
+    release(v, QPoint(300, y1));
+    QCOMPARE(rig.stack.count(), 2);
+    QCOMPARE(rig.stack.index(), 1);
 }
 
 void EditViewTest::groupsTakeMembers() {
