@@ -509,6 +509,20 @@ void TrevantUI::slotTogglePlayback(bool toggle) {
     m_slicer->togglePlayback(toggle);
 }
 
+bool TrevantUI::eventFilter(QObject *watched, QEvent *event) {
+    // The reset-focus action's Escape works application-wide, so in the windows that stay
+    // open beside this one it would take the key from them. There Escape closes the
+    // window, as it does in every dialog.
+    if (event->type() == QEvent::ShortcutOverride) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier) {
+            event->accept();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
 void TrevantUI::keyPressEvent(QKeyEvent *event) {
     const int key = event->key();
     if (key >= Qt::Key_1 && key <= Qt::Key_9) {
@@ -739,6 +753,7 @@ void TrevantUI::slotShowTimeStretchWindow() {
         m_timeStretchWindow = new TimeStretchUI(this, m_slicer);
         connect(m_timeStretchWindow, SIGNAL(temporaryFileRendered(QString)), this,
                 SLOT(slotLoadAudioFile(QString)));
+        m_timeStretchWindow->installEventFilter(this);
     }
     m_timeStretchWindow->refresh();
     m_timeStretchWindow->show();
@@ -1035,5 +1050,6 @@ void TrevantUI::slotShowAudioDeviceError(QString error, QString suggestion) {
     QPushButton *prefs = box->addButton(tr("Preferences..."), QMessageBox::ActionRole);
     connect(prefs, &QPushButton::clicked, this, &TrevantUI::slotShowPreferences);
     box->setWindowModality(Qt::NonModal);
+    box->installEventFilter(this);
     box->show();
 }

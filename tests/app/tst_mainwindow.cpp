@@ -14,6 +14,7 @@
 #include "Slice.h"
 #include "TestAudio.h"
 #include "Trevant.h"
+#include "TimeStretchUI.h"
 #include "TrevantUI.h"
 
 #include <QDir>
@@ -394,6 +395,22 @@ private slots:
         QVERIFY(ui.actionSlice4->isEnabled());
         QVERIFY(!ui.actionSelectAll->isEnabled());
         QVERIFY(w()->slotLoadAudioFile(g_loopPath));
+    }
+
+    void escapeClosesTheTimeStretchWindow()
+    {
+        w()->form().actionTimeStretch->trigger();
+        auto *dialog = w()->findChild<TimeStretchUI *>();
+        QVERIFY(dialog);
+        QVERIFY(dialog->isVisible());
+        dialog->activateWindow();
+        QApplication::setActiveWindow(dialog);
+        QVERIFY(QTest::qWaitForWindowActive(dialog));
+        QWidget *focus = QApplication::focusWidget();
+        QVERIFY(focus && focus->window() == dialog);
+        // The window's application-wide Escape must not take the key from the dialog.
+        QTest::keyClick(focus, Qt::Key_Escape);
+        QTRY_VERIFY(!dialog->isVisible());
     }
 
     void failedLoadShowsMessageAndWindowKeepsWorking_data()

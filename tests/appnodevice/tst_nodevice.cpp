@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QMessageBox>
+#include <QPointer>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -54,7 +55,14 @@ private slots:
             hasPreferences |= b->text().contains("Preferences");
         QVERIFY(hasPreferences);
         QCOMPARE(w->statusBar()->currentMessage(), w->engine()->audioDeviceError());
-        box->close();
+        // Escape closes the box, although the window's reset-focus shortcut also uses it.
+        QPointer<QMessageBox> watched(box);
+        box->activateWindow();
+        QApplication::setActiveWindow(box);
+        QVERIFY(QTest::qWaitForWindowActive(box));
+        QWidget *focus = QApplication::focusWidget() ? QApplication::focusWidget() : box;
+        QTest::keyClick(focus, Qt::Key_Escape);
+        QTRY_VERIFY(!watched || !watched->isVisible());
     }
 
     void windowKeepsWorkingWithoutSound()
