@@ -113,7 +113,7 @@ void SampleRendererZoombar::mouseMoveEvent(QMouseEvent *event) {
         m_lastDelta = delta;
         const int length = m_pSlice->length();
         const int w = iBarEndSampleIdx - iBarStartSampleIdx;
-        const int scroll = int(delta.x() * w / 250.0);
+        const int scroll = int(double(delta.x()) * w / 250.0);
         const int zoom = int(-(double(w) * delta.y()) / 200.0);
         // The scroll stops at the loop's ends so that a sideways drag into an end keeps the
         // window's width instead of squeezing it against the end.

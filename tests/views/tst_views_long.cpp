@@ -152,6 +152,81 @@ private slots:
         rig.window.grab().save(shotPath(tag + "-dragexport"));
     }
 
+    // Mouse gestures on a ten-minute loop, where samples per pixel times pixels no longer
+    // fits a 32-bit product: every move goes the way the mouse went, by the right amount.
+    void gesturesOnATenMinuteLoop() {
+        Rig rig;
+        rig.window.resize(1000, 320);
+        QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
+        QVERIFY(rig.load(m_longLoop));
+        const int length = rig.loop()->length();
+        QCOMPARE(length, kLongLength);
+
+        // The zoom bar dragged sideways over a window of half the loop.
+        SampleRendererZoombar *z = rig.zoombar;
+        const int w = length / 2;
+        rig.view->setViewStart(0, true);
+        rig.view->setViewEnd(w, true);
+        QCOMPARE(z->barEnd(), w);
+        const int y = z->height() / 2;
+        const int cx = int(z->sampleToPixel(w / 2));
+        QTest::mousePress(z, Qt::LeftButton, Qt::NoModifier, QPoint(cx, y));
+        move(z, QPoint(cx + 100, y));
+        const int scroll = int(100.0 * w / 250.0);
+        QCOMPARE(z->barStart(), scroll);
+        QCOMPARE(z->barEnd(), w + scroll);
+        // Down: zoom out by 10/200 of the window on each side.
+        move(z, QPoint(cx + 100, y + 10));
+        const int zoom = int(double(w) * 10 / 200.0);
+        QCOMPARE(z->barStart(), scroll - zoom);
+        QCOMPARE(z->barEnd(), w + scroll + zoom);
+        QTest::mouseRelease(z, Qt::LeftButton, Qt::NoModifier, QPoint(cx + 100, y + 10));
+        QCOMPARE(rig.view->viewStart(), z->barStart());
+
+        // The whole loop in view: a slice point dragged 100 pixels to the right.
+        rig.view->resetView();
+        QCOMPARE(rig.view->viewEnd(), length);
+        rig.stack.push(new AutoSliceCommand(rig.slicer.get(), 4));
+        SampleRendererTrevant *v = rig.view;
+        const int px = int(v->sampleToPixel(length / 4));
+        QTest::mousePress(v, Qt::LeftButton, Qt::NoModifier, QPoint(px, 100));
+        move(v, QPoint(px + 50, 100));
+        move(v, QPoint(px + 100, 100));
+        QTest::mouseRelease(v, Qt::LeftButton, Qt::NoModifier, QPoint(px + 100, 100));
+        const int first = rig.slicer->slicePoints().first();
+        const double perPixel = double(length) / v->width();
+        QVERIFY2(std::abs(first - (length / 4 + 100 * perPixel)) <= 2 * perPixel,
+                 qPrintable(QString::number(first)));
+        rig.stack.undo();
+        QCOMPARE(rig.slicer->slicePoints().first(), length / 4);
+
+        // The loop bar dragged 100 pixels moves the looped slice's bounds as far.
+        TransportBar *t = rig.transport;
+        const int ty = t->height() - 8;
+        const int sx = int(v->sampleToPixel(length / 4 + length / 8));
+        QTest::mouseClick(t, Qt::LeftButton, Qt::NoModifier, QPoint(sx, ty));
+        QCOMPARE(rig.loop()->loopStart(), length / 4);
+        QTest::mousePress(t, Qt::LeftButton, Qt::NoModifier, QPoint(sx, ty));
+        move(t, QPoint(sx + 50, ty));
+        move(t, QPoint(sx + 100, ty));
+        QTest::mouseRelease(t, Qt::LeftButton, Qt::NoModifier, QPoint(sx + 100, ty));
+        const int loopStart = rig.loop()->loopStart();
+        QVERIFY2(std::abs(loopStart - (length / 4 + 100 * perPixel)) <= 2 * perPixel,
+                 qPrintable(QString::number(loopStart)));
+        QVERIFY(rig.loop()->loopEnd() > loopStart);
+
+        // Wheel zoom near the end and back out stays inside the loop.
+        for (int i = 0; i < 6; ++i)
+            wheel(v, QPoint(v->width() - 5, 50), QPoint(0, 120));
+        QVERIFY(v->viewStart() > length / 2);
+        QVERIFY(v->viewEnd() <= length);
+        for (int i = 0; i < 12; ++i)
+            wheel(v, QPoint(v->width() - 5, 50), QPoint(0, -120));
+        QVERIFY(v->viewStart() >= 0);
+        QVERIFY(v->viewEnd() <= length);
+        QVERIFY(v->viewEnd() - v->viewStart() > length / 2);
+    }
+
     // The waveform grows while the file fills, and the GUI thread keeps serving a 10 ms
     // timer meanwhile. The longest gap is printed.
     void fillKeepsGuiResponsive() {
