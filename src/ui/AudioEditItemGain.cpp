@@ -4,9 +4,8 @@
 #include "SampleRendererEditor.h"
 #include "SetEditGainCommand.h"
 
-#include <QUndoStack>
-
 #include <QPainter>
+#include <QUndoStack>
 
 #include <algorithm>
 #include <cmath>
