@@ -4,10 +4,11 @@ set -euo pipefail
 PKGS=(build-essential cmake ninja-build pkg-config
       qtbase5-dev qtbase5-dev-tools libqt5opengl5-dev libqt5svg5-dev
       portaudio19-dev libportmidi-dev librubberband-dev libsndfile1-dev
-      libflac++-dev libspeexdsp-dev
+      libflac++-dev libspeexdsp-dev libfftw3-dev
       libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
       libbenchmark-dev
-      xvfb xauth libgl1-mesa-dri ffmpeg libasound2-plugins imagemagick aubio-tools soundstretch jackd2)
+      xvfb xauth libgl1-mesa-dri ffmpeg libasound2-plugins imagemagick aubio-tools soundstretch jackd2
+      fluidsynth fluid-soundfont-gm clang libclang-rt-14-dev ccache)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
