@@ -268,6 +268,10 @@ TrevantUI::~TrevantUI() {
     delete m_exporter.data();
     delete m_onsets;
     m_onsets = nullptr;
+    // The undo stack and the focus tracking outlive this body: their last signals must
+    // not reach a window whose widgets are going.
+    disconnect(m_undoStack, nullptr, this, nullptr);
+    disconnect(qApp, nullptr, this, nullptr);
     // Views hold the loop and talk to the slicer: they go before the engine that owns it.
     delete m_slicingView;
     m_slicingView = nullptr;
