@@ -379,6 +379,8 @@ void Ui_QuilloryMainWindow::retranslateUi(QMainWindow *w)
     doubleSpinBoxBpm->setSuffix(tr(" BPM"));
     label_2->setText(tr("Pitch:"));
     spinBoxPitch->setSuffix(tr(" ST"));
+    // The tool-bar button is too narrow for the menu's words.
+    actionSliceAtTransients->setIconText(tr("Transients"));
     labelTransientSensitivity->setText(tr("Sensitivity:"));
     sliderTransientSensitivity->setToolTip(tr("More hits to the right, fewer to the left"));
     pushButtonResetQuickControls->setText(tr("Reset"));
