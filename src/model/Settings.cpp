@@ -8,6 +8,8 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QTextStream>
+#include <algorithm>
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -59,6 +61,29 @@ void Settings::set(const QString &key, const QString &value)
 {
     QWriteLocker locker(&m_lock);
     m_values.insert(key, value);
+}
+
+namespace {
+const char *const kTransientMinLengthKey = "transient_min_length_ms";
+} // namespace
+
+double Settings::transientMinLengthMs() const
+{
+    bool ok = false;
+    const double ms = value(QLatin1String(kTransientMinLengthKey)).toDouble(&ok);
+    // A hand-edited file may hold anything; a negative, huge or NaN length would make
+    // picking drop every hit or none.
+    if (!ok || !std::isfinite(ms) || ms < 0.0)
+        return defaultTransientMinLengthMs;
+    return std::min(ms, maxTransientMinLengthMs);
+}
+
+void Settings::setTransientMinLengthMs(double ms)
+{
+    if (!std::isfinite(ms))
+        ms = defaultTransientMinLengthMs;
+    ms = std::clamp(ms, 0.0, maxTransientMinLengthMs);
+    set(QLatin1String(kTransientMinLengthKey), QString::number(ms, 'g', 6));
 }
 
 void Settings::load()

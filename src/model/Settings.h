@@ -20,6 +20,14 @@ public:
     void set(const QString &key, const QString &value);
     bool contains(const QString &key) const;
 
+    // The shortest slice that slicing at transients makes, in milliseconds: keeps flams
+    // and rolls from becoming slivers. A missing or unreadable value reads as the default.
+    static constexpr double defaultTransientMinLengthMs = 30.0;
+    static constexpr double maxTransientMinLengthMs = 1000.0;
+    double transientMinLengthMs() const;
+    // Clamped to [0, maxTransientMinLengthMs].
+    void setTransientMinLengthMs(double ms);
+
     // Writes the whole store atomically; returns false (and logs) when it cannot.
     bool save() const;
 

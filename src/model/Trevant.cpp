@@ -354,6 +354,31 @@ int Trevant::snapToZeroCrossing(int position) {
     return position;
 }
 
+int Trevant::snapToZeroCrossingBefore(int position) {
+    position &= ~1;
+    QMutexLocker locker(&m_lock);
+    if (!m_pSlice || Settings::instance().value(QStringLiteral("snap_to_zero_crossings")).toInt() == 0)
+        return position;
+    Slice *slice = m_pSlice.data();
+    const int len = slice->length() & ~1;
+    if (position < 2 || position + 2 >= len)
+        return position;
+    auto mono = [slice](int i) { return (slice->sampleAt(i) + slice->sampleAt(i + 1)) * 0.5f; };
+    const int window = std::max(2, 2 * (slice->fileSampleRate() * snapBackWindowMs / 1000));
+    const qint64 limit = std::max<qint64>(0, qint64(position) - window);
+    // The crossing between n and n + 2 is taken at n + 2 when that is the sample that is
+    // (nearly) zero, so a start that already sits on silence stays where it is.
+    for (qint64 n = position; n - 2 >= limit; n -= 2) {
+        const float here = mono(int(n));
+        const float before = mono(int(n - 2));
+        if (here == 0.0f)
+            return int(n);
+        if (before * here < 0.0f)
+            return std::fabs(before) < std::fabs(here) ? int(n - 2) : int(n);
+    }
+    return position;
+}
+
 void Trevant::togglePlayback(bool on) {
     QMutexLocker locker(&m_lock);
     if (!hasAudio())

@@ -60,6 +60,10 @@ public:
     // The nearest zero crossing within a few milliseconds of position (rounded down to
     // even), or the position itself when snapping is off or no crossing is that close.
     int snapToZeroCrossing(int position);
+    // The nearest zero crossing at or before position within snapBackWindowMs, or the
+    // position itself. For starts placed just before an attack: moving one later would
+    // cut into the hit.
+    int snapToZeroCrossingBefore(int position);
 
     void togglePlayback(bool on);
     void playFrom(int position);
@@ -79,6 +83,7 @@ public:
 
     // Half-width of the zero-crossing search window, in milliseconds.
     static constexpr int snapWindowMs = 5;
+    static constexpr int snapBackWindowMs = 1;
 
 signals:
     void slicePointsChanged();

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QSignalBlocker>
 #include <QUndoStack>
 #include <QVBoxLayout>
 #include <cmath>
@@ -30,6 +31,8 @@ void Ui_DialogAdvancedSlicing::setupUi(QDialog *DialogAdvancedSlicing)
 
     groupBox = new QGroupBox(DialogAdvancedSlicing);
     groupBox->setObjectName(QStringLiteral("groupBox"));
+    groupBox->setCheckable(true);
+    groupBox->setChecked(true);
     auto *form = new QFormLayout(groupBox);
 
     label = new QLabel(groupBox);
@@ -82,6 +85,22 @@ void Ui_DialogAdvancedSlicing::setupUi(QDialog *DialogAdvancedSlicing)
     form->addRow(label_3, doubleSpinBoxInterval);
     verticalLayout->addWidget(groupBox);
 
+    groupBoxTransients = new QGroupBox(DialogAdvancedSlicing);
+    groupBoxTransients->setObjectName(QStringLiteral("groupBoxTransients"));
+    groupBoxTransients->setCheckable(true);
+    groupBoxTransients->setChecked(false);
+    auto *transientForm = new QFormLayout(groupBoxTransients);
+    labelMinSliceLength = new QLabel(groupBoxTransients);
+    labelMinSliceLength->setObjectName(QStringLiteral("labelMinSliceLength"));
+    doubleSpinBoxMinSliceLength = new QDoubleSpinBox(groupBoxTransients);
+    doubleSpinBoxMinSliceLength->setObjectName(QStringLiteral("doubleSpinBoxMinSliceLength"));
+    doubleSpinBoxMinSliceLength->setDecimals(0);
+    doubleSpinBoxMinSliceLength->setRange(0.0, Settings::maxTransientMinLengthMs);
+    doubleSpinBoxMinSliceLength->setSingleStep(5.0);
+    doubleSpinBoxMinSliceLength->setValue(Settings::defaultTransientMinLengthMs);
+    transientForm->addRow(labelMinSliceLength, doubleSpinBoxMinSliceLength);
+    verticalLayout->addWidget(groupBoxTransients);
+
     labelSlicingAction = new QLabel(DialogAdvancedSlicing);
     labelSlicingAction->setObjectName(QStringLiteral("labelSlicingAction"));
     labelSlicingAction->setAlignment(Qt::AlignCenter);
@@ -111,6 +130,9 @@ void Ui_DialogAdvancedSlicing::retranslateUi(QDialog *DialogAdvancedSlicing)
     radioButtonBars->setText(tr("Bars"));
     radioButtonBeats->setText(tr("Beats"));
     label_3->setText(tr("Interval:"));
+    groupBoxTransients->setTitle(tr("Slicing at Transients"));
+    labelMinSliceLength->setText(tr("Shortest slice:"));
+    doubleSpinBoxMinSliceLength->setSuffix(tr(" ms"));
     labelSlicingAction->setText(tr("Slice every N beats"));
 }
 
@@ -125,6 +147,19 @@ AdvancedSlicingUI::AdvancedSlicingUI(QWidget *parent, Trevant *slicer, QUndoStac
             &AdvancedSlicingUI::updateActionText);
     connect(ui.doubleSpinBoxInterval, QOverload<double>::of(&QDoubleSpinBox::valueChanged), this,
             &AdvancedSlicingUI::updateActionText);
+    connect(ui.doubleSpinBoxMinSliceLength, QOverload<double>::of(&QDoubleSpinBox::valueChanged), this,
+            &AdvancedSlicingUI::updateActionText);
+    // The two ways of slicing exclude each other; Ok applies the one that is ticked.
+    connect(ui.groupBox, &QGroupBox::toggled, this, [this](bool on) {
+        const QSignalBlocker blocker(ui.groupBoxTransients);
+        ui.groupBoxTransients->setChecked(!on);
+        updateActionText();
+    });
+    connect(ui.groupBoxTransients, &QGroupBox::toggled, this, [this](bool on) {
+        const QSignalBlocker blocker(ui.groupBox);
+        ui.groupBox->setChecked(!on);
+        updateActionText();
+    });
     loadSettings();
     updateActionText();
 }
@@ -151,10 +186,16 @@ void AdvancedSlicingUI::loadSettings()
         ui.radioButtonBeats->setChecked(true);
     else
         ui.radioButtonBars->setChecked(true);
+    ui.doubleSpinBoxMinSliceLength->setValue(settings.transientMinLengthMs());
 }
 
 void AdvancedSlicingUI::updateActionText()
 {
+    if (ui.groupBoxTransients->isChecked()) {
+        ui.labelSlicingAction->setText(tr("Slicing at transients, no slice shorter than %1 ms.")
+                                           .arg(ui.doubleSpinBoxMinSliceLength->value()));
+        return;
+    }
     const QString interval = QString::number(ui.doubleSpinBoxInterval->value(), 'g');
     const QString unit = ui.radioButtonBeats->isChecked() ? tr("%1 beats").arg(interval) : tr("%1 bars").arg(interval);
     ui.labelSlicingAction->setText(tr("Slicing every ") + unit + QStringLiteral("."));
@@ -168,6 +209,7 @@ void AdvancedSlicingUI::storeSettings()
     settings.set(QLatin1String(kNumerKey), QString::number(ui.spinBoxTimeSigNumer->value()));
     settings.set(QLatin1String(kDenomKey), QString::number(ui.spinBoxTimeSigDenom->value()));
     settings.set(QLatin1String(kByBeatsKey), ui.radioButtonBeats->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+    settings.setTransientMinLengthMs(ui.doubleSpinBoxMinSliceLength->value());
 }
 
 void AdvancedSlicingUI::accept()
@@ -175,6 +217,12 @@ void AdvancedSlicingUI::accept()
     const double tempo = ui.doubleSpinBoxTempo->value();
     const double interval = ui.doubleSpinBoxInterval->value();
     const QString intervalText = QString::number(interval, 'g');
+    if (ui.groupBoxTransients->isChecked()) {
+        storeSettings();
+        QDialog::accept();
+        emit sliceAtTransientsRequested();
+        return;
+    }
     if (m_pSlicer && m_pUndoStack) {
         if (ui.radioButtonBeats->isChecked()) {
             auto *command = new SliceByBeatsCommand(m_pSlicer, tempo, interval);

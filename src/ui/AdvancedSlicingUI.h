@@ -27,6 +27,9 @@ public:
     QRadioButton *radioButtonBeats;
     QLabel *label_3;
     QDoubleSpinBox *doubleSpinBoxInterval;
+    QGroupBox *groupBoxTransients;
+    QLabel *labelMinSliceLength;
+    QDoubleSpinBox *doubleSpinBoxMinSliceLength;
     QLabel *labelSlicingAction;
     QDialogButtonBox *buttonBox;
 
@@ -35,11 +38,16 @@ public:
 };
 
 // "Advanced Slicing": slices the loop every N beats or every N bars at a tempo and
-// time signature, as one undoable step; remembers its choices in the settings.
+// time signature, as one undoable step, or asks for slicing at transients with the
+// shortest slice it allows; remembers its choices in the settings.
 class AdvancedSlicingUI : public QDialog {
     Q_OBJECT
 public:
     AdvancedSlicingUI(QWidget *parent, Trevant *slicer, QUndoStack *stack);
+
+signals:
+    // Ok with slicing at transients chosen; the minimum length is stored by then.
+    void sliceAtTransientsRequested();
 
 public slots:
     void updateActionText();

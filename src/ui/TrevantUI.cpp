@@ -8,6 +8,7 @@
 #include "ClearSlicingCommand.h"
 #include "EditableAudioCache.h"
 #include "MidiSliceWriter.h"
+#include "OnsetAnalysisService.h"
 #include "PreferencesUI.h"
 #include "ProjectFile.h"
 #include "SamplePropertiesUI.h"
@@ -18,8 +19,10 @@
 #include "Slice.h"
 #include "SliceEngine.h"
 #include "SliceExporter.h"
+#include "SliceAtTransientsCommand.h"
 #include "SliceTemplate.h"
 #include "TimeStretchUI.h"
+#include "TransientSensitivityCommand.h"
 #include "TransportBar.h"
 #include "Trevant.h"
 
@@ -37,6 +40,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSlider>
 #include <QStyle>
 #include <QTextDocumentFragment>
 #include <QTimer>
@@ -68,6 +72,9 @@ TrevantUI::TrevantUI() {
     }
     connect(m_engine, SIGNAL(audioDeviceError(QString, QString)), this,
             SLOT(slotShowAudioDeviceError(QString, QString)));
+    m_onsets = new OnsetAnalysisService(this);
+    connect(m_onsets, &OnsetAnalysisService::analysisProgress, this, &TrevantUI::slotTransientAnalysisProgress);
+    connect(m_onsets, &OnsetAnalysisService::analysisReady, this, &TrevantUI::slotTransientAnalysisReady);
 
     // 3. Drops, icons, margins, tool buttons.
     setAcceptDrops(true);
@@ -181,6 +188,18 @@ TrevantUI::TrevantUI() {
     connect(ui.actionSlice16, SIGNAL(triggered()), this, SLOT(slotUseSliceTemplate16()));
     connect(ui.actionSliceAtCursor, SIGNAL(triggered()), this, SLOT(slotSliceAtCursor()));
     connect(ui.actionSliceClear, SIGNAL(triggered()), this, SLOT(slotClearSlicing()));
+    connect(ui.actionSliceAtTransients, &QAction::triggered, this, &TrevantUI::slotSliceAtTransients);
+    connect(m_undoStack, &QUndoStack::indexChanged, this, &TrevantUI::slotUndoIndexChanged);
+    QSlider *sensitivity = ui.sliderTransientSensitivity;
+    sensitivity->setValue(qRound(OnsetDetector::defaultSensitivity));
+    ui.labelTransientSensitivityValue->setNum(sensitivity->value());
+    connect(sensitivity, &QSlider::sliderPressed, this, &TrevantUI::slotTransientSensitivityPressed);
+    connect(sensitivity, &QSlider::valueChanged, this, &TrevantUI::slotTransientSensitivityChanged);
+    connect(sensitivity, &QSlider::sliderReleased, this, &TrevantUI::slotTransientSensitivityReleased);
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
+        if (now == ui.sliderTransientSensitivity)
+            ++m_sensitivitySession;
+    });
     connect(ui.actionOpenSliceTemplate, SIGNAL(triggered()), this, SLOT(slotLoadSliceTemplate()));
     connect(ui.actionSaveSliceTemplateAs, SIGNAL(triggered()), this, SLOT(slotSaveSliceTemplate()));
     connect(ui.actionTimeStretch, SIGNAL(triggered()), this, SLOT(slotShowTimeStretchWindow()));
@@ -247,6 +266,12 @@ TrevantUI::TrevantUI() {
 TrevantUI::~TrevantUI() {
     // A running export stops before the loop it reads goes away.
     delete m_exporter.data();
+    delete m_onsets;
+    m_onsets = nullptr;
+    // The undo stack and the focus tracking outlive this body: their last signals must
+    // not reach a window whose widgets are going.
+    disconnect(m_undoStack, nullptr, this, nullptr);
+    disconnect(qApp, nullptr, this, nullptr);
     // Views hold the loop and talk to the slicer: they go before the engine that owns it.
     delete m_slicingView;
     m_slicingView = nullptr;
@@ -312,6 +337,12 @@ bool TrevantUI::slotLoadAudioFile(QString filename) {
     bool loaded = false;
     if (!filename.isEmpty()) {
         loaded = m_slicer->slotLoadLoop(filename);
+        // Whatever was detected or waited for belonged to the previous loop.
+        m_onsets->setSlice(m_slicer->currentSlice());
+        m_transientSlicePending = false;
+        m_transientRepickPending = false;
+        m_sensitivityDragOpen = false;
+        m_sensitivityCommitPending = false;
         if (loaded) {
             ui.stackedWidgetBpm->setCurrentIndex(1);
             ui.progressBarBpm->setValue(0);
@@ -390,7 +421,7 @@ void TrevantUI::setLoopActionsEnabled(bool on) {
     ui.toolBar->setEnabled(on);
     for (QAction *a : {ui.actionEditMode, ui.actionSaveSlices, ui.actionSaveAs, ui.actionSaveSlicesAsMidi,
                        ui.actionOpenSliceTemplate, ui.actionSaveSliceTemplateAs, ui.actionQuickExport,
-                       ui.actionAdvancedSlicing, ui.action4, ui.action8, ui.action16, ui.action32,
+                       ui.actionAdvancedSlicing, ui.actionSliceAtTransients, ui.action4, ui.action8, ui.action16, ui.action32,
                        ui.action64, ui.actionSampleProperties, ui.actionTimeStretch})
         a->setEnabled(on);
     ui.frameQuickControls->setEnabled(on);
@@ -586,6 +617,142 @@ void TrevantUI::slotSliceAtCursor() {
     pushSliceCommand(new AddSlicePointCommand(m_slicer, qMax(0, slice->playPosition() - 2 * bufferSize)));
 }
 
+// --- Slicing at transients ----------------------------------------------------------
+
+const TransientSlicingCommand *TrevantUI::appliedTransientCommand() const {
+    const int index = m_undoStack->index();
+    return index > 0 ? dynamic_cast<const TransientSlicingCommand *>(m_undoStack->command(index - 1)) : nullptr;
+}
+
+QList<int> TrevantUI::transientPoints(int sensitivity) const {
+    const OnsetAnalysisPtr analysis = m_onsets->analysis();
+    if (!analysis)
+        return m_slicer->slicePoints();
+    return OnsetAnalysisService::slicePoints(m_slicer, *analysis, sensitivity,
+                                             Settings::instance().transientMinLengthMs());
+}
+
+void TrevantUI::slotSliceAtTransients() {
+    const SlicePtr slice = m_slicer->currentSlice();
+    if (!slice || slice->length() <= 0)
+        return;
+    m_transientSlicePending = true;
+    if (m_onsets->analysis()) {
+        applySliceAtTransients();
+        return;
+    }
+    statusBar()->showMessage(tr("Detecting transients..."));
+    m_onsets->request();
+}
+
+void TrevantUI::applySliceAtTransients() {
+    m_transientSlicePending = false;
+    if (!m_onsets->analysis())
+        return;
+    // A drag still held belongs to the points this replaces.
+    m_sensitivityDragOpen = false;
+    m_sensitivityCommitPending = false;
+    const int sensitivity = ui.sliderTransientSensitivity->value();
+    const QList<int> after = transientPoints(sensitivity);
+    pushSliceCommand(new SliceAtTransientsCommand(m_slicer, m_slicer->slicePoints(), after, sensitivity));
+    statusBar()->showMessage(tr("Sliced at %n transient(s).", nullptr, after.size()), 3000);
+}
+
+void TrevantUI::pushTransientSensitivity(const QList<int> &before, const QList<int> &after, int mergeSession) {
+    const TransientSlicingCommand *applied = appliedTransientCommand();
+    const int sensitivity = ui.sliderTransientSensitivity->value();
+    if (!applied || (before == after && qRound(applied->sensitivity()) == sensitivity))
+        return;
+    m_pushingSensitivity = true;
+    m_undoStack->push(new TransientSensitivityCommand(m_slicer, before, after, sensitivity, mergeSession));
+    m_pushingSensitivity = false;
+}
+
+void TrevantUI::slotUndoIndexChanged() {
+    if (!m_pushingSensitivity) {
+        // Another step came in between (or the user undid one): what the control was doing
+        // no longer starts from the points it remembered.
+        ++m_sensitivitySession;
+        m_sensitivityDragOpen = false;
+        m_sensitivityCommitPending = false;
+        m_transientRepickPending = false;
+    }
+    const TransientSlicingCommand *applied = appliedTransientCommand();
+    if (!applied) {
+        ui.widgetTransientSensitivity->hide();
+        return;
+    }
+    if (!m_pushingSensitivity) {
+        const QSignalBlocker blocker(ui.sliderTransientSensitivity);
+        ui.sliderTransientSensitivity->setValue(qRound(applied->sensitivity()));
+        ui.labelTransientSensitivityValue->setNum(ui.sliderTransientSensitivity->value());
+    }
+    ui.widgetTransientSensitivity->show();
+}
+
+void TrevantUI::slotTransientAnalysisProgress(double fraction) {
+    statusBar()->showMessage(tr("Detecting transients... %1%").arg(int(qBound(0.0, fraction, 1.0) * 100.0)));
+}
+
+void TrevantUI::slotTransientAnalysisReady() {
+    statusBar()->clearMessage();
+    if (m_transientSlicePending) {
+        applySliceAtTransients();
+        return;
+    }
+    if (!m_transientRepickPending)
+        return;
+    m_transientRepickPending = false;
+    const QList<int> points = transientPoints(ui.sliderTransientSensitivity->value());
+    if (ui.sliderTransientSensitivity->isSliderDown()) {
+        m_slicer->setSlicePoints(points);
+    } else if (m_sensitivityCommitPending) {
+        m_sensitivityDragOpen = false;
+        m_sensitivityCommitPending = false;
+        pushTransientSensitivity(m_sensitivityDragBefore, points, -1);
+    } else {
+        pushTransientSensitivity(m_slicer->slicePoints(), points, m_sensitivitySession);
+    }
+}
+
+void TrevantUI::slotTransientSensitivityPressed() {
+    m_sensitivityDragOpen = true;
+    m_sensitivityCommitPending = false;
+    m_sensitivityDragBefore = m_slicer->slicePoints();
+}
+
+void TrevantUI::slotTransientSensitivityChanged(int value) {
+    ui.labelTransientSensitivityValue->setNum(value);
+    if (!appliedTransientCommand())
+        return;
+    const bool dragging = ui.sliderTransientSensitivity->isSliderDown();
+    // A drag that an undo interrupted goes on from the points the undo left.
+    if (dragging && !m_sensitivityDragOpen)
+        slotTransientSensitivityPressed();
+    if (!m_onsets->analysis()) {
+        m_transientRepickPending = true;
+        statusBar()->showMessage(tr("Detecting transients..."));
+        m_onsets->request();
+        return;
+    }
+    const QList<int> points = transientPoints(value);
+    if (dragging)
+        m_slicer->setSlicePoints(points); // drawn at once; the release makes the undo step
+    else
+        pushTransientSensitivity(m_slicer->slicePoints(), points, m_sensitivitySession);
+}
+
+void TrevantUI::slotTransientSensitivityReleased() {
+    if (!m_sensitivityDragOpen)
+        return;
+    if (m_transientRepickPending) {
+        m_sensitivityCommitPending = true;
+        return;
+    }
+    m_sensitivityDragOpen = false;
+    pushTransientSensitivity(m_sensitivityDragBefore, m_slicer->slicePoints(), -1);
+}
+
 void TrevantUI::slotClearSlicing() {
     pushSliceCommand(new ClearSlicingCommand(m_slicer));
 }
@@ -622,6 +789,11 @@ void TrevantUI::followEditsInZoomBar() {
     // The zoom bar shows the whole loop: it redraws as re-rendered edits come in.
     if (QSharedPointer<EditableAudioCache> cache = m_editView->editableCache())
         connect(cache.data(), SIGNAL(cacheUpdateProgress()), m_zoomBar, SLOT(setWaveformDirtyAndRepaint()),
+                Qt::UniqueConnection);
+    // Every change of the edits ends in a reset of the rendered audio; a detection kept
+    // from before it no longer fits what plays.
+    if (QSharedPointer<EditableAudioCache> cache = m_editView->editableCache())
+        connect(cache.data(), &EditableAudioCache::cacheUpdateProgress, m_onsets, &OnsetAnalysisService::invalidate,
                 Qt::UniqueConnection);
 }
 
@@ -745,6 +917,7 @@ void TrevantUI::slotShowPreferences() {
 void TrevantUI::slotShowAdvancedSlicing() {
     auto *dialog = new AdvancedSlicingUI(this, m_slicer, m_undoStack);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &AdvancedSlicingUI::sliceAtTransientsRequested, this, &TrevantUI::slotSliceAtTransients);
     dialog->open();
 }
 

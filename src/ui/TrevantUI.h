@@ -20,6 +20,8 @@ class TimeStretchUI;
 class SliceEngine;
 class Trevant;
 class Slice;
+class OnsetAnalysisService;
+class TransientSlicingCommand;
 
 // The application's only main window: owns the engine, the views and the undo stack,
 // and turns menu, tool-bar, keyboard and drop gestures into calls on the slicer.
@@ -40,6 +42,7 @@ public:
     SampleRendererTrevant *slicingView() const { return m_slicingView; }
     SampleRendererZoombar *zoomBar() const { return m_zoomBar; }
     TransportBar *transportBar() const { return m_transportBar; }
+    OnsetAnalysisService *onsetAnalysis() const { return m_onsets; }
     SampleRendererEditor *editView() const { return m_editView; }
 
     // How often the periodic device check has actually re-opened the sound system.
@@ -88,6 +91,8 @@ public slots:
     void slotSliceIn32();
     void slotSliceIn64();
     void slotSliceAtCursor();
+    // Slices at the detected hits once the detection is ready (at once when it is kept).
+    void slotSliceAtTransients();
     void slotClearSlicing();
     void slotSaveAs();
     void slotSaveSlicesAsMidi();
@@ -144,6 +149,19 @@ private:
     void startExport(SliceExporter *exporter);
     bool loadSliceTemplate(const QString &path);
 
+    // Slicing at transients. The sensitivity control is shown while the last applied
+    // undo step is a transient slicing; it shows that step's sensitivity.
+    const TransientSlicingCommand *appliedTransientCommand() const;
+    QList<int> transientPoints(int sensitivity) const;
+    void applySliceAtTransients();
+    void pushTransientSensitivity(const QList<int> &before, const QList<int> &after, int mergeSession);
+    void slotUndoIndexChanged();
+    void slotTransientAnalysisReady();
+    void slotTransientAnalysisProgress(double fraction);
+    void slotTransientSensitivityPressed();
+    void slotTransientSensitivityChanged(int value);
+    void slotTransientSensitivityReleased();
+
     Ui_QuilloryMainWindow ui;
     SliceEngine *m_engine = nullptr;
     Trevant *m_slicer = nullptr;
@@ -160,6 +178,20 @@ private:
     QPointer<SliceExporter> m_exporter;
     QPushButton *m_cancelExportButton = nullptr;
     bool m_quitting = false;
+    OnsetAnalysisService *m_onsets = nullptr;
+    // Slice at Transients was asked for and waits for the detection.
+    bool m_transientSlicePending = false;
+    // The sensitivity moved while the detection was not ready; it is re-picked on arrival.
+    bool m_transientRepickPending = false;
+    // An open sensitivity drag and the points it started from; released before the
+    // detection was ready, it is committed on arrival.
+    bool m_sensitivityDragOpen = false;
+    bool m_sensitivityCommitPending = false;
+    QList<int> m_sensitivityDragBefore;
+    // Keyboard and wheel steps of one session merge into one undo step. A new session
+    // starts when the control gains focus or another undo step comes in between.
+    int m_sensitivitySession = 0;
+    bool m_pushingSensitivity = false;
     bool m_deviceErrorShown = false;
     int m_deviceRetries = 0;
     int m_deviceRetryBackoff = 0; // health ticks skipped after the last failed retry

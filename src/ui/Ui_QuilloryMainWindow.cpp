@@ -75,6 +75,7 @@ void Ui_QuilloryMainWindow::setupUi(QMainWindow *w)
     actionSlice4 = makeAction(w, "actionSlice4", ":/slice4.png");
     actionSlice8 = makeAction(w, "actionSlice8", ":/slice8.png");
     actionSlice16 = makeAction(w, "actionSlice16", ":/slice16.png");
+    actionSliceAtTransients = makeAction(w, "actionSliceAtTransients", ":/slicetransients.png");
     actionSliceClear = makeAction(w, "actionSliceClear", ":/sliceclr.png");
     actionTimeStretch = makeAction(w, "actionTimeStretch", ":/timestretch.png");
     actionDragExport = makeAction(w, "actionDragExport", ":/dragexport.png", true);
@@ -143,6 +144,26 @@ void Ui_QuilloryMainWindow::setupUi(QMainWindow *w)
     spinBoxPitch->setObjectName("spinBoxPitch");
     spinBoxPitch->setRange(-24, 24);
     horizontalLayout_2->addWidget(spinBoxPitch);
+    widgetTransientSensitivity = new QWidget(frameQuickControls);
+    widgetTransientSensitivity->setObjectName("widgetTransientSensitivity");
+    auto *sensitivityLayout = new QHBoxLayout(widgetTransientSensitivity);
+    sensitivityLayout->setContentsMargins(12, 0, 0, 0);
+    labelTransientSensitivity = new QLabel(widgetTransientSensitivity);
+    labelTransientSensitivity->setObjectName("labelTransientSensitivity");
+    sensitivityLayout->addWidget(labelTransientSensitivity);
+    sliderTransientSensitivity = new QSlider(Qt::Horizontal, widgetTransientSensitivity);
+    sliderTransientSensitivity->setObjectName("sliderTransientSensitivity");
+    sliderTransientSensitivity->setRange(0, 100);
+    sliderTransientSensitivity->setPageStep(10);
+    sliderTransientSensitivity->setMinimumWidth(160);
+    sensitivityLayout->addWidget(sliderTransientSensitivity);
+    labelTransientSensitivityValue = new QLabel(widgetTransientSensitivity);
+    labelTransientSensitivityValue->setObjectName("labelTransientSensitivityValue");
+    labelTransientSensitivityValue->setMinimumWidth(
+        labelTransientSensitivityValue->fontMetrics().horizontalAdvance(QStringLiteral("100")));
+    sensitivityLayout->addWidget(labelTransientSensitivityValue);
+    widgetTransientSensitivity->hide();
+    horizontalLayout_2->addWidget(widgetTransientSensitivity);
     horizontalLayout_2->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
     pushButtonResetQuickControls = new QPushButton(frameQuickControls);
     pushButtonResetQuickControls->setObjectName("pushButtonResetQuickControls");
@@ -273,6 +294,7 @@ void Ui_QuilloryMainWindow::setupUi(QMainWindow *w)
     menuSlice->addAction(actionFadeInOutSlices);
     menuSlice->addSeparator();
     menuSlice->addAction(menuSlice_into->menuAction());
+    menuSlice->addAction(actionSliceAtTransients);
     menuSlice->addSeparator();
     menuSlice->addAction(actionAdvancedSlicing);
     menuSlice_into->addAction(action4);
@@ -284,7 +306,7 @@ void Ui_QuilloryMainWindow::setupUi(QMainWindow *w)
     menuHelp->addSeparator();
     menuHelp->addAction(actionAbout);
     for (QAction *a : {actionPlay, actionEditMode, actionSliceAtCursor, actionSlice4, actionSlice8, actionSlice16,
-                       actionSliceClear, actionTimeStretch, actionDragExport, actionQuickExport})
+                       actionSliceAtTransients, actionSliceClear, actionTimeStretch, actionDragExport, actionQuickExport})
         toolBar->addAction(a);
 
     retranslateUi(w);
@@ -334,6 +356,8 @@ void Ui_QuilloryMainWindow::retranslateUi(QMainWindow *w)
         {actionSlice4, "Slice in 4", nullptr, nullptr},
         {actionSlice8, "Slice in 8", nullptr, "Slice in 8"},
         {actionSlice16, "Slice in 16", nullptr, "Slice in 16"},
+        {actionSliceAtTransients, "Slice at Transients", nullptr,
+         "Slice at the detected hits. The sensitivity control above the waveform then adds or removes hits."},
         {actionSliceClear, "Clear Slicing", nullptr, "Clear all slice points from the current loop"},
         {actionTimeStretch, "Time Stretch", nullptr, "Speed up or slow down samples without changing the pitch."},
         {actionDragExport, "Drag Export", nullptr,
@@ -355,6 +379,10 @@ void Ui_QuilloryMainWindow::retranslateUi(QMainWindow *w)
     doubleSpinBoxBpm->setSuffix(tr(" BPM"));
     label_2->setText(tr("Pitch:"));
     spinBoxPitch->setSuffix(tr(" ST"));
+    // The tool-bar button is too narrow for the menu's words.
+    actionSliceAtTransients->setIconText(tr("Transients"));
+    labelTransientSensitivity->setText(tr("Sensitivity:"));
+    sliderTransientSensitivity->setToolTip(tr("More hits to the right, fewer to the left"));
     pushButtonResetQuickControls->setText(tr("Reset"));
     labelDragExport->setText(tr("Drag any slice to your desktop, a folder, or your DAW."));
     radioButtonDragExportSingle->setText(tr("Single"));

@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSlider>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QStatusBar>
@@ -32,6 +33,7 @@ public:
     QAction *action4, *action8, *action16, *action32, *action64, *actionAdvancedSlicing;
     QAction *actionUserManual, *actionAbout;
     QAction *actionPlay, *actionEditMode, *actionSliceAtCursor, *actionSlice4, *actionSlice8, *actionSlice16;
+    QAction *actionSliceAtTransients;
     QAction *actionSliceClear, *actionTimeStretch, *actionDragExport, *actionQuickExport;
     QAction *actionNewProject, *actionOpenProject, *actionSaveProject;
     // Stands where the undo and redo actions and the Effects submenu go.
@@ -51,6 +53,11 @@ public:
     QProgressBar *progressBarBpm;
     QLabel *label_2;
     QSpinBox *spinBoxPitch;
+    // Shown only while the slice points come from slicing at transients.
+    QWidget *widgetTransientSensitivity;
+    QLabel *labelTransientSensitivity;
+    QSlider *sliderTransientSensitivity;
+    QLabel *labelTransientSensitivityValue;
     QPushButton *pushButtonResetQuickControls;
     QFrame *frameTransport;
     QFrame *frameTrevantRenderer;

@@ -4,6 +4,8 @@
 #include "WorkerSafeTest.h"
 #include "AudioEdit.h"
 #include "DarkTheme.h"
+#include "HitLoopFixture.h"
+#include "OnsetDetector.h"
 #include "Quillory.h"
 #include "SampleRendererEditor.h"
 #include "SampleRendererTrevant.h"
@@ -22,7 +24,9 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSlider>
 #include <QStatusBar>
+#include <QStyleOptionSlider>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -34,6 +38,7 @@ namespace {
 QTemporaryDir *g_dir = nullptr;
 QString g_loopPath;      // 4 s click train at 120 BPM, 44.1 kHz stereo
 QString g_secondPath;    // 2 s sine, mono 48 kHz
+QString g_hitsPath;      // 2 s of separated hits at known frames
 constexpr int kLoopFrames = 4 * 44100;
 
 // A click every half second: unmistakably 120 BPM to the tempo detector.
@@ -54,6 +59,27 @@ void dropFile(QWidget *target, const QString &path)
     QCoreApplication::sendEvent(target, &enter);
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(target, &drop);
+}
+
+// A drag of the slider's handle as the mouse makes it: press on the handle, moves with
+// the button held, release where the last move went.
+QPoint sliderHandleCentre(QSlider *slider)
+{
+    QStyleOptionSlider opt;
+    opt.initFrom(slider);
+    opt.orientation = slider->orientation();
+    opt.minimum = slider->minimum();
+    opt.maximum = slider->maximum();
+    opt.sliderPosition = slider->sliderPosition();
+    opt.sliderValue = slider->value();
+    opt.subControls = QStyle::SC_SliderHandle;
+    return slider->style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, slider).center();
+}
+
+void moveWithButton(QWidget *w, QPoint pos)
+{
+    QMouseEvent event(QEvent::MouseMove, pos, w->mapToGlobal(pos), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w, &event);
 }
 
 // Closes the next modal message box and hands back its text.
@@ -121,7 +147,12 @@ private slots:
         QVERIFY(edit.at(2)->isSeparator());
         QCOMPARE(edit.at(3), ui.menuEffects->menuAction());
         QVERIFY(!edit.contains(ui.actionEditPlaceholder));
-        QCOMPARE(ui.toolBar->actions().size(), 10);
+        QCOMPARE(ui.toolBar->actions().size(), 11);
+        // Slicing at transients sits with the equal slicings, in the tool bar and the menu.
+        QCOMPARE(ui.toolBar->actions().indexOf(ui.actionSliceAtTransients),
+                 ui.toolBar->actions().indexOf(ui.actionSlice16) + 1);
+        QVERIFY(ui.menuSlice->actions().contains(ui.actionSliceAtTransients));
+        QVERIFY(!ui.actionSliceAtTransients->icon().isNull());
         for (QAction *a : ui.toolBar->actions())
             QCOMPARE(ui.toolBar->widgetForAction(a)->size(), QSize(88, 76));
         QCOMPARE(ui.actionPlay->shortcut(), QKeySequence("Space"));
@@ -462,6 +493,106 @@ private slots:
         w()->form().actionFadeInOutSlices->setChecked(true);
     }
 
+    // The real action on a loop of known hits: the analysis runs in the background, the
+    // slicing lands when it is ready, at or just before every hit, as one undo step; the
+    // sensitivity control appears with it and follows undo and redo.
+    void sliceAtTransientsCutsAtTheHits()
+    {
+        auto &ui = w()->form();
+        QVERIFY(w()->slotLoadAudioFile(g_hitsPath));
+        QVERIFY(!ui.widgetTransientSensitivity->isVisible());
+        QCOMPARE(ui.sliderTransientSensitivity->value(), qRound(OnsetDetector::defaultSensitivity));
+        QUndoStack *stack = w()->undoStack();
+        ui.action4->trigger();
+        const QList<int> even = w()->slicer()->slicePoints();
+        QCOMPARE(even.size(), 3);
+
+        ui.actionSliceAtTransients->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(stack->count(), 2, 60000);
+        QCOMPARE(stack->undoText(), QString("slice at transients"));
+        const QList<int> points = w()->slicer()->slicePoints();
+        const QVector<long long> hits = HitLoopFixture::hitFrames();
+        QCOMPARE(points.size(), hits.size());
+        for (int i = 0; i < points.size(); ++i)
+            QCOMPARE(HitLoopFixture::hitNear(points[i], HitLoopFixture::rate / 50, HitLoopFixture::rate / 1000), i);
+        QVERIFY(ui.widgetTransientSensitivity->isVisible());
+
+        stack->undo();
+        QCOMPARE(w()->slicer()->slicePoints(), even);
+        QVERIFY(!ui.widgetTransientSensitivity->isVisible());
+        stack->redo();
+        QCOMPARE(w()->slicer()->slicePoints(), points);
+        QVERIFY(ui.widgetTransientSensitivity->isVisible());
+
+        // A second slicing of the same audio needs no new detection and lands at once.
+        ui.action8->trigger();
+        QVERIFY(!ui.widgetTransientSensitivity->isVisible());
+        ui.actionSliceAtTransients->trigger();
+        QCOMPARE(w()->slicer()->slicePoints(), points);
+        QCOMPARE(stack->count(), 4);
+    }
+
+    // Dragging the sensitivity moves the markers at every step without an undo entry:
+    // raising it only ever adds points. The release is one step; undo brings back both
+    // the points and the control's position. A run of arrow keys is one step as well.
+    void sensitivityDragIsLiveMonotonicAndOneStep()
+    {
+        auto &ui = w()->form();
+        QUndoStack *stack = w()->undoStack();
+        QVERIFY(ui.widgetTransientSensitivity->isVisible());
+        QSlider *slider = ui.sliderTransientSensitivity;
+        QTRY_VERIFY(slider->width() > 100);
+        const QList<int> atDefault = w()->slicer()->slicePoints();
+        const int steps = stack->count();
+
+        QTest::mousePress(slider, Qt::LeftButton, Qt::NoModifier, sliderHandleCentre(slider));
+        QVERIFY(slider->isSliderDown());
+        moveWithButton(slider, QPoint(-50, slider->height() / 2));
+        QCOMPARE(slider->value(), 0);
+        QList<int> previous = w()->slicer()->slicePoints();
+        const int fewest = previous.size();
+        int lastValue = 0;
+        for (int x = 0; x <= slider->width() + 20; x += slider->width() / 25) {
+            moveWithButton(slider, QPoint(x, slider->height() / 2));
+            const QList<int> now = w()->slicer()->slicePoints();
+            QVERIFY(slider->value() >= lastValue);
+            for (int p : previous)
+                QVERIFY2(now.contains(p), qPrintable(QString("point %1 lost at %2").arg(p).arg(slider->value())));
+            previous = now;
+            lastValue = slider->value();
+        }
+        moveWithButton(slider, QPoint(slider->width() + 50, slider->height() / 2));
+        QCOMPARE(slider->value(), 100);
+        const QList<int> atTop = w()->slicer()->slicePoints();
+        QVERIFY(atTop.size() > fewest);
+        QCOMPARE(stack->count(), steps);
+        QTest::mouseRelease(slider, Qt::LeftButton, Qt::NoModifier, QPoint(slider->width() + 50, slider->height() / 2));
+        QCOMPARE(stack->count(), steps + 1);
+        QCOMPARE(stack->undoText(), QString("transient sensitivity"));
+        QCOMPARE(w()->slicer()->slicePoints(), atTop);
+
+        stack->undo();
+        QCOMPARE(w()->slicer()->slicePoints(), atDefault);
+        QCOMPARE(slider->value(), qRound(OnsetDetector::defaultSensitivity));
+        QVERIFY(ui.widgetTransientSensitivity->isVisible());
+        stack->redo();
+        QCOMPARE(w()->slicer()->slicePoints(), atTop);
+        QCOMPARE(slider->value(), 100);
+
+        for (int i = 0; i < 60; ++i)
+            QTest::keyClick(slider, Qt::Key_Left);
+        QCOMPARE(slider->value(), 40);
+        QCOMPARE(stack->count(), steps + 2);
+        QVERIFY(w()->slicer()->slicePoints().size() <= atTop.size());
+        stack->undo();
+        QCOMPARE(slider->value(), 100);
+        QCOMPARE(w()->slicer()->slicePoints(), atTop);
+
+        // Slicing some other way puts the control away.
+        ui.actionSliceClear->trigger();
+        QVERIFY(!ui.widgetTransientSensitivity->isVisible());
+    }
+
     void darkThemeColours()
     {
         const QPalette before = QApplication::palette();
@@ -518,6 +649,9 @@ int main(int argc, char *argv[])
 
     g_loopPath = dir.filePath("break 120 ünï.wav");
     g_secondPath = dir.filePath("tone.wav");
+    g_hitsPath = dir.filePath("hits.wav");
+    if (!HitLoopFixture::write(g_hitsPath))
+        return 2;
     if (!TestAudio::writeWav(g_loopPath, 2, 44100, kLoopFrames, click) ||
         !TestAudio::writeWav(g_secondPath, 1, 48000, 96000, TestAudio::sine(440, 48000)))
         return 2;

@@ -10,6 +10,7 @@
 #include <QDate>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -243,6 +244,43 @@ void MinorDialogsTest::advancedSlicingBeatsAndActionText()
     button(&other, QDialogButtonBox::Cancel)->click();
     QCOMPARE(stack.count(), 1);
     QCOMPARE(Settings::instance().value("AdvancedSlicingInterval"), QString("7"));
+}
+
+// The shortest transient slice is chosen in the dialog and kept in the settings; Ok with
+// transients ticked asks for slicing at them instead of slicing by the interval.
+void MinorDialogsTest::advancedSlicingShortestTransientSlice()
+{
+    Settings &s = Settings::instance();
+    for (const char *bad : {"", "-5", "nan", "lots"}) {
+        s.set("transient_min_length_ms", bad);
+        QCOMPARE(s.transientMinLengthMs(), Settings::defaultTransientMinLengthMs);
+    }
+    s.set("transient_min_length_ms", "1e9");
+    QCOMPARE(s.transientMinLengthMs(), Settings::maxTransientMinLengthMs);
+    s.set("transient_min_length_ms", QString());
+
+    LoadedLoop loop;
+    QVERIFY(loop.load(440.0, 2.0));
+    QUndoStack stack;
+    {
+        AdvancedSlicingUI dlg(nullptr, loop.slicer.get(), &stack);
+        auto *transients = child<QGroupBox>(&dlg, "groupBoxTransients");
+        auto *intervals = child<QGroupBox>(&dlg, "groupBox");
+        QVERIFY(intervals->isChecked() && !transients->isChecked());
+        QCOMPARE(child<QDoubleSpinBox>(&dlg, "doubleSpinBoxMinSliceLength")->value(), 30.0);
+        transients->setChecked(true);
+        QVERIFY(!intervals->isChecked());
+        child<QDoubleSpinBox>(&dlg, "doubleSpinBoxMinSliceLength")->setValue(120.0);
+        QCOMPARE(text(&dlg, "labelSlicingAction"), QString("Slicing at transients, no slice shorter than 120 ms."));
+        QSignalSpy requested(&dlg, &AdvancedSlicingUI::sliceAtTransientsRequested);
+        button(&dlg, QDialogButtonBox::Ok)->click();
+        QCOMPARE(requested.count(), 1);
+        QCOMPARE(stack.count(), 0);
+        QCOMPARE(s.transientMinLengthMs(), 120.0);
+    }
+    AdvancedSlicingUI again(nullptr, loop.slicer.get(), &stack);
+    QCOMPARE(child<QDoubleSpinBox>(&again, "doubleSpinBoxMinSliceLength")->value(), 120.0);
+    s.set("transient_min_length_ms", QString());
 }
 
 void MinorDialogsTest::aboutBox()

@@ -16,5 +16,6 @@ private slots:
     void advancedSlicingLoadsSettings();
     void advancedSlicingBarsPushesUndoableCommand();
     void advancedSlicingBeatsAndActionText();
+    void advancedSlicingShortestTransientSlice();
     void aboutBox();
 };

@@ -1,0 +1,66 @@
+#include "OnsetAnalysisWorker.h"
+
+#include "AudioCache.h"
+#include "EditableAudioCache.h"
+
+#include <algorithm>
+
+namespace {
+// Frames read per hold of the edit lock. The sound-card thread waits for that lock when it
+// renders an edited loop, so a hold must stay as short as one of its own blocks.
+constexpr int kFramesPerLock = 256;
+} // namespace
+
+void OnsetAnalysisWorker::analyse(SlicePtr slice, quint64 request) {
+    if (!slice || !isCurrent(request))
+        return;
+    const AudioCachePtr cache = slice->cache();
+    const bool reversed = slice->isReversed();
+    const int rate = slice->fileSampleRate();
+    const qint64 samples = cache ? qint64(cache->length() & ~1) : 0;
+    const qint64 frames = samples / 2;
+    // Edited audio is computed on read from the edit list, which the GUI changes under the
+    // edit lock; the plain cache is read without any lock, as the drawing code does. The
+    // cache's own try-lock is not taken: holding it would silence the sound card's blocks.
+    auto *editable = qobject_cast<EditableAudioCache *>(cache.data());
+
+    const OnsetDetector::FrameReader reader = [&](qint64 frame, int count, float *out) -> int {
+        int done = 0;
+        while (done < count && frame + done < frames && isCurrent(request)) {
+            const int n = int(std::min<qint64>({qint64(kFramesPerLock), qint64(count - done),
+                                                frames - (frame + done)}));
+            if (editable)
+                editable->editLock()->lock();
+            for (int i = 0; i < n; ++i) {
+                qint64 index = 2 * (frame + done + i);
+                if (reversed)
+                    index = samples - 2 - index;
+                out[2 * (done + i)] = cache->getSample(int(index));
+                out[2 * (done + i) + 1] = cache->getSample(int(index + 1));
+            }
+            if (editable)
+                editable->editLock()->unlock();
+            done += n;
+        }
+        return done;
+    };
+    // Progress goes out once per whole percent: a long loop would otherwise queue a signal
+    // per detector poll.
+    int lastPercent = -1;
+    const OnsetDetector::Progress poll = [&](double fraction) {
+        if (!isCurrent(request))
+            return false;
+        const int percent = int(std::clamp(fraction, 0.0, 1.0) * 100.0);
+        if (percent != lastPercent) {
+            lastPercent = percent;
+            emit progress(request, fraction);
+        }
+        return true;
+    };
+
+    auto result = QSharedPointer<OnsetAnalysis>::create(
+        OnsetDetector::analyse(reader, frames, 2, rate, poll));
+    if (!isCurrent(request))
+        return;
+    emit analysed(request, result);
+}
