@@ -8,6 +8,11 @@
 
 AudioFile::~AudioFile() = default;
 
+QStringList AudioFile::openableSuffixes() {
+    return {QStringLiteral("wav"), QStringLiteral("aif"),  QStringLiteral("aiff"),
+            QStringLiteral("flac"), QStringLiteral("mp3"), QStringLiteral("m4a")};
+}
+
 AudioFilePtr AudioFile::createForPath(const QString &path) {
     const QString lower = path.toLower();
     if (lower.endsWith(QLatin1String(".wav")) || lower.endsWith(QLatin1String(".aif")) ||

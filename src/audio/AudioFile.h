@@ -2,6 +2,7 @@
 
 #include <QSharedPointer>
 #include <QString>
+#include <QStringList>
 
 class AudioFile;
 // A reader is shared by the loop and every cache built over it, so it lives as long as
@@ -46,6 +47,8 @@ public:
     // and ".aiff" go to libsndfile, ".flac" to libFLAC, everything else to the
     // compressed-audio decoder. Never returns null.
     static AudioFilePtr createForPath(const QString &path);
+    // The file name suffixes (lower case, no dot) offered when opening audio.
+    static QStringList openableSuffixes();
 
     // Shared validation of what a container declares: true if a stream of this many
     // interleaved samples at this rate can be loaded.

@@ -3,6 +3,7 @@
 #include "AudioDevice.h"
 #include "AudioDeviceEnumerator.h"
 #include "BankSampler.h"
+#include "BpmDetector.h"
 #include "LoopingSamplerBank.h"
 #include "MidiInput.h"
 #include "PreviewPlayer.h"
@@ -37,6 +38,7 @@ SliceEngine::SliceEngine(QObject *parent) : QObject(parent)
     m_enumerator.reset(new AudioDeviceEnumerator);
     m_samplerBank = new BankSampler(44100);
     m_slicer = new Trevant;
+    m_slicer->setTempoDetection(new BpmDetector);
     m_looperBank = new LoopingSamplerBank(44100);
     m_engineTempo = 120;
     startMidi();

@@ -1,16 +1,28 @@
 #include "Trevant.h"
 
-#include "BpmDetector.h"
 #include "Settings.h"
+#include "TempoDetection.h"
 
 #include <QDebug>
 #include <QMutexLocker>
 #include <algorithm>
 #include <cmath>
 
-Trevant::Trevant(QObject *parent) : QObject(parent), m_pBpmDetector(new BpmDetector(this)) {}
+Trevant::Trevant(QObject *parent) : QObject(parent) {}
 
 Trevant::~Trevant() = default;
+
+void Trevant::setTempoDetection(TempoDetection *detection) {
+    if (detection == m_pBpmDetector)
+        return;
+    if (m_pBpmDetector) {
+        m_pBpmDetector->cancel();
+        delete m_pBpmDetector;
+    }
+    m_pBpmDetector = detection;
+    if (detection)
+        detection->setParent(this);
+}
 
 bool Trevant::hasAudio() {
     // A loop whose file could not be read stays current with length 0; it takes part in
@@ -41,12 +53,14 @@ int Trevant::trimEnd() {
 bool Trevant::slotLoadLoop(QString filename) {
     // The new loop (reader, cache, preallocation) is built before the slicer lock is
     // taken, so the sound-card thread keeps rendering the old loop meanwhile.
-    m_pBpmDetector->cancel();
+    if (m_pBpmDetector)
+        m_pBpmDetector->cancel();
     SlicePtr fresh = Slice::create(filename, engineSampleRate());
     SlicePtr old;
     {
         QMutexLocker locker(&m_lock);
-        m_pBpmDetector->cancel();
+        if (m_pBpmDetector)
+            m_pBpmDetector->cancel();
         m_slicePoints.clear();
         old = m_pSlice;
         m_pSlice = fresh;
@@ -79,7 +93,7 @@ void Trevant::calculateSliceBpm() {
             return;
         target = m_pSlice;
     }
-    if (!target->isLoadingComplete())
+    if (!target->isLoadingComplete() || !m_pBpmDetector)
         return;
     m_pBpmDetector->detect(target);
 }

@@ -8,11 +8,12 @@
 #include <QRecursiveMutex>
 #include <QString>
 
-class BpmDetector;
+class TempoDetection;
 
 // The slicer: holds the loaded loop with its slice points and trim points, answers which
 // slice contains a position, starts playback of regions, toggles and widens the loop
-// region, maps MIDI notes to slices and hands loaded loops to the tempo detector.
+// region, maps MIDI notes to slices and hands loaded loops to the tempo detection its
+// owner gave it (none: loops get no tempo).
 //
 // Positions count samples of the loop's interleaved stereo stream (two per frame).
 // The slices are the spans between consecutive boundaries: trim start, slice points, trim
@@ -79,7 +80,9 @@ public:
     // Sound-card thread: no allocation, no file I/O.
     void processMidiMessage(uint32_t message, int &baseNote) override;
 
-    BpmDetector *bpmDetector() const { return m_pBpmDetector; }
+    // Takes ownership; loops loaded from now on are handed to it once filled.
+    void setTempoDetection(TempoDetection *detection);
+    TempoDetection *bpmDetector() const { return m_pBpmDetector; }
 
     // Half-width of the zero-crossing search window, in milliseconds.
     static constexpr int snapWindowMs = 5;
@@ -105,5 +108,5 @@ private:
     int m_iTrimStart = 0;
     int m_iTrimEnd = 0;
     int m_iEngineSampleRate = 44100;
-    BpmDetector *m_pBpmDetector = nullptr;
+    TempoDetection *m_pBpmDetector = nullptr;
 };

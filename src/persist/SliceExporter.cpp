@@ -136,9 +136,11 @@ SliceExporter::Range SliceExporter::sliceAt(Trevant *slicer, int position) {
     return Range();
 }
 
-QString SliceExporter::sliceFileName(const QString &stem, int n, int count) {
+QString SliceExporter::sliceFileName(const QString &stem, int n, int count, const QString &extension) {
     const int width = std::max(2, int(QString::number(std::max(1, count)).size()));
-    return QStringLiteral("%1_%2.wav").arg(stem).arg(n, width, 10, QLatin1Char('0'));
+    // Concatenated, not chained arg(): a loop name holding "%2" must stay as it is.
+    return stem + QLatin1Char('_') + QStringLiteral("%1").arg(n, width, 10, QLatin1Char('0')) +
+           QLatin1Char('.') + extension;
 }
 
 QString SliceExporter::quickExportFolder(const QString &loopFileName) {
@@ -195,10 +197,11 @@ SliceExporter *SliceExporter::forSpan(Trevant *slicer, const QString &path, Rang
     return exporter;
 }
 
-void SliceExporter::addSlices(const QVector<Range> &ranges, const QString &folder, const QString &stem) {
+void SliceExporter::addSlices(const QVector<Range> &ranges, const QString &folder, const QString &stem,
+                              const QString &extension) {
     const QDir dir(folder);
     for (int i = 0; i < ranges.size(); ++i)
-        m_jobs.append({dir.absoluteFilePath(sliceFileName(stem, i + 1, ranges.size())), ranges.at(i)});
+        m_jobs.append({dir.absoluteFilePath(sliceFileName(stem, i + 1, ranges.size(), extension)), ranges.at(i)});
 }
 
 void SliceExporter::addFile(const QString &path, Range range) {

@@ -57,9 +57,10 @@ public:
     // The slice that holds position (the one "Save Slice..." saves); an empty range
     // when position lies outside the trim region or no loop is loaded.
     static Range sliceAt(Trevant *slicer, int position);
-    // "<stem>_<n>.wav", n counted from 1 and padded with zeros to the width of count
-    // (at least two digits), so that the files sort in slice order.
-    static QString sliceFileName(const QString &stem, int n, int count);
+    // "<stem>_<n>.<extension>", n counted from 1 and padded with zeros to the width of
+    // count (at least two digits), so that the files sort in slice order.
+    static QString sliceFileName(const QString &stem, int n, int count,
+                                 const QString &extension = QStringLiteral("wav"));
     // Where quick export puts its files: a folder "<base name> slices" next to the loop,
     // or under the user's music folder when the loop's folder is not writable.
     static QString quickExportFolder(const QString &loopFileName);
@@ -80,8 +81,10 @@ public:
     static SliceExporter *forSpan(Trevant *slicer, const QString &path, Range range,
                                   QObject *parent = nullptr);
 
-    // One file per range, named with sliceFileName in folder.
-    void addSlices(const QVector<Range> &ranges, const QString &folder, const QString &stem);
+    // One file per range, named with sliceFileName in folder; the extension picks the
+    // container as for addFile.
+    void addSlices(const QVector<Range> &ranges, const QString &folder, const QString &stem,
+                   const QString &extension = QStringLiteral("wav"));
     // One file of the given span; the container follows the extension (wav, aif, aiff,
     // flac; anything else is WAV).
     void addFile(const QString &path, Range range);

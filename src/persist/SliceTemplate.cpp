@@ -1,6 +1,5 @@
 #include "SliceTemplate.h"
 
-#include "ApplySliceTemplateCommand.h"
 #include "Trevant.h"
 
 #include <QCoreApplication>
@@ -9,7 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QUndoStack>
 #include <algorithm>
 #include <cmath>
 
@@ -162,7 +160,7 @@ QList<int> SliceTemplate::fit(int trimStart, int trimEnd, int length) const {
     return result;
 }
 
-bool SliceTemplate::loadInto(Trevant *slicer, const QString &path, QUndoStack *stack, QString *error) {
+bool SliceTemplate::fittedPoints(Trevant *slicer, const QString &path, QList<int> *points, QString *error) {
     const SlicePtr loop = slicer ? slicer->currentSlice() : SlicePtr();
     if (!loop || loop->length() <= 0) {
         if (error)
@@ -172,11 +170,8 @@ bool SliceTemplate::loadInto(Trevant *slicer, const QString &path, QUndoStack *s
     SliceTemplate t;
     if (!load(path, &t, error))
         return false;
-    const QList<int> points = t.fit(slicer->trimStart(), slicer->trimEnd(), loop->length());
-    if (stack)
-        stack->push(new ApplySliceTemplateCommand(slicer, points));
-    else
-        slicer->setSlicePoints(points);
+    if (points)
+        *points = t.fit(slicer->trimStart(), slicer->trimEnd(), loop->length());
     return true;
 }
 

@@ -45,9 +45,14 @@ public:
     // to whole frames, strictly inside the trim region, sorted and without duplicates.
     QList<int> fit(int trimStart, int trimEnd, int length) const;
 
+    // Loads path and fits it to the slicer's loop and trim region, without changing the
+    // slicer. False with a message when the file is refused or no loop is loaded.
+    static bool fittedPoints(Trevant *slicer, const QString &path, QList<int> *points, QString *error);
     // Loads path and replaces the slicer's slice points with the fitted layout, as one
     // undoable step when stack is given. False with a message when the file is refused
-    // or no loop is loaded; the slicing is then unchanged.
+    // or no loop is loaded; the slicing is then unchanged. Defined beside the undo
+    // command: in Qt 5 the undo classes live in the widgets module, which the core
+    // library (and the command line) does not link.
     static bool loadInto(Trevant *slicer, const QString &path, QUndoStack *stack, QString *error);
     // Saves the slicer's layout to the path a save dialog returned, with ".qlst" added
     // unless the suffix is exactly "qlst"; writtenPath receives the path used.

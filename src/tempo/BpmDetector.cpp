@@ -5,7 +5,7 @@
 #include <QThread>
 
 BpmDetector::BpmDetector(QObject *parent)
-    : QObject(parent), m_pWorker(new BpmDetectorWorker), m_pThread(new QThread(this)) {
+    : TempoDetection(parent), m_pWorker(new BpmDetectorWorker), m_pThread(new QThread(this)) {
     connect(m_pThread, SIGNAL(started()), m_pWorker, SLOT(waitAndProcess()));
     m_pWorker->moveToThread(m_pThread);
     connect(m_pWorker, SIGNAL(calculatingBpm()), this, SIGNAL(calculatingBpm()));

@@ -1,7 +1,7 @@
 #include "TimeStretchUI.h"
 
-#include "BpmDetector.h"
 #include "OfflineStretchRenderer.h"
+#include "TempoDetection.h"
 #include "Trevant.h"
 
 #include <QCoreApplication>
@@ -367,9 +367,9 @@ TimeStretchUI::TimeStretchUI(QWidget *parent, Trevant *slicer)
     if (m_pSlicer) {
         connect(m_pSlicer, &Trevant::loopChanged, this, &TimeStretchUI::updateChoices);
         connect(m_pSlicer, &Trevant::sliceLoaded, this, &TimeStretchUI::slotSliceLoaded);
-        if (BpmDetector *detector = m_pSlicer->bpmDetector()) {
-            connect(detector, &BpmDetector::calculatingBpm, this, &TimeStretchUI::bpmCalculationProgress);
-            connect(detector, &BpmDetector::bpmDetected, this, &TimeStretchUI::bpmCalculationFinished);
+        if (TempoDetection *detector = m_pSlicer->bpmDetector()) {
+            connect(detector, &TempoDetection::calculatingBpm, this, &TimeStretchUI::bpmCalculationProgress);
+            connect(detector, &TempoDetection::bpmDetected, this, &TimeStretchUI::bpmCalculationFinished);
         }
     }
     connectSlice();

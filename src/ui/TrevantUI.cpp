@@ -4,7 +4,6 @@
 #include "AddSlicePointCommand.h"
 #include "AdvancedSlicingUI.h"
 #include "AutoSliceCommand.h"
-#include "BpmDetector.h"
 #include "ClearSlicingCommand.h"
 #include "EditableAudioCache.h"
 #include "MidiSliceWriter.h"
@@ -21,6 +20,7 @@
 #include "SliceExporter.h"
 #include "SliceAtTransientsCommand.h"
 #include "SliceTemplate.h"
+#include "TempoDetection.h"
 #include "TimeStretchUI.h"
 #include "TransientSensitivityCommand.h"
 #include "TransportBar.h"
@@ -65,7 +65,7 @@ TrevantUI::TrevantUI() {
     m_engine = new SliceEngine();
     m_slicer = m_engine->slicer();
     connect(m_slicer, SIGNAL(sliceLoaded(Slice *)), this, SLOT(slotSetupSliceConnections(Slice *)));
-    if (BpmDetector *detector = m_slicer->bpmDetector()) {
+    if (TempoDetection *detector = m_slicer->bpmDetector()) {
         connect(detector, SIGNAL(calculatingBpmProgress(float)), this,
                 SLOT(slotShowBpmDetectionProgress(float)));
         connect(detector, SIGNAL(bpmDetected()), this, SLOT(updateQuickControlsOriginalBpmFromSlice()));

@@ -12,6 +12,7 @@ bool LoadedLoop::load(double freq, double seconds, int rate, const QString &name
     if (!TestAudio::writeWav(path, 2, rate, qint64(seconds * rate), TestAudio::sine(freq, rate)))
         return false;
     slicer = std::make_unique<Trevant>();
+    slicer->setTempoDetection(new BpmDetector);
     QSignalSpy detected(slicer->bpmDetector(), &BpmDetector::bpmDetected);
     if (!slicer->slotLoadLoop(path))
         return false;

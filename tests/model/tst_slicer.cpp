@@ -375,6 +375,7 @@ private slots:
         QVERIFY(TestAudio::writeWav(a, 2, 44100, 44100 * 10, clicks(120)));
         QVERIFY(TestAudio::writeWav(b, 2, 44100, 44100 * 10, clicks(100)));
         Trevant t;
+        t.setTempoDetection(new BpmDetector);
         QSignalSpy started(t.bpmDetector(), &BpmDetector::calculatingBpm);
         QSignalSpy detected(t.bpmDetector(), &BpmDetector::bpmDetected);
         QVERIFY(t.slotLoadLoop(a));

@@ -78,6 +78,8 @@ void ExportTest::fileNamesSortInSliceOrder() {
     QCOMPARE(SliceExporter::sliceFileName("break", 1, 8), QString("break_01.wav"));
     QCOMPARE(SliceExporter::sliceFileName("break", 64, 64), QString("break_64.wav"));
     QCOMPARE(SliceExporter::sliceFileName("break", 7, 120), QString("break_007.wav"));
+    // A name that looks like a format placeholder is kept as written.
+    QCOMPARE(SliceExporter::sliceFileName("50%2 off", 3, 8, "flac"), QString("50%2 off_03.flac"));
     QCOMPARE(SliceExporter::quickExportFolder(m_dir.filePath("loop.wav")), m_dir.filePath("loop slices"));
 
     auto slicer = loadedSlicer(m_staircase);

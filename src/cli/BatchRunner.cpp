@@ -1,0 +1,321 @@
+#include "BatchRunner.h"
+
+#include "AudioFile.h"
+#include "ExportFormat.h"
+#include "LoopTask.h"
+#include "SliceExporter.h"
+#include "Trevant.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
+#include <QThread>
+#include <algorithm>
+#include <cstdio>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+std::atomic<bool> g_stop{false};
+
+void writeOut(FILE *stream, const QString &text) {
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+}
+
+QString bpmText(double bpm) {
+    return QString::number(bpm, 'f', 2);
+}
+
+QString clock(qint64 seconds) {
+    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+} // namespace
+
+BatchRunner::BatchRunner(const CliOptions &options) : m_options(options) {}
+
+void BatchRunner::requestStop() {
+    g_stop.store(true);
+}
+
+void BatchRunner::expandInputs() {
+    const QStringList suffixes = AudioFile::openableSuffixes();
+    QSet<QString> usedOutDirs;
+    const auto add = [&](const QString &path, const QString &relativeDir) {
+        Input in;
+        in.path = path;
+        if (m_options.command == CliOptions::Command::Slice) {
+            // Each input gets a folder of its own; a name met twice gets a number so
+            // that two loops never write into one folder.
+            const QString name = QFileInfo(path).completeBaseName();
+            const QString base = QDir::cleanPath(m_options.outDir + QLatin1Char('/') +
+                                                 (relativeDir.isEmpty() ? name : relativeDir + QLatin1Char('/') + name));
+            QString dir = base;
+            for (int k = 2; usedOutDirs.contains(dir); ++k)
+                dir = base + QStringLiteral(" (%1)").arg(k);
+            usedOutDirs.insert(dir);
+            in.outDir = dir;
+        }
+        m_inputs.append(in);
+    };
+    for (const QString &given : m_options.inputs) {
+        const QFileInfo info(given);
+        if (!info.isDir()) {
+            add(given, QString());
+            continue;
+        }
+        if (!info.isReadable() || !info.isExecutable()) {
+            Input bad;
+            bad.path = given;
+            bad.problem = QStringLiteral("folder cannot be read");
+            m_inputs.append(bad);
+            continue;
+        }
+        QStringList found;
+        QDirIterator it(given, QDir::Files | QDir::Readable | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString file = it.next();
+            if (suffixes.contains(QFileInfo(file).suffix().toLower()))
+                found.append(file);
+        }
+        std::sort(found.begin(), found.end());
+        const QString top = info.fileName().isEmpty() ? QStringLiteral("input") : info.fileName();
+        for (const QString &file : qAsConst(found))
+            add(file, top + QLatin1Char('/') + QDir(given).relativeFilePath(QFileInfo(file).absolutePath()));
+        if (found.isEmpty()) {
+            Input none;
+            none.path = given;
+            none.problem = QStringLiteral("holds no audio files");
+            m_inputs.append(none);
+        }
+    }
+}
+
+int BatchRunner::run() {
+    expandInputs();
+    m_results = QList<Result>();
+    for (int i = 0; i < m_inputs.size(); ++i)
+        m_results.append(Result());
+
+    int jobs = m_options.jobs > 0 ? m_options.jobs : std::max(1, QThread::idealThreadCount());
+    jobs = std::min(jobs, std::max(1, int(m_inputs.size())));
+    std::vector<std::thread> workers;
+    for (int i = 0; i < jobs; ++i)
+        workers.emplace_back([this] { work(); });
+
+    const bool showProgress = isatty(STDERR_FILENO) != 0;
+    int printed = 0;
+    bool anyFailed = false;
+    bool stopping = false;
+    for (;;) {
+        if (g_stop.load() && !stopping) {
+            stopping = true;
+            cancelActiveExports();
+        }
+        QList<Result> ready;
+        bool all;
+        {
+            QMutexLocker locker(&m_lock);
+            while (printed + ready.size() < m_results.size() && m_results.at(printed + ready.size()).ready)
+                ready.append(m_results.at(printed + ready.size()));
+            all = m_done == m_results.size();
+        }
+        if (!ready.isEmpty() && showProgress)
+            writeOut(stderr, QStringLiteral("\r\033[K"));
+        for (const Result &r : qAsConst(ready)) {
+            if (!r.output.isEmpty()) {
+                writeOut(stdout, r.output);
+                std::fflush(stdout);
+            }
+            if (!r.error.isEmpty())
+                writeOut(stderr, r.error);
+            anyFailed = anyFailed || r.failed;
+        }
+        printed += ready.size();
+        if (all && printed == m_results.size())
+            break;
+        if (showProgress)
+            drawProgress(false);
+        QThread::msleep(50);
+    }
+    for (std::thread &t : workers)
+        t.join();
+    if (showProgress)
+        drawProgress(true);
+    if (stopping) {
+        writeOut(stderr, QStringLiteral("quillory-cli: interrupted; only whole files were written\n"));
+        return 130;
+    }
+    return anyFailed ? 1 : 0;
+}
+
+void BatchRunner::drawProgress(bool final) {
+    if (final) {
+        writeOut(stderr, QStringLiteral("\r\033[K"));
+        return;
+    }
+    static QElapsedTimer timer;
+    if (!timer.isValid())
+        timer.start();
+    int done;
+    QString current;
+    {
+        QMutexLocker locker(&m_lock);
+        done = m_done;
+        current = m_current;
+    }
+    const int total = std::max(1, int(m_results.size()));
+    const int width = 24;
+    const int filled = width * done / total;
+    QString left = QStringLiteral("--:--");
+    if (done > 0)
+        left = clock(timer.elapsed() / 1000 * (total - done) / done);
+    const QString line = QStringLiteral("\r\033[K[%1%2] %3/%4  %5 left  %6")
+                             .arg(QString(filled, QLatin1Char('#')), QString(width - filled, QLatin1Char('.')))
+                             .arg(done)
+                             .arg(total)
+                             .arg(left, QFileInfo(current).fileName());
+    writeOut(stderr, line);
+    std::fflush(stderr);
+}
+
+void BatchRunner::work() {
+    for (;;) {
+        int index;
+        {
+            QMutexLocker locker(&m_lock);
+            if (m_next >= m_inputs.size())
+                return;
+            index = m_next++;
+            m_current = m_inputs.at(index).path;
+        }
+        Result r;
+        if (g_stop.load()) {
+            r.failed = true;
+        } else {
+            r = process(m_inputs.at(index));
+        }
+        r.ready = true;
+        QMutexLocker locker(&m_lock);
+        m_results[index] = r;
+        ++m_done;
+    }
+}
+
+BatchRunner::Result BatchRunner::process(const Input &input) {
+    Result r;
+    QString error = input.problem;
+    if (error.isEmpty()) {
+        LoopTask task;
+        if (task.open(input.path, g_stop, &error)) {
+            if (m_options.command == CliOptions::Command::Slice)
+                exportSlices(input, task, &error);
+            else
+                r.output = outputLine(input, task, &error);
+        }
+    }
+    if (!error.isEmpty()) {
+        r.failed = true;
+        r.output.clear();
+        if (!g_stop.load())
+            r.error = QStringLiteral("quillory-cli: %1: %2\n").arg(input.path, error);
+    }
+    return r;
+}
+
+QString BatchRunner::outputLine(const Input &input, LoopTask &task, QString *error) {
+    const SlicePtr loop = task.loop();
+    switch (m_options.command) {
+    case CliOptions::Command::Tempo: {
+        const double bpm = task.detectTempo();
+        if (m_options.json) {
+            const QJsonObject o{{"file", input.path}, {"bpm", bpm}};
+            return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) + QLatin1Char('\n');
+        }
+        return input.path + QLatin1Char('\t') + bpmText(bpm) + QLatin1Char('\n');
+    }
+    case CliOptions::Command::Info: {
+        const StreamDescription d = describeStream(input.path);
+        const qint64 frames = loop->length() / 2;
+        const int rate = loop->fileSampleRate();
+        const double seconds = rate > 0 ? double(frames) / rate : 0.0;
+        const double bpm = task.detectTempo();
+        const QString format = d.format.isEmpty() ? QStringLiteral("unknown") : d.format;
+        if (m_options.json) {
+            const QJsonObject o{{"file", input.path}, {"format", format},   {"sampleRate", rate},
+                                {"channels", d.channels}, {"frames", frames}, {"seconds", seconds},
+                                {"bpm", bpm}};
+            return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) + QLatin1Char('\n');
+        }
+        // One arg() call: a '%' in the path must not be taken for a placeholder.
+        return QStringLiteral("%1\t%2\t%3 Hz\t%4 ch\t%5 frames\t%6 s\t%7 BPM\n")
+            .arg(input.path, format, QString::number(rate), QString::number(d.channels), QString::number(frames),
+                 QString::number(seconds, 'f', 3), bpmText(bpm));
+    }
+    case CliOptions::Command::Points: {
+        if (!task.slice(m_options, error))
+            return QString();
+        const QList<qint64> frames = task.pointFrames();
+        if (m_options.json) {
+            QJsonArray points;
+            for (qint64 f : frames)
+                points.append(f);
+            const QJsonObject o{{"file", input.path}, {"sampleRate", loop->fileSampleRate()}, {"points", points}};
+            return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) + QLatin1Char('\n');
+        }
+        QString text;
+        for (qint64 f : frames)
+            text += QString::number(f) + QLatin1Char('\n');
+        return text;
+    }
+    case CliOptions::Command::Slice:
+    case CliOptions::Command::None:
+        break;
+    }
+    return QString();
+}
+
+bool BatchRunner::exportSlices(const Input &input, LoopTask &task, QString *error) {
+    if (!task.slice(m_options, error))
+        return false;
+    const SlicePtr loop = task.loop();
+    // The window's export: its ranges, names, fades and atomic writes.
+    SliceExporter exporter(loop);
+    exporter.addSlices(SliceExporter::sliceRanges(task.slicer()), input.outDir, loop->baseName(), m_options.format);
+    ExportFormat format = exporter.format();
+    if (m_options.bits > 0)
+        format.bitDepth = m_options.bits;
+    if (m_options.rate > 0)
+        format.sampleRate = m_options.rate;
+    exporter.setFormat(format);
+    exporter.setCollision(m_options.overwrite ? SliceExporter::Collision::Overwrite
+                                              : SliceExporter::Collision::Refuse);
+    {
+        // Registered before the stop flag is read: a stop that comes later finds it here.
+        QMutexLocker locker(&m_lock);
+        m_exporting.append(loop);
+    }
+    SliceExporter::Status status = SliceExporter::Status::Cancelled;
+    if (!g_stop.load())
+        status = exporter.run();
+    {
+        QMutexLocker locker(&m_lock);
+        m_exporting.removeOne(loop);
+    }
+    if (status == SliceExporter::Status::Completed)
+        return true;
+    *error = status == SliceExporter::Status::Cancelled ? QStringLiteral("interrupted") : exporter.errorMessage();
+    return false;
+}
+
+void BatchRunner::cancelActiveExports() {
+    QMutexLocker locker(&m_lock);
+    for (const SlicePtr &loop : qAsConst(m_exporting))
+        loop->setCancelRequested(true);
+}

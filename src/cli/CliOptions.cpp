@@ -1,0 +1,278 @@
+#include "CliOptions.h"
+
+#include <cmath>
+#include <functional>
+#include <vector>
+
+namespace {
+using Command = CliOptions::Command;
+
+enum Scope : unsigned {
+    InfoCmd = 1u << 0,
+    TempoCmd = 1u << 1,
+    PointsCmd = 1u << 2,
+    SliceCmd = 1u << 3,
+};
+
+unsigned scopeOf(Command c) {
+    switch (c) {
+    case Command::Info: return InfoCmd;
+    case Command::Tempo: return TempoCmd;
+    case Command::Points: return PointsCmd;
+    case Command::Slice: return SliceCmd;
+    case Command::None: break;
+    }
+    return 0;
+}
+
+// Stores the option's value (empty for a flag); returns an error text, empty when fine.
+using Apply = std::function<QString(CliOptions &, const QString &)>;
+
+struct OptionSpec {
+    const char *name;
+    const char *valueName; // null: a flag without value
+    unsigned scope;
+    const char *help;
+    Apply apply;
+};
+
+QString positiveNumber(const QString &name, const QString &text, double *out) {
+    bool ok = false;
+    const double v = text.toDouble(&ok);
+    if (!ok || !std::isfinite(v) || v <= 0.0)
+        return QStringLiteral("%1 needs a positive number, not \"%2\"").arg(name, text);
+    *out = v;
+    return QString();
+}
+
+QString positiveInteger(const QString &name, const QString &text, int max, int *out) {
+    bool ok = false;
+    const int v = text.toInt(&ok);
+    if (!ok || v <= 0 || v > max)
+        return QStringLiteral("%1 needs a whole number from 1 to %2, not \"%3\"").arg(name).arg(max).arg(text);
+    *out = v;
+    return QString();
+}
+
+QString chooseMode(CliOptions &o, CliOptions::SliceMode mode) {
+    if (o.mode != CliOptions::SliceMode::None && o.mode != mode)
+        return QStringLiteral("choose one of --equal, --beats, --bars and --template");
+    o.mode = mode;
+    return QString();
+}
+
+constexpr unsigned kSlicing = PointsCmd | SliceCmd;
+
+const std::vector<OptionSpec> &optionTable() {
+    using M = CliOptions::SliceMode;
+    static const std::vector<OptionSpec> table = {
+        {"json", nullptr, InfoCmd | TempoCmd | PointsCmd, "one JSON object per file instead of text",
+         [](CliOptions &o, const QString &) { o.json = true; return QString(); }},
+        {"equal", "N", kSlicing, "N slices of equal length",
+         [](CliOptions &o, const QString &v) {
+             const QString e = chooseMode(o, M::Equal);
+             return e.isEmpty() ? positiveInteger("--equal", v, 100000, &o.equalSlices) : e;
+         }},
+        {"beats", "N", kSlicing, "a slice every N beats",
+         [](CliOptions &o, const QString &v) {
+             const QString e = chooseMode(o, M::Beats);
+             return e.isEmpty() ? positiveNumber("--beats", v, &o.interval) : e;
+         }},
+        {"bars", "N", kSlicing, "a slice every N bars of 4 beats",
+         [](CliOptions &o, const QString &v) {
+             const QString e = chooseMode(o, M::Bars);
+             return e.isEmpty() ? positiveNumber("--bars", v, &o.interval) : e;
+         }},
+        {"template", "FILE", kSlicing, "the slice points of a slice template (.qlst)",
+         [](CliOptions &o, const QString &v) {
+             const QString e = chooseMode(o, M::Template);
+             o.templatePath = v;
+             return e;
+         }},
+        {"snap", nullptr, kSlicing, "move equal slice points to the nearest zero crossing",
+         [](CliOptions &o, const QString &) { o.snap = true; return QString(); }},
+        {"tempo", "BPM", kSlicing, "use this tempo for --beats and --bars instead of the detected one",
+         [](CliOptions &o, const QString &v) { return positiveNumber("--tempo", v, &o.tempo); }},
+        {"out", "DIR", SliceCmd, "the folder that receives one folder of slices per input",
+         [](CliOptions &o, const QString &v) { o.outDir = v; return QString(); }},
+        {"format", "wav|aiff|flac", SliceCmd, "container of the slice files (default wav)",
+         [](CliOptions &o, const QString &v) {
+             const QString f = v.toLower();
+             if (f != "wav" && f != "aiff" && f != "flac")
+                 return QStringLiteral("--format takes wav, aiff or flac, not \"%1\"").arg(v);
+             o.format = f;
+             return QString();
+         }},
+        {"bits", "16|24|32f", SliceCmd, "sample format (default: the export preference)",
+         [](CliOptions &o, const QString &v) {
+             if (v == "16" || v == "24")
+                 o.bits = v.toInt();
+             else if (v == "32f")
+                 o.bits = 32;
+             else
+                 return QStringLiteral("--bits takes 16, 24 or 32f, not \"%1\"").arg(v);
+             return QString();
+         }},
+        {"rate", "HZ", SliceCmd, "sample rate of the slice files (default: the export preference)",
+         [](CliOptions &o, const QString &v) {
+             const QString e = positiveInteger("--rate", v, 768000, &o.rate);
+             if (e.isEmpty() && o.rate < 1000)
+                 return QStringLiteral("--rate needs at least 1000 Hz, not \"%1\"").arg(v);
+             return e;
+         }},
+        {"jobs", "N", SliceCmd | InfoCmd | TempoCmd | PointsCmd, "files worked on at once (default: one per core)",
+         [](CliOptions &o, const QString &v) { return positiveInteger("--jobs", v, 1024, &o.jobs); }},
+        {"overwrite", nullptr, SliceCmd, "replace slice files that exist already",
+         [](CliOptions &o, const QString &) { o.overwrite = true; return QString(); }},
+    };
+    return table;
+}
+
+const OptionSpec *findOption(const QString &name) {
+    for (const OptionSpec &spec : optionTable())
+        if (name == QLatin1String(spec.name))
+            return &spec;
+    return nullptr;
+}
+
+struct CommandSpec {
+    Command command;
+    const char *name;
+    const char *synopsis;
+    const char *summary;
+};
+
+const std::vector<CommandSpec> &commandTable() {
+    static const std::vector<CommandSpec> table = {
+        {Command::Info, "info", "FILE...", "format, sample rate, channels, length and tempo, a line per file"},
+        {Command::Tempo, "tempo", "FILE...", "FILE<TAB>BPM, the tempo the window detects"},
+        {Command::Points, "points", "FILE (--equal N | --beats N | --bars N | --template FILE)",
+         "the slice points as frame numbers, one a line"},
+        {Command::Slice, "slice", "FILE_OR_FOLDER... --out DIR (--equal N | --beats N | --bars N | --template FILE)",
+         "writes the slices of every input into a folder of its own under DIR"},
+    };
+    return table;
+}
+} // namespace
+
+bool parseCommandLine(const QStringList &arguments, CliOptions *options, QString *error) {
+    CliOptions o;
+    if (arguments.isEmpty()) {
+        *error = QStringLiteral("no subcommand given");
+        return false;
+    }
+    const QString first = arguments.first();
+    if (first == "--help" || first == "-h" || first == "help") {
+        o.help = true;
+        *options = o;
+        return true;
+    }
+    for (const CommandSpec &c : commandTable())
+        if (first == QLatin1String(c.name))
+            o.command = c.command;
+    if (o.command == Command::None) {
+        *error = QStringLiteral("unknown subcommand \"%1\"").arg(first);
+        return false;
+    }
+    options->command = o.command; // for the usage text when the rest is refused
+
+    bool onlyInputs = false;
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString arg = arguments.at(i);
+        if (onlyInputs || !arg.startsWith('-') || arg == "-") {
+            o.inputs.append(arg);
+            continue;
+        }
+        if (arg == "--") {
+            onlyInputs = true;
+            continue;
+        }
+        if (arg == "--help" || arg == "-h") {
+            o.help = true;
+            continue;
+        }
+        QString name = arg.mid(2);
+        QString value;
+        bool inlineValue = false;
+        const int eq = name.indexOf('=');
+        if (eq >= 0) {
+            value = name.mid(eq + 1);
+            name = name.left(eq);
+            inlineValue = true;
+        }
+        const OptionSpec *spec = arg.startsWith("--") ? findOption(name) : nullptr;
+        if (!spec || !(spec->scope & scopeOf(o.command))) {
+            *error = QStringLiteral("%1 does not take the option %2").arg(first, arg);
+            return false;
+        }
+        if (spec->valueName && !inlineValue) {
+            if (i + 1 >= arguments.size()) {
+                *error = QStringLiteral("--%1 needs a value (%2)").arg(name, spec->valueName);
+                return false;
+            }
+            value = arguments.at(++i);
+        } else if (!spec->valueName && inlineValue) {
+            *error = QStringLiteral("--%1 takes no value").arg(name);
+            return false;
+        }
+        const QString problem = spec->apply(o, value);
+        if (!problem.isEmpty()) {
+            *error = problem;
+            return false;
+        }
+    }
+    if (o.help) {
+        *options = o;
+        return true;
+    }
+
+    if (o.inputs.isEmpty()) {
+        *error = QStringLiteral("%1 needs at least one input file").arg(first);
+        return false;
+    }
+    const bool slicing = o.command == Command::Points || o.command == Command::Slice;
+    if (slicing && o.mode == CliOptions::SliceMode::None) {
+        *error = QStringLiteral("%1 needs one of --equal, --beats, --bars and --template").arg(first);
+        return false;
+    }
+    if (o.command == Command::Points && !o.json && o.inputs.size() > 1) {
+        *error = QStringLiteral("points takes one file (or several with --json)");
+        return false;
+    }
+    if (o.command == Command::Slice && o.outDir.isEmpty()) {
+        *error = QStringLiteral("slice needs --out DIR");
+        return false;
+    }
+    *options = o;
+    return true;
+}
+
+QString usageText(CliOptions::Command command) {
+    QString text;
+    if (command == Command::None) {
+        text += QStringLiteral("Usage: quillory-cli SUBCOMMAND [OPTIONS] FILE...\n\nSubcommands:\n");
+        for (const CommandSpec &c : commandTable())
+            text += QStringLiteral("  %1  %2\n").arg(QString::fromLatin1(c.name), -7).arg(c.summary);
+        text += QStringLiteral("\n'quillory-cli SUBCOMMAND --help' lists its options; see also quillory-cli(1).\n"
+                               "Exit status: 0 all done, 1 a file failed, 2 usage error, 130 interrupted.\n");
+        return text;
+    }
+    for (const CommandSpec &c : commandTable()) {
+        if (c.command != command)
+            continue;
+        text += QStringLiteral("Usage: quillory-cli %1 %2 [OPTIONS]\n%3\n\nOptions:\n")
+                    .arg(c.name, c.synopsis)
+                    .arg(QString::fromLatin1(c.summary).left(1).toUpper() + QString::fromLatin1(c.summary).mid(1) +
+                         QLatin1Char('.'));
+    }
+    for (const OptionSpec &spec : optionTable()) {
+        if (!(spec.scope & scopeOf(command)))
+            continue;
+        QString left = QStringLiteral("--") + spec.name;
+        if (spec.valueName)
+            left += QLatin1Char(' ') + spec.valueName;
+        text += QStringLiteral("  %1  %2\n").arg(left, -22).arg(spec.help);
+    }
+    text += QStringLiteral("  %1  %2\n").arg(QStringLiteral("--help"), -22).arg("this text");
+    return text;
+}

@@ -1,0 +1,172 @@
+#include "LoopTask.h"
+
+#include "BpmDetectorWorker.h"
+#include "SliceTemplate.h"
+#include "Trevant.h"
+
+#include <QFileInfo>
+#include <QThread>
+#include <sndfile.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+LoopTask::LoopTask() : m_pSlicer(new Trevant) {}
+
+LoopTask::~LoopTask() {
+    // The loop may still be filling when a run is interrupted: it must not keep reading.
+    if (m_pLoop && m_pLoop->cache())
+        m_pLoop->cache()->cancelFill();
+}
+
+bool LoopTask::open(const QString &path, const std::atomic<bool> &stop, QString *error) {
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        *error = QStringLiteral("no such file");
+        return false;
+    }
+    if (!info.isFile()) {
+        *error = QStringLiteral("not a regular file");
+        return false;
+    }
+    if (!info.isReadable()) {
+        *error = QStringLiteral("permission denied");
+        return false;
+    }
+    if (!m_pSlicer->slotLoadLoop(info.absoluteFilePath())) {
+        *error = QStringLiteral("not audio the program can open (damaged, truncated or empty)");
+        return false;
+    }
+    m_pLoop = m_pSlicer->currentSlice();
+    const AudioCachePtr cache = m_pLoop->cache();
+    // The fill runs on the shared background reader; its completion signal would need an
+    // event loop on this thread, so the flags are polled instead.
+    while (!cache->isFilled()) {
+        if (stop.load() || cache->isFillCancelled()) {
+            *error = stop.load() ? QStringLiteral("interrupted") : QStringLiteral("could not be read completely");
+            return false;
+        }
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+double LoopTask::detectTempo() {
+    if (m_dTempo < 0.0) {
+        // The window's own detection, run here on the calling thread.
+        BpmDetectorWorker worker;
+        worker.detectBpm(m_pLoop);
+        m_dTempo = m_pLoop->bpm();
+    }
+    return m_dTempo;
+}
+
+bool LoopTask::slice(const CliOptions &options, QString *error) {
+    using M = CliOptions::SliceMode;
+    double tempo = options.tempo;
+    if ((options.mode == M::Beats || options.mode == M::Bars) && tempo <= 0.0) {
+        tempo = detectTempo();
+        if (tempo <= 0.0) {
+            *error = QStringLiteral("no tempo could be detected; give one with --tempo");
+            return false;
+        }
+    }
+    switch (options.mode) {
+    case M::Equal:
+        m_pSlicer->sliceEvenly(unsigned(options.equalSlices));
+        return true;
+    case M::Beats:
+        m_pSlicer->sliceEveryBeats(tempo, options.interval);
+        return true;
+    case M::Bars:
+        // The window's slicing dialog starts with 4/4.
+        m_pSlicer->sliceEveryBars(tempo, 4, 4, options.interval);
+        return true;
+    case M::Template: {
+        QList<int> points;
+        QString why;
+        if (!SliceTemplate::fittedPoints(m_pSlicer.get(), options.templatePath, &points, &why)) {
+            *error = QStringLiteral("template %1: %2").arg(options.templatePath, why);
+            return false;
+        }
+        m_pSlicer->setSlicePoints(points);
+        return true;
+    }
+    case M::None:
+        break;
+    }
+    *error = QStringLiteral("no slicing chosen");
+    return false;
+}
+
+QList<qint64> LoopTask::pointFrames() const {
+    QList<qint64> frames;
+    const int trimStart = m_pSlicer->trimStart();
+    const int trimEnd = m_pSlicer->trimEnd();
+    for (int p : m_pSlicer->slicePoints()) {
+        if (p <= trimStart || p >= trimEnd)
+            continue;
+        const qint64 frame = p / 2;
+        if (frames.isEmpty() || frames.last() != frame)
+            frames.append(frame);
+    }
+    return frames;
+}
+
+namespace {
+QString sndfileEncoding(int format) {
+    switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8: return QStringLiteral("pcm8");
+    case SF_FORMAT_PCM_U8: return QStringLiteral("pcm8u");
+    case SF_FORMAT_PCM_16: return QStringLiteral("pcm16");
+    case SF_FORMAT_PCM_24: return QStringLiteral("pcm24");
+    case SF_FORMAT_PCM_32: return QStringLiteral("pcm32");
+    case SF_FORMAT_FLOAT: return QStringLiteral("float32");
+    case SF_FORMAT_DOUBLE: return QStringLiteral("float64");
+    case SF_FORMAT_ULAW: return QStringLiteral("ulaw");
+    case SF_FORMAT_ALAW: return QStringLiteral("alaw");
+    default: return QStringLiteral("other");
+    }
+}
+
+QString sndfileContainer(int format) {
+    switch (format & SF_FORMAT_TYPEMASK) {
+    case SF_FORMAT_WAV:
+    case SF_FORMAT_WAVEX: return QStringLiteral("wav");
+    case SF_FORMAT_RF64: return QStringLiteral("rf64");
+    case SF_FORMAT_AIFF: return QStringLiteral("aiff");
+    case SF_FORMAT_FLAC: return QStringLiteral("flac");
+    default: return QStringLiteral("other");
+    }
+}
+} // namespace
+
+StreamDescription describeStream(const QString &path) {
+    StreamDescription d;
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    const QByteArray encoded = QFile::encodeName(path);
+    if (suffix == "wav" || suffix == "aif" || suffix == "aiff" || suffix == "flac") {
+        SF_INFO info{};
+        if (SNDFILE *f = sf_open(encoded.constData(), SFM_READ, &info)) {
+            d.format = sndfileContainer(info.format) + QLatin1Char('-') + sndfileEncoding(info.format);
+            d.channels = info.channels;
+            sf_close(f);
+        }
+        return d;
+    }
+    AVFormatContext *context = nullptr;
+    if (avformat_open_input(&context, encoded.constData(), nullptr, nullptr) != 0)
+        return d;
+    if (avformat_find_stream_info(context, nullptr) >= 0) {
+        const int index = av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+        if (index >= 0) {
+            const AVCodecParameters *par = context->streams[index]->codecpar;
+            d.format = suffix + QLatin1Char('-') + QString::fromLatin1(avcodec_get_name(par->codec_id));
+            d.channels = par->ch_layout.nb_channels;
+        }
+    }
+    avformat_close_input(&context);
+    return d;
+}

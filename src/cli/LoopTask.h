@@ -1,0 +1,49 @@
+#pragma once
+
+#include "CliOptions.h"
+#include "Slice.h"
+
+#include <QList>
+#include <QString>
+#include <atomic>
+#include <memory>
+
+class Trevant;
+
+// One input file opened the way the window opens it: a slicer holding the loop, its
+// cache filled. All the work of one file runs on one worker thread.
+class LoopTask {
+public:
+    LoopTask();
+    ~LoopTask();
+    LoopTask(const LoopTask &) = delete;
+    LoopTask &operator=(const LoopTask &) = delete;
+
+    // Loads path and waits until its audio is read. False with the reason when the file
+    // is missing, unreadable or holds no audio the program can open, or when stop is set.
+    bool open(const QString &path, const std::atomic<bool> &stop, QString *error);
+
+    Trevant *slicer() const { return m_pSlicer.get(); }
+    SlicePtr loop() const { return m_pLoop; }
+
+    // The tempo the window shows for this loop, found by the same detection run; 0 when
+    // none can be determined.
+    double detectTempo();
+    // Sets the slice points the chosen slicing makes in the window. False with the reason
+    // when it cannot (no tempo for beats or bars, a refused template).
+    bool slice(const CliOptions &options, QString *error);
+    // The slice points as frame numbers, ascending, without 0 and the end.
+    QList<qint64> pointFrames() const;
+
+private:
+    std::unique_ptr<Trevant> m_pSlicer;
+    SlicePtr m_pLoop;
+    double m_dTempo = -1.0; // not detected yet
+};
+
+// What a file's container says about it, for info.
+struct StreamDescription {
+    QString format; // "wav-pcm16", "flac-pcm24", "mp3-mp3", "m4a-aac" …
+    int channels = 0;
+};
+StreamDescription describeStream(const QString &path);

@@ -1,0 +1,60 @@
+#include "BatchRunner.h"
+#include "CliOptions.h"
+#include "Settings.h"
+
+#include <QCoreApplication>
+#include <csignal>
+#include <cstdio>
+
+namespace {
+// The core logs its progress for the window's developers; on the command line standard
+// error carries only the user's messages, so only real warnings get through.
+void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &message) {
+    if (type == QtDebugMsg || type == QtInfoMsg)
+        return;
+    std::fprintf(stderr, "quillory-cli: %s\n", message.toLocal8Bit().constData());
+}
+
+void onSignal(int) {
+    BatchRunner::requestStop();
+}
+
+void printText(FILE *stream, const QString &text) {
+    std::fputs(text.toLocal8Bit().constData(), stream);
+}
+} // namespace
+
+int main(int argc, char *argv[]) {
+    qInstallMessageHandler(messageHandler);
+    QCoreApplication app(argc, argv);
+    // The same preferences as the window (export format, fades).
+    QCoreApplication::setApplicationName(QStringLiteral("Quillory"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Brindlemoor"));
+    QCoreApplication::setOrganizationDomain(QStringLiteral("brindlemoor.org"));
+
+    CliOptions options;
+    QString error;
+    if (!parseCommandLine(app.arguments().mid(1), &options, &error)) {
+        printText(stderr, QStringLiteral("quillory-cli: %1\n\n").arg(error));
+        printText(stderr, usageText(options.command));
+        return 2;
+    }
+    if (options.help) {
+        printText(stdout, usageText(options.command));
+        return 0;
+    }
+
+    // Snapping follows the command line, not the window's preference; the change stays
+    // in memory and never reaches the preferences file.
+    Settings::instance().set(QStringLiteral("snap_to_zero_crossings"),
+                             options.snap ? QStringLiteral("1") : QStringLiteral("0"));
+
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    BatchRunner runner(options);
+    return runner.run();
+}

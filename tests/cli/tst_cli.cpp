@@ -1,0 +1,245 @@
+// quillory-cli against the core library: the built program is run as a process and its
+// output compared with what the window's own code paths give for the same file.
+
+#include "BpmDetectorWorker.h"
+#include "Settings.h"
+#include "SliceExporter.h"
+#include "TestAudio.h"
+#include "Trevant.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cmath>
+#include <sndfile.h>
+
+namespace {
+struct Run {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+QByteArray fileBytes(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Clicks at bpm with a low tone under them, so that tempo detection has something to
+// find and zero-crossing snapping has crossings to move to.
+TestAudio::Generator drums(double bpm, int rate) {
+    return [bpm, rate](long long f, int c) {
+        const long long period = (long long)(rate * 60.0 / bpm);
+        const long long k = f % period;
+        const float click = k < 300 ? float(0.8 * std::sin(k * 0.35) * (1.0 - k / 300.0)) : 0.0f;
+        return click + float(0.1 * std::sin(2.0 * M_PI * 55.0 * f / rate + c));
+    };
+}
+} // namespace
+
+class CliTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_loop;
+
+    Run cli(const QStringList &args) {
+        QProcess p;
+        p.setProgram(QStringLiteral(QUILLORY_CLI_PATH));
+        p.setArguments(args);
+        p.start();
+        if (!p.waitForFinished(120000))
+            p.kill();
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardOutput()),
+                QString::fromLocal8Bit(p.readAllStandardError())};
+    }
+
+    // The loop loaded as the window loads it, its fill finished.
+    std::unique_ptr<Trevant> load(const QString &path) {
+        auto slicer = std::make_unique<Trevant>();
+        if (!slicer->slotLoadLoop(path))
+            return nullptr;
+        const AudioCachePtr cache = slicer->currentSlice()->cache();
+        if (!QTest::qWaitFor([&] { return cache->isFilled(); }, 20000))
+            return nullptr;
+        return slicer;
+    }
+
+    static QStringList frames(const QList<int> &points) {
+        QStringList out;
+        for (int p : points)
+            out.append(QString::number(p / 2));
+        return out;
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        // The program and this test read the same (empty) preferences.
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.filePath("config")));
+        QCoreApplication::setApplicationName("Quillory");
+        QCoreApplication::setOrganizationName("Brindlemoor");
+        m_loop = m_dir.filePath("break 50%2.wav");
+        QVERIFY(TestAudio::writeWav(m_loop, 2, 44100, 44100 * 6, drums(120.0, 44100), false));
+    }
+
+    void tempoAndPointsEqualTheCore() {
+        auto slicer = load(m_loop);
+        QVERIFY(slicer);
+        BpmDetectorWorker worker;
+        worker.detectBpm(slicer->currentSlice());
+        const double bpm = slicer->currentSlice()->bpm();
+        QVERIFY2(std::abs(bpm - 120.0) <= 1.0, qPrintable(QString::number(bpm)));
+
+        Run r = cli({"tempo", m_loop});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, m_loop + "\t" + QString::number(bpm, 'f', 2) + "\n");
+        QVERIFY2(r.err.isEmpty(), qPrintable(r.err)); // no progress and no log when not on a terminal
+
+        slicer->sliceEveryBeats(bpm, 1.0);
+        r = cli({"points", m_loop, "--beats", "1"});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out.split('\n', Qt::SkipEmptyParts), frames(slicer->slicePoints()));
+
+        slicer->clearSlicing();
+        slicer->sliceEveryBars(100.0, 4, 4, 0.5);
+        r = cli({"points", m_loop, "--bars=0.5", "--tempo", "100"});
+        QCOMPARE(r.out.split('\n', Qt::SkipEmptyParts), frames(slicer->slicePoints()));
+
+        // Snapping moves the equal points off the grid, in both the same way.
+        Settings::instance().set("snap_to_zero_crossings", "1");
+        slicer->sliceEvenly(7);
+        Settings::instance().set("snap_to_zero_crossings", "0");
+        const QStringList snapped = frames(slicer->slicePoints());
+        r = cli({"points", "--equal", "7", "--snap", "--json", m_loop});
+        QCOMPARE(r.exitCode, 0);
+        const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+        QStringList fromJson;
+        for (const QJsonValue v : o.value("points").toArray())
+            fromJson.append(QString::number(v.toVariant().toLongLong()));
+        QCOMPARE(fromJson, snapped);
+        QCOMPARE(o.value("file").toString(), m_loop);
+        r = cli({"points", "--equal", "7", m_loop});
+        QVERIFY(r.out.split('\n', Qt::SkipEmptyParts) != snapped);
+        QCOMPARE(r.out.split('\n', Qt::SkipEmptyParts).size(), 6);
+    }
+
+    void sliceWritesTheWindowsBytesAndNeverReplaces() {
+        // The window's export of the same slicing, into a folder of its own.
+        auto slicer = load(m_loop);
+        QVERIFY(slicer);
+        slicer->sliceEvenly(4);
+        const QString mine = m_dir.filePath("window");
+        SliceExporter exporter(slicer->currentSlice());
+        exporter.addSlices(SliceExporter::sliceRanges(slicer.get()), mine, "break 50%2", "aiff");
+        ExportFormat format = exporter.format();
+        format.bitDepth = 24;
+        format.sampleRate = 48000;
+        exporter.setFormat(format);
+        QCOMPARE(exporter.run(), SliceExporter::Status::Completed);
+        const QStringList written = exporter.writtenFiles();
+        QCOMPARE(written.size(), 4);
+
+        // A folder input with a subfolder, next to a file given directly.
+        const QString in = m_dir.filePath("in");
+        QVERIFY(QDir().mkpath(in + "/kit"));
+        QVERIFY(QFile::copy(m_loop, in + "/kit/break 50%2.wav"));
+        const QString out = m_dir.filePath("out");
+        const QStringList args{"slice", in, m_loop, "--out", out, "--equal", "4", "--format", "aiff",
+                               "--bits", "24", "--rate", "48000", "--jobs", "2"};
+        Run r = cli(args);
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
+        for (const QString &ours : written) {
+            const QString name = QFileInfo(ours).fileName();
+            QCOMPARE(fileBytes(out + "/in/kit/break 50%2/" + name), fileBytes(ours));
+            QCOMPARE(fileBytes(out + "/break 50%2/" + name), fileBytes(ours));
+        }
+
+        // Existing slices are not replaced without --overwrite; the other input still goes.
+        const QString guarded = out + "/break 50%2/break 50%2_02.aiff";
+        QVERIFY(TestAudio::writeBytes(guarded, "keep me"));
+        QVERIFY(QFile::remove(out + "/in/kit/break 50%2/break 50%2_01.aiff"));
+        r = cli(args);
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains(m_loop) && r.err.contains("already exist"), qPrintable(r.err));
+        QCOMPARE(fileBytes(guarded), QByteArray("keep me"));
+        QCOMPARE(fileBytes(out + "/in/kit/break 50%2/break 50%2_01.aiff"), QByteArray());
+        r = cli(QStringList(args) << "--overwrite");
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(fileBytes(guarded), fileBytes(mine + "/break 50%2_02.aiff"));
+        QCOMPARE(fileBytes(out + "/in/kit/break 50%2/break 50%2_01.aiff"), fileBytes(mine + "/break 50%2_01.aiff"));
+
+        // Only the slice files are left: no temporary file anywhere.
+        int count = 0;
+        QDirIterator it(out, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            QVERIFY2(it.next().endsWith(".aiff"), qPrintable(it.filePath()));
+            ++count;
+        }
+        QCOMPARE(count, 8);
+    }
+
+    void badInputsAndExitCodes() {
+        const QString text = m_dir.filePath("notes.wav");
+        QVERIFY(TestAudio::writeBytes(text, "these are not samples"));
+        const QString truncated = m_dir.filePath("cut.wav");
+        QVERIFY(TestAudio::writeBytes(truncated, fileBytes(m_loop).left(30)));
+        const QString missing = m_dir.filePath("nowhere.wav");
+
+        Run r = cli({"tempo", missing, m_loop, text, truncated});
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.out.count('\n'), 1); // the good file is still done
+        QVERIFY(r.out.startsWith(m_loop + "\t"));
+        for (const QString &bad : {missing, text, truncated})
+            QVERIFY2(r.err.contains(bad + ": "), qPrintable(r.err));
+
+        r = cli({"info", m_loop});
+        QCOMPARE(r.out.section('\t', 0, 4), m_loop + "\twav-pcm16\t44100 Hz\t2 ch\t264600 frames");
+        r = cli({"info", "--json", m_loop});
+        QCOMPARE(r.exitCode, 0);
+        const QJsonObject info = QJsonDocument::fromJson(r.out.toUtf8()).object();
+        QCOMPARE(info.value("frames").toInt(), 44100 * 6);
+        QCOMPARE(info.value("sampleRate").toInt(), 44100);
+        QCOMPARE(info.value("channels").toInt(), 2);
+        QCOMPARE(info.value("format").toString(), QString("wav-pcm16"));
+
+        // Usage errors: 2 and a usage text, nothing done.
+        const QList<QStringList> usage = {{},
+                                          {"shred", m_loop},
+                                          {"tempo"},
+                                          {"tempo", m_loop, "--frobnicate"},
+                                          {"points", m_loop},
+                                          {"points", m_loop, "--equal", "4", "--beats", "1"},
+                                          {"points", m_loop, "--equal", "zero"},
+                                          {"slice", m_loop, "--equal", "4"},
+                                          {"slice", m_loop, "--out", m_dir.filePath("x"), "--equal", "4", "--bits", "12"},
+                                          {"tempo", m_loop, "--out"}};
+        for (const QStringList &args : usage) {
+            r = cli(args);
+            QVERIFY2(r.exitCode == 2, qPrintable(args.join(' ')));
+            QVERIFY2(r.err.contains("Usage: quillory-cli"), qPrintable(r.err));
+            QVERIFY(r.out.isEmpty());
+        }
+        QVERIFY(!QFileInfo::exists(m_dir.filePath("x")));
+        for (const char *sub : {"info", "tempo", "points", "slice"}) {
+            r = cli({sub, "--help"});
+            QCOMPARE(r.exitCode, 0);
+            QVERIFY2(r.out.startsWith(QStringLiteral("Usage: quillory-cli ") + sub), qPrintable(r.out));
+        }
+    }
+};
+
+int main(int argc, char **argv) {
+    QCoreApplication app(argc, argv);
+    CliTest t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "tst_cli.moc"
