@@ -109,6 +109,12 @@ void Trevant::setTrimEnd(int position) {
     emit trimPointsChanged();
 }
 
+void Trevant::restoreLoop(int start, int end) {
+    QMutexLocker locker(&m_lock);
+    if (m_pSlice && (m_pSlice->loopStart() != start || m_pSlice->loopEnd() != end))
+        m_pSlice->setLoop(start, end);
+}
+
 int Trevant::loopStart() {
     QMutexLocker locker(&m_lock);
     return m_pSlice ? m_pSlice->loopStart() : 0;
@@ -162,10 +168,39 @@ int Trevant::sliceEndAt(int position) {
 }
 
 void Trevant::setSlicePoints(const QList<int> &points) {
+    // Lists from files may come unsorted or with repeats; the boundary queries and the
+    // undo commands rely on a sorted list without them.
+    QList<int> sorted = points;
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
     {
         QMutexLocker locker(&m_lock);
-        if (m_slicePoints != points)
-            m_slicePoints = points;
+        if (m_slicePoints != sorted)
+            m_slicePoints.swap(sorted);
+    }
+    emit slicePointsChanged();
+}
+
+bool Trevant::hasSlicePoint(int position) {
+    QMutexLocker locker(&m_lock);
+    return std::binary_search(m_slicePoints.cbegin(), m_slicePoints.cend(), position);
+}
+
+void Trevant::restoreSlicePoint(int position) {
+    {
+        QMutexLocker locker(&m_lock);
+        const auto it = std::lower_bound(m_slicePoints.begin(), m_slicePoints.end(), position);
+        if (it != m_slicePoints.end() && *it == position)
+            return;
+        m_slicePoints.insert(it, position);
+    }
+    emit slicePointsChanged();
+}
+
+void Trevant::withdrawSlicePoint(int position) {
+    {
+        QMutexLocker locker(&m_lock);
+        m_slicePoints.removeAll(position);
     }
     emit slicePointsChanged();
 }
@@ -206,7 +241,12 @@ void Trevant::moveSlicePoint(int from, int to) {
         const int index = m_slicePoints.indexOf(from);
         if (index < 0)
             return;
-        m_slicePoints[index] = to;
+        // A point dropped onto another merges with it: two equal points would make an
+        // empty slice, and deleting that position would take both.
+        if (to != from && m_slicePoints.contains(to))
+            m_slicePoints.removeAt(index);
+        else
+            m_slicePoints[index] = to;
         std::sort(m_slicePoints.begin(), m_slicePoints.end());
         if (m_pSlice) {
             const bool wasStart = from == m_pSlice->loopStart();

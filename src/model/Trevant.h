@@ -41,6 +41,8 @@ public:
     int loopStart();
     int loopEnd();
     bool isInsideLoop(int position);
+    // For undo: sets the current loop's region back, touching it only when it differs.
+    void restoreLoop(int start, int end);
     int sampleRate();
 
     // tolerance > 0: the nearest slice point within tolerance, else 0.
@@ -49,9 +51,16 @@ public:
     // The first slice point after position, or the trim end.
     int sliceEndAt(int position);
 
+    // Sorts the list and drops repeated positions.
     void setSlicePoints(const QList<int> &points);
+    bool hasSlicePoint(int position);
+    // For undo: put back or take out exactly this value (no rounding), leaving the loop
+    // region as it is.
+    void restoreSlicePoint(int position);
+    void withdrawSlicePoint(int position);
     void addSlicePoint(int position);
     void removeSlicePoint(int position);
+    // A point moved onto another merges with it.
     void moveSlicePoint(int from, int to);
     void clearSlicing();
     void sliceEvenly(unsigned slices);
