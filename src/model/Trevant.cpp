@@ -358,39 +358,27 @@ int Trevant::snapToZeroCrossing(int position) {
         return position;
 
     auto mono = [slice](int i) { return (slice->sampleAt(i) + slice->sampleAt(i + 1)) * 0.5f; };
-    // The search stays within a few milliseconds: on audio without crossings (a DC offset)
-    // the point keeps its place instead of jumping far away.
+    // A crossing of anything above 20 Hz lies within half its period, 25 ms, of any point.
+    // The bound keeps a point on audio without crossings (a DC offset) where it was.
     const int window = std::max(2, 2 * (slice->fileSampleRate() * snapWindowMs / 1000));
     const qint64 forwardLimit = std::min<qint64>(qint64(len) - 2, qint64(position) + window);
     const qint64 backwardLimit = std::max<qint64>(0, qint64(position) - window);
 
-    bool haveForward = false;
-    int forward = position;
-    for (qint64 d = position; d + 2 <= forwardLimit; d += 2) {
-        if (mono(int(d)) * mono(int(d + 2)) <= 0.0f) {
-            forward = int(d);
-            haveForward = true;
+    // Outward from the point, both sides in step, so the first crossing met is the nearest
+    // and the work stays within the window; on equal distances the later frame wins.
+    // A candidate is the earlier frame of the pair whose sign changes.
+    for (qint64 distance = 0; distance <= window; distance += 2) {
+        const qint64 forward = qint64(position) + distance;
+        const bool forwardOpen = forward + 2 <= forwardLimit;
+        if (forwardOpen && mono(int(forward)) * mono(int(forward + 2)) <= 0.0f)
+            return int(forward);
+        const qint64 backward = qint64(position) - distance;
+        const bool backwardOpen = distance > 0 && backward >= backwardLimit;
+        if (backwardOpen && mono(int(backward)) * mono(int(backward + 2)) <= 0.0f)
+            return int(backward);
+        if (!forwardOpen && !backwardOpen && distance > 0)
             break;
-        }
     }
-    if (haveForward && forward - position <= 32)
-        return forward;
-
-    bool haveBackward = false;
-    int backward = position;
-    for (qint64 n = qint64(position) - 2; n >= backwardLimit; n -= 2) {
-        if (mono(int(n)) * mono(int(n + 2)) <= 0.0f) {
-            backward = int(n);
-            haveBackward = true;
-            break;
-        }
-    }
-    if (haveForward && haveBackward)
-        return (position - backward) < (forward - position) ? backward : forward;
-    if (haveForward)
-        return forward;
-    if (haveBackward)
-        return backward;
     return position;
 }
 

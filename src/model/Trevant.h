@@ -66,8 +66,8 @@ public:
     void sliceEvenly(unsigned slices);
     void sliceEveryBeats(double tempo, double beats);
     void sliceEveryBars(double tempo, unsigned numerator, unsigned denominator, double bars);
-    // The nearest zero crossing within a few milliseconds of position (rounded down to
-    // even), or the position itself when snapping is off or no crossing is that close.
+    // The nearest zero crossing within snapWindowMs of position (rounded down to even), or
+    // the position itself when snapping is off or no crossing is that close.
     int snapToZeroCrossing(int position);
 
     void togglePlayback(bool on);
@@ -87,7 +87,7 @@ public:
     BpmDetector *bpmDetector() const { return m_pBpmDetector; }
 
     // Half-width of the zero-crossing search window, in milliseconds.
-    static constexpr int snapWindowMs = 5;
+    static constexpr int snapWindowMs = 25;
 
 signals:
     void slicePointsChanged();

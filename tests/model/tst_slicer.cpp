@@ -148,6 +148,32 @@ private slots:
         QCOMPARE(t.slicePoints(), QList<int>({25000, 50000, 75000}));
     }
 
+    // A 40 Hz bass crosses zero every 12.5 ms: a point anywhere on it finds the nearest
+    // crossing, on whichever side it lies.
+    void snappingReachesDeepBassCrossings() {
+        const QString bass = writeSine(m_dir, "bass40.wav", 44100, 44100, 40.0, 0.8f);
+        Trevant t;
+        load(t, bass);
+        setSetting("snap_to_zero_crossings", "1");
+        SlicePtr s = t.currentSlice();
+        auto mono = [&s](int i) { return (s->sampleAt(i) + s->sampleAt(i + 1)) * 0.5f; };
+        // Crossings lie at frames 551.25 × k.
+        const struct {
+            int frame;
+            int crossingFrame;
+        } cases[] = {
+            {2205 + 265, 2205}, // 6 ms after a crossing, 6.5 ms before the next
+            {2756 - 265, 2756}, // 6 ms before a crossing
+            {2756 - 132, 2756}, // 3 ms before
+            {4410 + 200, 4410}, // 4.5 ms after
+        };
+        for (const auto &c : cases) {
+            const int snapped = t.snapToZeroCrossing(2 * c.frame);
+            QVERIFY2(mono(snapped) * mono(snapped + 2) <= 0.0f && std::abs(snapped / 2 - c.crossingFrame) <= 1,
+                     qPrintable(QString("frame %1 snapped to frame %2").arg(c.frame).arg(snapped / 2)));
+        }
+    }
+
     void clearSlicingInsideLoop() {
         Trevant t;
         load(t, m_medium);
