@@ -52,6 +52,9 @@ bool Trevant::slotLoadLoop(QString filename) {
         m_pSlice = fresh;
         m_iTrimStart = 0;
         m_iTrimEnd = fresh->length();
+        m_iLength = fresh->length();
+        m_parkedPoints.clear();
+        m_lengthSteps.clear();
     }
     // A replaced loop that other holders keep alive no longer talks to the slicer.
     if (old)
@@ -60,6 +63,7 @@ bool Trevant::slotLoadLoop(QString filename) {
     const bool loaded = fresh->length() != 0;
     if (loaded) {
         connect(fresh.data(), &Slice::loopChanged, this, &Trevant::loopChanged);
+        connect(fresh.data(), &Slice::lengthChanged, this, &Trevant::followLoopLength);
         emit sliceLoaded(fresh.data());
     }
     old.reset(); // the old loop is freed here, on the GUI thread, when this was its last holder
@@ -113,6 +117,69 @@ void Trevant::restoreLoop(int start, int end) {
     QMutexLocker locker(&m_lock);
     if (m_pSlice && (m_pSlice->loopStart() != start || m_pSlice->loopEnd() != end))
         m_pSlice->setLoop(start, end);
+}
+
+void Trevant::followLoopLength() {
+    bool trimsMoved = false;
+    bool pointsMoved = false;
+    {
+        QMutexLocker locker(&m_lock);
+        // A late signal of a replaced loop changes nothing here.
+        Slice *changed = qobject_cast<Slice *>(sender());
+        if (!m_pSlice || (changed && changed != m_pSlice.data()))
+            return;
+        const int oldLength = m_iLength;
+        const int newLength = m_pSlice->length();
+        if (newLength == oldLength)
+            return;
+        m_iLength = newLength;
+
+        const int now[4] = {m_iTrimStart, m_iTrimEnd, m_pSlice->loopStart(), m_pSlice->loopEnd()};
+        int next[4];
+        const bool reverses = !m_lengthSteps.isEmpty() && m_lengthSteps.last().toLength == oldLength &&
+                              m_lengthSteps.last().fromLength == newLength &&
+                              std::equal(now, now + 4, m_lengthSteps.last().after);
+        if (reverses) {
+            std::copy(m_lengthSteps.last().before, m_lengthSteps.last().before + 4, next);
+            m_lengthSteps.removeLast();
+        } else {
+            // A trim end or loop end on the old end stays on the end; the rest stays put
+            // as long as it still lies inside the loop.
+            next[1] = now[1] >= oldLength ? newLength : std::min(now[1], newLength);
+            next[0] = std::min(now[0], next[1] & ~1);
+            if (now[3] == now[1])
+                next[3] = next[1];
+            else
+                next[3] = now[3] >= oldLength ? newLength : std::min(now[3], newLength);
+            next[2] = std::min(now[2], next[3] & ~1);
+            LengthStep step{oldLength, newLength, {}, {}};
+            std::copy(now, now + 4, step.before);
+            std::copy(next, next + 4, step.after);
+            m_lengthSteps.append(step);
+        }
+        trimsMoved = next[0] != now[0] || next[1] != now[1];
+        m_iTrimStart = next[0];
+        m_iTrimEnd = next[1];
+        if (next[2] != now[2] || next[3] != now[3])
+            m_pSlice->setLoop(next[2], next[3]);
+
+        // Points past the end wait for the audio under them to come back.
+        QList<int> kept;
+        QList<int> parked;
+        for (int p : qAsConst(m_slicePoints))
+            (p < newLength ? kept : parked).append(p);
+        for (int p : qAsConst(m_parkedPoints))
+            (p < newLength ? kept : parked).append(p);
+        std::sort(kept.begin(), kept.end());
+        kept.erase(std::unique(kept.begin(), kept.end()), kept.end());
+        pointsMoved = kept != m_slicePoints;
+        m_slicePoints.swap(kept);
+        m_parkedPoints.swap(parked);
+    }
+    if (trimsMoved)
+        emit trimPointsChanged();
+    if (pointsMoved)
+        emit slicePointsChanged();
 }
 
 int Trevant::loopStart() {

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QRecursiveMutex>
 #include <QString>
+#include <QVector>
 
 class BpmDetector;
 
@@ -17,6 +18,8 @@ class BpmDetector;
 // Positions count samples of the loop's interleaved stereo stream (two per frame).
 // The slices are the spans between consecutive boundaries: trim start, slice points, trim
 // end. Slice points are kept sorted and free of duplicates by the slicer's operations.
+// When an edit changes the loop's length, the trim end that marked the end keeps marking it,
+// and trim points, loop region and slice points stay inside the loop.
 //
 // Threads: the GUI thread for everything except render and processMidiMessage, which the
 // playback engine calls from the sound-card thread. The slicer lock is recursive and held
@@ -99,7 +102,19 @@ public slots:
     bool slotLoadLoop(QString filename);
     void calculateSliceBpm();
 
+private slots:
+    // The current loop got longer or shorter (an edit that deletes audio, or its undo).
+    void followLoopLength();
+
 private:
+    // Where the trim and loop regions stood around one change of the loop's length.
+    struct LengthStep {
+        int fromLength;
+        int toLength;
+        int before[4]; // trim start, trim end, loop start, loop end
+        int after[4];
+    };
+
     bool hasAudio();
     void sliceEveryStep(double stepSamples);
 
@@ -108,6 +123,13 @@ private:
     QList<int> m_slicePoints;
     int m_iTrimStart = 0;
     int m_iTrimEnd = 0;
+    // The loop length the positions above were last fitted to.
+    int m_iLength = 0;
+    // Slice points beyond the end of a shortened loop, given back when it grows again.
+    QList<int> m_parkedPoints;
+    // Every length change not yet reversed, latest last, so that the reverse change (an undo)
+    // puts the trim and loop regions back exactly.
+    QVector<LengthStep> m_lengthSteps;
     int m_iEngineSampleRate = 44100;
     BpmDetector *m_pBpmDetector = nullptr;
 };
