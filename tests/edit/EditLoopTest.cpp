@@ -269,7 +269,8 @@ void EditLoopTest::slicingFollowsTheEditedLength()
     // Cutting away everything after a trim end leaves it on the new end; the undo puts it
     // back where the user had it, not on the end of the restored loop.
     slicer.setTrimEnd(150000);
-    stack.push(new AddEditCommand(cache, AudioEditFactory::createEdit(TypeDelete, -1, 150000, loaded, cache)));
+    stack.push(
+        new AddEditCommand(cache, AudioEditFactory::createEdit(TypeDelete, -1, 150000, loaded, cache)));
     QCOMPARE(slicer.trimEnd(), 150000);
     QCOMPARE(slice->loopEnd(), 150000);
     stack.undo();

@@ -16,8 +16,8 @@
 #include "TranslateEditCommand.h"
 
 #include <QSignalSpy>
-#include <QUndoStack>
 #include <QThread>
+#include <QUndoStack>
 #include <QtTest>
 #include <cmath>
 #include <limits>

@@ -169,7 +169,8 @@ private slots:
         };
         for (const auto &c : cases) {
             const int snapped = t.snapToZeroCrossing(2 * c.frame);
-            QVERIFY2(mono(snapped) * mono(snapped + 2) <= 0.0f && std::abs(snapped / 2 - c.crossingFrame) <= 1,
+            QVERIFY2(mono(snapped) * mono(snapped + 2) <= 0.0f &&
+                         std::abs(snapped / 2 - c.crossingFrame) <= 1,
                      qPrintable(QString("frame %1 snapped to frame %2").arg(c.frame).arg(snapped / 2)));
         }
     }
@@ -556,8 +557,8 @@ private slots:
             const State now = current();
             const State &want = history.at(size_t(stack.index()));
             QVERIFY2(now == want, qPrintable(QString("step %1 (%2): %3, expected %4")
-                                                  .arg(step)
-                                                  .arg(what, describe(now), describe(want))));
+                                                 .arg(step)
+                                                 .arg(what, describe(now), describe(want))));
         }
     }
 
