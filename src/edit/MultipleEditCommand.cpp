@@ -10,8 +10,9 @@ MultipleEditCommand::~MultipleEditCommand() {
 }
 
 void MultipleEditCommand::undo() {
-    for (QUndoCommand *command : qAsConst(m_commands))
-        command->undo();
+    // Last to first: a child may build on what an earlier one did.
+    for (auto it = m_commands.crbegin(); it != m_commands.crend(); ++it)
+        (*it)->undo();
 }
 
 void MultipleEditCommand::redo() {

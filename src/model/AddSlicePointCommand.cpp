@@ -10,9 +10,16 @@ AddSlicePointCommand::AddSlicePointCommand(Trevant *trevant, int position, QUndo
 }
 
 void AddSlicePointCommand::redo() {
-    m_pTrevant->addSlicePoint(m_iPosition);
+    const int position = m_iPosition & ~1;
+    m_bAdded = !m_pTrevant->hasSlicePoint(position);
+    if (m_bAdded)
+        m_pTrevant->addSlicePoint(position);
+    else if (!m_bRedone)
+        setObsolete(true); // the stack drops a step that would undo someone else's point
+    m_bRedone = true;
 }
 
 void AddSlicePointCommand::undo() {
-    m_pTrevant->removeSlicePoint(m_iPosition);
+    if (m_bAdded)
+        m_pTrevant->withdrawSlicePoint(m_iPosition & ~1);
 }

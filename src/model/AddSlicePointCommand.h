@@ -5,7 +5,8 @@
 
 class Trevant;
 
-// Adds one slice point; undo removes it.
+// Adds one slice point; undo removes it. Adding a point that is already there changes
+// nothing, and such a command leaves the stack at once.
 // The slicer outlives every command, so a plain pointer is kept.
 class AddSlicePointCommand : public QUndoCommand {
 public:
@@ -17,4 +18,6 @@ public:
 private:
     Trevant *m_pTrevant;
     int m_iPosition;
+    bool m_bAdded = false;
+    bool m_bRedone = false;
 };

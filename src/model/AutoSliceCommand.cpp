@@ -11,13 +11,16 @@ AutoSliceCommand::AutoSliceCommand(Trevant *trevant, int slices, QUndoCommand *p
 }
 
 void AutoSliceCommand::redo() {
-    const QList<int> current = m_pTrevant->slicePoints();
-    if (current != m_listBefore)
-        m_listBefore = current;
+    // Slicing runs once; a redo gives back its result even when the snap setting or the
+    // audio has changed since.
+    if (m_bSliced) {
+        m_pTrevant->setSlicePoints(m_listAfter);
+        return;
+    }
+    m_listBefore = m_pTrevant->slicePoints();
     m_pTrevant->sliceEvenly(unsigned(std::max(0, m_iSlices)));
-    const QList<int> after = m_pTrevant->slicePoints();
-    if (after != m_listAfter)
-        m_listAfter = after;
+    m_listAfter = m_pTrevant->slicePoints();
+    m_bSliced = true;
 }
 
 void AutoSliceCommand::undo() {

@@ -5,7 +5,8 @@
 
 class Trevant;
 
-// Cuts the trim region (or the loop region while looping) into N equal slices.
+// Cuts the trim region (or the loop region while looping) into N equal slices. Redo
+// restores the points the first run made.
 // The slicer outlives every command, so a plain pointer is kept.
 class AutoSliceCommand : public QUndoCommand {
 public:
@@ -19,4 +20,5 @@ private:
     QList<int> m_listBefore;
     QList<int> m_listAfter;
     int m_iSlices;
+    bool m_bSliced = false;
 };

@@ -11,9 +11,24 @@ MoveSlicePointCommand::MoveSlicePointCommand(Trevant *trevant, int oldPosition, 
 }
 
 void MoveSlicePointCommand::redo() {
-    m_pTrevant->moveSlicePoint(m_iOldPosition, m_iNewPosition);
+    m_iSavedLoopStart = m_pTrevant->loopStart();
+    m_iSavedLoopEnd = m_pTrevant->loopEnd();
+    m_bMoved = m_iOldPosition != m_iNewPosition && m_pTrevant->hasSlicePoint(m_iOldPosition);
+    m_bMerged = m_bMoved && m_pTrevant->hasSlicePoint(m_iNewPosition);
+    if (m_bMoved)
+        m_pTrevant->moveSlicePoint(m_iOldPosition, m_iNewPosition);
+    else if (!m_bRedone)
+        setObsolete(true);
+    m_bRedone = true;
 }
 
 void MoveSlicePointCommand::undo() {
-    m_pTrevant->moveSlicePoint(m_iNewPosition, m_iOldPosition);
+    if (!m_bMoved)
+        return;
+    // The point at the new position stays when it was there before the move.
+    if (!m_bMerged)
+        m_pTrevant->withdrawSlicePoint(m_iNewPosition);
+    m_pTrevant->restoreSlicePoint(m_iOldPosition);
+    if (m_pTrevant->currentSlice())
+        m_pTrevant->restoreLoop(m_iSavedLoopStart, m_iSavedLoopEnd);
 }

@@ -6,6 +6,8 @@
 class Trevant;
 
 // Moves one slice point. Declares id 2 but never merges: every move is its own step.
+// A move onto another point merges the two; undo brings both back, and the loop region
+// the move carried along returns too. A move that changes nothing leaves the stack.
 // The slicer outlives every command, so a plain pointer is kept.
 class MoveSlicePointCommand : public QUndoCommand {
 public:
@@ -19,4 +21,9 @@ private:
     Trevant *m_pTrevant;
     int m_iOldPosition;
     int m_iNewPosition;
+    int m_iSavedLoopStart = 0;
+    int m_iSavedLoopEnd = 0;
+    bool m_bMoved = false;
+    bool m_bMerged = false;
+    bool m_bRedone = false;
 };

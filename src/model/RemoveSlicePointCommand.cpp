@@ -14,11 +14,14 @@ void RemoveSlicePointCommand::redo() {
         m_iSavedLoopStart = slice->loopStart();
         m_iSavedLoopEnd = slice->loopEnd();
     }
+    m_bRemoved = m_pTrevant->hasSlicePoint(m_iPosition & ~1);
     m_pTrevant->removeSlicePoint(m_iPosition);
 }
 
 void RemoveSlicePointCommand::undo() {
-    m_pTrevant->addSlicePoint(m_iPosition);
-    if (SlicePtr slice = m_pTrevant->currentSlice())
-        slice->setLoop(m_iSavedLoopStart, m_iSavedLoopEnd);
+    // Only a point that was there comes back.
+    if (m_bRemoved)
+        m_pTrevant->restoreSlicePoint(m_iPosition & ~1);
+    if (m_pTrevant->currentSlice())
+        m_pTrevant->restoreLoop(m_iSavedLoopStart, m_iSavedLoopEnd);
 }

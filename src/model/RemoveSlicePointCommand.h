@@ -20,4 +20,5 @@ private:
     int m_iPosition;
     int m_iSavedLoopStart = 0;
     int m_iSavedLoopEnd = 0;
+    bool m_bRemoved = false;
 };

@@ -5,7 +5,7 @@
 
 class Trevant;
 
-// Moves the trim start.
+// Moves the trim start; undo also puts back the loop region that followed it.
 // The slicer outlives every command, so a plain pointer is kept.
 class SetTrimStartCommand : public QUndoCommand {
 public:
@@ -18,4 +18,6 @@ private:
     Trevant *m_pTrevant;
     int m_iNewTrimStart;
     int m_iOldTrimStart = 0;
+    int m_iSavedLoopStart = 0;
+    int m_iSavedLoopEnd = 0;
 };

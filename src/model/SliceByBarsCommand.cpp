@@ -15,11 +15,16 @@ SliceByBarsCommand::SliceByBarsCommand(Trevant *trevant, double tempo, int numer
 }
 
 void SliceByBarsCommand::redo() {
-    const QList<int> current = m_pTrevant->slicePoints();
-    if (current != m_savedList)
-        m_savedList = current;
+    // Slicing runs once; a redo gives back its result.
+    if (m_bSliced) {
+        m_pTrevant->setSlicePoints(m_listAfter);
+        return;
+    }
+    m_savedList = m_pTrevant->slicePoints();
     m_pTrevant->sliceEveryBars(m_dTempo, unsigned(std::max(0, m_iNumerator)),
                                unsigned(std::max(0, m_iDenominator)), m_dBars);
+    m_listAfter = m_pTrevant->slicePoints();
+    m_bSliced = true;
 }
 
 void SliceByBarsCommand::undo() {

@@ -18,6 +18,8 @@ public:
 private:
     Trevant *m_pTrevant;
     QList<int> m_savedList;
+    QList<int> m_listAfter;
+    bool m_bSliced = false;
     double m_dTempo;
     int m_iNumerator;
     int m_iDenominator;

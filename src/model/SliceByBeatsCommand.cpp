@@ -12,10 +12,15 @@ SliceByBeatsCommand::SliceByBeatsCommand(Trevant *trevant, double tempo, double 
 }
 
 void SliceByBeatsCommand::redo() {
-    const QList<int> current = m_pTrevant->slicePoints();
-    if (current != m_savedList)
-        m_savedList = current;
+    // Slicing runs once; a redo gives back its result.
+    if (m_bSliced) {
+        m_pTrevant->setSlicePoints(m_listAfter);
+        return;
+    }
+    m_savedList = m_pTrevant->slicePoints();
     m_pTrevant->sliceEveryBeats(m_dTempo, m_dBeats);
+    m_listAfter = m_pTrevant->slicePoints();
+    m_bSliced = true;
 }
 
 void SliceByBeatsCommand::undo() {

@@ -17,6 +17,8 @@ public:
 private:
     Trevant *m_pTrevant;
     QList<int> m_savedList;
+    QList<int> m_listAfter;
+    bool m_bSliced = false;
     double m_dTempo;
     double m_dBeats;
 };

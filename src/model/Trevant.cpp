@@ -66,6 +66,9 @@ bool Trevant::slotLoadLoop(QString filename) {
         m_pSlice = fresh;
         m_iTrimStart = 0;
         m_iTrimEnd = fresh->length();
+        m_iLength = fresh->length();
+        m_parkedPoints.clear();
+        m_lengthSteps.clear();
     }
     // A replaced loop that other holders keep alive no longer talks to the slicer.
     if (old)
@@ -74,6 +77,7 @@ bool Trevant::slotLoadLoop(QString filename) {
     const bool loaded = fresh->length() != 0;
     if (loaded) {
         connect(fresh.data(), &Slice::loopChanged, this, &Trevant::loopChanged);
+        connect(fresh.data(), &Slice::lengthChanged, this, &Trevant::followLoopLength);
         emit sliceLoaded(fresh.data());
     }
     old.reset(); // the old loop is freed here, on the GUI thread, when this was its last holder
@@ -121,6 +125,75 @@ void Trevant::setTrimEnd(int position) {
         m_iTrimEnd = position;
     }
     emit trimPointsChanged();
+}
+
+void Trevant::restoreLoop(int start, int end) {
+    QMutexLocker locker(&m_lock);
+    if (m_pSlice && (m_pSlice->loopStart() != start || m_pSlice->loopEnd() != end))
+        m_pSlice->setLoop(start, end);
+}
+
+void Trevant::followLoopLength() {
+    bool trimsMoved = false;
+    bool pointsMoved = false;
+    {
+        QMutexLocker locker(&m_lock);
+        // A late signal of a replaced loop changes nothing here.
+        Slice *changed = qobject_cast<Slice *>(sender());
+        if (!m_pSlice || (changed && changed != m_pSlice.data()))
+            return;
+        const int oldLength = m_iLength;
+        const int newLength = m_pSlice->length();
+        if (newLength == oldLength)
+            return;
+        m_iLength = newLength;
+
+        const int now[4] = {m_iTrimStart, m_iTrimEnd, m_pSlice->loopStart(), m_pSlice->loopEnd()};
+        int next[4];
+        const bool reverses = !m_lengthSteps.isEmpty() && m_lengthSteps.last().toLength == oldLength &&
+                              m_lengthSteps.last().fromLength == newLength &&
+                              std::equal(now, now + 4, m_lengthSteps.last().after);
+        if (reverses) {
+            std::copy(m_lengthSteps.last().before, m_lengthSteps.last().before + 4, next);
+            m_lengthSteps.removeLast();
+        } else {
+            // A trim end or loop end on the old end stays on the end; the rest stays put
+            // as long as it still lies inside the loop.
+            next[1] = now[1] >= oldLength ? newLength : std::min(now[1], newLength);
+            next[0] = std::min(now[0], next[1] & ~1);
+            if (now[3] == now[1])
+                next[3] = next[1];
+            else
+                next[3] = now[3] >= oldLength ? newLength : std::min(now[3], newLength);
+            next[2] = std::min(now[2], next[3] & ~1);
+            LengthStep step{oldLength, newLength, {}, {}};
+            std::copy(now, now + 4, step.before);
+            std::copy(next, next + 4, step.after);
+            m_lengthSteps.append(step);
+        }
+        trimsMoved = next[0] != now[0] || next[1] != now[1];
+        m_iTrimStart = next[0];
+        m_iTrimEnd = next[1];
+        if (next[2] != now[2] || next[3] != now[3])
+            m_pSlice->setLoop(next[2], next[3]);
+
+        // Points past the end wait for the audio under them to come back.
+        QList<int> kept;
+        QList<int> parked;
+        for (int p : qAsConst(m_slicePoints))
+            (p < newLength ? kept : parked).append(p);
+        for (int p : qAsConst(m_parkedPoints))
+            (p < newLength ? kept : parked).append(p);
+        std::sort(kept.begin(), kept.end());
+        kept.erase(std::unique(kept.begin(), kept.end()), kept.end());
+        pointsMoved = kept != m_slicePoints;
+        m_slicePoints.swap(kept);
+        m_parkedPoints.swap(parked);
+    }
+    if (trimsMoved)
+        emit trimPointsChanged();
+    if (pointsMoved)
+        emit slicePointsChanged();
 }
 
 int Trevant::loopStart() {
@@ -176,10 +249,39 @@ int Trevant::sliceEndAt(int position) {
 }
 
 void Trevant::setSlicePoints(const QList<int> &points) {
+    // Lists from files may come unsorted or with repeats; the boundary queries and the
+    // undo commands rely on a sorted list without them.
+    QList<int> sorted = points;
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
     {
         QMutexLocker locker(&m_lock);
-        if (m_slicePoints != points)
-            m_slicePoints = points;
+        if (m_slicePoints != sorted)
+            m_slicePoints.swap(sorted);
+    }
+    emit slicePointsChanged();
+}
+
+bool Trevant::hasSlicePoint(int position) {
+    QMutexLocker locker(&m_lock);
+    return std::binary_search(m_slicePoints.cbegin(), m_slicePoints.cend(), position);
+}
+
+void Trevant::restoreSlicePoint(int position) {
+    {
+        QMutexLocker locker(&m_lock);
+        const auto it = std::lower_bound(m_slicePoints.begin(), m_slicePoints.end(), position);
+        if (it != m_slicePoints.end() && *it == position)
+            return;
+        m_slicePoints.insert(it, position);
+    }
+    emit slicePointsChanged();
+}
+
+void Trevant::withdrawSlicePoint(int position) {
+    {
+        QMutexLocker locker(&m_lock);
+        m_slicePoints.removeAll(position);
     }
     emit slicePointsChanged();
 }
@@ -220,7 +322,12 @@ void Trevant::moveSlicePoint(int from, int to) {
         const int index = m_slicePoints.indexOf(from);
         if (index < 0)
             return;
-        m_slicePoints[index] = to;
+        // A point dropped onto another merges with it: two equal points would make an
+        // empty slice, and deleting that position would take both.
+        if (to != from && m_slicePoints.contains(to))
+            m_slicePoints.removeAt(index);
+        else
+            m_slicePoints[index] = to;
         std::sort(m_slicePoints.begin(), m_slicePoints.end());
         if (m_pSlice) {
             const bool wasStart = from == m_pSlice->loopStart();
@@ -332,39 +439,27 @@ int Trevant::snapToZeroCrossing(int position) {
         return position;
 
     auto mono = [slice](int i) { return (slice->sampleAt(i) + slice->sampleAt(i + 1)) * 0.5f; };
-    // The search stays within a few milliseconds: on audio without crossings (a DC offset)
-    // the point keeps its place instead of jumping far away.
+    // A crossing of anything above 20 Hz lies within half its period, 25 ms, of any point.
+    // The bound keeps a point on audio without crossings (a DC offset) where it was.
     const int window = std::max(2, 2 * (slice->fileSampleRate() * snapWindowMs / 1000));
     const qint64 forwardLimit = std::min<qint64>(qint64(len) - 2, qint64(position) + window);
     const qint64 backwardLimit = std::max<qint64>(0, qint64(position) - window);
 
-    bool haveForward = false;
-    int forward = position;
-    for (qint64 d = position; d + 2 <= forwardLimit; d += 2) {
-        if (mono(int(d)) * mono(int(d + 2)) <= 0.0f) {
-            forward = int(d);
-            haveForward = true;
+    // Outward from the point, both sides in step, so the first crossing met is the nearest
+    // and the work stays within the window; on equal distances the later frame wins.
+    // A candidate is the earlier frame of the pair whose sign changes.
+    for (qint64 distance = 0; distance <= window; distance += 2) {
+        const qint64 forward = qint64(position) + distance;
+        const bool forwardOpen = forward + 2 <= forwardLimit;
+        if (forwardOpen && mono(int(forward)) * mono(int(forward + 2)) <= 0.0f)
+            return int(forward);
+        const qint64 backward = qint64(position) - distance;
+        const bool backwardOpen = distance > 0 && backward >= backwardLimit;
+        if (backwardOpen && mono(int(backward)) * mono(int(backward + 2)) <= 0.0f)
+            return int(backward);
+        if (!forwardOpen && !backwardOpen && distance > 0)
             break;
-        }
     }
-    if (haveForward && forward - position <= 32)
-        return forward;
-
-    bool haveBackward = false;
-    int backward = position;
-    for (qint64 n = qint64(position) - 2; n >= backwardLimit; n -= 2) {
-        if (mono(int(n)) * mono(int(n + 2)) <= 0.0f) {
-            backward = int(n);
-            haveBackward = true;
-            break;
-        }
-    }
-    if (haveForward && haveBackward)
-        return (position - backward) < (forward - position) ? backward : forward;
-    if (haveForward)
-        return forward;
-    if (haveBackward)
-        return backward;
     return position;
 }
 

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QRecursiveMutex>
 #include <QString>
+#include <QVector>
 
 class TempoDetection;
 
@@ -18,6 +19,8 @@ class TempoDetection;
 // Positions count samples of the loop's interleaved stereo stream (two per frame).
 // The slices are the spans between consecutive boundaries: trim start, slice points, trim
 // end. Slice points are kept sorted and free of duplicates by the slicer's operations.
+// When an edit changes the loop's length, the trim end that marked the end keeps marking it,
+// and trim points, loop region and slice points stay inside the loop.
 //
 // Threads: the GUI thread for everything except render and processMidiMessage, which the
 // playback engine calls from the sound-card thread. The slicer lock is recursive and held
@@ -42,6 +45,8 @@ public:
     int loopStart();
     int loopEnd();
     bool isInsideLoop(int position);
+    // For undo: sets the current loop's region back, touching it only when it differs.
+    void restoreLoop(int start, int end);
     int sampleRate();
 
     // tolerance > 0: the nearest slice point within tolerance, else 0.
@@ -50,16 +55,23 @@ public:
     // The first slice point after position, or the trim end.
     int sliceEndAt(int position);
 
+    // Sorts the list and drops repeated positions.
     void setSlicePoints(const QList<int> &points);
+    bool hasSlicePoint(int position);
+    // For undo: put back or take out exactly this value (no rounding), leaving the loop
+    // region as it is.
+    void restoreSlicePoint(int position);
+    void withdrawSlicePoint(int position);
     void addSlicePoint(int position);
     void removeSlicePoint(int position);
+    // A point moved onto another merges with it.
     void moveSlicePoint(int from, int to);
     void clearSlicing();
     void sliceEvenly(unsigned slices);
     void sliceEveryBeats(double tempo, double beats);
     void sliceEveryBars(double tempo, unsigned numerator, unsigned denominator, double bars);
-    // The nearest zero crossing within a few milliseconds of position (rounded down to
-    // even), or the position itself when snapping is off or no crossing is that close.
+    // The nearest zero crossing within snapWindowMs of position (rounded down to even), or
+    // the position itself when snapping is off or no crossing is that close.
     int snapToZeroCrossing(int position);
     // The nearest zero crossing at or before position within snapBackWindowMs, or the
     // position itself. For starts placed just before an attack: moving one later would
@@ -85,7 +97,7 @@ public:
     TempoDetection *bpmDetector() const { return m_pBpmDetector; }
 
     // Half-width of the zero-crossing search window, in milliseconds.
-    static constexpr int snapWindowMs = 5;
+    static constexpr int snapWindowMs = 25;
     static constexpr int snapBackWindowMs = 1;
 
 signals:
@@ -98,7 +110,19 @@ public slots:
     bool slotLoadLoop(QString filename);
     void calculateSliceBpm();
 
+private slots:
+    // The current loop got longer or shorter (an edit that deletes audio, or its undo).
+    void followLoopLength();
+
 private:
+    // Where the trim and loop regions stood around one change of the loop's length.
+    struct LengthStep {
+        int fromLength;
+        int toLength;
+        int before[4]; // trim start, trim end, loop start, loop end
+        int after[4];
+    };
+
     bool hasAudio();
     void sliceEveryStep(double stepSamples);
 
@@ -107,6 +131,13 @@ private:
     QList<int> m_slicePoints;
     int m_iTrimStart = 0;
     int m_iTrimEnd = 0;
+    // The loop length the positions above were last fitted to.
+    int m_iLength = 0;
+    // Slice points beyond the end of a shortened loop, given back when it grows again.
+    QList<int> m_parkedPoints;
+    // Every length change not yet reversed, latest last, so that the reverse change (an undo)
+    // puts the trim and loop regions back exactly.
+    QVector<LengthStep> m_lengthSteps;
     int m_iEngineSampleRate = 44100;
     TempoDetection *m_pBpmDetector = nullptr;
 };

@@ -1,15 +1,20 @@
 #include "EditLoopTest.h"
 
+#include "AddEditCommand.h"
 #include "AudioEditFactory.h"
 #include "AudioEditGain.h"
 #include "AudioEditGroup.h"
+#include "AutoSliceCommand.h"
 #include "EditFixtures.h"
+#include "Settings.h"
 #include "Slice.h"
 #include "TestAudio.h"
+#include "Trevant.h"
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QUndoStack>
 #include <QtTest>
 #include <atomic>
 #include <cmath>
@@ -205,4 +210,71 @@ void EditLoopTest::editsReachThePlayingLoop()
     QCOMPARE(cache->length(), length);
     for (int i = 0; i < length; i += 97)
         QCOMPARE(cache->getSample(i), cache->sourceCache()->getSample(i));
+}
+
+void EditLoopTest::slicingFollowsTheEditedLength()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("slicing.wav"));
+    QVERIFY(TestAudio::writeWav(path, 2, 44100, 100000, TestAudio::sine(441.0, 44100.0, 0.25f)));
+    Settings::instance().set(QStringLiteral("snap_to_zero_crossings"), QStringLiteral("0"));
+
+    Trevant slicer;
+    QVERIFY(slicer.slotLoadLoop(path));
+    const SlicePtr slice = slicer.currentSlice();
+    QTRY_VERIFY_WITH_TIMEOUT(slice->isLoadingComplete(), 20000);
+    slicer.setEditMode(true);
+    const auto cache = slice->cache().objectCast<EditableAudioCache>();
+    QVERIFY(cache);
+    const int loaded = slice->length();
+    QCOMPARE(slicer.trimEnd(), loaded);
+    slicer.setSlicePoints({40000, 180000});
+    slice->setLoop(40000, loaded);
+
+    // The last 60 % of the loop goes: the point in it and the ends of the trim and loop
+    // regions cannot stay where they were.
+    QUndoStack stack;
+    const AudioEditPtr del = AudioEditFactory::createEdit(TypeDelete, -1, 80000, loaded, cache);
+    stack.push(new AddEditCommand(cache, del));
+    const int shortened = slice->length();
+    QCOMPARE(shortened, 80000);
+    QCOMPARE(slicer.trimEnd(), shortened);
+    QCOMPARE(slicer.slicePoints(), QList<int>({40000}));
+    QCOMPARE(slice->loopEnd(), shortened);
+
+    // Equal slicing divides what is left.
+    stack.push(new AutoSliceCommand(&slicer, 4));
+    QCOMPARE(slicer.slicePoints(), QList<int>({20000, 40000, 60000}));
+
+    // Undoing both gives back the whole loop with everything that was on it.
+    stack.undo();
+    stack.undo();
+    QCOMPARE(slice->length(), loaded);
+    QCOMPARE(slicer.trimEnd(), loaded);
+    QCOMPARE(slicer.slicePoints(), QList<int>({40000, 180000}));
+    QCOMPARE(slice->loopStart(), 40000);
+    QCOMPARE(slice->loopEnd(), loaded);
+
+    // A shorter delete at the start: the trim end that marked the end still marks it.
+    stack.push(new AddEditCommand(cache, AudioEditFactory::createEdit(TypeDelete, -1, 0, 20000, cache)));
+    QCOMPARE(slicer.trimEnd(), loaded - 20000);
+    stack.push(new AutoSliceCommand(&slicer, 2));
+    QCOMPARE(slicer.slicePoints(), QList<int>({(loaded - 20000) / 2}));
+    stack.undo();
+    stack.undo();
+    QCOMPARE(slicer.trimEnd(), loaded);
+    QCOMPARE(slicer.slicePoints(), QList<int>({40000, 180000}));
+
+    // Cutting away everything after a trim end leaves it on the new end; the undo puts it
+    // back where the user had it, not on the end of the restored loop.
+    slicer.setTrimEnd(150000);
+    stack.push(
+        new AddEditCommand(cache, AudioEditFactory::createEdit(TypeDelete, -1, 150000, loaded, cache)));
+    QCOMPARE(slicer.trimEnd(), 150000);
+    QCOMPARE(slice->loopEnd(), 150000);
+    stack.undo();
+    QCOMPARE(slicer.trimEnd(), 150000);
+    QCOMPARE(slice->loopEnd(), 150000); // it followed the trim end before the cut
+    QCOMPARE(slicer.slicePoints(), QList<int>({40000, 180000}));
 }

@@ -12,9 +12,12 @@
 #include "AudioEditReverse.h"
 #include "AudioEditWorker.h"
 #include "EditFixtures.h"
+#include "MultipleEditCommand.h"
+#include "TranslateEditCommand.h"
 
 #include <QSignalSpy>
 #include <QThread>
+#include <QUndoStack>
 #include <QtTest>
 #include <cmath>
 #include <limits>
@@ -447,4 +450,25 @@ void EditModelTest::editPtrTravelsAsMetaType()
     sender.quit();
     sender.wait();
     QTRY_COMPARE(received.data(), gain.data());
+}
+
+// Two moves of the same edit in one step: undo must run them last to first, or the edit
+// ends up where the first move took it.
+void EditModelTest::multipleEditUndoesInReverse()
+{
+    const auto cache = makeEditable(makeSource(4000));
+    const AudioEditPtr gain = AudioEditFactory::createEdit(TypeGain, -1, 100, 200, cache);
+    cache->addEdit(gain);
+    QUndoStack stack;
+    stack.push(new MultipleEditCommand({new TranslateEditCommand(cache, gain, 200, 300, 100, 200),
+                                        new TranslateEditCommand(cache, gain, 300, 400, 200, 300)}));
+    QCOMPARE(gain->startSample(), 300);
+    QCOMPARE(gain->endSample(), 400);
+    stack.undo();
+    QCOMPARE(gain->startSample(), 100);
+    QCOMPARE(gain->endSample(), 200);
+    stack.redo();
+    QCOMPARE(gain->startSample(), 300);
+    cache->removeEdit(gain);
+    QVERIFY(waitForReset(cache.data()));
 }

@@ -25,4 +25,5 @@ private slots:
     void workerKeepsReleasedEditsAlive();
     void workerMissesNoQueuedEdit();
     void editPtrTravelsAsMetaType();
+    void multipleEditUndoesInReverse();
 };

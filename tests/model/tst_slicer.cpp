@@ -15,9 +15,12 @@
 #include "ToggleSliceLoopCommand.h"
 #include "Trevant.h"
 
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QUndoStack>
 #include <QtTest>
+#include <algorithm>
+#include <set>
 
 using namespace ModelFixtures;
 
@@ -143,6 +146,33 @@ private slots:
         QCOMPARE(t.snapToZeroCrossing(50001), 50000);
         t.sliceEvenly(4);
         QCOMPARE(t.slicePoints(), QList<int>({25000, 50000, 75000}));
+    }
+
+    // A 40 Hz bass crosses zero every 12.5 ms: a point anywhere on it finds the nearest
+    // crossing, on whichever side it lies.
+    void snappingReachesDeepBassCrossings() {
+        const QString bass = writeSine(m_dir, "bass40.wav", 44100, 44100, 40.0, 0.8f);
+        Trevant t;
+        load(t, bass);
+        setSetting("snap_to_zero_crossings", "1");
+        SlicePtr s = t.currentSlice();
+        auto mono = [&s](int i) { return (s->sampleAt(i) + s->sampleAt(i + 1)) * 0.5f; };
+        // Crossings lie at frames 551.25 × k.
+        const struct {
+            int frame;
+            int crossingFrame;
+        } cases[] = {
+            {2205 + 265, 2205}, // 6 ms after a crossing, 6.5 ms before the next
+            {2756 - 265, 2756}, // 6 ms before a crossing
+            {2756 - 132, 2756}, // 3 ms before
+            {4410 + 200, 4410}, // 4.5 ms after
+        };
+        for (const auto &c : cases) {
+            const int snapped = t.snapToZeroCrossing(2 * c.frame);
+            QVERIFY2(mono(snapped) * mono(snapped + 2) <= 0.0f &&
+                         std::abs(snapped / 2 - c.crossingFrame) <= 1,
+                     qPrintable(QString("frame %1 snapped to frame %2").arg(c.frame).arg(snapped / 2)));
+        }
     }
 
     void clearSlicingInsideLoop() {
@@ -360,6 +390,176 @@ private slots:
         QCOMPARE(s->loopMode(), 0);
         QCOMPARE(s->loopStart(), 0);
         QCOMPARE(s->loopEnd(), 400002);
+    }
+
+    // Each command takes back exactly what it did: a repeated add, a move onto another
+    // point and a delete of the merged point all undo to the list the user saw before, and
+    // a redo of equal slicing gives back the points it made even after the snap setting
+    // changed.
+    void slicingUndoIsExact() {
+        Trevant t;
+        load(t, m_medium);
+        QUndoStack stack;
+
+        stack.push(new AddSlicePointCommand(&t, 50000));
+        stack.push(new AddSlicePointCommand(&t, 50001)); // the same frame: nothing to do
+        QCOMPARE(t.slicePoints(), QList<int>({50000}));
+        stack.undo();
+        QCOMPARE(t.slicePoints().isEmpty(), stack.index() == 0);
+        QCOMPARE(stack.count(), 1);
+        stack.redo();
+
+        stack.push(new AddSlicePointCommand(&t, 80000));
+        stack.push(new MoveSlicePointCommand(&t, 50000, 80000));
+        QCOMPARE(t.slicePoints(), QList<int>({80000}));
+        stack.push(new RemoveSlicePointCommand(&t, 80000));
+        QVERIFY(t.slicePoints().isEmpty());
+        stack.undo();
+        QCOMPARE(t.slicePoints(), QList<int>({80000}));
+        stack.undo();
+        QCOMPARE(t.slicePoints(), QList<int>({50000, 80000}));
+        stack.redo();
+        QCOMPARE(t.slicePoints(), QList<int>({80000}));
+        stack.undo();
+
+        // A point that is also the loop end: moving it onto its neighbour and back leaves
+        // the loop where it was.
+        SlicePtr s = t.currentSlice();
+        s->setLoop(0, 80000);
+        stack.push(new MoveSlicePointCommand(&t, 80000, 50000));
+        QCOMPARE(s->loopEnd(), 50000);
+        stack.undo();
+        QCOMPARE(s->loopEnd(), 80000);
+        QCOMPARE(t.slicePoints(), QList<int>({50000, 80000}));
+
+        // 400002 / 3 is no zero crossing of the 441 Hz sine, so snapping would move it.
+        stack.push(new AutoSliceCommand(&t, 3));
+        const QList<int> sliced = t.slicePoints();
+        QCOMPARE(sliced, QList<int>({133334, 266668}));
+        stack.undo();
+        setSetting("snap_to_zero_crossings", "1");
+        QVERIFY(t.snapToZeroCrossing(133334) != 133334);
+        stack.redo();
+        QCOMPARE(t.slicePoints(), sliced);
+    }
+
+    // A long random session of slicing commands, undone and redone at random, checked after
+    // every step against a plain record of what the list and the trim points must be.
+    void randomUndoRedoGivesBackEveryState() {
+        Trevant t;
+        load(t, m_medium);
+        QUndoStack stack;
+        QRandomGenerator rng(0x51ce);
+        struct State {
+            QList<int> points;
+            int trimStart;
+            int trimEnd;
+            bool operator==(const State &o) const {
+                return points == o.points && trimStart == o.trimStart && trimEnd == o.trimEnd;
+            }
+        };
+        auto current = [&t]() { return State{t.slicePoints(), t.trimStart(), t.trimEnd()}; };
+        auto describe = [](const State &s) {
+            QStringList texts;
+            for (int p : s.points)
+                texts << QString::number(p);
+            return QString("[%1] trim %2..%3").arg(texts.join(' ')).arg(s.trimStart).arg(s.trimEnd);
+        };
+        // history[i] is the state after the first i commands of the stack.
+        std::vector<State> history{current()};
+        // Few distinct positions, so that adds, moves and deletes often meet existing points.
+        auto position = [&rng]() { return 2000 * int(rng.bounded(1, 120)) + int(rng.bounded(2)); };
+        auto anyPoint = [&](const QList<int> &points) {
+            return points.isEmpty() || rng.bounded(4) == 0 ? position()
+                                                           : points.at(int(rng.bounded(points.size())));
+        };
+
+        for (int step = 0; step < 600; ++step) {
+            // The snap setting changes now and then: redo must not depend on it.
+            if (rng.bounded(10) == 0)
+                setSetting("snap_to_zero_crossings", rng.bounded(2) ? "1" : "0");
+            const int action = int(rng.bounded(100));
+            QString what;
+            if (action < 30 && stack.canUndo()) {
+                stack.undo();
+                what = "undo";
+            } else if (action < 60 && stack.canRedo()) {
+                stack.redo();
+                what = "redo";
+            } else {
+                State expected = current();
+                std::set<int> plain(expected.points.cbegin(), expected.points.cend());
+                bool predictable = true;
+                const int kind = int(rng.bounded(10));
+                if (kind <= 2) {
+                    const int p = position();
+                    what = QString("add %1").arg(p);
+                    stack.push(new AddSlicePointCommand(&t, p));
+                    plain.insert(p & ~1);
+                } else if (kind == 3) {
+                    const int p = anyPoint(expected.points);
+                    what = QString("remove %1").arg(p);
+                    stack.push(new RemoveSlicePointCommand(&t, p));
+                    plain.erase(p & ~1);
+                } else if (kind == 4) {
+                    const int from = anyPoint(expected.points);
+                    const int to = anyPoint(expected.points);
+                    what = QString("move %1 to %2").arg(from).arg(to);
+                    stack.push(new MoveSlicePointCommand(&t, from, to));
+                    if (plain.count(from) && from != to) {
+                        plain.erase(from);
+                        plain.insert(to);
+                    }
+                } else if (kind == 5) {
+                    const int p = 2 * int(rng.bounded(0, 50000));
+                    what = QString("trim start %1").arg(p);
+                    stack.push(new SetTrimStartCommand(&t, p));
+                    expected.trimStart = p;
+                } else if (kind == 6) {
+                    const int p = 300000 + 2 * int(rng.bounded(0, 50002));
+                    what = QString("trim end %1").arg(p);
+                    stack.push(new SetTrimEndCommand(&t, p));
+                    expected.trimEnd = p;
+                } else if (kind == 7) {
+                    const int n = int(rng.bounded(1, 9));
+                    what = QString("slice in %1").arg(n);
+                    stack.push(new AutoSliceCommand(&t, n));
+                    predictable = false;
+                } else if (kind == 8) {
+                    const double beats = 0.5 * double(rng.bounded(1, 5));
+                    if (rng.bounded(2)) {
+                        what = QString("every %1 beats").arg(beats);
+                        stack.push(new SliceByBeatsCommand(&t, 97.0, beats));
+                    } else {
+                        what = QString("every %1 bars").arg(beats);
+                        stack.push(new SliceByBarsCommand(&t, 131.0, 3, 4, beats));
+                    }
+                    predictable = false;
+                } else {
+                    what = "clear";
+                    stack.push(new ClearSlicingCommand(&t));
+                    plain.clear();
+                }
+                expected.points = QList<int>(plain.cbegin(), plain.cend());
+                const State now = current();
+                if (predictable)
+                    QVERIFY2(now == expected, qPrintable(QString("step %1 (%2): %3, expected %4")
+                                                             .arg(step)
+                                                             .arg(what, describe(now), describe(expected))));
+                QVERIFY2(std::is_sorted(now.points.cbegin(), now.points.cend()) &&
+                             std::adjacent_find(now.points.cbegin(), now.points.cend()) == now.points.cend(),
+                         qPrintable(QString("step %1 (%2): %3").arg(step).arg(what, describe(now))));
+                // A command that changed nothing may have been left off the stack.
+                history.resize(size_t(stack.index()));
+                history.push_back(now);
+                QCOMPARE(size_t(stack.count()) + 1, history.size());
+            }
+            const State now = current();
+            const State &want = history.at(size_t(stack.index()));
+            QVERIFY2(now == want, qPrintable(QString("step %1 (%2): %3, expected %4")
+                                                 .arg(step)
+                                                 .arg(what, describe(now), describe(want))));
+        }
     }
 
     void tempoDetectionFollowsTheLoopThatFinished() {
