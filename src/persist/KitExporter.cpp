@@ -253,7 +253,11 @@ bool KitExporter::completeBatch(QString &error, bool &cancelled) {
         cancelled = true;
         return false;
     }
-    return moveIntoPlace(error);
+    if (!moveIntoPlace(error))
+        return false;
+    const QFileInfo kit(kitFile());
+    emit fileWritten(QDir::toNativeSeparators(kit.absolutePath()), kit.fileName());
+    return true;
 }
 
 void KitExporter::batchEnded(Status) {

@@ -59,6 +59,8 @@ public:
     // The kit file itself, full path.
     QString kitFile() const;
     Options options() const { return m_options; }
+    // Replace an existing kit of that name (the user agreed); before run() only.
+    void setOverwrite(bool on) { m_options.overwrite = on; }
     // Slices whose note would lie above 127 are left out of the kit's mapping and the
     // MIDI file (their samples are still written).
     int slicesWithoutNote() const;

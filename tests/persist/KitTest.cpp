@@ -491,7 +491,6 @@ void KitTest::hydrogenPlaysTheKitBack() {
     double best = 0.0;
     for (long long lag = -kRate / 20; lag <= kRate / 20; ++lag)
         best = std::max(best, correlationAt(a, b, lag, kFrames));
-    qInfo() << "DEBUGCORR" << best;
     QVERIFY2(best >= 0.9, qPrintable(QString::number(best)));
 }
 
