@@ -71,7 +71,8 @@ QString freshFolder(const char *name) {
 double plainExport(const QString &folder) {
     SliceExporter exporter(g_loop);
     exporter.setCollision(SliceExporter::Collision::Overwrite);
-    exporter.addSlices(SliceExporter::sliceRanges(g_points, 0, g_loop->length()), folder, QStringLiteral("long"));
+    exporter.addSlices(SliceExporter::sliceRanges(g_points, 0, g_loop->length()), folder,
+                       QStringLiteral("long"));
     const double t0 = now();
     if (exporter.run() != SliceExporter::Status::Completed) {
         std::fprintf(stderr, "export failed: %s\n", qPrintable(exporter.errorMessage()));

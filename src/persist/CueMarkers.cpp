@@ -19,7 +19,8 @@ QString tr(const char *text) {
 // SF_CUES holds a fixed hundred points; a loop may have more slices, so the buffer is
 // sized to the count (the library reads the count and copies that many).
 std::vector<char> cueBuffer(size_t count) {
-    return std::vector<char>(offsetof(SF_CUES, cue_points) + std::max<size_t>(1, count) * sizeof(SF_CUE_POINT));
+    return std::vector<char>(offsetof(SF_CUES, cue_points) +
+                             std::max<size_t>(1, count) * sizeof(SF_CUE_POINT));
 }
 
 void putLE32(QByteArray &out, quint32 v) {
@@ -76,13 +77,13 @@ bool CueMarkers::appendWavChunks(const QString &path, const QStringList &labels,
     }
     if (bpm > 0.0 && std::isfinite(bpm) && rate > 0) {
         QByteArray acid;
-        putLE32(acid, 0);          // a loop, no root note
-        putLE16(acid, 60);         // root note
-        putLE16(acid, 0x8000);     // reserved
-        putLE32(acid, 0);          // reserved (float 0)
+        putLE32(acid, 0);      // a loop, no root note
+        putLE16(acid, 60);     // root note
+        putLE16(acid, 0x8000); // reserved
+        putLE32(acid, 0);      // reserved (float 0)
         putLE32(acid, quint32(std::max<qint64>(1, std::llround(double(frames) / rate * bpm / 60.0))));
-        putLE16(acid, 4);          // meter denominator
-        putLE16(acid, 4);          // meter numerator
+        putLE16(acid, 4); // meter denominator
+        putLE16(acid, 4); // meter numerator
         const float tempo = float(bpm);
         quint32 bits;
         std::memcpy(&bits, &tempo, sizeof bits);
@@ -101,7 +102,8 @@ bool CueMarkers::appendWavChunks(const QString &path, const QStringList &labels,
     if (!file.open(QIODevice::ReadWrite))
         return fail(file.errorString());
     char header[12];
-    if (file.read(header, 12) != 12 || std::memcmp(header, "RIFF", 4) != 0 || std::memcmp(header + 8, "WAVE", 4) != 0)
+    if (file.read(header, 12) != 12 || std::memcmp(header, "RIFF", 4) != 0 ||
+        std::memcmp(header + 8, "WAVE", 4) != 0)
         return true; // RF64 and other containers keep only what the library wrote
     qint64 size = file.size();
     if (size % 2)
@@ -120,7 +122,8 @@ bool CueMarkers::appendWavChunks(const QString &path, const QStringList &labels,
 
 bool CueMarkers::holdsMarkers(const QString &path) {
     const QString suffix = QFileInfo(path).suffix().toLower();
-    return suffix == QLatin1String("wav") || suffix == QLatin1String("aif") || suffix == QLatin1String("aiff");
+    return suffix == QLatin1String("wav") || suffix == QLatin1String("aif") ||
+           suffix == QLatin1String("aiff");
 }
 
 CueMarkers::Read CueMarkers::read(const QString &path) {

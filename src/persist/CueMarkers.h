@@ -25,12 +25,12 @@ public:
                                 int rate, QString *error);
 
     struct Read {
-        bool ok = false;       // the file opened as audio
-        int rate = 0;          // its sample rate
-        qint64 frames = 0;     // its length
-        QVector<qint64> cues;  // marker positions in frames, sorted, inside the file
-        QStringList labels;    // one per cue, possibly empty
-        double bpm = 0.0;      // the tempo it carries, 0 when none
+        bool ok = false;      // the file opened as audio
+        int rate = 0;         // its sample rate
+        qint64 frames = 0;    // its length
+        QVector<qint64> cues; // marker positions in frames, sorted, inside the file
+        QStringList labels;   // one per cue, possibly empty
+        double bpm = 0.0;     // the tempo it carries, 0 when none
     };
     // The markers of a WAV or AIFF file; an empty result for other files, files without
     // markers and files that cannot be read.

@@ -88,7 +88,8 @@ KitExporter::KitExporter(SlicePtr loop, const QList<int> &points, int trimStart,
         m_options.name = cleanName(loop->baseName());
     if (m_options.name.isEmpty())
         m_options.name = QStringLiteral("Kit");
-    m_options.folder = QDir(m_options.folder.isEmpty() ? QDir::currentPath() : m_options.folder).absolutePath();
+    m_options.folder =
+        QDir(m_options.folder.isEmpty() ? QDir::currentPath() : m_options.folder).absolutePath();
     m_options.startNote = std::max(0, std::min(m_options.startNote, 127));
     if (loop) {
         m_ranges = sliceRanges(points, std::max(0, trimStart), std::min(trimEnd, loop->length()));
@@ -105,11 +106,13 @@ KitExporter *KitExporter::forSlicer(Trevant *slicer, const Options &options, QOb
     const SlicePtr loop = slicer ? slicer->currentSlice() : SlicePtr();
     if (!loop || loop->length() <= 0 || sliceRanges(slicer).isEmpty())
         return nullptr;
-    return new KitExporter(loop, slicer->slicePoints(), slicer->trimStart(), slicer->trimEnd(), options, parent);
+    return new KitExporter(loop, slicer->slicePoints(), slicer->trimStart(), slicer->trimEnd(), options,
+                           parent);
 }
 
-SliceExporter::Status KitExporter::exportKit(SlicePtr loop, const QList<int> &points, int trimStart, int trimEnd,
-                                             const Options &options, QString *error, QStringList *written) {
+SliceExporter::Status KitExporter::exportKit(SlicePtr loop, const QList<int> &points, int trimStart,
+                                             int trimEnd, const Options &options, QString *error,
+                                             QStringList *written) {
     KitExporter exporter(std::move(loop), points, trimStart, trimEnd, options);
     const Status status = exporter.run();
     if (error)
@@ -216,9 +219,10 @@ bool KitExporter::prepareBatch(QString &error) {
     }
     int err = 0;
     for (int attempt = 0; attempt < 100 && m_staging.isEmpty(); ++attempt) {
-        const QString candidate = QDir(m_options.folder).filePath(
-            QLatin1Char('.') + m_options.name + QLatin1String(".kit-") +
-            QString::number(QRandomGenerator::global()->generate(), 36) + QLatin1String(".part"));
+        const QString candidate = QDir(m_options.folder)
+                                      .filePath(QLatin1Char('.') + m_options.name + QLatin1String(".kit-") +
+                                                QString::number(QRandomGenerator::global()->generate(), 36) +
+                                                QLatin1String(".part"));
         if (::mkdir(QFile::encodeName(candidate).constData(), 0777) == 0)
             m_staging = candidate;
         else if ((err = errno) != EEXIST)
@@ -274,7 +278,9 @@ bool KitExporter::writeDocuments(QString &error) {
     const QDir staging(m_staging);
     const QString name = m_options.name;
     const int count = m_ranges.size();
-    const auto pitchOf = [this](int i) { return i < m_options.slicePitch.size() ? m_options.slicePitch.at(i) : 0; };
+    const auto pitchOf = [this](int i) {
+        return i < m_options.slicePitch.size() ? m_options.slicePitch.at(i) : 0;
+    };
     const auto noteOf = [this](int i) { return m_options.startNote + i; };
     const QString samplePath = sampleFolderName() + QLatin1Char('/');
 
@@ -296,7 +302,8 @@ bool KitExporter::writeDocuments(QString &error) {
                     .arg(m_options.startNote)
                     .arg(noteName(m_options.startNote));
         if (leftOut > 0)
-            text += QStringLiteral("// The last %1 slices lie above note 127 and are not mapped.\n").arg(leftOut);
+            text +=
+                QStringLiteral("// The last %1 slices lie above note 127 and are not mapped.\n").arg(leftOut);
         text += QStringLiteral("// %1.mid plays the loop on these notes.\n\n").arg(name);
         text += QStringLiteral("<global>\nloop_mode=one_shot\namp_veltrack=0\npitch_keytrack=0\n\n");
         for (int i = 0; i < count && noteOf(i) <= 127; ++i) {
@@ -314,10 +321,11 @@ bool KitExporter::writeDocuments(QString &error) {
         QXmlStreamWriter xml(&document);
         xml.setAutoFormatting(true);
         xml.writeStartDocument();
-        xml.writeComment(QStringLiteral(" %1, sliced with Quillory. Tempo: %2. Slices: %3, slice 1 on note %4. ")
-                             .arg(name, tempoText(m_fBpm))
-                             .arg(count)
-                             .arg(m_options.startNote));
+        xml.writeComment(
+            QStringLiteral(" %1, sliced with Quillory. Tempo: %2. Slices: %3, slice 1 on note %4. ")
+                .arg(name, tempoText(m_fBpm))
+                .arg(count)
+                .arg(m_options.startNote));
         xml.writeStartElement(QStringLiteral("DecentSampler"));
         xml.writeAttribute(QStringLiteral("minVersion"), QStringLiteral("1.0.0"));
         xml.writeStartElement(QStringLiteral("groups"));
@@ -436,7 +444,8 @@ bool KitExporter::writeArchive(QString &error, bool &cancelled) {
         return false;
     };
     // Audio hardly compresses: the fastest level costs least and loses almost nothing.
-    if (archive_write_add_filter_gzip(out) != ARCHIVE_OK || archive_write_set_format_pax_restricted(out) != ARCHIVE_OK ||
+    if (archive_write_add_filter_gzip(out) != ARCHIVE_OK ||
+        archive_write_set_format_pax_restricted(out) != ARCHIVE_OK ||
         archive_write_set_filter_option(out, "gzip", "compression-level", "1") != ARCHIVE_OK ||
         archive_write_open_filename(out, QFile::encodeName(archivePath).constData()) != ARCHIVE_OK)
         return fail(QString::fromLocal8Bit(archive_error_string(out)));
@@ -479,7 +488,8 @@ bool KitExporter::writeArchive(QString &error, bool &cancelled) {
             if (archive_write_data(out, block.data(), size_t(got)) != got)
                 return fail(QString::fromLocal8Bit(archive_error_string(out)));
             bytesDone += got;
-            const float progress = 0.6f + 0.4f * float(double(bytesDone) / double(std::max<qint64>(1, totalBytes)));
+            const float progress =
+                0.6f + 0.4f * float(double(bytesDone) / double(std::max<qint64>(1, totalBytes)));
             if (progress - lastShown >= 0.01f) {
                 lastShown = progress;
                 reportProgress(std::min(progress, 0.99f));
@@ -527,7 +537,8 @@ bool KitExporter::moveIntoPlace(QString &error) {
             const QString aside = QDir(m_staging).filePath(QStringLiteral(".replaced-%1").arg(i));
             if (!renameOnto(m.to, aside, false, &err)) {
                 rollBack();
-                error = tr("%1 could not be replaced: %2").arg(QDir::toNativeSeparators(m.to), systemError(err));
+                error =
+                    tr("%1 could not be replaced: %2").arg(QDir::toNativeSeparators(m.to), systemError(err));
                 return false;
             }
             m.replaced = aside;

@@ -65,10 +65,10 @@ public:
     // MIDI file (their samples are still written).
     int slicesWithoutNote() const;
 
-    static QString kindName(Kind kind);      // "SFZ", "Hydrogen", "DecentSampler"
-    static QString kindKey(Kind kind);       // "sfz", "hydrogen", "decentsampler"
+    static QString kindName(Kind kind); // "SFZ", "Hydrogen", "DecentSampler"
+    static QString kindKey(Kind kind);  // "sfz", "hydrogen", "decentsampler"
     static bool kindFromKey(const QString &key, Kind *kind);
-    static QString kitSuffix(Kind kind);     // "sfz", "h2drumkit", "dspreset"
+    static QString kitSuffix(Kind kind); // "sfz", "h2drumkit", "dspreset"
     // A file-system-safe kit name ("/" and control characters replaced, no leading dot).
     static QString cleanName(const QString &name);
 

@@ -200,7 +200,8 @@ SliceExporter *SliceExporter::forSaveAs(Trevant *slicer, const QString &path, QO
     if (!slicer)
         return nullptr;
     SliceExporter *exporter = forSpan(slicer, path, {slicer->trimStart(), slicer->trimEnd()}, parent);
-    if (exporter && Settings::instance().value(QStringLiteral("slice_markers_in_saved_loops")) != QLatin1String("0"))
+    if (exporter &&
+        Settings::instance().value(QStringLiteral("slice_markers_in_saved_loops")) != QLatin1String("0"))
         exporter->setMarkers(slicer->slicePoints(), exporter->m_pLoop->bpm());
     return exporter;
 }
@@ -394,8 +395,8 @@ bool SliceExporter::writeOne(const Job &job, qint64 &framesDone, qint64 totalFra
     for (int p : qAsConst(m_markers)) {
         if (p <= start || p >= end)
             continue;
-        const qint64 frame = outputFrames((p & ~1) / 2, m_iFileRate, outRate) -
-                             outputFrames(start / 2, m_iFileRate, outRate);
+        const qint64 frame =
+            outputFrames((p & ~1) / 2, m_iFileRate, outRate) - outputFrames(start / 2, m_iFileRate, outRate);
         if (frame <= 0 || frame >= outFrames || (!markerFrames.isEmpty() && markerFrames.last() == frame))
             continue;
         markerFrames.append(frame);

@@ -74,11 +74,12 @@ ExportKitUI::ExportKitUI(const QString &loopFileName, QWidget *parent)
     const int index = m_comboBoxFormat->findData(settings.value(QLatin1String(kFormatKey)));
     m_comboBoxFormat->setCurrentIndex(std::max(0, index));
     const QString folder = settings.value(QLatin1String(kFolderKey));
-    m_lineEditFolder->setText(QDir::toNativeSeparators(
-        !folder.isEmpty() ? folder : QFileInfo(m_sLoopFileName).absolutePath()));
+    m_lineEditFolder->setText(
+        QDir::toNativeSeparators(!folder.isEmpty() ? folder : QFileInfo(m_sLoopFileName).absolutePath()));
     const bool sameLoop = settings.value(QLatin1String(kNameLoopKey)) == m_sLoopFileName;
     const QString name = settings.value(QLatin1String(kNameKey));
-    m_lineEditName->setText(sameLoop && !name.isEmpty() ? name : QFileInfo(m_sLoopFileName).completeBaseName());
+    m_lineEditName->setText(sameLoop && !name.isEmpty() ? name
+                                                        : QFileInfo(m_sLoopFileName).completeBaseName());
     bool ok = false;
     const int note = settings.value(QLatin1String(kStartNoteKey)).toInt(&ok);
     m_spinBoxStartNote->setValue(ok && note >= 0 && note <= 127 ? note : 36);
@@ -86,7 +87,8 @@ ExportKitUI::ExportKitUI(const QString &loopFileName, QWidget *parent)
     connect(browse, &QPushButton::clicked, this, &ExportKitUI::slotBrowse);
     connect(m_buttonBox, &QDialogButtonBox::accepted, this, &ExportKitUI::accept);
     connect(m_buttonBox, &QDialogButtonBox::rejected, this, &ExportKitUI::reject);
-    connect(m_comboBoxFormat, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &ExportKitUI::slotUpdate);
+    connect(m_comboBoxFormat, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &ExportKitUI::slotUpdate);
     connect(m_lineEditFolder, &QLineEdit::textChanged, this, &ExportKitUI::slotUpdate);
     connect(m_lineEditName, &QLineEdit::textChanged, this, &ExportKitUI::slotUpdate);
     connect(m_spinBoxStartNote, QOverload<int>::of(&QSpinBox::valueChanged), this, &ExportKitUI::slotUpdate);
@@ -115,7 +117,8 @@ void ExportKitUI::accept() {
 }
 
 void ExportKitUI::slotBrowse() {
-    const QString folder = QFileDialog::getExistingDirectory(this, tr("Kit Folder"), m_lineEditFolder->text());
+    const QString folder =
+        QFileDialog::getExistingDirectory(this, tr("Kit Folder"), m_lineEditFolder->text());
     if (!folder.isEmpty())
         m_lineEditFolder->setText(QDir::toNativeSeparators(folder));
 }

@@ -6,24 +6,24 @@
 #include "AutoSliceCommand.h"
 #include "BpmDetector.h"
 #include "ClearSlicingCommand.h"
+#include "CueMarkers.h"
 #include "EditableAudioCache.h"
+#include "ExportKitUI.h"
+#include "KitExporter.h"
 #include "MidiSliceWriter.h"
 #include "OnsetAnalysisService.h"
 #include "PreferencesUI.h"
 #include "ProjectFile.h"
+#include "RestoreCueMarkersCommand.h"
 #include "SamplePropertiesUI.h"
 #include "SampleRendererEditor.h"
 #include "SampleRendererTrevant.h"
 #include "SampleRendererZoombar.h"
 #include "Settings.h"
 #include "Slice.h"
+#include "SliceAtTransientsCommand.h"
 #include "SliceEngine.h"
 #include "SliceExporter.h"
-#include "CueMarkers.h"
-#include "ExportKitUI.h"
-#include "KitExporter.h"
-#include "RestoreCueMarkersCommand.h"
-#include "SliceAtTransientsCommand.h"
 #include "SliceTemplate.h"
 #include "TimeStretchUI.h"
 #include "TransientSensitivityCommand.h"
@@ -105,10 +105,12 @@ TrevantUI::TrevantUI() {
     connect(ui.actionSaveSlicesAsMidi, SIGNAL(triggered()), this, SLOT(slotSaveSlicesAsMidi()));
     m_exportKitAction = new QAction(tr("Export Kit..."), this);
     m_exportKitAction->setObjectName("actionExportKit");
-    m_exportKitAction->setStatusTip(tr("Write the slices as an SFZ, Hydrogen or DecentSampler kit with a MIDI file"));
+    m_exportKitAction->setStatusTip(
+        tr("Write the slices as an SFZ, Hydrogen or DecentSampler kit with a MIDI file"));
     m_exportKitAction->setEnabled(false);
     const QList<QAction *> fileActions = ui.menuFile->actions();
-    ui.menuFile->insertAction(fileActions.value(fileActions.indexOf(ui.actionSaveSlicesAsMidi) + 1), m_exportKitAction);
+    ui.menuFile->insertAction(fileActions.value(fileActions.indexOf(ui.actionSaveSlicesAsMidi) + 1),
+                              m_exportKitAction);
     connect(m_exportKitAction, &QAction::triggered, this, &TrevantUI::slotExportKit);
     connect(ui.actionNewProject, SIGNAL(triggered()), this, SLOT(slotNewProject()));
     connect(ui.actionOpenProject, SIGNAL(triggered()), this, SLOT(slotOpenProject()));

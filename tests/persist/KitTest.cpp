@@ -54,7 +54,8 @@ QString freshFolder(QTemporaryDir &dir, const QString &name) {
 
 // Files and folders, hidden ones too: a staging folder left behind must show.
 QStringList allEntries(const QString &folder) {
-    QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    QStringList entries =
+        QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     entries.sort();
     return entries;
 }
@@ -118,7 +119,8 @@ QVector<KitEntry> readDecentSampler(const QString &path) {
             KitEntry e;
             e.sample = a.value(QLatin1String("path")).toString();
             e.note = a.value(QLatin1String("rootNote")).toInt();
-            if (a.value(QLatin1String("loNote")).toInt() != e.note || a.value(QLatin1String("hiNote")).toInt() != e.note)
+            if (a.value(QLatin1String("loNote")).toInt() != e.note ||
+                a.value(QLatin1String("hiNote")).toInt() != e.note)
                 e.note = -1; // a pad is one note
             e.pitch = a.value(QLatin1String("tuning")).toInt();
             entries.append(e);
@@ -282,7 +284,8 @@ void KitTest::kitRoundTrip() {
 
     const QString plain = freshFolder(m_dir, "plain");
     SliceExporter reference(loop);
-    const QVector<SliceExporter::Range> ranges = SliceExporter::sliceRanges(points, trimStart, loop->length());
+    const QVector<SliceExporter::Range> ranges =
+        SliceExporter::sliceRanges(points, trimStart, loop->length());
     reference.addSlices(ranges, plain, "My Kit");
     QCOMPARE(reference.run(), SliceExporter::Status::Completed);
 
@@ -328,7 +331,8 @@ void KitTest::kitRoundTrip() {
         QCOMPARE(entries[i].pitch, i == 1 ? 3 : 0);
         const QString sample = QDir(sampleRoot).filePath(entries[i].sample);
         QVERIFY2(QFileInfo(sample).isFile(), qPrintable(sample));
-        const QByteArray expected = fileBytes(QDir(plain).filePath(SliceExporter::sliceFileName("My Kit", i + 1, 8)));
+        const QByteArray expected =
+            fileBytes(QDir(plain).filePath(SliceExporter::sliceFileName("My Kit", i + 1, 8)));
         QVERIFY(!expected.isEmpty());
         QVERIFY2(fileBytes(sample) == expected, qPrintable(entries[i].sample));
     }
@@ -396,7 +400,8 @@ void KitTest::hydrogenPlaysTheKitBack() {
     // notes, converted to Hydrogen's 48 ticks per quarter.
     int division = 0;
     double bpm = 0;
-    const QVector<MidiNote> notes = readMidi(fileBytes(QDir(folder).filePath("QuilloryHits.mid")), &division, &bpm);
+    const QVector<MidiNote> notes =
+        readMidi(fileBytes(QDir(folder).filePath("QuilloryHits.mid")), &division, &bpm);
     QCOMPARE(notes.size(), kHits);
     QString song;
     QXmlStreamWriter xml(&song);
@@ -481,7 +486,8 @@ void KitTest::hydrogenPlaysTheKitBack() {
     QVERIFY(TestAudio::writeBytes(songPath, song.toUtf8()));
 
     const QString rendered = QDir(folder).filePath("rendered.wav");
-    const int code = runH2({"--song", songPath, "--outfile", rendered, "--rate", QString::number(kRate), "--bits", "16"}, &out);
+    const int code = runH2(
+        {"--song", songPath, "--outfile", rendered, "--rate", QString::number(kRate), "--bits", "16"}, &out);
     QVERIFY2(code == 0, qPrintable(out));
     const Audio render = readAudio(rendered);
     QVERIFY2(render.rate == kRate && render.frames() >= kFrames - kRate / 10, qPrintable(out));
@@ -518,12 +524,13 @@ void KitTest::failedOrCancelledExportLeavesNoHalfKit() {
         options.folder = folder;
         options.kind = kind;
         KitExporter exporter(loop, hitPoints(), 0, loop->length(), options);
-        QMetaObject::Connection c = connect(loop.data(), &Slice::savingProgress, loop.data(),
-                                            [&](float f) {
-                                                if (f > 0.3f)
-                                                    exporter.cancel();
-                                            },
-                                            Qt::DirectConnection);
+        QMetaObject::Connection c = connect(
+            loop.data(), &Slice::savingProgress, loop.data(),
+            [&](float f) {
+                if (f > 0.3f)
+                    exporter.cancel();
+            },
+            Qt::DirectConnection);
         QCOMPARE(exporter.run(), SliceExporter::Status::Cancelled);
         disconnect(c);
         QCOMPARE(allEntries(folder), QStringList());
@@ -532,7 +539,8 @@ void KitTest::failedOrCancelledExportLeavesNoHalfKit() {
                  SliceExporter::Status::Completed);
         const QStringList before = allEntries(folder);
         const QByteArray midi = fileBytes(QDir(folder).filePath("Kit.mid"));
-        QCOMPARE(KitExporter::exportKit(loop, {}, 0, 2 * 1000, options, &error), SliceExporter::Status::Failed);
+        QCOMPARE(KitExporter::exportKit(loop, {}, 0, 2 * 1000, options, &error),
+                 SliceExporter::Status::Failed);
         QVERIFY2(error.contains("already exists"), qPrintable(error));
         QCOMPARE(allEntries(folder), before);
         QCOMPARE(fileBytes(QDir(folder).filePath("Kit.mid")), midi);
