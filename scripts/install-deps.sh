@@ -8,7 +8,8 @@ PKGS=(build-essential cmake ninja-build pkg-config
       libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
       libbenchmark-dev
       xvfb xauth libgl1-mesa-dri ffmpeg libasound2-plugins imagemagick aubio-tools soundstretch jackd2
-      fluidsynth fluid-soundfont-gm clang libclang-rt-14-dev ccache)
+      fluidsynth fluid-soundfont-gm clang libclang-rt-14-dev ccache
+      libarchive-dev hydrogen sox)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,5 +1,6 @@
 #include "SliceExporter.h"
 
+#include "CueMarkers.h"
 #include "ExportResampler.h"
 #include "PendingFile.h"
 #include "Settings.h"
@@ -197,6 +198,16 @@ SliceExporter *SliceExporter::forSpan(Trevant *slicer, const QString &path, Rang
     return exporter;
 }
 
+SliceExporter *SliceExporter::forSaveAs(Trevant *slicer, const QString &path, QObject *parent) {
+    if (!slicer)
+        return nullptr;
+    SliceExporter *exporter = forSpan(slicer, path, {slicer->trimStart(), slicer->trimEnd()}, parent);
+    if (exporter &&
+        Settings::instance().value(QStringLiteral("slice_markers_in_saved_loops")) != QLatin1String("0"))
+        exporter->setMarkers(slicer->slicePoints(), exporter->m_pLoop->bpm());
+    return exporter;
+}
+
 void SliceExporter::addSlices(const QVector<Range> &ranges, const QString &folder, const QString &stem,
                               const QString &extension) {
     const QDir dir(folder);
@@ -206,6 +217,31 @@ void SliceExporter::addSlices(const QVector<Range> &ranges, const QString &folde
 
 void SliceExporter::addFile(const QString &path, Range range) {
     m_jobs.append({QFileInfo(path).absoluteFilePath(), range});
+}
+
+void SliceExporter::setMarkers(const QList<int> &points, double bpm) {
+    m_markers = points;
+    std::sort(m_markers.begin(), m_markers.end());
+    m_fMarkerBpm = bpm;
+}
+
+bool SliceExporter::prepareBatch(QString &) {
+    return true;
+}
+
+bool SliceExporter::isCancelRequested() const {
+    return m_pLoop && m_pLoop->isCancelRequested();
+}
+
+bool SliceExporter::completeBatch(QString &, bool &) {
+    return true;
+}
+
+void SliceExporter::batchEnded(Status) {}
+
+void SliceExporter::reportProgress(float fraction) {
+    if (m_pLoop)
+        emit m_pLoop->savingProgress(std::max(0.0f, std::min(fraction, 1.0f)));
 }
 
 QStringList SliceExporter::existingTargets() const {
@@ -266,11 +302,6 @@ SliceExporter::Status SliceExporter::run() {
         finish(Status::Failed, tr("There is no audio to export."));
         return status();
     }
-    if (m_jobs.isEmpty()) {
-        finish(Status::Failed, tr("There are no slices to export."));
-        return status();
-    }
-
     // A loop still decoding has zeros where its audio will be: wait for it.
     while (!m_pCache->isFilled()) {
         if (m_pLoop->isCancelRequested()) {
@@ -285,6 +316,14 @@ SliceExporter::Status SliceExporter::run() {
     }
 
     QString error;
+    if (!prepareBatch(error)) {
+        finish(Status::Failed, error);
+        return status();
+    }
+    if (m_jobs.isEmpty()) {
+        finish(Status::Failed, tr("There are no slices to export."));
+        return status();
+    }
     const QVector<Job> jobs = resolvedJobs(error);
     if (jobs.isEmpty()) {
         finish(Status::Failed, error);
@@ -304,6 +343,11 @@ SliceExporter::Status SliceExporter::run() {
             finish(cancelled ? Status::Cancelled : Status::Failed, error);
             return status();
         }
+    }
+    bool cancelled = false;
+    if (!completeBatch(error, cancelled)) {
+        finish(cancelled ? Status::Cancelled : Status::Failed, error);
+        return status();
     }
     finish(Status::Completed, QString());
     return status();
@@ -347,6 +391,24 @@ bool SliceExporter::writeOne(const Job &job, qint64 &framesDone, qint64 totalFra
     // Values beyond full scale are clipped, not wrapped round into loud clicks.
     sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
 
+    // Markers strictly inside the span, on the written file's own grid; the label
+    // counts slices from the file's start, so the first marker starts slice 2.
+    QVector<qint64> markerFrames;
+    QStringList markerLabels;
+    for (int p : qAsConst(m_markers)) {
+        if (p <= start || p >= end)
+            continue;
+        const qint64 frame =
+            outputFrames((p & ~1) / 2, m_iFileRate, outRate) - outputFrames(start / 2, m_iFileRate, outRate);
+        if (frame <= 0 || frame >= outFrames || (!markerFrames.isEmpty() && markerFrames.last() == frame))
+            continue;
+        markerFrames.append(frame);
+        markerLabels.append(tr("Slice %1").arg(markerFrames.size() + 1));
+    }
+    const bool isWav = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV;
+    if (!markerFrames.isEmpty() && !CueMarkers::set(file, markerFrames, markerLabels))
+        qDebug() << "Export: cue markers not kept in" << job.path;
+
     const int fadeFrames =
         m_bFadeEdges ? int(std::min<qint64>(qint64(m_iFileRate * kFadeMs / 1000.0), inFrames / 2)) : 0;
     RangeReader reader(m_pCache.data(), {start, end}, fadeFrames);
@@ -369,8 +431,9 @@ bool SliceExporter::writeOne(const Job &job, qint64 &framesDone, qint64 totalFra
     bool ok = true;
     const auto report = [&](qint64 frames) {
         framesDone += frames;
-        const float progress = totalFrames > 0 ? float(double(framesDone) / double(totalFrames)) : 1.0f;
-        if (progress - lastProgress >= 0.01f || progress >= 1.0f) {
+        const float progress =
+            m_fFileShare * (totalFrames > 0 ? float(double(framesDone) / double(totalFrames)) : 1.0f);
+        if (progress - lastProgress >= 0.01f || progress >= m_fFileShare) {
             lastProgress = progress;
             emit m_pLoop->savingProgress(std::min(progress, 1.0f));
         }
@@ -419,6 +482,10 @@ bool SliceExporter::writeOne(const Job &job, qint64 &framesDone, qint64 totalFra
                 .arg(QDir::toNativeSeparators(job.path), QString::fromLocal8Bit(sf_error_number(closeError)));
         ok = false;
     }
+    if (ok && isWav && (!markerFrames.isEmpty() || m_fMarkerBpm > 0.0) &&
+        !CueMarkers::appendWavChunks(pending.temporaryPath(), markerLabels, m_fMarkerBpm, outFrames, outRate,
+                                     &error))
+        ok = false;
     if (!ok)
         return false; // the pending file removes its temporary file
     if (!pending.commit(m_collision == Collision::Overwrite, &error))
@@ -428,11 +495,13 @@ bool SliceExporter::writeOne(const Job &job, qint64 &framesDone, qint64 totalFra
         QMutexLocker locker(&m_resultLock);
         m_written.append(target.absoluteFilePath());
     }
-    emit fileWritten(QDir::toNativeSeparators(target.absolutePath()), target.fileName());
+    if (m_bAnnounceFiles)
+        emit fileWritten(QDir::toNativeSeparators(target.absolutePath()), target.fileName());
     return true;
 }
 
 void SliceExporter::finish(Status status, const QString &error) {
+    batchEnded(status);
     {
         QMutexLocker locker(&m_resultLock);
         m_status = status;

@@ -80,6 +80,9 @@ public:
     // path, which a save dialog has confirmed (Overwrite).
     static SliceExporter *forSpan(Trevant *slicer, const QString &path, Range range,
                                   QObject *parent = nullptr);
+    // The trimmed loop into path ("Save As"), with its slice points as cue markers and
+    // its tempo unless the slice_markers_in_saved_loops preference is "0".
+    static SliceExporter *forSaveAs(Trevant *slicer, const QString &path, QObject *parent = nullptr);
 
     // One file per range, named with sliceFileName in folder; the extension picks the
     // container as for addFile.
@@ -96,6 +99,11 @@ public:
     // Short fades at both ends of every file, as played slices get them. The default
     // follows the fade_in_out_slices preference.
     void setFadeEdges(bool on) { m_bFadeEdges = on; }
+
+    // Slice points (interleaved positions in the loop) written as labelled cue markers
+    // into every WAV or AIFF file whose span holds them, with bpm, when above 0, as the
+    // file's tempo where the container keeps one (WAV).
+    void setMarkers(const QList<int> &points, double bpm);
 
     // The targets that exist already (for asking the user before an export).
     QStringList existingTargets() const;
@@ -126,6 +134,25 @@ signals:
     // start() only: the export is over; see status().
     void finished();
 
+protected:
+    // Exporting thread, before anything is written: a subclass claims its place and adds
+    // its jobs. False (with error) fails the export.
+    virtual bool prepareBatch(QString &error);
+    // Exporting thread, after every file of the batch is written: a subclass adds what
+    // belongs with the files. False (with error, or cancelled) fails the export.
+    virtual bool completeBatch(QString &error, bool &cancelled);
+    // Exporting thread, once the export is over, before the loop hears of it.
+    virtual void batchEnded(Status status);
+    SlicePtr loop() const { return m_pLoop; }
+    bool isCancelRequested() const;
+    int fileRate() const { return m_iFileRate; }
+    // The share of the progress bar the audio files fill (the rest is the subclass's).
+    void setFileProgressShare(float share) { m_fFileShare = share; }
+    void reportProgress(float fraction);
+    // Whether fileWritten is emitted for each audio file (not for files that are still
+    // in a staging folder).
+    void setAnnounceFiles(bool on) { m_bAnnounceFiles = on; }
+
 private:
     bool writeOne(const Job &job, qint64 &framesDone, qint64 totalFrames, float &lastProgress, QString &error,
                   bool &cancelled);
@@ -140,6 +167,10 @@ private:
     ExportFormat m_format;
     Collision m_collision = Collision::Refuse;
     bool m_bFadeEdges = false;
+    QList<int> m_markers;
+    double m_fMarkerBpm = 0.0;
+    float m_fFileShare = 1.0f;
+    bool m_bAnnounceFiles = true;
 
     // Written by run(), read by anyone.
     mutable QMutex m_resultLock;

@@ -5,20 +5,24 @@
 #include "AdvancedSlicingUI.h"
 #include "AutoSliceCommand.h"
 #include "ClearSlicingCommand.h"
+#include "CueMarkers.h"
 #include "EditableAudioCache.h"
+#include "ExportKitUI.h"
+#include "KitExporter.h"
 #include "MidiSliceWriter.h"
 #include "OnsetAnalysisService.h"
 #include "PreferencesUI.h"
 #include "ProjectFile.h"
+#include "RestoreCueMarkersCommand.h"
 #include "SamplePropertiesUI.h"
 #include "SampleRendererEditor.h"
 #include "SampleRendererTrevant.h"
 #include "SampleRendererZoombar.h"
 #include "Settings.h"
 #include "Slice.h"
+#include "SliceAtTransientsCommand.h"
 #include "SliceEngine.h"
 #include "SliceExporter.h"
-#include "SliceAtTransientsCommand.h"
 #include "SliceTemplate.h"
 #include "TempoDetection.h"
 #include "TimeStretchUI.h"
@@ -99,6 +103,15 @@ TrevantUI::TrevantUI() {
     connect(ui.actionSaveAs, SIGNAL(triggered()), this, SLOT(slotSaveAs()));
     connect(ui.actionSaveSlices, SIGNAL(triggered()), this, SLOT(slotExportSlicesToDisk()));
     connect(ui.actionSaveSlicesAsMidi, SIGNAL(triggered()), this, SLOT(slotSaveSlicesAsMidi()));
+    m_exportKitAction = new QAction(tr("Export Kit..."), this);
+    m_exportKitAction->setObjectName("actionExportKit");
+    m_exportKitAction->setStatusTip(
+        tr("Write the slices as an SFZ, Hydrogen or DecentSampler kit with a MIDI file"));
+    m_exportKitAction->setEnabled(false);
+    const QList<QAction *> fileActions = ui.menuFile->actions();
+    ui.menuFile->insertAction(fileActions.value(fileActions.indexOf(ui.actionSaveSlicesAsMidi) + 1),
+                              m_exportKitAction);
+    connect(m_exportKitAction, &QAction::triggered, this, &TrevantUI::slotExportKit);
     connect(ui.actionNewProject, SIGNAL(triggered()), this, SLOT(slotNewProject()));
     connect(ui.actionOpenProject, SIGNAL(triggered()), this, SLOT(slotOpenProject()));
     connect(ui.actionSaveProject, SIGNAL(triggered()), this, SLOT(slotSaveProject()));
@@ -351,6 +364,10 @@ bool TrevantUI::slotLoadAudioFile(QString filename) {
                 ui.spinBoxPitch->setValue(0);
             }
             m_undoStack->clear();
+            // Markers the file carries become its slice points, as a step the user can undo.
+            const QList<int> cuePoints = CueMarkers::slicePoints(CueMarkers::read(filename));
+            if (!cuePoints.isEmpty())
+                m_undoStack->push(new RestoreCueMarkersCommand(m_slicer, cuePoints));
             setLoopViewsEnabled(true);
             attachLoopToViews();
             setLoopActionsEnabled(true);
@@ -424,6 +441,8 @@ void TrevantUI::setLoopActionsEnabled(bool on) {
                        ui.actionAdvancedSlicing, ui.actionSliceAtTransients, ui.action4, ui.action8, ui.action16, ui.action32,
                        ui.action64, ui.actionSampleProperties, ui.actionTimeStretch})
         a->setEnabled(on);
+    if (m_exportKitAction)
+        m_exportKitAction->setEnabled(on);
     ui.frameQuickControls->setEnabled(on);
     if (m_slicingView)
         m_slicingView->setEnabled(on);
@@ -1063,7 +1082,7 @@ void TrevantUI::slotSaveAs() {
                                      tr("WAV Audio (*.wav);;AIFF Audio (*.aif *.aiff);;FLAC Audio (*.flac)"));
     if (path.isEmpty())
         return;
-    startExport(SliceExporter::forSpan(m_slicer, path, {m_slicer->trimStart(), m_slicer->trimEnd()}));
+    startExport(SliceExporter::forSaveAs(m_slicer, path));
 }
 
 void TrevantUI::slotSaveSlicesAsMidi() {
@@ -1116,6 +1135,30 @@ void TrevantUI::slotExportSlicesQuick() {
 }
 
 void TrevantUI::slotExportSlicesToSampler() {}
+
+void TrevantUI::slotExportKit() {
+    SlicePtr slice = m_slicer->currentSlice();
+    if (!slice)
+        return;
+    ExportKitUI dialog(slice->fileName(), this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    KitExporter *exporter = KitExporter::forSlicer(m_slicer, dialog.options());
+    if (exporter && !exporter->existingKitTargets().isEmpty()) {
+        QMessageBox box(QMessageBox::Question, tr("Export Kit"),
+                        tr("A kit named \"%1\" exists already in this folder.").arg(exporter->options().name),
+                        QMessageBox::Cancel, this);
+        box.setDetailedText(exporter->existingKitTargets().join("\n"));
+        QPushButton *replace = box.addButton(tr("Replace"), QMessageBox::DestructiveRole);
+        box.exec();
+        if (box.clickedButton() != replace) {
+            delete exporter;
+            return;
+        }
+        exporter->setOverwrite(true);
+    }
+    startExport(exporter);
+}
 
 bool TrevantUI::loadSliceTemplate(const QString &path) {
     QString error;

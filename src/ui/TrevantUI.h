@@ -100,6 +100,7 @@ public slots:
     void slotExportSlicesWithPrefix(QString prefix);
     void slotExportSlicesQuick();
     void slotExportSlicesToSampler();
+    void slotExportKit();
     void slotToggleDragExport(bool enable);
     void slotToggleEditMode(bool on);
     void slotLoadSliceTemplate();
@@ -177,6 +178,7 @@ private:
     QList<QAction *> m_editActions;
     QPointer<SliceExporter> m_exporter;
     QPushButton *m_cancelExportButton = nullptr;
+    QAction *m_exportKitAction = nullptr;
     bool m_quitting = false;
     OnsetAnalysisService *m_onsets = nullptr;
     // Slice at Transients was asked for and waits for the detection.

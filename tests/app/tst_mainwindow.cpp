@@ -4,6 +4,7 @@
 #include "WorkerSafeTest.h"
 #include "AudioEdit.h"
 #include "DarkTheme.h"
+#include "ExportKitUI.h"
 #include "HitLoopFixture.h"
 #include "OnsetDetector.h"
 #include "Quillory.h"
@@ -20,7 +21,10 @@
 #include "TrevantUI.h"
 
 #include <QDir>
+#include <QComboBox>
 #include <QFileOpenEvent>
+#include <QLineEdit>
+#include <QSpinBox>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
@@ -591,6 +595,88 @@ private slots:
         // Slicing some other way puts the control away.
         ui.actionSliceClear->trigger();
         QVERIFY(!ui.widgetTransientSensitivity->isVisible());
+    }
+
+    void exportKitThroughTheMenuRemembersTheChoices()
+    {
+        // File > Export Kit: the dialog's choices write the kit in the background, and the
+        // next time the dialog opens with them.
+        auto &ui = w()->form();
+        ui.action8->trigger();
+        QAction *action = w()->findChild<QAction *>("actionExportKit");
+        QVERIFY(action && action->isEnabled());
+        QVERIFY(ui.menuFile->actions().contains(action));
+        const QString folder = g_dir->filePath("kits");
+        bool shown = false;
+        QTimer::singleShot(50, [&] {
+            auto *dialog = qobject_cast<ExportKitUI *>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            shown = true;
+            auto *format = dialog->findChild<QComboBox *>("comboBoxFormat");
+            format->setCurrentIndex(format->findText("DecentSampler"));
+            dialog->findChild<QLineEdit *>("lineEditFolder")->setText(folder);
+            dialog->findChild<QLineEdit *>("lineEditName")->setText("Clicks");
+            dialog->findChild<QSpinBox *>("spinBoxStartNote")->setValue(48);
+            dialog->accept();
+        });
+        action->trigger();
+        QVERIFY(shown);
+        const QString preset = QDir(folder).filePath("Clicks.dspreset");
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(preset), 20000);
+        QTRY_VERIFY(!w()->findChild<QPushButton *>("pushButtonCancelExport")->isVisible());
+        QCOMPARE(QDir(QDir(folder).filePath("Clicks samples")).entryList(QDir::Files).size(), 8);
+        QVERIFY(QFileInfo::exists(QDir(folder).filePath("Clicks.mid")));
+        QFile file(preset);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+        QVERIFY(text.contains("rootNote=\"48\"") && text.contains("rootNote=\"55\""));
+
+        QString format, shownFolder, name;
+        int note = -1;
+        QTimer::singleShot(50, [&] {
+            auto *dialog = qobject_cast<ExportKitUI *>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            format = dialog->findChild<QComboBox *>("comboBoxFormat")->currentText();
+            shownFolder = dialog->findChild<QLineEdit *>("lineEditFolder")->text();
+            name = dialog->findChild<QLineEdit *>("lineEditName")->text();
+            note = dialog->findChild<QSpinBox *>("spinBoxStartNote")->value();
+            dialog->reject();
+        });
+        action->trigger();
+        QCOMPARE(format, QString("DecentSampler"));
+        QCOMPARE(shownFolder, folder);
+        QCOMPARE(name, QString("Clicks"));
+        QCOMPARE(note, 48);
+    }
+
+    void openingAFileWithCueMarkersRestoresItsSlicePoints()
+    {
+        // A loop saved with its slice points opens with them, as one step to undo.
+        auto &ui = w()->form();
+        ui.action8->trigger();
+        const QList<int> points = w()->slicer()->slicePoints();
+        QCOMPARE(points.size(), 7);
+        const QString saved = g_dir->filePath("with markers.wav");
+        std::unique_ptr<SliceExporter> exporter(SliceExporter::forSaveAs(w()->slicer(), saved));
+        QVERIFY(exporter);
+        QCOMPARE(exporter->run(), SliceExporter::Status::Completed);
+
+        QVERIFY(w()->slotLoadAudioFile(saved));
+        QCOMPARE(w()->slicer()->slicePoints(), points);
+        QUndoStack *stack = w()->undoStack();
+        QCOMPARE(stack->count(), 1);
+        QCOMPARE(stack->undoText(), QString("slice markers from file"));
+        stack->undo();
+        QVERIFY(w()->slicer()->slicePoints().isEmpty());
+        stack->redo();
+        QCOMPARE(w()->slicer()->slicePoints(), points);
+
+        // A file without markers opens unsliced, with nothing to undo.
+        QVERIFY(w()->slotLoadAudioFile(g_loopPath));
+        QVERIFY(w()->slicer()->slicePoints().isEmpty());
+        QCOMPARE(stack->count(), 0);
     }
 
     void darkThemeColours()

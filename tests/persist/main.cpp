@@ -1,4 +1,5 @@
 #include "ExportTest.h"
+#include "KitTest.h"
 #include "MidiTest.h"
 #include "ProjectTest.h"
 #include "Settings.h"
@@ -18,5 +19,5 @@ int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     Settings::resetForTests();
 
-    return TestRunner::runAll<ExportTest, MidiTest, TemplateTest, ProjectTest>(argc, argv);
+    return TestRunner::runAll<ExportTest, KitTest, MidiTest, TemplateTest, ProjectTest>(argc, argv);
 }

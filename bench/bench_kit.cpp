@@ -1,0 +1,146 @@
+// Exporting a kit of the 64 slices of a 10-minute 48 kHz stereo loop, against the plain
+// slice export of the same slices in the same run, same format, same fades. The kit adds
+// the staging folder, the kit file, the MIDI file and the move into place; a Hydrogen
+// kit also packs the samples into a compressed archive.
+
+#include "KitExporter.h"
+#include "Settings.h"
+#include "Slice.h"
+#include "SliceExporter.h"
+#include "TestAudio.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <benchmark/benchmark.h>
+#include <sndfile.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+constexpr int kRate = 48000;
+constexpr long long kFrames = 10LL * 60 * kRate;
+constexpr int kSlices = 64;
+
+QTemporaryDir *g_dir = nullptr;
+SlicePtr g_loop;
+QList<int> g_points;
+
+double now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+void setUp() {
+    if (g_loop)
+        return;
+    const QString path = g_dir->filePath("long.wav");
+    unsigned seed = 12345;
+    const TestAudio::Generator gen = [&seed](long long f, int c) {
+        seed = seed * 1664525u + 1013904223u;
+        const double t = double(f) / kRate;
+        return float(0.3 * std::sin(2 * M_PI * 110.0 * t + c) +
+                     0.05 * (double(seed >> 8) / double(1 << 24) - 0.5));
+    };
+    if (!TestAudio::writeSndFile(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, kRate, kFrames, gen)) {
+        std::fprintf(stderr, "could not write %s\n", qPrintable(path));
+        std::exit(1);
+    }
+    g_loop = Slice::create(path, kRate);
+    while (!g_loop->cache()->isFilled())
+        QThread::msleep(20);
+    g_loop->setBpm(120.0);
+    for (int i = 1; i < kSlices; ++i)
+        g_points.append(int(qint64(g_loop->length()) * i / kSlices) & ~1);
+}
+
+QString freshFolder(const char *name) {
+    const QString folder = g_dir->filePath(QString::fromLatin1(name));
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+    return folder;
+}
+
+double plainExport(const QString &folder) {
+    SliceExporter exporter(g_loop);
+    exporter.setCollision(SliceExporter::Collision::Overwrite);
+    exporter.addSlices(SliceExporter::sliceRanges(g_points, 0, g_loop->length()), folder,
+                       QStringLiteral("long"));
+    const double t0 = now();
+    if (exporter.run() != SliceExporter::Status::Completed) {
+        std::fprintf(stderr, "export failed: %s\n", qPrintable(exporter.errorMessage()));
+        std::exit(1);
+    }
+    return now() - t0;
+}
+
+double kitExport(const QString &folder, KitExporter::Kind kind) {
+    KitExporter::Options options;
+    options.kind = kind;
+    options.folder = folder;
+    options.name = QStringLiteral("long");
+    options.overwrite = true;
+    QString error;
+    const double t0 = now();
+    if (KitExporter::exportKit(g_loop, g_points, 0, g_loop->length(), options, &error) !=
+        SliceExporter::Status::Completed) {
+        std::fprintf(stderr, "kit export failed: %s\n", qPrintable(error));
+        std::exit(1);
+    }
+    return now() - t0;
+}
+
+void runKit(benchmark::State &state, KitExporter::Kind kind) {
+    setUp();
+    const QString plain = freshFolder("plain");
+    const QString kit = freshFolder("kit");
+    double kitSeconds = 0.0;
+    double plainSeconds = 0.0;
+    for (auto _ : state) {
+        plainSeconds += plainExport(plain);
+        const double t = kitExport(kit, kind);
+        kitSeconds += t;
+        state.SetIterationTime(t);
+    }
+    state.counters["ratio_to_slice_export"] = kitSeconds / plainSeconds;
+    state.counters["slice_export_s"] = plainSeconds / double(state.iterations());
+}
+
+void BM_Kit64SlicesSfz(benchmark::State &state) {
+    runKit(state, KitExporter::Kind::Sfz);
+}
+void BM_Kit64SlicesDecentSampler(benchmark::State &state) {
+    runKit(state, KitExporter::Kind::DecentSampler);
+}
+void BM_Kit64SlicesHydrogen(benchmark::State &state) {
+    runKit(state, KitExporter::Kind::Hydrogen);
+}
+
+BENCHMARK(BM_Kit64SlicesSfz)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Kit64SlicesDecentSampler)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Kit64SlicesHydrogen)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2);
+
+} // namespace
+
+int main(int argc, char **argv) {
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    QStandardPaths::setTestModeEnabled(true);
+    QCoreApplication app(argc, argv);
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    QTemporaryDir dir(qEnvironmentVariableIsSet("QUILLORY_TEST_TMP")
+                          ? qEnvironmentVariable("QUILLORY_TEST_TMP") + "/bench_kit-XXXXXX"
+                          : QDir::tempPath() + "/bench_kit-XXXXXX");
+    g_dir = &dir;
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    g_loop.reset();
+    return 0;
+}

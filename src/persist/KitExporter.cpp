@@ -1,0 +1,554 @@
+#include "KitExporter.h"
+
+#include "MidiSliceWriter.h"
+#include "Trevant.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QSaveFile>
+#include <QXmlStreamWriter>
+#include <algorithm>
+#include <archive.h>
+#include <archive_entry.h>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+// Hydrogen's own default for the ADSR release of an instrument, in frames.
+constexpr int kHydrogenRelease = 1000;
+constexpr qint64 kArchiveBlock = 1 << 18;
+
+QString systemError(int err) {
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+bool pathExists(const QString &path) {
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+// Moves from onto to, refusing to replace anything at to unless told to.
+bool renameOnto(const QString &from, const QString &to, bool replace, int *err) {
+    const QByteArray a = QFile::encodeName(from);
+    const QByteArray b = QFile::encodeName(to);
+    if (!replace) {
+        if (::renameat2(AT_FDCWD, a.constData(), AT_FDCWD, b.constData(), RENAME_NOREPLACE) == 0)
+            return true;
+        if (errno != EINVAL && errno != ENOSYS) {
+            *err = errno;
+            return false;
+        }
+        // File systems without the flag: check, then move (a small window remains).
+        if (pathExists(to)) {
+            *err = EEXIST;
+            return false;
+        }
+    }
+    if (::rename(a.constData(), b.constData()) == 0)
+        return true;
+    *err = errno;
+    return false;
+}
+
+bool saveText(const QString &path, const QByteArray &bytes, QString &error) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        error = KitExporter::tr("%1 could not be written: %2")
+                    .arg(QDir::toNativeSeparators(path), file.errorString());
+        return false;
+    }
+    return true;
+}
+
+// Note names with middle C (60) as C3, the way drum machines and most samplers count.
+QString noteName(int note) {
+    static const char *names[] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
+    return QString::fromLatin1(names[note % 12]) + QString::number(note / 12 - 2);
+}
+
+QString tempoText(double bpm) {
+    return bpm > 0.0 ? QString::number(bpm, 'f', 2) + QStringLiteral(" BPM") : QStringLiteral("unknown");
+}
+} // namespace
+
+KitExporter::KitExporter(SlicePtr loop, const QList<int> &points, int trimStart, int trimEnd,
+                         const Options &options, QObject *parent)
+    : SliceExporter(loop, parent), m_options(options) {
+    m_options.name = cleanName(m_options.name);
+    if (m_options.name.isEmpty() && loop)
+        m_options.name = cleanName(loop->baseName());
+    if (m_options.name.isEmpty())
+        m_options.name = QStringLiteral("Kit");
+    m_options.folder =
+        QDir(m_options.folder.isEmpty() ? QDir::currentPath() : m_options.folder).absolutePath();
+    m_options.startNote = std::max(0, std::min(m_options.startNote, 127));
+    if (loop) {
+        m_ranges = sliceRanges(points, std::max(0, trimStart), std::min(trimEnd, loop->length()));
+        m_fBpm = loop->bpm();
+    }
+    for (int i = 0; i < m_ranges.size(); ++i)
+        m_sampleFiles.append(sliceFileName(m_options.name, i + 1, m_ranges.size()));
+    // Compressing the archive is the slow part of a Hydrogen kit.
+    setFileProgressShare(m_options.kind == Kind::Hydrogen ? 0.6f : 0.97f);
+    setAnnounceFiles(false);
+}
+
+KitExporter *KitExporter::forSlicer(Trevant *slicer, const Options &options, QObject *parent) {
+    const SlicePtr loop = slicer ? slicer->currentSlice() : SlicePtr();
+    if (!loop || loop->length() <= 0 || sliceRanges(slicer).isEmpty())
+        return nullptr;
+    return new KitExporter(loop, slicer->slicePoints(), slicer->trimStart(), slicer->trimEnd(), options,
+                           parent);
+}
+
+SliceExporter::Status KitExporter::exportKit(SlicePtr loop, const QList<int> &points, int trimStart,
+                                             int trimEnd, const Options &options, QString *error,
+                                             QStringList *written) {
+    KitExporter exporter(std::move(loop), points, trimStart, trimEnd, options);
+    const Status status = exporter.run();
+    if (error)
+        *error = exporter.errorMessage();
+    if (written)
+        *written = status == Status::Completed ? exporter.targets() : QStringList();
+    return status;
+}
+
+QString KitExporter::kindName(Kind kind) {
+    switch (kind) {
+    case Kind::Hydrogen:
+        return QStringLiteral("Hydrogen");
+    case Kind::DecentSampler:
+        return QStringLiteral("DecentSampler");
+    case Kind::Sfz:
+        break;
+    }
+    return QStringLiteral("SFZ");
+}
+
+QString KitExporter::kindKey(Kind kind) {
+    return kindName(kind).toLower();
+}
+
+bool KitExporter::kindFromKey(const QString &key, Kind *kind) {
+    for (Kind k : {Kind::Sfz, Kind::Hydrogen, Kind::DecentSampler})
+        if (key.trimmed().compare(kindKey(k), Qt::CaseInsensitive) == 0) {
+            if (kind)
+                *kind = k;
+            return true;
+        }
+    return false;
+}
+
+QString KitExporter::kitSuffix(Kind kind) {
+    switch (kind) {
+    case Kind::Hydrogen:
+        return QStringLiteral("h2drumkit");
+    case Kind::DecentSampler:
+        return QStringLiteral("dspreset");
+    case Kind::Sfz:
+        break;
+    }
+    return QStringLiteral("sfz");
+}
+
+QString KitExporter::cleanName(const QString &name) {
+    QString out;
+    for (QChar c : name.trimmed())
+        out.append(c == QLatin1Char('/') || c == QLatin1Char('\\') || c.category() == QChar::Other_Control
+                       ? QLatin1Char('_')
+                       : c);
+    while (out.startsWith(QLatin1Char('.')))
+        out.remove(0, 1);
+    return out.left(120).trimmed();
+}
+
+QString KitExporter::sampleFolderName() const {
+    // Hydrogen's archives hold one folder named after the kit; the other formats keep
+    // their samples in a folder beside the kit file.
+    return m_options.kind == Kind::Hydrogen ? m_options.name : m_options.name + QLatin1String(" samples");
+}
+
+QString KitExporter::kitFile() const {
+    return QDir(m_options.folder).filePath(m_options.name + QLatin1Char('.') + kitSuffix(m_options.kind));
+}
+
+QStringList KitExporter::targets() const {
+    const QDir dir(m_options.folder);
+    QStringList list;
+    if (m_options.kind != Kind::Hydrogen)
+        list.append(dir.filePath(sampleFolderName()));
+    list.append(dir.filePath(m_options.name + QLatin1String(".mid")));
+    list.append(kitFile()); // last: a kit file never names samples that are not there yet
+    return list;
+}
+
+QStringList KitExporter::existingKitTargets() const {
+    QStringList existing;
+    for (const QString &path : targets())
+        if (pathExists(path))
+            existing.append(path);
+    return existing;
+}
+
+int KitExporter::slicesWithoutNote() const {
+    return std::max(0, m_options.startNote + int(m_ranges.size()) - 128);
+}
+
+bool KitExporter::prepareBatch(QString &error) {
+    if (m_ranges.isEmpty())
+        return true; // the base class says there is nothing to export
+    if (!QDir().mkpath(m_options.folder)) {
+        error = tr("The folder %1 could not be created.").arg(QDir::toNativeSeparators(m_options.folder));
+        return false;
+    }
+    if (!m_options.overwrite) {
+        const QStringList existing = existingKitTargets();
+        if (!existing.isEmpty()) {
+            error = tr("%1 already exists.").arg(QDir::toNativeSeparators(existing.first()));
+            return false;
+        }
+    }
+    int err = 0;
+    for (int attempt = 0; attempt < 100 && m_staging.isEmpty(); ++attempt) {
+        const QString candidate = QDir(m_options.folder)
+                                      .filePath(QLatin1Char('.') + m_options.name + QLatin1String(".kit-") +
+                                                QString::number(QRandomGenerator::global()->generate(), 36) +
+                                                QLatin1String(".part"));
+        if (::mkdir(QFile::encodeName(candidate).constData(), 0777) == 0)
+            m_staging = candidate;
+        else if ((err = errno) != EEXIST)
+            break;
+    }
+    if (m_staging.isEmpty()) {
+        error = tr("The kit cannot be written into %1: %2")
+                    .arg(QDir::toNativeSeparators(m_options.folder), systemError(err));
+        return false;
+    }
+    const QDir samples(QDir(m_staging).filePath(sampleFolderName()));
+    if (!QDir().mkdir(samples.path())) {
+        error = tr("The kit cannot be written into %1.").arg(QDir::toNativeSeparators(m_options.folder));
+        return false;
+    }
+    for (int i = 0; i < m_ranges.size(); ++i)
+        addFile(samples.filePath(m_sampleFiles.at(i)), m_ranges.at(i));
+    return true;
+}
+
+bool KitExporter::completeBatch(QString &error, bool &cancelled) {
+    if (isCancelRequested()) {
+        cancelled = true;
+        return false;
+    }
+    if (!writeDocuments(error))
+        return false;
+    if (m_options.kind == Kind::Hydrogen && !writeArchive(error, cancelled))
+        return false;
+    // Past this point the kit is whole; a cancel now would only leave it half moved.
+    if (isCancelRequested()) {
+        cancelled = true;
+        return false;
+    }
+    if (!moveIntoPlace(error))
+        return false;
+    const QFileInfo kit(kitFile());
+    emit fileWritten(QDir::toNativeSeparators(kit.absolutePath()), kit.fileName());
+    return true;
+}
+
+void KitExporter::batchEnded(Status) {
+    removeStaging();
+}
+
+void KitExporter::removeStaging() {
+    if (!m_staging.isEmpty())
+        QDir(m_staging).removeRecursively();
+    m_staging.clear();
+}
+
+bool KitExporter::writeDocuments(QString &error) {
+    const QDir staging(m_staging);
+    const QString name = m_options.name;
+    const int count = m_ranges.size();
+    const auto pitchOf = [this](int i) {
+        return i < m_options.slicePitch.size() ? m_options.slicePitch.at(i) : 0;
+    };
+    const auto noteOf = [this](int i) { return m_options.startNote + i; };
+    const QString samplePath = sampleFolderName() + QLatin1Char('/');
+
+    int leftOut = 0;
+    const QByteArray midi =
+        MidiSliceWriter::build(m_ranges, fileRate(), m_fBpm, m_options.startNote, name, &leftOut);
+    if (!saveText(staging.filePath(name + QLatin1String(".mid")), midi, error))
+        return false;
+
+    QByteArray document;
+    QString kitPath = staging.filePath(name + QLatin1Char('.') + kitSuffix(m_options.kind));
+    switch (m_options.kind) {
+    case Kind::Sfz: {
+        QString text;
+        text += QStringLiteral("// %1, sliced with Quillory\n").arg(name);
+        text += QStringLiteral("// Tempo: %1\n// Slices: %2, slice 1 on note %3 (%4)\n")
+                    .arg(tempoText(m_fBpm))
+                    .arg(count)
+                    .arg(m_options.startNote)
+                    .arg(noteName(m_options.startNote));
+        if (leftOut > 0)
+            text +=
+                QStringLiteral("// The last %1 slices lie above note 127 and are not mapped.\n").arg(leftOut);
+        text += QStringLiteral("// %1.mid plays the loop on these notes.\n\n").arg(name);
+        text += QStringLiteral("<global>\nloop_mode=one_shot\namp_veltrack=0\npitch_keytrack=0\n\n");
+        for (int i = 0; i < count && noteOf(i) <= 127; ++i) {
+            text += QStringLiteral("<region> key=%1").arg(noteOf(i));
+            if (pitchOf(i) != 0)
+                text += QStringLiteral(" transpose=%1").arg(pitchOf(i));
+            // The sample opcode goes last: its value runs to the end of the line, spaces
+            // included.
+            text += QStringLiteral(" sample=%1%2\n").arg(samplePath, m_sampleFiles.at(i));
+        }
+        document = text.toUtf8();
+        break;
+    }
+    case Kind::DecentSampler: {
+        QXmlStreamWriter xml(&document);
+        xml.setAutoFormatting(true);
+        xml.writeStartDocument();
+        xml.writeComment(
+            QStringLiteral(" %1, sliced with Quillory. Tempo: %2. Slices: %3, slice 1 on note %4. ")
+                .arg(name, tempoText(m_fBpm))
+                .arg(count)
+                .arg(m_options.startNote));
+        xml.writeStartElement(QStringLiteral("DecentSampler"));
+        xml.writeAttribute(QStringLiteral("minVersion"), QStringLiteral("1.0.0"));
+        xml.writeStartElement(QStringLiteral("groups"));
+        xml.writeStartElement(QStringLiteral("group"));
+        xml.writeAttribute(QStringLiteral("name"), name);
+        xml.writeAttribute(QStringLiteral("ampVelTrack"), QStringLiteral("0"));
+        for (int i = 0; i < count && noteOf(i) <= 127; ++i) {
+            const QString note = QString::number(noteOf(i));
+            xml.writeStartElement(QStringLiteral("sample"));
+            xml.writeAttribute(QStringLiteral("name"), QFileInfo(m_sampleFiles.at(i)).completeBaseName());
+            xml.writeAttribute(QStringLiteral("path"), samplePath + m_sampleFiles.at(i));
+            xml.writeAttribute(QStringLiteral("rootNote"), note);
+            xml.writeAttribute(QStringLiteral("loNote"), note);
+            xml.writeAttribute(QStringLiteral("hiNote"), note);
+            xml.writeAttribute(QStringLiteral("loopEnabled"), QStringLiteral("false"));
+            if (pitchOf(i) != 0)
+                xml.writeAttribute(QStringLiteral("tuning"), QString::number(pitchOf(i)));
+            xml.writeEndElement();
+        }
+        xml.writeEndElement();
+        xml.writeEndElement();
+        xml.writeEndElement();
+        xml.writeEndDocument();
+        break;
+    }
+    case Kind::Hydrogen: {
+        kitPath = staging.filePath(sampleFolderName() + QLatin1String("/drumkit.xml"));
+        QXmlStreamWriter xml(&document);
+        xml.setAutoFormatting(true);
+        xml.writeStartDocument();
+        xml.writeStartElement(QStringLiteral("drumkit_info"));
+        xml.writeDefaultNamespace(QStringLiteral("http://www.hydrogen-music.org/drumkit"));
+        const auto field = [&xml](const char *tag, const QString &value) {
+            xml.writeTextElement(QString::fromLatin1(tag), value);
+        };
+        field("name", name);
+        field("author", QString());
+        field("info", tr("Sliced with Quillory. Tempo: %1. Slices: %2, slice 1 on note %3.")
+                          .arg(tempoText(m_fBpm))
+                          .arg(count)
+                          .arg(m_options.startNote));
+        field("license", QString());
+        field("image", QString());
+        field("imageLicense", QString());
+        xml.writeStartElement(QStringLiteral("componentList"));
+        xml.writeStartElement(QStringLiteral("drumkitComponent"));
+        field("id", QStringLiteral("0"));
+        field("name", QStringLiteral("Main"));
+        field("volume", QStringLiteral("1"));
+        xml.writeEndElement();
+        xml.writeEndElement();
+        xml.writeStartElement(QStringLiteral("instrumentList"));
+        for (int i = 0; i < count; ++i) {
+            xml.writeStartElement(QStringLiteral("instrument"));
+            field("id", QString::number(i));
+            field("name", QFileInfo(m_sampleFiles.at(i)).completeBaseName());
+            field("volume", QStringLiteral("1"));
+            field("isMuted", QStringLiteral("false"));
+            field("isSoloed", QStringLiteral("false"));
+            field("pan_L", QStringLiteral("1"));
+            field("pan_R", QStringLiteral("1"));
+            field("pitchOffset", QStringLiteral("0"));
+            field("randomPitchFactor", QStringLiteral("0"));
+            field("gain", QStringLiteral("1"));
+            field("applyVelocity", QStringLiteral("true"));
+            field("filterActive", QStringLiteral("false"));
+            field("filterCutoff", QStringLiteral("1"));
+            field("filterResonance", QStringLiteral("0"));
+            field("Attack", QStringLiteral("0"));
+            field("Decay", QStringLiteral("0"));
+            field("Sustain", QStringLiteral("1"));
+            field("Release", QString::number(kHydrogenRelease));
+            field("muteGroup", QStringLiteral("-1"));
+            field("midiOutChannel", QStringLiteral("-1"));
+            field("midiOutNote", QString::number(std::min(noteOf(i), 127)));
+            field("isStopNote", QStringLiteral("false"));
+            field("sampleSelectionAlgo", QStringLiteral("VELOCITY"));
+            field("isHihat", QStringLiteral("-1"));
+            field("lower_cc", QStringLiteral("0"));
+            field("higher_cc", QStringLiteral("127"));
+            xml.writeStartElement(QStringLiteral("instrumentComponent"));
+            field("component_id", QStringLiteral("0"));
+            field("gain", QStringLiteral("1"));
+            xml.writeStartElement(QStringLiteral("layer"));
+            field("filename", m_sampleFiles.at(i));
+            field("min", QStringLiteral("0"));
+            field("max", QStringLiteral("1"));
+            field("gain", QStringLiteral("1"));
+            field("pitch", QString::number(pitchOf(i)));
+            xml.writeEndElement();
+            xml.writeEndElement();
+            xml.writeEndElement();
+        }
+        xml.writeEndElement();
+        xml.writeEndElement();
+        xml.writeEndDocument();
+        break;
+    }
+    }
+    return saveText(kitPath, document, error);
+}
+
+bool KitExporter::writeArchive(QString &error, bool &cancelled) {
+    const QDir content(QDir(m_staging).filePath(sampleFolderName()));
+    QStringList files{QStringLiteral("drumkit.xml")};
+    files += m_sampleFiles;
+    qint64 totalBytes = 0;
+    for (const QString &f : qAsConst(files))
+        totalBytes += QFileInfo(content.filePath(f)).size();
+
+    const QString archivePath = QDir(m_staging).filePath(QFileInfo(kitFile()).fileName());
+    archive *out = archive_write_new();
+    const auto fail = [&](const QString &why) {
+        error = tr("%1 could not be written: %2").arg(QDir::toNativeSeparators(kitFile()), why);
+        archive_write_free(out);
+        return false;
+    };
+    // Audio hardly compresses: the fastest level costs least and loses almost nothing.
+    if (archive_write_add_filter_gzip(out) != ARCHIVE_OK ||
+        archive_write_set_format_pax_restricted(out) != ARCHIVE_OK ||
+        archive_write_set_filter_option(out, "gzip", "compression-level", "1") != ARCHIVE_OK ||
+        archive_write_open_filename(out, QFile::encodeName(archivePath).constData()) != ARCHIVE_OK)
+        return fail(QString::fromLocal8Bit(archive_error_string(out)));
+
+    const time_t now = time_t(QDateTime::currentSecsSinceEpoch());
+    const auto writeHeader = [&](const QString &path, bool isDir, qint64 size) {
+        archive_entry *entry = archive_entry_new();
+        archive_entry_set_pathname_utf8(entry, path.toUtf8().constData());
+        archive_entry_set_filetype(entry, isDir ? AE_IFDIR : AE_IFREG);
+        archive_entry_set_perm(entry, isDir ? 0755 : 0644);
+        archive_entry_set_size(entry, isDir ? 0 : size);
+        archive_entry_set_mtime(entry, now, 0);
+        const int r = archive_write_header(out, entry);
+        archive_entry_free(entry);
+        return r == ARCHIVE_OK;
+    };
+    if (!writeHeader(sampleFolderName() + QLatin1Char('/'), true, 0))
+        return fail(QString::fromLocal8Bit(archive_error_string(out)));
+
+    std::vector<char> block(static_cast<size_t>(kArchiveBlock));
+    qint64 bytesDone = 0;
+    float lastShown = 0.0f;
+    for (const QString &f : qAsConst(files)) {
+        QFile in(content.filePath(f));
+        if (!in.open(QIODevice::ReadOnly))
+            return fail(in.errorString());
+        if (!writeHeader(sampleFolderName() + QLatin1Char('/') + f, false, in.size()))
+            return fail(QString::fromLocal8Bit(archive_error_string(out)));
+        for (;;) {
+            if (isCancelRequested()) {
+                cancelled = true;
+                archive_write_free(out);
+                return false;
+            }
+            const qint64 got = in.read(block.data(), kArchiveBlock);
+            if (got < 0)
+                return fail(in.errorString());
+            if (got == 0)
+                break;
+            if (archive_write_data(out, block.data(), size_t(got)) != got)
+                return fail(QString::fromLocal8Bit(archive_error_string(out)));
+            bytesDone += got;
+            const float progress =
+                0.6f + 0.4f * float(double(bytesDone) / double(std::max<qint64>(1, totalBytes)));
+            if (progress - lastShown >= 0.01f) {
+                lastShown = progress;
+                reportProgress(std::min(progress, 0.99f));
+            }
+        }
+    }
+    // Closing flushes the compressor; only a clean close makes a whole archive.
+    if (archive_write_close(out) != ARCHIVE_OK)
+        return fail(QString::fromLocal8Bit(archive_error_string(out)));
+    archive_write_free(out);
+    // The archive carries the kit now; its loose files are not part of the result.
+    QDir(content).removeRecursively();
+    return true;
+}
+
+bool KitExporter::moveIntoPlace(QString &error) {
+    struct Move {
+        QString from;
+        QString to;
+        QString replaced; // where the entry it replaced waits until the kit is in place
+        bool done = false;
+    };
+    std::vector<Move> moves;
+    for (const QString &target : targets())
+        moves.push_back({QDir(m_staging).filePath(QFileInfo(target).fileName()), target, QString(), false});
+
+    const auto rollBack = [&] {
+        for (auto it = moves.rbegin(); it != moves.rend(); ++it) {
+            int ignored = 0;
+            if (it->done)
+                renameOnto(it->to, it->from, true, &ignored);
+            if (!it->replaced.isEmpty())
+                renameOnto(it->replaced, it->to, false, &ignored);
+        }
+    };
+    for (size_t i = 0; i < moves.size(); ++i) {
+        Move &m = moves[i];
+        int err = 0;
+        if (pathExists(m.to)) {
+            if (!m_options.overwrite) {
+                rollBack();
+                error = tr("%1 already exists.").arg(QDir::toNativeSeparators(m.to));
+                return false;
+            }
+            const QString aside = QDir(m_staging).filePath(QStringLiteral(".replaced-%1").arg(i));
+            if (!renameOnto(m.to, aside, false, &err)) {
+                rollBack();
+                error =
+                    tr("%1 could not be replaced: %2").arg(QDir::toNativeSeparators(m.to), systemError(err));
+                return false;
+            }
+            m.replaced = aside;
+        }
+        if (!renameOnto(m.from, m.to, false, &err)) {
+            rollBack();
+            error = tr("%1 could not be written: %2").arg(QDir::toNativeSeparators(m.to), systemError(err));
+            return false;
+        }
+        m.done = true;
+    }
+    return true; // what was replaced goes with the staging folder
+}
