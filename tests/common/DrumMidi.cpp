@@ -52,13 +52,19 @@ struct Event {
 
 double tickSeconds(double seconds) { return double(toTicks(seconds)) * kSecondsPerTick; }
 
-QByteArray build(const std::vector<Hit> &hits)
+long long ticks(double seconds) { return toTicks(seconds); }
+
+QByteArray build(const std::vector<Hit> &hits, int reverbSend)
 {
     std::vector<Event> events;
-    std::vector<bool> programSent(16, false);
+    std::vector<bool> programSent(16, false), sendSet(16, false);
     for (const Hit &h : hits) {
         const int ch = std::clamp(h.channel, 0, 15);
         const long long on = toTicks(h.seconds);
+        if (reverbSend >= 0 && !sendSet[size_t(ch)]) {
+            sendSet[size_t(ch)] = true;
+            events.push_back({0, 0, message(0xB0 | ch, 91, std::clamp(reverbSend, 0, 127))});
+        }
         if (h.program >= 0 && !programSent[size_t(ch)]) {
             programSent[size_t(ch)] = true;
             events.push_back({0, 0, message(0xC0 | ch, h.program & 0x7f)});
@@ -109,7 +115,10 @@ bool render(const QString &midiPath, const QString &wavPath, int rate, bool effe
         return false;
     QProcess p;
     QStringList args{"-ni", "-q", "-g", "0.6", "-r", QString::number(rate), "-F", wavPath, "-T", "wav"};
-    if (!effects)
+    if (effects)
+        args << "-R" << "1" << "-C" << "0" << "-o" << "synth.reverb.room-size=0.9" << "-o" << "synth.reverb.level=0.9"
+             << "-o" << "synth.reverb.damp=0.2";
+    else
         args << "-R" << "0" << "-C" << "0";
     args << font << midiPath;
     p.start("fluidsynth", args);

@@ -18,13 +18,17 @@ struct Hit {
 };
 
 // A format-0 file at a fixed 120 BPM with 20000 ticks per quarter note (25 us per tick).
-QByteArray build(const std::vector<Hit> &hits);
+// reverbSend (0-127) sets the reverb send of every channel used, when not negative.
+QByteArray build(const std::vector<Hit> &hits, int reverbSend = -1);
+
+// Tick of a time after rounding.
+long long ticks(double seconds);
 
 // Nominal tick time of a hit after rounding, in seconds.
 double tickSeconds(double seconds);
 
-// Renders a MIDI file with fluidsynth into a 16-bit stereo WAV at rate. Reverb and
-// chorus off unless asked for. Returns false when the tool or the sound font is missing.
+// Renders a MIDI file with fluidsynth into a 16-bit stereo WAV at rate. Reverb (a large
+// room) and chorus off unless asked for. Returns false when the tool or the sound font is missing.
 bool render(const QString &midiPath, const QString &wavPath, int rate, bool effects = false);
 
 // The General MIDI sound font the renders use (empty when not installed).
