@@ -1,0 +1,178 @@
+#include "OnsetDetectorTest.h"
+
+#include "OnsetDetector.h"
+
+#include <QtTest>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+namespace {
+
+constexpr int kRate = 44100;
+
+struct Loop {
+    std::vector<float> stereo; // interleaved
+    std::vector<qint64> hits;  // first frame of each attack
+    qint64 frames() const { return qint64(stereo.size() / 2); }
+};
+
+// Hits at irregular, known frames over a bed of quiet noise: noise bursts like a snare
+// or hi-hat and low tones like a kick, loud and soft, each starting at its frame with a
+// sub-millisecond rise and decaying. Left and right differ so the downmix is exercised.
+Loop makeLoop(const std::vector<double> &hitSeconds, const std::vector<float> &levels, double seconds)
+{
+    Loop loop;
+    const qint64 frames = qint64(seconds * kRate);
+    std::vector<float> mono(size_t(frames), 0.0f);
+    std::mt19937 rng(5);
+    std::normal_distribution<float> noise(0.0f, 1.0f);
+    for (float &v : mono)
+        v = 0.0005f * noise(rng);
+    for (size_t i = 0; i < hitSeconds.size(); ++i) {
+        const qint64 at = qint64(std::lround(hitSeconds[i] * kRate));
+        loop.hits.push_back(at);
+        const bool tone = i % 3 == 1;
+        const double decay = tone ? 0.12 : 0.05;
+        for (qint64 f = at; f < std::min(frames, at + qint64(0.4 * kRate)); ++f) {
+            const double t = double(f - at) / kRate;
+            const double rise = std::min(1.0, t / 0.0003);
+            const double body = tone ? std::sin(2.0 * M_PI * (70.0 + 60.0 * std::exp(-t / 0.03)) * t) : noise(rng) * 0.5;
+            mono[size_t(f)] += float(levels[i % levels.size()] * rise * std::exp(-t / decay) * body);
+        }
+    }
+    loop.stereo.resize(size_t(frames) * 2);
+    for (qint64 f = 0; f < frames; ++f) {
+        loop.stereo[size_t(2 * f)] = mono[size_t(f)];
+        loop.stereo[size_t(2 * f + 1)] = 0.8f * mono[size_t(f)];
+    }
+    return loop;
+}
+
+OnsetDetector::FrameReader readerFor(const std::vector<float> &interleaved, int channels)
+{
+    return [&interleaved, channels](qint64 frame, int count, float *out) {
+        const qint64 total = qint64(interleaved.size()) / channels;
+        const qint64 n = std::clamp<qint64>(total - frame, 0, count);
+        std::copy(interleaved.begin() + frame * channels, interleaved.begin() + (frame + n) * channels, out);
+        return int(n);
+    };
+}
+
+OnsetAnalysis analyse(const Loop &loop)
+{
+    return OnsetDetector::analyse(readerFor(loop.stereo, 2), loop.frames(), 2, kRate);
+}
+
+const std::vector<double> kHitTimes{0.31, 0.52, 0.69, 1.013, 1.25, 1.38, 1.7, 1.96, 2.2, 2.42, 2.67, 2.91};
+
+} // namespace
+
+void OnsetDetectorTest::slicesStartAtOrJustBeforeEachHit()
+{
+    const Loop loop = makeLoop(kHitTimes, {0.8f, 0.5f, 0.25f, 0.12f}, 3.3);
+    bool progressed = false;
+    const OnsetAnalysis analysis = OnsetDetector::analyse(readerFor(loop.stereo, 2), loop.frames(), 2, kRate,
+                                                          [&](double f) { progressed = progressed || f > 0.5; return true; });
+    QVERIFY(progressed);
+    const QVector<qint64> starts = OnsetDetector::pick(analysis, OnsetDetector::defaultSensitivity,
+                                                       OnsetDetector::defaultMinLengthMs, 0, loop.frames());
+    QCOMPARE(starts.size(), int(loop.hits.size()));
+    for (int i = 0; i < starts.size(); ++i) {
+        const qint64 hit = loop.hits[size_t(i)];
+        // Never after the attack (that would cut the transient), and only a few ms before.
+        QVERIFY2(starts[i] <= hit, qPrintable(QString("slice %1 starts %2 frames after its hit").arg(i).arg(starts[i] - hit)));
+        QVERIFY2(hit - starts[i] <= qint64(0.004 * kRate),
+                 qPrintable(QString("slice %1 starts %2 ms early").arg(i).arg(1000.0 * (hit - starts[i]) / kRate)));
+    }
+
+    // The same audio as one channel gives the same slices: the downmix does not move them.
+    std::vector<float> mono(size_t(loop.frames()));
+    for (qint64 f = 0; f < loop.frames(); ++f)
+        mono[size_t(f)] = loop.stereo[size_t(2 * f)] * 0.9f;
+    const OnsetAnalysis monoAnalysis = OnsetDetector::analyse(readerFor(mono, 1), loop.frames(), 1, kRate);
+    QCOMPARE(OnsetDetector::pick(monoAnalysis, OnsetDetector::defaultSensitivity, OnsetDetector::defaultMinLengthMs, 0,
+                                 loop.frames()).size(),
+             starts.size());
+}
+
+void OnsetDetectorTest::raisingSensitivityOnlyAddsPoints()
+{
+    // Very soft hits among loud ones, so the sweep passes through many different sets.
+    const Loop loop = makeLoop(kHitTimes, {0.9f, 0.02f, 0.3f, 0.005f, 0.1f}, 3.3);
+    const OnsetAnalysis analysis = analyse(loop);
+    QVector<qint64> previous;
+    int distinctSets = 0;
+    for (int s = 0; s <= 100; ++s) {
+        const QVector<qint64> now = OnsetDetector::pick(analysis, s, OnsetDetector::defaultMinLengthMs, 0, loop.frames());
+        QVERIFY(std::is_sorted(now.begin(), now.end()));
+        for (qint64 p : previous)
+            QVERIFY2(now.contains(p), qPrintable(QString("sensitivity %1 removed the point at %2").arg(s).arg(p)));
+        if (now != previous)
+            ++distinctSets;
+        previous = now;
+    }
+    QVERIFY(distinctSets >= 3);
+    QVERIFY(OnsetDetector::pick(analysis, 0, 30, 0, loop.frames()).size()
+            < OnsetDetector::pick(analysis, 100, 30, 0, loop.frames()).size());
+}
+
+void OnsetDetectorTest::minimumLengthAndRegionAreRespected()
+{
+    const Loop loop = makeLoop(kHitTimes, {0.8f, 0.4f}, 3.3);
+    const OnsetAnalysis analysis = analyse(loop);
+    for (double minMs : {30.0, 150.0, 400.0}) {
+        const qint64 minFrames = qint64(minMs * kRate / 1000.0);
+        for (const auto &[from, to] : std::vector<std::pair<qint64, qint64>>{{0, loop.frames()},
+                                                                             {loop.hits[2], loop.hits[9] + 2000}}) {
+            const QVector<qint64> starts = OnsetDetector::pick(analysis, 100, minMs, from, to);
+            QVERIFY(!starts.isEmpty());
+            QVERIFY(starts.front() - from >= minFrames);
+            QVERIFY(to - starts.back() >= minFrames);
+            for (int i = 1; i < starts.size(); ++i)
+                QVERIFY(starts[i] - starts[i - 1] >= minFrames);
+        }
+    }
+    // Hits closer than the minimum length: the stronger one keeps its place.
+    const Loop flam = makeLoop({0.5, 0.515, 1.0}, {0.9f, 0.3f, 0.9f}, 1.5);
+    const QVector<qint64> starts = OnsetDetector::pick(analyse(flam), OnsetDetector::defaultSensitivity, 30, 0, flam.frames());
+    QCOMPARE(starts.size(), 2);
+    QVERIFY(starts[0] <= flam.hits[0] && flam.hits[0] - starts[0] < kRate / 200);
+}
+
+void OnsetDetectorTest::silenceShortAndBrokenInputGiveNothing()
+{
+    const std::vector<float> silence(size_t(kRate) * 2, 0.0f);
+    const OnsetAnalysis quiet = OnsetDetector::analyse(readerFor(silence, 2), kRate, 2, kRate);
+    QVERIFY(quiet.isEmpty());
+    QVERIFY(OnsetDetector::pick(quiet, 100, 30, 0, kRate).isEmpty());
+
+    const std::vector<float> click{0.0f, 0.9f, -0.9f, 0.5f, 0.0f, 0.0f, 0.0f, 0.0f};
+    QVERIFY(OnsetDetector::analyse(readerFor(click, 1), 8, 1, kRate).isEmpty());
+    QVERIFY(OnsetDetector::analyse(readerFor(click, 1), 0, 1, kRate).isEmpty());
+    QVERIFY(OnsetDetector::analyse(readerFor(click, 1), 8, 0, kRate).isEmpty());
+    QVERIFY(OnsetDetector::analyse(readerFor(click, 1), 8, 1, 0).isEmpty());
+    QVERIFY(OnsetDetector::analyse({}, 8, 1, kRate).isEmpty());
+
+    // A reader that delivers less than promised, or nothing at all, or samples that are
+    // not numbers: the analysis finishes and every start lies inside the audio.
+    const Loop loop = makeLoop(kHitTimes, {0.8f}, 3.3);
+    const OnsetAnalysis cutShort = OnsetDetector::analyse(readerFor(loop.stereo, 2), loop.frames() * 2, 2, kRate);
+    for (const OnsetCandidate &c : cutShort.candidates)
+        QVERIFY(c.startFrame >= 0 && c.startFrame < loop.frames() * 2);
+    QVERIFY(OnsetDetector::analyse([](qint64, int, float *) { return 0; }, loop.frames(), 2, kRate).isEmpty());
+    std::vector<float> broken = loop.stereo;
+    for (size_t i = 0; i < broken.size(); i += 997)
+        broken[i] = i % 2 ? std::numeric_limits<float>::quiet_NaN() : std::numeric_limits<float>::infinity();
+    const OnsetAnalysis damaged = OnsetDetector::analyse(readerFor(broken, 2), loop.frames(), 2, kRate);
+    for (const OnsetCandidate &c : damaged.candidates)
+        QVERIFY(c.startFrame >= 0 && c.startFrame < loop.frames() && std::isfinite(c.strength));
+
+    // Abandoning through the progress callback leaves nothing half-made.
+    QVERIFY(OnsetDetector::analyse(readerFor(loop.stereo, 2), loop.frames(), 2, kRate, [](double) { return false; }).isEmpty());
+    // Nonsense picking arguments give nothing or a sane set, never a crash.
+    const OnsetAnalysis good = analyse(loop);
+    QVERIFY(OnsetDetector::pick(good, 50, 30, 1000, 1000).isEmpty());
+    QVERIFY(OnsetDetector::pick(good, std::nan(""), std::nan(""), 0, loop.frames()).size() <= good.candidates.size());
+}

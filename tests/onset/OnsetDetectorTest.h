@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QObject>
+
+class OnsetDetectorTest : public QObject {
+    Q_OBJECT
+private slots:
+    void slicesStartAtOrJustBeforeEachHit();
+    void raisingSensitivityOnlyAddsPoints();
+    void minimumLengthAndRegionAreRespected();
+    void silenceShortAndBrokenInputGiveNothing();
+};
