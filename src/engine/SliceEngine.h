@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 #include <memory>
+#include <vector>
 
 class AudioDevice;
 class AudioDeviceEnumerator;
@@ -52,6 +53,8 @@ public:
     BankSampler *samplerBank() const { return m_samplerBank; }
     LoopingSamplerBank *looperBank() const { return m_looperBank; }
     AudioDevice *outputDevice() const { return m_outputDevice.get(); }
+    // Devices kept alive because their stream could not be stopped.
+    int stuckDeviceCount() const { return int(m_stuckDevices.size()); }
     MidiInput *midiInput() const { return m_midi; }
     RecordingBuffer *microphoneRecordingBuffer() const { return m_micBuffer.get(); }
     RecordingBuffer *appAudioRecordingBuffer() const { return m_appBuffer.get(); }
@@ -84,11 +87,14 @@ public slots:
 
 private:
     void openOutputDevice(bool emitUnchangedError);
+    void retryStuckDevices();
     // Sound-card thread: no allocation, no file I/O.
     void mixPiece(float *buffer, int frames);
 
     std::unique_ptr<AudioDevice> m_outputDevice;
     std::unique_ptr<AudioDevice> m_inputDevice; // never created: no input stream yet
+    // Devices whose stream could neither be stopped nor aborted; detached, retried on close.
+    std::vector<std::unique_ptr<AudioDevice>> m_stuckDevices;
     std::unique_ptr<AudioDeviceEnumerator> m_enumerator;
     std::unique_ptr<RecordingBuffer> m_micBuffer;
     std::unique_ptr<RecordingBuffer> m_appBuffer;

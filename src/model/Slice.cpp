@@ -1,6 +1,7 @@
 #include "Slice.h"
 
 #include "Fade.h"
+#include "RealtimeEvents.h"
 #include "Settings.h"
 #include "SpeexResampler.h"
 #include "TimeStretcher.h"
@@ -587,7 +588,7 @@ int Slice::pull(float *buffer, int count) {
                 m_iPlayPos = m_iLoopStart;
                 continue;
             }
-            qDebug() << "Warning: Invalid number of samples left in slice.";
+            RealtimeEvents::note(RealtimeEvents::LoopPositionPastEnd);
             stop = true;
             break;
         }

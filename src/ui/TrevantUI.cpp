@@ -15,6 +15,7 @@
 #include "SampleRendererTrevant.h"
 #include "SampleRendererZoombar.h"
 #include "Settings.h"
+#include "RealtimeEvents.h"
 #include "Slice.h"
 #include "SliceEngine.h"
 #include "SliceExporter.h"
@@ -263,6 +264,8 @@ TrevantUI::~TrevantUI() {
 // --- Loading ------------------------------------------------------------------------
 
 void TrevantUI::slotCheckAudioDeviceHealth() {
+    // The sound-card thread only counts what it would have logged; the lines come from here.
+    RealtimeEvents::report();
     // A live stream is cheap to check and is checked on every tick. Without any device a
     // retry restarts the sound system on this thread, which can stall the window for a
     // moment, so failed retries thin out (10 s, 15 s, 25 s ... then once a minute) until

@@ -460,3 +460,42 @@ void EngineTest::deadStreamIsRecreatedByTheHealthCheck()
     QVERIFY(!engine.hasAudioDeviceError());
     engine.closeAudioDevice();
 }
+
+// A stop that fails is followed by an abort; when that fails too the callback may still
+// run, so its device must not be freed: it is kept (silent) and the user is told.
+void EngineTest::streamThatWillNotStopKeepsItsDevice()
+{
+    AlsaRig rig(AlsaRig::FileDevice);
+    SliceEngine engine;
+    QVERIFY(engine.outputDevice() && engine.outputDevice()->isOpen());
+    AudioDevice::StreamControl &control = AudioDevice::streamControl();
+    const AudioDevice::StreamControl real = control;
+    auto fail = [](PaStream *) -> PaError { return paInternalError; };
+
+    // Stop fails, abort works: an ordinary close.
+    control.stop = fail;
+    engine.closeAudioDevice();
+    QVERIFY(!engine.outputDevice());
+    QCOMPARE(engine.stuckDeviceCount(), 0);
+    QVERIFY(!engine.hasAudioDeviceError());
+
+    engine.setupAudioDevice();
+    AudioDevice *device = engine.outputDevice();
+    QVERIFY(device && device->isOpen());
+    control.abort = fail;
+    QSignalSpy spy(&engine, SIGNAL(audioDeviceError(QString, QString)));
+    engine.closeAudioDevice();
+    QVERIFY(!engine.outputDevice());
+    QCOMPARE(engine.stuckDeviceCount(), 1);
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(0).toString(), QString("Failed to stop default."));
+    QVERIFY(engine.hasAudioDeviceError());
+    // Its callback still runs, on a device that is still there.
+    const long long frames = device->frameCount();
+    QVERIFY(waitFor([&] { return device->frameCount() > frames; }));
+
+    // Once the stream can be stopped, the next close lets the device go.
+    control = real;
+    engine.closeAudioDevice();
+    QCOMPARE(engine.stuckDeviceCount(), 0);
+}

@@ -16,4 +16,5 @@ private slots:
     void midiNoteStartsItsSlice();
     void guiSwapsWhileTheMixRuns();
     void deadStreamIsRecreatedByTheHealthCheck();
+    void streamThatWillNotStopKeepsItsDevice();
 };
