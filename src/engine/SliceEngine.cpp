@@ -114,6 +114,15 @@ void SliceEngine::openOutputDevice(bool emitUnchangedError)
         m_lastEmittedError = text;
     };
 
+    const QString missingApi = missingHostApiName();
+    if (missingApi.isEmpty()) {
+        m_hostApiFallbackNotice.clear();
+    } else if (m_hostApiFallbackNotice.isEmpty()) {
+        m_hostApiFallbackNotice =
+            tr("The audio system %1 is not available; using %2 instead.").arg(missingApi, activeHostApiName());
+        emit hostApiFallback(m_hostApiFallbackNotice);
+    }
+
     if (outputDeviceCount() == 0) {
         m_errorText = tr("No audio output devices are available. A valid output device is required to use Quillory.");
         m_errorSuggestion = tr("Add a soundcard to your PC and restart Quillory.");

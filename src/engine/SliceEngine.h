@@ -45,6 +45,10 @@ public:
     void processAudio(float *buffer, int frames) override;
     int length() override;
 
+    // When the stored host API is missing and the default one plays in its place: a line
+    // for the status bar saying so; empty otherwise.
+    QString hostApiFallbackNotice() const { return m_hostApiFallbackNotice; }
+
     Q_INVOKABLE bool hasAudioDeviceError() const;
     Q_INVOKABLE QString audioDeviceError() const;
     Q_INVOKABLE QString audioDeviceErrorSuggestion() const;
@@ -73,6 +77,9 @@ signals:
     // Text and suggestion of the current device problem; two empty texts when it is gone.
     // The suggestion may hold a link "#preferences" to the preferences dialog.
     void audioDeviceError(QString text, QString suggestion);
+
+    // The stored host API went missing (once per absence; see hostApiFallbackNotice).
+    void hostApiFallback(QString notice);
 
 public slots:
     void setupAudioDevice();
@@ -108,4 +115,5 @@ private:
     QString m_errorText;
     QString m_errorSuggestion;
     QString m_lastEmittedError;
+    QString m_hostApiFallbackNotice;
 };

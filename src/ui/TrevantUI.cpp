@@ -69,6 +69,9 @@ TrevantUI::TrevantUI() {
     }
     connect(m_engine, SIGNAL(audioDeviceError(QString, QString)), this,
             SLOT(slotShowAudioDeviceError(QString, QString)));
+    connect(m_engine, &SliceEngine::hostApiFallback, this, [this](const QString &notice) {
+        statusBar()->showMessage(notice, 10000);
+    });
 
     // 3. Drops, icons, margins, tool buttons.
     setAcceptDrops(true);
@@ -239,6 +242,9 @@ TrevantUI::TrevantUI() {
     connect(healthTimer, SIGNAL(timeout()), this, SLOT(slotCheckAudioDeviceHealth()));
     healthTimer->start(5000);
 
+    // The engine chose its host API before the connection above existed.
+    if (!m_engine->hostApiFallbackNotice().isEmpty())
+        statusBar()->showMessage(m_engine->hostApiFallbackNotice(), 10000);
     if (m_engine->hasAudioDeviceError())
         QTimer::singleShot(0, this, [this] {
             slotShowAudioDeviceError(m_engine->audioDeviceError(), m_engine->audioDeviceErrorSuggestion());

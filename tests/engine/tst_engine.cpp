@@ -499,3 +499,32 @@ void EngineTest::streamThatWillNotStopKeepsItsDevice()
     engine.closeAudioDevice();
     QCOMPARE(engine.stuckDeviceCount(), 0);
 }
+
+// A stored host API that is gone (a JACK server not running) plays through the default
+// API and says so once; the stored choice stays for when it comes back.
+void EngineTest::missingHostApiFallsBackToTheDefault()
+{
+    AlsaRig rig(AlsaRig::FileDevice);
+    Settings::instance().set("AudioDeviceAPI", "JACK Audio Connection Kit (gone)");
+    SliceEngine engine;
+    QVERIFY(!engine.hasAudioDeviceError());
+    QVERIFY(engine.outputDevice() && engine.outputDevice()->isOpen());
+    QCOMPARE(engine.hostApiFallbackNotice(),
+             QString("The audio system JACK Audio Connection Kit (gone) is not available; using ALSA instead."));
+
+    QSignalSpy notices(&engine, &SliceEngine::hostApiFallback);
+    engine.setupAudioDevice();
+    QVERIFY(engine.checkAudioDeviceHealth() == false);
+    QCOMPARE(notices.count(), 0); // said once, not on every setup
+    QCOMPARE(Settings::instance().value("AudioDeviceAPI"), QString("JACK Audio Connection Kit (gone)"));
+
+    // The stored API in use again clears the notice; losing it again is told again.
+    Settings::instance().set("AudioDeviceAPI", "ALSA");
+    engine.setupAudioDevice();
+    QVERIFY(engine.hostApiFallbackNotice().isEmpty());
+    Settings::instance().set("AudioDeviceAPI", "OSS (gone)");
+    engine.setupAudioDevice();
+    QCOMPARE(notices.count(), 1);
+    QVERIFY(engine.outputDevice() && engine.outputDevice()->isOpen());
+    engine.closeAudioDevice();
+}

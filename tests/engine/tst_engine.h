@@ -17,4 +17,5 @@ private slots:
     void guiSwapsWhileTheMixRuns();
     void deadStreamIsRecreatedByTheHealthCheck();
     void streamThatWillNotStopKeepsItsDevice();
+    void missingHostApiFallsBackToTheDefault();
 };
