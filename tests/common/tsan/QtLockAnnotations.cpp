@@ -1,8 +1,8 @@
 // Linked into the test programs of the ThreadSanitizer build only.
 //
-// Debian's Qt is not built with ThreadSanitizer, and QMutex, QReadWriteLock and
-// QWaitCondition lock and unlock inside libQt5Core (futexes and atomics the sanitizer
-// never sees). Without help every field guarded by a Qt lock would be reported as a race.
+// Debian's Qt is not built with ThreadSanitizer, and QMutex, QReadWriteLock,
+// QWaitCondition and QThread::wait synchronise inside libQt5Core (futexes and atomics the
+// sanitizer never sees). Without help every field guarded by a Qt lock would be reported as a race.
 // These definitions take the place of Qt's exported lock functions for calls made from
 // our code: each forwards to Qt's own and tells the sanitizer that the lock object was
 // acquired or released, the way its pthread interceptors do for pthread mutexes.
@@ -10,6 +10,7 @@
 #include <QDeadlineTimer>
 #include <QMutex>
 #include <QReadWriteLock>
+#include <QThread>
 #include <QWaitCondition>
 
 #include <dlfcn.h>
@@ -149,4 +150,33 @@ bool QWaitCondition::wait(QReadWriteLock *lockedReadWriteLock, unsigned long tim
     const bool woken = original(this, lockedReadWriteLock, time);
     __tsan_acquire(lockedReadWriteLock);
     return woken;
+}
+
+// A finished QThread hands over to whoever waits for it under Qt's own lock: the thread
+// releases itself when it emits finished (after run returned), and a successful wait
+// acquires it.
+void QThread::start(Priority priority)
+{
+    QT_ORIGINAL(void (*)(QThread *, Priority), "_ZN7QThread5startENS_8PriorityE");
+    QObject::connect(this, &QThread::finished, this, [this] { __tsan_release(this); },
+                     Qt::DirectConnection);
+    original(this, priority);
+}
+
+bool QThread::wait(QDeadlineTimer deadline)
+{
+    QT_ORIGINAL(bool (*)(QThread *, QDeadlineTimer), "_ZN7QThread4waitE14QDeadlineTimer");
+    const bool finished = original(this, deadline);
+    if (finished)
+        __tsan_acquire(this);
+    return finished;
+}
+
+bool QThread::wait(unsigned long time)
+{
+    QT_ORIGINAL(bool (*)(QThread *, unsigned long), "_ZN7QThread4waitEm");
+    const bool finished = original(this, time);
+    if (finished)
+        __tsan_acquire(this);
+    return finished;
 }
