@@ -8,6 +8,7 @@
 // acquired or released, the way its pthread interceptors do for pthread mutexes.
 
 #include <QDeadlineTimer>
+#include <QMetaObject>
 #include <QMutex>
 #include <QReadWriteLock>
 #include <QThread>
@@ -179,4 +180,54 @@ bool QThread::wait(unsigned long time)
     if (finished)
         __tsan_acquire(this);
     return finished;
+}
+
+namespace {
+// Wraps a functor handed to QMetaObject::invokeMethod, which Qt posts through its own
+// event queue: the poster releases the wrapper, and the thread that runs or destroys the
+// functor acquires it first. A blocking call hands back through a shared address.
+char g_blockingReturn;
+
+class AnnotatedSlot : public QtPrivate::QSlotObjectBase {
+public:
+    explicit AnnotatedSlot(QtPrivate::QSlotObjectBase *inner) : QSlotObjectBase(&impl), m_inner(inner)
+    {
+        __tsan_release(this);
+    }
+
+private:
+    static void impl(int which, QSlotObjectBase *base, QObject *receiver, void **args, bool *ret)
+    {
+        auto *self = static_cast<AnnotatedSlot *>(base);
+        switch (which) {
+        case Destroy:
+            __tsan_acquire(self);
+            self->m_inner->destroyIfLastRef();
+            delete self;
+            break;
+        case Call:
+            __tsan_acquire(self);
+            self->m_inner->call(receiver, args);
+            __tsan_release(&g_blockingReturn);
+            break;
+        default:
+            if (ret)
+                *ret = false;
+            break;
+        }
+    }
+
+    QtPrivate::QSlotObjectBase *m_inner;
+};
+} // namespace
+
+bool QMetaObject::invokeMethodImpl(QObject *object, QtPrivate::QSlotObjectBase *slot, Qt::ConnectionType type,
+                                   void *ret)
+{
+    QT_ORIGINAL(bool (*)(QObject *, QtPrivate::QSlotObjectBase *, Qt::ConnectionType, void *),
+                "_ZN11QMetaObject16invokeMethodImplEP7QObjectPN9QtPrivate15QSlotObjectBaseEN2Qt14ConnectionTypeEPv");
+    const bool invoked = original(object, slot ? new AnnotatedSlot(slot) : nullptr, type, ret);
+    if (type == Qt::BlockingQueuedConnection)
+        __tsan_acquire(&g_blockingReturn);
+    return invoked;
 }
