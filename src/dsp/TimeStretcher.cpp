@@ -1,5 +1,6 @@
 #include "TimeStretcher.h"
 
+#include "RealtimeEvents.h"
 #include "SpeexResampler.h"
 
 #include <QDebug>
@@ -188,7 +189,7 @@ int TimeStretcher::renderSome(float *out, int frames, SpeexResampler *source, Au
             const bool final = source->isEmpty();
             rb->process(channels, size_t(n), final);
             if (final) {
-                qDebug() << "Speex resampler is now empty, RubberBand has hit the EOF then";
+                RealtimeEvents::note(RealtimeEvents::StretcherInputEnded);
                 m_bEndOfInput = true;
                 break;
             }
@@ -205,7 +206,7 @@ int TimeStretcher::renderSome(float *out, int frames, SpeexResampler *source, Au
     int r = int(rb->retrieve(channels, size_t(want)));
     m_iFramesRetrieved += std::max(0, r);
     if (r < 0) {
-        qDebug() << "Warning:" << r << "frames produced by RubberBand";
+        RealtimeEvents::note(RealtimeEvents::StretcherRetrieveFailed);
         r = 0;
     }
     for (int i = 0; i < r; ++i) {

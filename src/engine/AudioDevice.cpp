@@ -131,22 +131,44 @@ int AudioDevice::open()
     return 1;
 }
 
+AudioDevice::StreamControl &AudioDevice::streamControl()
+{
+    static StreamControl control{&Pa_StopStream, &Pa_AbortStream, &Pa_CloseStream};
+    return control;
+}
+
 int AudioDevice::close()
 {
     if (!m_stream)
         return 0;
-    PaError err = Pa_StopStream(m_stream);
-    if (err != paNoError) {
-        qDebug() << "AudioDevice::close() - Pa_StopStream - PortAudio error:" << Pa_GetErrorText(err);
-        return 1;
+    const StreamControl &control = streamControl();
+    int result = 0;
+    if (!m_callbackStopped) {
+        PaError err = control.stop(m_stream);
+        // A stream that already stopped by itself (an error, a lost device) needs no stop.
+        if (err != paNoError && err != paStreamIsStopped) {
+            qDebug() << "AudioDevice::close() - Pa_StopStream - PortAudio error:" << Pa_GetErrorText(err);
+            err = control.abort(m_stream);
+            if (err != paNoError && err != paStreamIsStopped) {
+                // The callback may still run: the stream stays, and so must this device.
+                qDebug() << "AudioDevice::close() - Pa_AbortStream - PortAudio error:" << Pa_GetErrorText(err);
+                setError(QCoreApplication::translate("AudioDevice", "Failed to stop %1.").arg(m_deviceName),
+                         preferencesSuggestion());
+                return 1;
+            }
+        }
+        m_callbackStopped = true;
     }
-    err = Pa_CloseStream(m_stream);
+    const PaError err = control.close(m_stream);
     if (err != paNoError) {
+        // Stopped but not closed: the callback no longer runs, so the device may go; the
+        // handle is given up rather than closed twice.
         qDebug() << "AudioDevice::close() - Pa_CloseStream - PortAudio error:" << Pa_GetErrorText(err);
-        return 1;
+        result = 1;
     }
     m_stream = nullptr;
-    return 0;
+    m_callbackStopped = false;
+    return result;
 }
 
 int AudioDevice::streamHealth() const
@@ -179,6 +201,11 @@ int AudioDevice::process(const float *input, float *output, int frames, PaStream
         counters.increment(m_underflowCounterName);
 
     m_frameCounter.fetch_add(frames);
+    if (m_detached.load()) {
+        if (output)
+            std::memset(output, 0, sizeof(float) * 2 * size_t(frames));
+        return paContinue;
+    }
 
     bool delivered = false;
     if (input && m_inputSink && m_inputParameters) {

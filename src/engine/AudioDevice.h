@@ -26,7 +26,23 @@ public:
     ~AudioDevice() override;
 
     int open() override;
+    // Stops the stream (aborting it when a stop fails) and closes it. Returns 1 when
+    // PortAudio reported an error; isCallbackStopped then tells whether the callback may
+    // still run, in which case the device must stay alive.
     int close() override;
+    bool isCallbackStopped() const { return m_stream == nullptr || m_callbackStopped; }
+    // Makes the callback play silence and touch neither source nor sink, for a device
+    // whose stream could not be stopped and that outlives the objects it fed.
+    void detach() { m_detached.store(true); }
+
+    // How the device stops and closes its stream: PortAudio's functions, replaceable so
+    // that tests can make them fail.
+    struct StreamControl {
+        PaError (*stop)(PaStream *);
+        PaError (*abort)(PaStream *);
+        PaError (*close)(PaStream *);
+    };
+    static StreamControl &streamControl();
 
     // 1: no stream, 2: stream not active, 0: active (or PortAudio could not tell).
     int streamHealth() const;
@@ -83,8 +99,11 @@ private:
     std::atomic<double> m_inputGain{1.0};
     std::atomic<bool> m_outputEnabled;
     std::atomic<long long> m_frameCounter{0};
+    std::atomic<bool> m_detached{false};
 
     // GUI thread only.
     QString m_errorText;
     QString m_errorSuggestion;
+    // True once the stream was stopped or aborted even though closing it failed.
+    bool m_callbackStopped = false;
 };

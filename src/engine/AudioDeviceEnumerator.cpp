@@ -73,19 +73,12 @@ AudioDeviceEnumerator::AudioDeviceEnumerator(QObject *parent) : QObject(parent)
     }
     m_initialized = true;
 
-    const QStringList apis = hostApiNames();
-    QString apiName = Settings::instance().value("AudioDeviceAPI");
-    int index = apis.indexOf(apiName);
-    if (index < 0 || apiName.isEmpty()) {
-        index = Pa_GetDefaultHostApi();
-        qDebug() << "AudioDeviceEnumerator: Audio API not found, falling back to default host API with index"
-                 << index;
-    }
-    if (apiName.isEmpty() && index >= 0) {
-        if (const PaHostApiInfo *info = Pa_GetHostApiInfo(index))
-            apiName = QString::fromUtf8(info->name);
-    }
-    deviceList(apiName, AudioOutput, false);
+    hostApiNames();
+    const QString missing = missingHostApiName();
+    if (!missing.isEmpty())
+        qDebug() << "AudioDeviceEnumerator: Audio API" << missing << "not found, falling back to default host API"
+                 << defaultHostApiName();
+    deviceList(activeHostApiName(), AudioOutput, false);
 }
 
 AudioDeviceEnumerator::~AudioDeviceEnumerator()
@@ -110,6 +103,22 @@ QStringList hostApiNames()
 }
 
 QStringList cachedHostApiNames() { return hostApiList(); }
+
+QString missingHostApiName()
+{
+    const QString stored = Settings::instance().value("AudioDeviceAPI");
+    return stored.isEmpty() || hostApiList().contains(stored) ? QString() : stored;
+}
+
+QString activeHostApiName()
+{
+    const QString stored = Settings::instance().value("AudioDeviceAPI");
+    if (!stored.isEmpty() && hostApiList().contains(stored))
+        return stored;
+    const int index = Pa_GetDefaultHostApi();
+    const PaHostApiInfo *info = index >= 0 ? Pa_GetHostApiInfo(index) : nullptr;
+    return info ? QString::fromUtf8(info->name) : QString();
+}
 
 QString defaultHostApiName()
 {
@@ -176,7 +185,8 @@ PaDeviceIndex outputDeviceId()
         Settings::instance().set("OutputDevice", entry);
     }
     PaDeviceIndex id;
-    if (entry == QLatin1String(kDefaultDeviceEntry))
+    // A stored device of a host API that is gone: its index now names another API's device.
+    if (entry == QLatin1String(kDefaultDeviceEntry) || !missingHostApiName().isEmpty())
         id = getDefaultOutputDevicePaID(QString());
     else
         id = deviceIndexFromEntry(entry);

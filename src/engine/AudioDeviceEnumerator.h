@@ -40,6 +40,11 @@ QStringList hostApiNames();
 // The process-wide list as last built, without asking PortAudio again.
 QStringList cachedHostApiNames();
 QString defaultHostApiName();
+// The stored AudioDeviceAPI when PortAudio does not offer it (a JACK server not running),
+// otherwise empty. The setting is kept, so the API is used again once it is back.
+QString missingHostApiName();
+// The host API whose devices are used: the stored one, or the default one in its place.
+QString activeHostApiName();
 int defaultBufferSize(int hostApiIndex);
 PaDeviceIndex getDefaultInputDevicePaID(const QString &apiName);
 PaDeviceIndex getDefaultOutputDevicePaID(const QString &apiName);

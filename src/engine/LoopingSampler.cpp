@@ -1,5 +1,7 @@
 #include "LoopingSampler.h"
 
+#include "RealtimeEvents.h"
+
 #include <QDebug>
 #include <algorithm>
 
@@ -38,6 +40,11 @@ void LoopingSampler::changeState(RecordingState state)
 void LoopingSampler::startPlayback()
 {
     qDebug() << "Starting playback";
+    resumePlayback();
+}
+
+void LoopingSampler::resumePlayback()
+{
     m_restart.store(true);
     m_playing.store(true);
     emit playbackStateChanged(true);
@@ -105,7 +112,7 @@ int LoopingSampler::recordStep(const float *buffer, int count)
     const long quantization = m_quantizationLength.load();
     bool stop = taken < count;
     if (quantization > 0 && length + count >= quantization) {
-        qDebug() << "Quantization induced stop rec";
+        RealtimeEvents::note(RealtimeEvents::LooperQuantizationStop);
         taken = int(std::min<long>(taken, quantization - length));
         stop = true;
     }
@@ -114,7 +121,7 @@ int LoopingSampler::recordStep(const float *buffer, int count)
     m_length.store(length + taken);
     if (stop) {
         m_state.store(LooperIdle);
-        startPlayback();
+        resumePlayback();
     }
     return taken;
 }

@@ -62,6 +62,8 @@ public slots:
     void setMasterQuantizationLooper(bool master);
 
 private:
+    // Also called from recordStep on the sound-card thread: no logging there.
+    void resumePlayback();
     // GUI thread.
     void changeState(RecordingState state);
     // GUI thread, and the sound-card thread once when a quantized take ends (the spot

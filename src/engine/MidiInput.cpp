@@ -1,6 +1,7 @@
 #include "MidiInput.h"
 
 #include "MidiProcessor.h"
+#include "RealtimeEvents.h"
 #include "Settings.h"
 
 #include <QDebug>
@@ -133,6 +134,34 @@ int MidiInput::pollMidi()
     return result;
 }
 
+namespace {
+constexpr int kEndOfSysex = 0xF7;
+
+bool isStatusByte(int byte) { return (byte & 0x80) != 0; }
+bool isRealTime(int byte) { return byte >= 0xF8; }
+
+// PortMidi packs a system-exclusive message four bytes to an event, low byte first, so
+// the end byte may sit in any of the four.
+bool holdsEndOfSysex(uint32_t message, int firstByte)
+{
+    for (int i = firstByte; i < 4; ++i) {
+        if (int((message >> (8 * i)) & 0xFF) == kEndOfSysex)
+            return true;
+    }
+    return false;
+}
+} // namespace
+
+// Sound-card thread (from pollMidi): no allocation, no file I/O, no blocking lock.
+void MidiInput::finishSysex(int status)
+{
+    if (m_forwardSysex)
+        m_receiver->processSysex(status, m_baseNote);
+    m_inSysex = false;
+    m_forwardSysex = false;
+    RealtimeEvents::note(RealtimeEvents::MidiSysexFinished);
+}
+
 // Sound-card thread (from pollMidi): no allocation, no file I/O, no blocking lock.
 void MidiInput::processEvents(const PmEvent *events, int eventCount)
 {
@@ -143,22 +172,28 @@ void MidiInput::processEvents(const PmEvent *events, int eventCount)
         const auto message = static_cast<uint32_t>(events[i].message);
         const int status = MidiProcessor::status(message);
         const int data1 = MidiProcessor::data1(message);
-        const int data2 = MidiProcessor::data2(message);
         if (m_inSysex) {
-            if (status == 0xF7 || data1 == 0xF7 || data2 == 0xF7) {
-                if (m_forwardSysex)
-                    m_receiver->processSysex(status, m_baseNote);
-                m_inSysex = false;
-                m_forwardSysex = false;
-                qDebug() << "sysex finished!";
+            // A real-time message may arrive in the middle of a sysex, always in an event
+            // of its own; it neither ends the sysex nor plays anything.
+            if (isRealTime(status))
+                continue;
+            if (!isStatusByte(status) || status == kEndOfSysex) {
+                if (holdsEndOfSysex(message, 0))
+                    finishSysex(status);
+                continue;
             }
-            continue;
+            // Any other status byte cuts the sysex short and begins the next message. A
+            // message that lost its end is not handed on as if it were whole.
+            m_forwardSysex = false;
+            finishSysex(status);
         }
         if ((status & 0xF0) == 0x90 || status == 0x80) {
             m_receiver->processMidiMessage(message, m_baseNote);
         } else if (status == 0xF0) {
             m_inSysex = true;
             m_forwardSysex = data1 == 0x7F;
+            if (holdsEndOfSysex(message, 1))
+                finishSysex(status);
         }
     }
 }

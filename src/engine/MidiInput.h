@@ -27,8 +27,9 @@ public:
     // Sound-card thread: no allocation, no file I/O, no blocking lock.
     int pollMidi();
 
-    // Hands events to the receiver: note-ons on any channel and note-offs on channel 1;
-    // system-exclusive messages are skipped up to their end byte.
+    // Hands events to the receiver: note-ons on any channel and note-offs on channel 1.
+    // System-exclusive messages, packed four bytes to an event, are skipped up to their
+    // end byte or up to the next status byte; real-time bytes inside them are dropped.
     // Sound-card thread (from pollMidi): no allocation, no file I/O, no blocking lock.
     void processEvents(const PmEvent *events, int eventCount);
 
@@ -39,6 +40,9 @@ public:
     MidiInput &operator=(const MidiInput &) = delete;
 
 private:
+    // Sound-card thread (from processEvents): no allocation, no file I/O, no logging.
+    void finishSysex(int status);
+
     BankSampler *m_samplerBank;
     LoopingSamplerBank *m_looperBank;
     PortMidiStream *m_stream = nullptr;

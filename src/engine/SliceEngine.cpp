@@ -50,6 +50,11 @@ SliceEngine::~SliceEngine()
     qDebug() << "delete SliceEngine";
     Settings::instance().save();
     closeAudioDevice();
+    // A stream that would not stop is silent and feeds nothing: its device is given up,
+    // never freed under a callback that may still run.
+    for (auto &stuck : m_stuckDevices)
+        stuck.release();
+    m_stuckDevices.clear();
     m_enumerator.reset();
     stopMidi();
     delete m_looperBank;
@@ -111,6 +116,15 @@ void SliceEngine::openOutputDevice(bool emitUnchangedError)
         m_lastEmittedError = text;
     };
 
+    const QString missingApi = missingHostApiName();
+    if (missingApi.isEmpty()) {
+        m_hostApiFallbackNotice.clear();
+    } else if (m_hostApiFallbackNotice.isEmpty()) {
+        m_hostApiFallbackNotice =
+            tr("The audio system %1 is not available; using %2 instead.").arg(missingApi, activeHostApiName());
+        emit hostApiFallback(m_hostApiFallbackNotice);
+    }
+
     if (outputDeviceCount() == 0) {
         m_errorText = tr("No audio output devices are available. A valid output device is required to use Quillory.");
         m_errorSuggestion = tr("Add a soundcard to your PC and restart Quillory.");
@@ -144,10 +158,34 @@ void SliceEngine::openOutputDevice(bool emitUnchangedError)
 
 void SliceEngine::closeAudioDevice()
 {
+    retryStuckDevices();
     if (!m_outputDevice)
         return;
     m_outputDevice->close();
-    m_outputDevice.reset();
+    if (m_outputDevice->isCallbackStopped()) {
+        m_outputDevice.reset();
+        return;
+    }
+    // Neither stop nor abort worked: its callback may still run, so the device is kept
+    // (silent, feeding nothing) until a later close succeeds, and the user is told.
+    AudioDevice *stuck = m_outputDevice.get();
+    stuck->detach();
+    m_errorText = stuck->errorText();
+    m_errorSuggestion = stuck->errorSuggestion();
+    m_stuckDevices.push_back(std::move(m_outputDevice));
+    m_lastEmittedError = m_errorText;
+    emit audioDeviceError(m_errorText, m_errorSuggestion);
+}
+
+void SliceEngine::retryStuckDevices()
+{
+    for (auto it = m_stuckDevices.begin(); it != m_stuckDevices.end();) {
+        (*it)->close();
+        if ((*it)->isCallbackStopped())
+            it = m_stuckDevices.erase(it);
+        else
+            ++it;
+    }
 }
 
 bool SliceEngine::checkAudioDeviceHealth()

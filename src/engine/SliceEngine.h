@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 #include <memory>
+#include <vector>
 
 class AudioDevice;
 class AudioDeviceEnumerator;
@@ -44,6 +45,10 @@ public:
     void processAudio(float *buffer, int frames) override;
     int length() override;
 
+    // When the stored host API is missing and the default one plays in its place: a line
+    // for the status bar saying so; empty otherwise.
+    QString hostApiFallbackNotice() const { return m_hostApiFallbackNotice; }
+
     Q_INVOKABLE bool hasAudioDeviceError() const;
     Q_INVOKABLE QString audioDeviceError() const;
     Q_INVOKABLE QString audioDeviceErrorSuggestion() const;
@@ -52,6 +57,8 @@ public:
     BankSampler *samplerBank() const { return m_samplerBank; }
     LoopingSamplerBank *looperBank() const { return m_looperBank; }
     AudioDevice *outputDevice() const { return m_outputDevice.get(); }
+    // Devices kept alive because their stream could not be stopped.
+    int stuckDeviceCount() const { return int(m_stuckDevices.size()); }
     MidiInput *midiInput() const { return m_midi; }
     RecordingBuffer *microphoneRecordingBuffer() const { return m_micBuffer.get(); }
     RecordingBuffer *appAudioRecordingBuffer() const { return m_appBuffer.get(); }
@@ -71,6 +78,9 @@ signals:
     // The suggestion may hold a link "#preferences" to the preferences dialog.
     void audioDeviceError(QString text, QString suggestion);
 
+    // The stored host API went missing (once per absence; see hostApiFallbackNotice).
+    void hostApiFallback(QString notice);
+
 public slots:
     void setupAudioDevice();
     void closeAudioDevice();
@@ -84,11 +94,14 @@ public slots:
 
 private:
     void openOutputDevice(bool emitUnchangedError);
+    void retryStuckDevices();
     // Sound-card thread: no allocation, no file I/O.
     void mixPiece(float *buffer, int frames);
 
     std::unique_ptr<AudioDevice> m_outputDevice;
     std::unique_ptr<AudioDevice> m_inputDevice; // never created: no input stream yet
+    // Devices whose stream could neither be stopped nor aborted; detached, retried on close.
+    std::vector<std::unique_ptr<AudioDevice>> m_stuckDevices;
     std::unique_ptr<AudioDeviceEnumerator> m_enumerator;
     std::unique_ptr<RecordingBuffer> m_micBuffer;
     std::unique_ptr<RecordingBuffer> m_appBuffer;
@@ -102,4 +115,5 @@ private:
     QString m_errorText;
     QString m_errorSuggestion;
     QString m_lastEmittedError;
+    QString m_hostApiFallbackNotice;
 };

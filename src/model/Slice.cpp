@@ -1,6 +1,7 @@
 #include "Slice.h"
 
 #include "Fade.h"
+#include "RealtimeEvents.h"
 #include "Settings.h"
 #include "SpeexResampler.h"
 #include "TimeStretcher.h"
@@ -60,7 +61,7 @@ Slice::Slice(const QString &fileName, int engineSampleRate)
 
     m_pReader = AudioFile::createForPath(fileName);
     m_pCache = AudioCachePtr(new AudioCache(m_pReader));
-    m_pCacheRaw = m_pCache.data();
+    m_pCacheRaw.store(m_pCache.data());
     // Connected before the fill starts, so a fill that ends at once is not missed.
     connect(m_pCache.data(), &AudioCache::fillFinished, this, [this]() {
         {
@@ -98,7 +99,7 @@ void Slice::connectCache(const AudioCachePtr &cache) {
 }
 
 int Slice::cachedLength() const {
-    return m_pCacheRaw ? (m_pCacheRaw->length() & ~1) : 0;
+    return m_pCacheRaw ? (m_pCacheRaw.load()->length() & ~1) : 0;
 }
 
 int Slice::clampPosition(int position) const {
@@ -107,7 +108,7 @@ int Slice::clampPosition(int position) const {
 
 int Slice::length() {
     QMutexLocker locker(&m_lock);
-    return m_pCacheRaw ? m_pCacheRaw->length() : 0;
+    return m_pCacheRaw ? m_pCacheRaw.load()->length() : 0;
 }
 
 double Slice::durationSeconds() {
@@ -222,10 +223,12 @@ void Slice::play(bool on, int start, int end) {
     m_pResampler->reset();
     m_pStretcher->reset();
     m_bPlaying = true;
+    publishPlayPosition();
 }
 
 void Slice::stopLocked() {
     m_iPlayPos = m_iLoopMode == 2 ? m_iLoopStart : 0;
+    publishPlayPosition();
     emit stopped();
     emit playbackToggled(false);
     m_bPlaying = false;
@@ -236,6 +239,7 @@ void Slice::resetPlaybackPosAfterLoopChange() {
     // as it is.
     if (m_iPlayPos >= m_iLoopEnd)
         m_iPlayPos = m_iLoopMode == 2 ? m_iLoopStart : 0;
+    publishPlayPosition();
 }
 
 void Slice::setLoopStart(int start) {
@@ -253,8 +257,10 @@ void Slice::setLoopStart(int start) {
 }
 
 void Slice::setLoopEnd(int end) {
+    bool moved = false;
     {
         QMutexLocker locker(&m_lock);
+        const int before = m_iPlayPos;
         end = clampPosition(end);
         m_iPlayEnd = end;
         m_iLoopEnd = end;
@@ -263,8 +269,11 @@ void Slice::setLoopEnd(int end) {
             m_iLoopStart = end;
         }
         resetPlaybackPosAfterLoopChange();
+        moved = m_iPlayPos != before;
     }
     emit loopChanged();
+    if (moved)
+        emit playPosChanged();
 }
 
 void Slice::setLoop(int start, int end) {
@@ -278,21 +287,28 @@ void Slice::setLoop(int start, int end) {
 }
 
 void Slice::setLoopMode(int mode) {
+    bool moved = false;
     {
         QMutexLocker locker(&m_lock);
+        const int before = m_iPlayPos;
         m_iLoopMode = mode;
         if (mode > 0) {
             resetPlaybackPosAfterLoopChange();
             m_pFadeOut->setGain(1.0f); // a loop never fades out
         }
+        moved = m_iPlayPos != before;
     }
     emit loopChanged();
+    if (moved)
+        emit playPosChanged();
 }
 
 void Slice::fixPlaybackConstraints() {
     bool changed = false;
+    bool moved = false;
     {
         QMutexLocker locker(&m_lock);
+        const int before = m_iPlayPos;
         const int len = cachedLength();
         if (len < m_iPlayEnd)
             m_iPlayEnd = len;
@@ -307,9 +323,13 @@ void Slice::fixPlaybackConstraints() {
         }
         if (m_iPlayPos >= len)
             m_iPlayPos = 0;
+        publishPlayPosition();
+        moved = m_iPlayPos != before;
     }
     if (changed)
         emit loopChanged();
+    if (moved)
+        emit playPosChanged();
 }
 
 float Slice::gain() {
@@ -466,7 +486,7 @@ bool Slice::isReversed() {
 void Slice::reverse() {
     QMutexLocker locker(&m_lock);
     applyStretchSettings();
-    m_bReversed = !m_bReversed;
+    m_bReversed.store(!m_bReversed.load());
 }
 
 QString Slice::chokeGroup() {
@@ -521,14 +541,14 @@ void Slice::setEditMode(bool on) {
         if (m_pCache != current)
             return;
         m_pCache = editable;
-        m_pCacheRaw = editable.data();
+        m_pCacheRaw.store(editable.data());
     }
     // The plain cache lives on inside the editable one; nothing is freed here.
     connectCache(editable);
 }
 
 float Slice::sampleAt(int index) {
-    AudioCache *cache = m_pCacheRaw;
+    AudioCache *cache = m_pCacheRaw.load();
     if (!cache)
         return 0.0f;
     const int len = cache->length() & ~1;
@@ -541,7 +561,7 @@ float Slice::sampleAt(int index) {
 
 // Sound-card thread: called under the loop lock and the cache's try-lock.
 void Slice::mix(float *buffer, int from, int n) {
-    AudioCache *cache = m_pCacheRaw;
+    AudioCache *cache = m_pCacheRaw.load();
     const float g = m_fGain;
     if (!m_bReversed) {
         for (int i = 0; i < n; ++i)
@@ -571,7 +591,7 @@ int Slice::pull(float *buffer, int count) {
             m_iPlayEnd = len;
     }
 
-    if (!m_pCacheRaw->tryLock())
+    if (!m_pCacheRaw.load()->tryLock())
         return count; // silence for this block; the stream goes on and the next block tries again
 
     int done = 0;
@@ -587,7 +607,7 @@ int Slice::pull(float *buffer, int count) {
                 m_iPlayPos = m_iLoopStart;
                 continue;
             }
-            qDebug() << "Warning: Invalid number of samples left in slice.";
+            RealtimeEvents::note(RealtimeEvents::LoopPositionPastEnd);
             stop = true;
             break;
         }
@@ -606,7 +626,7 @@ int Slice::pull(float *buffer, int count) {
         }
         m_iPlayPos = m_iLoopStart;
     }
-    m_pCacheRaw->unlock();
+    m_pCacheRaw.load()->unlock();
 
     if (stop) {
         m_iPlayPos = m_iLoopStart;
@@ -648,7 +668,8 @@ int Slice::render(float *buffer, int count) {
         if (n < piece)
             break;
     }
+    // Published, not signalled: a queued signal would allocate on every block.
     if (done > 0)
-        emit playPosChanged();
+        publishPlayPosition();
     return done * 2;
 }

@@ -64,6 +64,9 @@ public:
     bool isCancelRequested() const { return m_bCancelRequested.load(); }
 
     int playPosition();
+    // The play position as of the last rendered block, for painting. Any thread, no lock:
+    // the sound-card thread publishes it instead of signalling every block.
+    int shownPlayPosition() const { return m_iShownPlayPos.load(std::memory_order_relaxed); }
     int playEnd();
     int loopMode();
     int loopStart();
@@ -130,7 +133,8 @@ public:
     int pull(float *buffer, int count) override;
 
     // Sample i of the loop as it plays (reversed when the loop is reversed); 0.0 outside
-    // [0, length). Unlocked, like the cache's own per-sample read.
+    // [0, length). Any thread, no loop lock: it reads the cache pointer and the reversed
+    // flag atomically, like the cache's own per-sample read.
     float sampleAt(int index);
 
     Fade *fadeIn() const { return m_pFadeIn.get(); }
@@ -138,6 +142,8 @@ public:
 
 signals:
     void played();
+    // The GUI thread moved the play position (loop end, loop mode, a shorter loop). Playback
+    // itself does not emit it: views poll shownPlayPosition on their repaint timer.
     void playPosChanged();
     void stopped();
     void playbackToggled(bool playing);
@@ -159,6 +165,7 @@ private:
     void applyStretchSettings();
     void resetPlaybackPosAfterLoopChange();
     void stopLocked();
+    void publishPlayPosition() { m_iShownPlayPos.store(m_iPlayPos, std::memory_order_relaxed); }
     void mix(float *buffer, int from, int n);
     void connectCache(const AudioCachePtr &cache);
     int cachedLength() const;
@@ -166,7 +173,8 @@ private:
     QString m_sFileName;
     AudioFilePtr m_pReader;
     AudioCachePtr m_pCache;
-    AudioCache *m_pCacheRaw = nullptr; // what the sound-card thread reads, under the loop lock
+    // Written under the loop lock; atomic because sampleAt reads it without the lock.
+    std::atomic<AudioCache *> m_pCacheRaw{nullptr};
     QSharedPointer<QVector<float>> m_pBuffer1;
     QSharedPointer<QVector<float>> m_pBuffer2;
     int m_iEngineSampleRate = 44100;
@@ -183,7 +191,7 @@ private:
     double m_dTimeStretchRatio = 1.0;
     double m_dStretchLength = 0.0;
     bool m_bStretchEnabled = false;
-    bool m_bReversed = false;
+    std::atomic<bool> m_bReversed{false}; // written under the loop lock, read by sampleAt without it
     bool m_bLoadingComplete = false;
     mutable QRecursiveMutex m_lock;
     QString m_sChokeGroup = QStringLiteral("None");
@@ -194,6 +202,7 @@ private:
     // Per-piece scratch for render, so the fades touch only this loop's audio.
     std::unique_ptr<float[]> m_pScratch;
     std::atomic<bool> m_bCancelRequested{false};
+    std::atomic<int> m_iShownPlayPos{0};
 };
 
 Q_DECLARE_METATYPE(SlicePtr)

@@ -23,6 +23,15 @@ SampleRenderer::SampleRenderer(QWidget *parent, QSharedPointer<Slice> loop)
     m_pSlice = loop;
     connectLoop();
     resetView();
+    // About the display's refresh rate; a tick that finds the position unchanged costs nothing.
+    m_playPositionTimer.setInterval(16);
+    connect(&m_playPositionTimer, &QTimer::timeout, this, &SampleRenderer::pollPlayPosition);
+    m_playPositionTimer.start();
+}
+
+void SampleRenderer::pollPlayPosition() {
+    if (m_pSlice && isVisible() && m_pSlice->shownPlayPosition() != m_iPaintedPlayPos)
+        update();
 }
 
 SampleRenderer::~SampleRenderer() {
@@ -450,10 +459,14 @@ void SampleRenderer::paintEvent(QPaintEvent *event) {
 }
 
 void SampleRenderer::drawPlayPosition(QPainter *painter) {
-    const int span = iViewEndSampleIdx - iViewStartSampleIdx;
-    if (!m_pSlice || span <= 0)
+    if (!m_pSlice)
         return;
-    const int x = int(width() * float(m_pSlice->playPosition() - iViewStartSampleIdx) / span);
+    const int position = m_pSlice->shownPlayPosition();
+    m_iPaintedPlayPos = position;
+    const int span = iViewEndSampleIdx - iViewStartSampleIdx;
+    if (span <= 0)
+        return;
+    const int x = int(width() * float(position - iViewStartSampleIdx) / span);
     painter->setPen(Qt::white);
     painter->drawLine(x, 0, x, height());
 }

@@ -7,6 +7,7 @@
 #include <QOpenGLWidget>
 #include <QPointer>
 #include <QSharedPointer>
+#include <QTimer>
 
 class AudioCache;
 class QPainter;
@@ -54,6 +55,8 @@ public:
     void renderWaveform();
 
     double renderDevicePixelRatio() const { return m_fDevicePixelRatio; }
+    // The play position the last drawPlayPosition showed (-1 before the first).
+    int paintedPlayPosition() const { return m_iPaintedPlayPos; }
 
 signals:
     void viewChanged(long iViewStartSampleIdx, long iViewEndSampleIdx);
@@ -95,6 +98,11 @@ protected:
 
 private:
     void connectLoop();
+    // Repaint timer: the sound-card thread publishes the play position without signalling.
+    void pollPlayPosition();
+
+    QTimer m_playPositionTimer;
+    int m_iPaintedPlayPos = -1;
 
     // The cache whose fill signals are connected; a loop entering edit mode swaps its cache.
     QPointer<AudioCache> m_pConnectedCache;

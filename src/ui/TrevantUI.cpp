@@ -19,6 +19,7 @@
 #include "SampleRendererTrevant.h"
 #include "SampleRendererZoombar.h"
 #include "Settings.h"
+#include "RealtimeEvents.h"
 #include "Slice.h"
 #include "SliceAtTransientsCommand.h"
 #include "SliceEngine.h"
@@ -79,6 +80,9 @@ TrevantUI::TrevantUI() {
     m_onsets = new OnsetAnalysisService(this);
     connect(m_onsets, &OnsetAnalysisService::analysisProgress, this, &TrevantUI::slotTransientAnalysisProgress);
     connect(m_onsets, &OnsetAnalysisService::analysisReady, this, &TrevantUI::slotTransientAnalysisReady);
+    connect(m_engine, &SliceEngine::hostApiFallback, this, [this](const QString &notice) {
+        statusBar()->showMessage(notice, 10000);
+    });
 
     // 3. Drops, icons, margins, tool buttons.
     setAcceptDrops(true);
@@ -270,6 +274,9 @@ TrevantUI::TrevantUI() {
     connect(healthTimer, SIGNAL(timeout()), this, SLOT(slotCheckAudioDeviceHealth()));
     healthTimer->start(5000);
 
+    // The engine chose its host API before the connection above existed.
+    if (!m_engine->hostApiFallbackNotice().isEmpty())
+        statusBar()->showMessage(m_engine->hostApiFallbackNotice(), 10000);
     if (m_engine->hasAudioDeviceError())
         QTimer::singleShot(0, this, [this] {
             slotShowAudioDeviceError(m_engine->audioDeviceError(), m_engine->audioDeviceErrorSuggestion());
@@ -301,6 +308,8 @@ TrevantUI::~TrevantUI() {
 // --- Loading ------------------------------------------------------------------------
 
 void TrevantUI::slotCheckAudioDeviceHealth() {
+    // The sound-card thread only counts what it would have logged; the lines come from here.
+    RealtimeEvents::report();
     // A live stream is cheap to check and is checked on every tick. Without any device a
     // retry restarts the sound system on this thread, which can stall the window for a
     // moment, so failed retries thin out (10 s, 15 s, 25 s ... then once a minute) until

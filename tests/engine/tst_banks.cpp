@@ -5,6 +5,7 @@
 #include "BankSampler.h"
 #include "EngineFixtures.h"
 #include "LoopingSamplerBank.h"
+#include "RealtimeEvents.h"
 #include "Settings.h"
 #include "SliceEngine.h"
 #include "TestAudio.h"
@@ -274,8 +275,9 @@ void BanksTest::quantizationFromTheMasterCutsTakes()
     follower->startRecording();
     bank.recordStep(input.data(), 600);
     QCOMPARE(follower->recordingState(), LooperRecording);
-    QTest::ignoreMessage(QtDebugMsg, "Quantization induced stop rec");
+    const quint64 stopsBefore = RealtimeEvents::count(RealtimeEvents::LooperQuantizationStop);
     bank.recordStep(input.data(), 600);
+    QCOMPARE(RealtimeEvents::count(RealtimeEvents::LooperQuantizationStop) - stopsBefore, quint64(1));
     QCOMPARE(follower->length(), 1000);
     QCOMPARE(follower->recordingState(), LooperIdle);
     QVERIFY(follower->isPlaying());

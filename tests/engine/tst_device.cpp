@@ -130,15 +130,23 @@ void DeviceTest::storedValuesFallBack()
     QCOMPARE(supportedSampleRates(QString(), QString(), 4242, false), QList<int>{44100});
 }
 
-void DeviceTest::unknownApiListsNoDevices()
+// A stored host API that PortAudio does not offer (WASAPI here, JACK without a server)
+// lists the default API's devices; the setting stays for when the API is back.
+void DeviceTest::unknownApiListsTheDefaultApisDevices()
 {
     AlsaRig rig(AlsaRig::FileDevice);
     Settings::instance().set("AudioDeviceAPI", "Windows WASAPI");
+    Settings::instance().set("OutputDevice", "7. system (Windows WASAPI)");
     AudioDeviceEnumerator enumerator;
-    QCOMPARE(outputDeviceList(), QStringList{"Windows Default"});
-    QCOMPARE(outputDeviceCount(), 0);
-    // Default-device lookups still find the default host API's device.
+    QCOMPARE(missingHostApiName(), QString("Windows WASAPI"));
+    QCOMPARE(activeHostApiName(), defaultHostApiName());
+    QCOMPARE(outputDeviceList(), deviceList(defaultHostApiName(), AudioOutput, false));
+    QVERIFY(outputDeviceCount() > 0);
+    // The missing API's device number means nothing now: the default device plays.
+    QCOMPARE(outputDeviceId(), Pa_GetDefaultOutputDevice());
     QCOMPARE(getDefaultOutputDevicePaID(QString()), Pa_GetDefaultOutputDevice());
+    QCOMPARE(Settings::instance().value("AudioDeviceAPI"), QString("Windows WASAPI"));
+    Settings::instance().set("OutputDevice", QString());
 }
 
 void DeviceTest::noDeviceAtAll()

@@ -9,7 +9,7 @@ private slots:
     void perfCountersCountAndKeepRanges();
     void enumeratorListsTheFileDevice();
     void storedValuesFallBack();
-    void unknownApiListsNoDevices();
+    void unknownApiListsTheDefaultApisDevices();
     void noDeviceAtAll();
     void streamPullsTheSourceIntoTheDevice();
     void disabledOutputWritesSilence();

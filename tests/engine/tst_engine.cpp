@@ -460,3 +460,71 @@ void EngineTest::deadStreamIsRecreatedByTheHealthCheck()
     QVERIFY(!engine.hasAudioDeviceError());
     engine.closeAudioDevice();
 }
+
+// A stop that fails is followed by an abort; when that fails too the callback may still
+// run, so its device must not be freed: it is kept (silent) and the user is told.
+void EngineTest::streamThatWillNotStopKeepsItsDevice()
+{
+    AlsaRig rig(AlsaRig::FileDevice);
+    SliceEngine engine;
+    QVERIFY(engine.outputDevice() && engine.outputDevice()->isOpen());
+    AudioDevice::StreamControl &control = AudioDevice::streamControl();
+    const AudioDevice::StreamControl real = control;
+    auto fail = [](PaStream *) -> PaError { return paInternalError; };
+
+    // Stop fails, abort works: an ordinary close.
+    control.stop = fail;
+    engine.closeAudioDevice();
+    QVERIFY(!engine.outputDevice());
+    QCOMPARE(engine.stuckDeviceCount(), 0);
+    QVERIFY(!engine.hasAudioDeviceError());
+
+    engine.setupAudioDevice();
+    AudioDevice *device = engine.outputDevice();
+    QVERIFY(device && device->isOpen());
+    control.abort = fail;
+    QSignalSpy spy(&engine, SIGNAL(audioDeviceError(QString, QString)));
+    engine.closeAudioDevice();
+    QVERIFY(!engine.outputDevice());
+    QCOMPARE(engine.stuckDeviceCount(), 1);
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(0).toString(), QString("Failed to stop default."));
+    QVERIFY(engine.hasAudioDeviceError());
+    // Its callback still runs, on a device that is still there.
+    const long long frames = device->frameCount();
+    QVERIFY(waitFor([&] { return device->frameCount() > frames; }));
+
+    // Once the stream can be stopped, the next close lets the device go.
+    control = real;
+    engine.closeAudioDevice();
+    QCOMPARE(engine.stuckDeviceCount(), 0);
+}
+
+// A stored host API that is gone (a JACK server not running) plays through the default
+// API and says so once; the stored choice stays for when it comes back.
+void EngineTest::missingHostApiFallsBackToTheDefault()
+{
+    AlsaRig rig(AlsaRig::FileDevice);
+    Settings::instance().set("AudioDeviceAPI", "JACK Audio Connection Kit (gone)");
+    SliceEngine engine;
+    QVERIFY(!engine.hasAudioDeviceError());
+    QVERIFY(engine.outputDevice() && engine.outputDevice()->isOpen());
+    QCOMPARE(engine.hostApiFallbackNotice(),
+             QString("The audio system JACK Audio Connection Kit (gone) is not available; using ALSA instead."));
+
+    QSignalSpy notices(&engine, &SliceEngine::hostApiFallback);
+    engine.setupAudioDevice();
+    QVERIFY(engine.checkAudioDeviceHealth() == false);
+    QCOMPARE(notices.count(), 0); // said once, not on every setup
+    QCOMPARE(Settings::instance().value("AudioDeviceAPI"), QString("JACK Audio Connection Kit (gone)"));
+
+    // The stored API in use again clears the notice; losing it again is told again.
+    Settings::instance().set("AudioDeviceAPI", "ALSA");
+    engine.setupAudioDevice();
+    QVERIFY(engine.hostApiFallbackNotice().isEmpty());
+    Settings::instance().set("AudioDeviceAPI", "OSS (gone)");
+    engine.setupAudioDevice();
+    QCOMPARE(notices.count(), 1);
+    QVERIFY(engine.outputDevice() && engine.outputDevice()->isOpen());
+    engine.closeAudioDevice();
+}

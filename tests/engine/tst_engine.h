@@ -16,4 +16,6 @@ private slots:
     void midiNoteStartsItsSlice();
     void guiSwapsWhileTheMixRuns();
     void deadStreamIsRecreatedByTheHealthCheck();
+    void streamThatWillNotStopKeepsItsDevice();
+    void missingHostApiFallsBackToTheDefault();
 };

@@ -133,6 +133,33 @@ private slots:
         QVERIFY(!s->isPlaying());
     }
 
+    // Rendering (the sound-card thread's work) publishes the play position for the views
+    // to poll and emits nothing: a queued signal per block would allocate in the callback.
+    void renderPublishesThePlayPositionSilently() {
+        const QString path = writeStaircase(m_dir, "published.wav", 44100, 10000);
+        SlicePtr s = loadFilled(path, 44100);
+        s->play(true, 2000, 0);
+        QCOMPARE(s->shownPlayPosition(), 2000);
+        QSignalSpy moved(s.data(), &Slice::playPosChanged);
+        std::thread callback([&] {
+            std::vector<float> buf(2 * 256);
+            for (int i = 0; i < 4; ++i)
+                s->render(buf.data(), int(buf.size()));
+        });
+        callback.join();
+        QCoreApplication::processEvents();
+        QCOMPARE(moved.count(), 0);
+        QCOMPARE(s->shownPlayPosition(), s->playPosition());
+        QVERIFY(s->shownPlayPosition() > 2000);
+        s->play(false, 0, 0);
+        QCOMPARE(s->shownPlayPosition(), 0);
+        // A loop end set before the position (GUI thread) moves it, and says so.
+        s->play(true, 6000, 0);
+        s->setLoopEnd(4000);
+        QCOMPARE(moved.count(), 1);
+        QCOMPARE(s->shownPlayPosition(), 0);
+    }
+
     void pullWrapsShortLoopsManyTimes() {
         const QString path = writeStaircase(m_dir, "wrap.wav", 44100, 10000);
         SlicePtr s = loadFilled(path, 44100);

@@ -1,6 +1,8 @@
 // The sound-card thread and the GUI thread on the same slicer and loop at once.
 #include "WorkerSafeTest.h"
 #include "ModelFixtures.h"
+#include "Slice.h"
+#include "TestAudio.h"
 #include "Trevant.h"
 
 #include <QElapsedTimer>
@@ -111,6 +113,53 @@ private slots:
         callback.join();
         SlicePtr s = t.currentSlice();
         QCOMPARE(s->length(), 44100 * 40);
+    }
+
+    // A worker reads samples without the loop lock while the GUI reverses the loop and the
+    // callback plays it: every read is the forward or the reversed sample, never another.
+    // (The ThreadSanitizer build reports any unguarded field this touches.)
+    void samplesReadWhileTheLoopReverses() {
+        const int frames = 20000;
+        const QString path = writeStaircase(m_dir, "stairs.wav", 44100, frames);
+        SlicePtr s = Slice::create(path, 44100);
+        QSignalSpy loaded(s.data(), &Slice::loadingComplete);
+        QVERIFY(s->isLoadingComplete() || loaded.wait(10000));
+        const int len = 2 * frames;
+        QCOMPARE(s->length(), len);
+
+        std::atomic<bool> stop{false};
+        std::atomic<int> wrong{0};
+        std::atomic<long long> reads{0};
+        std::thread reader([&] {
+            int i = 0;
+            while (!stop.load()) {
+                const float v = s->sampleAt(i);
+                const int mirrored = len - 2 - (i & ~1) + (i & 1);
+                if (v != TestAudio::staircase(i) && v != TestAudio::staircase(mirrored))
+                    ++wrong;
+                i = (i + 7919) % len;
+                ++reads;
+            }
+        });
+        std::thread callback([&] {
+            std::vector<float> buf(2 * 256);
+            while (!stop.load())
+                s->render(buf.data(), int(buf.size()));
+        });
+        QElapsedTimer timer;
+        timer.start();
+        int flips = 0;
+        while ((flips < 200 || reads.load() < 100000) && timer.elapsed() < 30000) {
+            s->reverse();
+            s->play(true, 0, 0);
+            ++flips;
+            QTest::qWait(0);
+        }
+        stop = true;
+        reader.join();
+        callback.join();
+        QCOMPARE(wrong.load(), 0);
+        QVERIFY(reads.load() >= 100000);
     }
 };
 

@@ -12,6 +12,7 @@
 #include "Trevant.h"
 
 #include <QMenu>
+#include <thread>
 
 using namespace ViewTest;
 
@@ -192,6 +193,27 @@ private slots:
         QVERIFY(loop->isPlaying());
         QCOMPARE(loop->playPosition(), 5000);
         QCOMPARE(rig.stack.count(), 1);
+    }
+
+    // The play cursor follows playback through the views' repaint timer: the sound-card
+    // thread (a plain thread here) only publishes the position.
+    void playCursorFollowsPublishedPosition() {
+        Rig rig;
+        QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
+        QVERIFY(rig.load(m_shortLoop));
+        QSharedPointer<Slice> loop = rig.loop();
+        loop->play(true, 20000, 0);
+        QTRY_COMPARE(rig.view->paintedPlayPosition(), 20000);
+        std::thread callback([&] {
+            std::vector<float> buf(2 * 1024);
+            for (int i = 0; i < 10; ++i)
+                loop->render(buf.data(), int(buf.size()));
+        });
+        callback.join();
+        const int position = loop->shownPlayPosition();
+        QVERIFY(position >= 20000 + 2 * 10000);
+        QTRY_COMPARE(rig.view->paintedPlayPosition(), position);
+        QTRY_COMPARE(rig.zoombar->paintedPlayPosition(), position);
     }
 
     void clickPlaysSliceUnderMouse() {
