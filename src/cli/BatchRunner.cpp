@@ -322,7 +322,8 @@ bool BatchRunner::exportSlices(const Input &input, LoopTask &task, QString *erro
         existing = exporter->existingKitTargets();
     } else {
         slices.reset(new SliceExporter(loop));
-        slices->addSlices(SliceExporter::sliceRanges(slicer), input.outDir, loop->baseName(), m_options.format);
+        slices->addSlices(SliceExporter::sliceRanges(slicer), input.outDir, loop->baseName(),
+                          m_options.format);
         existing = slices->existingTargets();
     }
     configure(*slices);
@@ -361,8 +362,9 @@ bool BatchRunner::exportSlices(const Input &input, LoopTask &task, QString *erro
     }
     if (!failed)
         return true;
-    *error = g_stop.load() || failed->status() == SliceExporter::Status::Cancelled ? QStringLiteral("interrupted")
-                                                                                     : failed->errorMessage();
+    *error = g_stop.load() || failed->status() == SliceExporter::Status::Cancelled
+                 ? QStringLiteral("interrupted")
+                 : failed->errorMessage();
     return false;
 }
 

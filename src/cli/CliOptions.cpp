@@ -105,7 +105,8 @@ const std::vector<OptionSpec> &optionTable() {
              o.sensitivity = s;
              return QString();
          }},
-        {"min-length", "MS", false, kSlicing, "with --transients: the shortest slice in milliseconds (default {min-length})",
+        {"min-length", "MS", false, kSlicing,
+         "with --transients: the shortest slice in milliseconds (default {min-length})",
          [](CliOptions &o, const QString &v) {
              bool ok = false;
              const double ms = v.toDouble(&ok);
@@ -121,7 +122,9 @@ const std::vector<OptionSpec> &optionTable() {
          "move equal slice points to the nearest zero crossing, transient slice points to one just "
          "before the hit",
          [](CliOptions &o, const QString &) { o.snap = true; return QString(); }},
-        {"tempo", "BPM", false, kSlicing, "use this tempo for --beats and --bars, and as the tempo --kit and --cues write, instead of the detected one",
+        {"tempo", "BPM", false, kSlicing,
+         "use this tempo for --beats and --bars, and as the tempo --kit and --cues write, instead of the "
+         "detected one",
          [](CliOptions &o, const QString &v) { return positiveNumber("--tempo", v, &o.tempo); }},
         {"out", "DIR", false, SliceCmd, "the folder that receives one folder of slices per input",
          [](CliOptions &o, const QString &v) { o.outDir = v; return QString(); }},

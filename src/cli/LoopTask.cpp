@@ -104,8 +104,8 @@ bool LoopTask::slice(const CliOptions &options, const std::atomic<bool> &stop, Q
             *error = QStringLiteral("interrupted");
             return false;
         }
-        m_pSlicer->setSlicePoints(OnsetAnalysisService::slicePoints(m_pSlicer.get(), analysis,
-                                                                    options.sensitivity, options.minLengthMs));
+        m_pSlicer->setSlicePoints(OnsetAnalysisService::slicePoints(
+            m_pSlicer.get(), analysis, options.sensitivity, options.minLengthMs));
         return true;
     }
     case M::None:

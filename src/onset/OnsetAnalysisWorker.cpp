@@ -24,8 +24,8 @@ void OnsetAnalysisWorker::analyse(SlicePtr slice, quint64 request) {
             emit progress(request, fraction);
         }
     };
-    auto result = QSharedPointer<OnsetAnalysis>::create(
-        analyseLoop(slice, [this, request] { return isCurrent(request); }, report));
+    auto result = QSharedPointer<OnsetAnalysis>::create(analyseLoop(
+        slice, [this, request] { return isCurrent(request); }, report));
     if (!isCurrent(request))
         return;
     emit analysed(request, result);

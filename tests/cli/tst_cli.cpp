@@ -206,12 +206,15 @@ private slots:
         const OnsetAnalysisPtr analysis = service.analysis();
         QVERIFY(analysis);
 
-        const QList<int> atDefault = OnsetAnalysisService::slicePoints(
-            slicer.get(), *analysis, OnsetDetector::defaultSensitivity, Settings::defaultTransientMinLengthMs);
+        const QList<int> atDefault =
+            OnsetAnalysisService::slicePoints(slicer.get(), *analysis, OnsetDetector::defaultSensitivity,
+                                              Settings::defaultTransientMinLengthMs);
         const QVector<long long> hitFrames = HitLoopFixture::hitFrames();
         QCOMPARE(atDefault.size(), hitFrames.size());
         for (int i = 0; i < atDefault.size(); ++i)
-            QCOMPARE(HitLoopFixture::hitNear(atDefault[i], HitLoopFixture::rate / 100, HitLoopFixture::rate / 1000), i);
+            QCOMPARE(HitLoopFixture::hitNear(atDefault[i], HitLoopFixture::rate / 100,
+                                             HitLoopFixture::rate / 1000),
+                     i);
         Run r = cli({"points", hits, "--transients"});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out.split('\n', Qt::SkipEmptyParts), frames(atDefault));
@@ -232,7 +235,8 @@ private slots:
         const QString hits = m_dir.filePath("kit hits.wav");
         QVERIFY(HitLoopFixture::write(hits));
         const QString out = m_dir.filePath("kits");
-        const QStringList args{"slice", hits, "--out", out, "--transients", "--kit", "sfz", "--cues", "--tempo", "96"};
+        const QStringList args{"slice", hits,  "--out",  out,       "--transients",
+                               "--kit", "sfz", "--cues", "--tempo", "96"};
         Run r = cli(args);
         QCOMPARE(r.exitCode, 0);
         QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
@@ -307,23 +311,23 @@ private slots:
         QCOMPARE(info.value("format").toString(), QString("wav-pcm16"));
 
         // Usage errors: 2 and a usage text, nothing done.
-        const QList<QStringList> usage = {{},
-                                          {"shred", m_loop},
-                                          {"tempo"},
-                                          {"tempo", m_loop, "--frobnicate"},
-                                          {"points", m_loop},
-                                          {"points", m_loop, "--equal", "4", "--beats", "1"},
-                                          {"points", m_loop, "--equal", "zero"},
-                                          {"slice", m_loop, "--equal", "4"},
-                                          {"slice", m_loop, "--out", m_dir.filePath("x"), "--equal", "4", "--bits", "12"},
-                                          {"tempo", m_loop, "--out"},
-                                          {"points", m_loop, "--transients", "150"},
-                                          {"points", m_loop, "--transients=loud"},
-                                          {"points", m_loop, "--transients", "--equal", "4"},
-                                          {"points", m_loop, "--equal", "4", "--min-length", "20"},
-                                          {"slice", m_loop, "--out", m_dir.filePath("x"), "--equal", "4", "--kit", "nki"},
-                                          {"slice", m_loop, "--out", m_dir.filePath("x"), "--equal", "4", "--cues",
-                                           "--format", "flac"}};
+        const QList<QStringList> usage = {
+            {},
+            {"shred", m_loop},
+            {"tempo"},
+            {"tempo", m_loop, "--frobnicate"},
+            {"points", m_loop},
+            {"points", m_loop, "--equal", "4", "--beats", "1"},
+            {"points", m_loop, "--equal", "zero"},
+            {"slice", m_loop, "--equal", "4"},
+            {"slice", m_loop, "--out", m_dir.filePath("x"), "--equal", "4", "--bits", "12"},
+            {"tempo", m_loop, "--out"},
+            {"points", m_loop, "--transients", "150"},
+            {"points", m_loop, "--transients=loud"},
+            {"points", m_loop, "--transients", "--equal", "4"},
+            {"points", m_loop, "--equal", "4", "--min-length", "20"},
+            {"slice", m_loop, "--out", m_dir.filePath("x"), "--equal", "4", "--kit", "nki"},
+            {"slice", m_loop, "--out", m_dir.filePath("x"), "--equal", "4", "--cues", "--format", "flac"}};
         for (const QStringList &args : usage) {
             r = cli(args);
             QVERIFY2(r.exitCode == 2, qPrintable(args.join(' ')));
