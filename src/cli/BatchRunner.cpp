@@ -2,6 +2,7 @@
 
 #include "AudioFile.h"
 #include "ExportFormat.h"
+#include "KitExporter.h"
 #include "LoopTask.h"
 #include "SliceExporter.h"
 #include "Trevant.h"
@@ -17,6 +18,7 @@
 #include <QThread>
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -259,7 +261,7 @@ QString BatchRunner::outputLine(const Input &input, LoopTask &task, QString *err
                  QString::number(seconds, 'f', 3), bpmText(bpm));
     }
     case CliOptions::Command::Points: {
-        if (!task.slice(m_options, error))
+        if (!task.slice(m_options, g_stop, error))
             return QString();
         const QList<qint64> frames = task.pointFrames();
         if (m_options.json) {
@@ -282,35 +284,87 @@ QString BatchRunner::outputLine(const Input &input, LoopTask &task, QString *err
 }
 
 bool BatchRunner::exportSlices(const Input &input, LoopTask &task, QString *error) {
-    if (!task.slice(m_options, error))
+    if (!task.slice(m_options, g_stop, error))
         return false;
     const SlicePtr loop = task.loop();
-    // The window's export: its ranges, names, fades and atomic writes.
-    SliceExporter exporter(loop);
-    exporter.addSlices(SliceExporter::sliceRanges(task.slicer()), input.outDir, loop->baseName(), m_options.format);
-    ExportFormat format = exporter.format();
-    if (m_options.bits > 0)
-        format.bitDepth = m_options.bits;
-    if (m_options.rate > 0)
-        format.sampleRate = m_options.rate;
-    exporter.setFormat(format);
-    exporter.setCollision(m_options.overwrite ? SliceExporter::Collision::Overwrite
-                                              : SliceExporter::Collision::Refuse);
+    Trevant *slicer = task.slicer();
+    if (!m_options.kit.isEmpty() || m_options.cues) {
+        // The kit's MIDI file and the loop's tempo chunk carry the tempo the window shows.
+        if (m_options.tempo > 0.0)
+            loop->setBpm(m_options.tempo);
+        else
+            task.detectTempo();
+    }
+    const SliceExporter::Collision collision =
+        m_options.overwrite ? SliceExporter::Collision::Overwrite : SliceExporter::Collision::Refuse;
+    const auto configure = [&](SliceExporter &exporter) {
+        ExportFormat format = exporter.format();
+        if (m_options.bits > 0)
+            format.bitDepth = m_options.bits;
+        if (m_options.rate > 0)
+            format.sampleRate = m_options.rate;
+        exporter.setFormat(format);
+        exporter.setCollision(collision);
+    };
+
+    // The window's exports: their ranges, names, fades and atomic writes. Both are made
+    // before the stop flag is read, since making one clears the loop's cancel request.
+    std::unique_ptr<SliceExporter> slices;
+    QStringList existing;
+    if (!m_options.kit.isEmpty()) {
+        KitExporter::Options kit;
+        KitExporter::kindFromKey(m_options.kit, &kit.kind);
+        kit.folder = input.outDir;
+        kit.overwrite = m_options.overwrite;
+        auto *exporter =
+            new KitExporter(loop, slicer->slicePoints(), slicer->trimStart(), slicer->trimEnd(), kit);
+        slices.reset(exporter);
+        existing = exporter->existingKitTargets();
+    } else {
+        slices.reset(new SliceExporter(loop));
+        slices->addSlices(SliceExporter::sliceRanges(slicer), input.outDir, loop->baseName(),
+                          m_options.format);
+        existing = slices->existingTargets();
+    }
+    configure(*slices);
+    std::unique_ptr<SliceExporter> whole;
+    if (m_options.cues) {
+        whole.reset(new SliceExporter(loop));
+        const QString suffix = m_options.kit.isEmpty() ? m_options.format : QStringLiteral("wav");
+        whole->addFile(QDir(input.outDir).filePath(loop->baseName() + QLatin1Char('.') + suffix),
+                       {slicer->trimStart(), slicer->trimEnd()});
+        whole->setMarkers(slicer->slicePoints(), loop->bpm());
+        configure(*whole);
+        // Refused before anything is written, so that a refusal never leaves half the set.
+        const QStringList taken = whole->existingTargets();
+        if (!m_options.overwrite && !taken.isEmpty() && existing.isEmpty()) {
+            *error = QStringLiteral("%1 already exists").arg(taken.first());
+            return false;
+        }
+    }
     {
         // Registered before the stop flag is read: a stop that comes later finds it here.
         QMutexLocker locker(&m_lock);
         m_exporting.append(loop);
     }
-    SliceExporter::Status status = SliceExporter::Status::Cancelled;
-    if (!g_stop.load())
-        status = exporter.run();
+    SliceExporter *failed = nullptr;
+    for (SliceExporter *exporter : {slices.get(), whole.get()}) {
+        if (!exporter)
+            continue;
+        if (g_stop.load() || exporter->run() != SliceExporter::Status::Completed) {
+            failed = exporter;
+            break;
+        }
+    }
     {
         QMutexLocker locker(&m_lock);
         m_exporting.removeOne(loop);
     }
-    if (status == SliceExporter::Status::Completed)
+    if (!failed)
         return true;
-    *error = status == SliceExporter::Status::Cancelled ? QStringLiteral("interrupted") : exporter.errorMessage();
+    *error = g_stop.load() || failed->status() == SliceExporter::Status::Cancelled
+                 ? QStringLiteral("interrupted")
+                 : failed->errorMessage();
     return false;
 }
 

@@ -31,6 +31,8 @@ using Apply = std::function<QString(CliOptions &, const QString &)>;
 struct OptionSpec {
     const char *name;
     const char *valueName; // null: a flag without value
+    bool optionalValue;    // the value may be left out (then the next argument is only
+                           // taken for it when it is a number)
     unsigned scope;
     const char *help;
     Apply apply;
@@ -56,7 +58,7 @@ QString positiveInteger(const QString &name, const QString &text, int max, int *
 
 QString chooseMode(CliOptions &o, CliOptions::SliceMode mode) {
     if (o.mode != CliOptions::SliceMode::None && o.mode != mode)
-        return QStringLiteral("choose one of --equal, --beats, --bars and --template");
+        return QStringLiteral("choose one of --equal, --beats, --bars, --template and --transients");
     o.mode = mode;
     return QString();
 }
@@ -66,36 +68,67 @@ constexpr unsigned kSlicing = PointsCmd | SliceCmd;
 const std::vector<OptionSpec> &optionTable() {
     using M = CliOptions::SliceMode;
     static const std::vector<OptionSpec> table = {
-        {"json", nullptr, InfoCmd | TempoCmd | PointsCmd, "one JSON object per file instead of text",
+        {"json", nullptr, false, InfoCmd | TempoCmd | PointsCmd, "one JSON object per file instead of text",
          [](CliOptions &o, const QString &) { o.json = true; return QString(); }},
-        {"equal", "N", kSlicing, "N slices of equal length",
+        {"equal", "N", false, kSlicing, "N slices of equal length",
          [](CliOptions &o, const QString &v) {
              const QString e = chooseMode(o, M::Equal);
              return e.isEmpty() ? positiveInteger("--equal", v, 100000, &o.equalSlices) : e;
          }},
-        {"beats", "N", kSlicing, "a slice every N beats",
+        {"beats", "N", false, kSlicing, "a slice every N beats",
          [](CliOptions &o, const QString &v) {
              const QString e = chooseMode(o, M::Beats);
              return e.isEmpty() ? positiveNumber("--beats", v, &o.interval) : e;
          }},
-        {"bars", "N", kSlicing, "a slice every N bars of 4 beats",
+        {"bars", "N", false, kSlicing, "a slice every N bars of 4 beats",
          [](CliOptions &o, const QString &v) {
              const QString e = chooseMode(o, M::Bars);
              return e.isEmpty() ? positiveNumber("--bars", v, &o.interval) : e;
          }},
-        {"template", "FILE", kSlicing, "the slice points of a slice template (.qlst)",
+        {"template", "FILE", false, kSlicing, "the slice points of a slice template (.qlst)",
          [](CliOptions &o, const QString &v) {
              const QString e = chooseMode(o, M::Template);
              o.templatePath = v;
              return e;
          }},
-        {"snap", nullptr, kSlicing, "move equal slice points to the nearest zero crossing",
+        {"transients", "SENS", true, kSlicing,
+         "slices at the detected hits, as the window's Slice at Transients; SENS from 0 (only the "
+         "strongest hits) to 100 (every candidate), default {sensitivity}",
+         [](CliOptions &o, const QString &v) {
+             const QString e = chooseMode(o, M::Transients);
+             if (!e.isEmpty() || v.isNull())
+                 return e;
+             bool ok = false;
+             const double s = v.toDouble(&ok);
+             if (!ok || !(s >= 0.0 && s <= 100.0))
+                 return QStringLiteral("--transients takes a sensitivity from 0 to 100, not \"%1\"").arg(v);
+             o.sensitivity = s;
+             return QString();
+         }},
+        {"min-length", "MS", false, kSlicing,
+         "with --transients: the shortest slice in milliseconds (default {min-length})",
+         [](CliOptions &o, const QString &v) {
+             bool ok = false;
+             const double ms = v.toDouble(&ok);
+             if (!ok || !(ms >= 0.0 && ms <= Settings::maxTransientMinLengthMs))
+                 return QStringLiteral("--min-length takes milliseconds from 0 to %1, not \"%2\"")
+                     .arg(Settings::maxTransientMinLengthMs)
+                     .arg(v);
+             o.minLengthMs = ms;
+             o.minLengthGiven = true;
+             return QString();
+         }},
+        {"snap", nullptr, false, kSlicing,
+         "move equal slice points to the nearest zero crossing, transient slice points to one just "
+         "before the hit",
          [](CliOptions &o, const QString &) { o.snap = true; return QString(); }},
-        {"tempo", "BPM", kSlicing, "use this tempo for --beats and --bars instead of the detected one",
+        {"tempo", "BPM", false, kSlicing,
+         "use this tempo for --beats and --bars, and as the tempo --kit and --cues write, instead of the "
+         "detected one",
          [](CliOptions &o, const QString &v) { return positiveNumber("--tempo", v, &o.tempo); }},
-        {"out", "DIR", SliceCmd, "the folder that receives one folder of slices per input",
+        {"out", "DIR", false, SliceCmd, "the folder that receives one folder of slices per input",
          [](CliOptions &o, const QString &v) { o.outDir = v; return QString(); }},
-        {"format", "wav|aiff|flac", SliceCmd, "container of the slice files (default wav)",
+        {"format", "wav|aiff|flac", false, SliceCmd, "container of the slice files (default wav)",
          [](CliOptions &o, const QString &v) {
              const QString f = v.toLower();
              if (f != "wav" && f != "aiff" && f != "flac")
@@ -103,7 +136,7 @@ const std::vector<OptionSpec> &optionTable() {
              o.format = f;
              return QString();
          }},
-        {"bits", "16|24|32f", SliceCmd, "sample format (default: the export preference)",
+        {"bits", "16|24|32f", false, SliceCmd, "sample format (default: the export preference)",
          [](CliOptions &o, const QString &v) {
              if (v == "16" || v == "24")
                  o.bits = v.toInt();
@@ -113,17 +146,30 @@ const std::vector<OptionSpec> &optionTable() {
                  return QStringLiteral("--bits takes 16, 24 or 32f, not \"%1\"").arg(v);
              return QString();
          }},
-        {"rate", "HZ", SliceCmd, "sample rate of the slice files (default: the export preference)",
+        {"rate", "HZ", false, SliceCmd, "sample rate of the slice files (default: the export preference)",
          [](CliOptions &o, const QString &v) {
              const QString e = positiveInteger("--rate", v, 768000, &o.rate);
              if (e.isEmpty() && o.rate < 1000)
                  return QStringLiteral("--rate needs at least 1000 Hz, not \"%1\"").arg(v);
              return e;
          }},
-        {"jobs", "N", SliceCmd | InfoCmd | TempoCmd | PointsCmd, "files worked on at once (default: one per core)",
+        {"jobs", "N", false, SliceCmd | InfoCmd | TempoCmd | PointsCmd, "files worked on at once (default: one per core)",
          [](CliOptions &o, const QString &v) { return positiveInteger("--jobs", v, 1024, &o.jobs); }},
-        {"overwrite", nullptr, SliceCmd, "replace slice files that exist already",
+        {"overwrite", nullptr, false, SliceCmd, "replace slice files that exist already",
          [](CliOptions &o, const QString &) { o.overwrite = true; return QString(); }},
+        {"kit", "sfz|hydrogen|decentsampler", false, SliceCmd,
+         "write the slices as a sampler kit (WAV samples and a MIDI file of the loop) instead of "
+         "numbered files",
+         [](CliOptions &o, const QString &v) {
+             const QString k = v.toLower();
+             if (k != "sfz" && k != "hydrogen" && k != "decentsampler")
+                 return QStringLiteral("--kit takes sfz, hydrogen or decentsampler, not \"%1\"").arg(v);
+             o.kit = k;
+             return QString();
+         }},
+        {"cues", nullptr, false, SliceCmd,
+         "also write the whole loop (NAME.wav or .aiff) with the slice points as cue markers and its tempo",
+         [](CliOptions &o, const QString &) { o.cues = true; return QString(); }},
     };
     return table;
 }
@@ -146,9 +192,9 @@ const std::vector<CommandSpec> &commandTable() {
     static const std::vector<CommandSpec> table = {
         {Command::Info, "info", "FILE...", "format, sample rate, channels, length and tempo, a line per file"},
         {Command::Tempo, "tempo", "FILE...", "FILE<TAB>BPM, the tempo the window detects"},
-        {Command::Points, "points", "FILE (--equal N | --beats N | --bars N | --template FILE)",
+        {Command::Points, "points", "FILE (--equal N | --beats N | --bars N | --template FILE | --transients [SENS])",
          "the slice points as frame numbers, one a line"},
-        {Command::Slice, "slice", "FILE_OR_FOLDER... --out DIR (--equal N | --beats N | --bars N | --template FILE)",
+        {Command::Slice, "slice", "FILE_OR_FOLDER... --out DIR (--equal N | --beats N | --bars N | --template FILE | --transients [SENS])",
          "writes the slices of every input into a folder of its own under DIR"},
     };
     return table;
@@ -205,7 +251,14 @@ bool parseCommandLine(const QStringList &arguments, CliOptions *options, QString
             *error = QStringLiteral("%1 does not take the option %2").arg(first, arg);
             return false;
         }
-        if (spec->valueName && !inlineValue) {
+        if (spec->valueName && !inlineValue && spec->optionalValue) {
+            // "--transients loop.wav" must not take the file for the value.
+            bool isNumber = false;
+            if (i + 1 < arguments.size())
+                arguments.at(i + 1).toDouble(&isNumber);
+            if (isNumber)
+                value = arguments.at(++i);
+        } else if (spec->valueName && !inlineValue) {
             if (i + 1 >= arguments.size()) {
                 *error = QStringLiteral("--%1 needs a value (%2)").arg(name, spec->valueName);
                 return false;
@@ -233,6 +286,18 @@ bool parseCommandLine(const QStringList &arguments, CliOptions *options, QString
     const bool slicing = o.command == Command::Points || o.command == Command::Slice;
     if (slicing && o.mode == CliOptions::SliceMode::None) {
         *error = QStringLiteral("%1 needs one of --equal, --beats, --bars and --template").arg(first);
+        return false;
+    }
+    if (o.minLengthGiven && o.mode != CliOptions::SliceMode::Transients) {
+        *error = QStringLiteral("--min-length goes with --transients");
+        return false;
+    }
+    if (!o.kit.isEmpty() && o.format != "wav") {
+        *error = QStringLiteral("--kit writes WAV samples; leave out --format or give wav");
+        return false;
+    }
+    if (o.cues && o.format == "flac") {
+        *error = QStringLiteral("--cues needs --format wav or aiff: FLAC files hold no cue markers");
         return false;
     }
     if (o.command == Command::Points && !o.json && o.inputs.size() > 1) {
@@ -270,8 +335,15 @@ QString usageText(CliOptions::Command command) {
             continue;
         QString left = QStringLiteral("--") + spec.name;
         if (spec.valueName)
-            left += QLatin1Char(' ') + spec.valueName;
-        text += QStringLiteral("  %1  %2\n").arg(left, -22).arg(spec.help);
+            left += QLatin1Char(' ') + (spec.optionalValue ? QStringLiteral("[%1]").arg(spec.valueName)
+                                                           : QString::fromLatin1(spec.valueName));
+        // Defaults come from the code that owns them, so the text never goes stale.
+        const QString help = QString::fromLatin1(spec.help)
+                                 .replace(QLatin1String("{sensitivity}"),
+                                          QString::number(OnsetDetector::defaultSensitivity))
+                                 .replace(QLatin1String("{min-length}"),
+                                          QString::number(Settings::defaultTransientMinLengthMs));
+        text += QStringLiteral("  %1  %2\n").arg(left, -22).arg(help);
     }
     text += QStringLiteral("  %1  %2\n").arg(QStringLiteral("--help"), -22).arg("this text");
     return text;

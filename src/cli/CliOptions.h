@@ -1,5 +1,8 @@
 #pragma once
 
+#include "OnsetDetector.h"
+#include "Settings.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -8,7 +11,7 @@
 // stored), so a new option is one row and one field here.
 struct CliOptions {
     enum class Command { None, Info, Tempo, Points, Slice };
-    enum class SliceMode { None, Equal, Beats, Bars, Template };
+    enum class SliceMode { None, Equal, Beats, Bars, Template, Transients };
 
     Command command = Command::None;
     bool help = false;
@@ -20,6 +23,11 @@ struct CliOptions {
     int equalSlices = 0;
     double interval = 0.0; // beats or bars per slice
     QString templatePath;
+    // The window's defaults, not the user's preferences, so that a script gives the same
+    // points on every machine.
+    double sensitivity = OnsetDetector::defaultSensitivity;
+    double minLengthMs = Settings::defaultTransientMinLengthMs;
+    bool minLengthGiven = false;
     bool snap = false;
     double tempo = 0.0; // 0: the detected tempo
 
@@ -29,6 +37,8 @@ struct CliOptions {
     int rate = 0;       // 0: the export preference
     int jobs = 0;       // 0: one per core
     bool overwrite = false;
+    QString kit;       // slice: "sfz", "hydrogen" or "decentsampler"; empty for plain slices
+    bool cues = false; // slice: also the whole loop with the slice points as cue markers
 };
 
 // Fills options from the arguments (without the program name). False with a message

@@ -1,6 +1,8 @@
 #include "LoopTask.h"
 
 #include "BpmDetectorWorker.h"
+#include "OnsetAnalysisService.h"
+#include "OnsetAnalysisWorker.h"
 #include "SliceTemplate.h"
 #include "Trevant.h"
 
@@ -63,7 +65,7 @@ double LoopTask::detectTempo() {
     return m_dTempo;
 }
 
-bool LoopTask::slice(const CliOptions &options, QString *error) {
+bool LoopTask::slice(const CliOptions &options, const std::atomic<bool> &stop, QString *error) {
     using M = CliOptions::SliceMode;
     double tempo = options.tempo;
     if ((options.mode == M::Beats || options.mode == M::Bars) && tempo <= 0.0) {
@@ -92,6 +94,18 @@ bool LoopTask::slice(const CliOptions &options, QString *error) {
             return false;
         }
         m_pSlicer->setSlicePoints(points);
+        return true;
+    }
+    case M::Transients: {
+        // The window's detection and placement, run here on the calling thread.
+        const OnsetAnalysis analysis =
+            OnsetAnalysisWorker::analyseLoop(m_pLoop, [&stop] { return !stop.load(); });
+        if (stop.load()) {
+            *error = QStringLiteral("interrupted");
+            return false;
+        }
+        m_pSlicer->setSlicePoints(OnsetAnalysisService::slicePoints(
+            m_pSlicer.get(), analysis, options.sensitivity, options.minLengthMs));
         return true;
     }
     case M::None:

@@ -30,8 +30,9 @@ public:
     // none can be determined.
     double detectTempo();
     // Sets the slice points the chosen slicing makes in the window. False with the reason
-    // when it cannot (no tempo for beats or bars, a refused template).
-    bool slice(const CliOptions &options, QString *error);
+    // when it cannot (no tempo for beats or bars, a refused template) or when stop is set
+    // during a transient detection.
+    bool slice(const CliOptions &options, const std::atomic<bool> &stop, QString *error);
     // The slice points as frame numbers, ascending, without 0 and the end.
     QList<qint64> pointFrames() const;
 

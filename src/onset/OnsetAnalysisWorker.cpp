@@ -14,6 +14,27 @@ constexpr int kFramesPerLock = 256;
 void OnsetAnalysisWorker::analyse(SlicePtr slice, quint64 request) {
     if (!slice || !isCurrent(request))
         return;
+    // Progress goes out once per whole percent: a long loop would otherwise queue a signal
+    // per detector poll.
+    int lastPercent = -1;
+    const auto report = [&](double fraction) {
+        const int percent = int(std::clamp(fraction, 0.0, 1.0) * 100.0);
+        if (percent != lastPercent) {
+            lastPercent = percent;
+            emit progress(request, fraction);
+        }
+    };
+    auto result = QSharedPointer<OnsetAnalysis>::create(analyseLoop(
+        slice, [this, request] { return isCurrent(request); }, report));
+    if (!isCurrent(request))
+        return;
+    emit analysed(request, result);
+}
+
+OnsetAnalysis OnsetAnalysisWorker::analyseLoop(const SlicePtr &slice, const std::function<bool()> &keepGoing,
+                                               const std::function<void(double)> &progress) {
+    if (!slice || !keepGoing())
+        return OnsetAnalysis();
     const AudioCachePtr cache = slice->cache();
     const bool reversed = slice->isReversed();
     const int rate = slice->fileSampleRate();
@@ -26,7 +47,7 @@ void OnsetAnalysisWorker::analyse(SlicePtr slice, quint64 request) {
 
     const OnsetDetector::FrameReader reader = [&](qint64 frame, int count, float *out) -> int {
         int done = 0;
-        while (done < count && frame + done < frames && isCurrent(request)) {
+        while (done < count && frame + done < frames && keepGoing()) {
             const int n = int(std::min<qint64>({qint64(kFramesPerLock), qint64(count - done),
                                                 frames - (frame + done)}));
             if (editable)
@@ -44,23 +65,13 @@ void OnsetAnalysisWorker::analyse(SlicePtr slice, quint64 request) {
         }
         return done;
     };
-    // Progress goes out once per whole percent: a long loop would otherwise queue a signal
-    // per detector poll.
-    int lastPercent = -1;
     const OnsetDetector::Progress poll = [&](double fraction) {
-        if (!isCurrent(request))
+        if (!keepGoing())
             return false;
-        const int percent = int(std::clamp(fraction, 0.0, 1.0) * 100.0);
-        if (percent != lastPercent) {
-            lastPercent = percent;
-            emit progress(request, fraction);
-        }
+        if (progress)
+            progress(fraction);
         return true;
     };
-
-    auto result = QSharedPointer<OnsetAnalysis>::create(
-        OnsetDetector::analyse(reader, frames, 2, rate, poll));
-    if (!isCurrent(request))
-        return;
-    emit analysed(request, result);
+    OnsetAnalysis result = OnsetDetector::analyse(reader, frames, 2, rate, poll);
+    return keepGoing() ? result : OnsetAnalysis();
 }

@@ -7,6 +7,7 @@
 #include <QSharedPointer>
 
 #include <atomic>
+#include <functional>
 
 // A finished analysis, shared read-only between the detection thread and the GUI.
 using OnsetAnalysisPtr = QSharedPointer<const OnsetAnalysis>;
@@ -31,6 +32,12 @@ public:
 
     // Onset detection thread: reads the whole loop and analyses it.
     void analyse(SlicePtr slice, quint64 request);
+
+    // Any thread: the same reading and analysis on the calling thread, for callers without
+    // an event loop (the command line). keepGoing is polled between blocks; once it turns
+    // false the result is empty. progress, when set, gets the fraction done.
+    static OnsetAnalysis analyseLoop(const SlicePtr &slice, const std::function<bool()> &keepGoing,
+                                     const std::function<void(double)> &progress = {});
 
 signals:
     void progress(quint64 request, double fraction);

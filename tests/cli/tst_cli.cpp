@@ -2,6 +2,8 @@
 // output compared with what the window's own code paths give for the same file.
 
 #include "BpmDetectorWorker.h"
+#include "HitLoopFixture.h"
+#include "OnsetAnalysisService.h"
 #include "Settings.h"
 #include "SliceExporter.h"
 #include "TestAudio.h"
@@ -14,6 +16,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
@@ -186,6 +190,102 @@ private slots:
         QCOMPARE(count, 8);
     }
 
+    // The command line slices at the same points as the window's Slice at Transients
+    // (its background analysis, then its placement), at the default and at a chosen
+    // sensitivity and minimum length, and those points sit at or just before the hits.
+    void transientsAgreeWithTheWindow() {
+        const QString hits = m_dir.filePath("hits.wav");
+        QVERIFY(HitLoopFixture::write(hits));
+        auto slicer = load(hits);
+        QVERIFY(slicer);
+        OnsetAnalysisService service;
+        service.setSlice(slicer->currentSlice());
+        QSignalSpy ready(&service, &OnsetAnalysisService::analysisReady);
+        service.request();
+        QVERIFY(ready.wait(60000));
+        const OnsetAnalysisPtr analysis = service.analysis();
+        QVERIFY(analysis);
+
+        const QList<int> atDefault =
+            OnsetAnalysisService::slicePoints(slicer.get(), *analysis, OnsetDetector::defaultSensitivity,
+                                              Settings::defaultTransientMinLengthMs);
+        const QVector<long long> hitFrames = HitLoopFixture::hitFrames();
+        QCOMPARE(atDefault.size(), hitFrames.size());
+        for (int i = 0; i < atDefault.size(); ++i)
+            QCOMPARE(HitLoopFixture::hitNear(atDefault[i], HitLoopFixture::rate / 100,
+                                             HitLoopFixture::rate / 1000),
+                     i);
+        Run r = cli({"points", hits, "--transients"});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out.split('\n', Qt::SkipEmptyParts), frames(atDefault));
+
+        const QList<int> sparse = OnsetAnalysisService::slicePoints(slicer.get(), *analysis, 5.0, 120.0);
+        QVERIFY(sparse.size() < atDefault.size());
+        r = cli({"points", "--json", "--transients", "5", "--min-length", "120", hits});
+        QCOMPARE(r.exitCode, 0);
+        QStringList fromJson;
+        for (const QJsonValue v : QJsonDocument::fromJson(r.out.toUtf8()).object().value("points").toArray())
+            fromJson.append(QString::number(v.toVariant().toLongLong()));
+        QCOMPARE(fromJson, frames(sparse));
+    }
+
+    // A kit whose .sfz names samples that exist, one per slice, and beside it the whole
+    // loop with the slice points as cue markers; nothing is replaced without --overwrite.
+    void sliceWritesKitAndCueMarkers() {
+        const QString hits = m_dir.filePath("kit hits.wav");
+        QVERIFY(HitLoopFixture::write(hits));
+        const QString out = m_dir.filePath("kits");
+        const QStringList args{"slice", hits,  "--out",  out,       "--transients",
+                               "--kit", "sfz", "--cues", "--tempo", "96"};
+        Run r = cli(args);
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
+        r = cli({"points", hits, "--transients"});
+        const QStringList points = r.out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(points.size(), HitLoopFixture::hitFrames().size());
+
+        const QString folder = out + "/kit hits";
+        const QByteArray sfz = fileBytes(folder + "/kit hits.sfz");
+        QVERIFY(sfz.contains("96.00"));
+        const QRegularExpression sample(QStringLiteral("sample=(.+)$"), QRegularExpression::MultilineOption);
+        QStringList samples;
+        for (auto it = sample.globalMatch(QString::fromUtf8(sfz)); it.hasNext();)
+            samples.append(it.next().captured(1).trimmed());
+        QCOMPARE(samples.size(), points.size() + 1);
+        for (const QString &s : samples) {
+            SF_INFO info{};
+            SNDFILE *f = sf_open(QFile::encodeName(folder + "/" + s).constData(), SFM_READ, &info);
+            QVERIFY2(f, qPrintable(s));
+            sf_close(f);
+            QVERIFY(info.frames > 0);
+        }
+
+        // The loop file read back by libsndfile: every frame, a marker at every point.
+        SF_INFO info{};
+        SNDFILE *f = sf_open(QFile::encodeName(folder + "/kit hits.wav").constData(), SFM_READ, &info);
+        QVERIFY(f);
+        SF_CUES cues{};
+        const bool hasCues = sf_command(f, SFC_GET_CUE, &cues, sizeof(cues)) == SF_TRUE;
+        sf_close(f);
+        QVERIFY(hasCues);
+        QCOMPARE(info.frames, HitLoopFixture::frames);
+        QStringList cueFrames;
+        for (uint32_t i = 0; i < cues.cue_count; ++i)
+            cueFrames.append(QString::number(cues.cue_points[i].sample_offset));
+        QCOMPARE(cueFrames, points);
+
+        const QByteArray loopBytes = fileBytes(folder + "/kit hits.wav");
+        QVERIFY(TestAudio::writeBytes(folder + "/kit hits.sfz", "mine"));
+        r = cli(args);
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains("already exists"), qPrintable(r.err));
+        QCOMPARE(fileBytes(folder + "/kit hits.sfz"), QByteArray("mine"));
+        r = cli(QStringList(args) << "--overwrite");
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(fileBytes(folder + "/kit hits.sfz"), sfz);
+        QCOMPARE(fileBytes(folder + "/kit hits.wav"), loopBytes);
+    }
+
     void badInputsAndExitCodes() {
         const QString text = m_dir.filePath("notes.wav");
         QVERIFY(TestAudio::writeBytes(text, "these are not samples"));
@@ -211,16 +311,23 @@ private slots:
         QCOMPARE(info.value("format").toString(), QString("wav-pcm16"));
 
         // Usage errors: 2 and a usage text, nothing done.
-        const QList<QStringList> usage = {{},
-                                          {"shred", m_loop},
-                                          {"tempo"},
-                                          {"tempo", m_loop, "--frobnicate"},
-                                          {"points", m_loop},
-                                          {"points", m_loop, "--equal", "4", "--beats", "1"},
-                                          {"points", m_loop, "--equal", "zero"},
-                                          {"slice", m_loop, "--equal", "4"},
-                                          {"slice", m_loop, "--out", m_dir.filePath("x"), "--equal", "4", "--bits", "12"},
-                                          {"tempo", m_loop, "--out"}};
+        const QList<QStringList> usage = {
+            {},
+            {"shred", m_loop},
+            {"tempo"},
+            {"tempo", m_loop, "--frobnicate"},
+            {"points", m_loop},
+            {"points", m_loop, "--equal", "4", "--beats", "1"},
+            {"points", m_loop, "--equal", "zero"},
+            {"slice", m_loop, "--equal", "4"},
+            {"slice", m_loop, "--out", m_dir.filePath("x"), "--equal", "4", "--bits", "12"},
+            {"tempo", m_loop, "--out"},
+            {"points", m_loop, "--transients", "150"},
+            {"points", m_loop, "--transients=loud"},
+            {"points", m_loop, "--transients", "--equal", "4"},
+            {"points", m_loop, "--equal", "4", "--min-length", "20"},
+            {"slice", m_loop, "--out", m_dir.filePath("x"), "--equal", "4", "--kit", "nki"},
+            {"slice", m_loop, "--out", m_dir.filePath("x"), "--equal", "4", "--cues", "--format", "flac"}};
         for (const QStringList &args : usage) {
             r = cli(args);
             QVERIFY2(r.exitCode == 2, qPrintable(args.join(' ')));
