@@ -28,7 +28,7 @@ unsigned scopeOf(Command c) {
 // Stores the option's value (empty for a flag); returns an error text, empty when fine.
 using Apply = std::function<QString(CliOptions &, const QString &)>;
 
-struct OptionSpec {
+struct OptionRow {
     const char *name;
     const char *valueName; // null: a flag without value
     bool optionalValue;    // the value may be left out (then the next argument is only
@@ -65,9 +65,9 @@ QString chooseMode(CliOptions &o, CliOptions::SliceMode mode) {
 
 constexpr unsigned kSlicing = PointsCmd | SliceCmd;
 
-const std::vector<OptionSpec> &optionTable() {
+const std::vector<OptionRow> &optionTable() {
     using M = CliOptions::SliceMode;
-    static const std::vector<OptionSpec> table = {
+    static const std::vector<OptionRow> table = {
         {"json", nullptr, false, InfoCmd | TempoCmd | PointsCmd, "one JSON object per file instead of text",
          [](CliOptions &o, const QString &) { o.json = true; return QString(); }},
         {"equal", "N", false, kSlicing, "N slices of equal length",
@@ -174,22 +174,22 @@ const std::vector<OptionSpec> &optionTable() {
     return table;
 }
 
-const OptionSpec *findOption(const QString &name) {
-    for (const OptionSpec &spec : optionTable())
-        if (name == QLatin1String(spec.name))
-            return &spec;
+const OptionRow *findOption(const QString &name) {
+    for (const OptionRow &row : optionTable())
+        if (name == QLatin1String(row.name))
+            return &row;
     return nullptr;
 }
 
-struct CommandSpec {
+struct CommandRow {
     Command command;
     const char *name;
     const char *synopsis;
     const char *summary;
 };
 
-const std::vector<CommandSpec> &commandTable() {
-    static const std::vector<CommandSpec> table = {
+const std::vector<CommandRow> &commandTable() {
+    static const std::vector<CommandRow> table = {
         {Command::Info, "info", "FILE...", "format, sample rate, channels, length and tempo, a line per file"},
         {Command::Tempo, "tempo", "FILE...", "FILE<TAB>BPM, the tempo the window detects"},
         {Command::Points, "points", "FILE (--equal N | --beats N | --bars N | --template FILE | --transients [SENS])",
@@ -213,7 +213,7 @@ bool parseCommandLine(const QStringList &arguments, CliOptions *options, QString
         *options = o;
         return true;
     }
-    for (const CommandSpec &c : commandTable())
+    for (const CommandRow &c : commandTable())
         if (first == QLatin1String(c.name))
             o.command = c.command;
     if (o.command == Command::None) {
@@ -246,29 +246,29 @@ bool parseCommandLine(const QStringList &arguments, CliOptions *options, QString
             name = name.left(eq);
             inlineValue = true;
         }
-        const OptionSpec *spec = arg.startsWith("--") ? findOption(name) : nullptr;
-        if (!spec || !(spec->scope & scopeOf(o.command))) {
+        const OptionRow *row = arg.startsWith("--") ? findOption(name) : nullptr;
+        if (!row || !(row->scope & scopeOf(o.command))) {
             *error = QStringLiteral("%1 does not take the option %2").arg(first, arg);
             return false;
         }
-        if (spec->valueName && !inlineValue && spec->optionalValue) {
+        if (row->valueName && !inlineValue && row->optionalValue) {
             // "--transients loop.wav" must not take the file for the value.
             bool isNumber = false;
             if (i + 1 < arguments.size())
                 arguments.at(i + 1).toDouble(&isNumber);
             if (isNumber)
                 value = arguments.at(++i);
-        } else if (spec->valueName && !inlineValue) {
+        } else if (row->valueName && !inlineValue) {
             if (i + 1 >= arguments.size()) {
-                *error = QStringLiteral("--%1 needs a value (%2)").arg(name, spec->valueName);
+                *error = QStringLiteral("--%1 needs a value (%2)").arg(name, row->valueName);
                 return false;
             }
             value = arguments.at(++i);
-        } else if (!spec->valueName && inlineValue) {
+        } else if (!row->valueName && inlineValue) {
             *error = QStringLiteral("--%1 takes no value").arg(name);
             return false;
         }
-        const QString problem = spec->apply(o, value);
+        const QString problem = row->apply(o, value);
         if (!problem.isEmpty()) {
             *error = problem;
             return false;
@@ -316,13 +316,13 @@ QString usageText(CliOptions::Command command) {
     QString text;
     if (command == Command::None) {
         text += QStringLiteral("Usage: quillory-cli SUBCOMMAND [OPTIONS] FILE...\n\nSubcommands:\n");
-        for (const CommandSpec &c : commandTable())
+        for (const CommandRow &c : commandTable())
             text += QStringLiteral("  %1  %2\n").arg(QString::fromLatin1(c.name), -7).arg(c.summary);
         text += QStringLiteral("\n'quillory-cli SUBCOMMAND --help' lists its options; see also quillory-cli(1).\n"
                                "Exit status: 0 all done, 1 a file failed, 2 usage error, 130 interrupted.\n");
         return text;
     }
-    for (const CommandSpec &c : commandTable()) {
+    for (const CommandRow &c : commandTable()) {
         if (c.command != command)
             continue;
         text += QStringLiteral("Usage: quillory-cli %1 %2 [OPTIONS]\n%3\n\nOptions:\n")
@@ -330,15 +330,15 @@ QString usageText(CliOptions::Command command) {
                     .arg(QString::fromLatin1(c.summary).left(1).toUpper() + QString::fromLatin1(c.summary).mid(1) +
                          QLatin1Char('.'));
     }
-    for (const OptionSpec &spec : optionTable()) {
-        if (!(spec.scope & scopeOf(command)))
+    for (const OptionRow &row : optionTable()) {
+        if (!(row.scope & scopeOf(command)))
             continue;
-        QString left = QStringLiteral("--") + spec.name;
-        if (spec.valueName)
-            left += QLatin1Char(' ') + (spec.optionalValue ? QStringLiteral("[%1]").arg(spec.valueName)
-                                                           : QString::fromLatin1(spec.valueName));
+        QString left = QStringLiteral("--") + row.name;
+        if (row.valueName)
+            left += QLatin1Char(' ') + (row.optionalValue ? QStringLiteral("[%1]").arg(row.valueName)
+                                                           : QString::fromLatin1(row.valueName));
         // Defaults come from the code that owns them, so the text never goes stale.
-        const QString help = QString::fromLatin1(spec.help)
+        const QString help = QString::fromLatin1(row.help)
                                  .replace(QLatin1String("{sensitivity}"),
                                           QString::number(OnsetDetector::defaultSensitivity))
                                  .replace(QLatin1String("{min-length}"),
