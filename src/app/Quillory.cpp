@@ -40,6 +40,8 @@ void Quillory::setApplicationNames()
     QCoreApplication::setApplicationName("Quillory");
     QCoreApplication::setOrganizationName("Brindlemoor");
     QCoreApplication::setOrganizationDomain("brindlemoor.org");
+    // Lets Wayland compositors and docks match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName("org.brindlemoor.Quillory");
 }
 
 void Quillory::startEditWorker()
@@ -63,7 +65,7 @@ bool Quillory::event(QEvent *e)
     if (e->type() == QEvent::FileOpen) {
         auto *openEvent = static_cast<QFileOpenEvent *>(e);
         if (m_mainWindow)
-            m_mainWindow->slotLoadAudioFile(openEvent->file());
+            m_mainWindow->openPath(openEvent->file());
         return true;
     }
     return QApplication::event(e);

@@ -32,6 +32,13 @@ int main(int argc, char *argv[]) {
     QCoreApplication::setOrganizationName(QStringLiteral("Brindlemoor"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("brindlemoor.org"));
 
+    // Asked before any subcommand parsing, so that packaging checks and bug reports get
+    // an answer whatever the subcommands accept.
+    if (app.arguments().mid(1) == QStringList{QStringLiteral("--version")}) {
+        printText(stdout, QStringLiteral("quillory-cli %1\n").arg(QStringLiteral(QUILLORY_VERSION)));
+        return 0;
+    }
+
     CliOptions options;
     QString error;
     if (!parseCommandLine(app.arguments().mid(1), &options, &error)) {

@@ -2,6 +2,7 @@
 
 #include "AudioSource.h"
 #include "PerfCounterManager.h"
+#include "PortAudioJack.h"
 #include "RecordingEngine.h"
 
 #include <QCoreApplication>
@@ -141,6 +142,13 @@ int AudioDevice::close()
 {
     if (!m_stream)
         return 0;
+    // The server took the stream's callback thread with it, and stopping or closing the
+    // stream would wait for that thread forever: the handle is given up.
+    const PaStreamParameters *params = m_outputParameters ? m_outputParameters.get() : m_inputParameters.get();
+    if (params && PortAudioJack::isJackDevice(params->device) && PortAudioJack::clientLost()) {
+        m_stream = nullptr;
+        return 0;
+    }
     const StreamControl &control = streamControl();
     int result = 0;
     if (!m_callbackStopped) {

@@ -1,5 +1,6 @@
 #include "AudioDeviceEnumerator.h"
 
+#include "PortAudioJack.h"
 #include "Settings.h"
 
 #include <QDebug>
@@ -64,6 +65,7 @@ PaDeviceIndex defaultDeviceFor(const QString &apiName, bool input)
 
 AudioDeviceEnumerator::AudioDeviceEnumerator(QObject *parent) : QObject(parent)
 {
+    PortAudioJack::nameClient();
     const PaError err = Pa_Initialize();
     if (err != paNoError) {
         qDebug() << "PortAudio error:" << Pa_GetErrorText(err);
@@ -85,6 +87,12 @@ AudioDeviceEnumerator::~AudioDeviceEnumerator()
 {
     if (!m_initialized)
         return;
+    // PortAudio would abort the program on its dead JACK client; PortAudio is left
+    // initialised instead, which costs nothing at exit.
+    if (PortAudioJack::clientLost()) {
+        qDebug() << "PortAudio left initialised: its JACK server is gone";
+        return;
+    }
     const PaError err = Pa_Terminate();
     if (err != paNoError)
         qDebug() << "PortAudio error:" << Pa_GetErrorText(err);
@@ -190,6 +198,12 @@ PaDeviceIndex outputDeviceId()
         id = getDefaultOutputDevicePaID(QString());
     else
         id = deviceIndexFromEntry(entry);
+    // A JACK device whose server went away cannot play; the default device can.
+    if (PortAudioJack::isJackDevice(id) && PortAudioJack::clientLost()) {
+        id = Pa_GetDefaultOutputDevice();
+        if (PortAudioJack::isJackDevice(id))
+            id = paNoDevice;
+    }
     qDebug() << "AudioDevice: Parsed paDevId" << id;
     return id;
 }
@@ -234,6 +248,10 @@ PaStreamParameters outputStreamParameters()
 
 int deviceSampleRate(PaDeviceIndex device)
 {
+    // A JACK server runs at one rate, which PortAudio reports as the device's default;
+    // a stream asking for another is refused.
+    if (PortAudioJack::isJackDevice(device))
+        return static_cast<int>(Pa_GetDeviceInfo(device)->defaultSampleRate);
     bool ok = false;
     int rate = Settings::instance().value("AudioDeviceSampleRate").toInt(&ok);
     if (!ok) {

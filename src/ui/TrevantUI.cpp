@@ -265,7 +265,7 @@ TrevantUI::TrevantUI() {
     setFocus(Qt::OtherFocusReason);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() > 1)
-        slotLoadAudioFile(args.last());
+        openPath(args.last());
 
     // A device that disappears (unplugged, sound server gone) is noticed and re-opened;
     // the engine only reports changes, so a steady problem is not shown again and again.
@@ -928,10 +928,18 @@ void TrevantUI::dropEvent(QDropEvent *event) {
     qDebug() << "Drop event" << path;
     // Loading runs after the drop has finished, so a failure's message box does not
     // sit inside the drag-and-drop machinery.
+    QTimer::singleShot(0, this, [this, path] { openPath(path); });
+}
+
+void TrevantUI::openPath(const QString &path) {
+    // The desktop hands projects and templates to the program as it hands it audio
+    // (menu entry, file manager, drops), so each goes where its own Open command goes.
     if (SliceTemplate::isTemplatePath(path))
-        QTimer::singleShot(0, this, [this, path] { loadSliceTemplate(path); });
+        loadSliceTemplate(path);
+    else if (QFileInfo(path).suffix().compare(QLatin1String("qlx"), Qt::CaseInsensitive) == 0)
+        openProject(path);
     else
-        QTimer::singleShot(0, this, [this, path] { slotLoadAudioFile(path); });
+        slotLoadAudioFile(path);
 }
 
 // --- Dialogs and the rest -----------------------------------------------------------
@@ -984,18 +992,22 @@ void TrevantUI::slotOpenProject() {
         start = ".";
     const QString path =
         QFileDialog::getOpenFileName(this, tr("Open Project"), start, tr("Quillory Projects (*.qlx)"));
-    if (path.isEmpty())
-        return;
+    if (!path.isEmpty())
+        openProject(path);
+}
+
+bool TrevantUI::openProject(const QString &path) {
     QString error;
     QStringList missing;
     if (!ProjectFile::load(m_engine, path, &error, &missing)) {
         QMessageBox::critical(this, tr("Error"), error);
-        return;
+        return false;
     }
     if (!missing.isEmpty())
         QMessageBox::warning(this, tr("Open Project"),
                              tr("These samples could not be found:\n%1").arg(missing.join("\n")));
     Settings::instance().set("last_load_project_path", QFileInfo(path).absolutePath());
+    return true;
 }
 
 void TrevantUI::slotSaveProject() {

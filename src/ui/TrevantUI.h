@@ -45,6 +45,10 @@ public:
     OnsetAnalysisService *onsetAnalysis() const { return m_onsets; }
     SampleRendererEditor *editView() const { return m_editView; }
 
+    // Opens a file the desktop hands over (command line, drop, file-open event): a slice
+    // template, a project or audio, each the way its own Open command does.
+    void openPath(const QString &path);
+
     // How often the periodic device check has actually re-opened the sound system.
     int audioDeviceRetries() const { return m_deviceRetries; }
 
@@ -149,6 +153,7 @@ private:
     bool settleCollisions(SliceExporter *exporter);
     void startExport(SliceExporter *exporter);
     bool loadSliceTemplate(const QString &path);
+    bool openProject(const QString &path);
 
     // Slicing at transients. The sensitivity control is shown while the last applied
     // undo step is a transient slicing; it shows that step's sensitivity.

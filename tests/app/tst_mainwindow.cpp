@@ -7,11 +7,13 @@
 #include "ExportKitUI.h"
 #include "HitLoopFixture.h"
 #include "OnsetDetector.h"
+#include "ProjectFile.h"
 #include "Quillory.h"
 #include "SampleRendererEditor.h"
 #include "SampleRendererTrevant.h"
 #include "AudioCache.h"
 #include "Settings.h"
+#include "SliceEngine.h"
 #include "SliceExporter.h"
 #include "SliceTemplate.h"
 #include "Slice.h"
@@ -317,6 +319,25 @@ private slots:
         QVERIFY(text.contains("bad.qlst"));
         QCOMPARE(w()->slicer()->slicePoints().size(), 0);
         QVERIFY(loop());
+    }
+
+    void projectsHandedOverOpenAsProjects()
+    {
+        // The file manager and the menu entry hand a project over like a loop (a drop, a
+        // file-open event, the command line): it opens as a project, never as audio.
+        QString error, written;
+        w()->engine()->setEngineTempo(133);
+        QVERIFY2(ProjectFile::save(w()->engine(), g_dir->filePath("Set.QLX"), &error, &written), qPrintable(error));
+        w()->engine()->setEngineTempo(90);
+        dropFile(w(), written);
+        QTRY_COMPARE(w()->engine()->engineTempo(), 133);
+        QCOMPARE(w()->windowFilePath(), g_loopPath);
+
+        w()->engine()->setEngineTempo(90);
+        QFileOpenEvent event(written);
+        QCoreApplication::sendEvent(m_app, &event);
+        QCOMPARE(w()->engine()->engineTempo(), 133);
+        QCOMPARE(w()->windowFilePath(), g_loopPath);
     }
 
     void quickExportWritesEverySlice()

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <portaudio.h>
+
+// PortAudio's JACK host API keeps one JACK client for the whole process, opened by
+// Pa_Initialize. Once the JACK server has gone away that client is dead for good:
+// stopping, aborting or closing one of its streams never returns, and Pa_Terminate
+// aborts the program in an assertion. These functions name that client and tell
+// whether it is still alive, so that the engine skips those calls and moves on.
+// GUI thread.
+namespace PortAudioJack {
+
+// The client name other JACK programs see; set before Pa_Initialize.
+extern const char *const kClientName;
+void nameClient();
+
+bool isJackDevice(PaDeviceIndex device);
+
+// True when PortAudio opened a JACK client and the server no longer knows it (the
+// server stopped, or was restarted and forgot it). Asks the server through a short
+// probe client; once lost, it stays lost.
+bool clientLost();
+
+} // namespace PortAudioJack

@@ -1,0 +1,109 @@
+// The engine against a real JACK server (jackd's dummy backend, started and killed here):
+// it plays through JACK at the server's rate under its own client name, and when the
+// server goes away it moves to ALSA's default device and quits cleanly. A program of its
+// own: once the server is gone PortAudio stays initialised for the rest of the process.
+#include "AudioDevice.h"
+#include "PortAudioJack.h"
+#include "Settings.h"
+#include "SliceEngine.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <jack/jack.h>
+
+namespace {
+// True when the named client is registered with the running server.
+bool serverKnowsClient(const char *name)
+{
+    jack_status_t status{};
+    jack_client_t *probe = jack_client_open("quillory-test-probe", JackNoStartServer, &status);
+    if (!probe)
+        return false;
+    char *uuid = jack_get_uuid_for_client_name(probe, name);
+    const bool known = uuid != nullptr;
+    jack_free(uuid);
+    jack_client_close(probe);
+    return known;
+}
+
+bool serverAnswers()
+{
+    jack_status_t status{};
+    jack_client_t *probe = jack_client_open("quillory-test-probe", JackNoStartServer, &status);
+    if (probe)
+        jack_client_close(probe);
+    return probe != nullptr;
+}
+} // namespace
+
+class JackTest : public QObject {
+    Q_OBJECT
+private slots:
+    void playsThroughJackAndOutlivesTheServer()
+    {
+        // ALSA's default device, the fallback, consumes whatever it gets.
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        QFile rc(home.filePath(".asoundrc"));
+        QVERIFY(rc.open(QIODevice::WriteOnly));
+        rc.write("pcm.!default { type null }\n");
+        rc.close();
+        qputenv("HOME", QFile::encodeName(home.path()));
+
+        const QByteArray serverName = "quillory-test-" + QByteArray::number(QCoreApplication::applicationPid());
+        qputenv("JACK_DEFAULT_SERVER", serverName);
+        QProcess server;
+        server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        server.start("jackd", {"-n", serverName, "-d", "dummy", "-r", "32000", "-p", "256"});
+        QVERIFY2(server.waitForStarted(), "jackd (package jackd2) does not start");
+        QTRY_VERIFY_WITH_TIMEOUT(serverAnswers(), 15000);
+
+        Settings &settings = Settings::instance();
+        settings.set("AudioDeviceAPI", "JACK Audio Connection Kit");
+        settings.set("OutputDevice", QString());
+        settings.set("AudioDeviceBufferSize", QString());
+        settings.set("AudioDeviceSampleRate", "48000");
+        settings.set("MidiDevice", "None");
+        {
+            SliceEngine engine;
+            AudioDevice *jack = engine.outputDevice();
+            QVERIFY2(jack && jack->isOpen(), qPrintable(engine.audioDeviceError()));
+            QCOMPARE(jack->sampleRate(), 32000); // the server's, not the stored preference
+            QTRY_VERIFY(jack->frameCount() > 0);
+            QVERIFY(serverKnowsClient(PortAudioJack::kClientName));
+            QVERIFY(!PortAudioJack::clientLost());
+
+            server.kill();
+            QVERIFY(server.waitForFinished());
+            // The periodic health check notices the dead stream and opens ALSA instead,
+            // without waiting on the stream JACK took with it.
+            bool reopened = false;
+            QTRY_VERIFY_WITH_TIMEOUT(reopened || (reopened = engine.checkAudioDeviceHealth()), 15000);
+            QVERIFY(PortAudioJack::clientLost());
+            AudioDevice *alsa = engine.outputDevice();
+            QVERIFY2(alsa && alsa->isOpen(), qPrintable(engine.audioDeviceError()));
+            QCOMPARE(alsa->sampleRate(), 48000);
+            const long long before = alsa->frameCount();
+            QTRY_VERIFY(alsa->frameCount() > before);
+        }
+        // Quitting went through PortAudio's shutdown without the dead client aborting it.
+        QCOMPARE(settings.value("AudioDeviceAPI"), QString("JACK Audio Connection Kit"));
+    }
+};
+
+int main(int argc, char **argv)
+{
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    QStandardPaths::setTestModeEnabled(true);
+    QCoreApplication app(argc, argv);
+    Settings::resetForTests();
+    JackTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_jack.moc"
