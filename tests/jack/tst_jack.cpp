@@ -54,7 +54,10 @@ private slots:
         rc.close();
         qputenv("HOME", QFile::encodeName(home.path()));
 
-        const QByteArray serverName = "quillory-test-" + QByteArray::number(QCoreApplication::applicationPid());
+        // One fixed name: the server is killed below, and JACK frees a dead server's slot in
+        // its shared registry only when a server of the same name registers again. A name
+        // per run would leak a slot each time until no server can start on this machine.
+        const QByteArray serverName = "quillory-test";
         qputenv("JACK_DEFAULT_SERVER", serverName);
         QProcess server;
         server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
