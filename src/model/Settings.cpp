@@ -1,5 +1,7 @@
 #include "Settings.h"
 
+#include "FileValues.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QDomDocument>
@@ -70,7 +72,7 @@ void Settings::load()
         save();
         return;
     }
-    const bool parsed = doc.setContent(&file);
+    const bool parsed = FileValues::parseXml(file.readAll(), &doc);
     file.close();
     if (!parsed) {
         qDebug() << "Creating default settings";
@@ -81,7 +83,7 @@ void Settings::load()
     for (QDomNode n = doc.documentElement().firstChild(); !n.isNull(); n = n.nextSibling()) {
         const QDomElement e = n.toElement();
         if (!e.isNull())
-            m_values.insert(e.tagName(), e.text());
+            m_values.insert(e.tagName(), FileValues::setting(e.tagName(), e.text()));
     }
 }
 
