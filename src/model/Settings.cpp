@@ -63,28 +63,33 @@ void Settings::set(const QString &key, const QString &value)
     m_values.insert(key, value);
 }
 
+bool Settings::parse(const QByteArray &bytes, QMap<QString, QString> *values)
+{
+    QDomDocument doc;
+    if (!FileValues::parseXml(bytes, &doc))
+        return false;
+    QMap<QString, QString> parsed;
+    for (QDomNode n = doc.documentElement().firstChild(); !n.isNull(); n = n.nextSibling()) {
+        const QDomElement e = n.toElement();
+        if (!e.isNull())
+            parsed.insert(e.tagName(), FileValues::setting(e.tagName(), e.text()));
+    }
+    if (values)
+        *values = parsed;
+    return true;
+}
+
 void Settings::load()
 {
-    QDomDocument doc("settings");
     QFile file(filePath());
-    if (!file.open(QIODevice::ReadOnly)) {
-        qDebug() << "Creating default settings";
-        save();
-        return;
-    }
-    const bool parsed = FileValues::parseXml(file.readAll(), &doc);
-    file.close();
-    if (!parsed) {
+    QMap<QString, QString> values;
+    if (!file.open(QIODevice::ReadOnly) || !parse(file.readAll(), &values)) {
         qDebug() << "Creating default settings";
         save();
         return;
     }
     QWriteLocker locker(&m_lock);
-    for (QDomNode n = doc.documentElement().firstChild(); !n.isNull(); n = n.nextSibling()) {
-        const QDomElement e = n.toElement();
-        if (!e.isNull())
-            m_values.insert(e.tagName(), FileValues::setting(e.tagName(), e.text()));
-    }
+    m_values = values;
 }
 
 bool Settings::save() const

@@ -143,6 +143,16 @@ bool ProjectFile::read(const QString &path, QVector<Step> *steps, QString *error
     }
     const QByteArray bytes = file.read(kMaxFileBytes + 1);
     file.close();
+    return fromBytes(bytes, path, steps, error);
+}
+
+bool ProjectFile::fromBytes(const QByteArray &bytes, const QString &path, QVector<Step> *steps,
+                            QString *error) {
+    const auto fail = [&](const QString &message) {
+        if (error)
+            *error = message;
+        return false;
+    };
     QDomDocument doc;
     QString message;
     int line = 0;

@@ -94,7 +94,16 @@ bool SliceTemplate::load(const QString &path, SliceTemplate *out, QString *error
         return fail(tr("%1 could not be opened: %2").arg(native(path), file.errorString()));
     if (file.size() > kMaxFileBytes)
         return fail(tr("%1 is too large to be a slice template.").arg(native(path)));
-    const QByteArray bytes = file.read(kMaxFileBytes + 1);
+    return fromBytes(file.read(kMaxFileBytes + 1), path, out, error);
+}
+
+bool SliceTemplate::fromBytes(const QByteArray &bytes, const QString &path, SliceTemplate *out,
+                              QString *error) {
+    const auto fail = [&](const QString &message) {
+        if (error)
+            *error = message;
+        return false;
+    };
     if (bytes.size() > kMaxFileBytes)
         return fail(tr("%1 is too large to be a slice template.").arg(native(path)));
 
