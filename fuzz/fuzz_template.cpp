@@ -1,0 +1,6 @@
+#include "FuzzEntries.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    FuzzEntries::sliceTemplate(data, size);
+    return 0;
+}
