@@ -28,9 +28,10 @@ for target in sndfile flac ffmpeg project template settings; do
   [ -f "fuzz/$target.dict" ] && dict=(-dict="fuzz/$target.dict")
   echo "== fuzz_$target for ${SECONDS_EACH}s"
   # -timeout: an input that takes this long counts as a hang; -rss_limit_mb: one that
-  # needs this much memory counts as a finding too.
+  # needs this much memory counts as a finding too; -close_fd_mask=3 silences the
+  # readers' own messages (libFuzzer's and the sanitizers' reports still come through).
   if ! "$BUILD/fuzz/fuzz_$target" "${dict[@]}" -max_total_time="$SECONDS_EACH" -timeout=10 \
-      -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1 \
+      -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1 -close_fd_mask=3 \
       -artifact_prefix="$BUILD/artifacts/$target-" "$corpus" "$SEEDS/$target" \
       >"$BUILD/logs/$target.log" 2>&1; then
     failed+=("$target")

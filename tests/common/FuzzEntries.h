@@ -23,6 +23,10 @@ void sliceTemplate(const uint8_t *data, size_t size);
 // A settings file.
 void settingsFile(const uint8_t *data, size_t size);
 
+// Drops Qt's log output below fatal: the program's debug lines would cost the fuzzer most
+// of its speed and bury its report.
+void silenceLogging();
+
 // The targets by name (the folder names of corpora and regression inputs).
 QStringList targetNames();
 // Runs the named target on one input; false for an unknown name.
