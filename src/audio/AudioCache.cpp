@@ -5,6 +5,7 @@
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QMutexLocker>
+#include <QThread>
 
 #include <algorithm>
 #include <climits>
@@ -232,6 +233,30 @@ unsigned AudioCache::readSamples(float *buffer, unsigned count, unsigned startSa
 float AudioCache::getSample(int index) {
     const SampleChunk *chunk = findChunk(index >= 0 ? index / kChunk : -1);
     return chunk ? chunk->data[index % kChunk] : 0.0f;
+}
+
+int AudioCache::readAsPlayed(float *buffer, int count, int startSample, bool reversed) {
+    // Short holds keep an edit made on the GUI thread from waiting behind a long save.
+    constexpr int kSamplesPerHold = 4096;
+    count = std::max(0, count);
+    for (int done = 0; done < count;) {
+        const int n = std::min(kSamplesPerHold, count - done);
+        while (!tryLock())
+            QThread::usleep(200);
+        const int len = length() & ~1;
+        for (int i = 0; i < n; ++i) {
+            const qint64 played = qint64(startSample) + done + i;
+            if (played < 0 || played >= len) {
+                buffer[done + i] = 0.0f;
+                continue;
+            }
+            const int index = int(played);
+            buffer[done + i] = getSample(reversed ? len - 2 - (index & ~1) + (index & 1) : index);
+        }
+        unlock();
+        done += n;
+    }
+    return count;
 }
 
 // Sound-card thread: never waits.

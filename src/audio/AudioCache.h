@@ -62,6 +62,13 @@ public:
     // Any thread, including the sound-card thread: no lock, no allocation. Returns 0.0
     // for an index outside the allocated chunks.
     virtual float getSample(int index);
+    // Worker threads that save what the user hears (never the sound-card thread): count
+    // samples from startSample exactly as playback reads them, through getSample between
+    // tryLock() and unlock(), so an editable cache applies its edits and cannot rebuild
+    // its edit lists under the reader; frames are mirrored when reversed. Waits for the
+    // lock in short sleeps and holds it for a few thousand samples at a time. Samples
+    // past the length read as silence. Returns count.
+    int readAsPlayed(float *buffer, int count, int startSample, bool reversed);
     // Never waits.
     virtual bool tryLock();
     // Waits for the cache lock (never from the sound-card thread).

@@ -36,6 +36,100 @@ int openLocalFile(AVFormatContext **context, const std::string &fileName) {
     return rc;
 }
 
+// Bytes in memory read through a custom AVIOContext: one cursor per opened context, so
+// the stream can be opened again (to rewind, to count packets) over the same bytes.
+struct MemoryCursor {
+    const uint8_t *data;
+    size_t size;
+    size_t position;
+};
+
+constexpr int kIoBufferBytes = 32768;
+
+int readMemory(void *opaque, uint8_t *buffer, int size) {
+    auto *cursor = static_cast<MemoryCursor *>(opaque);
+    const size_t left = cursor->size - cursor->position;
+    if (left == 0 || size <= 0)
+        return AVERROR_EOF;
+    const size_t n = std::min(left, size_t(size));
+    std::memcpy(buffer, cursor->data + cursor->position, n);
+    cursor->position += n;
+    return int(n);
+}
+
+int64_t seekMemory(void *opaque, int64_t offset, int whence) {
+    auto *cursor = static_cast<MemoryCursor *>(opaque);
+    whence &= ~AVSEEK_FORCE;
+    if (whence == AVSEEK_SIZE)
+        return int64_t(cursor->size);
+    int64_t base;
+    switch (whence) {
+    case SEEK_SET: base = 0; break;
+    case SEEK_CUR: base = int64_t(cursor->position); break;
+    case SEEK_END: base = int64_t(cursor->size); break;
+    default: return AVERROR(EINVAL);
+    }
+    // Demuxers seek by offsets read from the stream: any value may come.
+    if (offset > int64_t(cursor->size) || offset < -int64_t(cursor->size))
+        return AVERROR(EINVAL);
+    const int64_t target = base + offset;
+    if (target < 0 || target > int64_t(cursor->size))
+        return AVERROR(EINVAL);
+    cursor->position = size_t(target);
+    return target;
+}
+
+void freeMemoryIo(AVIOContext **io) {
+    if (!*io)
+        return;
+    delete static_cast<MemoryCursor *>((*io)->opaque);
+    av_freep(&(*io)->buffer);
+    avio_context_free(io);
+}
+
+// What a reader opens: a local file, or bytes in memory when data is set.
+struct Input {
+    std::string fileName;
+    const uint8_t *data = nullptr;
+    size_t size = 0;
+};
+
+int openInput(AVFormatContext **context, const Input &input) {
+    if (!input.data)
+        return openLocalFile(context, input.fileName);
+    auto *buffer = static_cast<unsigned char *>(av_malloc(kIoBufferBytes));
+    AVIOContext *io = buffer ? avio_alloc_context(buffer, kIoBufferBytes, 0,
+                                                  new MemoryCursor{input.data, input.size, 0}, readMemory,
+                                                  nullptr, seekMemory)
+                             : nullptr;
+    if (!io) {
+        av_free(buffer);
+        return AVERROR(ENOMEM);
+    }
+    *context = avformat_alloc_context();
+    if (!*context) {
+        freeMemoryIo(&io);
+        return AVERROR(ENOMEM);
+    }
+    (*context)->pb = io;
+    (*context)->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // Bytes from memory reach nothing else: no playlist or reference inside them may
+    // open a file or the network.
+    AVDictionary *options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "none", 0);
+    const int rc = avformat_open_input(context, nullptr, nullptr, &options);
+    av_dict_free(&options);
+    if (rc < 0)
+        freeMemoryIo(&io); // a failed open frees the context but never a caller's I/O
+    return rc;
+}
+
+void closeInput(AVFormatContext **context) {
+    AVIOContext *io = *context && ((*context)->flags & AVFMT_FLAG_CUSTOM_IO) ? (*context)->pb : nullptr;
+    avformat_close_input(context);
+    freeMemoryIo(&io);
+}
+
 std::string errorText(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, text, sizeof text);
@@ -66,9 +160,16 @@ int64_t skippedSamples(const AVPacket *packet) {
     return int64_t(start) + int64_t(end);
 }
 
+// Counts the frames the packets of the first audio stream hold, without decoding.
+int64_t scanInput(const Input &input, int sampleRate);
+
 } // namespace
 
 FfmpegPcmReader::FfmpegPcmReader() {
+    quietLibraryLogging();
+}
+
+FfmpegPcmReader::FfmpegPcmReader(const uint8_t *data, size_t size) : m_memory(data), m_memorySize(size) {
     quietLibraryLogging();
 }
 
@@ -104,7 +205,7 @@ bool FfmpegPcmReader::open(const std::string &fileName, std::string *error) {
     // decoding, say exactly what the decoder will deliver. Other containers time their
     // packets coarsely (Matroska and ASF in milliseconds) or overlap them (Vorbis), and
     // their own duration is the better figure, unless it claims more than the packets hold.
-    const int64_t scanned = scanFrames(fileName, m_format.sampleRate);
+    const int64_t scanned = scanInput(Input{fileName, m_memory, m_memorySize}, m_format.sampleRate);
     const int64_t container = containerDuration();
     const std::string demuxer = m_formatContext->iformat->name;
     const bool packetsExact = demuxer == "mp3" || demuxer == "aac" || demuxer == "ac3" || demuxer == "eac3" ||
@@ -121,7 +222,7 @@ bool FfmpegPcmReader::openStream(std::string *error) {
     std::string dummy;
     if (!error)
         error = &dummy;
-    int rc = openLocalFile(&m_formatContext, m_fileName);
+    int rc = openInput(&m_formatContext, Input{m_fileName, m_memory, m_memorySize});
     if (rc < 0) {
         *error = errorText(rc);
         return false;
@@ -203,7 +304,7 @@ void FfmpegPcmReader::closeStream() {
     av_frame_free(&m_frame);
     av_packet_free(&m_packet);
     avcodec_free_context(&m_codecContext);
-    avformat_close_input(&m_formatContext);
+    closeInput(&m_formatContext);
     m_streamIndex = -1;
     m_framePending = false;
     m_atStart = false;
@@ -222,12 +323,13 @@ int64_t FfmpegPcmReader::containerDuration() const {
     return frames;
 }
 
-int64_t FfmpegPcmReader::scanFrames(const std::string &fileName, int sampleRate) {
+namespace {
+int64_t scanInput(const Input &input, int sampleRate) {
     quietLibraryLogging();
     if (sampleRate <= 0)
         return -1;
     AVFormatContext *context = nullptr;
-    if (openLocalFile(&context, fileName) < 0)
+    if (openInput(&context, input) < 0)
         return -1;
     int64_t frames = -1;
     AVPacket *packet = av_packet_alloc();
@@ -255,8 +357,13 @@ int64_t FfmpegPcmReader::scanFrames(const std::string &fileName, int sampleRate)
             frames = -1;
     }
     av_packet_free(&packet);
-    avformat_close_input(&context);
+    closeInput(&context);
     return frames;
+}
+} // namespace
+
+int64_t FfmpegPcmReader::scanFrames(const std::string &fileName, int sampleRate) {
+    return scanInput(Input{fileName}, sampleRate);
 }
 
 int FfmpegPcmReader::decodeNextFrame() {
@@ -369,7 +476,7 @@ bool FfmpegPcmReader::flush() {
 }
 
 bool FfmpegPcmReader::setPosition(int64_t time) {
-    if (!m_formatContext && m_fileName.empty())
+    if (!m_formatContext && m_fileName.empty() && !m_memory)
         return false;
     const int rate = m_format.sampleRate;
     const int64_t targetFrame = rate > 0 ? av_rescale(std::max<int64_t>(time, 0), rate, kTicksPerSecond) : 0;

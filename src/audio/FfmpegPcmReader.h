@@ -2,6 +2,8 @@
 
 #include "PcmSource.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
 struct AVFormatContext;
@@ -20,6 +22,9 @@ struct SwrContext;
 class FfmpegPcmReader : public PcmSource {
 public:
     FfmpegPcmReader();
+    // Reads these bytes (which must outlive the reader) instead of the file that open()
+    // names; the name is then only a label.
+    FfmpegPcmReader(const uint8_t *data, size_t size);
     ~FfmpegPcmReader() override;
     FfmpegPcmReader(const FfmpegPcmReader &) = delete;
     FfmpegPcmReader &operator=(const FfmpegPcmReader &) = delete;
@@ -45,6 +50,8 @@ private:
     int64_t containerDuration() const;
 
     std::string m_fileName;
+    const uint8_t *m_memory = nullptr;
+    size_t m_memorySize = 0;
     Format m_format;
     int64_t m_duration = -1;
 

@@ -42,6 +42,10 @@ public:
     void startBackgroundFill() override;
     void cancelFill() override;
     unsigned readSamples(float *buffer, unsigned count, unsigned startSample) override;
+    // The source's fill state: this cache is never filled itself, and a save that waits
+    // for a loop to finish loading would otherwise wait for ever.
+    bool isFilled() const override { return m_sourceCache && m_sourceCache->isFilled(); }
+    bool isFillCancelled() const override { return !m_sourceCache || m_sourceCache->isFillCancelled(); }
 
     // Any thread, the sound-card thread included (between tryLock and unlock): the edited
     // sample. No allocation, no waiting, no logging.

@@ -1,5 +1,7 @@
 #include "Settings.h"
 
+#include "FileValues.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QDomDocument>
@@ -86,28 +88,33 @@ void Settings::setTransientMinLengthMs(double ms)
     set(QLatin1String(kTransientMinLengthKey), QString::number(ms, 'g', 6));
 }
 
+bool Settings::parse(const QByteArray &bytes, QMap<QString, QString> *values)
+{
+    QDomDocument doc;
+    if (!FileValues::parseXml(bytes, &doc))
+        return false;
+    QMap<QString, QString> parsed;
+    for (QDomNode n = doc.documentElement().firstChild(); !n.isNull(); n = n.nextSibling()) {
+        const QDomElement e = n.toElement();
+        if (!e.isNull())
+            parsed.insert(e.tagName(), FileValues::setting(e.tagName(), e.text()));
+    }
+    if (values)
+        *values = parsed;
+    return true;
+}
+
 void Settings::load()
 {
-    QDomDocument doc("settings");
     QFile file(filePath());
-    if (!file.open(QIODevice::ReadOnly)) {
-        qDebug() << "Creating default settings";
-        save();
-        return;
-    }
-    const bool parsed = doc.setContent(&file);
-    file.close();
-    if (!parsed) {
+    QMap<QString, QString> values;
+    if (!file.open(QIODevice::ReadOnly) || !parse(file.readAll(), &values)) {
         qDebug() << "Creating default settings";
         save();
         return;
     }
     QWriteLocker locker(&m_lock);
-    for (QDomNode n = doc.documentElement().firstChild(); !n.isNull(); n = n.nextSibling()) {
-        const QDomElement e = n.toElement();
-        if (!e.isNull())
-            m_values.insert(e.tagName(), e.text());
-    }
+    m_values = values;
 }
 
 bool Settings::save() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QMap>
 #include <QReadWriteLock>
 #include <QString>
@@ -30,6 +31,10 @@ public:
 
     // Writes the whole store atomically; returns false (and logs) when it cannot.
     bool save() const;
+
+    // The values of a settings document (numbers clamped to what the window allows);
+    // false when the bytes are no readable document.
+    static bool parse(const QByteArray &bytes, QMap<QString, QString> *values);
 
     // Full path of settings.xml.
     static QString filePath();

@@ -1,6 +1,7 @@
 #include "ProjectFile.h"
 
 #include "BankSampler.h"
+#include "FileValues.h"
 #include "SliceEngine.h"
 
 #include <QCoreApplication>
@@ -10,8 +11,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <climits>
-#include <cmath>
 
 namespace {
 QString tr(const char *text) {
@@ -22,27 +21,17 @@ QString native(const QString &path) {
     return QDir::toNativeSeparators(path);
 }
 
-int intAttribute(const QDomElement &e, const QString &name, int fallback) {
+// Every number goes through FileValues, which clamps it into the window's range.
+int intAttribute(const QDomElement &e, const QString &name, FileValues::Range range, int fallback) {
     if (!e.hasAttribute(name))
         return fallback;
-    return e.attribute(name).toInt(nullptr, 10);
+    return FileValues::toInt(e.attribute(name), range, fallback);
 }
 
-// Positions are unsigned in the file and signed 32-bit in the loop model.
-int positionAttribute(const QDomElement &e, const QString &name) {
-    bool ok = false;
-    const qulonglong v = e.attribute(name, QStringLiteral("0")).toULongLong(&ok, 10);
-    if (!ok)
-        return 0;
-    return int(std::min<qulonglong>(v, qulonglong(INT_MAX)));
-}
-
-// A tempo the engine can work with: 1 … 999 BPM. Anything else (no number, 0, absurdly
-// fast) leaves the default, instead of a master tempo of 0 that no pad can be fitted to.
-int tempoAttribute(const QDomElement &e) {
-    bool ok = false;
-    const uint bpm = e.attribute(QStringLiteral("bpm"), QStringLiteral("120")).toUInt(&ok, 10);
-    return ok && bpm >= 1 && bpm <= 999 ? int(bpm) : 120;
+double doubleAttribute(const QDomElement &e, const QString &name, FileValues::Range range, double fallback) {
+    if (!e.hasAttribute(name))
+        return fallback;
+    return FileValues::toDouble(e.attribute(name), range, fallback);
 }
 } // namespace
 
@@ -115,21 +104,20 @@ QVector<ProjectFile::Pad> ProjectFile::readBank(const QDomElement &element, cons
     for (QDomElement e = element.firstChildElement(QStringLiteral("Sample")); !e.isNull();
          e = e.nextSiblingElement(QStringLiteral("Sample"))) {
         Pad pad;
-        pad.index = intAttribute(e, QStringLiteral("index"), 0);
+        // An index far out of range must not land on a pad at either end.
+        pad.index = intAttribute(e, QStringLiteral("index"), {-1, BankSampler::kPadCount}, 0);
         if (pad.index < 0 || pad.index >= BankSampler::kPadCount)
             continue;
         // filePath keeps a stored absolute path as it is and joins a relative one.
         pad.fileName = QDir::cleanPath(folder.filePath(e.attribute(QStringLiteral("filename"))));
-        pad.semitone = intAttribute(e, QStringLiteral("semitone"), 0);
+        pad.semitone = intAttribute(e, QStringLiteral("semitone"), FileValues::kPitchSemitones, 0);
         pad.timeStretchRatio =
-            e.attribute(QStringLiteral("timestretchratio"), QStringLiteral("1.0")).toDouble();
-        pad.loopMode = intAttribute(e, QStringLiteral("loopmode"), 0);
-        pad.loopStart = positionAttribute(e, QStringLiteral("loopstart"));
-        pad.loopEnd = positionAttribute(e, QStringLiteral("loopend"));
-        pad.gain = e.attribute(QStringLiteral("gain"), QStringLiteral("1.0")).toFloat();
-        if (!std::isfinite(pad.gain))
-            pad.gain = 1.0f; // a gain of NaN or infinity would turn the whole mix to noise
-        pad.reversed = intAttribute(e, QStringLiteral("reversed"), 0) != 0;
+            doubleAttribute(e, QStringLiteral("timestretchratio"), FileValues::kTimeStretchRatio, 1.0);
+        pad.loopMode = intAttribute(e, QStringLiteral("loopmode"), FileValues::kLoopMode, 0);
+        pad.loopStart = intAttribute(e, QStringLiteral("loopstart"), FileValues::kPosition, 0);
+        pad.loopEnd = intAttribute(e, QStringLiteral("loopend"), FileValues::kPosition, 0);
+        pad.gain = float(doubleAttribute(e, QStringLiteral("gain"), FileValues::kPadGain, 1.0));
+        pad.reversed = intAttribute(e, QStringLiteral("reversed"), {0, 1}, 0) != 0;
         pad.chokeGroup = e.attribute(QStringLiteral("chokegroup"), QStringLiteral("None"));
         if (pad.chokeGroup.isEmpty())
             pad.chokeGroup = QStringLiteral("None");
@@ -155,11 +143,21 @@ bool ProjectFile::read(const QString &path, QVector<Step> *steps, QString *error
     }
     const QByteArray bytes = file.read(kMaxFileBytes + 1);
     file.close();
+    return fromBytes(bytes, path, steps, error);
+}
+
+bool ProjectFile::fromBytes(const QByteArray &bytes, const QString &path, QVector<Step> *steps,
+                            QString *error) {
+    const auto fail = [&](const QString &message) {
+        if (error)
+            *error = message;
+        return false;
+    };
     QDomDocument doc;
     QString message;
     int line = 0;
     int column = 0;
-    if (bytes.size() > kMaxFileBytes || !doc.setContent(bytes, &message, &line, &column)) {
+    if (bytes.size() > kMaxFileBytes || !FileValues::parseXml(bytes, &doc, &message, &line, &column)) {
         qDebug() << "Invalid project file:" << path;
         if (bytes.size() > kMaxFileBytes)
             return fail(tr("%1 is too large to be a Quillory project.").arg(native(path)));
@@ -176,7 +174,7 @@ bool ProjectFile::read(const QString &path, QVector<Step> *steps, QString *error
         Step step;
         if (e.tagName() == QLatin1String("Engine")) {
             step.kind = Step::Tempo;
-            step.bpm = tempoAttribute(e);
+            step.bpm = intAttribute(e, QStringLiteral("bpm"), FileValues::kTempo, 120);
         } else if (e.tagName() == QLatin1String("BankSampler")) {
             step.kind = Step::Bank;
             step.pads = readBank(e, folder);

@@ -59,6 +59,9 @@ public:
 
     // Reads and checks a file without changing anything.
     static bool read(const QString &path, QVector<Step> *steps, QString *error);
+    // The checks of read() on the bytes of a file; path names it in messages and gives
+    // the folder stored sample paths are relative to.
+    static bool fromBytes(const QByteArray &bytes, const QString &path, QVector<Step> *steps, QString *error);
 
     // The bank's part of the document: a BankSampler element under parent, one Sample
     // per loaded pad, file names relative to projectFolder.

@@ -26,8 +26,8 @@ constexpr double kFadeMs = 2.0;
 // Reads one span of the cache as interleaved stereo, with the optional edge fades.
 class RangeReader {
 public:
-    RangeReader(AudioCache *cache, SliceExporter::Range range, int fadeFrames)
-        : m_cache(cache), m_start(range.start), m_end(range.end), m_pos(range.start),
+    RangeReader(AudioCache *cache, bool reversed, SliceExporter::Range range, int fadeFrames)
+        : m_cache(cache), m_bReversed(reversed), m_start(range.start), m_end(range.end), m_pos(range.start),
           m_fadeFrames(fadeFrames) {}
 
     // Copies up to count samples (whole frames) and returns how many; 0 at the end.
@@ -35,8 +35,8 @@ public:
         count = std::min(count & ~1, m_end - m_pos);
         if (count <= 0)
             return 0;
-        const unsigned got = m_cache->readSamples(buffer, unsigned(count), unsigned(m_pos));
-        std::fill(buffer + got, buffer + count, 0.0f); // a cache shorter than promised reads as silence
+        // A cache shorter than promised reads as silence.
+        m_cache->readAsPlayed(buffer, count, m_pos, m_bReversed);
         if (m_fadeFrames > 0)
             applyFades(buffer, count);
         m_pos += count;
@@ -63,6 +63,7 @@ private:
     }
 
     AudioCache *m_cache;
+    bool m_bReversed;
     int m_start;
     int m_end;
     int m_pos;
@@ -88,6 +89,7 @@ SliceExporter::SliceExporter(SlicePtr loop, QObject *parent) : QObject(parent), 
     if (m_pLoop) {
         m_pLoop->setCancelRequested(false);
         m_pCache = m_pLoop->cache();
+        m_bReversed = m_pLoop->isReversed();
         if (m_pLoop->fileSampleRate() > 0)
             m_iFileRate = m_pLoop->fileSampleRate();
     }
@@ -411,7 +413,7 @@ bool SliceExporter::writeOne(const Job &job, qint64 &framesDone, qint64 totalFra
 
     const int fadeFrames =
         m_bFadeEdges ? int(std::min<qint64>(qint64(m_iFileRate * kFadeMs / 1000.0), inFrames / 2)) : 0;
-    RangeReader reader(m_pCache.data(), {start, end}, fadeFrames);
+    RangeReader reader(m_pCache.data(), m_bReversed, {start, end}, fadeFrames);
     std::unique_ptr<ExportResampler> resampler;
     if (outRate != m_iFileRate) {
         resampler.reset(new ExportResampler(m_iFileRate, outRate));

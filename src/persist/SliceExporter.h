@@ -15,7 +15,7 @@ class Trevant;
 // Writes spans of a loop (its slices, one slice, or the trimmed loop) as audio files
 // with libsndfile, at the chosen bit depth and, through the Speex resampler, at the
 // chosen rate. Reads the loop's cache as it sounds (edits included when the loop is in
-// edit mode). Every file is written under a temporary name and moved onto its final
+// edit mode, reversed when the loop is), under the cache's lock as playback does. Every file is written under a temporary name and moved onto its final
 // name only when complete; existing files are never replaced unless asked to.
 //
 // Progress reaches the loop's savingProgress, savingComplete and savingCancelled
@@ -162,6 +162,7 @@ private:
     // Set on the GUI thread before run(), read-only while it runs.
     SlicePtr m_pLoop;
     AudioCachePtr m_pCache;
+    bool m_bReversed = false;
     int m_iFileRate = 44100;
     QVector<Job> m_jobs;
     ExportFormat m_format;

@@ -1,5 +1,6 @@
 #include "SliceTemplate.h"
 
+#include "FileValues.h"
 #include "Trevant.h"
 
 #include <QCoreApplication>
@@ -20,11 +21,9 @@ QString native(const QString &path) {
     return QDir::toNativeSeparators(path);
 }
 
-// An optional whole-number attribute: -1 when absent or not a number of at least 0.
+// An optional position: -1 when absent, negative or not a number.
 int optionalPosition(const QDomElement &e, const QString &name) {
-    bool ok = false;
-    const int v = e.attribute(name).toInt(&ok, 10);
-    return ok && v >= 0 ? v : -1;
+    return FileValues::toInt(e.attribute(name), {-1, FileValues::kPosition.max}, -1);
 }
 } // namespace
 
@@ -93,7 +92,16 @@ bool SliceTemplate::load(const QString &path, SliceTemplate *out, QString *error
         return fail(tr("%1 could not be opened: %2").arg(native(path), file.errorString()));
     if (file.size() > kMaxFileBytes)
         return fail(tr("%1 is too large to be a slice template.").arg(native(path)));
-    const QByteArray bytes = file.read(kMaxFileBytes + 1);
+    return fromBytes(file.read(kMaxFileBytes + 1), path, out, error);
+}
+
+bool SliceTemplate::fromBytes(const QByteArray &bytes, const QString &path, SliceTemplate *out,
+                              QString *error) {
+    const auto fail = [&](const QString &message) {
+        if (error)
+            *error = message;
+        return false;
+    };
     if (bytes.size() > kMaxFileBytes)
         return fail(tr("%1 is too large to be a slice template.").arg(native(path)));
 
@@ -101,7 +109,7 @@ bool SliceTemplate::load(const QString &path, SliceTemplate *out, QString *error
     QString message;
     int line = 0;
     int column = 0;
-    if (!doc.setContent(bytes, &message, &line, &column))
+    if (!FileValues::parseXml(bytes, &doc, &message, &line, &column))
         return fail(tr("%1 is not a slice template or is damaged (line %2: %3).")
                         .arg(native(path))
                         .arg(line)
@@ -120,17 +128,16 @@ bool SliceTemplate::load(const QString &path, SliceTemplate *out, QString *error
     t.m_iLength = optionalPosition(root, QStringLiteral("length"));
     t.m_iTrimStart = optionalPosition(root, QStringLiteral("trimstart"));
     t.m_iTrimEnd = optionalPosition(root, QStringLiteral("trimend"));
-    t.m_iSampleRate = std::max(0, optionalPosition(root, QStringLiteral("samplerate")));
+    t.m_iSampleRate = FileValues::toInt(root.attribute(QStringLiteral("samplerate")), FileValues::kSampleRate, 0);
     for (QDomElement e = root.firstChildElement(QStringLiteral("slicepoint")); !e.isNull();
          e = e.nextSiblingElement(QStringLiteral("slicepoint"))) {
         if (t.m_points.size() >= kMaxPoints)
             return fail(tr("%1 holds too many slice points.").arg(native(path)));
-        const double relative = e.attribute(QStringLiteral("relative")).toDouble(&ok);
-        if (!ok || !std::isfinite(relative))
-            return fail(tr("%1 is damaged: a slice point has no valid position.").arg(native(path)));
         // Points beyond the region's ends fall on its boundaries and give no slice.
-        t.m_points.append(
-            {std::max(0.0, std::min(relative, 1.0)), optionalPosition(e, QStringLiteral("position"))});
+        const double relative = FileValues::toDouble(e.attribute(QStringLiteral("relative")), {0.0, 1.0}, -1.0);
+        if (relative < 0.0)
+            return fail(tr("%1 is damaged: a slice point has no valid position.").arg(native(path)));
+        t.m_points.append({relative, optionalPosition(e, QStringLiteral("position"))});
     }
     if (out)
         *out = t;

@@ -40,6 +40,8 @@ public:
     // Reads and checks a file; false with a message for the user when it is missing,
     // too large, damaged or not a slice template (out is then unchanged).
     static bool load(const QString &path, SliceTemplate *out, QString *error);
+    // The checks of load() on the bytes of a file; path only names it in messages.
+    static bool fromBytes(const QByteArray &bytes, const QString &path, SliceTemplate *out, QString *error);
 
     // The slice points for a loop of this length and trim region: fitted, rounded down
     // to whole frames, strictly inside the trim region, sorted and without duplicates.

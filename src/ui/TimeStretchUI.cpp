@@ -721,22 +721,15 @@ void TimeStretchUI::accept()
     job.pitchSemitones = s->pitch();
     job.options = selectedOptions();
     job.baseName = tr("%1 %2 BPM").arg(s->baseName()).arg(qRound(ui.doubleSpinBoxNewBPM->value()));
-    // The loop's samples as they play (edits applied by an editable cache, frames
-    // reversed when the loop is), read from the cache the loop has now: the render
-    // thread keeps it alive and never touches the loop's fields.
+    // The loop's samples as they play (edits applied, frames reversed when the loop is),
+    // read from the cache the loop has now under the cache's lock, as playback reads
+    // them: the render thread keeps the cache alive and never touches the loop's fields.
     const AudioCachePtr cache = s->cache();
     const bool reversed = s->isReversed();
     if (!cache)
         return;
     job.reader = [cache, reversed](float *dst, int start, int count) -> int {
-        if (!reversed)
-            return int(cache->readSamples(dst, unsigned(count), unsigned(start)));
-        const int last = (cache->length() & ~1) - 2;
-        for (int i = 0; i < count; ++i) {
-            const int index = start + i;
-            dst[i] = cache->getSample(last - (index & ~1) + (index & 1));
-        }
-        return count;
+        return cache->readAsPlayed(dst, count, start, reversed);
     };
     const SlicePtr held = s;
 

@@ -52,10 +52,36 @@
 #include <QToolButton>
 #include <QUndoStack>
 #include <QUrl>
+#include <functional>
 
 namespace {
 // First start folder of the open dialog, relative to the working directory.
 const char *kDemoLoopsFolder = "Demo Loops";
+
+// A save dialog whose overwrite question names the file that is really written: the
+// dialog adds the suffix to a bare name, and the question is asked here about the name
+// the saver's own rule (finalName) makes of the answer, so that "song" never silently
+// replaces "song.qlx", whichever dialog the platform shows.
+QString askSavePath(QWidget *parent, const QString &title, const QString &start, const QString &filter,
+                    const QString &suffix, const std::function<QString(const QString &)> &finalName)
+{
+    QFileDialog dialog(parent, title, start, filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(suffix);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    const QString path = dialog.selectedFiles().constFirst();
+    const QString target = finalName(path);
+    if (QFileInfo::exists(target) &&
+        QMessageBox::question(parent, title,
+                              QObject::tr("%1 already exists.\nDo you want to replace it?")
+                                  .arg(QDir::toNativeSeparators(target)),
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+        return QString();
+    return path;
+}
 } // namespace
 
 TrevantUI::TrevantUI() {
@@ -1011,9 +1037,9 @@ bool TrevantUI::openProject(const QString &path) {
 }
 
 void TrevantUI::slotSaveProject() {
-    const QString path = QFileDialog::getSaveFileName(this, tr("Save Project"),
-                                                      Settings::instance().value("last_load_project_path"),
-                                                      tr("Quillory Projects (*.qlx)"));
+    const QString path =
+        askSavePath(this, tr("Save Project"), Settings::instance().value("last_load_project_path"),
+                    tr("Quillory Projects (*.qlx)"), QStringLiteral("qlx"), &ProjectFile::withProjectSuffix);
     if (path.isEmpty())
         return;
     QString error, written;
@@ -1205,10 +1231,10 @@ void TrevantUI::slotSaveSliceTemplate() {
     SlicePtr slice = m_slicer->currentSlice();
     if (!slice)
         return;
-    const QString path = QFileDialog::getSaveFileName(
+    const QString path = askSavePath(
         this, tr("Save Slice Template..."),
         Settings::instance().value("last_slicetemplate_load_path") + "/" + slice->baseName(),
-        tr("Slice Templates (*.qlst)"));
+        tr("Slice Templates (*.qlst)"), QStringLiteral("qlst"), &SliceTemplate::withTemplateSuffix);
     if (path.isEmpty())
         return;
     QString error, written;

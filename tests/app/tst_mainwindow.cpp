@@ -24,6 +24,7 @@
 
 #include <QDir>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QFileOpenEvent>
 #include <QLineEdit>
 #include <QSpinBox>
@@ -100,6 +101,36 @@ void closeNextMessageBox(QString *text)
         *text = box->text();
         box->done(QMessageBox::Ok);
     });
+}
+
+// Types "song" into the open save dialog and accepts it, then answers No to any question
+// about replacing a file, reporting the dialog's default suffix and the question.
+void answerSaveDialog(QString *suffix, QString *question)
+{
+    auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+    if (!dialog) {
+        QTimer::singleShot(50, [=] { answerSaveDialog(suffix, question); });
+        return;
+    }
+    *suffix = dialog->defaultSuffix();
+    auto refuse = std::make_shared<std::function<void(int)>>();
+    *refuse = [=](int triesLeft) {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            *question = box->text();
+            box->done(QMessageBox::No);
+        } else if (triesLeft > 0) {
+            QTimer::singleShot(50, [=] { (*refuse)(triesLeft - 1); });
+        }
+    };
+    (*refuse)(40);
+    auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    if (name) {
+        name->clear();
+        QTest::keyClicks(name, QStringLiteral("song"));
+    }
+    static_cast<QDialog *>(dialog)->accept(); // as the Save button does
+    if (dialog->isVisible())
+        dialog->reject();
 }
 } // namespace
 
@@ -505,6 +536,35 @@ private slots:
         const QString folder = QString(35, 'b');         // 35 + 1 + 5 = 41
         QCOMPARE(TrevantUI::savedMessage(folder, "x.wav"),
                  QString(32, 'b') + ".." + sep + "x.wav successfully saved.");
+    }
+
+    void savingUnderABareNameAsksBeforeReplacingTheRealFile()
+    {
+        // "song" typed into a save dialog becomes song.qlx / song.qlst: the question about
+        // replacing must come for that file, and a No leaves it whole.
+        const QString folder = g_dir->filePath("bare");
+        QDir().mkpath(folder);
+        Settings::instance().set("last_load_project_path", folder);
+        Settings::instance().set("last_slicetemplate_load_path", folder);
+        struct Case {
+            QAction *action;
+            QString file;
+            QString suffix;
+        };
+        for (const Case &c : {Case{w()->form().actionSaveProject, "song.qlx", "qlx"},
+                              Case{w()->form().actionSaveSliceTemplateAs, "song.qlst", "qlst"}}) {
+            const QString existing = folder + "/" + c.file;
+            QVERIFY(TestAudio::writeBytes(existing, "keep me"));
+            QString suffix;
+            QString question;
+            QTimer::singleShot(50, [&] { answerSaveDialog(&suffix, &question); });
+            c.action->trigger();
+            QCOMPARE(suffix, c.suffix);
+            QVERIFY2(question.contains(c.file), qPrintable(question));
+            QFile f(existing);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), QByteArray("keep me"));
+        }
     }
 
     void snapAndFadeTogglesAreStored()

@@ -3,6 +3,7 @@
 #include "AudioFileAudioDecoder.h"
 #include "DecoderFixtures.h"
 #include "FakePcmSource.h"
+#include "FfmpegPcmReader.h"
 #include "TestAudio.h"
 
 #include <QDir>
@@ -374,6 +375,44 @@ private slots:
         QCOMPARE(decoder.read(4096, buf.data()), 4096);
         for (int i = 0; i < 4096; ++i)
             QCOMPARE(buf[i], all[size_t(i)]);
+    }
+
+    void bytesInMemoryDecodeLikeTheFile_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("outputArgs");
+        QTest::newRow("mp3") << "memory.mp3" << QStringList{"-c:a", "libmp3lame"};
+        QTest::newRow("m4a") << "memory.m4a" << QStringList{"-c:a", "aac"};
+    }
+
+    void bytesInMemoryDecodeLikeTheFile() {
+        QFETCH(QString, name);
+        QFETCH(QStringList, outputArgs);
+        const QString file = path(name);
+        QVERIFY(encodeChirp(file, 44100, 3, 2, outputArgs));
+        AudioDecoder fromFile(file.toStdString());
+        QCOMPARE(fromFile.open(), 0);
+        const std::vector<float> expected = decodeAll(fromFile);
+
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        const auto *data = reinterpret_cast<const uint8_t *>(bytes.constData());
+        AudioDecoder fromMemory("memory", std::make_unique<FfmpegPcmReader>(data, size_t(bytes.size())));
+        QCOMPARE(fromMemory.open(), 0);
+        QCOMPARE(fromMemory.numSamples(), fromFile.numSamples());
+        QVERIFY(decodeAll(fromMemory) == expected);
+        // Rewinding reopens the same bytes.
+        std::vector<float> buf(4096);
+        QCOMPARE(fromMemory.seek(0), 0);
+        QCOMPARE(fromMemory.read(4096, buf.data()), 4096);
+        QVERIFY(std::equal(buf.begin(), buf.end(), expected.begin()));
+
+        // Damaged bytes in memory are refused as a damaged file is.
+        const QByteArray junk(4096, '\x5a');
+        AudioDecoder bad("junk", std::make_unique<FfmpegPcmReader>(
+                                     reinterpret_cast<const uint8_t *>(junk.constData()), size_t(junk.size())));
+        QCOMPARE(bad.open(), -1);
+        QCOMPARE(bad.numSamples(), 0);
     }
 
     void moreThanTwoChannelsDecodeInterleaved() {

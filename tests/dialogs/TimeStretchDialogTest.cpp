@@ -1,6 +1,8 @@
 #include "TimeStretchDialogTest.h"
 
+#include "AudioEditFactory.h"
 #include "DialogFixtures.h"
+#include "EditableAudioCache.h"
 #include "DialogTestUtil.h"
 #include "TimeStretchUI.h"
 #include "TestAudio.h"
@@ -405,6 +407,34 @@ void TimeStretchDialogTest::saveRendersTheLoopAsItPlaysReversed()
     QVERIFY(std::abs(long(n) - 2 * 44100) <= 1024);
     QVERIFY(std::abs(dominantFrequency(out, 44100, 0, n / 16, 7 * n / 16) - 600.0) < 5.0);
     QVERIFY(std::abs(dominantFrequency(out, 44100, 1, 9 * n / 16, 15 * n / 16) - 300.0) < 5.0);
+}
+
+void TimeStretchDialogTest::saveRendersTheLoopWithItsEdits()
+{
+    // The second of two seconds muted: the saved file is silent where the loop is.
+    EditableAudioCache::installInLoopModel();
+    LoadedLoop loop;
+    QVERIFY(loop.load(440.0, 2.0));
+    loop.slice->setEditMode(true);
+    const auto editable = loop.slice->cache().objectCast<EditableAudioCache>();
+    QVERIFY(editable);
+    editable->addEdit(AudioEditFactory::createEdit(TypeMute, -1, 2 * 44100, 4 * 44100, editable));
+    TimeStretchUI dlg(nullptr, loop.slicer.get());
+    dlg.refresh();
+    QSignalSpy rendered(&dlg, &TimeStretchUI::temporaryFileRendered);
+    saveButton(&dlg)->click();
+    QVERIFY(rendered.wait(60000));
+    const auto out = readStereo(rendered.first().first().toString());
+    const size_t n = out.size() / 2;
+    QVERIFY(std::abs(long(n) - 2 * 44100) <= 1024);
+    const auto peak = [&](size_t from, size_t to) {
+        float p = 0.0f;
+        for (size_t i = 2 * from; i < 2 * to; ++i)
+            p = std::max(p, std::fabs(out[i]));
+        return p;
+    };
+    QVERIFY(peak(n / 8, 3 * n / 8) > 0.3f);
+    QVERIFY2(peak(5 * n / 8, 7 * n / 8) < 0.01f, qPrintable(QString::number(peak(5 * n / 8, 7 * n / 8))));
 }
 
 void TimeStretchDialogTest::cancelHalfwayLeavesNothingAndLoopUnchanged()

@@ -18,6 +18,7 @@ private slots:
     void saveRendersAndLoadsAsNewLoop();
     void saveRendersOnlyTheLoopedRegion();
     void saveRendersTheLoopAsItPlaysReversed();
+    void saveRendersTheLoopWithItsEdits();
     void cancelHalfwayLeavesNothingAndLoopUnchanged();
     void saveFailureIsShownAndRecoverable();
     void withoutLoopNothingHappens();

@@ -1,5 +1,8 @@
 #include "ExportTest.h"
 
+#include "AudioEditFactory.h"
+#include "AudioEditGain.h"
+#include "EditableAudioCache.h"
 #include "PersistFixtures.h"
 #include "Settings.h"
 #include "SliceExporter.h"
@@ -378,4 +381,42 @@ void ExportTest::saveAsWritesTheTrimmedLoopInTheChosenContainer() {
     QCOMPARE(int(a.samples.size()), 50000);
     QVERIFY(std::fabs(a.samples[0] - TestAudio::staircase(1000)) < 1e-6);
     QVERIFY(std::fabs(a.samples.back() - TestAudio::staircase(50999)) < 1e-6);
+}
+
+void ExportTest::exportWritesTheLoopAsItSounds() {
+    // A gain edit, then a reversed loop: the exported span holds what playback reads.
+    EditableAudioCache::installInLoopModel();
+    auto slicer = loadedSlicer(m_staircase);
+    const SlicePtr loop = slicer->currentSlice();
+    loop->setEditMode(true);
+    const auto editable = loop->cache().objectCast<EditableAudioCache>();
+    QVERIFY(editable);
+    const AudioEditPtr gain = AudioEditFactory::createEdit(TypeGain, -1, 2000, 4000, editable);
+    gain.objectCast<AudioEditGain>()->setGain(0.25f);
+    editable->addEdit(gain);
+
+    const auto exportSpan = [&](const QString &name) {
+        const QString path = m_dir.filePath(name);
+        std::unique_ptr<SliceExporter> exporter(SliceExporter::forSpan(slicer.get(), path, {0, 8000}));
+        exporter->setFormat(format(32));
+        return exporter->run() == SliceExporter::Status::Completed ? readAudio(path) : Audio();
+    };
+    const auto expected = [&](int i) {
+        return loop->isReversed() ? editable->getSample(int(2 * kFrames) - 2 - (i & ~1) + (i & 1))
+                                  : editable->getSample(i);
+    };
+
+    const Audio edited = exportSpan("edited.wav");
+    QCOMPARE(int(edited.samples.size()), 8000);
+    for (int i : {0, 1999, 2000, 2001, 3999, 4000, 7999})
+        QCOMPARE(edited.samples[size_t(i)], expected(i));
+    QCOMPARE(edited.samples[3000], 0.25f * TestAudio::staircase(3000));
+    QCOMPARE(edited.samples[5000], TestAudio::staircase(5000));
+
+    loop->reverse();
+    const Audio reversed = exportSpan("reversed.wav");
+    QCOMPARE(int(reversed.samples.size()), 8000);
+    for (int i = 0; i < 8000; i += 997)
+        QCOMPARE(reversed.samples[size_t(i)], expected(i));
+    QCOMPARE(reversed.samples[0], TestAudio::staircase(int(2 * kFrames) - 2));
 }

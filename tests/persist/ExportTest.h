@@ -24,6 +24,7 @@ private slots:
     void backgroundExportReportsEveryFile();
     void unwritableTargetFailsWithAMessage();
     void saveAsWritesTheTrimmedLoopInTheChosenContainer();
+    void exportWritesTheLoopAsItSounds();
 
 private:
     QTemporaryDir m_dir;

@@ -187,6 +187,45 @@ void ProjectTest::oddValuesAreHandled() {
     QCOMPARE(steps[1].pads[0].gain, 1.0f);
 }
 
+void ProjectTest::numbersAreClampedToWhatTheWindowAllows() {
+    // Values no control can make: once they hung Open Project or made the stretcher
+    // allocate gigabytes. Each lands on the nearest value the window offers.
+    const QString folder = makeProjectFolder(m_dir, "extreme");
+    const QString path = folder + "/extreme.qlx";
+    QVERIFY(TestAudio::writeBytes(
+        path, "<project><Engine bpm=\"5000\"/><BankSampler>"
+              "<Sample filename=\"kick.wav\" index=\"0\" semitone=\"1000\" timestretchratio=\"1e300\"/>"
+              "<Sample filename=\"kick.wav\" index=\"1\" semitone=\"2147483647\" timestretchratio=\"1e-300\"/>"
+              "<Sample filename=\"kick.wav\" index=\"2\" semitone=\"-240\" timestretchratio=\"1e-6\""
+              " loopmode=\"99\" gain=\"inf\" loopstart=\"-7\" loopend=\"99999999999\"/>"
+              "<Sample filename=\"kick.wav\" index=\"99999999999\"/>"
+              "</BankSampler></project>"));
+    Rig rig;
+    QString error;
+    QVERIFY2(ProjectFile::load(&rig.bank, rig.setTempo(), path, &error), qPrintable(error));
+    QCOMPARE(rig.tempo, 300);
+    QCOMPARE(rig.bank.pad(0)->pitch(), 24);
+    QCOMPARE(rig.bank.pad(0)->timeStretchRatio(), 10.0);
+    QCOMPARE(rig.bank.pad(1)->pitch(), 24);
+    QCOMPARE(rig.bank.pad(1)->timeStretchRatio(), 0.1);
+    QCOMPARE(rig.bank.pad(2)->pitch(), -24);
+    QCOMPARE(rig.bank.pad(2)->timeStretchRatio(), 0.1);
+    QCOMPARE(rig.bank.pad(2)->loopMode(), 2);
+    QCOMPARE(rig.bank.pad(2)->gain(), 1.0f);
+    QCOMPARE(rig.bank.pad(2)->loopStart(), 0);
+    QCOMPARE(rig.bank.pad(2)->loopEnd(), rig.bank.pad(2)->length());
+    QVERIFY(!rig.bank.pad(15)); // an index far past the last pad is skipped, not wrapped
+
+    // The stretched pad renders: a ratio near zero once loaded but never played.
+    rig.bank.pad(1)->setStretchEnabled(true);
+    rig.bank.pad(1)->play(true, 0, 0);
+    std::vector<float> block(4096, 0.0f);
+    int rendered = 0;
+    for (int i = 0; i < 200 && rendered == 0; ++i)
+        rendered = rig.bank.pad(1)->render(block.data(), int(block.size()));
+    QVERIFY(rendered > 0);
+}
+
 void ProjectTest::missingAudioLeavesAnEmptyPadAndIsReported() {
     const QString folder = makeProjectFolder(m_dir, "missing");
     const QString path = folder + "/m.qlx";
@@ -227,6 +266,10 @@ void ProjectTest::badFilesLoadNothing_data() {
     QTest::newRow("no project elements")
         << QByteArray("<settings><AudioDeviceAPI>ALSA</AudioDeviceAPI></settings>") << 0;
     QTest::newRow("huge") << QByteArray() << int(ProjectFile::kMaxFileBytes + 1);
+    // Deep enough to overflow the stack of a recursive parser.
+    QTest::newRow("deeply nested") << QByteArray("<project>") + QByteArray("<a>").repeated(30000) +
+                                          QByteArray("</a>").repeated(30000) + QByteArray("</project>")
+                                   << 0;
     QTest::newRow("missing file") << QByteArray() << -1;
 }
 

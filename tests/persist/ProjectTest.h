@@ -12,6 +12,7 @@ private slots:
     void suffixIsAddedUnlessPresentInAnyCase();
     void missingAttributesTakeTheirDefaults();
     void oddValuesAreHandled();
+    void numbersAreClampedToWhatTheWindowAllows();
     void missingAudioLeavesAnEmptyPadAndIsReported();
     void engineOnlyProjectKeepsTheBank();
     void badFilesLoadNothing_data();

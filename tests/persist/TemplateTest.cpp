@@ -103,6 +103,9 @@ void TemplateTest::badFilesAreRefusedAndChangeNothing_data() {
                               << false;
     QTest::newRow("newer version") << QByteArray("<slicetemplate version=\"7\"/>") << false;
     QTest::newRow("huge") << QByteArray() << true;
+    QTest::newRow("deeply nested") << QByteArray("<slicetemplate>") + QByteArray("<a>").repeated(30000) +
+                                          QByteArray("</a>").repeated(30000) + QByteArray("</slicetemplate>")
+                                   << false;
     QTest::newRow("missing file") << QByteArray() << false;
 }
 

@@ -83,6 +83,30 @@ private slots:
         QCOMPARE(readFile(), QByteArray("<!DOCTYPE settings>\n<settings/>\n"));
     }
 
+    void numbersOutsideTheWindowsRangesAreClamped()
+    {
+        writeFile("<settings><AudioDeviceBufferSize>2147483647</AudioDeviceBufferSize>"
+                  "<MidiDeviceBaseNote>-5</MidiDeviceBaseNote><AudioDeviceSampleRate>1e300</AudioDeviceSampleRate>"
+                  "<AdvancedSlicingInterval>0.001</AdvancedSlicingInterval><AudioDeviceAPI>ALSA</AudioDeviceAPI>"
+                  "<AdvancedSlicingTimeSigNumer>twelve</AdvancedSlicingTimeSigNumer></settings>");
+        Settings &s = Settings::instance();
+        QCOMPARE(s.value("AudioDeviceBufferSize"), QString("4096"));
+        QCOMPARE(s.value("MidiDeviceBaseNote"), QString("0"));
+        QCOMPARE(s.value("AudioDeviceSampleRate"), QString("768000"));
+        QCOMPARE(s.value("AdvancedSlicingInterval"), QString("0.25"));
+        // Text stays text: each reader falls back to its own default.
+        QCOMPARE(s.value("AudioDeviceAPI"), QString("ALSA"));
+        QCOMPARE(s.value("AdvancedSlicingTimeSigNumer"), QString("twelve"));
+    }
+
+    void deeplyNestedFileIsRefused()
+    {
+        writeFile("<settings><MidiDevice>None</MidiDevice>" + QByteArray("<a>").repeated(30000) +
+                  QByteArray("</a>").repeated(30000) + "</settings>");
+        QVERIFY(Settings::instance().value("MidiDevice").isEmpty());
+        QCOMPARE(readFile(), QByteArray("<!DOCTYPE settings>\n<settings/>\n"));
+    }
+
     void setWithoutSaveLeavesFileUnchanged()
     {
         writeFile("<settings><fade_in_out_slices>0</fade_in_out_slices></settings>");
