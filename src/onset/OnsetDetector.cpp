@@ -41,7 +41,8 @@
 // leaves what came before, moved a millisecond further back, and then to the nearest
 // zero crossing before that point, so the slice neither clicks nor clips the transient.
 // Two envelopes are tried, broadband and first-difference (which lifts a hi-hat over the
-// tail of a kick); the one with the clearer rise wins.
+// tail of a kick); the one with the clearer rise wins. Then any clear earlier rise within
+// 12 ms takes over, so a soft sound just ahead of a loud one keeps its attack.
 
 namespace {
 
@@ -260,7 +261,7 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
     const qint64 frameCount = frames / L.hop + 1;
     const qint64 blockCount = (frames + L.block - 1) / L.block;
     std::vector<float> flux(size_t(frameCount), 0.0f);
-    std::vector<float> broad(size_t(blockCount), 0.0f), edge(size_t(blockCount), 0.0f);
+    std::vector<float> broad(size_t(blockCount), 0.0f), edge(size_t(blockCount), 0.0f), bright(size_t(blockCount), 0.0f);
 
     // The last lag + 1 log spectra, for the comparison with the maximum filter.
     const int span = L.lag + L.refSpan;
@@ -279,7 +280,7 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
     const int chunk = 16384;
     std::vector<float> interleaved(size_t(chunk) * size_t(channels));
     qint64 readPos = 0;
-    float previous = 0.0f;
+    float previous = 0.0f, beforePrevious = 0.0f;
     qint64 nextFrame = 0;
     qint64 progressStep = std::max<qint64>(sampleRate, chunk);
     qint64 nextProgress = progressStep;
@@ -345,6 +346,8 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
                 const size_t blk = size_t(pos / L.block);
                 broad[blk] = std::max(broad[blk], std::fabs(s));
                 edge[blk] = std::max(edge[blk], std::fabs(s - previous));
+                bright[blk] = std::max(bright[blk], std::fabs(s - 2.0f * previous + beforePrevious));
+                beforePrevious = previous;
                 previous = s;
             }
             readPos += want;
@@ -411,7 +414,10 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
     // window after the peak and half a window plus the lag before it.
     const double halfWindowMs = 500.0 * L.fftSize / sampleRate, lagMs = 1000.0 * L.lag * L.hop / sampleRate;
     const int searchBefore = int(std::lround((halfWindowMs + lagMs + 3.0) / L.msPerBlock));
-    const int searchAfter = int(std::lround((halfWindowMs + 1.0) / L.msPerBlock));
+    // A start is never sought much after the peak: a sustained cymbal's flux peaks up to
+    // half a window after its attack, and a rise found there is the next sound, not this
+    // one. (Benchmark: starts later than 1 ms after their hit 93 -> 69, F unchanged.)
+    const int searchAfter = int(std::lround(4.0 / L.msPerBlock));
     const int preRoll = int(std::lround(1.0 / L.msPerBlock));
     const int zeroSearch = std::max(2, int(std::lround(sampleRate * 0.0015)));
     std::vector<float> scratch(size_t(zeroSearch + 1) * size_t(channels));
@@ -455,6 +461,36 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
         const float over = std::max(r.background * 1.4125f, 1e-7f);
         while (onset < std::min(lastBlock, qint64(r.block) + 4) && env[size_t(onset)] < over)
             ++onset;
+        // A louder sound a few milliseconds after a softer one (a kick just behind its
+        // hi-hat, a snare behind a ghost note) makes the largest rise, but the slice must
+        // keep the softer attack too. Any earlier block that clearly rises on one of the
+        // envelopes (6 dB over the 3 ms before it, to within 30 dB of this hit), moves the
+        // start back to it. The third envelope, a second difference, tilts further towards
+        // the top than the first and lets a hat's edge show through a kick's boom.
+        // (Benchmark: starts later than 1 ms after their hit 120 -> 93.)
+        {
+            const double earlierDb = 6.0, earlierMs = 12.0;
+            const qint64 lo = std::max<qint64>(std::max<qint64>(from, 12), onset - qint64(std::lround(earlierMs / L.msPerBlock)));
+            for (const std::vector<float> *e : {&broad, &edge, &bright}) {
+                float after = 0.0f;
+                for (qint64 k = onset; k <= std::min(lastBlock, onset + 40); ++k)
+                    after = std::max(after, (*e)[size_t(k)]);
+                const float audible = after * 0.0316f;
+                for (qint64 k = lo; k < onset; ++k) {
+                    float before = 0.0f, next = 0.0f;
+                    for (qint64 j = k - 12; j < k; ++j)
+                        before = std::max(before, (*e)[size_t(j)]);
+                    for (qint64 j = k; j <= std::min(lastBlock, k + 4); ++j)
+                        next = std::max(next, (*e)[size_t(j)]);
+                    if (next >= audible && toDb(next) - toDb(before) >= earlierDb) {
+                        while (k < onset && (*e)[size_t(k)] < before * 1.4125f)
+                            ++k;
+                        onset = std::min(onset, k);
+                        break;
+                    }
+                }
+            }
+        }
         qint64 start = std::max<qint64>(0, (onset - preRoll) * L.block);
 
         // The nearest zero crossing at or before that point, else its quietest sample.
