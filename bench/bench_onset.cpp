@@ -780,7 +780,6 @@ int main(int argc, char **argv)
     for (const Item &it : items) {
         Loaded l;
         readWav(it.path, &l.x, &l.channels, &l.rate);
-        if (getenv("QDUMP")) { fprintf(stderr, "FILE %s\n", qPrintable(it.name)); for (double o : it.onsets) fprintf(stderr, "T %.5f\n", o / it.rate); }
         analyses.push_back(analyseLoaded(l));
     }
     std::vector<double> sensitivities;
