@@ -327,17 +327,39 @@ struct Onset {
     double frame;
 };
 
-// Onsets in frames at rate, from the hits (see the top of the file).
-std::vector<double> truth(const Hits &hits, int rate)
+QString soundName(const DrumMidi::Hit &h)
+{
+    if (h.channel != 9)
+        return QString("bass%1").arg(h.note);
+    switch (h.note) {
+    case 36: return "kick";
+    case 37: return "stick";
+    case 38: return "snare";
+    case 39: return "clap";
+    case 42: return "hat";
+    case 44: return "pedalhat";
+    case 46: return "openhat";
+    case 45: case 47: case 50: return "tom";
+    case 49: return "crash";
+    case 51: return "ride";
+    default: return QString("drum%1").arg(h.note);
+    }
+}
+
+// Onsets in frames at rate, from the hits (see the top of the file). labels, when given,
+// receives what sounds at each onset (for the diagnostic listing).
+std::vector<double> truth(const Hits &hits, int rate, std::vector<QString> *labels = nullptr)
 {
     struct Sounding {
         double attack;
         float peak;
+        QString name;
     };
     std::vector<Sounding> s;
     for (const DrumMidi::Hit &h : hits) {
         const Attack a = calibration().attacks[{rate, Sound{h.channel, h.program, h.note, h.velocity}}];
-        s.push_back({double(voiceStart(h.seconds, rate) + a.delay), a.peak});
+        s.push_back({double(voiceStart(h.seconds, rate) + a.delay), a.peak,
+                     QString("%1/%2").arg(soundName(h)).arg(h.velocity)});
     }
     std::sort(s.begin(), s.end(), [](const Sounding &a, const Sounding &b) { return a.attack < b.attack; });
     std::vector<double> onsets;
@@ -354,6 +376,12 @@ std::vector<double> truth(const Hits &hits, int rate)
                 break;
             }
         onsets.push_back(onset);
+        if (labels) {
+            QStringList names;
+            for (size_t k = i; k < j; ++k)
+                names << s[k].name;
+            labels->push_back(names.join('+'));
+        }
         i = j;
     }
     return onsets;
@@ -365,6 +393,7 @@ struct Item {
     QString name;
     QString path;
     std::vector<double> onsets; // frames
+    std::vector<QString> labels; // what sounds at each onset
     int rate = 44100;
 };
 
@@ -379,7 +408,7 @@ bool makeItem(const QString &name, const Part &part, int rate, Treatment t, Item
         return false;
     item->name = name;
     item->rate = rate;
-    item->onsets = truth(part.hits, rate);
+    item->onsets = truth(part.hits, rate, &item->labels);
     item->path = tempPath(name + ".wav");
     auto ffmpeg = [](const QStringList &args) {
         QProcess p;
@@ -477,15 +506,27 @@ struct Score {
         maxEarly = std::min(maxEarly, o.maxEarly);
     }
     double f() const { return hits + found == 0 ? 1.0 : 2.0 * matched / double(hits + found); }
+    double precision() const { return found ? matched / double(found) : 1.0; }
+    double recall() const { return hits ? matched / double(hits) : 1.0; }
     double meanOffset() const { return matched ? offsetSum / matched : 0.0; }
 };
 
+// Who matched whom: for each onset the index of its slice start, for each start its onset
+// (-1 when unmatched).
+struct Matching {
+    std::vector<int> ofOnset, ofFound;
+};
+
 // One-to-one matching within +-20 ms, closest pairs first. Offsets in milliseconds.
-Score score(const std::vector<double> &onsets, const std::vector<double> &found, int rate)
+Score score(const std::vector<double> &onsets, const std::vector<double> &found, int rate, Matching *matching = nullptr)
 {
     Score s;
     s.hits = int(onsets.size());
     s.found = int(found.size());
+    if (matching) {
+        matching->ofOnset.assign(onsets.size(), -1);
+        matching->ofFound.assign(found.size(), -1);
+    }
     struct Pair {
         double d;
         size_t a, b;
@@ -503,6 +544,12 @@ Score score(const std::vector<double> &onsets, const std::vector<double> &found,
         if (usedA[p.a] || usedB[p.b])
             continue;
         usedA[p.a] = usedB[p.b] = true;
+        if (matching) {
+            matching->ofOnset.resize(onsets.size(), -1);
+            matching->ofFound.resize(found.size(), -1);
+            matching->ofOnset[p.a] = int(p.b);
+            matching->ofFound[p.b] = int(p.a);
+        }
         ++s.matched;
         const double ms = 1000.0 * p.d / rate;
         s.offsetSum += ms;
@@ -615,18 +662,100 @@ QString longFile()
     return wav;
 }
 
+// The faults of one file at one sensitivity, worst first: false alarms by strength (with
+// the nearest real onset), misses (with the nearest candidate the detector had, whether
+// or not it was picked), and starts later than 1 ms after their hit.
+void printDetails(const Item &item, const OnsetAnalysis &analysis, const QVector<qint64> &starts, int limit)
+{
+    const std::vector<double> found(starts.begin(), starts.end());
+    Matching m;
+    score(item.onsets, found, item.rate, &m);
+    auto ms = [&](double frames) { return 1000.0 * frames / item.rate; };
+    auto nearestOnset = [&](double at) {
+        size_t best = 0;
+        for (size_t i = 1; i < item.onsets.size(); ++i)
+            if (std::fabs(item.onsets[i] - at) < std::fabs(item.onsets[best] - at))
+                best = i;
+        return best;
+    };
+    auto candidateNear = [&](double at) -> const OnsetCandidate * {
+        const OnsetCandidate *best = nullptr;
+        for (const OnsetCandidate &c : analysis.candidates)
+            if (!best || std::fabs(double(c.startFrame) - at) < std::fabs(double(best->startFrame) - at))
+                best = &c;
+        return best;
+    };
+    auto strengthAt = [&](qint64 start) {
+        for (const OnsetCandidate &c : analysis.candidates)
+            if (c.startFrame == start)
+                return c.strength;
+        return -1.0f;
+    };
+    struct Line {
+        double key;
+        QString text;
+    };
+    std::vector<Line> fps, misses, late;
+    for (size_t b = 0; b < found.size(); ++b) {
+        if (m.ofFound[b] >= 0) {
+            const size_t a = size_t(m.ofFound[b]);
+            const double off = ms(found[b] - item.onsets[a]);
+            if (off > 1.0)
+                late.push_back({off, QString("    late  %1 s  %2 ms  strength %3  %4")
+                                         .arg(item.onsets[a] / item.rate, 0, 'f', 3)
+                                         .arg(off, 0, 'f', 2)
+                                         .arg(strengthAt(starts[int(b)]), 0, 'f', 3)
+                                         .arg(item.labels[a])});
+            continue;
+        }
+        const size_t a = nearestOnset(found[b]);
+        const float st = strengthAt(starts[int(b)]);
+        fps.push_back({st, QString("    false %1 s  strength %2  nearest onset %3 ms away (%4, %5)")
+                               .arg(found[b] / item.rate, 0, 'f', 3)
+                               .arg(st, 0, 'f', 3)
+                               .arg(ms(found[b] - item.onsets[a]), 0, 'f', 1)
+                               .arg(item.labels[a])
+                               .arg(m.ofOnset[a] >= 0 ? "matched" : "missed")});
+    }
+    for (size_t a = 0; a < item.onsets.size(); ++a) {
+        if (m.ofOnset[a] >= 0)
+            continue;
+        const OnsetCandidate *c = candidateNear(item.onsets[a]);
+        const double d = c ? ms(double(c->startFrame) - item.onsets[a]) : 1e9;
+        misses.push_back({c ? -double(c->strength) : 0.0,
+                          QString("    miss  %1 s  %2  nearest candidate %3 ms, strength %4")
+                              .arg(item.onsets[a] / item.rate, 0, 'f', 3)
+                              .arg(item.labels[a])
+                              .arg(d, 0, 'f', 1)
+                              .arg(c ? c->strength : 0.0f, 0, 'f', 3)});
+    }
+    auto list = [&](std::vector<Line> &v) {
+        std::sort(v.begin(), v.end(), [](const Line &x, const Line &y) { return x.key > y.key; });
+        for (size_t i = 0; i < std::min(v.size(), size_t(limit)); ++i)
+            std::printf("%s\n", qPrintable(v[i].text));
+    };
+    std::printf("  %s: %zu false, %zu missed, %zu late\n", qPrintable(item.name), fps.size(), misses.size(), late.size());
+    list(fps);
+    list(misses);
+    list(late);
+}
+
 } // namespace
 
 volatile long long sink = 0;
 
 int main(int argc, char **argv)
 {
-    // --sensitivity S scores one setting; --quality-only leaves out aubio and the speed runs.
+    // --sensitivity S scores one setting; --quality-only leaves out aubio and the speed runs;
+    // --details N lists the N worst false alarms, misses and late starts of every file.
     double only = -1.0;
     bool qualityOnly = false;
+    int details = 0;
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--sensitivity" && i + 1 < argc)
             only = std::atof(argv[i + 1]);
+        if (std::string(argv[i]) == "--details" && i + 1 < argc)
+            details = std::max(0, std::atoi(argv[i + 1]));
         qualityOnly = qualityOnly || std::string(argv[i]) == "--quality-only";
     }
     if (DrumMidi::soundFont().isEmpty()) {
@@ -701,21 +830,31 @@ int main(int argc, char **argv)
     const Setting &best = settings.front();
     std::printf("\nPer file at the default sensitivity %.0f, against aubio -m %s%s:\n", sensitivity, qPrintable(best.method),
                 best.threshold > 0 ? qPrintable(" -t " + QString::number(best.threshold)) : "");
-    std::printf("  %-22s %5s %7s %8s %8s %8s | %7s %8s\n", "file", "hits", "F", "mean ms", "late ms", "early ms", "aubio F",
-                "mean ms");
+    std::printf("  %-22s %5s %7s %6s %6s %8s %8s %8s | %7s %8s\n", "file", "hits", "F", "P", "R", "mean ms", "late ms",
+                "early ms", "aubio F", "mean ms");
     Score ours;
     for (size_t i = 0; i < items.size(); ++i) {
         const QVector<qint64> starts = OnsetDetector::pick(analyses[i], sensitivity, OnsetDetector::defaultMinLengthMs, 0, analyses[i].frames);
         const Score sc = score(items[i].onsets, std::vector<double>(starts.begin(), starts.end()), items[i].rate);
         ours.add(sc);
-        std::printf("  %-22s %5d %7.4f %+8.2f %+8.2f %+8.2f | %7.4f %+8.2f\n", qPrintable(items[i].name), sc.hits, sc.f(),
-                    sc.meanOffset(), sc.maxLate, sc.maxEarly, best.perFile[i].f(), best.perFile[i].meanOffset());
+        std::printf("  %-22s %5d %7.4f %6.3f %6.3f %+8.2f %+8.2f %+8.2f | %7.4f %+8.2f\n", qPrintable(items[i].name), sc.hits,
+                    sc.f(), sc.precision(), sc.recall(), sc.meanOffset(), sc.maxLate, sc.maxEarly, best.perFile[i].f(),
+                    best.perFile[i].meanOffset());
     }
-    std::printf("  %-22s %5d %7.4f %+8.2f %+8.2f %+8.2f | %7.4f %+8.2f\n", "all", ours.hits, ours.f(), ours.meanOffset(),
-                ours.maxLate, ours.maxEarly, best.total.f(), best.total.meanOffset());
+    std::printf("  %-22s %5d %7.4f %6.3f %6.3f %+8.2f %+8.2f %+8.2f | %7.4f %+8.2f\n", "all", ours.hits, ours.f(),
+                ours.precision(), ours.recall(), ours.meanOffset(), ours.maxLate, ours.maxEarly, best.total.f(),
+                best.total.meanOffset());
     std::printf("  targets: F >= 0.97 %s; F >= best aubio + 0.05 %s; mean offset in [-3, 0] ms %s; none later than +1 ms %s\n",
                 ours.f() >= 0.97 ? "met" : "MISSED", ours.f() >= best.total.f() + 0.05 ? "met" : "MISSED",
                 ours.meanOffset() >= -3.0 && ours.meanOffset() <= 0.0 ? "met" : "MISSED", ours.maxLate <= 1.0 ? "met" : "MISSED");
+
+    if (details > 0) {
+        std::printf("\nWorst faults at sensitivity %.0f:\n", sensitivity);
+        for (size_t i = 0; i < items.size(); ++i)
+            printDetails(items[i], analyses[i],
+                         OnsetDetector::pick(analyses[i], sensitivity, OnsetDetector::defaultMinLengthMs, 0, analyses[i].frames),
+                         details);
+    }
 
     if (qualityOnly)
         return 0;

@@ -23,9 +23,15 @@
 // material this beats the plain energy, HFC and phase-based detectors, which is where the
 // transient slicer lives.
 //
+// The reference spectrum is also the maximum over 20 ms of earlier frames, not one frame:
+// a sustained cymbal, a ride's wash or a reverb tail beats and flickers from frame to
+// frame, and each upswing would otherwise count as new energy. A hit rises above the
+// loudest of those recent frames; the flicker does not. (On the benchmark corpus: F at the
+// best setting 0.873 -> 0.910.)
+//
 // Peaks of that function above a moving median of it become candidates. Their salience
-// is how far they stand above that median, relative to the loud hits of the same piece,
-// on a log scale: the sensitivity then moves a threshold on that scale, the order of
+// is how far they stand above that median, relative both to the median itself and to the
+// loud hits of the same piece, on a log scale (see salience()): the sensitivity then moves a threshold on that scale, the order of
 // picking never depends on it, and raising it can only add points.
 //
 // Placement: the detection function is coarse (5 ms frames of 21 ms windows), and its
@@ -35,7 +41,8 @@
 // leaves what came before, moved a millisecond further back, and then to the nearest
 // zero crossing before that point, so the slice neither clicks nor clips the transient.
 // Two envelopes are tried, broadband and first-difference (which lifts a hi-hat over the
-// tail of a kick); the one with the clearer rise wins.
+// tail of a kick); the one with the clearer rise wins. Then any clear earlier rise within
+// 12 ms takes over, so a soft sound just ahead of a loud one keeps its attack.
 
 namespace {
 
@@ -134,6 +141,7 @@ struct Layout {
     int hop = 220;       // detection frame step
     int block = 11;      // fine envelope block, about a quarter of a millisecond
     int lag = 2;         // frames between the compared spectra
+    int refSpan = 4;     // further frames back whose maximum forms the reference
     int maxPre = 4;      // a peak is the largest value this many frames either side
     int avgPre = 20;     // moving median before the peak, in frames
     int avgPost = 14;    // and after it
@@ -151,6 +159,7 @@ struct Layout {
         msPerBlock = 1000.0 * block / rate;
         const double frameMs = 1000.0 * hop / rate;
         lag = std::max(1, int(std::lround(10.0 / frameMs)));
+        refSpan = std::max(0, int(std::lround(20.0 / frameMs)));
         maxPre = std::max(1, int(std::lround(20.0 / frameMs)));
         avgPre = std::max(1, int(std::lround(100.0 / frameMs)));
         avgPost = std::max(1, int(std::lround(70.0 / frameMs)));
@@ -166,6 +175,13 @@ constexpr float kCompression = 10000.0f;
 constexpr float kTilt = 3.0f;
 // Every band keeps this much weight, so a kick or a bass drum alone still counts.
 constexpr float kWeightFloor = 0.1f;
+// Salience: the weight of the local floor against the piece's loud hits, the floor that a
+// silent background counts as (a share of the loud hits' height), and the log10 ratios
+// that map to strength 0 and 1.
+constexpr float kFloorWeight = 0.7f;
+constexpr float kFloorShare = 3e-4f;
+constexpr float kSalienceLow = -2.0f;
+constexpr float kSalienceHigh = 3.0f;
 // Below this level (about -70 dBFS) nothing is a hit: dither, hum and fade tails.
 constexpr float kAudibleLevel = 3.2e-4f;
 
@@ -200,6 +216,22 @@ Rise findRise(const std::vector<float> &env, int from, int to)
     return best;
 }
 
+// How far a peak stands out, in [0, 1]. Its height over the moving median is measured
+// against the loud hits of the piece and, with most of the weight, against the median
+// itself: a peak that stands 20 dB over a quiet floor is a hit, one that pokes the same
+// height out of the churning flux of a reverb tail or a wash of cymbals is not. In a sparse
+// groove the median is nearly zero, so a small floor (relative to the loud hits) keeps
+// the ratio finite. On the benchmark corpus this one change took the F-measure at the
+// best setting from 0.91 to 0.93: the soft hi-hats of a dense part and the false alarms
+// of a reverberant one no longer need opposite thresholds.
+float salience(float height, float floor, float scale)
+{
+    if (!(scale > 0.0f) || !(height > 0.0f))
+        return 0.0f;
+    const float ratio = height / (scale * std::pow(floor / scale + kFloorShare, kFloorWeight));
+    return std::clamp((std::log10(ratio) - kSalienceLow) / (kSalienceHigh - kSalienceLow), 0.0f, 1.0f);
+}
+
 } // namespace
 
 OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, int channels,
@@ -229,10 +261,11 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
     const qint64 frameCount = frames / L.hop + 1;
     const qint64 blockCount = (frames + L.block - 1) / L.block;
     std::vector<float> flux(size_t(frameCount), 0.0f);
-    std::vector<float> broad(size_t(blockCount), 0.0f), edge(size_t(blockCount), 0.0f);
+    std::vector<float> broad(size_t(blockCount), 0.0f), edge(size_t(blockCount), 0.0f), bright(size_t(blockCount), 0.0f);
 
     // The last lag + 1 log spectra, for the comparison with the maximum filter.
-    std::vector<std::vector<float>> history(size_t(L.lag + 1), std::vector<float>(size_t(bands), 0.0f));
+    const int span = L.lag + L.refSpan;
+    std::vector<std::vector<float>> history(size_t(span + 1), std::vector<float>(size_t(bands), 0.0f));
     std::vector<float> spectrumMax(static_cast<size_t>(bands));
     std::vector<float> bandWeight(static_cast<size_t>(bands));
     for (int k = 0; k < bands; ++k)
@@ -247,7 +280,7 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
     const int chunk = 16384;
     std::vector<float> interleaved(size_t(chunk) * size_t(channels));
     qint64 readPos = 0;
-    float previous = 0.0f;
+    float previous = 0.0f, beforePrevious = 0.0f;
     qint64 nextFrame = 0;
     qint64 progressStep = std::max<qint64>(sampleRate, chunk);
     qint64 nextProgress = progressStep;
@@ -262,7 +295,7 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
         const fftwf_complex *out = fft.run();
         for (size_t b = 0; b < magnitude.size(); ++b)
             magnitude[b] = std::sqrt(out[b][0] * out[b][0] + out[b][1] * out[b][1]) * magScale;
-        std::vector<float> &current = history[size_t(n % (L.lag + 1))];
+        std::vector<float> &current = history[size_t(n % (span + 1))];
         for (int k = 0; k < bands; ++k) {
             const std::vector<float> &w = bank.weights[size_t(k)];
             const float *m = magnitude.data() + bank.firstBin[size_t(k)];
@@ -273,14 +306,17 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
         }
         if (n < L.lag)
             return;
-        const std::vector<float> &earlier = history[size_t((n - L.lag) % (L.lag + 1))];
-        for (int k = 0; k < bands; ++k) {
-            float v = earlier[size_t(k)];
-            if (k > 0)
-                v = std::max(v, earlier[size_t(k - 1)]);
-            if (k + 1 < bands)
-                v = std::max(v, earlier[size_t(k + 1)]);
-            spectrumMax[size_t(k)] = v;
+        std::fill(spectrumMax.begin(), spectrumMax.end(), 0.0f);
+        for (qint64 m = std::max<qint64>(0, n - span); m <= n - L.lag; ++m) {
+            const std::vector<float> &earlier = history[size_t(m % (span + 1))];
+            for (int k = 0; k < bands; ++k) {
+                float v = earlier[size_t(k)];
+                if (k > 0)
+                    v = std::max(v, earlier[size_t(k - 1)]);
+                if (k + 1 < bands)
+                    v = std::max(v, earlier[size_t(k + 1)]);
+                spectrumMax[size_t(k)] = std::max(spectrumMax[size_t(k)], v);
+            }
         }
         float sum = 0.0f;
         for (int k = 0; k < bands; ++k)
@@ -310,6 +346,8 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
                 const size_t blk = size_t(pos / L.block);
                 broad[blk] = std::max(broad[blk], std::fabs(s));
                 edge[blk] = std::max(edge[blk], std::fabs(s - previous));
+                bright[blk] = std::max(bright[blk], std::fabs(s - 2.0f * previous + beforePrevious));
+                beforePrevious = previous;
                 previous = s;
             }
             readPos += want;
@@ -334,6 +372,7 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
     struct Peak {
         qint64 frame;
         float height;
+        float floor;
     };
     std::vector<Peak> peaks;
     {
@@ -352,7 +391,7 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
             const auto mid = window.begin() + qint64(window.size() / 2);
             std::nth_element(window.begin(), mid, window.end());
             if (v > *mid)
-                peaks.push_back({n, v - *mid});
+                peaks.push_back({n, v - *mid, *mid});
         }
     }
     if (progress && !progress(0.95))
@@ -375,7 +414,10 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
     // window after the peak and half a window plus the lag before it.
     const double halfWindowMs = 500.0 * L.fftSize / sampleRate, lagMs = 1000.0 * L.lag * L.hop / sampleRate;
     const int searchBefore = int(std::lround((halfWindowMs + lagMs + 3.0) / L.msPerBlock));
-    const int searchAfter = int(std::lround((halfWindowMs + 1.0) / L.msPerBlock));
+    // A start is never sought much after the peak: a sustained cymbal's flux peaks up to
+    // half a window after its attack, and a rise found there is the next sound, not this
+    // one. (Benchmark: starts later than 1 ms after their hit 93 -> 69, F unchanged.)
+    const int searchAfter = int(std::lround(4.0 / L.msPerBlock));
     const int preRoll = int(std::lround(1.0 / L.msPerBlock));
     const int zeroSearch = std::max(2, int(std::lround(sampleRate * 0.0015)));
     std::vector<float> scratch(size_t(zeroSearch + 1) * size_t(channels));
@@ -419,6 +461,36 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
         const float over = std::max(r.background * 1.4125f, 1e-7f);
         while (onset < std::min(lastBlock, qint64(r.block) + 4) && env[size_t(onset)] < over)
             ++onset;
+        // A louder sound a few milliseconds after a softer one (a kick just behind its
+        // hi-hat, a snare behind a ghost note) makes the largest rise, but the slice must
+        // keep the softer attack too. Any earlier block that clearly rises on one of the
+        // envelopes (6 dB over the 3 ms before it, to within 30 dB of this hit), moves the
+        // start back to it. The third envelope, a second difference, tilts further towards
+        // the top than the first and lets a hat's edge show through a kick's boom.
+        // (Benchmark: starts later than 1 ms after their hit 120 -> 93.)
+        {
+            const double earlierDb = 6.0, earlierMs = 12.0;
+            const qint64 lo = std::max<qint64>(std::max<qint64>(from, 12), onset - qint64(std::lround(earlierMs / L.msPerBlock)));
+            for (const std::vector<float> *e : {&broad, &edge, &bright}) {
+                float after = 0.0f;
+                for (qint64 k = onset; k <= std::min(lastBlock, onset + 40); ++k)
+                    after = std::max(after, (*e)[size_t(k)]);
+                const float audible = after * 0.0316f;
+                for (qint64 k = lo; k < onset; ++k) {
+                    float before = 0.0f, next = 0.0f;
+                    for (qint64 j = k - 12; j < k; ++j)
+                        before = std::max(before, (*e)[size_t(j)]);
+                    for (qint64 j = k; j <= std::min(lastBlock, k + 4); ++j)
+                        next = std::max(next, (*e)[size_t(j)]);
+                    if (next >= audible && toDb(next) - toDb(before) >= earlierDb) {
+                        while (k < onset && (*e)[size_t(k)] < before * 1.4125f)
+                            ++k;
+                        onset = std::min(onset, k);
+                        break;
+                    }
+                }
+            }
+        }
         qint64 start = std::max<qint64>(0, (onset - preRoll) * L.block);
 
         // The nearest zero crossing at or before that point, else its quietest sample.
@@ -447,8 +519,7 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
         OnsetCandidate c;
         c.startFrame = std::clamp<qint64>(start, 0, frames - 1);
         c.peakFrame = std::clamp<qint64>(std::max<qint64>(p.frame * L.hop, c.startFrame), 0, frames - 1);
-        const float ratio = scale > 0.0f ? p.height / scale : 0.0f;
-        c.strength = std::clamp((std::log10(std::max(ratio, 1e-9f)) + 3.0f) / 3.0f, 0.0f, 1.0f);
+        c.strength = salience(p.height, p.floor, scale);
         result.candidates.push_back(c);
     }
 

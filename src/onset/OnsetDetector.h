@@ -40,7 +40,7 @@ public:
     // returns an empty result).
     using Progress = std::function<bool(double fraction)>;
 
-    static constexpr double defaultSensitivity = 35.0;
+    static constexpr double defaultSensitivity = 55.0;
     static constexpr double defaultMinLengthMs = 30.0;
 
     static OnsetAnalysis analyse(const FrameReader &reader, qint64 frames, int channels,
