@@ -14,7 +14,9 @@
 class FuzzRegressionsTest : public QObject {
     Q_OBJECT
 
-    static QString folder() { return QFileInfo(QStringLiteral(__FILE__)).absolutePath(); }
+    // Given by the build: __FILE__ may be relative to the build folder (compiler caches
+    // rewrite paths), and the test runs elsewhere.
+    static QString folder() { return QStringLiteral(QUILLORY_FUZZ_REGRESSIONS_DIR); }
 
 private slots:
     void everyFolderIsATarget()
