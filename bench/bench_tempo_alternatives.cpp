@@ -44,19 +44,27 @@ struct Style {
 
 const std::vector<Style> &styles() {
     static const std::vector<Style> s = {
-        {"rock", {{Kick, {0, 8, 10}}, {Snare, {4, 12}}, {ClosedHat, {0, 2, 4, 6, 8, 10, 12, 14}}},
+        {"rock",
+         {{Kick, {0, 8, 10}}, {Snare, {4, 12}}, {ClosedHat, {0, 2, 4, 6, 8, 10, 12, 14}}},
          {72, 96, 110, 124, 138, 152, 168}},
-        {"hiphop", {{Kick, {0, 7, 10}}, {Snare, {4, 12}}, {ClosedHat, {0, 2, 4, 6, 8, 10, 12, 14}}},
+        {"hiphop",
+         {{Kick, {0, 7, 10}}, {Snare, {4, 12}}, {ClosedHat, {0, 2, 4, 6, 8, 10, 12, 14}}},
          {60, 68, 76, 84, 92, 100}},
-        {"house", {{Kick, {0, 4, 8, 12}}, {Clap, {4, 12}}, {OpenHat, {2, 6, 10, 14}},
-                   {ClosedHat, {0, 1, 3, 4, 5, 7, 8, 9, 11, 12, 13, 15}}},
+        {"house",
+         {{Kick, {0, 4, 8, 12}},
+          {Clap, {4, 12}},
+          {OpenHat, {2, 6, 10, 14}},
+          {ClosedHat, {0, 1, 3, 4, 5, 7, 8, 9, 11, 12, 13, 15}}},
          {118, 122, 126, 130, 136}},
-        {"break", {{Kick, {0, 2, 10, 11}}, {Snare, {4, 7, 9, 12, 15}}, {Ride, {0, 2, 4, 6, 8, 10, 12, 14}}},
+        {"break",
+         {{Kick, {0, 2, 10, 11}}, {Snare, {4, 7, 9, 12, 15}}, {Ride, {0, 2, 4, 6, 8, 10, 12, 14}}},
          {88, 136, 150, 165, 174, 180}},
         // The backbeat on beat 3: the felt tempo is half the written one.
-        {"halftime", {{Kick, {0, 10}}, {Snare, {8}}, {ClosedHat, {0, 2, 4, 6, 8, 10, 12, 14}}},
+        {"halftime",
+         {{Kick, {0, 10}}, {Snare, {8}}, {ClosedHat, {0, 2, 4, 6, 8, 10, 12, 14}}},
          {120, 140, 150, 160, 172, 180}},
-        {"downtempo", {{Kick, {0, 9}}, {Snare, {4, 12}}, {ClosedHat, {0, 4, 8, 12}}, {OpenHat, {14}}},
+        {"downtempo",
+         {{Kick, {0, 9}}, {Snare, {4, 12}}, {ClosedHat, {0, 4, 8, 12}}, {OpenHat, {14}}},
          {60, 64, 70, 78, 86}},
     };
     return s;
@@ -86,8 +94,8 @@ Hits hitsFor(const Style &style, double bpm, int bars, unsigned seed) {
 }
 
 // Renders a loop of whole bars: the render's tail is cut at the loop's end, as a loop is.
-bool makeLoop(const QString &dir, const Style &style, double bpm, int bars, int rate, bool stereo, unsigned seed,
-              Item *item) {
+bool makeLoop(const QString &dir, const Style &style, double bpm, int bars, int rate, bool stereo,
+              unsigned seed, Item *item) {
     const QString base = QStringLiteral("%1-%2bpm-%3bar-%4k-%5")
                              .arg(style.name)
                              .arg(bpm)
@@ -111,12 +119,11 @@ bool makeLoop(const QString &dir, const Style &style, double bpm, int bars, int 
     const long long frames = std::llround(bars * 4 * 60.0 / bpm * rate);
     const long long have = static_cast<long long>(x.size() / 2);
     auto sample = [&](long long fr, int c) { return fr < have ? x[size_t(2 * fr + c)] : 0.0f; };
-    const bool ok = stereo ? TestAudio::writeWav(wav, 2, rate, frames, sample, false)
-                           : TestAudio::writeWav(wav, 1, rate, frames,
-                                                 [&](long long fr, int) {
-                                                     return 0.5f * (sample(fr, 0) + sample(fr, 1));
-                                                 },
-                                                 false);
+    const bool ok =
+        stereo ? TestAudio::writeWav(wav, 2, rate, frames, sample, false)
+               : TestAudio::writeWav(
+                     wav, 1, rate, frames,
+                     [&](long long fr, int) { return 0.5f * (sample(fr, 0) + sample(fr, 1)); }, false);
     QFile::remove(raw);
     item->name = base;
     item->path = wav;
@@ -135,7 +142,8 @@ double peer(const QString &program, const QStringList &args, const QRegularExpre
     p.setProcessChannelMode(QProcess::MergedChannels);
     if (!pipeFromSox.isEmpty()) {
         sox.setStandardOutputProcess(&p);
-        sox.start("sox", {pipeFromSox, "-t", "raw", "-r", "44100", "-e", "floating-point", "-b", "32", "-c", "1", "-"});
+        sox.start("sox", {pipeFromSox, "-t", "raw", "-r", "44100", "-e", "floating-point", "-b", "32", "-c",
+                          "1", "-"});
     }
     p.start(program, args);
     if (!p.waitForStarted(-1))
@@ -281,15 +289,17 @@ int main(int argc, char **argv) {
         timeOne(it.path, &est, &alt);
         estimateTotal += est;
         alternativesTotal += alt;
-        std::printf("%-34s %6.1f | %7.2f %5.2f %-34s%s | %7.2f %7.2f %7.2f\n", qPrintable(it.name), it.truth, s.bpm,
-                    s.analysis.confidence, qPrintable(alts), two ? " " : (three ? "3" : "!"), a, st, b);
+        std::printf("%-34s %6.1f | %7.2f %5.2f %-34s%s | %7.2f %7.2f %7.2f\n", qPrintable(it.name), it.truth,
+                    s.bpm, s.analysis.confidence, qPrintable(alts), two ? " " : (three ? "3" : "!"), a, st,
+                    b);
     }
     const int n = static_cast<int>(items.size());
     auto row = [n](const char *name, const Count &c) {
-        std::printf("  %-22s shown %3d/%d (%.1f%%)  shown or 1st alternative %3d/%d (%.1f%%)  first three %3d/%d"
-                    "  within an octave %3d/%d  no tempo %d\n",
-                    name, c.shown, n, 100.0 * c.shown / n, c.firstTwo, n, 100.0 * c.firstTwo / n, c.firstThree, n,
-                    c.octave, n, c.none);
+        std::printf(
+            "  %-22s shown %3d/%d (%.1f%%)  shown or 1st alternative %3d/%d (%.1f%%)  first three %3d/%d"
+            "  within an octave %3d/%d  no tempo %d\n",
+            name, c.shown, n, 100.0 * c.shown / n, c.firstTwo, n, 100.0 * c.firstTwo / n, c.firstThree, n,
+            c.octave, n, c.none);
     };
     std::printf("\nWritten tempo found (within 2%%) on %d rendered loops:\n", n);
     row("Quillory", ours);
@@ -298,7 +308,8 @@ int main(int argc, char **argv) {
     row("bpm-tools (50-200)", bpmTools);
     std::printf("  targets: shown or 1st alternative >= 95%% %s; first three for all %s\n",
                 ours.firstTwo * 100 >= 95 * n ? "met" : "MISSED", ours.firstThree == n ? "met" : "MISSED");
-    std::printf("\nAlternatives add %.3f%% to the estimate's time over the corpus (target <= 5%%; best of 3 per file)\n",
+    std::printf("\nAlternatives add %.3f%% to the estimate's time over the corpus (target <= 5%%; best of 3 "
+                "per file)\n",
                 estimateTotal > 0.0 ? 100.0 * alternativesTotal / estimateTotal : 0.0);
     return 0;
 }

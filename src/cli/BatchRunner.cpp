@@ -243,12 +243,14 @@ QString BatchRunner::outputLine(const Input &input, LoopTask &task, QString *err
             QJsonObject o{{"file", input.path}, {"bpm", bpm}};
             if (m_options.alternatives) {
                 QJsonArray alternatives;
-                for (const TempoAlternative &a : analysis.alternatives)
+                for (const TempoAlternative &a : analysis.alternatives) {
+                    const QString relation = TempoText::relationAscii(double(a.numerator) / a.denominator);
                     alternatives.append(QJsonObject{{"bpm", a.bpm},
-                                                    {"relation", TempoText::relationAscii(double(a.numerator) / a.denominator)},
+                                                    {"relation", relation},
                                                     {"score", a.score},
                                                     {"bars", a.bars},
                                                     {"beatsPerBar", a.beatsPerBar}});
+                }
                 o.insert("confidence", analysis.confidence);
                 o.insert("bars", analysis.bars);
                 o.insert("beatsPerBar", analysis.beatsPerBar);
@@ -260,7 +262,8 @@ QString BatchRunner::outputLine(const Input &input, LoopTask &task, QString *err
         if (m_options.alternatives) {
             line += QLatin1Char('\t') + QString::number(analysis.confidence, 'f', 2);
             for (const TempoAlternative &a : analysis.alternatives)
-                line += QLatin1Char('\t') + bpmText(a.bpm) + QLatin1Char(':') + TempoText::relationAscii(double(a.numerator) / a.denominator);
+                line += QLatin1Char('\t') + bpmText(a.bpm) + QLatin1Char(':') +
+                        TempoText::relationAscii(double(a.numerator) / a.denominator);
         }
         return line + QLatin1Char('\n');
     }

@@ -20,8 +20,7 @@ void SetLoopTempoCommand::undo() {
 
 bool SetLoopTempoCommand::mergeWith(const QUndoCommand *other) {
     const auto *next = dynamic_cast<const SetLoopTempoCommand *>(other);
-    if (!next || m_iMergeSession < 0 || next->m_iMergeSession != m_iMergeSession ||
-        next->m_pLoop != m_pLoop)
+    if (!next || m_iMergeSession < 0 || next->m_iMergeSession != m_iMergeSession || next->m_pLoop != m_pLoop)
         return false;
     m_dAfter = next->m_dAfter;
     return true;

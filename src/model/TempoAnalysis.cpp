@@ -10,8 +10,8 @@ struct Fraction {
 
 // The relations between a tempo and the one a listener taps that are common enough to
 // name; anything else is shown as a decimal factor.
-const Fraction kFractions[] = {{1, 1}, {2, 1}, {1, 2}, {3, 2}, {2, 3}, {3, 1}, {1, 3},
-                               {4, 3}, {3, 4}, {4, 1}, {1, 4}};
+const Fraction kFractions[] = {{1, 1}, {2, 1}, {1, 2}, {3, 2}, {2, 3}, {3, 1},
+                               {1, 3}, {4, 3}, {3, 4}, {4, 1}, {1, 4}};
 
 bool simpleFraction(double ratio, Fraction *out) {
     for (const Fraction &f : kFractions)

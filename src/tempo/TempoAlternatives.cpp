@@ -53,7 +53,8 @@ Weighed weigh(const TempoEstimator &estimator, double bpm, double loopSeconds) {
 
 } // namespace
 
-bool TempoAlternatives::fitBars(double bpm, double loopSeconds, int *bars, int *beatsPerBar, double *fittedBpm) {
+bool TempoAlternatives::fitBars(double bpm, double loopSeconds, int *bars, int *beatsPerBar,
+                                double *fittedBpm) {
     if (!(bpm > 0.0) || !(loopSeconds > 0.0) || !std::isfinite(bpm) || !std::isfinite(loopSeconds))
         return false;
     const double beats = loopSeconds * bpm / 60.0;
@@ -72,7 +73,8 @@ bool TempoAlternatives::fitBars(double bpm, double loopSeconds, int *bars, int *
     return false;
 }
 
-TempoAnalysis TempoAlternatives::analyse(const TempoEstimator &estimator, double shownBpm, double loopSeconds) {
+TempoAnalysis TempoAlternatives::analyse(const TempoEstimator &estimator, double shownBpm,
+                                         double loopSeconds) {
     TempoAnalysis result;
     if (!(shownBpm > 0.0) || !std::isfinite(shownBpm))
         return result;

@@ -86,7 +86,8 @@ bool TempoAlternativesWidget::eventFilter(QObject *watched, QEvent *event) {
 
 void TempoAlternativesWidget::slotLoopLoaded() {
     if (const SlicePtr loop = m_pSlicer->currentSlice()) {
-        connect(loop.data(), &Slice::bpmChanged, this, &TempoAlternativesWidget::slotRefresh, Qt::UniqueConnection);
+        connect(loop.data(), &Slice::bpmChanged, this, &TempoAlternativesWidget::slotRefresh,
+                Qt::UniqueConnection);
         connect(loop.data(), &Slice::tempoAnalysisChanged, this, &TempoAlternativesWidget::slotRefresh,
                 Qt::UniqueConnection);
     }
@@ -135,9 +136,8 @@ void TempoAlternativesWidget::slotRefresh() {
     choices.push_back({analysis.detectedBpm, analysis.score, analysis.bars, analysis.beatsPerBar, true});
     for (const TempoAlternative &a : analysis.alternatives)
         choices.push_back({a.bpm, a.score, a.bars, a.beatsPerBar, false});
-    std::stable_sort(choices.begin(), choices.end(), [](const Choice &a, const Choice &b) {
-        return a.score > b.score;
-    });
+    std::stable_sort(choices.begin(), choices.end(),
+                     [](const Choice &a, const Choice &b) { return a.score > b.score; });
     double best = 0.0;
     for (const Choice &c : choices)
         best = std::max(best, c.score);
@@ -150,7 +150,8 @@ void TempoAlternativesWidget::slotRefresh() {
         QString text = QStringLiteral("%1\t%2 BPM").arg(TempoText::relation(c.bpm / current), bpmText(c.bpm));
         if (c.detected)
             text += tr(" (detected)");
-        QAction *action = m_pMenu->addAction(confidenceBar(best > 0.0 ? c.score / best : 0.0, QSize(40, 8)), text);
+        QAction *action =
+            m_pMenu->addAction(confidenceBar(best > 0.0 ? c.score / best : 0.0, QSize(40, 8)), text);
         action->setData(c.bpm);
         action->setToolTip(TempoText::fit(c.bars, c.beatsPerBar, c.bpm));
         const double bpm = c.bpm;
@@ -160,7 +161,9 @@ void TempoAlternativesWidget::slotRefresh() {
     m_pButton->setEnabled(shown > 0);
     m_pButton->setToolButtonStyle(Qt::ToolButtonIconOnly);
     m_pButton->setIcon(confidenceBar(analysis.confidence, m_pButton->iconSize()));
-    QString tip = tr("Detected %1 BPM, confidence %2").arg(bpmText(analysis.detectedBpm)).arg(analysis.confidence, 0, 'f', 2);
+    QString tip = tr("Detected %1 BPM, confidence %2")
+                      .arg(bpmText(analysis.detectedBpm))
+                      .arg(analysis.confidence, 0, 'f', 2);
     const QString fit = TempoText::fit(analysis.bars, analysis.beatsPerBar, analysis.detectedBpm);
     if (!fit.isEmpty())
         tip += QStringLiteral(" (%1)").arg(fit);

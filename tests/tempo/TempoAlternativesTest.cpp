@@ -28,10 +28,14 @@ void TempoAlternativesTest::relatedTempoIsOfferedFirst_data() {
     QTest::addColumn<QString>("fit");
     // Whether a tempo an octave off rivals the truth: then neither is sure.
     QTest::addColumn<bool>("octaveAmbiguity");
-    QTest::newRow("150 shown as 75") << 150.0 << 2 << 75.0 << "×2" << "2 bars at 150.00 BPM" << true;
-    QTest::newRow("70 shown as 140") << 70.0 << 2 << 140.0 << "½" << "2 bars at 70.00 BPM" << true;
-    QTest::newRow("150 shown as 100") << 150.0 << 4 << 100.0 << "×3⁄2" << "4 bars at 150.00 BPM" << false;
-    QTest::newRow("90 shown as 135") << 90.0 << 4 << 135.0 << "×2⁄3" << "4 bars at 90.00 BPM" << false;
+    QTest::newRow("150 shown as 75") << 150.0 << 2 << 75.0 << "×2"
+                                     << "2 bars at 150.00 BPM" << true;
+    QTest::newRow("70 shown as 140") << 70.0 << 2 << 140.0 << "½"
+                                     << "2 bars at 70.00 BPM" << true;
+    QTest::newRow("150 shown as 100") << 150.0 << 4 << 100.0 << "×3⁄2"
+                                      << "4 bars at 150.00 BPM" << false;
+    QTest::newRow("90 shown as 135") << 90.0 << 4 << 135.0 << "×2⁄3"
+                                     << "4 bars at 90.00 BPM" << false;
 }
 
 void TempoAlternativesTest::relatedTempoIsOfferedFirst() {
