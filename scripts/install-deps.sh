@@ -9,7 +9,7 @@ PKGS=(build-essential cmake ninja-build pkg-config
       libbenchmark-dev
       xvfb xauth libgl1-mesa-dri ffmpeg libasound2-plugins imagemagick aubio-tools soundstretch jackd2
       fluidsynth fluid-soundfont-gm clang libclang-rt-14-dev ccache
-      libarchive-dev hydrogen sox
+      libarchive-dev hydrogen sox bpm-tools
       xdotool dpkg-dev fakeroot lintian desktop-file-utils appstream libxml2-utils shared-mime-info groff-base man-db)
 missing=()
 for p in "${PKGS[@]}"; do

@@ -5,6 +5,7 @@
 #include "KitExporter.h"
 #include "LoopTask.h"
 #include "SliceExporter.h"
+#include "TempoAnalysis.h"
 #include "Trevant.h"
 
 #include <QDir>
@@ -236,11 +237,35 @@ QString BatchRunner::outputLine(const Input &input, LoopTask &task, QString *err
     switch (m_options.command) {
     case CliOptions::Command::Tempo: {
         const double bpm = task.detectTempo();
+        // Relations are to the tempo printed, which is the one detection stored.
+        const TempoAnalysis analysis = m_options.alternatives ? loop->tempoAnalysis() : TempoAnalysis();
         if (m_options.json) {
-            const QJsonObject o{{"file", input.path}, {"bpm", bpm}};
+            QJsonObject o{{"file", input.path}, {"bpm", bpm}};
+            if (m_options.alternatives) {
+                QJsonArray alternatives;
+                for (const TempoAlternative &a : analysis.alternatives) {
+                    const QString relation = TempoText::relationAscii(double(a.numerator) / a.denominator);
+                    alternatives.append(QJsonObject{{"bpm", a.bpm},
+                                                    {"relation", relation},
+                                                    {"score", a.score},
+                                                    {"bars", a.bars},
+                                                    {"beatsPerBar", a.beatsPerBar}});
+                }
+                o.insert("confidence", analysis.confidence);
+                o.insert("bars", analysis.bars);
+                o.insert("beatsPerBar", analysis.beatsPerBar);
+                o.insert("alternatives", alternatives);
+            }
             return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) + QLatin1Char('\n');
         }
-        return input.path + QLatin1Char('\t') + bpmText(bpm) + QLatin1Char('\n');
+        QString line = input.path + QLatin1Char('\t') + bpmText(bpm);
+        if (m_options.alternatives) {
+            line += QLatin1Char('\t') + QString::number(analysis.confidence, 'f', 2);
+            for (const TempoAlternative &a : analysis.alternatives)
+                line += QLatin1Char('\t') + bpmText(a.bpm) + QLatin1Char(':') +
+                        TempoText::relationAscii(double(a.numerator) / a.denominator);
+        }
+        return line + QLatin1Char('\n');
     }
     case CliOptions::Command::Info: {
         const StreamDescription d = describeStream(input.path);

@@ -70,6 +70,10 @@ const std::vector<OptionRow> &optionTable() {
     static const std::vector<OptionRow> table = {
         {"json", nullptr, false, InfoCmd | TempoCmd | PointsCmd, "one JSON object per file instead of text",
          [](CliOptions &o, const QString &) { o.json = true; return QString(); }},
+        {"alternatives", nullptr, false, TempoCmd,
+         "after the tempo, its confidence (0 to 1) and up to four other likely tempi, best first, each "
+         "as BPM:RELATION (x2, 1/2, x3/2, x2/3)",
+         [](CliOptions &o, const QString &) { o.alternatives = true; return QString(); }},
         {"equal", "N", false, kSlicing, "N slices of equal length",
          [](CliOptions &o, const QString &v) {
              const QString e = chooseMode(o, M::Equal);

@@ -18,6 +18,7 @@ struct CliOptions {
     QStringList inputs;
 
     bool json = false;
+    bool alternatives = false; // tempo: also the confidence and the ranked alternatives
 
     SliceMode mode = SliceMode::None;
     int equalSlices = 0;

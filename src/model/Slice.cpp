@@ -357,6 +357,19 @@ void Slice::setBpm(double bpm) {
     emit bpmChanged();
 }
 
+TempoAnalysis Slice::tempoAnalysis() {
+    QMutexLocker locker(&m_lock);
+    return m_tempoAnalysis;
+}
+
+void Slice::setTempoAnalysis(const TempoAnalysis &analysis) {
+    {
+        QMutexLocker locker(&m_lock);
+        m_tempoAnalysis = analysis;
+    }
+    emit tempoAnalysisChanged();
+}
+
 double Slice::effectiveBpm() {
     QMutexLocker locker(&m_lock);
     return m_dBpm / m_dTimeStretchRatio;

@@ -3,6 +3,7 @@
 #include "AudioCache.h"
 #include "AudioFile.h"
 #include "AudioSource.h"
+#include "TempoAnalysis.h"
 
 #include <QEnableSharedFromThis>
 #include <QObject>
@@ -87,6 +88,10 @@ public:
     double bpm();
     void setBpm(double bpm);
     double effectiveBpm();
+    // What the last tempo detection found besides the tempo (empty before one finished).
+    // Correcting the tempo leaves it as it is: it keeps describing the detection.
+    TempoAnalysis tempoAnalysis();
+    void setTempoAnalysis(const TempoAnalysis &analysis);
 
     int pitch();
     void setPitch(int semitones);
@@ -155,6 +160,7 @@ signals:
     void lengthChanged();
     void bpmChanged();
     void effectiveBpmChanged();
+    void tempoAnalysisChanged();
     void pitchChanged();
 
 public slots:
@@ -188,6 +194,7 @@ private:
     bool m_bPlaying = false;
     float m_fPitch = 0.0f;
     double m_dBpm = 0.0;
+    TempoAnalysis m_tempoAnalysis;
     double m_dTimeStretchRatio = 1.0;
     double m_dStretchLength = 0.0;
     bool m_bStretchEnabled = false;

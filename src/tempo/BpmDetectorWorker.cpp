@@ -1,6 +1,7 @@
 #include "BpmDetectorWorker.h"
 
 #include "AudioCache.h"
+#include "TempoAlternatives.h"
 #include "TempoEstimator.h"
 
 #include <QDebug>
@@ -154,6 +155,8 @@ void BpmDetectorWorker::detectBpm(SlicePtr pSlice) {
 
     const float bpm = static_cast<float>(std::round(estimator.estimateTempo()));
     qDebug() << "Tempo is:" << bpm << "BPM";
+    // Stored before the tempo so that whoever reacts to the new tempo finds its analysis.
+    pSlice->setTempoAnalysis(TempoAlternatives::analyse(estimator, bpm, double(total / 2) / rate));
     pSlice->setBpm(bpm);
     emit bpmDetected();
 }

@@ -179,6 +179,8 @@ public:
     void flushWaitingFrame();
     void appendFeatures(const double *sums, double squares);
     void autocorrelate(const std::vector<double> &feature, int length, std::vector<double> &out) const;
+    template <typename Visit> void forEachWindow(int lag, int length, Visit &&visit) const;
+    double periodicity(double bpm) const;
 
     const double m_dMinimumTempo = 55.0;
     const double m_dMaximumTempo = 190.0;
@@ -194,6 +196,10 @@ public:
     std::vector<double> m_highFeature;
     std::vector<double> m_rmsFeature;
     std::vector<double> m_candidates;
+    // Kept from the last estimate so that other tempi can be weighed with the same comb.
+    std::vector<double> m_mixed;
+    double m_dRawLowest = 0.0;
+    double m_dRawHighest = 0.0;
     std::unique_ptr<BandSpectrum> m_pLowSpectrum;
     std::unique_ptr<BandSpectrum> m_pHighSpectrum;
     std::vector<double> m_frame;
@@ -366,8 +372,55 @@ void TempoEstimator::Impl::autocorrelate(const std::vector<double> &feature, int
             out[t] = out[t] / largest;
 }
 
+// The comb's windows for one lag: the lag itself, then around 4, 8, 16, ... times the
+// lag, widening with the multiple, up to the end of the autocorrelation.
+template <typename Visit> void TempoEstimator::Impl::forEachWindow(int lag, int length, Visit &&visit) const {
+    for (int t = 1;; t = (t == 1) ? m_iBeatsPerBar : t * 2) {
+        const int start = lag * t - t / 4;
+        const int width = (t == 1) ? 1 : t / 4 + t / 2;
+        const int end = start + width;
+        if (end > length)
+            break;
+        visit(start, end, t);
+    }
+}
+
+double TempoEstimator::Impl::periodicity(double bpm) const {
+    const int length = static_cast<int>(m_mixed.size());
+    if (!(bpm > 0.0) || !std::isfinite(bpm) || length == 0 || !(m_dRawHighest > m_dRawLowest))
+        return -1.0;
+    const double lag = m_dFeatureRate * 60.0 / bpm;
+    if (!(lag >= 1.0) || lag >= length)
+        return -1.0;
+    // A tempo rarely sits on a whole lag: the best of the lags around it stands for it.
+    const int centre = static_cast<int>(lag + 0.5);
+    bool found = false;
+    double best = 0.0;
+    for (int l = std::max(1, centre - 1); l <= centre + 1; ++l) {
+        double sum = 0.0;
+        int windows = 0;
+        forEachWindow(l, length, [&](int start, int end, int) {
+            double largest = m_mixed[start];
+            for (int k = start + 1; k < end; ++k)
+                largest = std::max(largest, m_mixed[k]);
+            sum += largest;
+            ++windows;
+        });
+        if (windows > 0 && (!found || sum / windows > best)) {
+            best = sum / windows;
+            found = true;
+        }
+    }
+    if (!found)
+        return -1.0;
+    const double scaled = (best - m_dRawLowest) / (m_dRawHighest - m_dRawLowest);
+    return std::min(1.0, std::max(0.0, scaled));
+}
+
 double TempoEstimator::Impl::estimateTempo() {
     m_candidates.clear();
+    m_mixed.clear();
+    m_dRawLowest = m_dRawHighest = 0.0;
     if (!m_bUsable)
         return 0.0;
 
@@ -402,18 +455,7 @@ double TempoEstimator::Impl::estimateTempo() {
     for (int t = 0; t < length; ++t)
         mixed[t] = lowAc[t] + 0.5 * highAc[t] + 0.1 * rmsAc[t];
 
-    // The comb's windows for one lag: the lag itself, then around 4, 8, 16, ... times the
-    // lag, widening with the multiple, up to the end of the autocorrelation.
-    auto forEachWindow = [&](int lag, auto &&visit) {
-        for (int t = 1;; t = (t == 1) ? m_iBeatsPerBar : t * 2) {
-            const int start = lag * t - t / 4;
-            const int width = (t == 1) ? 1 : t / 4 + t / 2;
-            const int end = start + width;
-            if (end > length)
-                break;
-            visit(start, end, t);
-        }
-    };
+    auto forEachWindow = [&](int lag, auto &&visit) { this->forEachWindow(lag, length, visit); };
 
     const int count = longestLag - shortestLag + 1;
     if (count <= 0)
@@ -450,6 +492,8 @@ double TempoEstimator::Impl::estimateTempo() {
             smallest = scores[i];
         any = true;
     }
+    m_dRawLowest = smallest;
+    m_dRawHighest = largest;
     if (any && largest > smallest)
         for (int i = 0; i < count; ++i)
             if (scored[i])
@@ -493,6 +537,7 @@ double TempoEstimator::Impl::estimateTempo() {
         const double refinedLag = windows > 0 ? sum / windows : lag;
         m_candidates.push_back(m_dFeatureRate * 60.0 / refinedLag);
     }
+    m_mixed.swap(mixed);
     return m_candidates.empty() ? 0.0 : m_candidates.front();
 }
 
@@ -510,6 +555,10 @@ double TempoEstimator::estimateTempo() {
 
 const std::vector<double> &TempoEstimator::candidates() const {
     return d->m_candidates;
+}
+
+double TempoEstimator::periodicity(double bpm) const {
+    return d->periodicity(bpm);
 }
 
 int TempoEstimator::blockSize() const {

@@ -24,6 +24,12 @@ public:
     // Tempos of all ranked peaks of the last estimate, best first.
     const std::vector<double> &candidates() const;
 
+    // How strongly the last estimate's comb rings at the beat period of bpm: 0 as weak as
+    // the weakest tempo the estimator considered, 1 as strong as the strongest (before
+    // its preference for tempos near 130 BPM); -1 when the audio was too short to tell or
+    // nothing was estimated.
+    double periodicity(double bpm) const;
+
     int blockSize() const;
     int stepSize() const;
     double featureRate() const;

@@ -58,6 +58,9 @@ void Ui_DlgSampleProperties::setupUi(QDialog *DlgSampleProperties)
     grid->addWidget(doubleSpinBoxTempo, 3, 1, Qt::AlignTop);
     grid->addWidget(pushButtonHalve, 3, 2, Qt::AlignTop);
     grid->addWidget(pushButtonDouble, 3, 3, Qt::AlignTop);
+    labelTempoConfidence = new QLabel(DlgSampleProperties);
+    labelTempoConfidence->setObjectName(QStringLiteral("labelTempoConfidence"));
+    grid->addWidget(labelTempoConfidence, 4, 1, 1, 4);
     grid->setColumnStretch(4, 1);
     verticalLayout->addLayout(grid);
     verticalLayout->addStretch(1);
@@ -115,6 +118,16 @@ SamplePropertiesUI::SamplePropertiesUI(QWidget *parent, QSharedPointer<Slice> lo
     ui.labelSampleRate->setText(tr("%1 Hz").arg(m_pSlice->fileSampleRate()));
     ui.labelNumSamples->setText(tr("%1 samples").arg(m_pSlice->length()));
     ui.doubleSpinBoxTempo->setValue(m_pSlice->bpm());
+    const TempoAnalysis analysis = m_pSlice->tempoAnalysis();
+    if (!analysis.isEmpty()) {
+        QString text = tr("Detected %1 BPM, confidence %2")
+                           .arg(analysis.detectedBpm, 0, 'f', 2)
+                           .arg(analysis.confidence, 0, 'f', 2);
+        const QString fit = TempoText::fit(analysis.bars, analysis.beatsPerBar, analysis.detectedBpm);
+        if (!fit.isEmpty())
+            text += QStringLiteral("\n") + fit;
+        ui.labelTempoConfidence->setText(text);
+    }
 }
 
 QString SamplePropertiesUI::elidedFileName(const QString &path)

@@ -21,6 +21,7 @@ public:
     QDoubleSpinBox *doubleSpinBoxTempo;
     QPushButton *pushButtonHalve;
     QPushButton *pushButtonDouble;
+    QLabel *labelTempoConfidence;
     QPushButton *pushButtonOpenLocation;
     QDialogButtonBox *buttonBox;
 

@@ -25,6 +25,7 @@
 #include "SliceEngine.h"
 #include "SliceExporter.h"
 #include "SliceTemplate.h"
+#include "TempoAlternativesWidget.h"
 #include "TempoDetection.h"
 #include "TimeStretchUI.h"
 #include "TransientSensitivityCommand.h"
@@ -259,6 +260,13 @@ TrevantUI::TrevantUI() {
     connect(ui.doubleSpinBoxBpm, SIGNAL(valueChanged(double)), this, SLOT(setTrevantBPM(double)));
     connect(ui.spinBoxPitch, SIGNAL(valueChanged(int)), this, SLOT(setTrevantPitchAdjust(int)));
     connect(ui.pushButtonResetQuickControls, SIGNAL(clicked()), this, SLOT(resetQuickControls()));
+    // Tempo alternatives and tap tempo beside the Tempo box; T taps in the waveform too.
+    {
+        auto *tempoAlternatives = new TempoAlternativesWidget(this, m_slicer, m_undoStack);
+        ui.horizontalLayout_2->insertWidget(ui.horizontalLayout_2->indexOf(ui.stackedWidgetBpm) + 1,
+                                            tempoAlternatives);
+        tempoAlternatives->tapOnKeyIn(m_slicingView);
+    }
 
     // A running export can be stopped from the status bar.
     m_cancelExportButton = new QPushButton(tr("Cancel Export"), this);

@@ -19,6 +19,7 @@
 #include "Slice.h"
 #include "TestAudio.h"
 #include "Trevant.h"
+#include "TempoAlternativesWidget.h"
 #include "TimeStretchUI.h"
 #include "TrevantUI.h"
 
@@ -27,6 +28,7 @@
 #include <QFileDialog>
 #include <QFileOpenEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QSpinBox>
 #include <QMessageBox>
 #include <QMimeData>
@@ -219,6 +221,67 @@ private slots:
         QCOMPARE(loop()->pitch(), 0);
         QCOMPARE(ui.spinBoxPitch->value(), 0);
         QCOMPARE(ui.doubleSpinBoxBpm->value(), loop()->bpm());
+    }
+
+    void tempoAlternativeAndTapsAreUndoSteps()
+    {
+        auto &ui = w()->form();
+        QUndoStack *stack = w()->undoStack();
+        auto *tempo = w()->findChild<TempoAlternativesWidget *>();
+        QVERIFY(tempo);
+        QTRY_VERIFY_WITH_TIMEOUT(tempo->alternativesButton()->isEnabled(), 30000);
+        const double detected = loop()->bpm();
+        QCOMPARE(loop()->tempoAnalysis().detectedBpm, detected);
+        QMenu *menu = tempo->alternativesButton()->menu();
+        QVERIFY(!menu->actions().isEmpty() && menu->actions().size() <= 4);
+        const double first = menu->actions().first()->data().toDouble();
+        QVERIFY(first > 0.0 && std::fabs(first - detected) > 1.0);
+
+        // Chosen from the drop-down as a user does: open it, arrow down, Enter.
+        const int steps = stack->count();
+        QTimer::singleShot(0, [] {
+            QWidget *popup = QApplication::activePopupWidget();
+            if (!popup)
+                return;
+            QTest::keyClick(popup, Qt::Key_Down);
+            QTest::keyClick(popup, Qt::Key_Return);
+        });
+        QTest::mouseClick(tempo->alternativesButton(), Qt::LeftButton);
+        QTRY_COMPARE(loop()->bpm(), first);
+        QCOMPARE(ui.doubleSpinBoxBpm->value(), first);
+        QVERIFY(!loop()->isStretchEnabled()); // a correction of the tempo, not a stretch
+        QCOMPARE(stack->count(), steps + 1);
+        QCOMPARE(stack->undoText(), QString("set tempo"));
+        // The detected tempo is offered back, related to the one now set.
+        QVERIFY(menu->actions().first()->text().contains(QString::number(detected, 'f', 2)));
+        stack->undo();
+        QCOMPARE(loop()->bpm(), detected);
+        QCOMPARE(ui.doubleSpinBoxBpm->value(), detected);
+
+        // T in the waveform taps; the clock is the test's. Five taps 400 ms apart: the
+        // fourth sets 150 BPM, the fifth keeps it, and the run is one undo step.
+        long long now = 100000;
+        tempo->setClock([&now] { return now; });
+        SampleRendererTrevant *view = w()->slicingView();
+        for (int i = 0; i < 3; ++i, now += 400)
+            QTest::keyClick(view, Qt::Key_T);
+        QCOMPARE(loop()->bpm(), detected);
+        QTest::keyClick(view, Qt::Key_T);
+        QCOMPARE(loop()->bpm(), 150.0);
+        now += 404;
+        tempo->tapButton()->click();
+        QCOMPARE(loop()->bpm(), std::round(60000.0 * 4 / 1604 * 100.0) / 100.0);
+        QCOMPARE(stack->count(), steps + 1);
+        // After a pause the next run is a step of its own.
+        now += 2500;
+        for (int i = 0; i < 4; ++i, now += 500)
+            QTest::keyClick(view, Qt::Key_T);
+        QCOMPARE(loop()->bpm(), 120.0);
+        QCOMPARE(stack->count(), steps + 2);
+        stack->undo();
+        stack->undo();
+        QCOMPARE(loop()->bpm(), detected);
+        QCOMPARE(ui.doubleSpinBoxBpm->value(), detected);
     }
 
     void slicingThroughTheUndoStack()

@@ -6,6 +6,7 @@
 #include "OnsetAnalysisService.h"
 #include "Settings.h"
 #include "SliceExporter.h"
+#include "TempoAnalysis.h"
 #include "TestAudio.h"
 #include "Trevant.h"
 
@@ -13,6 +14,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -132,6 +134,48 @@ private slots:
         r = cli({"points", "--equal", "7", m_loop});
         QVERIFY(r.out.split('\n', Qt::SkipEmptyParts) != snapped);
         QCOMPARE(r.out.split('\n', Qt::SkipEmptyParts).size(), 6);
+    }
+
+    void tempoAlternativesEqualTheCore() {
+        auto slicer = load(m_loop);
+        QVERIFY(slicer);
+        BpmDetectorWorker worker;
+        worker.detectBpm(slicer->currentSlice());
+        const double bpm = slicer->currentSlice()->bpm();
+        const TempoAnalysis analysis = slicer->currentSlice()->tempoAnalysis();
+        QCOMPARE(analysis.detectedBpm, bpm);
+        QVERIFY(!analysis.alternatives.isEmpty());
+
+        // The first two fields are the plain tempo line's; then the confidence and every
+        // alternative as BPM:RELATION, best first.
+        Run r = cli({"tempo", "--alternatives", m_loop});
+        QCOMPARE(r.exitCode, 0);
+        QStringList expected{m_loop, QString::number(bpm, 'f', 2), QString::number(analysis.confidence, 'f', 2)};
+        for (const TempoAlternative &a : analysis.alternatives)
+            expected << QString::number(a.bpm, 'f', 2) + ":" +
+                            TempoText::relationAscii(double(a.numerator) / a.denominator);
+        QCOMPARE(r.out, expected.join('\t') + "\n");
+
+        r = cli({"tempo", "--alternatives", "--json", m_loop});
+        QCOMPARE(r.exitCode, 0);
+        const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+        QCOMPARE(o.value("file").toString(), m_loop);
+        QCOMPARE(o.value("bpm").toDouble(), bpm);
+        QCOMPARE(o.value("confidence").toDouble(), analysis.confidence);
+        const QJsonArray alternatives = o.value("alternatives").toArray();
+        QCOMPARE(alternatives.size(), analysis.alternatives.size());
+        for (int i = 0; i < alternatives.size(); ++i) {
+            const QJsonObject a = alternatives.at(i).toObject();
+            QCOMPARE(a.value("bpm").toDouble(), analysis.alternatives.at(i).bpm);
+            QCOMPARE(a.value("score").toDouble(), analysis.alternatives.at(i).score);
+            QCOMPARE(a.value("bars").toInt(), analysis.alternatives.at(i).bars);
+        }
+
+        // The plain line and object are as they were; the option belongs to tempo only.
+        r = cli({"tempo", "--json", m_loop});
+        QCOMPARE(QJsonDocument::fromJson(r.out.toUtf8()).object().keys(), (QStringList{"bpm", "file"}));
+        r = cli({"points", "--alternatives", "--equal", "2", m_loop});
+        QVERIFY(r.exitCode != 0);
     }
 
     void sliceWritesTheWindowsBytesAndNeverReplaces() {

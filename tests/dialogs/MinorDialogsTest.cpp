@@ -83,6 +83,16 @@ void MinorDialogsTest::samplePropertiesShowsTheLoop()
     QCOMPARE(text(&dlg, "labelSampleRate"), QString("48000 Hz"));
     QCOMPARE(text(&dlg, "labelNumSamples"), QString("5904000 samples"));
     QCOMPARE(child<QDoubleSpinBox>(&dlg, "doubleSpinBoxTempo")->value(), loop.slice->bpm());
+    // The detection's confidence and fit, as stored with the loop.
+    TempoAnalysis analysis;
+    analysis.detectedBpm = 125.0;
+    analysis.confidence = 0.625;
+    analysis.bars = 8;
+    analysis.beatsPerBar = 4;
+    loop.slice->setTempoAnalysis(analysis);
+    SamplePropertiesUI detected(nullptr, loop.slice);
+    QCOMPARE(text(&detected, "labelTempoConfidence"),
+             QString("Detected 125.00 BPM, confidence 0.63\n8 bars at 125.00 BPM"));
 }
 
 void MinorDialogsTest::samplePropertiesTempoButtons()

@@ -90,6 +90,12 @@ void BpmDetectorTest::shortLoopIsFedFourTimesPlusOneBlock() {
     QVERIFY(detected.wait(kWait));
     QCOMPARE(started.count(), 1);
     QCOMPARE(slice->bpm(), double(expected));
+    // The analysis stored with it describes that same tempo, and the loop's length.
+    const TempoAnalysis analysis = slice->tempoAnalysis();
+    QCOMPARE(analysis.detectedBpm, double(expected));
+    QVERIFY(!analysis.alternatives.isEmpty());
+    QCOMPARE(TempoText::fit(analysis.bars, analysis.beatsPerBar, analysis.detectedBpm),
+             QString("1 bar at %1 BPM").arg(expected, 0, 'f', 2));
 
     // Every value keeps its meaning, (pass * total + position) / (passes * total), but only
     // one goes out per whole percent.

@@ -1,4 +1,5 @@
 #include "BpmDetectorTest.h"
+#include "TempoAlternativesTest.h"
 #include "TempoEstimatorTest.h"
 
 #include <QCoreApplication>
@@ -9,6 +10,10 @@ int main(int argc, char **argv) {
     int failures = 0;
     {
         TempoEstimatorTest t;
+        failures += QTest::qExec(&t, argc, argv);
+    }
+    {
+        TempoAlternativesTest t;
         failures += QTest::qExec(&t, argc, argv);
     }
     {
