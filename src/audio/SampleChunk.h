@@ -31,4 +31,6 @@ inline float loadSample(const float *p) {
     return value;
 }
 
-inline void storeSample(float *p, float value) { __atomic_store(p, &value, __ATOMIC_RELAXED); }
+inline void storeSample(float *p, float value) {
+    __atomic_store(p, &value, __ATOMIC_RELAXED);
+}
