@@ -47,6 +47,15 @@ AudioCache::AudioCache(AudioFilePtr file) : m_file(std::move(file)) {
 
 AudioCache::AudioCache() = default;
 
+AudioCachePtr AudioCache::createWritable(int length) {
+    AudioCachePtr cache(new AudioCache());
+    cache->m_writtenInPlace = true;
+    cache->m_length = std::max(0, length);
+    cache->m_fillStarted = true;
+    cache->preallocate();
+    return cache;
+}
+
 AudioCache::~AudioCache() {
     qDebug() << "Destroying AudioCache" << this;
     QMutexLocker locker(&m_mutex);
@@ -84,6 +93,7 @@ bool AudioCache::appendChunks(int count, int firstStart) {
         SampleChunk &c = block->records[size_t(i)];
         c.data = block->data + size_t(i) * kChunk;
         c.start = firstStart + i * kChunk;
+        c.readable.store(m_writtenInPlace, std::memory_order_relaxed);
         table[n + i] = &c;
     }
     m_blocks.push_back(std::move(block));
@@ -168,8 +178,8 @@ void AudioCache::readAll(bool emitSignals) {
         const int requested = chunk->count.load(std::memory_order_relaxed);
         int delivered = m_file ? m_file->read(chunk->data, unsigned(requested)) : 0;
         delivered = std::clamp(delivered, 0, requested);
-        chunk->start = s;
-        chunk->count.store(delivered, std::memory_order_release);
+        chunk->count.store(delivered, std::memory_order_relaxed);
+        chunk->readable.store(true, std::memory_order_release);
         s += delivered;
         ++n;
         if (emitSignals && n % kProgressEvery == 0)
@@ -219,10 +229,15 @@ unsigned AudioCache::readSamples(float *buffer, unsigned count, unsigned startSa
             return done;
         }
         const int o = p % kChunk;
-        const int n = std::min(chunk->count.load(std::memory_order_acquire) - o, int(count - done));
+        const bool readable = chunk->readable.load(std::memory_order_acquire);
+        const int valid = readable ? chunk->count.load(std::memory_order_relaxed) : kChunk;
+        const int n = std::min(valid - o, int(count - done));
         if (n <= 0)
             return done;
-        std::memcpy(buffer + done, chunk->data + o, size_t(n) * sizeof(float));
+        if (readable)
+            std::memcpy(buffer + done, chunk->data + o, size_t(n) * sizeof(float));
+        else
+            std::fill(buffer + done, buffer + done + n, 0.0f);
         done += unsigned(n);
         if (done == count)
             return done;
@@ -232,7 +247,9 @@ unsigned AudioCache::readSamples(float *buffer, unsigned count, unsigned startSa
 // Sound-card thread: no lock, no allocation.
 float AudioCache::getSample(int index) {
     const SampleChunk *chunk = findChunk(index >= 0 ? index / kChunk : -1);
-    return chunk ? chunk->data[index % kChunk] : 0.0f;
+    if (!chunk || !chunk->readable.load(std::memory_order_acquire))
+        return 0.0f;
+    return loadSample(chunk->data + index % kChunk);
 }
 
 int AudioCache::readAsPlayed(float *buffer, int count, int startSample, bool reversed) {
@@ -273,8 +290,9 @@ int AudioCache::length() {
 }
 
 void AudioCache::setSample(int index, float value) {
-    if (SampleChunk *chunk = findChunk(index >= 0 ? index / kChunk : -1))
-        chunk->data[index % kChunk] = value;
+    SampleChunk *chunk = findChunk(index >= 0 ? index / kChunk : -1);
+    if (chunk && chunk->readable.load(std::memory_order_acquire))
+        storeSample(chunk->data + index % kChunk, value);
 }
 
 void AudioCache::zeroSamples(int startSample, int count) {
@@ -292,10 +310,17 @@ void AudioCache::zeroSamples(int startSample, int count) {
             return;
         }
         const int o = p % kChunk;
-        const int n = std::min(chunk->count.load(std::memory_order_acquire) - o, count - done);
+        const bool readable = chunk->readable.load(std::memory_order_acquire);
+        const int valid = readable ? chunk->count.load(std::memory_order_relaxed) : kChunk;
+        const int n = std::min(valid - o, count - done);
         if (n <= 0)
             return;
-        std::fill(chunk->data + o, chunk->data + o + n, 0.0f);
+        // An unfilled chunk already reads as silence, and its data belongs to the fill.
+        if (readable) {
+            float *data = chunk->data + o;
+            for (int i = 0; i < n; ++i)
+                storeSample(data + i, 0.0f);
+        }
         done += n;
     }
 }

@@ -25,9 +25,10 @@ using AudioCachePtr = QSharedPointer<AudioCache>;
 // Threads: built on the GUI thread; fill() runs on the background reader thread;
 // getSample() is called from the sound-card thread between tryLock() and unlock(),
 // readSamples() from the tempo worker, and both from the GUI thread for drawing.
-// Sample data is read and written without the lock: a chunk being filled reads as
-// its already-decoded part followed by zeros. The lock guards the chunk array and is
-// held whole by preallocate() and fillSynchronously().
+// Sample data is read and written without the lock: each chunk reads as silence until
+// the fill has published it (SampleChunk::readable), so a reader never sees a chunk the
+// fill is still writing. The lock guards the chunk array and is held whole by
+// preallocate() and fillSynchronously().
 //
 // The editable cache derives from this class and overrides every virtual operation.
 class AudioCache : public QObject, public QEnableSharedFromThis<AudioCache> {
@@ -38,6 +39,10 @@ public:
     explicit AudioCache(AudioFilePtr file);
     // An empty cache of length 0 without a reader.
     AudioCache();
+    // A cache of length samples without a reader, written sample by sample (setSample,
+    // zeroSamples) rather than filled: every chunk is allocated and readable, as silence,
+    // at once, and fill() leaves it alone.
+    static AudioCachePtr createWritable(int length);
     ~AudioCache() override;
     AudioCache(const AudioCache &) = delete;
     AudioCache &operator=(const AudioCache &) = delete;
@@ -57,10 +62,12 @@ public:
     // held by an AudioCachePtr.
     virtual void startBackgroundFill();
     // Any thread: copies up to count samples starting at startSample into buffer and
-    // returns the number copied (limited to the length and to the chunks present).
+    // returns the number copied (limited to the length and to the chunks present); a
+    // chunk not filled yet is copied as silence. Plain copies: not for a cache that
+    // setSample or zeroSamples write at the same time.
     virtual unsigned readSamples(float *buffer, unsigned count, unsigned startSample);
     // Any thread, including the sound-card thread: no lock, no allocation. Returns 0.0
-    // for an index outside the allocated chunks.
+    // for an index outside the allocated chunks or in a chunk not filled yet.
     virtual float getSample(int index);
     // Worker threads that save what the user hears (never the sound-card thread): count
     // samples from startSample exactly as playback reads them, through getSample between
@@ -85,9 +92,11 @@ public:
     // cache that forwards its fill to another (the editable cache) forwards these too.
     virtual bool isFilled() const { return m_filled.load(); }
 
-    // No lock: stores value at index if its chunk exists.
+    // Any thread, no lock: stores value at index if its chunk is readable (a chunk the
+    // fill has not reached would be overwritten by it).
     void setSample(int index, float value);
-    // No lock: sets count samples from startSample to 0.0, limited to the length.
+    // Any thread, no lock: sets count samples from startSample to 0.0, limited to the
+    // length and to readable chunks.
     void zeroSamples(int startSample, int count);
 
     // Any thread: the number of chunks and one of them (null if k is out of range).
@@ -126,6 +135,8 @@ private:
     std::vector<std::unique_ptr<Block>> m_blocks;
 
     const AudioFilePtr m_file;
+    // Immutable after construction: chunks are readable from their allocation.
+    bool m_writtenInPlace = false;
     QRecursiveMutex m_mutex;
     std::atomic<int> m_length{0};
 

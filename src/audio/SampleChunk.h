@@ -6,13 +6,31 @@
 //
 // data points to chunkSize floats, 16-byte aligned, zeroed when allocated. count is the
 // number of valid samples: chunkSize when allocated, lowered to what the reader
-// delivered once the chunk is filled. The background reader writes data, then count
-// and start; other threads may read a chunk while it fills and then see its unfilled
-// part as 0.0.
+// delivered once the chunk is filled. start is fixed when the chunk is allocated.
+//
+// Threads: until readable is set, only the background reader touches data; it writes
+// data and count, then sets readable with release, and every reader checks readable
+// with acquire before touching data (an unreadable chunk reads as silence). A cache
+// written sample by sample (the editable cache's render cache) has readable chunks from
+// the start and rewrites them while other threads read, so single samples are read and
+// written through loadSample and storeSample.
 struct SampleChunk {
     static constexpr int chunkSize = 4096;
 
     int start = 0;
     float *data = nullptr;
     std::atomic<int> count{chunkSize};
+    std::atomic<bool> readable{false};
 };
+
+// Relaxed atomic accesses to one sample: a plain load or store on the machines we build
+// for, but no data race when one thread rewrites a sample another is reading.
+inline float loadSample(const float *p) {
+    float value;
+    __atomic_load(p, &value, __ATOMIC_RELAXED);
+    return value;
+}
+
+inline void storeSample(float *p, float value) {
+    __atomic_store(p, &value, __ATOMIC_RELAXED);
+}

@@ -13,20 +13,6 @@
 
 namespace {
 
-// The render cache is never filled from a file: all it needs from a reader is the length.
-class RenderLength final : public AudioFile {
-public:
-    explicit RenderLength(int length) : m_length(length) {}
-    int length() override { return m_length; }
-    int sampleRate() override { return 0; }
-    int read(float *, unsigned) override { return 0; }
-    int seek(unsigned) override { return 0; }
-    int position() override { return 0; }
-
-private:
-    const int m_length;
-};
-
 int lengthOf(const AudioCachePtr &cache) { return cache ? std::max(0, cache->length()) : 0; }
 
 int clampToInt(qint64 value)
@@ -38,10 +24,9 @@ int clampToInt(qint64 value)
 
 EditableAudioCache::EditableAudioCache(const AudioCachePtr &sourceCache)
     : AudioCache(), m_sourceCache(sourceCache),
-      m_renderCache(new AudioCache(AudioFilePtr(new RenderLength(lengthOf(sourceCache))))),
+      m_renderCache(AudioCache::createWritable(lengthOf(sourceCache))),
       m_sourceLength(lengthOf(sourceCache)), m_editedLength(m_sourceLength)
 {
-    m_renderCache->preallocate();
 
     if (m_sourceCache) {
         // The source does the filling, so its progress is passed on to whoever listens here;

@@ -200,6 +200,38 @@ private slots:
         QCOMPARE(cache->getSample(99999), 0.0f);
     }
 
+    void writableCacheIsReadableAtOnceAndRewrittenWhileRead() {
+        const int length = 3 * 4096 + 100;
+        AudioCachePtr cache = AudioCache::createWritable(length);
+        QCOMPARE(cache->length(), length);
+        QCOMPARE(cache->chunkCount(), 4);
+        cache->fill(); // nothing to fill from: leaves the samples alone
+        cache->setSample(length - 1, 0.5f);
+        QCOMPARE(cache->getSample(length - 1), 0.5f);
+        cache->zeroSamples(length - 1, 1);
+        QCOMPARE(cache->getSample(length - 1), 0.0f);
+        // The editable cache renders into it on one thread while another resets regions
+        // and others read: every read sees silence or a value that was written.
+        std::atomic<bool> stop{false};
+        std::thread writer([&] {
+            for (int round = 0; round < 50 && !stop; ++round) {
+                for (int i = 0; i < length; ++i)
+                    cache->setSample(i, stair(i));
+                cache->zeroSamples(round * 97, 5000);
+            }
+        });
+        int wrong = -1;
+        for (int round = 0; round < 200 && wrong < 0; ++round)
+            for (int i = round % 7; i < length; i += 7) {
+                const float v = cache->getSample(i);
+                if (v != 0.0f && v != stair(i))
+                    wrong = i;
+            }
+        stop = true;
+        writer.join();
+        QCOMPARE(wrong, -1);
+    }
+
     void tryLockNeverWaits() {
         AudioCachePtr cache = makeCache(100, 100);
         QVERIFY(cache->tryLock());
