@@ -289,7 +289,7 @@ bool parseCommandLine(const QStringList &arguments, CliOptions *options, QString
     }
     const bool slicing = o.command == Command::Points || o.command == Command::Slice;
     if (slicing && o.mode == CliOptions::SliceMode::None) {
-        *error = QStringLiteral("%1 needs one of --equal, --beats, --bars and --template").arg(first);
+        *error = QStringLiteral("%1 needs one of --equal, --beats, --bars, --template and --transients").arg(first);
         return false;
     }
     if (o.minLengthGiven && o.mode != CliOptions::SliceMode::Transients) {
