@@ -47,6 +47,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QSlider>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QTextDocumentFragment>
 #include <QTimer>
@@ -56,8 +57,17 @@
 #include <functional>
 
 namespace {
-// First start folder of the open dialog, relative to the working directory.
-const char *kDemoLoopsFolder = "Demo Loops";
+// Where a file dialog starts: the remembered folder while it exists, else the user's
+// music folder, else home.
+QString startFolder(const QString &remembered)
+{
+    if (!remembered.isEmpty() && QFileInfo(remembered).isDir())
+        return remembered;
+    const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    if (!music.isEmpty() && QFileInfo(music).isDir())
+        return music;
+    return QDir::homePath();
+}
 
 // A save dialog whose overwrite question names the file that is really written: the
 // dialog adds the suffix to a bare name, and the question is asked here about the name
@@ -378,12 +388,12 @@ void TrevantUI::slotSetupSliceConnections(Slice *pSlice) {
 
 void TrevantUI::slotLoadAudioFile() {
     ui.actionPlay->setChecked(false);
-    QString start = Settings::instance().value("last_load_path");
-    if (start.isEmpty())
-        start = kDemoLoopsFolder;
-    const QString file = QFileDialog::getOpenFileName(
-        this, tr("Open Audio"), start, tr("Audio File (*.mp3 *.m4a *.wav *.aif *.aiff *.flac)"));
+    const QString file =
+        QFileDialog::getOpenFileName(this, tr("Open Audio"), startFolder(Settings::instance().value("last_load_path")),
+                                     tr("Audio File (*.mp3 *.m4a *.wav *.aif *.aiff *.flac)"));
     if (file.isEmpty())
+        return;
+    if (!settleRenderedLoop([this, file] { slotLoadAudioFile(file); }))
         return;
     slotLoadAudioFile(file);
     Settings::instance().set("last_load_path", QFileInfo(file).absoluteDir().absolutePath());
@@ -414,10 +424,9 @@ bool TrevantUI::slotLoadAudioFile(QString filename) {
             setLoopViewsEnabled(true);
             attachLoopToViews();
             setLoopActionsEnabled(true);
-            if (!windowTitle().isEmpty())
-                setWindowTitle(QString());
-            qDebug() << "fileName for window title is:" << filename;
+            // Set outright: Qt leaves an existing title alone when the path is unchanged.
             setWindowFilePath(filename);
+            setWindowTitle(QFileInfo(filename).fileName() + QStringLiteral("[*]"));
             if (ui.actionEditMode->isChecked()) {
                 if (m_slicingView->isDragExportOn())
                     ui.actionDragExport->setChecked(false);
@@ -447,13 +456,50 @@ bool TrevantUI::slotLoadAudioFile(QString filename) {
                                   QMessageBox::Ok);
             setLoopActionsEnabled(false);
             setWindowFilePath(QString());
-            if (windowTitle().isEmpty())
-                setWindowTitle(QCoreApplication::applicationName());
+            setWindowTitle(QCoreApplication::applicationName());
         }
+        m_renderedLoop = false;
+        m_renderedExportFolder.clear();
+        setWindowModified(false);
     }
     if (m_timeStretchWindow)
         m_timeStretchWindow->refresh();
+    focusLoopView();
     return loaded;
+}
+
+void TrevantUI::slotLoadRenderedLoop(QString filename) {
+    if (!slotLoadAudioFile(filename))
+        return;
+    m_renderedLoop = true;
+    setWindowModified(true);
+}
+
+void TrevantUI::focusLoopView() {
+    // Whatever held the focus before (a dialog's caller, the Tempo box) must not keep the
+    // keys: digits typed into the Tempo box would stretch the loop.
+    QWidget *view = m_viewStack.currentWidget();
+    if (view && view->isEnabled())
+        view->setFocus(Qt::OtherFocusReason);
+    else
+        setFocus(Qt::OtherFocusReason);
+}
+
+bool TrevantUI::settleRenderedLoop(const std::function<void()> &then) {
+    if (!isWindowModified() || !m_renderedLoop)
+        return true;
+    QMessageBox box(QMessageBox::Question, QCoreApplication::applicationName(), tr("Save the stretched loop?"),
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    box.setObjectName("messageBoxSaveStretchedLoop");
+    box.setInformativeText(tr("It exists only in a temporary file, which is deleted when another file is "
+                              "opened or Quillory quits."));
+    box.setDefaultButton(QMessageBox::Save);
+    const int answer = box.exec();
+    if (answer == QMessageBox::Discard)
+        return true;
+    if (answer == QMessageBox::Save)
+        saveLoopAs(then);
+    return false;
 }
 
 void TrevantUI::attachLoopToViews() {
@@ -497,6 +543,8 @@ void TrevantUI::setLoopActionsEnabled(bool on) {
 
 void TrevantUI::slotQuit() {
     if (m_quitting)
+        return;
+    if (!settleRenderedLoop([this] { slotQuit(); }))
         return;
     m_quitting = true;
     emit closed();
@@ -972,7 +1020,7 @@ void TrevantUI::openPath(const QString &path) {
         loadSliceTemplate(path);
     else if (QFileInfo(path).suffix().compare(QLatin1String("qlx"), Qt::CaseInsensitive) == 0)
         openProject(path);
-    else
+    else if (settleRenderedLoop([this, path] { openPath(path); }))
         slotLoadAudioFile(path);
 }
 
@@ -994,8 +1042,8 @@ void TrevantUI::slotShowAdvancedSlicing() {
 void TrevantUI::slotShowTimeStretchWindow() {
     if (!m_timeStretchWindow) {
         m_timeStretchWindow = new TimeStretchUI(this, m_slicer);
-        connect(m_timeStretchWindow, SIGNAL(temporaryFileRendered(QString)), this,
-                SLOT(slotLoadAudioFile(QString)));
+        connect(m_timeStretchWindow, &TimeStretchUI::temporaryFileRendered, this,
+                &TrevantUI::slotLoadRenderedLoop);
         m_timeStretchWindow->installEventFilter(this);
     }
     m_timeStretchWindow->refresh();
@@ -1021,11 +1069,9 @@ void TrevantUI::slotNewProject() {
     m_engine->clearSamplerBank();
 }
 void TrevantUI::slotOpenProject() {
-    QString start = Settings::instance().value("last_load_project_path");
-    if (start.isEmpty())
-        start = ".";
-    const QString path =
-        QFileDialog::getOpenFileName(this, tr("Open Project"), start, tr("Quillory Projects (*.qlx)"));
+    const QString path = QFileDialog::getOpenFileName(
+        this, tr("Open Project"), startFolder(Settings::instance().value("last_load_project_path")),
+        tr("Quillory Projects (*.qlx)"));
     if (!path.isEmpty())
         openProject(path);
 }
@@ -1046,7 +1092,7 @@ bool TrevantUI::openProject(const QString &path) {
 
 void TrevantUI::slotSaveProject() {
     const QString path =
-        askSavePath(this, tr("Save Project"), Settings::instance().value("last_load_project_path"),
+        askSavePath(this, tr("Save Project"), startFolder(Settings::instance().value("last_load_project_path")),
                     tr("Quillory Projects (*.qlx)"), QStringLiteral("qlx"), &ProjectFile::withProjectSuffix);
     if (path.isEmpty())
         return;
@@ -1104,7 +1150,7 @@ bool TrevantUI::settleCollisions(SliceExporter *exporter) {
     return true;
 }
 
-void TrevantUI::startExport(SliceExporter *exporter) {
+void TrevantUI::startExport(SliceExporter *exporter, std::function<void(SliceExporter *)> onEnd) {
     if (!exporter) {
         statusBar()->showMessage(tr("There is nothing to export."), 3000);
         return;
@@ -1117,27 +1163,47 @@ void TrevantUI::startExport(SliceExporter *exporter) {
     m_exporter = exporter;
     exporter->setParent(this);
     connect(exporter, &SliceExporter::fileWritten, this, &TrevantUI::exportSuccessful);
-    connect(exporter, &SliceExporter::finished, this, [this, exporter] {
+    connect(exporter, &SliceExporter::finished, this, [this, exporter, onEnd] {
         m_cancelExportButton->hide();
         if (exporter->status() == SliceExporter::Status::Failed)
             QMessageBox::critical(this, tr("Error"), exporter->errorMessage());
         m_exporter = nullptr;
         exporter->deleteLater();
+        if (onEnd)
+            onEnd(exporter);
     });
     m_cancelExportButton->show();
     exporter->start();
 }
 
 void TrevantUI::slotSaveAs() {
+    saveLoopAs({});
+}
+
+void TrevantUI::saveLoopAs(std::function<void()> then) {
     SlicePtr slice = m_slicer->currentSlice();
     if (!slice)
         return;
+    // A render lives in a temporary folder, which is no place to offer for keeping it.
+    const QString folder =
+        m_renderedLoop ? startFolder(Settings::instance().value("last_load_path")) : loopFolder();
     const QString path =
-        QFileDialog::getSaveFileName(this, tr("Save As"), loopFolder() + "/" + slice->baseName() + ".wav",
+        QFileDialog::getSaveFileName(this, tr("Save As"), folder + "/" + slice->baseName() + ".wav",
                                      tr("WAV Audio (*.wav);;AIFF Audio (*.aif *.aiff);;FLAC Audio (*.flac)"));
     if (path.isEmpty())
         return;
-    startExport(SliceExporter::forSaveAs(m_slicer, path));
+    const QPointer<Slice> saved = slice.data();
+    startExport(SliceExporter::forSaveAs(m_slicer, path), [this, saved, then](SliceExporter *exporter) {
+        if (exporter->status() != SliceExporter::Status::Completed)
+            return;
+        if (m_renderedLoop && saved && saved == m_slicer->currentSlice().data()) {
+            setWindowModified(false);
+            if (m_renderedExportFolder.isEmpty() && !exporter->writtenFiles().isEmpty())
+                m_renderedExportFolder = SliceExporter::quickExportFolder(exporter->writtenFiles().constFirst());
+        }
+        if (then)
+            then();
+    });
 }
 
 void TrevantUI::slotSaveSlicesAsMidi() {
@@ -1186,7 +1252,23 @@ void TrevantUI::slotExportSlicesWithPrefix(QString prefix) {
 void TrevantUI::slotExportSlicesQuick() {
     if (!m_slicer->currentSlice())
         return;
-    startExport(SliceExporter::forQuickExport(m_slicer));
+    if (!m_renderedLoop) {
+        startExport(SliceExporter::forQuickExport(m_slicer));
+        return;
+    }
+    // Next to a render would mean inside the temporary folder that goes with it.
+    if (m_renderedExportFolder.isEmpty()) {
+        const QString folder = QFileDialog::getExistingDirectory(
+            this, tr("Quick Export: Folder for the Stretched Loop's Slices"),
+            startFolder(Settings::instance().value("last_load_path")));
+        if (folder.isEmpty())
+            return;
+        m_renderedExportFolder = folder;
+    }
+    SliceExporter *exporter = SliceExporter::forSlices(m_slicer, m_renderedExportFolder);
+    if (exporter)
+        exporter->setCollision(SliceExporter::Collision::KeepBoth);
+    startExport(exporter);
 }
 
 void TrevantUI::slotExportSlicesToSampler() {}
@@ -1227,7 +1309,7 @@ bool TrevantUI::loadSliceTemplate(const QString &path) {
 
 void TrevantUI::slotLoadSliceTemplate() {
     const QString path = QFileDialog::getOpenFileName(
-        this, tr("Load Slice Template..."), Settings::instance().value("last_slicetemplate_load_path"),
+        this, tr("Load Slice Template..."), startFolder(Settings::instance().value("last_slicetemplate_load_path")),
         tr("Slice Templates (*.qlst)"));
     if (path.isEmpty())
         return;
@@ -1241,7 +1323,7 @@ void TrevantUI::slotSaveSliceTemplate() {
         return;
     const QString path = askSavePath(
         this, tr("Save Slice Template..."),
-        Settings::instance().value("last_slicetemplate_load_path") + "/" + slice->baseName(),
+        startFolder(Settings::instance().value("last_slicetemplate_load_path")) + "/" + slice->baseName(),
         tr("Slice Templates (*.qlst)"), QStringLiteral("qlst"), &SliceTemplate::withTemplateSuffix);
     if (path.isEmpty())
         return;

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QSharedPointer>
 #include <QStackedWidget>
+#include <functional>
 
 class QButtonGroup;
 class QPushButton;
@@ -65,6 +66,9 @@ public slots:
     void slotSliceAudio();
     void slotLoadAudioFile();
     bool slotLoadAudioFile(QString filename);
+    // Loads a loop the Time Stretch window rendered into a temporary file: it stays an
+    // unsaved document until it is saved with Save As.
+    void slotLoadRenderedLoop(QString filename);
     void slotQuit();
     void slotSetMasterBPM(int bpm);
     void setTrevantBPM(double fBPM);
@@ -151,7 +155,15 @@ private:
     QString loopFolder() const;
     // Asks what to do about existing files; false when the user cancels.
     bool settleCollisions(SliceExporter *exporter);
-    void startExport(SliceExporter *exporter);
+    // onEnd runs when the export is over, whatever its outcome.
+    void startExport(SliceExporter *exporter, std::function<void(SliceExporter *)> onEnd = {});
+    // Save As; then runs once the loop is written completely.
+    void saveLoopAs(std::function<void()> then);
+    // Before the loaded loop is replaced or the program quits: a stretched loop that was
+    // never saved is offered for saving. True when the caller may go on at once; false
+    // when the user cancelled or a save runs (then runs after it has succeeded).
+    bool settleRenderedLoop(const std::function<void()> &then);
+    void focusLoopView();
     bool loadSliceTemplate(const QString &path);
     bool openProject(const QString &path);
 
@@ -185,6 +197,10 @@ private:
     QPushButton *m_cancelExportButton = nullptr;
     QAction *m_exportKitAction = nullptr;
     bool m_quitting = false;
+    // The loaded loop is a stretched render in a temporary folder; its slices go to the
+    // folder asked for once (after a Save As, next to the saved loop).
+    bool m_renderedLoop = false;
+    QString m_renderedExportFolder;
     OnsetAnalysisService *m_onsets = nullptr;
     // Slice at Transients was asked for and waits for the detection.
     bool m_transientSlicePending = false;

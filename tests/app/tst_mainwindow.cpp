@@ -27,6 +27,7 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileOpenEvent>
+#include <QWindow>
 #include <QLineEdit>
 #include <QMenu>
 #include <QSpinBox>
@@ -102,6 +103,40 @@ void closeNextMessageBox(QString *text)
         }
         *text = box->text();
         box->done(QMessageBox::Ok);
+    });
+}
+
+// Clicks button in the next modal message box and hands back its text.
+void answerNextMessageBox(QMessageBox::StandardButton button, QString *text)
+{
+    QTimer::singleShot(50, [=] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->button(button)) {
+            answerNextMessageBox(button, text);
+            return;
+        }
+        *text = box->text();
+        box->button(button)->click();
+    });
+}
+
+// Types path into the next file dialog and accepts it, as the Save/Choose button does.
+void answerNextFileDialog(const QString &path, bool *asked = nullptr)
+{
+    QTimer::singleShot(50, [=] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dialog) {
+            answerNextFileDialog(path, asked);
+            return;
+        }
+        if (asked)
+            *asked = true;
+        auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        if (name)
+            name->setText(path);
+        static_cast<QDialog *>(dialog)->accept();
+        if (dialog->isVisible())
+            dialog->reject();
     });
 }
 
@@ -588,6 +623,98 @@ private slots:
         // The window still loads a good file afterwards.
         QVERIFY(w()->slotLoadAudioFile(g_loopPath));
         QVERIFY(w()->form().toolBar->isEnabled());
+    }
+
+    // The real sequence: the waveform has the keys, a failed load disables it (the focus
+    // moves on to the Tempo box), and the good file loads again.
+    void keysReachTheWaveformAfterAnyLoad()
+    {
+        auto &ui = w()->form();
+        QVERIFY(w()->slotLoadAudioFile(g_loopPath));
+        QCOMPARE(w()->focusWidget(), w()->slicingView());
+        const QString bad = g_dir->filePath("corrupt.wav");
+        QVERIFY(TestAudio::writeBytes(bad, QByteArray("RIFF\x10\0\0\0WAVEfmt ", 16)));
+        QString text;
+        closeNextMessageBox(&text);
+        QVERIFY(!w()->slotLoadAudioFile(bad));
+        QVERIFY(!text.isEmpty());
+        QVERIFY(w()->slotLoadAudioFile(g_loopPath));
+        QCOMPARE(w()->focusWidget(), w()->slicingView());
+        ui.action4->trigger();
+        const QList<int> points = w()->slicer()->slicePoints();
+        QCOMPARE(points.size(), 3);
+        const double tempo = ui.doubleSpinBoxBpm->value();
+        QTest::keyClick(w()->focusWidget(), Qt::Key_3);
+        QCOMPARE(loop()->playEnd(), points.at(2));
+        w()->slicer()->togglePlayback(false);
+        QCOMPARE(ui.doubleSpinBoxBpm->value(), tempo);
+        // Reopening the same file keeps its name in the title.
+        QVERIFY(w()->slotLoadAudioFile(g_loopPath));
+        QVERIFY2(w()->windowHandle()->title().startsWith(QFileInfo(g_loopPath).fileName()),
+                 qPrintable(w()->windowHandle()->title()));
+    }
+
+    // A stretched render lives in a temporary file: until it is saved it is an unsaved
+    // document. Quitting or replacing it asks, Quick Export asks for a folder once, and
+    // Save writes it where the user says before the next file opens.
+    void stretchedLoopIsKeptUntilSavedOrDiscarded()
+    {
+        QVERIFY(w()->slotLoadAudioFile(g_loopPath));
+        w()->form().action4->trigger();
+        w()->slotShowTimeStretchWindow();
+        auto *stretch = w()->findChild<TimeStretchUI *>();
+        QVERIFY(stretch);
+        QTRY_VERIFY(loop()->isLoadingComplete());
+        stretch->accept();
+        QVERIFY(stretch->isRendering());
+        QTRY_VERIFY_WITH_TIMEOUT(w()->isWindowModified(), 60000);
+        stretch->hide();
+        const QString rendered = w()->windowFilePath();
+        QVERIFY(rendered != g_loopPath);
+        QVERIFY2(w()->windowHandle()->title().endsWith(QLatin1Char('*')), qPrintable(w()->windowHandle()->title()));
+
+        QTemporaryDir out;
+        bool asked = false;
+        answerNextFileDialog(out.path(), &asked);
+        QSignalSpy saved(w(), SIGNAL(exportSuccessful(QString, QString)));
+        w()->form().actionQuickExport->trigger();
+        QVERIFY(asked);
+        QTRY_VERIFY_WITH_TIMEOUT(!w()->findChild<QPushButton *>("pushButtonCancelExport")->isVisible(), 30000);
+        const int first = QDir(out.path()).entryList({"*.wav"}, QDir::Files).size();
+        QVERIFY(first > 0);
+        QCOMPARE(saved.count(), first);
+        // The second time it goes to the same folder without asking.
+        QTimer::singleShot(0, [] {
+            if (qobject_cast<QFileDialog *>(QApplication::activeModalWidget()))
+                QApplication::activeModalWidget()->close();
+        });
+        w()->form().actionQuickExport->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(QDir(out.path()).entryList({"*.wav"}, QDir::Files).size(), 2 * first, 30000);
+        QTRY_VERIFY(!w()->findChild<QPushButton *>("pushButtonCancelExport")->isVisible());
+
+        // Quitting and dropping another file, cancelled, keep the render.
+        QString text;
+        answerNextMessageBox(QMessageBox::Cancel, &text);
+        w()->close();
+        QCOMPARE(text, QString("Save the stretched loop?"));
+        QVERIFY(m_app->mainWindow());
+        QVERIFY(w()->isWindowModified());
+        text.clear();
+        answerNextMessageBox(QMessageBox::Cancel, &text);
+        dropFile(w(), g_secondPath);
+        QTRY_COMPARE(text, QString("Save the stretched loop?"));
+        QCOMPARE(w()->windowFilePath(), rendered);
+
+        // Save: Save As writes it, then the dropped file opens.
+        const QString kept = out.filePath("kept.wav");
+        answerNextMessageBox(QMessageBox::Save, &text);
+        answerNextFileDialog(kept);
+        dropFile(w(), g_secondPath);
+        QTRY_COMPARE_WITH_TIMEOUT(w()->windowFilePath(), g_secondPath, 30000);
+        QVERIFY(!w()->isWindowModified());
+        QVERIFY(QFileInfo(kept).size() > 44);
+        QVERIFY(!w()->windowHandle()->title().endsWith(QLatin1Char('*')));
+        QVERIFY(w()->slotLoadAudioFile(g_loopPath));
     }
 
     void savedMessageShortensLongPaths()
