@@ -10,7 +10,9 @@
 #include "Trevant.h"
 
 #include <QAction>
+#include <QDataStream>
 #include <QDir>
+#include <QGuiApplication>
 #include <QDrag>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -139,6 +141,9 @@ QStringList SampleRendererTrevant::writeDragExportFiles(int sample) {
     QDir().mkpath(folder);
     std::unique_ptr<SliceExporter> exporter;
     if (m_iDragExportMode == 1) {
+        const QStringList prepared = preparedAllSlices();
+        if (!prepared.isEmpty())
+            return prepared;
         exporter.reset(SliceExporter::forSlices(m_pSlicer, folder));
     } else {
         const SliceExporter::Range range = SliceExporter::sliceAt(m_pSlicer, sample);
@@ -153,6 +158,10 @@ QStringList SampleRendererTrevant::writeDragExportFiles(int sample) {
     if (!exporter || exporter->run() != SliceExporter::Status::Completed)
         return {};
     const QStringList files = exporter->writtenFiles();
+    if (m_iDragExportMode == 1) {
+        m_preparedAll = files;
+        m_preparedAllKey = allSlicesKey();
+    }
     for (const QString &file : files) {
         const QFileInfo info(file);
         emit exportSuccessful(QDir::toNativeSeparators(info.absolutePath()), info.fileName());
@@ -160,12 +169,98 @@ QStringList SampleRendererTrevant::writeDragExportFiles(int sample) {
     return files;
 }
 
+QByteArray SampleRendererTrevant::allSlicesKey() const {
+    // Every change of slicing, trim or audio goes through the undo stack; the command on
+    // top and the ranges together tell an undone-and-redone state from a new one.
+    QByteArray key;
+    QDataStream out(&key, QIODevice::WriteOnly);
+    out << quintptr(m_pSlice.data()) << (m_pSlice ? m_pSlice->fileName() : QString());
+    if (m_pUndoStack)
+        out << m_pUndoStack->index() << quintptr(m_pUndoStack->command(m_pUndoStack->index() - 1));
+    for (const SliceExporter::Range &range : SliceExporter::sliceRanges(m_pSlicer))
+        out << range.start << range.end;
+    return key;
+}
+
+QStringList SampleRendererTrevant::preparedAllSlices() const {
+    if (m_preparedAll.isEmpty() || m_preparedAllKey != allSlicesKey())
+        return {};
+    for (const QString &file : m_preparedAll)
+        if (!QFileInfo::exists(file))
+            return {};
+    return m_preparedAll;
+}
+
+void SampleRendererTrevant::prepareAllSlices() {
+    if (m_pAllSlicesExporter)
+        return; // the press that started it still gets its drag
+    if (!m_pDragFolder) {
+        m_pDragFolder = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/Quillory drag export-XXXXXX");
+        if (!m_pDragFolder->isValid()) {
+            m_pDragFolder.reset();
+            emit statusTip(tr("The slices could not be written for dragging."), 3000);
+            return;
+        }
+    }
+    const QString folder = m_pDragFolder->filePath(QString::number(++m_iDragCount));
+    QDir().mkpath(folder);
+    SliceExporter *exporter = SliceExporter::forSlices(m_pSlicer, folder, QString(), this);
+    if (!exporter) {
+        emit statusTip(tr("There is no slice to drag here."), 2000);
+        return;
+    }
+    const QByteArray key = allSlicesKey();
+    auto onEnd = [this, key](SliceExporter *done) {
+        if (done->status() != SliceExporter::Status::Completed)
+            return;
+        m_preparedAll = done->writtenFiles();
+        m_preparedAllKey = key;
+        // The files took a while: a drag needs the button still held, else the next
+        // press drags them at once.
+        const QStringList files = preparedAllSlices();
+        if (files.isEmpty())
+            return;
+        if (QGuiApplication::mouseButtons() & Qt::LeftButton)
+            dragFiles(files);
+        else
+            emit statusTip(files.size() == 1 ? tr("The slice is ready: drag it out.")
+                                             : tr("All %1 slices are ready: drag them out.").arg(files.size()),
+                           10000);
+    };
+    if (m_exportTracker) {
+        if (!m_exportTracker(exporter, onEnd)) {
+            delete exporter;
+            return;
+        }
+    } else {
+        connect(exporter, &SliceExporter::finished, this, [exporter, onEnd] {
+            onEnd(exporter);
+            exporter->deleteLater();
+        });
+    }
+    m_pAllSlicesExporter = exporter;
+    emit statusTip(tr("Writing the slices for dragging..."), 0);
+    exporter->start();
+}
+
 void SampleRendererTrevant::startDragExport(int sample) {
+    if (m_iDragExportMode == 1) {
+        const QStringList files = preparedAllSlices();
+        if (files.isEmpty())
+            prepareAllSlices();
+        else
+            dragFiles(files);
+        return;
+    }
     const QStringList files = writeDragExportFiles(sample);
     if (files.isEmpty()) {
         emit statusTip(tr("There is no slice to drag here."), 2000);
         return;
     }
+    dragFiles(files);
+}
+
+void SampleRendererTrevant::dragFiles(const QStringList &files) {
     QList<QUrl> urls;
     for (const QString &file : files)
         urls << QUrl::fromLocalFile(file);

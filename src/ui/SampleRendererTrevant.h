@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QPointer>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 
 #include "SampleRenderer.h"
@@ -11,6 +13,7 @@
 class QAction;
 class QMenu;
 class QUndoStack;
+class SliceExporter;
 class Trevant;
 
 // Main view of slicing mode: draws the slice points and trim points over the waveform;
@@ -39,6 +42,13 @@ public:
     // slice in mode 1) into this session's drag folder; returns the files, empty when
     // there is nothing to drag or writing failed.
     QStringList writeDragExportFiles(int sample);
+    // Every slice, written for a drag while the loop, its slicing and its edits were as
+    // they are now; empty when they changed since or were never written.
+    QStringList preparedAllSlices() const;
+    // Hands a background export of all slices to whoever shows exports (progress and
+    // Cancel) and calls onEnd when it is over; false when it may not run now.
+    using ExportTracker = std::function<bool(SliceExporter *, std::function<void(SliceExporter *)> onEnd)>;
+    void setExportTracker(ExportTracker tracker) { m_exportTracker = std::move(tracker); }
 
 signals:
     void statusTip(QString text, int msec);
@@ -70,6 +80,11 @@ private:
     void drawDragExportSlices(QPainter &painter);
     int clampToLoop(long long position) const;
     void startDragExport(int sample);
+    void dragFiles(const QStringList &files);
+    // Writes every slice in the background; the drag starts when they exist.
+    void prepareAllSlices();
+    // What the prepared slices were made from.
+    QByteArray allSlicesKey() const;
 
     Trevant *m_pSlicer;
     QUndoStack *m_pUndoStack;
@@ -81,6 +96,10 @@ private:
     // can still read them after the drop.
     std::unique_ptr<QTemporaryDir> m_pDragFolder;
     int m_iDragCount = 0;
+    QStringList m_preparedAll;
+    QByteArray m_preparedAllKey;
+    QPointer<SliceExporter> m_pAllSlicesExporter;
+    ExportTracker m_exportTracker;
     QList<int> m_ghostMarkers;
     bool m_bDraggingTrimStart = false;
     bool m_bDraggingTrimEnd = false;

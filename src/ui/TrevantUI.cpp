@@ -283,6 +283,17 @@ TrevantUI::TrevantUI() {
     m_cancelExportButton->setObjectName("pushButtonCancelExport");
     m_cancelExportButton->hide();
     statusBar()->addPermanentWidget(m_cancelExportButton);
+    m_exportOutcomeLabel = new QLabel(this);
+    m_exportOutcomeLabel->setObjectName("labelExportOutcome");
+    m_exportOutcomeLabel->setTextFormat(Qt::RichText);
+    m_exportOutcomeLabel->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    m_exportOutcomeLabel->hide();
+    statusBar()->addWidget(m_exportOutcomeLabel, 1);
+    connect(m_exportOutcomeLabel, &QLabel::linkActivated, this,
+            [](const QString &link) { QDesktopServices::openUrl(QUrl(link)); });
+    m_slicingView->setExportTracker([this](SliceExporter *exporter, std::function<void(SliceExporter *)> onEnd) {
+        return trackExport(exporter, std::move(onEnd));
+    });
     connect(m_cancelExportButton, &QPushButton::clicked, this, [this] {
         if (m_exporter)
             m_exporter->cancel();
@@ -1155,16 +1166,25 @@ void TrevantUI::startExport(SliceExporter *exporter, std::function<void(SliceExp
         statusBar()->showMessage(tr("There is nothing to export."), 3000);
         return;
     }
-    if (m_exporter) {
-        statusBar()->showMessage(tr("An export is already running."), 3000);
+    exporter->setParent(this);
+    if (!trackExport(exporter, std::move(onEnd))) {
         delete exporter;
         return;
     }
+    exporter->start();
+}
+
+bool TrevantUI::trackExport(SliceExporter *exporter, std::function<void(SliceExporter *)> onEnd) {
+    if (m_exporter) {
+        statusBar()->showMessage(tr("An export is already running."), 3000);
+        return false;
+    }
     m_exporter = exporter;
-    exporter->setParent(this);
+    m_exportOutcomeLabel->hide();
     connect(exporter, &SliceExporter::fileWritten, this, &TrevantUI::exportSuccessful);
     connect(exporter, &SliceExporter::finished, this, [this, exporter, onEnd] {
         m_cancelExportButton->hide();
+        showExportOutcome(exporter);
         if (exporter->status() == SliceExporter::Status::Failed)
             QMessageBox::critical(this, tr("Error"), exporter->errorMessage());
         m_exporter = nullptr;
@@ -1173,7 +1193,45 @@ void TrevantUI::startExport(SliceExporter *exporter, std::function<void(SliceExp
             onEnd(exporter);
     });
     m_cancelExportButton->show();
-    exporter->start();
+    return true;
+}
+
+QString TrevantUI::exportOutcomeText() const {
+    return m_exportOutcomeLabel->isVisibleTo(statusBar()) ? m_exportOutcomeLabel->text() : QString();
+}
+
+void TrevantUI::showExportOutcome(SliceExporter *exporter) {
+    const QStringList written = exporter->writtenFiles();
+    const int count = written.size();
+    const QString files = count == 1 ? tr("1 file") : tr("%1 files").arg(count);
+    QString text;
+    if (count > 0) {
+        const QString folder = QFileInfo(written.constFirst()).absolutePath();
+        const QString link = QStringLiteral("<a href=\"%1\">%2</a>")
+                                 .arg(QUrl::fromLocalFile(folder).toString(QUrl::FullyEncoded).toHtmlEscaped(),
+                                      QDir::toNativeSeparators(folder).toHtmlEscaped());
+        switch (exporter->status()) {
+        case SliceExporter::Status::Completed:
+            text = tr("%1 written to %2").arg(files, link);
+            break;
+        case SliceExporter::Status::Cancelled:
+            text = tr("Export cancelled: %1 already written are left in %2").arg(files, link);
+            break;
+        default:
+            text = tr("Export failed: %1 written before the failure are left in %2").arg(files, link);
+            break;
+        }
+    } else if (exporter->status() == SliceExporter::Status::Cancelled) {
+        text = tr("Export cancelled: no file was written.");
+    } else if (exporter->status() == SliceExporter::Status::Failed) {
+        text = tr("Export failed: no file was written.");
+    }
+    if (text.isEmpty())
+        return;
+    // Temporary messages hide the label while they show; it comes back after them.
+    statusBar()->clearMessage();
+    m_exportOutcomeLabel->setText(text);
+    m_exportOutcomeLabel->show();
 }
 
 void TrevantUI::slotSaveAs() {

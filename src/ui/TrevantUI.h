@@ -9,6 +9,7 @@
 #include <functional>
 
 class QButtonGroup;
+class QLabel;
 class QPushButton;
 class SliceExporter;
 class QUndoStack;
@@ -55,6 +56,8 @@ public:
 
     // Shortens an export path for the status bar (exposed for tests).
     static QString savedMessage(const QString &baseFilePath, const QString &fileName);
+    // What the status bar says when an export ends (exposed for tests).
+    QString exportOutcomeText() const;
 
 signals:
     void closed();
@@ -157,6 +160,10 @@ private:
     bool settleCollisions(SliceExporter *exporter);
     // onEnd runs when the export is over, whatever its outcome.
     void startExport(SliceExporter *exporter, std::function<void(SliceExporter *)> onEnd = {});
+    // Shows a started-to-be export's progress and Cancel and its outcome; false (and a
+    // message) while another export runs.
+    bool trackExport(SliceExporter *exporter, std::function<void(SliceExporter *)> onEnd);
+    void showExportOutcome(SliceExporter *exporter);
     // Save As; then runs once the loop is written completely.
     void saveLoopAs(std::function<void()> then);
     // Before the loaded loop is replaced or the program quits: a stretched loop that was
@@ -195,6 +202,8 @@ private:
     QList<QAction *> m_editActions;
     QPointer<SliceExporter> m_exporter;
     QPushButton *m_cancelExportButton = nullptr;
+    // Where the last export went, as a link that opens the folder.
+    QLabel *m_exportOutcomeLabel = nullptr;
     QAction *m_exportKitAction = nullptr;
     bool m_quitting = false;
     // The loaded loop is a stretched render in a temporary folder; its slices go to the

@@ -480,9 +480,71 @@ private slots:
         const QStringList files = QDir(folder).entryList({"*.wav"}, QDir::Files, QDir::Name);
         QCOMPARE(files.size(), 4);
         QTRY_VERIFY(!w()->findChild<QPushButton *>("pushButtonCancelExport")->isVisible());
-        QVERIFY(w()->statusBar()->currentMessage().endsWith("successfully saved.") ||
-                w()->statusBar()->currentMessage().startsWith("Saving"));
+        // The end names the folder, as a link to it, and how many files went there.
+        const QString outcome = w()->exportOutcomeText();
+        QVERIFY2(outcome.startsWith("4 files written to"), qPrintable(outcome));
+        QVERIFY(outcome.contains(QDir::toNativeSeparators(folder).toHtmlEscaped()));
+        QVERIFY(outcome.contains(QString("href=\"%1\"").arg(QUrl::fromLocalFile(folder).toString(QUrl::FullyEncoded))));
         w()->undoStack()->undo();
+    }
+
+    // Cancelled at once, a long export stops early and says how many files it left where.
+    void cancelledExportSaysWhatIsLeft()
+    {
+        const QString longLoop = g_dir->filePath("long take.wav");
+        QVERIFY(TestAudio::writeWav(longLoop, 2, 44100, 60 * 44100, TestAudio::sine(220, 44100)));
+        QVERIFY(w()->slotLoadAudioFile(longLoop));
+        w()->form().action64->trigger();
+        auto *cancel = w()->findChild<QPushButton *>("pushButtonCancelExport");
+        w()->form().actionQuickExport->trigger();
+        QVERIFY(cancel->isVisible());
+        QTest::mouseClick(cancel, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!cancel->isVisible(), 30000);
+        const QString folder = SliceExporter::quickExportFolder(longLoop);
+        const int left = QDir(folder).entryList({"*.wav"}, QDir::Files).size();
+        QVERIFY(left < 64);
+        const QString outcome = w()->exportOutcomeText();
+        QVERIFY2(outcome.startsWith("Export cancelled"), qPrintable(outcome));
+        if (left == 0)
+            QVERIFY(outcome.contains("no file was written"));
+        else
+            QVERIFY2(outcome.contains(QString(left == 1 ? "1 file already" : "%1 files already").arg(left)) &&
+                         outcome.contains(QDir::toNativeSeparators(folder).toHtmlEscaped()),
+                     qPrintable(outcome));
+        QVERIFY(w()->slotLoadAudioFile(g_loopPath));
+    }
+
+    // Every slice is written in the background with the export's progress and Cancel;
+    // the files serve every drag while the slicing stays as it was.
+    void dragExportOfAllSlicesRunsInTheBackground()
+    {
+        auto &ui = w()->form();
+        QVERIFY(w()->slotLoadAudioFile(g_loopPath));
+        ui.action4->trigger();
+        ui.actionDragExport->setChecked(true);
+        ui.radioButtonDragExportAll->click();
+        SampleRendererTrevant *view = w()->slicingView();
+        auto *cancel = w()->findChild<QPushButton *>("pushButtonCancelExport");
+        QTest::mouseClick(view, Qt::LeftButton, Qt::NoModifier, QPoint(view->width() / 3, view->height() / 2));
+        // The press came back while the files are still being written.
+        QVERIFY(cancel->isVisible());
+        QVERIFY(view->preparedAllSlices().isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(!cancel->isVisible(), 30000);
+        const QStringList files = view->preparedAllSlices();
+        QCOMPARE(files.size(), 4);
+        for (const QString &f : files)
+            QVERIFY(QFileInfo(f).size() > 44);
+        QVERIFY2(w()->statusBar()->currentMessage().contains("ready"), qPrintable(w()->statusBar()->currentMessage()));
+        QSignalSpy saved(w(), SIGNAL(exportSuccessful(QString, QString)));
+        QCOMPARE(view->writeDragExportFiles(0), files);
+        QCOMPARE(saved.count(), 0);
+        // New slicing makes them stale; undoing it brings them back.
+        ui.action8->trigger();
+        QVERIFY(view->preparedAllSlices().isEmpty());
+        w()->undoStack()->undo();
+        QCOMPARE(view->preparedAllSlices(), files);
+        ui.radioButtonDragExportSingle->click();
+        ui.actionDragExport->setChecked(false);
     }
 
     void dragExportWritesTheSliceUnderThePress()
