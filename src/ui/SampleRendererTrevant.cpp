@@ -10,6 +10,7 @@
 #include "Trevant.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDataStream>
 #include <QDir>
 #include <QGuiApplication>
@@ -81,6 +82,30 @@ int SampleRendererTrevant::slicePointTolerance() const {
     // Zoomed far in, eight pixels cover less than one sample; a tolerance of 0 would ask
     // the slicer for the containing slice instead of a nearby point.
     return std::max(1, int(samplesPerPixel() * kHitPixels));
+}
+
+int SampleRendererTrevant::slicePointAt(int x) const {
+    if (!m_pSlicer)
+        return 0;
+    const QList<int> points = m_pSlicer->slicePoints();
+    int best = -1;
+    double bestDistance = 0.0;
+    for (int i = 0; i < points.size(); ++i) {
+        const double d = std::abs(sampleToPixel(points.at(i)) - x);
+        if (best < 0 || d < bestDistance) {
+            best = i;
+            bestDistance = d;
+        }
+    }
+    if (best < 0)
+        return 0;
+    double reach = kHitPixels;
+    const double at = sampleToPixel(points.at(best));
+    if (best > 0)
+        reach = std::min(reach, (at - sampleToPixel(points.at(best - 1))) / 3.0);
+    if (best + 1 < points.size())
+        reach = std::min(reach, (sampleToPixel(points.at(best + 1)) - at) / 3.0);
+    return bestDistance <= reach ? points.at(best) : 0;
 }
 
 int SampleRendererTrevant::clampToLoop(long long position) const {
@@ -313,7 +338,7 @@ void SampleRendererTrevant::mousePressEvent(QMouseEvent *event) {
     const int x = event->pos().x();
     const int sample = pixelToSample(x);
     m_iPressSliceStart = m_pSlicer->sliceStartAt(sample, 0);
-    m_iHitSlicePoint = m_pSlicer->sliceStartAt(sample, slicePointTolerance());
+    m_iHitSlicePoint = slicePointAt(x);
 
     if (m_bDragExport) {
         event->accept();
@@ -365,6 +390,15 @@ void SampleRendererTrevant::mouseMoveEvent(QMouseEvent *event) {
         return;
     }
     const int x = event->pos().x();
+    const bool grabbing = m_iDraggedSlicePoint != 0 || m_bDraggingTrimStart || m_bDraggingTrimEnd;
+    if (!m_bDragExport && grabbing && !m_bDragMoved) {
+        // A hand's jitter during a click must not move anything.
+        if ((event->pos() - m_pressPosition).manhattanLength() < QApplication::startDragDistance()) {
+            event->accept();
+            return;
+        }
+        m_bDragMoved = true;
+    }
     if (m_bDragExport) {
         m_hoverPosition = event->pos();
         update();
@@ -384,7 +418,7 @@ void SampleRendererTrevant::mouseMoveEvent(QMouseEvent *event) {
         m_ghostMarkers = {ghost};
         update();
     } else {
-        const bool nearPoint = m_pSlicer->sliceStartAt(pixelToSample(x), slicePointTolerance()) != 0;
+        const bool nearPoint = slicePointAt(x) != 0;
         if (nearPoint || hitsTrimStart(x) || hitsTrimEnd(x))
             setCursor(Qt::SplitHCursor);
         else
@@ -416,6 +450,14 @@ void SampleRendererTrevant::mouseReleaseEvent(QMouseEvent *event) {
         return;
 
     const int x = event->pos().x();
+    if (!m_bDragMoved && (event->pos() - m_pressPosition).manhattanLength() < QApplication::startDragDistance()) {
+        // A click on a point or handle: it stays, and the slice under the click plays
+        // (a Shift-click has added its point already).
+        if (!(event->modifiers() & Qt::ShiftModifier) && m_iDraggedSlicePoint == m_iHitSlicePoint)
+            m_pSlicer->playFrom(m_iPressSliceStart);
+        resetDrag();
+        return;
+    }
     // Outside the view pixelToSample reads 0; the distance is measured in the view's
     // coordinates either way and the result is clamped to the loop.
     const long long delta = (long long)pixelToSample(std::max(x, 0)) - pixelToSample(m_pressPosition.x());
@@ -452,6 +494,7 @@ void SampleRendererTrevant::resetDrag() {
     m_ghostMarkers.clear();
     m_bDraggingTrimStart = false;
     m_bDraggingTrimEnd = false;
+    m_bDragMoved = false;
     m_iPressSliceStart = 0;
     m_iHitSlicePoint = 0;
     update();

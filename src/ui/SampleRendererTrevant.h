@@ -36,6 +36,10 @@ public:
     int dragExportMode() const { return m_iDragExportMode; }
     // The slice-point tolerance in samples for the current zoom: never below one sample.
     int slicePointTolerance() const;
+    // The slice point whose grab zone holds x, else 0. A zone reaches kHitPixels, but
+    // never more than a third of the gap to the next point, so that between close
+    // points a click still lands in a slice.
+    int slicePointAt(int x) const;
     const QList<int> &ghostMarkers() const { return m_ghostMarkers; }
     QMenu *contextMenu() const { return m_pContextMenu; }
     // Writes what a drag-export press at sample carries (the slice under it, or every
@@ -104,6 +108,8 @@ private:
     bool m_bDraggingTrimStart = false;
     bool m_bDraggingTrimEnd = false;
     QPoint m_pressPosition;
+    // The pointer has passed the drag distance since the press on a point or handle.
+    bool m_bDragMoved = false;
     QAction *m_pActionSliceHere;
     QAction *m_pActionDelete;
     QAction *m_pActionSave;
