@@ -1145,7 +1145,9 @@ bool TrevantUI::settleCollisions(SliceExporter *exporter) {
     if (existing.isEmpty())
         return true;
     QMessageBox box(QMessageBox::Question, tr("Save Slices"),
-                    tr("%n file(s) with these names exist already.", nullptr, existing.size()),
+                    existing.size() == 1
+                        ? tr("A file with this name exists already.")
+                        : tr("%1 files with these names exist already.").arg(existing.size()),
                     QMessageBox::Cancel, this);
     box.setDetailedText(existing.join("\n"));
     QPushButton *replace = box.addButton(tr("Replace"), QMessageBox::DestructiveRole);
