@@ -196,9 +196,16 @@ void AdvancedSlicingUI::updateActionText()
                                            .arg(ui.doubleSpinBoxMinSliceLength->value()));
         return;
     }
-    const QString interval = QString::number(ui.doubleSpinBoxInterval->value(), 'g');
-    const QString unit = ui.radioButtonBeats->isChecked() ? tr("%1 beats").arg(interval) : tr("%1 bars").arg(interval);
-    ui.labelSlicingAction->setText(tr("Slicing every ") + unit + QStringLiteral("."));
+    const double value = ui.doubleSpinBoxInterval->value();
+    const QString interval = QString::number(value, 'g');
+    const bool beats = ui.radioButtonBeats->isChecked();
+    // "every beat", not "every 1 beats"; fractions and several keep the number.
+    QString text;
+    if (value == 1.0)
+        text = beats ? tr("Slicing every beat.") : tr("Slicing every bar.");
+    else
+        text = beats ? tr("Slicing every %1 beats.").arg(interval) : tr("Slicing every %1 bars.").arg(interval);
+    ui.labelSlicingAction->setText(text);
 }
 
 void AdvancedSlicingUI::storeSettings()

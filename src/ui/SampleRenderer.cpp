@@ -352,8 +352,12 @@ void SampleRenderer::renderWaveform() {
         return;
     QSharedPointer<AudioCache> cache = m_pSlice->cache();
     const int length = m_pSlice->length();
-    if (!cache || length <= 0)
+    if (!cache || length <= 0) {
+        // A loop emptied by its edits shows nothing, not the last waveform drawn.
+        delete m_pWaveformPixmap;
+        m_pWaveformPixmap = nullptr;
         return;
+    }
 
     if (!m_pWaveformPixmap) {
         m_pWaveformPixmap = new QPixmap(std::max(int(width() * m_fDevicePixelRatio), 1),

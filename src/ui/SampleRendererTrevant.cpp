@@ -10,7 +10,10 @@
 #include "Trevant.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QDataStream>
 #include <QDir>
+#include <QGuiApplication>
 #include <QDrag>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -81,6 +84,30 @@ int SampleRendererTrevant::slicePointTolerance() const {
     return std::max(1, int(samplesPerPixel() * kHitPixels));
 }
 
+int SampleRendererTrevant::slicePointAt(int x) const {
+    if (!m_pSlicer)
+        return 0;
+    const QList<int> points = m_pSlicer->slicePoints();
+    int best = -1;
+    double bestDistance = 0.0;
+    for (int i = 0; i < points.size(); ++i) {
+        const double d = std::abs(sampleToPixel(points.at(i)) - x);
+        if (best < 0 || d < bestDistance) {
+            best = i;
+            bestDistance = d;
+        }
+    }
+    if (best < 0)
+        return 0;
+    double reach = kHitPixels;
+    const double at = sampleToPixel(points.at(best));
+    if (best > 0)
+        reach = std::min(reach, (at - sampleToPixel(points.at(best - 1))) / 3.0);
+    if (best + 1 < points.size())
+        reach = std::min(reach, (sampleToPixel(points.at(best + 1)) - at) / 3.0);
+    return bestDistance <= reach ? points.at(best) : 0;
+}
+
 int SampleRendererTrevant::clampToLoop(long long position) const {
     const long long length = loopLength();
     position = std::max<long long>(0, std::min(position, length));
@@ -139,6 +166,9 @@ QStringList SampleRendererTrevant::writeDragExportFiles(int sample) {
     QDir().mkpath(folder);
     std::unique_ptr<SliceExporter> exporter;
     if (m_iDragExportMode == 1) {
+        const QStringList prepared = preparedAllSlices();
+        if (!prepared.isEmpty())
+            return prepared;
         exporter.reset(SliceExporter::forSlices(m_pSlicer, folder));
     } else {
         const SliceExporter::Range range = SliceExporter::sliceAt(m_pSlicer, sample);
@@ -153,6 +183,10 @@ QStringList SampleRendererTrevant::writeDragExportFiles(int sample) {
     if (!exporter || exporter->run() != SliceExporter::Status::Completed)
         return {};
     const QStringList files = exporter->writtenFiles();
+    if (m_iDragExportMode == 1) {
+        m_preparedAll = files;
+        m_preparedAllKey = allSlicesKey();
+    }
     for (const QString &file : files) {
         const QFileInfo info(file);
         emit exportSuccessful(QDir::toNativeSeparators(info.absolutePath()), info.fileName());
@@ -160,12 +194,98 @@ QStringList SampleRendererTrevant::writeDragExportFiles(int sample) {
     return files;
 }
 
+QByteArray SampleRendererTrevant::allSlicesKey() const {
+    // Every change of slicing, trim or audio goes through the undo stack; the command on
+    // top and the ranges together tell an undone-and-redone state from a new one.
+    QByteArray key;
+    QDataStream out(&key, QIODevice::WriteOnly);
+    out << quintptr(m_pSlice.data()) << (m_pSlice ? m_pSlice->fileName() : QString());
+    if (m_pUndoStack)
+        out << m_pUndoStack->index() << quintptr(m_pUndoStack->command(m_pUndoStack->index() - 1));
+    for (const SliceExporter::Range &range : SliceExporter::sliceRanges(m_pSlicer))
+        out << range.start << range.end;
+    return key;
+}
+
+QStringList SampleRendererTrevant::preparedAllSlices() const {
+    if (m_preparedAll.isEmpty() || m_preparedAllKey != allSlicesKey())
+        return {};
+    for (const QString &file : m_preparedAll)
+        if (!QFileInfo::exists(file))
+            return {};
+    return m_preparedAll;
+}
+
+void SampleRendererTrevant::prepareAllSlices() {
+    if (m_pAllSlicesExporter)
+        return; // the press that started it still gets its drag
+    if (!m_pDragFolder) {
+        m_pDragFolder = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/Quillory drag export-XXXXXX");
+        if (!m_pDragFolder->isValid()) {
+            m_pDragFolder.reset();
+            emit statusTip(tr("The slices could not be written for dragging."), 3000);
+            return;
+        }
+    }
+    const QString folder = m_pDragFolder->filePath(QString::number(++m_iDragCount));
+    QDir().mkpath(folder);
+    SliceExporter *exporter = SliceExporter::forSlices(m_pSlicer, folder, QString(), this);
+    if (!exporter) {
+        emit statusTip(tr("There is no slice to drag here."), 2000);
+        return;
+    }
+    const QByteArray key = allSlicesKey();
+    auto onEnd = [this, key](SliceExporter *done) {
+        if (done->status() != SliceExporter::Status::Completed)
+            return;
+        m_preparedAll = done->writtenFiles();
+        m_preparedAllKey = key;
+        // The files took a while: a drag needs the button still held, else the next
+        // press drags them at once.
+        const QStringList files = preparedAllSlices();
+        if (files.isEmpty())
+            return;
+        if (QGuiApplication::mouseButtons() & Qt::LeftButton)
+            dragFiles(files);
+        else
+            emit statusTip(files.size() == 1 ? tr("The slice is ready: drag it out.")
+                                             : tr("All %1 slices are ready: drag them out.").arg(files.size()),
+                           10000);
+    };
+    if (m_exportTracker) {
+        if (!m_exportTracker(exporter, onEnd)) {
+            delete exporter;
+            return;
+        }
+    } else {
+        connect(exporter, &SliceExporter::finished, this, [exporter, onEnd] {
+            onEnd(exporter);
+            exporter->deleteLater();
+        });
+    }
+    m_pAllSlicesExporter = exporter;
+    emit statusTip(tr("Writing the slices for dragging..."), 0);
+    exporter->start();
+}
+
 void SampleRendererTrevant::startDragExport(int sample) {
+    if (m_iDragExportMode == 1) {
+        const QStringList files = preparedAllSlices();
+        if (files.isEmpty())
+            prepareAllSlices();
+        else
+            dragFiles(files);
+        return;
+    }
     const QStringList files = writeDragExportFiles(sample);
     if (files.isEmpty()) {
         emit statusTip(tr("There is no slice to drag here."), 2000);
         return;
     }
+    dragFiles(files);
+}
+
+void SampleRendererTrevant::dragFiles(const QStringList &files) {
     QList<QUrl> urls;
     for (const QString &file : files)
         urls << QUrl::fromLocalFile(file);
@@ -218,7 +338,7 @@ void SampleRendererTrevant::mousePressEvent(QMouseEvent *event) {
     const int x = event->pos().x();
     const int sample = pixelToSample(x);
     m_iPressSliceStart = m_pSlicer->sliceStartAt(sample, 0);
-    m_iHitSlicePoint = m_pSlicer->sliceStartAt(sample, slicePointTolerance());
+    m_iHitSlicePoint = slicePointAt(x);
 
     if (m_bDragExport) {
         event->accept();
@@ -270,6 +390,15 @@ void SampleRendererTrevant::mouseMoveEvent(QMouseEvent *event) {
         return;
     }
     const int x = event->pos().x();
+    const bool grabbing = m_iDraggedSlicePoint != 0 || m_bDraggingTrimStart || m_bDraggingTrimEnd;
+    if (!m_bDragExport && grabbing && !m_bDragMoved) {
+        // A hand's jitter during a click must not move anything.
+        if ((event->pos() - m_pressPosition).manhattanLength() < QApplication::startDragDistance()) {
+            event->accept();
+            return;
+        }
+        m_bDragMoved = true;
+    }
     if (m_bDragExport) {
         m_hoverPosition = event->pos();
         update();
@@ -289,7 +418,7 @@ void SampleRendererTrevant::mouseMoveEvent(QMouseEvent *event) {
         m_ghostMarkers = {ghost};
         update();
     } else {
-        const bool nearPoint = m_pSlicer->sliceStartAt(pixelToSample(x), slicePointTolerance()) != 0;
+        const bool nearPoint = slicePointAt(x) != 0;
         if (nearPoint || hitsTrimStart(x) || hitsTrimEnd(x))
             setCursor(Qt::SplitHCursor);
         else
@@ -321,6 +450,14 @@ void SampleRendererTrevant::mouseReleaseEvent(QMouseEvent *event) {
         return;
 
     const int x = event->pos().x();
+    if (!m_bDragMoved && (event->pos() - m_pressPosition).manhattanLength() < QApplication::startDragDistance()) {
+        // A click on a point or handle: it stays, and the slice under the click plays
+        // (a Shift-click has added its point already).
+        if (!(event->modifiers() & Qt::ShiftModifier) && m_iDraggedSlicePoint == m_iHitSlicePoint)
+            m_pSlicer->playFrom(m_iPressSliceStart);
+        resetDrag();
+        return;
+    }
     // Outside the view pixelToSample reads 0; the distance is measured in the view's
     // coordinates either way and the result is clamped to the loop.
     const long long delta = (long long)pixelToSample(std::max(x, 0)) - pixelToSample(m_pressPosition.x());
@@ -357,6 +494,7 @@ void SampleRendererTrevant::resetDrag() {
     m_ghostMarkers.clear();
     m_bDraggingTrimStart = false;
     m_bDraggingTrimEnd = false;
+    m_bDragMoved = false;
     m_iPressSliceStart = 0;
     m_iHitSlicePoint = 0;
     update();

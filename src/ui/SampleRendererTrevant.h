@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QPointer>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 
 #include "SampleRenderer.h"
@@ -11,6 +13,7 @@
 class QAction;
 class QMenu;
 class QUndoStack;
+class SliceExporter;
 class Trevant;
 
 // Main view of slicing mode: draws the slice points and trim points over the waveform;
@@ -33,12 +36,23 @@ public:
     int dragExportMode() const { return m_iDragExportMode; }
     // The slice-point tolerance in samples for the current zoom: never below one sample.
     int slicePointTolerance() const;
+    // The slice point whose grab zone holds x, else 0. A zone reaches kHitPixels, but
+    // never more than a third of the gap to the next point, so that between close
+    // points a click still lands in a slice.
+    int slicePointAt(int x) const;
     const QList<int> &ghostMarkers() const { return m_ghostMarkers; }
     QMenu *contextMenu() const { return m_pContextMenu; }
     // Writes what a drag-export press at sample carries (the slice under it, or every
     // slice in mode 1) into this session's drag folder; returns the files, empty when
     // there is nothing to drag or writing failed.
     QStringList writeDragExportFiles(int sample);
+    // Every slice, written for a drag while the loop, its slicing and its edits were as
+    // they are now; empty when they changed since or were never written.
+    QStringList preparedAllSlices() const;
+    // Hands a background export of all slices to whoever shows exports (progress and
+    // Cancel) and calls onEnd when it is over; false when it may not run now.
+    using ExportTracker = std::function<bool(SliceExporter *, std::function<void(SliceExporter *)> onEnd)>;
+    void setExportTracker(ExportTracker tracker) { m_exportTracker = std::move(tracker); }
 
 signals:
     void statusTip(QString text, int msec);
@@ -70,6 +84,11 @@ private:
     void drawDragExportSlices(QPainter &painter);
     int clampToLoop(long long position) const;
     void startDragExport(int sample);
+    void dragFiles(const QStringList &files);
+    // Writes every slice in the background; the drag starts when they exist.
+    void prepareAllSlices();
+    // What the prepared slices were made from.
+    QByteArray allSlicesKey() const;
 
     Trevant *m_pSlicer;
     QUndoStack *m_pUndoStack;
@@ -81,10 +100,16 @@ private:
     // can still read them after the drop.
     std::unique_ptr<QTemporaryDir> m_pDragFolder;
     int m_iDragCount = 0;
+    QStringList m_preparedAll;
+    QByteArray m_preparedAllKey;
+    QPointer<SliceExporter> m_pAllSlicesExporter;
+    ExportTracker m_exportTracker;
     QList<int> m_ghostMarkers;
     bool m_bDraggingTrimStart = false;
     bool m_bDraggingTrimEnd = false;
     QPoint m_pressPosition;
+    // The pointer has passed the drag distance since the press on a point or handle.
+    bool m_bDragMoved = false;
     QAction *m_pActionSliceHere;
     QAction *m_pActionDelete;
     QAction *m_pActionSave;

@@ -21,6 +21,8 @@ TransportBar::TransportBar(QWidget *parent, Trevant *slicer, SampleRenderer *vie
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setMouseTracking(true);
     setFocusPolicy(Qt::WheelFocus);
+    if (m_pView)
+        m_pView->installEventFilter(this);
 
     m_pLoopIcon = new QPixmap(QIcon(QStringLiteral(":transport_loop.png")).pixmap(41, 12));
     m_pBackground = new QPixmap(QStringLiteral(":transportbar.png"));
@@ -40,8 +42,21 @@ TransportBar::~TransportBar() {
 }
 
 void TransportBar::setView(SampleRenderer *view) {
+    if (m_pView)
+        m_pView->removeEventFilter(this);
     m_pView = view;
+    if (m_pView)
+        m_pView->installEventFilter(this);
     update();
+}
+
+bool TransportBar::eventFilter(QObject *watched, QEvent *event) {
+    // The ruler and markers use the view's scale. In a shrinking layout this bar is
+    // resized (and painted) before the view below it, so it paints again once the view
+    // has its new width.
+    if (watched == m_pView && event->type() == QEvent::Resize)
+        update();
+    return QOpenGLWidget::eventFilter(watched, event);
 }
 
 void TransportBar::setDragExport(bool on) {

@@ -47,6 +47,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QSlider>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QTextDocumentFragment>
 #include <QTimer>
@@ -56,8 +57,17 @@
 #include <functional>
 
 namespace {
-// First start folder of the open dialog, relative to the working directory.
-const char *kDemoLoopsFolder = "Demo Loops";
+// Where a file dialog starts: the remembered folder while it exists, else the user's
+// music folder, else home.
+QString startFolder(const QString &remembered)
+{
+    if (!remembered.isEmpty() && QFileInfo(remembered).isDir())
+        return remembered;
+    const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    if (!music.isEmpty() && QFileInfo(music).isDir())
+        return music;
+    return QDir::homePath();
+}
 
 // A save dialog whose overwrite question names the file that is really written: the
 // dialog adds the suffix to a bare name, and the question is asked here about the name
@@ -273,6 +283,17 @@ TrevantUI::TrevantUI() {
     m_cancelExportButton->setObjectName("pushButtonCancelExport");
     m_cancelExportButton->hide();
     statusBar()->addPermanentWidget(m_cancelExportButton);
+    m_exportOutcomeLabel = new QLabel(this);
+    m_exportOutcomeLabel->setObjectName("labelExportOutcome");
+    m_exportOutcomeLabel->setTextFormat(Qt::RichText);
+    m_exportOutcomeLabel->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    m_exportOutcomeLabel->hide();
+    statusBar()->addWidget(m_exportOutcomeLabel, 1);
+    connect(m_exportOutcomeLabel, &QLabel::linkActivated, this,
+            [](const QString &link) { QDesktopServices::openUrl(QUrl(link)); });
+    m_slicingView->setExportTracker([this](SliceExporter *exporter, std::function<void(SliceExporter *)> onEnd) {
+        return trackExport(exporter, std::move(onEnd));
+    });
     connect(m_cancelExportButton, &QPushButton::clicked, this, [this] {
         if (m_exporter)
             m_exporter->cancel();
@@ -378,12 +399,12 @@ void TrevantUI::slotSetupSliceConnections(Slice *pSlice) {
 
 void TrevantUI::slotLoadAudioFile() {
     ui.actionPlay->setChecked(false);
-    QString start = Settings::instance().value("last_load_path");
-    if (start.isEmpty())
-        start = kDemoLoopsFolder;
-    const QString file = QFileDialog::getOpenFileName(
-        this, tr("Open Audio"), start, tr("Audio File (*.mp3 *.m4a *.wav *.aif *.aiff *.flac)"));
+    const QString file =
+        QFileDialog::getOpenFileName(this, tr("Open Audio"), startFolder(Settings::instance().value("last_load_path")),
+                                     tr("Audio File (*.mp3 *.m4a *.wav *.aif *.aiff *.flac)"));
     if (file.isEmpty())
+        return;
+    if (!settleRenderedLoop([this, file] { slotLoadAudioFile(file); }))
         return;
     slotLoadAudioFile(file);
     Settings::instance().set("last_load_path", QFileInfo(file).absoluteDir().absolutePath());
@@ -414,10 +435,9 @@ bool TrevantUI::slotLoadAudioFile(QString filename) {
             setLoopViewsEnabled(true);
             attachLoopToViews();
             setLoopActionsEnabled(true);
-            if (!windowTitle().isEmpty())
-                setWindowTitle(QString());
-            qDebug() << "fileName for window title is:" << filename;
+            // Set outright: Qt leaves an existing title alone when the path is unchanged.
             setWindowFilePath(filename);
+            setWindowTitle(QFileInfo(filename).fileName() + QStringLiteral("[*]"));
             if (ui.actionEditMode->isChecked()) {
                 if (m_slicingView->isDragExportOn())
                     ui.actionDragExport->setChecked(false);
@@ -447,13 +467,50 @@ bool TrevantUI::slotLoadAudioFile(QString filename) {
                                   QMessageBox::Ok);
             setLoopActionsEnabled(false);
             setWindowFilePath(QString());
-            if (windowTitle().isEmpty())
-                setWindowTitle(QCoreApplication::applicationName());
+            setWindowTitle(QCoreApplication::applicationName());
         }
+        m_renderedLoop = false;
+        m_renderedExportFolder.clear();
+        setWindowModified(false);
     }
     if (m_timeStretchWindow)
         m_timeStretchWindow->refresh();
+    focusLoopView();
     return loaded;
+}
+
+void TrevantUI::slotLoadRenderedLoop(QString filename) {
+    if (!slotLoadAudioFile(filename))
+        return;
+    m_renderedLoop = true;
+    setWindowModified(true);
+}
+
+void TrevantUI::focusLoopView() {
+    // Whatever held the focus before (a dialog's caller, the Tempo box) must not keep the
+    // keys: digits typed into the Tempo box would stretch the loop.
+    QWidget *view = m_viewStack.currentWidget();
+    if (view && view->isEnabled())
+        view->setFocus(Qt::OtherFocusReason);
+    else
+        setFocus(Qt::OtherFocusReason);
+}
+
+bool TrevantUI::settleRenderedLoop(const std::function<void()> &then) {
+    if (!isWindowModified() || !m_renderedLoop)
+        return true;
+    QMessageBox box(QMessageBox::Question, QCoreApplication::applicationName(), tr("Save the stretched loop?"),
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    box.setObjectName("messageBoxSaveStretchedLoop");
+    box.setInformativeText(tr("It exists only in a temporary file, which is deleted when another file is "
+                              "opened or Quillory quits."));
+    box.setDefaultButton(QMessageBox::Save);
+    const int answer = box.exec();
+    if (answer == QMessageBox::Discard)
+        return true;
+    if (answer == QMessageBox::Save)
+        saveLoopAs(then);
+    return false;
 }
 
 void TrevantUI::attachLoopToViews() {
@@ -497,6 +554,8 @@ void TrevantUI::setLoopActionsEnabled(bool on) {
 
 void TrevantUI::slotQuit() {
     if (m_quitting)
+        return;
+    if (!settleRenderedLoop([this] { slotQuit(); }))
         return;
     m_quitting = true;
     emit closed();
@@ -972,7 +1031,7 @@ void TrevantUI::openPath(const QString &path) {
         loadSliceTemplate(path);
     else if (QFileInfo(path).suffix().compare(QLatin1String("qlx"), Qt::CaseInsensitive) == 0)
         openProject(path);
-    else
+    else if (settleRenderedLoop([this, path] { openPath(path); }))
         slotLoadAudioFile(path);
 }
 
@@ -994,8 +1053,8 @@ void TrevantUI::slotShowAdvancedSlicing() {
 void TrevantUI::slotShowTimeStretchWindow() {
     if (!m_timeStretchWindow) {
         m_timeStretchWindow = new TimeStretchUI(this, m_slicer);
-        connect(m_timeStretchWindow, SIGNAL(temporaryFileRendered(QString)), this,
-                SLOT(slotLoadAudioFile(QString)));
+        connect(m_timeStretchWindow, &TimeStretchUI::temporaryFileRendered, this,
+                &TrevantUI::slotLoadRenderedLoop);
         m_timeStretchWindow->installEventFilter(this);
     }
     m_timeStretchWindow->refresh();
@@ -1021,11 +1080,9 @@ void TrevantUI::slotNewProject() {
     m_engine->clearSamplerBank();
 }
 void TrevantUI::slotOpenProject() {
-    QString start = Settings::instance().value("last_load_project_path");
-    if (start.isEmpty())
-        start = ".";
-    const QString path =
-        QFileDialog::getOpenFileName(this, tr("Open Project"), start, tr("Quillory Projects (*.qlx)"));
+    const QString path = QFileDialog::getOpenFileName(
+        this, tr("Open Project"), startFolder(Settings::instance().value("last_load_project_path")),
+        tr("Quillory Projects (*.qlx)"));
     if (!path.isEmpty())
         openProject(path);
 }
@@ -1046,7 +1103,7 @@ bool TrevantUI::openProject(const QString &path) {
 
 void TrevantUI::slotSaveProject() {
     const QString path =
-        askSavePath(this, tr("Save Project"), Settings::instance().value("last_load_project_path"),
+        askSavePath(this, tr("Save Project"), startFolder(Settings::instance().value("last_load_project_path")),
                     tr("Quillory Projects (*.qlx)"), QStringLiteral("qlx"), &ProjectFile::withProjectSuffix);
     if (path.isEmpty())
         return;
@@ -1088,7 +1145,9 @@ bool TrevantUI::settleCollisions(SliceExporter *exporter) {
     if (existing.isEmpty())
         return true;
     QMessageBox box(QMessageBox::Question, tr("Save Slices"),
-                    tr("%n file(s) with these names exist already.", nullptr, existing.size()),
+                    existing.size() == 1
+                        ? tr("A file with this name exists already.")
+                        : tr("%1 files with these names exist already.").arg(existing.size()),
                     QMessageBox::Cancel, this);
     box.setDetailedText(existing.join("\n"));
     QPushButton *replace = box.addButton(tr("Replace"), QMessageBox::DestructiveRole);
@@ -1104,40 +1163,107 @@ bool TrevantUI::settleCollisions(SliceExporter *exporter) {
     return true;
 }
 
-void TrevantUI::startExport(SliceExporter *exporter) {
+void TrevantUI::startExport(SliceExporter *exporter, std::function<void(SliceExporter *)> onEnd) {
     if (!exporter) {
         statusBar()->showMessage(tr("There is nothing to export."), 3000);
         return;
     }
-    if (m_exporter) {
-        statusBar()->showMessage(tr("An export is already running."), 3000);
+    exporter->setParent(this);
+    if (!trackExport(exporter, std::move(onEnd))) {
         delete exporter;
         return;
     }
+    exporter->start();
+}
+
+bool TrevantUI::trackExport(SliceExporter *exporter, std::function<void(SliceExporter *)> onEnd) {
+    if (m_exporter) {
+        statusBar()->showMessage(tr("An export is already running."), 3000);
+        return false;
+    }
     m_exporter = exporter;
-    exporter->setParent(this);
+    m_exportOutcomeLabel->hide();
     connect(exporter, &SliceExporter::fileWritten, this, &TrevantUI::exportSuccessful);
-    connect(exporter, &SliceExporter::finished, this, [this, exporter] {
+    connect(exporter, &SliceExporter::finished, this, [this, exporter, onEnd] {
         m_cancelExportButton->hide();
+        showExportOutcome(exporter);
         if (exporter->status() == SliceExporter::Status::Failed)
             QMessageBox::critical(this, tr("Error"), exporter->errorMessage());
         m_exporter = nullptr;
         exporter->deleteLater();
+        if (onEnd)
+            onEnd(exporter);
     });
     m_cancelExportButton->show();
-    exporter->start();
+    return true;
+}
+
+QString TrevantUI::exportOutcomeText() const {
+    return m_exportOutcomeLabel->isVisibleTo(statusBar()) ? m_exportOutcomeLabel->text() : QString();
+}
+
+void TrevantUI::showExportOutcome(SliceExporter *exporter) {
+    const QStringList written = exporter->writtenFiles();
+    const int count = written.size();
+    const QString files = count == 1 ? tr("1 file") : tr("%1 files").arg(count);
+    QString text;
+    if (count > 0) {
+        const QString folder = QFileInfo(written.constFirst()).absolutePath();
+        const QString link = QStringLiteral("<a href=\"%1\">%2</a>")
+                                 .arg(QUrl::fromLocalFile(folder).toString(QUrl::FullyEncoded).toHtmlEscaped(),
+                                      QDir::toNativeSeparators(folder).toHtmlEscaped());
+        switch (exporter->status()) {
+        case SliceExporter::Status::Completed:
+            text = tr("%1 written to %2").arg(files, link);
+            break;
+        case SliceExporter::Status::Cancelled:
+            text = tr("Export cancelled: %1 already written are left in %2").arg(files, link);
+            break;
+        default:
+            text = tr("Export failed: %1 written before the failure are left in %2").arg(files, link);
+            break;
+        }
+    } else if (exporter->status() == SliceExporter::Status::Cancelled) {
+        text = tr("Export cancelled: no file was written.");
+    } else if (exporter->status() == SliceExporter::Status::Failed) {
+        text = tr("Export failed: no file was written.");
+    }
+    if (text.isEmpty())
+        return;
+    // Temporary messages hide the label while they show; it comes back after them.
+    statusBar()->clearMessage();
+    m_exportOutcomeLabel->setText(text);
+    m_exportOutcomeLabel->show();
 }
 
 void TrevantUI::slotSaveAs() {
+    saveLoopAs({});
+}
+
+void TrevantUI::saveLoopAs(std::function<void()> then) {
     SlicePtr slice = m_slicer->currentSlice();
     if (!slice)
         return;
+    // A render lives in a temporary folder, which is no place to offer for keeping it.
+    const QString folder =
+        m_renderedLoop ? startFolder(Settings::instance().value("last_load_path")) : loopFolder();
     const QString path =
-        QFileDialog::getSaveFileName(this, tr("Save As"), loopFolder() + "/" + slice->baseName() + ".wav",
+        QFileDialog::getSaveFileName(this, tr("Save As"), folder + "/" + slice->baseName() + ".wav",
                                      tr("WAV Audio (*.wav);;AIFF Audio (*.aif *.aiff);;FLAC Audio (*.flac)"));
     if (path.isEmpty())
         return;
-    startExport(SliceExporter::forSaveAs(m_slicer, path));
+    const QPointer<Slice> saved = slice.data();
+    startExport(SliceExporter::forSaveAs(m_slicer, path), [this, saved, then](SliceExporter *exporter) {
+        if (exporter->status() != SliceExporter::Status::Completed)
+            return;
+        if (m_renderedLoop && saved && saved == m_slicer->currentSlice().data()) {
+            setWindowModified(false);
+            if (m_renderedExportFolder.isEmpty() && !exporter->writtenFiles().isEmpty())
+                m_renderedExportFolder = SliceExporter::quickExportFolder(exporter->writtenFiles().constFirst());
+        }
+        if (then)
+            then();
+    });
 }
 
 void TrevantUI::slotSaveSlicesAsMidi() {
@@ -1186,7 +1312,23 @@ void TrevantUI::slotExportSlicesWithPrefix(QString prefix) {
 void TrevantUI::slotExportSlicesQuick() {
     if (!m_slicer->currentSlice())
         return;
-    startExport(SliceExporter::forQuickExport(m_slicer));
+    if (!m_renderedLoop) {
+        startExport(SliceExporter::forQuickExport(m_slicer));
+        return;
+    }
+    // Next to a render would mean inside the temporary folder that goes with it.
+    if (m_renderedExportFolder.isEmpty()) {
+        const QString folder = QFileDialog::getExistingDirectory(
+            this, tr("Quick Export: Folder for the Stretched Loop's Slices"),
+            startFolder(Settings::instance().value("last_load_path")));
+        if (folder.isEmpty())
+            return;
+        m_renderedExportFolder = folder;
+    }
+    SliceExporter *exporter = SliceExporter::forSlices(m_slicer, m_renderedExportFolder);
+    if (exporter)
+        exporter->setCollision(SliceExporter::Collision::KeepBoth);
+    startExport(exporter);
 }
 
 void TrevantUI::slotExportSlicesToSampler() {}
@@ -1227,7 +1369,7 @@ bool TrevantUI::loadSliceTemplate(const QString &path) {
 
 void TrevantUI::slotLoadSliceTemplate() {
     const QString path = QFileDialog::getOpenFileName(
-        this, tr("Load Slice Template..."), Settings::instance().value("last_slicetemplate_load_path"),
+        this, tr("Load Slice Template..."), startFolder(Settings::instance().value("last_slicetemplate_load_path")),
         tr("Slice Templates (*.qlst)"));
     if (path.isEmpty())
         return;
@@ -1241,7 +1383,7 @@ void TrevantUI::slotSaveSliceTemplate() {
         return;
     const QString path = askSavePath(
         this, tr("Save Slice Template..."),
-        Settings::instance().value("last_slicetemplate_load_path") + "/" + slice->baseName(),
+        startFolder(Settings::instance().value("last_slicetemplate_load_path")) + "/" + slice->baseName(),
         tr("Slice Templates (*.qlst)"), QStringLiteral("qlst"), &SliceTemplate::withTemplateSuffix);
     if (path.isEmpty())
         return;

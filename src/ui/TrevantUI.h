@@ -6,8 +6,10 @@
 #include <QPointer>
 #include <QSharedPointer>
 #include <QStackedWidget>
+#include <functional>
 
 class QButtonGroup;
+class QLabel;
 class QPushButton;
 class SliceExporter;
 class QUndoStack;
@@ -54,6 +56,8 @@ public:
 
     // Shortens an export path for the status bar (exposed for tests).
     static QString savedMessage(const QString &baseFilePath, const QString &fileName);
+    // What the status bar says when an export ends (exposed for tests).
+    QString exportOutcomeText() const;
 
 signals:
     void closed();
@@ -65,6 +69,9 @@ public slots:
     void slotSliceAudio();
     void slotLoadAudioFile();
     bool slotLoadAudioFile(QString filename);
+    // Loads a loop the Time Stretch window rendered into a temporary file: it stays an
+    // unsaved document until it is saved with Save As.
+    void slotLoadRenderedLoop(QString filename);
     void slotQuit();
     void slotSetMasterBPM(int bpm);
     void setTrevantBPM(double fBPM);
@@ -151,7 +158,19 @@ private:
     QString loopFolder() const;
     // Asks what to do about existing files; false when the user cancels.
     bool settleCollisions(SliceExporter *exporter);
-    void startExport(SliceExporter *exporter);
+    // onEnd runs when the export is over, whatever its outcome.
+    void startExport(SliceExporter *exporter, std::function<void(SliceExporter *)> onEnd = {});
+    // Shows a started-to-be export's progress and Cancel and its outcome; false (and a
+    // message) while another export runs.
+    bool trackExport(SliceExporter *exporter, std::function<void(SliceExporter *)> onEnd);
+    void showExportOutcome(SliceExporter *exporter);
+    // Save As; then runs once the loop is written completely.
+    void saveLoopAs(std::function<void()> then);
+    // Before the loaded loop is replaced or the program quits: a stretched loop that was
+    // never saved is offered for saving. True when the caller may go on at once; false
+    // when the user cancelled or a save runs (then runs after it has succeeded).
+    bool settleRenderedLoop(const std::function<void()> &then);
+    void focusLoopView();
     bool loadSliceTemplate(const QString &path);
     bool openProject(const QString &path);
 
@@ -183,8 +202,14 @@ private:
     QList<QAction *> m_editActions;
     QPointer<SliceExporter> m_exporter;
     QPushButton *m_cancelExportButton = nullptr;
+    // Where the last export went, as a link that opens the folder.
+    QLabel *m_exportOutcomeLabel = nullptr;
     QAction *m_exportKitAction = nullptr;
     bool m_quitting = false;
+    // The loaded loop is a stretched render in a temporary folder; its slices go to the
+    // folder asked for once (after a Save As, next to the saved loop).
+    bool m_renderedLoop = false;
+    QString m_renderedExportFolder;
     OnsetAnalysisService *m_onsets = nullptr;
     // Slice at Transients was asked for and waits for the detection.
     bool m_transientSlicePending = false;

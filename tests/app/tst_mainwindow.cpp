@@ -27,6 +27,7 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileOpenEvent>
+#include <QWindow>
 #include <QLineEdit>
 #include <QMenu>
 #include <QSpinBox>
@@ -102,6 +103,40 @@ void closeNextMessageBox(QString *text)
         }
         *text = box->text();
         box->done(QMessageBox::Ok);
+    });
+}
+
+// Clicks button in the next modal message box and hands back its text.
+void answerNextMessageBox(QMessageBox::StandardButton button, QString *text)
+{
+    QTimer::singleShot(50, [=] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->button(button)) {
+            answerNextMessageBox(button, text);
+            return;
+        }
+        *text = box->text();
+        box->button(button)->click();
+    });
+}
+
+// Types path into the next file dialog and accepts it, as the Save/Choose button does.
+void answerNextFileDialog(const QString &path, bool *asked = nullptr)
+{
+    QTimer::singleShot(50, [=] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dialog) {
+            answerNextFileDialog(path, asked);
+            return;
+        }
+        if (asked)
+            *asked = true;
+        auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        if (name)
+            name->setText(path);
+        static_cast<QDialog *>(dialog)->accept();
+        if (dialog->isVisible())
+            dialog->reject();
     });
 }
 
@@ -445,9 +480,71 @@ private slots:
         const QStringList files = QDir(folder).entryList({"*.wav"}, QDir::Files, QDir::Name);
         QCOMPARE(files.size(), 4);
         QTRY_VERIFY(!w()->findChild<QPushButton *>("pushButtonCancelExport")->isVisible());
-        QVERIFY(w()->statusBar()->currentMessage().endsWith("successfully saved.") ||
-                w()->statusBar()->currentMessage().startsWith("Saving"));
+        // The end names the folder, as a link to it, and how many files went there.
+        const QString outcome = w()->exportOutcomeText();
+        QVERIFY2(outcome.startsWith("4 files written to"), qPrintable(outcome));
+        QVERIFY(outcome.contains(QDir::toNativeSeparators(folder).toHtmlEscaped()));
+        QVERIFY(outcome.contains(QString("href=\"%1\"").arg(QUrl::fromLocalFile(folder).toString(QUrl::FullyEncoded))));
         w()->undoStack()->undo();
+    }
+
+    // Cancelled at once, a long export stops early and says how many files it left where.
+    void cancelledExportSaysWhatIsLeft()
+    {
+        const QString longLoop = g_dir->filePath("long take.wav");
+        QVERIFY(TestAudio::writeWav(longLoop, 2, 44100, 60 * 44100, TestAudio::sine(220, 44100)));
+        QVERIFY(w()->slotLoadAudioFile(longLoop));
+        w()->form().action64->trigger();
+        auto *cancel = w()->findChild<QPushButton *>("pushButtonCancelExport");
+        w()->form().actionQuickExport->trigger();
+        QVERIFY(cancel->isVisible());
+        QTest::mouseClick(cancel, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!cancel->isVisible(), 30000);
+        const QString folder = SliceExporter::quickExportFolder(longLoop);
+        const int left = QDir(folder).entryList({"*.wav"}, QDir::Files).size();
+        QVERIFY(left < 64);
+        const QString outcome = w()->exportOutcomeText();
+        QVERIFY2(outcome.startsWith("Export cancelled"), qPrintable(outcome));
+        if (left == 0)
+            QVERIFY(outcome.contains("no file was written"));
+        else
+            QVERIFY2(outcome.contains(QString(left == 1 ? "1 file already" : "%1 files already").arg(left)) &&
+                         outcome.contains(QDir::toNativeSeparators(folder).toHtmlEscaped()),
+                     qPrintable(outcome));
+        QVERIFY(w()->slotLoadAudioFile(g_loopPath));
+    }
+
+    // Every slice is written in the background with the export's progress and Cancel;
+    // the files serve every drag while the slicing stays as it was.
+    void dragExportOfAllSlicesRunsInTheBackground()
+    {
+        auto &ui = w()->form();
+        QVERIFY(w()->slotLoadAudioFile(g_loopPath));
+        ui.action4->trigger();
+        ui.actionDragExport->setChecked(true);
+        ui.radioButtonDragExportAll->click();
+        SampleRendererTrevant *view = w()->slicingView();
+        auto *cancel = w()->findChild<QPushButton *>("pushButtonCancelExport");
+        QTest::mouseClick(view, Qt::LeftButton, Qt::NoModifier, QPoint(view->width() / 3, view->height() / 2));
+        // The press came back while the files are still being written.
+        QVERIFY(cancel->isVisible());
+        QVERIFY(view->preparedAllSlices().isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(!cancel->isVisible(), 30000);
+        const QStringList files = view->preparedAllSlices();
+        QCOMPARE(files.size(), 4);
+        for (const QString &f : files)
+            QVERIFY(QFileInfo(f).size() > 44);
+        QVERIFY2(w()->statusBar()->currentMessage().contains("ready"), qPrintable(w()->statusBar()->currentMessage()));
+        QSignalSpy saved(w(), SIGNAL(exportSuccessful(QString, QString)));
+        QCOMPARE(view->writeDragExportFiles(0), files);
+        QCOMPARE(saved.count(), 0);
+        // New slicing makes them stale; undoing it brings them back.
+        ui.action8->trigger();
+        QVERIFY(view->preparedAllSlices().isEmpty());
+        w()->undoStack()->undo();
+        QCOMPARE(view->preparedAllSlices(), files);
+        ui.radioButtonDragExportSingle->click();
+        ui.actionDragExport->setChecked(false);
     }
 
     void dragExportWritesTheSliceUnderThePress()
@@ -588,6 +685,98 @@ private slots:
         // The window still loads a good file afterwards.
         QVERIFY(w()->slotLoadAudioFile(g_loopPath));
         QVERIFY(w()->form().toolBar->isEnabled());
+    }
+
+    // The real sequence: the waveform has the keys, a failed load disables it (the focus
+    // moves on to the Tempo box), and the good file loads again.
+    void keysReachTheWaveformAfterAnyLoad()
+    {
+        auto &ui = w()->form();
+        QVERIFY(w()->slotLoadAudioFile(g_loopPath));
+        QCOMPARE(w()->focusWidget(), w()->slicingView());
+        const QString bad = g_dir->filePath("corrupt.wav");
+        QVERIFY(TestAudio::writeBytes(bad, QByteArray("RIFF\x10\0\0\0WAVEfmt ", 16)));
+        QString text;
+        closeNextMessageBox(&text);
+        QVERIFY(!w()->slotLoadAudioFile(bad));
+        QVERIFY(!text.isEmpty());
+        QVERIFY(w()->slotLoadAudioFile(g_loopPath));
+        QCOMPARE(w()->focusWidget(), w()->slicingView());
+        ui.action4->trigger();
+        const QList<int> points = w()->slicer()->slicePoints();
+        QCOMPARE(points.size(), 3);
+        const double tempo = ui.doubleSpinBoxBpm->value();
+        QTest::keyClick(w()->focusWidget(), Qt::Key_3);
+        QCOMPARE(loop()->playEnd(), points.at(2));
+        w()->slicer()->togglePlayback(false);
+        QCOMPARE(ui.doubleSpinBoxBpm->value(), tempo);
+        // Reopening the same file keeps its name in the title.
+        QVERIFY(w()->slotLoadAudioFile(g_loopPath));
+        QVERIFY2(w()->windowHandle()->title().startsWith(QFileInfo(g_loopPath).fileName()),
+                 qPrintable(w()->windowHandle()->title()));
+    }
+
+    // A stretched render lives in a temporary file: until it is saved it is an unsaved
+    // document. Quitting or replacing it asks, Quick Export asks for a folder once, and
+    // Save writes it where the user says before the next file opens.
+    void stretchedLoopIsKeptUntilSavedOrDiscarded()
+    {
+        QVERIFY(w()->slotLoadAudioFile(g_loopPath));
+        w()->form().action4->trigger();
+        w()->slotShowTimeStretchWindow();
+        auto *stretch = w()->findChild<TimeStretchUI *>();
+        QVERIFY(stretch);
+        QTRY_VERIFY(loop()->isLoadingComplete());
+        stretch->accept();
+        QVERIFY(stretch->isRendering());
+        QTRY_VERIFY_WITH_TIMEOUT(w()->isWindowModified(), 60000);
+        stretch->hide();
+        const QString rendered = w()->windowFilePath();
+        QVERIFY(rendered != g_loopPath);
+        QVERIFY2(w()->windowHandle()->title().endsWith(QLatin1Char('*')), qPrintable(w()->windowHandle()->title()));
+
+        QTemporaryDir out;
+        bool asked = false;
+        answerNextFileDialog(out.path(), &asked);
+        QSignalSpy saved(w(), SIGNAL(exportSuccessful(QString, QString)));
+        w()->form().actionQuickExport->trigger();
+        QVERIFY(asked);
+        QTRY_VERIFY_WITH_TIMEOUT(!w()->findChild<QPushButton *>("pushButtonCancelExport")->isVisible(), 30000);
+        const int first = QDir(out.path()).entryList({"*.wav"}, QDir::Files).size();
+        QVERIFY(first > 0);
+        QCOMPARE(saved.count(), first);
+        // The second time it goes to the same folder without asking.
+        QTimer::singleShot(0, [] {
+            if (qobject_cast<QFileDialog *>(QApplication::activeModalWidget()))
+                QApplication::activeModalWidget()->close();
+        });
+        w()->form().actionQuickExport->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(QDir(out.path()).entryList({"*.wav"}, QDir::Files).size(), 2 * first, 30000);
+        QTRY_VERIFY(!w()->findChild<QPushButton *>("pushButtonCancelExport")->isVisible());
+
+        // Quitting and dropping another file, cancelled, keep the render.
+        QString text;
+        answerNextMessageBox(QMessageBox::Cancel, &text);
+        w()->close();
+        QCOMPARE(text, QString("Save the stretched loop?"));
+        QVERIFY(m_app->mainWindow());
+        QVERIFY(w()->isWindowModified());
+        text.clear();
+        answerNextMessageBox(QMessageBox::Cancel, &text);
+        dropFile(w(), g_secondPath);
+        QTRY_COMPARE(text, QString("Save the stretched loop?"));
+        QCOMPARE(w()->windowFilePath(), rendered);
+
+        // Save: Save As writes it, then the dropped file opens.
+        const QString kept = out.filePath("kept.wav");
+        answerNextMessageBox(QMessageBox::Save, &text);
+        answerNextFileDialog(kept);
+        dropFile(w(), g_secondPath);
+        QTRY_COMPARE_WITH_TIMEOUT(w()->windowFilePath(), g_secondPath, 30000);
+        QVERIFY(!w()->isWindowModified());
+        QVERIFY(QFileInfo(kept).size() > 44);
+        QVERIFY(!w()->windowHandle()->title().endsWith(QLatin1Char('*')));
+        QVERIFY(w()->slotLoadAudioFile(g_loopPath));
     }
 
     void savedMessageShortensLongPaths()

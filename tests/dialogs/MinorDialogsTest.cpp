@@ -238,6 +238,10 @@ void MinorDialogsTest::advancedSlicingBeatsAndActionText()
     QCOMPARE(text(&dlg, "labelSlicingAction"), QString("Slicing every 0.25 beats."));
     child<QRadioButton>(&dlg, "radioButtonBars")->setChecked(true);
     QCOMPARE(text(&dlg, "labelSlicingAction"), QString("Slicing every 0.25 bars."));
+    child<QDoubleSpinBox>(&dlg, "doubleSpinBoxInterval")->setValue(1.0);
+    QCOMPARE(text(&dlg, "labelSlicingAction"), QString("Slicing every bar."));
+    child<QRadioButton>(&dlg, "radioButtonBeats")->setChecked(true);
+    QCOMPARE(text(&dlg, "labelSlicingAction"), QString("Slicing every beat."));
     child<QRadioButton>(&dlg, "radioButtonBeats")->setChecked(true);
     child<QDoubleSpinBox>(&dlg, "doubleSpinBoxTempo")->setValue(123.456);
     child<QDoubleSpinBox>(&dlg, "doubleSpinBoxInterval")->setValue(2.0);

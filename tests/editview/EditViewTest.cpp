@@ -981,3 +981,33 @@ void EditViewTest::screenshots() {
     QVERIFY(zoomed.save(QStringLiteral("/tmp/editview_zoomed.png")));
     QCOMPARE(zoomed.width(), 900);
 }
+
+// Select All and Delete empty the loop: the view shows the empty state, not the last
+// waveform it drew.
+void EditViewTest::deletingEverythingShowsTheEmptyLoop() {
+    Rig rig;
+    QVERIFY(rig.load(m_loop));
+    SampleRendererEditor *v = rig.view.get();
+    QVERIFY(QTest::qWaitForWindowExposed(v));
+    // Whether every column of the middle band looks alike, as it does with no waveform.
+    auto uniform = [v] {
+        const QImage image = v->grabFramebuffer().convertToFormat(QImage::Format_RGB32);
+        for (int y = image.height() / 4; y < 3 * image.height() / 4; ++y)
+            for (int x = 1; x < image.width(); ++x)
+                if (image.pixel(x, y) != image.pixel(0, y))
+                    return false;
+        return true;
+    };
+    QVERIFY(rig.settle());
+    QVERIFY(!uniform());
+    v->setFocus();
+    QTest::keyClick(v, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(v, Qt::Key_Delete);
+    QVERIFY(rig.settle());
+    QCOMPARE(rig.loop()->length(), 0);
+    QVERIFY(uniform());
+    rig.stack.undo();
+    QVERIFY(rig.settle());
+    QCOMPARE(rig.loop()->length(), kLength);
+    QVERIFY(!uniform());
+}

@@ -33,4 +33,5 @@ private slots:
     void keyboardAndSelectAll();
     void deepZoomAndScrolling();
     void screenshots();
+    void deletingEverythingShowsTheEmptyLoop();
 };

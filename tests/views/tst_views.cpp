@@ -542,6 +542,42 @@ private slots:
     }
 
     // A slice point next to a trim handle is grabbed before the handle.
+    // With 64 slices the grab zones shrink to a third of the gap, so a click between
+    // points plays a slice; a point moves only once the pointer passed the drag distance.
+    void closePointsLeaveRoomToClickAndIgnoreJitter() {
+        Rig rig;
+        QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
+        QVERIFY(rig.load(m_shortLoop));
+        SampleRendererTrevant *v = rig.view;
+        rig.stack.push(new AutoSliceCommand(rig.slicer.get(), 64));
+        const QList<int> points = rig.slicer->slicePoints();
+        QCOMPARE(points.size(), 63);
+        QSharedPointer<Slice> loop = rig.loop();
+        const double gap = v->sampleToPixel(points.at(10)) - v->sampleToPixel(points.at(9));
+        QVERIFY(gap / 2 < SampleRendererTrevant::kHitPixels);
+        QTest::mouseClick(v, Qt::LeftButton, Qt::NoModifier, QPoint(int(v->sampleToPixel(points.at(9)) + gap / 2), 100));
+        QCOMPARE(loop->playEnd(), points.at(10));
+        QCOMPARE(rig.stack.count(), 1);
+        rig.slicer->togglePlayback(false);
+
+        const int px = qRound(v->sampleToPixel(points.at(20)));
+        QTest::mousePress(v, Qt::LeftButton, Qt::NoModifier, QPoint(px, 100));
+        move(v, QPoint(px + 2, 101));
+        QVERIFY(v->ghostMarkers().isEmpty());
+        QTest::mouseRelease(v, Qt::LeftButton, Qt::NoModifier, QPoint(px + 2, 101));
+        QCOMPARE(rig.slicer->slicePoints(), points);
+        QCOMPARE(rig.stack.count(), 1);
+        rig.slicer->togglePlayback(false);
+
+        const int far = px + QApplication::startDragDistance() + 1;
+        QTest::mousePress(v, Qt::LeftButton, Qt::NoModifier, QPoint(px, 100));
+        move(v, QPoint(far, 100));
+        QCOMPARE(v->ghostMarkers().size(), 1);
+        QTest::mouseRelease(v, Qt::LeftButton, Qt::NoModifier, QPoint(far, 100));
+        QCOMPARE(rig.stack.count(), 2);
+        QVERIFY(!rig.slicer->slicePoints().contains(points.at(20)));
+    }
+
     void slicePointWinsOverTrimHandle() {
         Rig rig;
         QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
