@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AudioFile.h"
+#include "PeakSummary.h"
 #include "SampleChunk.h"
 
 #include <QEnableSharedFromThis>
@@ -94,6 +95,9 @@ public:
     int chunkCount() const { return m_chunkCount.load(std::memory_order_acquire); }
     const SampleChunk *chunkAt(int k) const { return findChunk(k); }
     AudioFilePtr audioFile() const { return m_file; }
+    // Any thread: the block extremes of what this cache hands out, kept up to date by the
+    // fill (the editable cache keeps its own for the edited audio). Null for none.
+    virtual const PeakSummary *peakSummary() const { return m_peaks.get(); }
 
 signals:
     void fillProgress();
@@ -126,6 +130,8 @@ private:
     std::vector<std::unique_ptr<Block>> m_blocks;
 
     const AudioFilePtr m_file;
+    // Sized once for the reader's length; written only by the fill.
+    const std::unique_ptr<PeakSummary> m_peaks;
     QRecursiveMutex m_mutex;
     std::atomic<int> m_length{0};
 
