@@ -432,8 +432,9 @@ void SampleRenderer::renderWaveform() {
             // A silent column is a short dash on the centre line.
             if (range.minimum == 0.0f && range.maximum == 0.0f) {
                 for (int c = x; c < std::min(x + 2, columns); ++c) {
-                    m_columnTops[size_t(c)] = std::min(m_columnTops[size_t(c)], int(E));
-                    m_columnBottoms[size_t(c)] = std::max(m_columnBottoms[size_t(c)], int(E));
+                    const bool empty = m_columnTops[size_t(c)] > m_columnBottoms[size_t(c)];
+                    m_columnTops[size_t(c)] = empty ? int(E) : std::min(m_columnTops[size_t(c)], int(E));
+                    m_columnBottoms[size_t(c)] = empty ? int(E) : std::max(m_columnBottoms[size_t(c)], int(E));
                 }
                 continue;
             }
@@ -447,8 +448,9 @@ void SampleRenderer::renderWaveform() {
         previousTop = int(std::lround(E + std::clamp(double(range.minimum), -1.0, 1.0) * scale));
         previousBottom = int(std::lround(E + std::clamp(double(range.maximum), -1.0, 1.0) * scale));
         first = false;
-        m_columnTops[size_t(x)] = top;
-        m_columnBottoms[size_t(x)] = bottom;
+        const bool empty = m_columnTops[size_t(x)] > m_columnBottoms[size_t(x)];
+        m_columnTops[size_t(x)] = empty ? top : std::min(m_columnTops[size_t(x)], top);
+        m_columnBottoms[size_t(x)] = empty ? bottom : std::max(m_columnBottoms[size_t(x)], bottom);
     }
     fillColumns(m_waveformImage, m_columnTops, m_columnBottoms, kWaveColour);
     m_pWaveformPixmap->convertFromImage(m_waveformImage);
