@@ -13,18 +13,37 @@ constexpr float kUnknownMaximum = -std::numeric_limits<float>::infinity();
 bool isKnown(float minimum, float maximum) { return minimum <= maximum; }
 
 // NaN compares false both ways and is left out; a block of nothing but NaN reads as silent.
+// Eight running extremes side by side, so the compiler turns the loop into vector min/max
+// instead of one long dependency chain: the fill pays for this on every sample it reads.
 void scan(const float *samples, int count, float &minimum, float &maximum) {
-    float lo = kUnknownMinimum;
-    float hi = kUnknownMaximum;
-    for (int i = 0; i < count; ++i) {
-        const float v = samples[i];
-        lo = v < lo ? v : lo;
-        hi = v > hi ? v : hi;
+    constexpr int kLanes = 8;
+    float lo[kLanes], hi[kLanes];
+    for (int j = 0; j < kLanes; ++j) {
+        lo[j] = kUnknownMinimum;
+        hi[j] = kUnknownMaximum;
     }
-    if (!isKnown(lo, hi))
-        lo = hi = 0.0f;
-    minimum = lo;
-    maximum = hi;
+    int i = 0;
+    for (; i + kLanes <= count; i += kLanes) {
+        for (int j = 0; j < kLanes; ++j) {
+            const float v = samples[i + j];
+            lo[j] = v < lo[j] ? v : lo[j];
+            hi[j] = v > hi[j] ? v : hi[j];
+        }
+    }
+    for (; i < count; ++i) {
+        const float v = samples[i];
+        lo[0] = v < lo[0] ? v : lo[0];
+        hi[0] = v > hi[0] ? v : hi[0];
+    }
+    float l = lo[0], h = hi[0];
+    for (int j = 1; j < kLanes; ++j) {
+        l = std::min(l, lo[j]);
+        h = std::max(h, hi[j]);
+    }
+    if (!isKnown(l, h))
+        l = h = 0.0f;
+    minimum = l;
+    maximum = h;
 }
 
 } // namespace
