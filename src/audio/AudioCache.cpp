@@ -41,7 +41,8 @@ struct AudioCache::Block {
     ~Block() { std::free(data); }
 };
 
-AudioCache::AudioCache(AudioFilePtr file) : m_file(std::move(file)) {
+AudioCache::AudioCache(AudioFilePtr file)
+    : m_file(std::move(file)), m_peaks(new PeakSummary(m_file ? m_file->length() : 0, true)) {
     m_length = m_file ? std::max(0, m_file->length()) : 0;
 }
 
@@ -180,6 +181,8 @@ void AudioCache::readAll(bool emitSignals) {
         delivered = std::clamp(delivered, 0, requested);
         chunk->count.store(delivered, std::memory_order_relaxed);
         chunk->readable.store(true, std::memory_order_release);
+        if (m_peaks)
+            m_peaks->update(s, chunk->data, delivered);
         s += delivered;
         ++n;
         if (emitSignals && n % kProgressEvery == 0)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AudioFile.h"
+#include "PeakSummary.h"
 #include "SampleChunk.h"
 
 #include <QEnableSharedFromThis>
@@ -103,6 +104,9 @@ public:
     int chunkCount() const { return m_chunkCount.load(std::memory_order_acquire); }
     const SampleChunk *chunkAt(int k) const { return findChunk(k); }
     AudioFilePtr audioFile() const { return m_file; }
+    // Any thread: the block extremes of what this cache hands out, kept up to date by the
+    // fill (the editable cache keeps its own for the edited audio). Null for none.
+    virtual const PeakSummary *peakSummary() const { return m_peaks.get(); }
 
 signals:
     void fillProgress();
@@ -137,6 +141,8 @@ private:
     const AudioFilePtr m_file;
     // Immutable after construction: chunks are readable from their allocation.
     bool m_writtenInPlace = false;
+    // Sized once for the reader's length; written only by the fill.
+    const std::unique_ptr<PeakSummary> m_peaks;
     QRecursiveMutex m_mutex;
     std::atomic<int> m_length{0};
 

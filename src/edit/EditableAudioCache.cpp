@@ -25,7 +25,8 @@ int clampToInt(qint64 value)
 EditableAudioCache::EditableAudioCache(const AudioCachePtr &sourceCache)
     : AudioCache(), m_sourceCache(sourceCache),
       m_renderCache(AudioCache::createWritable(lengthOf(sourceCache))),
-      m_sourceLength(lengthOf(sourceCache)), m_editedLength(m_sourceLength)
+      m_sourceLength(lengthOf(sourceCache)), m_editedPeaks(new PeakSummary(m_sourceLength, false)),
+      m_editedLength(m_sourceLength)
 {
 
     if (m_sourceCache) {
@@ -39,11 +40,26 @@ EditableAudioCache::EditableAudioCache(const AudioCachePtr &sourceCache)
     m_workerThread = new QThread(this);
     m_workerThread->setObjectName(QStringLiteral("EditableAudioCacheWorker"));
     m_worker = new EditableAudioCacheWorker(m_renderCache, &m_editLock);
+    m_worker->setResetHook([this](int start, int end) {
+        // Past the edited length an index wraps into the source; nothing is shown there.
+        m_editedPeaks->recompute(start, end, [this](float *dst, int from, int count) {
+            const int length = m_editedLength.load();
+            for (int i = 0; i < count; ++i)
+                dst[i] = from + i < length ? getSample(from + i) : 0.0f;
+        });
+    });
     m_worker->moveToThread(m_workerThread);
     connect(m_workerThread, &QThread::started, m_worker, &EditableAudioCacheWorker::markSamplesAsDirty);
     connect(m_worker, &EditableAudioCacheWorker::cacheUpdateProgress, this, &EditableAudioCache::cacheUpdateProgress);
     if (!m_workerThread->isRunning())
         m_workerThread->start(QThread::InheritPriority);
+
+    // The summary of the edited audio is built on the worker; a source still filling is
+    // summed up once it is complete, and drawn from sparse reads until then.
+    if (m_sourceCache && m_sourceCache->isFilled())
+        queueRegion(0, m_sourceLength);
+    else if (m_sourceCache)
+        connect(m_sourceCache.data(), &AudioCache::fillFinished, this, [this] { queueRegion(0, m_sourceLength); });
 }
 
 void EditableAudioCache::installInLoopModel()
@@ -388,7 +404,13 @@ void EditableAudioCache::queueEditRegion(const AudioEdit *edit, qint64 startSamp
     }
     first = std::max<qint64>(0, std::min(first, startSample));
     if (first < m_sourceLength)
-        m_worker->queueRegion(int(first), m_sourceLength);
+        queueRegion(int(first), m_sourceLength);
+}
+
+void EditableAudioCache::queueRegion(int startSample, int endSample)
+{
+    m_editedPeaks->invalidate(startSample, endSample);
+    m_worker->queueRegion(startSample, endSample);
 }
 
 void EditableAudioCache::flushWrapWarning()
@@ -407,7 +429,7 @@ void EditableAudioCache::queueDirtyRegion(int startSample, int endSample)
     const qint64 start = std::max(0, startSample);
     if (end <= start)
         return;
-    m_worker->queueRegion(int(start), clampToInt(end));
+    queueRegion(int(start), clampToInt(end));
 }
 
 void EditableAudioCache::noteWrappedIndex()

@@ -7,6 +7,7 @@
 #include <QRecursiveMutex>
 #include <QVector>
 #include <atomic>
+#include <memory>
 
 class QThread;
 class EditableAudioCacheWorker;
@@ -68,6 +69,10 @@ public:
     void raiseEdit(const AudioEditPtr &edit);
     void lowerEdit(const AudioEditPtr &edit);
 
+    // The extremes of the edited audio: a region an edit changes is unknown from the
+    // moment it is queued until the worker has reset it and summed it up again.
+    const PeakSummary *peakSummary() const override { return m_editedPeaks.get(); }
+
     AudioCachePtr sourceCache() const { return m_sourceCache; }
     AudioCachePtr renderCache() const { return m_renderCache; }
     // An edited-loop index mapped through the deleted spans to a source index.
@@ -92,6 +97,8 @@ signals:
 private:
     // Clamps to the edited length, widens by one stereo frame and hands the region to the worker.
     void queueDirtyRegion(int startSample, int endSample);
+    // Marks [startSample, endSample) unknown in the summary and hands it to the worker.
+    void queueRegion(int startSample, int endSample);
     // The region an edit affects, in edited-loop coordinates: a Delete's start is a source
     // index and is mapped back past the other deleted spans before it.
     void queueEditRegion(const AudioEdit *edit, qint64 startSample, qint64 endSample);
@@ -110,6 +117,8 @@ private:
     const AudioCachePtr m_sourceCache;
     const AudioCachePtr m_renderCache;
     const int m_sourceLength;
+    // Written by the worker (and invalidated by the GUI thread when it queues a region).
+    const std::unique_ptr<PeakSummary> m_editedPeaks;
     QThread *m_workerThread = nullptr;
     EditableAudioCacheWorker *m_worker = nullptr;
 

@@ -65,6 +65,8 @@ void EditableAudioCacheWorker::markSamplesAsDirty()
             const int count = std::min(kResetSlice, region.second - pos);
             QMutexLocker editLock(m_editLock);
             m_renderCache->zeroSamples(pos, count);
+            if (m_resetHook)
+                m_resetHook(pos, pos + count);
         }
         emit cacheUpdateProgress();
         lock.relock();

@@ -9,6 +9,7 @@
 #include <QPair>
 #include <QWaitCondition>
 #include <atomic>
+#include <functional>
 
 // Resets dirty regions of an editable cache's render cache (sets them to 0.0, "not rendered")
 // on a thread of its own, so that a changed edit costs the GUI nothing but the reads that
@@ -30,6 +31,11 @@ public:
     // Regions waiting (after merging).
     int queuedRegionCount() const;
 
+    // Before the thread starts: called on the worker, under the edit lock, after each
+    // slice [start, end) has been reset, to bring what is derived from it up to date.
+    using ResetHook = std::function<void(int start, int end)>;
+    void setResetHook(ResetHook hook) { m_resetHook = std::move(hook); }
+
     // Samples reset per hold of the editable cache's lock (64 KiB): a few microseconds.
     static constexpr int kResetSlice = 16384;
 
@@ -44,6 +50,7 @@ signals:
 private:
     const AudioCachePtr m_renderCache;
     QRecursiveMutex *const m_editLock;
+    ResetHook m_resetHook;
 
     // Guarded by m_mutex.
     mutable QMutex m_mutex;

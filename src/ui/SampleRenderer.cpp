@@ -1,6 +1,8 @@
 #include "SampleRenderer.h"
 
 #include "AudioCache.h"
+#include "EditableAudioCache.h"
+#include "PeakSummary.h"
 #include "Slice.h"
 
 #include <QDebug>
@@ -319,29 +321,41 @@ void SampleRenderer::drawBackground() {
 
 namespace {
 
-// One column of the bar display: the pixels from E - |peak| to E + |peak|, or a two-pixel
-// dash on the centre line for a silent column.
-void fillBar(QImage &image, int x, double centre, double peak) {
-    static const QRgb colour = qRgb(140, 247, 0);
-    const int width = image.width();
-    const int height = image.height();
-    if (x < 0 || x >= width || height <= 0)
-        return;
-    if (peak == 0) {
-        const int y = std::min(std::max(int(centre), 0), height - 1);
-        QRgb *row = reinterpret_cast<QRgb *>(image.scanLine(y));
-        row[x] = colour;
-        if (x + 1 < width)
-            row[x + 1] = colour;
-        return;
-    }
-    const double extent = std::abs(peak);
-    const int top = std::max(int(std::lround(centre - extent)), 0);
-    const int bottom = std::min(int(std::lround(centre + extent)), height - 1);
+const QRgb kWaveColour = qRgb(140, 247, 0);
+const QRgb kCentreColour = qRgb(64, 64, 64);
+
+// Writes the column runs row by row: a tall run per column written column-wise touches
+// a different cache line (and often page) for every pixel.
+void fillColumns(QImage &image, const std::vector<int> &tops, const std::vector<int> &bottoms, QRgb colour) {
+    const int width = std::min<int>(image.width(), int(tops.size()));
     uchar *bits = image.bits();
     const qsizetype stride = image.bytesPerLine();
-    for (int y = top; y <= bottom; ++y)
-        reinterpret_cast<QRgb *>(bits + y * stride)[x] = colour;
+    for (int y = 0; y < image.height(); ++y) {
+        QRgb *row = reinterpret_cast<QRgb *>(bits + y * stride);
+        for (int x = 0; x < width; ++x) {
+            if (tops[size_t(x)] <= y && y <= bottoms[size_t(x)])
+                row[x] = colour;
+        }
+    }
+}
+
+// The extremes of the samples [from, to) read sparsely, for a stretch whose summary is
+// not known yet (an edited region the worker has not reached): at most about 16 frames,
+// so the render stays bounded; the exact picture follows when the summary catches up.
+PeakSummary::Range sampledRange(AudioCache &cache, int from, int to, int length) {
+    PeakSummary::Range range;
+    bool any = false;
+    const double frames = std::max(1.0, (to - from) * 0.5);
+    const double step = std::max(1.0, frames / 16.0);
+    for (double f = std::floor(from * 0.5); int(f) * 2 < to; f += step) {
+        for (int i = int(f) * 2; i < int(f) * 2 + 2 && i < length; ++i) {
+            const float v = cache.getSample(i);
+            range.minimum = any ? std::min(range.minimum, v) : v;
+            range.maximum = any ? std::max(range.maximum, v) : v;
+            any = true;
+        }
+    }
+    return range;
 }
 
 } // namespace
@@ -363,85 +377,87 @@ void SampleRenderer::renderWaveform() {
         m_pWaveformPixmap = new QPixmap(std::max(int(width() * m_fDevicePixelRatio), 1),
                                         std::max(int(height() * m_fDevicePixelRatio), 1));
     }
-    const double H = m_pWaveformPixmap->height();
-    const double E = H * 0.5;
-
-    // Positions are kept in double so the walk advances also when a column covers less
-    // than one sample (zoomed far in on a wide, high-density screen).
-    double spp = double(iViewEndSampleIdx - iViewStartSampleIdx) / m_pWaveformPixmap->width();
-    if (spp < 0)
-        spp = 0;
-
-    const bool barMode = spp > 256;
-    // Zoomed out, the mirrored bars are written straight into the pixels of a reused
-    // image, several times faster than stroking a thousand tall lines; zoomed in, the
-    // connected line is stroked into the pixmap itself.
-    if (barMode) {
-        if (m_waveformImage.size() != m_pWaveformPixmap->size())
-            m_waveformImage = QImage(m_pWaveformPixmap->size(), QImage::Format_ARGB32_Premultiplied);
-        m_waveformImage.fill(Qt::transparent);
-    } else {
-        m_waveformImage = QImage();
-        m_pWaveformPixmap->fill(Qt::transparent);
-    }
-    QPainter painter(m_pWaveformPixmap);
-    if (spp < 256) {
-        painter.setPen(QColor(64, 64, 64));
-        // Across the whole pixmap, which is in device pixels.
-        painter.drawLine(QPointF(0, H / 2), QPointF(m_pWaveformPixmap->width(), H / 2));
-    }
-    painter.setPen(QPen(QColor(140, 247, 0), 1));
-
-    const int last = std::min(iViewEndSampleIdx, length) - 1;
-    double p = iViewStartSampleIdx & ~1;
-    // A column reads at most 16 frames, evenly spaced, so the cost of a render is bounded
-    // by the pixmap width, not by the zoom level. Whole frames are read, both channels of
-    // each (the second one lies on the same cache line): single interleaved samples at
-    // fractional steps alternate between left and right from column to column, which drew
-    // a comb along the line when zoomed in.
-    constexpr double kFramesPerColumn = 16.0;
-    const double frameStep = std::max(1.0, spp * 0.5 / kFramesPerColumn);
-    const double span = std::ceil(spp);
-    // A window that covers nothing (spp 0) still draws one column per pixel and stops.
-    const double advance = spp > 0 ? spp : 1.0;
     const int columns = m_pWaveformPixmap->width();
+    const int H = m_pWaveformPixmap->height();
+    const double E = H * 0.5;
     const double scale = H * 0.5;
 
-    QVector<QLineF> lines;
-    lines.reserve(columns + 1);
-    double previousP = 0.0;
-    bool first = true;
-    for (int x = 0; last > p && x <= columns; ++x) {
-        const double t = std::min(p + span, double(last));
-        double minimum = 1.0;
-        double maximum = 0.0;
-        for (double f = std::floor(p * 0.5);; f += frameStep) {
-            const int i = int(f) * 2;
-            if (i >= t)
-                break;
-            const double left = cache->getSample(i) * scale;
-            const double right = i + 1 <= last ? cache->getSample(i + 1) * scale : left;
-            minimum = std::min(minimum, std::min(left, right));
-            maximum = std::max(maximum, std::max(left, right));
-        }
-        const double peak = std::abs(maximum) > std::abs(minimum) ? maximum : minimum;
-        if (barMode) {
-            fillBar(m_waveformImage, x, E, peak);
-        } else {
-            // The connected line starts at the first column's value rather than rising
-            // from the bottom edge, which drew a stray stroke at the left border.
-            if (first)
-                previousP = peak;
-            lines.append(QLineF(x > 0 ? x - 1 : 0, E + previousP, x, E + peak));
-            previousP = peak;
-            first = false;
-        }
-        p += advance;
+    double spp = double(iViewEndSampleIdx - iViewStartSampleIdx) / columns;
+    if (spp < 0)
+        spp = 0;
+    const bool barMode = spp > 256;
+
+    // Every mode writes straight into the pixels of a reused image: a column is one
+    // vertical run, several times cheaper than stroking lines through QPainter.
+    if (m_waveformImage.size() != m_pWaveformPixmap->size())
+        m_waveformImage = QImage(m_pWaveformPixmap->size(), QImage::Format_ARGB32_Premultiplied);
+    m_waveformImage.fill(Qt::transparent);
+    if (spp < 256) {
+        QRgb *row = reinterpret_cast<QRgb *>(m_waveformImage.scanLine(std::min(H / 2, H - 1)));
+        std::fill(row, row + columns, kCentreColour);
     }
-    painter.drawLines(lines);
-    painter.end();
-    if (barMode)
-        m_pWaveformPixmap->convertFromImage(m_waveformImage);
+
+    // Columns tile the window: column x holds the samples from start + x * spp up to where
+    // the next column begins, and at least one frame, so no sample falls between two
+    // columns at any zoom and each column shows the true extremes of its samples.
+    const PeakSummary *summary = cache->peakSummary();
+    AudioCache *reader = cache.data();
+    // A plain cache copies whole runs; an editable cache's block reads give the unedited
+    // source, so its samples come one by one through the edits.
+    const bool edited = qobject_cast<EditableAudioCache *>(reader) != nullptr;
+    const PeakSummary::SampleReader read = [reader, edited](float *dst, int start, int count) {
+        int done = edited ? 0 : int(reader->readSamples(dst, unsigned(count), unsigned(start)));
+        for (int i = done; i < count; ++i)
+            dst[i] = reader->getSample(start + i);
+    };
+    const int end = std::min(iViewEndSampleIdx, length);
+    const double origin = iViewStartSampleIdx & ~1;
+    int previousTop = 0;
+    int previousBottom = 0;
+    bool first = true;
+    // An empty run (top above bottom) leaves the column untouched.
+    m_columnTops.assign(size_t(columns), 1);
+    m_columnBottoms.assign(size_t(columns), 0);
+    for (int x = 0; x < columns; ++x) {
+        const int from = int(origin + std::floor(x * spp)) & ~1;
+        if (from >= end)
+            break;
+        // The last column runs to the end of the window whatever the rounding.
+        const int to = x == columns - 1
+                           ? end
+                           : std::min(std::max(from + 2, int(origin + std::floor((x + 1) * spp)) & ~1), end);
+        PeakSummary::Range range;
+        if (!summary || !summary->query(from, to, read, range))
+            range = sampledRange(*cache, from, to, length);
+        // Positive samples lie below the centre line.
+        int top = int(std::lround(E + std::clamp(double(range.minimum), -1.0, 1.0) * scale));
+        int bottom = int(std::lround(E + std::clamp(double(range.maximum), -1.0, 1.0) * scale));
+        if (barMode) {
+            // A silent column is a short dash on the centre line.
+            if (range.minimum == 0.0f && range.maximum == 0.0f) {
+                for (int c = x; c < std::min(x + 2, columns); ++c) {
+                    const bool empty = m_columnTops[size_t(c)] > m_columnBottoms[size_t(c)];
+                    m_columnTops[size_t(c)] = empty ? int(E) : std::min(m_columnTops[size_t(c)], int(E));
+                    m_columnBottoms[size_t(c)] = empty ? int(E) : std::max(m_columnBottoms[size_t(c)], int(E));
+                }
+                continue;
+            }
+        } else if (!first) {
+            // Zoomed in, the columns join into one connected line.
+            if (top > previousBottom)
+                top = previousBottom;
+            if (bottom < previousTop)
+                bottom = previousTop;
+        }
+        previousTop = int(std::lround(E + std::clamp(double(range.minimum), -1.0, 1.0) * scale));
+        previousBottom = int(std::lround(E + std::clamp(double(range.maximum), -1.0, 1.0) * scale));
+        first = false;
+        const bool empty = m_columnTops[size_t(x)] > m_columnBottoms[size_t(x)];
+        m_columnTops[size_t(x)] = empty ? top : std::min(m_columnTops[size_t(x)], top);
+        m_columnBottoms[size_t(x)] = empty ? bottom : std::max(m_columnBottoms[size_t(x)], bottom);
+    }
+    fillColumns(m_waveformImage, m_columnTops, m_columnBottoms, kWaveColour);
+    m_pWaveformPixmap->convertFromImage(m_waveformImage);
     m_bWaveformDirty = false;
 }
 

@@ -9,6 +9,8 @@
 #include <QSharedPointer>
 #include <QTimer>
 
+#include <vector>
+
 class AudioCache;
 class QPainter;
 class Slice;
@@ -108,4 +110,7 @@ private:
     QPointer<AudioCache> m_pConnectedCache;
     // Scratch pixels for the bar display, kept between renders of the same size.
     QImage m_waveformImage;
+    // The run of each column, top and bottom row, kept between renders.
+    std::vector<int> m_columnTops;
+    std::vector<int> m_columnBottoms;
 };

@@ -159,6 +159,57 @@ void EditableCacheTest::gainRoundTrip()
     QCOMPARE(cache->getSample(700), 0.75f * ramp(700));
 }
 
+// The edited audio's block extremes agree with the samples read through the edits, after a
+// gain and after a delete that shifts everything behind it.
+void EditableCacheTest::peakSummaryFollowsEdits()
+{
+    const int length = 200000;
+    const int spike = 150001;
+    const auto cache = makeEditable(makeSource(length, [](int i) { return i == spike ? 1.0f : 0.01f * ramp(i); }));
+    const PeakSummary *peaks = cache->peakSummary();
+    QVERIFY(peaks);
+    const auto read = [&cache](float *dst, int start, int count) {
+        for (int i = 0; i < count; ++i)
+            dst[i] = cache->getSample(start + i);
+    };
+    const auto agrees = [&](int from, int to) {
+        PeakSummary::Range range;
+        if (!peaks->query(from, to, read, range))
+            return false;
+        float lo = cache->getSample(from & ~1), hi = lo;
+        for (int i = from & ~1; i < std::min((to + 1) & ~1, cache->length()); ++i) {
+            lo = std::min(lo, cache->getSample(i));
+            hi = std::max(hi, cache->getSample(i));
+        }
+        return range.minimum == lo && range.maximum == hi;
+    };
+    const std::pair<int, int> ranges[] = {{0, 200000}, {1, 150001}, {150001, 150002}, {129999, 130003},
+                                          {77, 190000},  {99999, 160001}, {140000, 140130}};
+    QVERIFY(waitForReset(cache.data()));
+    PeakSummary::Range whole;
+    QVERIFY(peaks->query(0, length, read, whole));
+    QCOMPARE(whole.maximum, 1.0f);
+    for (const auto &r : ranges)
+        QVERIFY2(agrees(r.first, r.second), qPrintable(QString("%1-%2").arg(r.first).arg(r.second)));
+
+    cache->addEdit(makeGain(140000, 160000, 0.5f, cache));
+    QVERIFY(waitForReset(cache.data()));
+    QVERIFY(peaks->query(0, length, read, whole));
+    QCOMPARE(whole.maximum, 0.5f);
+    for (const auto &r : ranges)
+        QVERIFY2(agrees(r.first, r.second), qPrintable(QString("%1-%2").arg(r.first).arg(r.second)));
+
+    cache->addEdit(AudioEditFactory::createEdit(TypeDelete, -1, 100000, 119999, cache));
+    QVERIFY(waitForReset(cache.data()));
+    // The gain stays on its edited-loop indices while the spike moves out from under it.
+    QVERIFY(cache->length() < length);
+    QVERIFY(peaks->query(0, cache->length(), read, whole));
+    QCOMPARE(whole.maximum, 1.0f);
+    for (const auto &r : ranges)
+        QVERIFY2(agrees(r.first, std::min(r.second, cache->length())),
+                 qPrintable(QString("%1-%2").arg(r.first).arg(r.second)));
+}
+
 void EditableCacheTest::movingAnEditRestoresItsOldRegion()
 {
     const auto cache = makeEditable(makeSource(10000));

@@ -14,6 +14,7 @@ private slots:
     void twoDeletesMapInEitherOrder();
     void deleteAtStartResetsEverythingReachable();
     void gainRoundTrip();
+    void peakSummaryFollowsEdits();
     void movingAnEditRestoresItsOldRegion();
     void editListOrderRules();
     void mutedRegionIsRecomputedOnEveryRead();

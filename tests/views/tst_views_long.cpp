@@ -4,6 +4,7 @@
 
 #include "WorkerSafeTest.h"
 #include "ViewFixture.h"
+#include "TestAudio.h"
 
 #include "AudioCache.h"
 #include "AutoSliceCommand.h"
@@ -288,6 +289,59 @@ private slots:
     }
 
     // Render cost of the whole waveform of the 10-minute loop into a 1920-pixel view.
+    // A single full-scale sample in ten minutes of silence shows in every zoom, at both
+    // device pixel ratios, in the column that holds it: the waveform shows the extremes of
+    // all the samples under a column, not of a subset.
+    void spikeShowsAtEveryZoom() {
+        const int spikeFrame = 17'000'011;
+        const int spike = spikeFrame * 2 + 1; // the right channel
+        const QString path = m_dir.filePath("spike.wav");
+        QVERIFY(TestAudio::writeWav(
+            path, 2, kRate, kLongLength / 2,
+            [spikeFrame](long long f, int c) { return f == spikeFrame && c == 1 ? 1.0f : 0.0f; }, false));
+        Trevant slicer;
+        QVERIFY(slicer.slotLoadLoop(path));
+        QSharedPointer<Slice> loop = slicer.currentSlice();
+        QSignalSpy filled(loop.data(), &Slice::loadingComplete);
+        QVERIFY(loop->isLoadingComplete() || filled.wait(120000));
+        QVERIFY(loop->cache()->getSample(spike) > 0.99f);
+
+        const std::pair<int, int> windows[] = {{0, kLongLength},
+                                               {spike - 1'000'003, spike + 7'777'777},
+                                               {spike - 12'345, spike + 2 * kRate - 12'345},
+                                               {spike - 3'999, spike + 1},
+                                               {spike - 37, spike + 64},
+                                               {spike, spike + 101}};
+        for (double ratio : {1.0, 2.0}) {
+            RatioRenderer renderer(loop, ratio);
+            renderer.resize(1920, 200);
+            for (const auto &window : windows) {
+                renderer.setViewPosition(window.first, window.second);
+                renderer.dropPixmap();
+                renderer.renderWaveform();
+                QVERIFY(renderer.waveform());
+                const QImage image = renderer.waveform()->toImage();
+                // Positive values lie below the centre line: full scale reaches the bottom.
+                // Columns show whole frames, so zoomed in past one frame per column the
+                // spike fills the columns of its frame.
+                const int expected = int(renderer.sampleToPixel(spike - 1) * ratio);
+                const int expectedEnd = int(renderer.sampleToPixel(spike + 1) * ratio);
+                int found = -1;
+                for (int x = 0; x < image.width() && found < 0; ++x) {
+                    if (qAlpha(image.pixel(x, image.height() - 2)) > 0)
+                        found = x;
+                }
+                QVERIFY2(found >= 0 && found >= expected - 2 && found <= std::max(expected, expectedEnd) + 2,
+                         qPrintable(QString("dpr %1, window %2-%3: spike expected at x %4, found at %5")
+                                        .arg(ratio)
+                                        .arg(window.first)
+                                        .arg(window.second)
+                                        .arg(expected)
+                                        .arg(found)));
+            }
+        }
+    }
+
     void renderCost() {
         Trevant slicer;
         QVERIFY(slicer.slotLoadLoop(m_longLoop));
