@@ -30,7 +30,12 @@ for target in sndfile flac ffmpeg project template settings; do
   # -timeout: an input that takes this long counts as a hang; -rss_limit_mb: one that
   # needs this much memory counts as a finding too; -close_fd_mask=3 silences the
   # readers' own messages (libFuzzer's and the sanitizers' reports still come through).
-  if ! "$BUILD/fuzz/fuzz_$target" "${dict[@]}" -max_total_time="$SECONDS_EACH" -timeout=10 \
+  leaks=1
+  # The project target can still report a rare, timing-dependent leak of a retired pad's
+  # connection (kept as tests/fuzzregressions/project/leak-retired-pad-connection.qlx);
+  # a caller that must not fail on it alone sets QUILLORY_FUZZ_PROJECT_LEAKS=0.
+  [ "$target" = project ] && leaks="${QUILLORY_FUZZ_PROJECT_LEAKS:-1}"
+  if ! ASAN_OPTIONS="${ASAN_OPTIONS/detect_leaks=1/detect_leaks=$leaks}" "$BUILD/fuzz/fuzz_$target" "${dict[@]}" -max_total_time="$SECONDS_EACH" -timeout=10 \
       -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1 -close_fd_mask=3 \
       -artifact_prefix="$BUILD/artifacts/$target-" "$corpus" "$SEEDS/$target" \
       >"$BUILD/logs/$target.log" 2>&1; then
