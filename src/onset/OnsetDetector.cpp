@@ -192,6 +192,8 @@ constexpr double kBandReachMs = 14.0;
 // A hit whose broadband rise is this clear has shown its attack already; the band search
 // is left out for it, which keeps the analysis within its time budget.
 constexpr float kPlainRiseDb = 20.0f;
+// How far back the foot of a rise is followed.
+constexpr double kFootMs = 4.0;
 
 float toDb(float v) { return 20.0f * std::log10(v + 1e-9f); }
 
@@ -621,6 +623,14 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
                     }
                 }
             }
+        }
+        // A slow attack (a synth bass, a swelling cymbal) starts well below the point where
+        // it clears its background: follow the envelope back down while it keeps falling,
+        // to the foot of the rise.
+        {
+            const qint64 footLimit = std::max<qint64>({from, 1, onset - qint64(std::lround(kFootMs / L.msPerBlock))});
+            while (onset > footLimit && env[size_t(onset - 1)] < env[size_t(onset)])
+                --onset;
         }
         qint64 start = std::max<qint64>(0, (onset - preRoll) * L.block);
         if (placer.isValid() && r.db < kPlainRiseDb) {
