@@ -192,6 +192,9 @@ constexpr double kBandReachMs = 14.0;
 // A hit whose broadband rise is this clear has shown its attack already; the band search
 // is left out for it, which keeps the analysis within its time budget.
 constexpr float kPlainRiseDb = 20.0f;
+// Nor is it run for candidates so faint that only the top fifth of the sensitivity range
+// admits them: there they are mostly flicker, and they are most of the candidates.
+constexpr float kBandMinStrength = 0.2f;
 // How far back the foot of a rise is followed.
 constexpr double kFootMs = 4.0;
 
@@ -633,7 +636,8 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
                 --onset;
         }
         qint64 start = std::max<qint64>(0, (onset - preRoll) * L.block);
-        if (placer.isValid() && r.db < kPlainRiseDb) {
+        const float strength = salience(p.height, p.floor, scale);
+        if (placer.isValid() && r.db < kPlainRiseDb && strength >= kBandMinStrength) {
             const qint64 reach = p.frame * L.hop - qint64(kBandReachMs * sampleRate / 1000.0);
             const qint64 bandStart = placer.earliest(reader, frames, std::max<qint64>({0, from * L.block, reach - sampleRate / 250}),
                                                      (centreBlock + searchAfter) * L.block);
@@ -667,7 +671,7 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
         OnsetCandidate c;
         c.startFrame = std::clamp<qint64>(start, 0, frames - 1);
         c.peakFrame = std::clamp<qint64>(std::max<qint64>(p.frame * L.hop, c.startFrame), 0, frames - 1);
-        c.strength = salience(p.height, p.floor, scale);
+        c.strength = strength;
         result.candidates.push_back(c);
     }
 
