@@ -253,7 +253,7 @@ float salience(float height, float floor, float scale)
 // broadband envelope, and the coarse detection function peaks well into such a sound, so
 // its slice started late and lost the attack. Above a few kHz, though, the hat still lifts
 // its own part of the spectrum clearly over what that part held just before. So around
-// each candidate a short-window spectrogram (about 3 ms windows, a third of a millisecond
+// each candidate a short-window spectrogram (about 3 ms windows, under a millisecond
 // apart, FFTW) is split into bands from 4 kHz up to the top of the signal (small hats
 // have much of their edge above 13 kHz), and the earliest frame at which a band rises
 // well over its own recent mean level marks the attack. Lower bands are left to the
