@@ -406,6 +406,9 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
     // The last lag + 1 log spectra, for the comparison with the maximum filter.
     const int span = L.lag + L.refSpan;
     std::vector<std::vector<float>> history(size_t(span + 1), std::vector<float>(size_t(bands), 0.0f));
+    // Each of those spectra already maximum-filtered across neighbouring bands, so that the
+    // filter runs once per frame rather than once per frame that looks back at it.
+    std::vector<std::vector<float>> widened(size_t(span + 1), std::vector<float>(size_t(bands), 0.0f));
     std::vector<float> spectrumMax(static_cast<size_t>(bands));
     std::vector<float> bandWeight(static_cast<size_t>(bands));
     for (int k = 0; k < bands; ++k)
@@ -444,19 +447,22 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
                 sum += w[j] * m[j];
             current[size_t(k)] = std::log10(1.0f + kCompression * sum);
         }
+        std::vector<float> &wide = widened[size_t(n % (span + 1))];
+        for (int k = 0; k < bands; ++k) {
+            float v = current[size_t(k)];
+            if (k > 0)
+                v = std::max(v, current[size_t(k - 1)]);
+            if (k + 1 < bands)
+                v = std::max(v, current[size_t(k + 1)]);
+            wide[size_t(k)] = v;
+        }
         if (n < L.lag)
             return;
         std::fill(spectrumMax.begin(), spectrumMax.end(), 0.0f);
         for (qint64 m = std::max<qint64>(0, n - span); m <= n - L.lag; ++m) {
-            const std::vector<float> &earlier = history[size_t(m % (span + 1))];
-            for (int k = 0; k < bands; ++k) {
-                float v = earlier[size_t(k)];
-                if (k > 0)
-                    v = std::max(v, earlier[size_t(k - 1)]);
-                if (k + 1 < bands)
-                    v = std::max(v, earlier[size_t(k + 1)]);
-                spectrumMax[size_t(k)] = std::max(spectrumMax[size_t(k)], v);
-            }
+            const std::vector<float> &earlier = widened[size_t(m % (span + 1))];
+            for (int k = 0; k < bands; ++k)
+                spectrumMax[size_t(k)] = std::max(spectrumMax[size_t(k)], earlier[size_t(k)]);
         }
         float sum = 0.0f;
         for (int k = 0; k < bands; ++k)
