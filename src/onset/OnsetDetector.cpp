@@ -480,6 +480,10 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
             const size_t base = mono.size();
             mono.resize(base + size_t(want));
             const float gain = 1.0f / float(channels);
+            // The block is counted along rather than divided out for every sample: this
+            // loop runs over every sample of a long file.
+            size_t blk = size_t(readPos / L.block);
+            int inBlock = int(readPos % L.block);
             for (int i = 0; i < want; ++i) {
                 float s = 0.0f;
                 for (int c = 0; c < channels; ++c)
@@ -488,13 +492,15 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
                 if (!std::isfinite(s))
                     s = 0.0f;
                 mono[base + size_t(i)] = s;
-                const qint64 pos = readPos + i;
-                const size_t blk = size_t(pos / L.block);
                 broad[blk] = std::max(broad[blk], std::fabs(s));
                 edge[blk] = std::max(edge[blk], std::fabs(s - previous));
                 bright[blk] = std::max(bright[blk], std::fabs(s - 2.0f * previous + beforePrevious));
                 beforePrevious = previous;
                 previous = s;
+                if (++inBlock == L.block) {
+                    inBlock = 0;
+                    ++blk;
+                }
             }
             readPos += want;
             if (progress && readPos >= nextProgress) {
