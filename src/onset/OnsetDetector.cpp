@@ -203,8 +203,6 @@ constexpr float kBandMinStrength = 0.2f;
 // How far back the foot of a rise is followed.
 constexpr double kFootMs = 4.0;
 
-float toDb(float v) { return 20.0f * std::log10(v + 1e-9f); }
-
 // Decibel rise at each block: the level over the next millisecond against the highest
 // level of the previous three. The block with the largest rise is where the hit starts.
 struct Rise {
@@ -216,6 +214,7 @@ struct Rise {
 Rise findRise(const std::vector<float> &env, int from, int to)
 {
     Rise best;
+    float bestRatio = 0.0f;
     const int past = 12, ahead = 4;
     for (int k = std::max(from, past); k <= to && k + ahead < int(env.size()); ++k) {
         float before = 0.0f;
@@ -224,13 +223,17 @@ Rise findRise(const std::vector<float> &env, int from, int to)
         float after = 0.0f;
         for (int j = k; j <= k + ahead; ++j)
             after = std::max(after, env[size_t(j)]);
-        const float rise = toDb(after) - toDb(before);
-        if (rise > best.db) {
+        // Compared as ratios, the logarithm taken once for the winner: this runs for
+        // every block around every candidate.
+        const float rise = (after + 1e-9f) / (before + 1e-9f);
+        if (best.block < 0 || rise > bestRatio) {
             best.block = k;
-            best.db = rise;
+            bestRatio = rise;
             best.background = before;
         }
     }
+    if (best.block >= 0)
+        best.db = 20.0f * std::log10(bestRatio);
     return best;
 }
 
@@ -623,6 +626,7 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
         // (Benchmark: starts later than 1 ms after their hit 120 -> 93.)
         {
             const double earlierDb = 6.0, earlierMs = 12.0;
+            const float earlierRatio = float(std::pow(10.0, earlierDb / 20.0));
             const qint64 lo = std::max<qint64>(std::max<qint64>(from, 12), onset - qint64(std::lround(earlierMs / L.msPerBlock)));
             for (const std::vector<float> *e : {&broad, &edge, &bright}) {
                 float after = 0.0f;
@@ -635,7 +639,7 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
                         before = std::max(before, (*e)[size_t(j)]);
                     for (qint64 j = k; j <= std::min(lastBlock, k + 4); ++j)
                         next = std::max(next, (*e)[size_t(j)]);
-                    if (next >= audible && toDb(next) - toDb(before) >= earlierDb) {
+                    if (next >= audible && next + 1e-9f >= (before + 1e-9f) * earlierRatio) {
                         while (k < onset && (*e)[size_t(k)] < before * 1.4125f)
                             ++k;
                         onset = std::min(onset, k);
