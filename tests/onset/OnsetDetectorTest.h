@@ -6,6 +6,7 @@ class OnsetDetectorTest : public QObject {
     Q_OBJECT
 private slots:
     void slicesStartAtOrJustBeforeEachHit();
+    void softHatUnderATailStillStartsBeforeItsAttack();
     void raisingSensitivityOnlyAddsPoints();
     void minimumLengthAndRegionAreRespected();
     void silenceShortAndBrokenInputGiveNothing();
