@@ -451,13 +451,13 @@ bool makeItem(const QString &name, const Part &part, int rate, Treatment t, Item
 
 std::vector<Item> corpus()
 {
-    struct Spec {
+    struct FileRecipe {
         const char *name;
         Part part;
         int rate;
         Treatment t;
     };
-    std::vector<Spec> specs = {
+    std::vector<FileRecipe> recipes = {
         {"breakbeat", breakbeat(), 44100, Treatment::None},
         {"rock", rock(), 44100, Treatment::None},
         {"hiphop-ghosts", hiphop(), 44100, Treatment::None},
@@ -475,13 +475,13 @@ std::vector<Item> corpus()
     };
     for (int rate : {44100, 48000}) {
         std::vector<Hits> parts;
-        for (const Spec &s : specs)
+        for (const FileRecipe &s : recipes)
             if (s.rate == rate)
                 parts.push_back(s.part.hits);
         calibrate(parts, rate);
     }
     std::vector<Item> items;
-    for (const Spec &s : specs) {
+    for (const FileRecipe &s : recipes) {
         Item item;
         if (makeItem(s.name, s.part, s.rate, s.t, &item))
             items.push_back(item);
