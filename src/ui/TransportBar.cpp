@@ -54,7 +54,9 @@ bool TransportBar::eventFilter(QObject *watched, QEvent *event) {
     // The ruler and markers use the view's scale. In a shrinking layout this bar is
     // resized (and painted) before the view below it, so it paints again once the view
     // has its new width.
-    if (watched == m_pView && event->type() == QEvent::Resize)
+    // The type is checked first: a view being destroyed still sends events here, and
+    // reading the guarded pointer then would cast a half-destroyed widget.
+    if (event->type() == QEvent::Resize && watched == m_pView)
         update();
     return QOpenGLWidget::eventFilter(watched, event);
 }
