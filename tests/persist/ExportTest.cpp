@@ -394,6 +394,8 @@ void ExportTest::exportWritesTheLoopAsItSounds() {
     const AudioEditPtr gain = AudioEditFactory::createEdit(TypeGain, -1, 2000, 4000, editable);
     gain.objectCast<AudioEditGain>()->setGain(0.25f);
     editable->addEdit(gain);
+    // The edit is rendered by the cache's worker; playback hears it from then on.
+    QTRY_COMPARE(editable->getSample(3000), 0.25f * TestAudio::staircase(3000));
 
     const auto exportSpan = [&](const QString &name) {
         const QString path = m_dir.filePath(name);
