@@ -43,7 +43,8 @@ void EditableCacheTest::readsWithoutEditsEqualSource()
     const auto cache = makeEditable(source);
     QCOMPARE(cache->length(), 20000);
     QCOMPARE(cache->renderCache()->length(), 20000);
-    QCOMPARE(cache->renderCache()->getSample(777), 0.0f);
+    // Whether 777 is rendered before the first read depends on how far the worker's peak
+    // summary build has got; after a read it must hold the source value either way.
     for (int i = 0; i < 20000; ++i)
         QCOMPARE(cache->getSample(i), ramp(i));
     // Rendered once: the value now sits in the render cache.
