@@ -4,6 +4,7 @@
 // kit also packs the samples into a compressed archive.
 
 #include "KitExporter.h"
+#include "LongLoop.h"
 #include "Settings.h"
 #include "Slice.h"
 #include "SliceExporter.h"
@@ -41,21 +42,7 @@ double now() {
 void setUp() {
     if (g_loop)
         return;
-    const QString path = g_dir->filePath("long.wav");
-    unsigned seed = 12345;
-    const TestAudio::Generator gen = [&seed](long long f, int c) {
-        seed = seed * 1664525u + 1013904223u;
-        const double t = double(f) / kRate;
-        return float(0.3 * std::sin(2 * M_PI * 110.0 * t + c) +
-                     0.05 * (double(seed >> 8) / double(1 << 24) - 0.5));
-    };
-    if (!TestAudio::writeSndFile(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, kRate, kFrames, gen)) {
-        std::fprintf(stderr, "could not write %s\n", qPrintable(path));
-        std::exit(1);
-    }
-    g_loop = Slice::create(path, kRate);
-    while (!g_loop->cache()->isFilled())
-        QThread::msleep(20);
+    g_loop = LongLoop::writeAndLoad(g_dir->filePath("long.wav"), kRate, kFrames);
     g_loop->setBpm(120.0);
     for (int i = 1; i < kSlices; ++i)
         g_points.append(int(qint64(g_loop->length()) * i / kSlices) & ~1);
