@@ -7,6 +7,9 @@
 #include <QStringList>
 #include <QVector>
 
+#include <memory>
+
+class KitArchiveWriter;
 class Trevant;
 
 // Writes the slices of a loop as a kit a sampler or drum machine loads directly, with a
@@ -14,7 +17,8 @@ class Trevant;
 // at the loop's tempo:
 //   SFZ:           NAME.sfz beside "NAME samples/", plus NAME.mid
 //   Hydrogen:      NAME.h2drumkit (a gzip-compressed tar of NAME/drumkit.xml and the
-//                  samples), plus NAME.mid
+//                  samples, packed on a second thread while the samples are written),
+//                  plus NAME.mid
 //   DecentSampler: NAME.dspreset beside "NAME samples/", plus NAME.mid
 // Slice n sounds on startNote + n - 1. The samples are written by the slice export
 // itself (same files, fades and format as "Save Slices").
@@ -27,6 +31,7 @@ class Trevant;
 class KitExporter : public SliceExporter {
     Q_OBJECT
 public:
+    ~KitExporter() override;
     enum class Kind { Sfz, Hydrogen, DecentSampler };
     struct Options {
         Kind kind = Kind::Sfz;
@@ -74,13 +79,13 @@ public:
 
 protected:
     bool prepareBatch(QString &error) override;
+    bool jobWritten(const Job &job, QString &error) override;
     bool completeBatch(QString &error, bool &cancelled) override;
     void batchEnded(Status status) override;
 
 private:
     QString sampleFolderName() const;
     bool writeDocuments(QString &error);
-    bool writeArchive(QString &error, bool &cancelled);
     bool moveIntoPlace(QString &error);
     void removeStaging();
 
@@ -91,4 +96,5 @@ private:
     double m_fBpm = 0.0;
     // Owned by the exporting thread while it runs.
     QString m_staging;
+    std::unique_ptr<KitArchiveWriter> m_pPacker; // Hydrogen only
 };

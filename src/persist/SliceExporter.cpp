@@ -98,10 +98,14 @@ SliceExporter::SliceExporter(SlicePtr loop, QObject *parent) : QObject(parent), 
 }
 
 SliceExporter::~SliceExporter() {
+    stopRunning();
+    delete m_pThread;
+}
+
+void SliceExporter::stopRunning() {
     if (m_pThread) {
         cancel();
         m_pThread->wait();
-        delete m_pThread;
     }
 }
 
@@ -236,6 +240,10 @@ bool SliceExporter::isCancelRequested() const {
 }
 
 bool SliceExporter::completeBatch(QString &, bool &) {
+    return true;
+}
+
+bool SliceExporter::jobWritten(const Job &, QString &) {
     return true;
 }
 
@@ -499,7 +507,7 @@ bool SliceExporter::writeOne(const Job &job, qint64 &framesDone, qint64 totalFra
     }
     if (m_bAnnounceFiles)
         emit fileWritten(QDir::toNativeSeparators(target.absolutePath()), target.fileName());
-    return true;
+    return jobWritten(job, error);
 }
 
 void SliceExporter::finish(Status status, const QString &error) {

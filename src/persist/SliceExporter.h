@@ -141,8 +141,14 @@ protected:
     // Exporting thread, after every file of the batch is written: a subclass adds what
     // belongs with the files. False (with error, or cancelled) fails the export.
     virtual bool completeBatch(QString &error, bool &cancelled);
+    // Exporting thread, each time a job's file is complete under its final name, before
+    // the next one starts. False (with error) fails the export.
+    virtual bool jobWritten(const Job &job, QString &error);
     // Exporting thread, once the export is over, before the loop hears of it.
     virtual void batchEnded(Status status);
+    // Cancels a run that start() began and waits for it to end. A subclass calls it first
+    // thing in its destructor: the run calls its overrides and uses its members.
+    void stopRunning();
     SlicePtr loop() const { return m_pLoop; }
     bool isCancelRequested() const;
     int fileRate() const { return m_iFileRate; }
