@@ -1,5 +1,6 @@
 #include "KitExporter.h"
 
+#include "BankSampler.h"
 #include "KitArchiveWriter.h"
 #include "MidiSliceWriter.h"
 #include "Trevant.h"
@@ -111,6 +112,32 @@ KitExporter *KitExporter::forSlicer(Trevant *slicer, const Options &options, QOb
         return nullptr;
     return new KitExporter(loop, slicer->slicePoints(), slicer->trimStart(), slicer->trimEnd(), options,
                            parent);
+}
+
+QVector<int> KitExporter::slicePitches(Trevant *slicer, BankSampler *bank) {
+    const SlicePtr loop = slicer ? slicer->currentSlice() : SlicePtr();
+    if (!loop)
+        return {};
+    const QVector<Range> ranges = sliceRanges(slicer->slicePoints(), std::max(0, slicer->trimStart()),
+                                              std::min(slicer->trimEnd(), loop->length()));
+    QVector<int> pitches(ranges.size(), loop->pitch());
+    if (!bank)
+        return pitches;
+    const QString loopFile = QFileInfo(loop->fileName()).canonicalFilePath();
+    if (loopFile.isEmpty())
+        return pitches;
+    // A region within a frame of the slice counts as the slice: positions are stereo
+    // pairs, and a pad's region may have been stored from either end of one.
+    const auto near = [](int a, int b) { return std::abs(a - b) <= 2; };
+    for (int p = 0; p < BankSampler::kPadCount; ++p) {
+        const SlicePtr pad = bank->pad(p);
+        if (!pad || QFileInfo(pad->fileName()).canonicalFilePath() != loopFile)
+            continue;
+        for (int i = 0; i < ranges.size(); ++i)
+            if (near(pad->loopStart(), ranges.at(i).start) && near(pad->loopEnd(), ranges.at(i).end))
+                pitches[i] = pad->pitch();
+    }
+    return pitches;
 }
 
 SliceExporter::Status KitExporter::exportKit(SlicePtr loop, const QList<int> &points, int trimStart,

@@ -9,6 +9,7 @@
 
 #include <memory>
 
+class BankSampler;
 class KitArchiveWriter;
 class Trevant;
 
@@ -50,6 +51,12 @@ public:
                 QObject *parent = nullptr);
     // The slicer's loop and slices; null without a loop or slices.
     static KitExporter *forSlicer(Trevant *slicer, const Options &options, QObject *parent = nullptr);
+
+    // The pitch, in semitones, each slice of the slicer's loop sounds at, for slicePitch:
+    // the loop's own pitch setting, which every slice plays with when auditioned, unless
+    // a pad of the sampler bank plays exactly that slice (the loop's file, the slice as
+    // its loop region); then that pad's pitch. bank may be null.
+    static QVector<int> slicePitches(Trevant *slicer, BankSampler *bank);
 
     // The whole kit export in one call on the calling thread, for scripts and the command
     // line: slice format and fades from the preferences, as the window's export.

@@ -1340,7 +1340,9 @@ void TrevantUI::slotExportKit() {
     ExportKitUI dialog(slice->fileName(), this);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    KitExporter *exporter = KitExporter::forSlicer(m_slicer, dialog.options());
+    KitExporter::Options options = dialog.options();
+    options.slicePitch = KitExporter::slicePitches(m_slicer, m_engine->samplerBank());
+    KitExporter *exporter = KitExporter::forSlicer(m_slicer, options);
     if (exporter && !exporter->existingKitTargets().isEmpty()) {
         QMessageBox box(QMessageBox::Question, tr("Export Kit"),
                         tr("A kit named \"%1\" exists already in this folder.").arg(exporter->options().name),
