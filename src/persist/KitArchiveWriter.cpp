@@ -54,6 +54,9 @@ bool KitArchiveWriter::addFile(const QString &entryName, const QString &filePath
 
 bool KitArchiveWriter::queue(Entry entry, QString *error) {
     std::lock_guard<std::mutex> locker(m_lock);
+    // A cancel the packer saw first is the caller's to notice, not a failure.
+    if (m_bDone && m_result == Result::Cancelled)
+        return true;
     if (m_bDone || !m_thread.joinable()) {
         if (error)
             *error = m_sError.isEmpty() ? QStringLiteral("the archive is not open") : m_sError;

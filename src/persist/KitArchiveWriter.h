@@ -35,7 +35,8 @@ public:
     // Queues a folder entry (name ends without the slash).
     bool addFolder(const QString &entryName, QString *error);
     // Queues the complete file at filePath under entryName and removes the file once it
-    // is packed. False, with the packing thread's error, when packing failed already.
+    // is packed. False, with the packing thread's error, when packing failed already;
+    // after a cancel the file is dropped and the call succeeds.
     bool addFile(const QString &entryName, const QString &filePath, QString *error);
     // Waits until every queued entry is packed, calling progress with the packed share of
     // the queued bytes now and then, and closes the archive.
