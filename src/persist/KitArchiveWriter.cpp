@@ -8,10 +8,13 @@
 #include <archive_entry.h>
 
 #include <chrono>
+#include <pthread.h>
 #include <vector>
 
 namespace {
 constexpr qint64 kBlock = 1 << 18;
+// The most bytes of queued entries the packer may lag behind before adding waits.
+constexpr qint64 kBacklog = qint64(128) << 20;
 
 QString archiveError(archive *a) {
     const char *text = a ? archive_error_string(a) : nullptr;
@@ -19,7 +22,8 @@ QString archiveError(archive *a) {
 }
 } // namespace
 
-KitArchiveWriter::KitArchiveWriter(std::function<bool()> isCancelled) : m_isCancelled(std::move(isCancelled)) {}
+KitArchiveWriter::KitArchiveWriter(std::function<bool()> isCancelled)
+    : m_isCancelled(std::move(isCancelled)) {}
 
 KitArchiveWriter::~KitArchiveWriter() {
     abort();
@@ -40,20 +44,42 @@ bool KitArchiveWriter::open(const QString &path, QString *error) {
         m_pArchive = nullptr;
         return false;
     }
-    m_thread = std::thread([this] { packAll(); });
+    m_thread = std::thread([this] {
+        pthread_setname_np(pthread_self(), "KitArchive");
+        packAll();
+    });
     return true;
 }
 
 bool KitArchiveWriter::addFolder(const QString &entryName, QString *error) {
-    return queue({entryName + QLatin1Char('/'), QString(), 0}, error);
+    Entry entry;
+    entry.name = entryName + QLatin1Char('/');
+    return queue(std::move(entry), error);
 }
 
 bool KitArchiveWriter::addFile(const QString &entryName, const QString &filePath, QString *error) {
-    return queue({entryName, filePath, QFileInfo(filePath).size()}, error);
+    Entry entry;
+    entry.kind = Entry::Kind::File;
+    entry.name = entryName;
+    entry.filePath = filePath;
+    entry.size = QFileInfo(filePath).size();
+    return queue(std::move(entry), error);
+}
+
+bool KitArchiveWriter::addData(const QString &entryName, const QByteArray &bytes, QString *error) {
+    Entry entry;
+    entry.kind = Entry::Kind::Data;
+    entry.name = entryName;
+    entry.data = bytes;
+    entry.size = bytes.size();
+    return queue(std::move(entry), error);
 }
 
 bool KitArchiveWriter::queue(Entry entry, QString *error) {
-    std::lock_guard<std::mutex> locker(m_lock);
+    std::unique_lock<std::mutex> locker(m_lock);
+    if (entry.kind == Entry::Kind::Data)
+        while (!m_bDone && m_queuedBytes - m_packedBytes > kBacklog && !m_isCancelled())
+            m_changed.wait_for(locker, std::chrono::milliseconds(50));
     // A cancel the packer saw first is the caller's to notice, not a failure.
     if (m_bDone && m_result == Result::Cancelled)
         return true;
@@ -100,17 +126,21 @@ void KitArchiveWriter::packAll() {
 
 // Packing thread.
 bool KitArchiveWriter::pack(const Entry &entry, QString &error) {
-    const bool isFolder = entry.filePath.isEmpty();
     QFile in(entry.filePath);
-    if (!isFolder && !in.open(QIODevice::ReadOnly)) {
-        error = in.errorString();
-        return false;
+    qint64 size = entry.kind == Entry::Kind::Data ? entry.data.size() : 0;
+    if (entry.kind == Entry::Kind::File) {
+        if (!in.open(QIODevice::ReadOnly)) {
+            error = in.errorString();
+            return false;
+        }
+        size = in.size();
     }
+    const bool isFolder = entry.kind == Entry::Kind::Folder;
     archive_entry *header = archive_entry_new();
     archive_entry_set_pathname_utf8(header, entry.name.toUtf8().constData());
     archive_entry_set_filetype(header, isFolder ? AE_IFDIR : AE_IFREG);
     archive_entry_set_perm(header, isFolder ? 0755 : 0644);
-    archive_entry_set_size(header, isFolder ? 0 : in.size());
+    archive_entry_set_size(header, size);
     archive_entry_set_mtime(header, time_t(QDateTime::currentSecsSinceEpoch()), 0);
     const int r = archive_write_header(m_pArchive, header);
     archive_entry_free(header);
@@ -118,34 +148,39 @@ bool KitArchiveWriter::pack(const Entry &entry, QString &error) {
         error = archiveError(m_pArchive);
         return false;
     }
-    if (isFolder)
-        return true;
-    std::vector<char> block(static_cast<size_t>(kBlock));
-    qint64 left = in.size();
-    while (left > 0) {
+    std::vector<char> block(entry.kind == Entry::Kind::File ? static_cast<size_t>(kBlock) : 0);
+    for (qint64 done = 0; done < size;) {
         if (m_isCancelled()) {
             error.clear();
             return false;
         }
-        const qint64 got = in.read(block.data(), std::min(kBlock, left));
-        if (got <= 0) {
-            error = got < 0 ? in.errorString() : QStringLiteral("%1 ended early").arg(entry.filePath);
-            return false;
+        const char *data = entry.data.constData() + done;
+        qint64 got = std::min(kBlock, size - done);
+        if (entry.kind == Entry::Kind::File) {
+            got = in.read(block.data(), got);
+            if (got <= 0) {
+                error = got < 0 ? in.errorString() : QStringLiteral("%1 ended early").arg(entry.filePath);
+                return false;
+            }
+            data = block.data();
         }
-        if (archive_write_data(m_pArchive, block.data(), size_t(got)) != got) {
+        if (archive_write_data(m_pArchive, data, size_t(got)) != got) {
             error = archiveError(m_pArchive);
             return false;
         }
-        left -= got;
+        done += got;
     }
-    in.close();
-    // Packed: the loose copy is not part of the result, and dropping it now spares the
-    // disk writing it out.
-    QFile::remove(entry.filePath);
+    if (entry.kind == Entry::Kind::File) {
+        in.close();
+        // Packed: the loose copy is not part of the result, and dropping it now spares the
+        // disk writing it out.
+        QFile::remove(entry.filePath);
+    }
     return true;
 }
 
-KitArchiveWriter::Result KitArchiveWriter::finish(QString *error, const std::function<void(double)> &progress) {
+KitArchiveWriter::Result KitArchiveWriter::finish(QString *error,
+                                                  const std::function<void(double)> &progress) {
     if (!m_thread.joinable()) {
         if (error)
             *error = QStringLiteral("the archive is not open");
@@ -163,8 +198,7 @@ KitArchiveWriter::Result KitArchiveWriter::finish(QString *error, const std::fun
                 m_changed.notify_all();
             }
             if (progress && !m_bDone) {
-                const double share =
-                    m_queuedBytes > 0 ? double(m_packedBytes) / double(m_queuedBytes) : 1.0;
+                const double share = m_queuedBytes > 0 ? double(m_packedBytes) / double(m_queuedBytes) : 1.0;
                 locker.unlock();
                 progress(share);
                 locker.lock();

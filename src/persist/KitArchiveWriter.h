@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <atomic>
@@ -38,6 +39,9 @@ public:
     // is packed. False, with the packing thread's error, when packing failed already;
     // after a cancel the file is dropped and the call succeeds.
     bool addFile(const QString &entryName, const QString &filePath, QString *error);
+    // Queues a complete file held in memory under entryName. Waits while the entries not
+    // yet packed hold more than a bounded amount of memory.
+    bool addData(const QString &entryName, const QByteArray &bytes, QString *error);
     // Waits until every queued entry is packed, calling progress with the packed share of
     // the queued bytes now and then, and closes the archive.
     Result finish(QString *error, const std::function<void(double)> &progress);
@@ -46,8 +50,10 @@ public:
 
 private:
     struct Entry {
+        enum class Kind { Folder, File, Data } kind = Kind::Folder;
         QString name;
-        QString filePath; // empty for a folder
+        QString filePath; // Kind::File
+        QByteArray data;  // Kind::Data
         qint64 size = 0;
     };
     bool queue(Entry entry, QString *error);

@@ -99,6 +99,8 @@ KitExporter::KitExporter(SlicePtr loop, const QList<int> &points, int trimStart,
     // A Hydrogen kit's samples are packed as they are written; what is left to pack at
     // the end is about the last sample.
     setFileProgressShare(0.97f);
+    // A Hydrogen kit's samples only pass through on their way into the archive.
+    setMemoryTargets(m_options.kind == Kind::Hydrogen);
     setAnnounceFiles(false);
 }
 
@@ -288,12 +290,12 @@ bool KitExporter::prepareBatch(QString &error) {
     return true;
 }
 
-bool KitExporter::jobWritten(const Job &job, QString &error) {
+bool KitExporter::jobWritten(const Job &job, const QByteArray &inMemory, QString &error) {
     if (!m_pPacker)
         return true;
+    const QString entry = sampleFolderName() + QLatin1Char('/') + QFileInfo(job.path).fileName();
     QString why;
-    if (m_pPacker->addFile(sampleFolderName() + QLatin1Char('/') + QFileInfo(job.path).fileName(), job.path,
-                           &why))
+    if (inMemory.isEmpty() ? m_pPacker->addFile(entry, job.path, &why) : m_pPacker->addData(entry, inMemory, &why))
         return true;
     error = tr("%1 could not be written: %2").arg(QDir::toNativeSeparators(kitFile()), why);
     return false;

@@ -86,7 +86,7 @@ public:
 
 protected:
     bool prepareBatch(QString &error) override;
-    bool jobWritten(const Job &job, QString &error) override;
+    bool jobWritten(const Job &job, const QByteArray &inMemory, QString &error) override;
     bool completeBatch(QString &error, bool &cancelled) override;
     void batchEnded(Status status) override;
 
