@@ -5,7 +5,6 @@
 #include "MidiSliceWriter.h"
 #include "Trevant.h"
 
-#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -96,10 +95,9 @@ KitExporter::KitExporter(SlicePtr loop, const QList<int> &points, int trimStart,
     }
     for (int i = 0; i < m_ranges.size(); ++i)
         m_sampleFiles.append(sliceFileName(m_options.name, i + 1, m_ranges.size()));
-    // A Hydrogen kit's samples are packed as they are written; what is left to pack at
-    // the end is about the last sample.
+    // A Hydrogen kit's samples go from memory into its archive on a second thread as
+    // they are produced; what is left to pack at the end is about the last one.
     setFileProgressShare(0.97f);
-    // A Hydrogen kit's samples only pass through on their way into the archive.
     setMemoryTargets(m_options.kind == Kind::Hydrogen);
     setAnnounceFiles(false);
 }
@@ -295,7 +293,8 @@ bool KitExporter::jobWritten(const Job &job, const QByteArray &inMemory, QString
         return true;
     const QString entry = sampleFolderName() + QLatin1Char('/') + QFileInfo(job.path).fileName();
     QString why;
-    if (inMemory.isEmpty() ? m_pPacker->addFile(entry, job.path, &why) : m_pPacker->addData(entry, inMemory, &why))
+    if (inMemory.isEmpty() ? m_pPacker->addFile(entry, job.path, &why)
+                           : m_pPacker->addData(entry, inMemory, &why))
         return true;
     error = tr("%1 could not be written: %2").arg(QDir::toNativeSeparators(kitFile()), why);
     return false;

@@ -362,8 +362,7 @@ void KitTest::slicesSoundAtTheLoopsPitchOrTheirPads() {
     QVERIFY(loop);
     slicer->setSlicePoints(hitPoints());
     loop->setPitch(2);
-    const QVector<SliceExporter::Range> ranges =
-        SliceExporter::sliceRanges(hitPoints(), 0, loop->length());
+    const QVector<SliceExporter::Range> ranges = SliceExporter::sliceRanges(hitPoints(), 0, loop->length());
     QCOMPARE(ranges.size(), kHits);
     const QString copy = m_dir.filePath("hits copy.wav");
     QFile::remove(copy);
