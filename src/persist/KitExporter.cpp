@@ -1,9 +1,10 @@
 #include "KitExporter.h"
 
+#include "BankSampler.h"
+#include "KitArchiveWriter.h"
 #include "MidiSliceWriter.h"
 #include "Trevant.h"
 
-#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -12,8 +13,6 @@
 #include <QSaveFile>
 #include <QXmlStreamWriter>
 #include <algorithm>
-#include <archive.h>
-#include <archive_entry.h>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -25,7 +24,6 @@
 namespace {
 // Hydrogen's own default for the ADSR release of an instrument, in frames.
 constexpr int kHydrogenRelease = 1000;
-constexpr qint64 kArchiveBlock = 1 << 18;
 
 QString systemError(int err) {
     return QString::fromLocal8Bit(std::strerror(err));
@@ -97,9 +95,15 @@ KitExporter::KitExporter(SlicePtr loop, const QList<int> &points, int trimStart,
     }
     for (int i = 0; i < m_ranges.size(); ++i)
         m_sampleFiles.append(sliceFileName(m_options.name, i + 1, m_ranges.size()));
-    // Compressing the archive is the slow part of a Hydrogen kit.
-    setFileProgressShare(m_options.kind == Kind::Hydrogen ? 0.6f : 0.97f);
+    // A Hydrogen kit's samples go from memory into its archive on a second thread as
+    // they are produced; what is left to pack at the end is about the last one.
+    setFileProgressShare(0.97f);
+    setMemoryTargets(m_options.kind == Kind::Hydrogen);
     setAnnounceFiles(false);
+}
+
+KitExporter::~KitExporter() {
+    stopRunning();
 }
 
 KitExporter *KitExporter::forSlicer(Trevant *slicer, const Options &options, QObject *parent) {
@@ -108,6 +112,32 @@ KitExporter *KitExporter::forSlicer(Trevant *slicer, const Options &options, QOb
         return nullptr;
     return new KitExporter(loop, slicer->slicePoints(), slicer->trimStart(), slicer->trimEnd(), options,
                            parent);
+}
+
+QVector<int> KitExporter::slicePitches(Trevant *slicer, BankSampler *bank) {
+    const SlicePtr loop = slicer ? slicer->currentSlice() : SlicePtr();
+    if (!loop)
+        return {};
+    const QVector<Range> ranges = sliceRanges(slicer->slicePoints(), std::max(0, slicer->trimStart()),
+                                              std::min(slicer->trimEnd(), loop->length()));
+    QVector<int> pitches(ranges.size(), loop->pitch());
+    if (!bank)
+        return pitches;
+    const QString loopFile = QFileInfo(loop->fileName()).canonicalFilePath();
+    if (loopFile.isEmpty())
+        return pitches;
+    // A region within a frame of the slice counts as the slice: positions are stereo
+    // pairs, and a pad's region may have been stored from either end of one.
+    const auto near = [](int a, int b) { return std::abs(a - b) <= 2; };
+    for (int p = 0; p < BankSampler::kPadCount; ++p) {
+        const SlicePtr pad = bank->pad(p);
+        if (!pad || QFileInfo(pad->fileName()).canonicalFilePath() != loopFile)
+            continue;
+        for (int i = 0; i < ranges.size(); ++i)
+            if (near(pad->loopStart(), ranges.at(i).start) && near(pad->loopEnd(), ranges.at(i).end))
+                pitches[i] = pad->pitch();
+    }
+    return pitches;
 }
 
 SliceExporter::Status KitExporter::exportKit(SlicePtr loop, const QList<int> &points, int trimStart,
@@ -240,7 +270,34 @@ bool KitExporter::prepareBatch(QString &error) {
     }
     for (int i = 0; i < m_ranges.size(); ++i)
         addFile(samples.filePath(m_sampleFiles.at(i)), m_ranges.at(i));
+    // The documents depend on the slices' names and places only, so they go first: the
+    // Hydrogen archive then opens with its drumkit.xml.
+    if (!writeDocuments(error))
+        return false;
+    if (m_options.kind == Kind::Hydrogen) {
+        m_pPacker = std::make_unique<KitArchiveWriter>([this] { return isCancelRequested(); });
+        QString why;
+        if (!m_pPacker->open(QDir(m_staging).filePath(QFileInfo(kitFile()).fileName()), &why) ||
+            !m_pPacker->addFolder(sampleFolderName(), &why) ||
+            !m_pPacker->addFile(sampleFolderName() + QLatin1String("/drumkit.xml"),
+                                samples.filePath(QStringLiteral("drumkit.xml")), &why)) {
+            error = tr("%1 could not be written: %2").arg(QDir::toNativeSeparators(kitFile()), why);
+            return false;
+        }
+    }
     return true;
+}
+
+bool KitExporter::jobWritten(const Job &job, const QByteArray &inMemory, QString &error) {
+    if (!m_pPacker)
+        return true;
+    const QString entry = sampleFolderName() + QLatin1Char('/') + QFileInfo(job.path).fileName();
+    QString why;
+    if (inMemory.isEmpty() ? m_pPacker->addFile(entry, job.path, &why)
+                           : m_pPacker->addData(entry, inMemory, &why))
+        return true;
+    error = tr("%1 could not be written: %2").arg(QDir::toNativeSeparators(kitFile()), why);
+    return false;
 }
 
 bool KitExporter::completeBatch(QString &error, bool &cancelled) {
@@ -248,10 +305,22 @@ bool KitExporter::completeBatch(QString &error, bool &cancelled) {
         cancelled = true;
         return false;
     }
-    if (!writeDocuments(error))
-        return false;
-    if (m_options.kind == Kind::Hydrogen && !writeArchive(error, cancelled))
-        return false;
+    if (m_pPacker) {
+        QString why;
+        const auto result =
+            m_pPacker->finish(&why, [this](double share) { reportProgress(0.97f + 0.03f * float(share)); });
+        m_pPacker.reset();
+        if (result == KitArchiveWriter::Result::Cancelled) {
+            cancelled = true;
+            return false;
+        }
+        if (result != KitArchiveWriter::Result::Completed) {
+            error = tr("%1 could not be written: %2").arg(QDir::toNativeSeparators(kitFile()), why);
+            return false;
+        }
+        // The archive carries the kit now; its loose files are not part of the result.
+        QDir(QDir(m_staging).filePath(sampleFolderName())).removeRecursively();
+    }
     // Past this point the kit is whole; a cancel now would only leave it half moved.
     if (isCancelRequested()) {
         cancelled = true;
@@ -265,6 +334,7 @@ bool KitExporter::completeBatch(QString &error, bool &cancelled) {
 }
 
 void KitExporter::batchEnded(Status) {
+    m_pPacker.reset(); // stops packing before its files go
     removeStaging();
 }
 
@@ -426,83 +496,6 @@ bool KitExporter::writeDocuments(QString &error) {
     }
     }
     return saveText(kitPath, document, error);
-}
-
-bool KitExporter::writeArchive(QString &error, bool &cancelled) {
-    const QDir content(QDir(m_staging).filePath(sampleFolderName()));
-    QStringList files{QStringLiteral("drumkit.xml")};
-    files += m_sampleFiles;
-    qint64 totalBytes = 0;
-    for (const QString &f : qAsConst(files))
-        totalBytes += QFileInfo(content.filePath(f)).size();
-
-    const QString archivePath = QDir(m_staging).filePath(QFileInfo(kitFile()).fileName());
-    archive *out = archive_write_new();
-    const auto fail = [&](const QString &why) {
-        error = tr("%1 could not be written: %2").arg(QDir::toNativeSeparators(kitFile()), why);
-        archive_write_free(out);
-        return false;
-    };
-    // Audio hardly compresses: the fastest level costs least and loses almost nothing.
-    if (archive_write_add_filter_gzip(out) != ARCHIVE_OK ||
-        archive_write_set_format_pax_restricted(out) != ARCHIVE_OK ||
-        archive_write_set_filter_option(out, "gzip", "compression-level", "1") != ARCHIVE_OK ||
-        archive_write_open_filename(out, QFile::encodeName(archivePath).constData()) != ARCHIVE_OK)
-        return fail(QString::fromLocal8Bit(archive_error_string(out)));
-
-    const time_t now = time_t(QDateTime::currentSecsSinceEpoch());
-    const auto writeHeader = [&](const QString &path, bool isDir, qint64 size) {
-        archive_entry *entry = archive_entry_new();
-        archive_entry_set_pathname_utf8(entry, path.toUtf8().constData());
-        archive_entry_set_filetype(entry, isDir ? AE_IFDIR : AE_IFREG);
-        archive_entry_set_perm(entry, isDir ? 0755 : 0644);
-        archive_entry_set_size(entry, isDir ? 0 : size);
-        archive_entry_set_mtime(entry, now, 0);
-        const int r = archive_write_header(out, entry);
-        archive_entry_free(entry);
-        return r == ARCHIVE_OK;
-    };
-    if (!writeHeader(sampleFolderName() + QLatin1Char('/'), true, 0))
-        return fail(QString::fromLocal8Bit(archive_error_string(out)));
-
-    std::vector<char> block(static_cast<size_t>(kArchiveBlock));
-    qint64 bytesDone = 0;
-    float lastShown = 0.0f;
-    for (const QString &f : qAsConst(files)) {
-        QFile in(content.filePath(f));
-        if (!in.open(QIODevice::ReadOnly))
-            return fail(in.errorString());
-        if (!writeHeader(sampleFolderName() + QLatin1Char('/') + f, false, in.size()))
-            return fail(QString::fromLocal8Bit(archive_error_string(out)));
-        for (;;) {
-            if (isCancelRequested()) {
-                cancelled = true;
-                archive_write_free(out);
-                return false;
-            }
-            const qint64 got = in.read(block.data(), kArchiveBlock);
-            if (got < 0)
-                return fail(in.errorString());
-            if (got == 0)
-                break;
-            if (archive_write_data(out, block.data(), size_t(got)) != got)
-                return fail(QString::fromLocal8Bit(archive_error_string(out)));
-            bytesDone += got;
-            const float progress =
-                0.6f + 0.4f * float(double(bytesDone) / double(std::max<qint64>(1, totalBytes)));
-            if (progress - lastShown >= 0.01f) {
-                lastShown = progress;
-                reportProgress(std::min(progress, 0.99f));
-            }
-        }
-    }
-    // Closing flushes the compressor; only a clean close makes a whole archive.
-    if (archive_write_close(out) != ARCHIVE_OK)
-        return fail(QString::fromLocal8Bit(archive_error_string(out)));
-    archive_write_free(out);
-    // The archive carries the kit now; its loose files are not part of the result.
-    QDir(content).removeRecursively();
-    return true;
 }
 
 bool KitExporter::moveIntoPlace(QString &error) {

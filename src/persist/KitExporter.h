@@ -7,6 +7,10 @@
 #include <QStringList>
 #include <QVector>
 
+#include <memory>
+
+class BankSampler;
+class KitArchiveWriter;
 class Trevant;
 
 // Writes the slices of a loop as a kit a sampler or drum machine loads directly, with a
@@ -14,7 +18,8 @@ class Trevant;
 // at the loop's tempo:
 //   SFZ:           NAME.sfz beside "NAME samples/", plus NAME.mid
 //   Hydrogen:      NAME.h2drumkit (a gzip-compressed tar of NAME/drumkit.xml and the
-//                  samples), plus NAME.mid
+//                  samples, packed on a second thread while the samples are written),
+//                  plus NAME.mid
 //   DecentSampler: NAME.dspreset beside "NAME samples/", plus NAME.mid
 // Slice n sounds on startNote + n - 1. The samples are written by the slice export
 // itself (same files, fades and format as "Save Slices").
@@ -27,6 +32,7 @@ class Trevant;
 class KitExporter : public SliceExporter {
     Q_OBJECT
 public:
+    ~KitExporter() override;
     enum class Kind { Sfz, Hydrogen, DecentSampler };
     struct Options {
         Kind kind = Kind::Sfz;
@@ -45,6 +51,12 @@ public:
                 QObject *parent = nullptr);
     // The slicer's loop and slices; null without a loop or slices.
     static KitExporter *forSlicer(Trevant *slicer, const Options &options, QObject *parent = nullptr);
+
+    // The pitch, in semitones, each slice of the slicer's loop sounds at, for slicePitch:
+    // the loop's own pitch setting, which every slice plays with when auditioned, unless
+    // a pad of the sampler bank plays exactly that slice (the loop's file, the slice as
+    // its loop region); then that pad's pitch. bank may be null.
+    static QVector<int> slicePitches(Trevant *slicer, BankSampler *bank);
 
     // The whole kit export in one call on the calling thread, for scripts and the command
     // line: slice format and fades from the preferences, as the window's export.
@@ -74,13 +86,13 @@ public:
 
 protected:
     bool prepareBatch(QString &error) override;
+    bool jobWritten(const Job &job, const QByteArray &inMemory, QString &error) override;
     bool completeBatch(QString &error, bool &cancelled) override;
     void batchEnded(Status status) override;
 
 private:
     QString sampleFolderName() const;
     bool writeDocuments(QString &error);
-    bool writeArchive(QString &error, bool &cancelled);
     bool moveIntoPlace(QString &error);
     void removeStaging();
 
@@ -91,4 +103,5 @@ private:
     double m_fBpm = 0.0;
     // Owned by the exporting thread while it runs.
     QString m_staging;
+    std::unique_ptr<KitArchiveWriter> m_pPacker; // Hydrogen only
 };

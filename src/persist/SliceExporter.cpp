@@ -16,12 +16,79 @@
 #include <QThread>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <sndfile.h>
 #include <vector>
 
 namespace {
 constexpr int kBlockFrames = 16384;
 constexpr double kFadeMs = 2.0;
+// The largest file a subclass that asked for memory gets in memory; larger ones go to
+// disk as usual.
+constexpr qint64 kMemoryFileLimit = qint64(64) << 20;
+
+// The bytes of PCM audio in a file of that format, without its header; -1 when the
+// subtype is compressed or unknown.
+qint64 pcmBytes(int format, qint64 frames, int channels) {
+    int width;
+    switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+        width = 1;
+        break;
+    case SF_FORMAT_PCM_16:
+        width = 2;
+        break;
+    case SF_FORMAT_PCM_24:
+        width = 3;
+        break;
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_FLOAT:
+        width = 4;
+        break;
+    default:
+        return -1;
+    }
+    return frames * channels * width;
+}
+
+// A growing byte array that libsndfile writes a file into through its virtual I/O
+// (it seeks back to finish the header when it closes).
+struct MemoryFile {
+    QByteArray bytes;
+    qint64 pos = 0;
+
+    static sf_count_t length(void *self) { return static_cast<MemoryFile *>(self)->bytes.size(); }
+    static sf_count_t seek(sf_count_t offset, int whence, void *self) {
+        auto *m = static_cast<MemoryFile *>(self);
+        const qint64 base = whence == SEEK_CUR ? m->pos : whence == SEEK_END ? m->bytes.size() : 0;
+        if (base + offset < 0)
+            return -1;
+        m->pos = base + offset;
+        return m->pos;
+    }
+    static sf_count_t read(void *to, sf_count_t count, void *self) {
+        auto *m = static_cast<MemoryFile *>(self);
+        const qint64 n = std::max<qint64>(0, std::min<qint64>(count, m->bytes.size() - m->pos));
+        if (n > 0)
+            std::memcpy(to, m->bytes.constData() + m->pos, size_t(n));
+        m->pos += n;
+        return n;
+    }
+    static sf_count_t write(const void *from, sf_count_t count, void *self) {
+        auto *m = static_cast<MemoryFile *>(self);
+        const qint64 end = m->pos + count;
+        if (end > std::numeric_limits<int>::max())
+            return 0;
+        if (end > m->bytes.size())
+            m->bytes.resize(int(end));
+        std::memcpy(m->bytes.data() + m->pos, from, size_t(count));
+        m->pos = end;
+        return count;
+    }
+    static sf_count_t tell(void *self) { return static_cast<MemoryFile *>(self)->pos; }
+};
 
 // Reads one span of the cache as interleaved stereo, with the optional edge fades.
 class RangeReader {
@@ -98,10 +165,14 @@ SliceExporter::SliceExporter(SlicePtr loop, QObject *parent) : QObject(parent), 
 }
 
 SliceExporter::~SliceExporter() {
+    stopRunning();
+    delete m_pThread;
+}
+
+void SliceExporter::stopRunning() {
     if (m_pThread) {
         cancel();
         m_pThread->wait();
-        delete m_pThread;
     }
 }
 
@@ -239,6 +310,10 @@ bool SliceExporter::completeBatch(QString &, bool &) {
     return true;
 }
 
+bool SliceExporter::jobWritten(const Job &, const QByteArray &, QString &) {
+    return true;
+}
+
 void SliceExporter::batchEnded(Status) {}
 
 void SliceExporter::reportProgress(float fraction) {
@@ -372,10 +447,6 @@ bool SliceExporter::writeOne(const Job &job, qint64 &framesDone, qint64 totalFra
     const qint64 outFrames = outputFrames(end / 2, m_iFileRate, outRate) -
                              outputFrames(std::min(start, end) / 2, m_iFileRate, outRate);
 
-    PendingFile pending(job.path);
-    if (!pending.create(&error))
-        return false;
-
     SF_INFO info{};
     info.samplerate = outRate;
     info.channels = 2;
@@ -384,14 +455,6 @@ bool SliceExporter::writeOne(const Job &job, qint64 &framesDone, qint64 totalFra
         error = tr("%1 cannot be written in this format.").arg(QDir::toNativeSeparators(job.path));
         return false;
     }
-    SNDFILE *file = sf_open(QFile::encodeName(pending.temporaryPath()).constData(), SFM_WRITE, &info);
-    if (!file) {
-        error = tr("%1 could not be written: %2")
-                    .arg(QDir::toNativeSeparators(job.path), QString::fromLocal8Bit(sf_strerror(nullptr)));
-        return false;
-    }
-    // Values beyond full scale are clipped, not wrapped round into loud clicks.
-    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
 
     // Markers strictly inside the span, on the written file's own grid; the label
     // counts slices from the file's start, so the first marker starts slice 2.
@@ -408,6 +471,33 @@ bool SliceExporter::writeOne(const Job &job, qint64 &framesDone, qint64 totalFra
         markerLabels.append(tr("Slice %1").arg(markerFrames.size() + 1));
     }
     const bool isWav = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV;
+    const bool appendsChunks = isWav && (!markerFrames.isEmpty() || m_fMarkerBpm > 0.0);
+
+    // The labels and tempo are appended to a closed file on disk, so a file that gets
+    // them is always written there.
+    const qint64 audioBytes = pcmBytes(info.format, outFrames, info.channels);
+    const bool inMemory =
+        m_bMemoryTargets && !appendsChunks && audioBytes >= 0 && audioBytes <= kMemoryFileLimit;
+    MemoryFile memory;
+    PendingFile pending(job.path);
+    SNDFILE *file = nullptr;
+    if (inMemory) {
+        memory.bytes.reserve(int(audioBytes) + 4096);
+        SF_VIRTUAL_IO io{&MemoryFile::length, &MemoryFile::seek, &MemoryFile::read, &MemoryFile::write,
+                         &MemoryFile::tell};
+        file = sf_open_virtual(&io, SFM_WRITE, &info, &memory);
+    } else {
+        if (!pending.create(&error))
+            return false;
+        file = sf_open(QFile::encodeName(pending.temporaryPath()).constData(), SFM_WRITE, &info);
+    }
+    if (!file) {
+        error = tr("%1 could not be written: %2")
+                    .arg(QDir::toNativeSeparators(job.path), QString::fromLocal8Bit(sf_strerror(nullptr)));
+        return false;
+    }
+    // Values beyond full scale are clipped, not wrapped round into loud clicks.
+    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     if (!markerFrames.isEmpty() && !CueMarkers::set(file, markerFrames, markerLabels))
         qDebug() << "Export: cue markers not kept in" << job.path;
 
@@ -484,12 +574,14 @@ bool SliceExporter::writeOne(const Job &job, qint64 &framesDone, qint64 totalFra
                 .arg(QDir::toNativeSeparators(job.path), QString::fromLocal8Bit(sf_error_number(closeError)));
         ok = false;
     }
-    if (ok && isWav && (!markerFrames.isEmpty() || m_fMarkerBpm > 0.0) &&
+    if (ok && appendsChunks &&
         !CueMarkers::appendWavChunks(pending.temporaryPath(), markerLabels, m_fMarkerBpm, outFrames, outRate,
                                      &error))
         ok = false;
     if (!ok)
         return false; // the pending file removes its temporary file
+    if (inMemory)
+        return jobWritten(job, memory.bytes, error);
     if (!pending.commit(m_collision == Collision::Overwrite, &error))
         return false;
 
@@ -499,7 +591,7 @@ bool SliceExporter::writeOne(const Job &job, qint64 &framesDone, qint64 totalFra
     }
     if (m_bAnnounceFiles)
         emit fileWritten(QDir::toNativeSeparators(target.absolutePath()), target.fileName());
-    return true;
+    return jobWritten(job, QByteArray(), error);
 }
 
 void SliceExporter::finish(Status status, const QString &error) {

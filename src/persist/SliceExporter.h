@@ -3,6 +3,7 @@
 #include "ExportFormat.h"
 #include "Slice.h"
 
+#include <QByteArray>
 #include <QMutex>
 #include <QObject>
 #include <QString>
@@ -141,8 +142,15 @@ protected:
     // Exporting thread, after every file of the batch is written: a subclass adds what
     // belongs with the files. False (with error, or cancelled) fails the export.
     virtual bool completeBatch(QString &error, bool &cancelled);
+    // Exporting thread, each time a job's file is complete, before the next one starts:
+    // under its final name, or, when the subclass asked for memory, as inMemory (nothing
+    // then exists at job.path). False (with error) fails the export.
+    virtual bool jobWritten(const Job &job, const QByteArray &inMemory, QString &error);
     // Exporting thread, once the export is over, before the loop hears of it.
     virtual void batchEnded(Status status);
+    // Cancels a run that start() began and waits for it to end. A subclass calls it first
+    // thing in its destructor: the run calls its overrides and uses its members.
+    void stopRunning();
     SlicePtr loop() const { return m_pLoop; }
     bool isCancelRequested() const;
     int fileRate() const { return m_iFileRate; }
@@ -152,6 +160,10 @@ protected:
     // Whether fileWritten is emitted for each audio file (not for files that are still
     // in a staging folder).
     void setAnnounceFiles(bool on) { m_bAnnounceFiles = on; }
+    // Hand files of uncompressed formats up to a few tens of megabytes to jobWritten in
+    // memory instead of writing them (for a subclass that packs them elsewhere). Files
+    // that get cue labels or a tempo are still written.
+    void setMemoryTargets(bool on) { m_bMemoryTargets = on; }
 
 private:
     bool writeOne(const Job &job, qint64 &framesDone, qint64 totalFrames, float &lastProgress, QString &error,
@@ -172,6 +184,7 @@ private:
     double m_fMarkerBpm = 0.0;
     float m_fFileShare = 1.0f;
     bool m_bAnnounceFiles = true;
+    bool m_bMemoryTargets = false;
 
     // Written by run(), read by anyone.
     mutable QMutex m_resultLock;

@@ -153,6 +153,7 @@ TrevantUI::TrevantUI() {
     ui.menuFile->insertAction(fileActions.value(fileActions.indexOf(ui.actionSaveSlicesAsMidi) + 1),
                               m_exportKitAction);
     connect(m_exportKitAction, &QAction::triggered, this, &TrevantUI::slotExportKit);
+    addSliceMarkersOption();
     connect(ui.actionNewProject, SIGNAL(triggered()), this, SLOT(slotNewProject()));
     connect(ui.actionOpenProject, SIGNAL(triggered()), this, SLOT(slotOpenProject()));
     connect(ui.actionSaveProject, SIGNAL(triggered()), this, SLOT(slotSaveProject()));
@@ -1266,6 +1267,20 @@ void TrevantUI::saveLoopAs(std::function<void()> then) {
     });
 }
 
+void TrevantUI::addSliceMarkersOption() {
+    // Some players and editors show cue markers where the user wants a clean file, so
+    // the markers can be switched off; the choice is remembered, on unless switched off.
+    auto *action = new QAction(tr("Slice Markers in Saved Loops"), this);
+    action->setObjectName("actionSliceMarkersInSavedLoops");
+    action->setCheckable(true);
+    action->setStatusTip(tr("Save As keeps the slice points and the tempo inside WAV and AIFF files"));
+    action->setChecked(Settings::instance().value("slice_markers_in_saved_loops") != "0");
+    const QList<QAction *> fileActions = ui.menuFile->actions();
+    ui.menuFile->insertAction(fileActions.value(fileActions.indexOf(ui.actionSaveAs) + 1), action);
+    connect(action, &QAction::toggled, this,
+            [](bool on) { Settings::instance().set("slice_markers_in_saved_loops", on ? "1" : "0"); });
+}
+
 void TrevantUI::slotSaveSlicesAsMidi() {
     SlicePtr slice = m_slicer->currentSlice();
     if (!slice)
@@ -1340,7 +1355,9 @@ void TrevantUI::slotExportKit() {
     ExportKitUI dialog(slice->fileName(), this);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    KitExporter *exporter = KitExporter::forSlicer(m_slicer, dialog.options());
+    KitExporter::Options options = dialog.options();
+    options.slicePitch = KitExporter::slicePitches(m_slicer, m_engine->samplerBank());
+    KitExporter *exporter = KitExporter::forSlicer(m_slicer, options);
     if (exporter && !exporter->existingKitTargets().isEmpty()) {
         QMessageBox box(QMessageBox::Question, tr("Export Kit"),
                         tr("A kit named \"%1\" exists already in this folder.").arg(exporter->options().name),

@@ -166,6 +166,8 @@ private:
     void showExportOutcome(SliceExporter *exporter);
     // Save As; then runs once the loop is written completely.
     void saveLoopAs(std::function<void()> then);
+    // File menu: whether Save As keeps the slice points inside the saved file.
+    void addSliceMarkersOption();
     // Before the loaded loop is replaced or the program quits: a stretched loop that was
     // never saved is offered for saving. True when the caller may go on at once; false
     // when the user cancelled or a save runs (then runs after it has succeeded).

@@ -12,6 +12,7 @@
 #include "SampleRendererEditor.h"
 #include "SampleRendererTrevant.h"
 #include "AudioCache.h"
+#include "CueMarkers.h"
 #include "Settings.h"
 #include "SliceEngine.h"
 #include "SliceExporter.h"
@@ -1010,6 +1011,56 @@ private slots:
         QVERIFY(w()->slotLoadAudioFile(g_loopPath));
         QVERIFY(w()->slicer()->slicePoints().isEmpty());
         QCOMPARE(stack->count(), 0);
+    }
+
+    void saveAsKeepsSliceMarkersUnlessSwitchedOff()
+    {
+        // File > Slice Markers in Saved Loops, clicked in the open menu: Save As writes the
+        // slice points as cue markers while it is checked and a plain file once it is not;
+        // the choice is stored.
+        auto &ui = w()->form();
+        ui.action8->trigger();
+        QCOMPARE(w()->slicer()->slicePoints().size(), 7);
+        QAction *option = w()->findChild<QAction *>("actionSliceMarkersInSavedLoops");
+        QVERIFY(option && option->isCheckable());
+        const QList<QAction *> file = ui.menuFile->actions();
+        QCOMPARE(file.indexOf(option), file.indexOf(ui.actionSaveAs) + 1);
+        QVERIFY(option->isChecked());
+
+        const auto clickOption = [&] {
+            ui.menuFile->popup(w()->mapToGlobal(QPoint(10, 10)));
+            QVERIFY(QTest::qWaitForWindowExposed(ui.menuFile));
+            QTest::mouseClick(ui.menuFile, Qt::LeftButton, {}, ui.menuFile->actionGeometry(option).center());
+            QTRY_VERIFY(!ui.menuFile->isVisible());
+        };
+        const auto saveAs = [&](const QString &path) {
+            bool asked = false;
+            answerNextFileDialog(path, &asked);
+            ui.actionSaveAs->trigger();
+            QVERIFY(asked);
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(path), 20000);
+            QTRY_VERIFY(!w()->findChild<QPushButton *>("pushButtonCancelExport")->isVisible());
+        };
+
+        const QString plain = g_dir->filePath("saved plain.wav");
+        clickOption();
+        QVERIFY(!option->isChecked());
+        QCOMPARE(Settings::instance().value("slice_markers_in_saved_loops"), QString("0"));
+        saveAs(plain);
+        const CueMarkers::Read without = CueMarkers::read(plain);
+        QVERIFY(without.ok);
+        QVERIFY(without.frames > 0);
+        QVERIFY(without.cues.isEmpty());
+
+        const QString marked = g_dir->filePath("saved marked.wav");
+        clickOption();
+        QVERIFY(option->isChecked());
+        QCOMPARE(Settings::instance().value("slice_markers_in_saved_loops"), QString("1"));
+        saveAs(marked);
+        const CueMarkers::Read with = CueMarkers::read(marked);
+        QVERIFY(with.ok);
+        QCOMPARE(with.frames, without.frames);
+        QCOMPARE(CueMarkers::slicePoints(with), w()->slicer()->slicePoints());
     }
 
     void darkThemeColours()

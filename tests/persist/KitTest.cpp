@@ -1,5 +1,6 @@
 #include "KitTest.h"
 
+#include "BankSampler.h"
 #include "CueMarkers.h"
 #include "KitExporter.h"
 #include "MidiSliceWriter.h"
@@ -315,6 +316,8 @@ void KitTest::kitRoundTrip() {
         entries = readDecentSampler(QDir(folder).filePath("My Kit.dspreset"));
     } else {
         QCOMPARE(allEntries(folder), QStringList({"My Kit.h2drumkit", "My Kit.mid"}));
+        // A gzip stream, as Hydrogen's own kits are, whatever the level inside.
+        QVERIFY(fileBytes(QDir(folder).filePath("My Kit.h2drumkit")).startsWith("\x1f\x8b"));
         const QString unpacked = freshFolder(m_dir, "unpacked");
         const QStringList names = unpack(QDir(folder).filePath("My Kit.h2drumkit"), unpacked);
         QVERIFY(names.contains("My Kit/drumkit.xml"));
@@ -348,6 +351,45 @@ void KitTest::kitRoundTrip() {
         QVERIFY2(std::abs(double(notes[i].tick) - expectedTick) <= 1.0, qPrintable(QString::number(i)));
         QCOMPARE(notes[i].note, 40 + i);
     }
+}
+
+void KitTest::slicesSoundAtTheLoopsPitchOrTheirPads() {
+    // Every slice keeps the loop's pitch setting, except one a pad of the sampler bank
+    // plays as its loop region: that one keeps the pad's pitch. Pads holding the whole
+    // loop, or the same region of another file, play no slice.
+    auto slicer = loadedSlicer(m_loop);
+    SlicePtr loop = slicer->currentSlice();
+    QVERIFY(loop);
+    slicer->setSlicePoints(hitPoints());
+    loop->setPitch(2);
+    const QVector<SliceExporter::Range> ranges = SliceExporter::sliceRanges(hitPoints(), 0, loop->length());
+    QCOMPARE(ranges.size(), kHits);
+    const QString copy = m_dir.filePath("hits copy.wav");
+    QFile::remove(copy);
+    QVERIFY(QFile::copy(m_loop, copy));
+
+    BankSampler bank(kRate);
+    bank.loadSample(5, m_loop, -4, 1.0, 1, ranges[3].start, ranges[3].end, 1.0f, false, "None");
+    bank.loadSample(6, m_loop, 9, 1.0, 1, 0, 0, 1.0f, false, "None");
+    bank.loadSample(7, copy, 11, 1.0, 1, ranges[5].start, ranges[5].end, 1.0f, false, "None");
+    QVector<int> expected(kHits, 2);
+    expected[3] = -4;
+    const QVector<int> pitches = KitExporter::slicePitches(slicer.get(), &bank);
+    QCOMPARE(pitches, expected);
+    QCOMPARE(KitExporter::slicePitches(slicer.get(), nullptr), QVector<int>(kHits, 2));
+
+    // The kit carries them: SFZ transposes each region by its slice's pitch.
+    KitExporter::Options options;
+    options.folder = freshFolder(m_dir, "pitched");
+    options.name = "Pitched";
+    options.slicePitch = pitches;
+    std::unique_ptr<KitExporter> exporter(KitExporter::forSlicer(slicer.get(), options));
+    QVERIFY(exporter);
+    QCOMPARE(exporter->run(), SliceExporter::Status::Completed);
+    const QVector<KitEntry> entries = readSfz(QDir(options.folder).filePath("Pitched.sfz"));
+    QCOMPARE(entries.size(), kHits);
+    for (int i = 0; i < kHits; ++i)
+        QCOMPARE(entries[i].pitch, expected[i]);
 }
 
 void KitTest::hydrogenPlaysTheKitBack() {

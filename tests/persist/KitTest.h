@@ -12,6 +12,7 @@ private slots:
 
     void kitRoundTrip_data();
     void kitRoundTrip();
+    void slicesSoundAtTheLoopsPitchOrTheirPads();
     void hydrogenPlaysTheKitBack();
     void failedOrCancelledExportLeavesNoHalfKit();
     void savedLoopCarriesSlicePointsAsCueMarkers_data();
