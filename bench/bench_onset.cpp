@@ -77,9 +77,24 @@ struct Part {
 // Adds hits on a sixteenth-note grid with a player's timing: swing on the off sixteenths
 // and a few milliseconds of looseness, velocities in steps of 8 (so every sound can be
 // calibrated alone).
+// --variant N plays every part again at another tempo (within 8% either way) with other
+// timing and velocities: a check that the detector's settings were not fitted to one
+// performance of the corpus.
+unsigned g_variant = 0;
+
 class Player {
 public:
-    Player(double bpm, double swing, double looseMs, unsigned seed) : m_step(15.0 / bpm), m_swing(swing), m_loose(looseMs / 1000.0), m_rng(seed) {}
+    Player(double bpm, double swing, double looseMs, unsigned seed)
+        : m_step(15.0 / (bpm * variantTempo(seed))), m_swing(swing), m_loose(looseMs / 1000.0), m_rng(seed + 7919 * g_variant)
+    {
+    }
+    static double variantTempo(unsigned seed)
+    {
+        if (g_variant == 0)
+            return 1.0;
+        std::mt19937 r(seed * 31 + g_variant);
+        return std::uniform_real_distribution<double>(0.92, 1.08)(r);
+    }
     void hit(int bar, int step, int note, int velocity, int channel = 9, int program = -1, double length = 0.05)
     {
         std::uniform_real_distribution<double> jitter(-m_loose, m_loose);
@@ -401,15 +416,16 @@ enum class Treatment { None, Mono, Reverb, Compress, Noise, CompressNoise };
 
 bool makeItem(const QString &name, const Part &part, int rate, Treatment t, Item *item)
 {
-    const QString mid = tempPath(name + ".mid");
-    const QString dry = tempPath(name + "-render.wav");
+    const QString file = g_variant ? QString("%1-variant%2").arg(name).arg(g_variant) : name;
+    const QString mid = tempPath(file + ".mid");
+    const QString dry = tempPath(file + "-render.wav");
     const bool reverb = t == Treatment::Reverb;
     if (!writeFile(mid, DrumMidi::build(part.hits, reverb ? 110 : -1)) || !render(mid, dry, rate, reverb))
         return false;
     item->name = name;
     item->rate = rate;
     item->onsets = truth(part.hits, rate, &item->labels);
-    item->path = tempPath(name + ".wav");
+    item->path = tempPath(file + ".wav");
     auto ffmpeg = [](const QStringList &args) {
         QProcess p;
         p.start("ffmpeg", QStringList{"-hide_banner", "-loglevel", "error", "-nostdin", "-y"} + args);
@@ -430,7 +446,7 @@ bool makeItem(const QString &name, const Part &part, int rate, Treatment t, Item
     case Treatment::CompressNoise: {
         QString source = dry;
         if (t == Treatment::CompressNoise) {
-            source = tempPath(name + "-squashed.wav");
+            source = tempPath(file + "-squashed.wav");
             if (!ffmpeg({"-i", dry, "-af", squash, "-c:a", "pcm_f32le", source}))
                 return false;
         }
@@ -785,13 +801,15 @@ int main(int argc, char **argv)
 {
     // --sensitivity S scores one setting; --quality-only leaves out aubio and the speed runs;
     // --speed-only runs only the timings (against aubio's hfc); --details N lists the N
-    // worst false alarms, misses and late starts of every file.
+    // worst false alarms, misses and late starts of every file; --variant N (see Player).
     double only = -1.0;
     bool qualityOnly = false, speedOnly = false;
     int details = 0;
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--sensitivity" && i + 1 < argc)
             only = std::atof(argv[i + 1]);
+        if (std::string(argv[i]) == "--variant" && i + 1 < argc)
+            g_variant = unsigned(std::max(0, std::atoi(argv[i + 1])));
         if (std::string(argv[i]) == "--details" && i + 1 < argc)
             details = std::max(0, std::atoi(argv[i + 1]));
         qualityOnly = qualityOnly || std::string(argv[i]) == "--quality-only";
