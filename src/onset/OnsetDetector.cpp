@@ -7,6 +7,7 @@
 #include <limits>
 #include <mutex>
 #include <numeric>
+#include <random>
 #include <set>
 #include <vector>
 
@@ -391,7 +392,7 @@ private:
 // How strongly a candidate's strength is moved by its fit to the groove, and the knee of
 // that fit (a fit of this much counts as half way); candidates this strong are the clear
 // hits that the groove is read from; the pulse (a sixteenth) is sought in this range.
-constexpr float kGrooveWeight = 0.3f;
+constexpr float kGrooveWeight = 0.4f;
 constexpr float kGrooveKnee = 0.05f;
 constexpr float kClearHit = 0.6f;
 constexpr double kPulseMinMs = 60.0, kPulseMaxMs = 250.0;
@@ -456,23 +457,41 @@ void weighByGroove(QVector<OnsetCandidate> &candidates, int sampleRate)
         const double r = std::fmod(std::fmod(d, beat) + beat, beat);
         return int(std::lround(r / binWidth)) % bins;
     };
+    // The same number of pairs at random places in the beat gives the histogram a shape of
+    // its own, spikier the fewer the pairs: the groove counts only as far as the real
+    // histogram is more concentrated than that. (A fixed seed: the same audio must give
+    // the same points every time, in the window and on the command line.)
+    std::vector<double> chance(size_t(bins), 0.0);
+    std::mt19937 random(12345);
+    std::uniform_int_distribution<int> anywhere(0, bins - 1);
+    auto add = [&](std::vector<double> &h, int centre) {
+        for (int k = -kernel; k <= kernel; ++k)
+            h[size_t(((centre + k) % bins + bins) % bins)] += shape[size_t(k + kernel)];
+    };
     for (size_t i = 0; i < clear.size(); ++i)
         for (size_t j = i + 1; j < clear.size() && clear[j] - clear[i] < reach; ++j)
             for (double d : {clear[j] - clear[i], clear[i] - clear[j]}) {
-                const int centre = binOf(d);
-                for (int k = -kernel; k <= kernel; ++k)
-                    histogram[size_t(((centre + k) % bins + bins) % bins)] += shape[size_t(k + kernel)];
+                add(histogram, binOf(d));
+                add(chance, anywhere(random));
             }
-    const double top = *std::max_element(histogram.begin(), histogram.end());
-    if (!(top > 0.0))
+    // How concentrated a histogram is: 0 when flat, towards 1 for a few sharp peaks.
+    auto concentration = [&](std::vector<double> &h) {
+        const double top = *std::max_element(h.begin(), h.end());
+        if (!(top > 0.0))
+            return 0.0;
+        double mean = 0.0;
+        for (double &v : h) {
+            v /= top;
+            mean += v;
+        }
+        return 1.0 - mean / bins;
+    };
+    const double found = concentration(histogram), byChance = concentration(chance);
+    // How clearly the piece has a groove: 0 when its clear hits fall in the beat no more
+    // regularly than random times would.
+    const double clarity = byChance < 1.0 ? std::max(0.0, (found - byChance) / (1.0 - byChance)) : 0.0;
+    if (clarity <= 0.0)
         return;
-    double mean = 0.0;
-    for (double &h : histogram) {
-        h /= top;
-        mean += h;
-    }
-    // How clearly the piece has a groove: 0 when the clear hits fall anywhere in the beat.
-    const double clarity = 1.0 - mean / bins;
 
     for (OnsetCandidate &c : candidates) {
         const double t = double(c.peakFrame) / sampleRate;
