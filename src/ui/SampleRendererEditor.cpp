@@ -4,19 +4,15 @@
 #include "AddEditToGroupCommand.h"
 #include "AdjustEditEndPointCommand.h"
 #include "AdjustEditStartPointCommand.h"
-#include "AudioEditDelete.h"
 #include "AudioEditFactory.h"
 #include "AudioEditGroup.h"
 #include "AudioEditItem.h"
 #include "AudioEditItemFactory.h"
+#include "EditCommands.h"
 #include "EditableAudioCache.h"
-#include "MoveSlicePointCommand.h"
 #include "MultipleEditCommand.h"
 #include "RemoveEditCommand.h"
-#include "RemoveSlicePointCommand.h"
 #include "SetEditVisibilityCommand.h"
-#include "SetTrimEndCommand.h"
-#include "SetTrimStartCommand.h"
 #include "Slice.h"
 #include "TranslateEditCommand.h"
 #include "Trevant.h"
@@ -538,130 +534,16 @@ void SampleRendererEditor::slotTrimToSelection() {
 void SampleRendererEditor::deleteRegion(int a, int b) {
     if (!m_pCache || !m_pUndoStack || !m_pSlicer)
         return;
-    const int length = editedLength();
-    if (a > b)
-        std::swap(a, b);
-    a = std::clamp(a, 0, length) & ~1;
-    b = std::clamp(b, 0, length) & ~1;
-    if (a == b)
-        return;
     // Only while nobody holds the cache (the loop may still be being read). The lock is
     // not kept while the commands run: they take the slicer and loop locks, which the
     // sound-card thread takes before the cache's; holding the cache here would deadlock.
     if (!cacheIsFree())
         return;
-
-    const int sourceA = m_pCache->toSourceIndex(a);
-    const int sourceB = m_pCache->toSourceIndex(b);
-    qDebug() << "Deleting region" << a << b << "which transforms to" << sourceA << sourceB;
-    const int removed = b - a;
-
-    for (int s : m_pSlicer->slicePoints()) {
-        if (s < a) {
-            qDebug() << "slice point is untouched" << s;
-        } else if (s < b) {
-            qDebug() << "removing slice point" << s;
-            m_pUndoStack->push(new RemoveSlicePointCommand(m_pSlicer, s));
-        } else {
-            qDebug() << "moving slice point" << s << "to" << (a + s - b);
-            m_pUndoStack->push(new MoveSlicePointCommand(m_pSlicer, s, a + s - b));
-        }
-    }
-
-    for (const AudioEditPtr &edit : m_pCache->edits()) {
-        if (edit->type() == TypeDelete)
-            continue;
-        const int o = edit->startSample();
-        const int e = edit->endSample();
-        if (e < a)
-            continue;
-        if (o < a) {
-            // An edit that reaches over the whole deleted region keeps its part after it.
-            const int newEnd = e >= b ? e - removed : a - 2;
-            m_pUndoStack->push(new AdjustEditEndPointCommand(m_pCache, edit, newEnd, e));
-        } else if (e <= b) {
-            qDebug() << "Removing deleted edit";
-            m_pUndoStack->push(new RemoveEditCommand(m_pCache, edit));
-        } else if (o > b) {
-            qDebug() << "Edit is entirely after the delete";
-            int n = o + a - b;
-            if (n < 1)
-                n = 0;
-            qDebug() << "nss:" << n << ", dss:" << (n - o);
-            qDebug() << "new end:" << (e + n - o);
-            m_pUndoStack->push(new TranslateEditCommand(m_pCache, edit, n, e + n - o, o, e));
-        } else {
-            m_pUndoStack->push(new AdjustEditStartPointCommand(m_pCache, edit, a + 2, o));
-            m_pUndoStack->push(new AdjustEditEndPointCommand(m_pCache, edit, e + a - b, e));
-        }
-    }
-
-    // Trim points follow the audio they marked. They move before the deleted span is added:
-    // the slicer keeps them inside the loop's current length, so on undo (which runs in
-    // reverse) the loop must have its length back before the trim end returns.
-    const int trimStart = m_pSlicer->trimStart();
-    if (a < trimStart) {
-        const int newTrimStart = b <= trimStart ? trimStart - removed : a;
-        m_pUndoStack->push(new SetTrimStartCommand(m_pSlicer, newTrimStart));
-    }
-    const int trimEnd = m_pSlicer->trimEnd();
-    int newTrimEnd = trimEnd;
-    if (b <= trimEnd)
-        newTrimEnd = trimEnd - removed;
-    else if (a < trimEnd)
-        newTrimEnd = a;
-    newTrimEnd = std::min(newTrimEnd, length - removed);
-    if (newTrimEnd != trimEnd)
-        m_pUndoStack->push(new SetTrimEndCommand(m_pSlicer, newTrimEnd));
-
-    const AudioEditPtr deletion = AudioEditFactory::createEdit(TypeDelete, -1, sourceA, sourceB, m_pCache);
-    if (deletion)
-        m_pUndoStack->push(new AddEditCommand(m_pCache, deletion));
-
-    // Overlapping deleted spans (in source coordinates) become one.
-    bool merged = true;
-    while (merged) {
-        merged = false;
-        QVector<QSharedPointer<AudioEditDelete>> deletes;
-        for (const AudioEditPtr &edit : m_pCache->edits())
-            if (auto d = edit.objectCast<AudioEditDelete>())
-                deletes.append(d);
-        for (int i = 0; i < deletes.size() && !merged; ++i) {
-            for (int j = 0; j < deletes.size() && !merged; ++j) {
-                if (i == j)
-                    continue;
-                const auto &D = deletes.at(i);
-                const auto &E = deletes.at(j);
-                const int p = D->startSample();
-                const int q = D->deleteEndSample();
-                const int w = E->startSample();
-                const int x = E->deleteEndSample();
-                qDebug() << "Checking before merge:" << p << q << w << x;
-                bool merge = false;
-                if (p <= w && w < q) {
-                    qDebug() << "Deletes overlap, needs merging";
-                    merge = true;
-                } else if (w < p && x >= q) {
-                    qDebug() << "Removing a delete that was entirely inside another delete";
-                    m_pUndoStack->push(new RemoveEditCommand(m_pCache, D));
-                    merged = true;
-                } else if (w < p && p < x) {
-                    qDebug() << "Deletes overlap, needs merging";
-                    merge = true;
-                }
-                if (merge) {
-                    qDebug() << "Merging delete edits:";
-                    qDebug().noquote() << QStringLiteral("%1\t%2").arg(p).arg(w);
-                    qDebug().noquote() << QStringLiteral("%1\t%2").arg(q).arg(x);
-                    m_pUndoStack->push(
-                        new TranslateEditCommand(m_pCache, D, std::min(w, p), std::max(q, x), p, q));
-                    m_pUndoStack->push(new RemoveEditCommand(m_pCache, E));
-                    merged = true;
-                }
-            }
-        }
-    }
-
+    const QList<QUndoCommand *> commands = EditCommands::deleteRegion(m_pSlicer, m_pCache, a, b);
+    if (commands.isEmpty())
+        return;
+    for (QUndoCommand *command : commands)
+        m_pUndoStack->push(command);
     clearFreeformSelection(true);
     m_pCache->markSamplesAsDirty(0, m_pCache->length());
 }
