@@ -93,6 +93,25 @@ QString askSavePath(QWidget *parent, const QString &title, const QString &start,
         return QString();
     return path;
 }
+
+// The Edit menu's actions that act on the edit view, each with the view's slot it runs, in
+// the order the view's context menu lists them. A new edit action is one row here.
+struct EditActionBinding {
+    QAction *Ui_QuilloryMainWindow::*action;
+    void (SampleRendererEditor::*slot)();
+};
+const EditActionBinding kEditActionBindings[] = {
+    {&Ui_QuilloryMainWindow::actionCut, &SampleRendererEditor::slotCut},
+    {&Ui_QuilloryMainWindow::actionCopy, &SampleRendererEditor::slotCopy},
+    {&Ui_QuilloryMainWindow::actionPaste, &SampleRendererEditor::slotPaste},
+    {&Ui_QuilloryMainWindow::actionDelete, &SampleRendererEditor::slotDelete},
+    {&Ui_QuilloryMainWindow::actionSelectAll, &SampleRendererEditor::selectAll},
+    {&Ui_QuilloryMainWindow::actionHide, &SampleRendererEditor::hideSelectedEdits},
+    {&Ui_QuilloryMainWindow::actionUnhide_Last, &SampleRendererEditor::unhideLast},
+    {&Ui_QuilloryMainWindow::actionUnhide_All, &SampleRendererEditor::unhideAll},
+    {&Ui_QuilloryMainWindow::actionRaise, &SampleRendererEditor::raiseSelectedEdits},
+    {&Ui_QuilloryMainWindow::actionLower, &SampleRendererEditor::lowerSelectedEdits},
+};
 } // namespace
 
 TrevantUI::TrevantUI() {
@@ -188,14 +207,10 @@ TrevantUI::TrevantUI() {
     connect(this, SIGNAL(exportSuccessful(QString, QString)), this,
             SLOT(slotStatusBarSavedMessage(QString, QString)));
 
-    // 7. Edit actions.
-    m_editActions = {ui.actionCut,       ui.actionCopy, ui.actionPaste,       ui.actionDelete,
-                     ui.actionSelectAll, ui.actionHide, ui.actionUnhide_Last, ui.actionUnhide_All,
-                     ui.actionRaise,     ui.actionLower};
-
-    // 8. Views.
+    // 7, 8. Views.
     m_slicingView = new SampleRendererTrevant(this, m_slicer, m_undoStack);
-    m_editView = new SampleRendererEditor(this, m_slicer, m_undoStack, m_editActions);
+    m_editView = new SampleRendererEditor(this, m_slicer, m_undoStack, editActions());
+    connectEditActions();
     for (QAction *a : m_editView->effectActions())
         ui.menuEffects->addAction(a);
     m_viewStack.addWidget(m_slicingView);
@@ -224,16 +239,16 @@ TrevantUI::TrevantUI() {
     enterSlicingMode();
 
     // 12. Edit view.
-    connect(m_editView, SIGNAL(editMessage(QString)), this, SLOT(slotShowEditMessage(QString)));
-    connect(m_editView, SIGNAL(selectionCopied()), this, SLOT(enablePasteActions()));
-    connect(m_editView, SIGNAL(editCopied()), this, SLOT(enablePasteActions()));
-    connect(m_editView, SIGNAL(cutPasted()), this, SLOT(disablePasteActions()));
-    connect(m_editView, SIGNAL(freeformSelectionCreated()), this, SLOT(enableSelectionActions()));
-    connect(m_editView, SIGNAL(itemSelected()), this, SLOT(enableSelectionActions()));
-    connect(m_editView, SIGNAL(freeformSelectionCleared()), this, SLOT(disableSelectionActions()));
-    connect(m_editView, SIGNAL(itemSelectionCleared()), this, SLOT(disableSelectionActions()));
-    connect(m_editView, SIGNAL(itemSelected()), this, SLOT(enableHideActions()));
-    connect(m_editView, SIGNAL(itemSelectionCleared()), this, SLOT(disableHideActions()));
+    connect(m_editView, &SampleRendererEditor::editMessage, this, &TrevantUI::slotShowEditMessage);
+    connect(m_editView, &SampleRendererEditor::selectionCopied, this, &TrevantUI::enablePasteActions);
+    connect(m_editView, &SampleRendererEditor::editCopied, this, &TrevantUI::enablePasteActions);
+    connect(m_editView, &SampleRendererEditor::cutPasted, this, &TrevantUI::disablePasteActions);
+    connect(m_editView, &SampleRendererEditor::freeformSelectionCreated, this, &TrevantUI::enableSelectionActions);
+    connect(m_editView, &SampleRendererEditor::itemSelected, this, &TrevantUI::enableSelectionActions);
+    connect(m_editView, &SampleRendererEditor::freeformSelectionCleared, this, &TrevantUI::disableSelectionActions);
+    connect(m_editView, &SampleRendererEditor::itemSelectionCleared, this, &TrevantUI::disableSelectionActions);
+    connect(m_editView, &SampleRendererEditor::itemSelected, this, &TrevantUI::enableHideActions);
+    connect(m_editView, &SampleRendererEditor::itemSelectionCleared, this, &TrevantUI::disableHideActions);
 
     // 12. Tool bar actions.
     connect(ui.actionPlay, SIGNAL(toggled(bool)), this, SLOT(slotTogglePlayback(bool)));
@@ -942,10 +957,8 @@ void TrevantUI::enterSlicingMode() {
     m_transportBar->setView(m_slicingView);
     m_slicingView->setViewStart(m_editView->viewStart(), true);
     m_slicingView->setViewEnd(m_editView->viewEnd(), true);
-    for (QAction *a : m_editActions) {
+    for (QAction *a : editActions())
         a->setEnabled(false);
-        a->disconnect(m_editView);
-    }
     ui.actionDragExport->setEnabled(true);
     ui.actionSlice4->setEnabled(true);
     ui.actionSlice8->setEnabled(true);
@@ -970,19 +983,29 @@ void TrevantUI::enterEditMode() {
     ui.actionSelectAll->setEnabled(true);
     ui.actionUnhide_Last->setEnabled(true);
     ui.actionUnhide_All->setEnabled(true);
-    // In the order of the edit action list.
-    const char *editSlots[] = {SLOT(slotCut()),           SLOT(slotCopy()),  SLOT(slotPaste()),
-                               SLOT(slotDelete()),        SLOT(selectAll()), SLOT(hideSelectedEdits()),
-                               SLOT(unhideLast()),        SLOT(unhideAll()), SLOT(raiseSelectedEdits()),
-                               SLOT(lowerSelectedEdits())};
-    for (int i = 0; i < m_editActions.size(); ++i) {
-        m_editActions[i]->disconnect(m_editView);
-        connect(m_editActions[i], SIGNAL(triggered()), m_editView, editSlots[i]);
-    }
     ui.actionDragExport->setEnabled(false);
     ui.actionSlice4->setEnabled(false);
     ui.actionSlice8->setEnabled(false);
     ui.actionSlice16->setEnabled(false);
+}
+
+QList<QAction *> TrevantUI::editActions() const {
+    QList<QAction *> actions;
+    for (const EditActionBinding &binding : kEditActionBindings)
+        actions.append(ui.*binding.action);
+    return actions;
+}
+
+void TrevantUI::connectEditActions() {
+    // Connected once. In slicing mode the edit view is hidden and its actions do nothing,
+    // even where an undo there has enabled one of them.
+    for (const EditActionBinding &binding : kEditActionBindings) {
+        const auto slot = binding.slot;
+        connect(ui.*binding.action, &QAction::triggered, m_editView, [this, slot] {
+            if (m_viewStack.currentWidget() == m_editView)
+                (m_editView->*slot)();
+        });
+    }
 }
 
 // --- Drag export, drops -------------------------------------------------------------

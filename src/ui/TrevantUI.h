@@ -146,6 +146,9 @@ protected:
 private:
     void enterSlicingMode();
     void enterEditMode();
+    // The actions of the edit-action table, in its order, and their one-time wiring.
+    QList<QAction *> editActions() const;
+    void connectEditActions();
     void followEditsInZoomBar();
     void unlinkViews();
     // The current loop when it has a tempo, else null.
@@ -199,7 +202,6 @@ private:
     QUndoStack *m_undoStack = nullptr;
     TimeStretchUI *m_timeStretchWindow = nullptr;
     QButtonGroup *m_dragExportGroup = nullptr;
-    QList<QAction *> m_editActions;
     QPointer<SliceExporter> m_exporter;
     QPushButton *m_cancelExportButton = nullptr;
     // Where the last export went, as a link that opens the folder.

@@ -445,27 +445,12 @@ void EditViewTest::pastedGroupHasItsOwnMembers() {
 }
 
 void EditViewTest::signalsAndSlotsByName() {
-    // The main window connects the view by signature strings.
+    // The main window links each view to the zoom bar by signature strings.
     Rig rig;
     QObject receiver;
-    for (const char *signal : {SIGNAL(editMessage(QString)), SIGNAL(selectionCopied()), SIGNAL(editCopied()),
-                               SIGNAL(cutPasted()), SIGNAL(copyPasted()), SIGNAL(freeformSelectionCreated()),
-                               SIGNAL(itemSelected()), SIGNAL(freeformSelectionCleared()),
-                               SIGNAL(itemSelectionCleared()), SIGNAL(viewChanged(long, long))})
-        QVERIFY2(QObject::connect(rig.view.get(), signal, &receiver, SLOT(deleteLater())), signal);
-    QAction action;
-    for (const char *slot : {SLOT(slotCut()), SLOT(slotCopy()), SLOT(slotPaste()), SLOT(slotDelete()),
-                             SLOT(selectAll()), SLOT(hideSelectedEdits()), SLOT(unhideAll()),
-                             SLOT(unhideLast()), SLOT(raiseSelectedEdits()), SLOT(lowerSelectedEdits()),
-                             SLOT(setViewPosition(long, long)), SLOT(setWaveformDirtyAndRepaint())}) {
-        const QByteArray normalized = QByteArray(slot + 1);
-        const bool takesNoArgument = normalized.endsWith("()");
-        if (takesNoArgument)
-            QVERIFY2(QObject::connect(&action, SIGNAL(triggered()), rig.view.get(), slot), slot);
-        else
-            QVERIFY2(rig.view->metaObject()->indexOfSlot(QMetaObject::normalizedSignature(slot + 1)) >= 0,
-                     slot);
-    }
+    QVERIFY(QObject::connect(rig.view.get(), SIGNAL(viewChanged(long, long)), &receiver, SLOT(deleteLater())));
+    for (const char *slot : {SLOT(setViewPosition(long, long)), SLOT(setWaveformDirtyAndRepaint())})
+        QVERIFY2(rig.view->metaObject()->indexOfSlot(QMetaObject::normalizedSignature(slot + 1)) >= 0, slot);
 }
 
 void EditViewTest::hideAndUnhide() {
