@@ -23,6 +23,11 @@ class Trevant;
 // mouse; edits are grouped, hidden, raised, lowered, copied, cut and pasted, and regions
 // of the loop deleted or trimmed away. Every change of the edit list is an undo command on
 // the main window's undo stack.
+//
+// The class is split by concern: SampleRendererEditor.cpp holds the loop, the cache, the
+// items and the selection; SampleRendererEditorGestures.cpp the mouse and keyboard;
+// SampleRendererEditorOperations.cpp the edit, clipboard, hide and order operations; and
+// SampleRendererEditorPainting.cpp the painting.
 class SampleRendererEditor : public SampleRenderer {
     Q_OBJECT
 public:
