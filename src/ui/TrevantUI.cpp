@@ -115,14 +115,34 @@ const EditActionBinding kEditActionBindings[] = {
 } // namespace
 
 TrevantUI::TrevantUI() {
-    // 1. Form, title, font.
+    setUpForm();
+    setUpEngine();
+    setUpToolBar();
+    setUpFileActions();
+    setUpEditMenu();
+    setUpViews();
+    connectEditView();
+    setUpToolBarActions();
+    setUpQuickControls();
+    setUpStatusBar();
+    restoreInitialState();
+    show();
+    setFocus(Qt::OtherFocusReason);
+    openCommandLinePath();
+    startDeviceMonitoring();
+}
+
+// The form, the title and the application font.
+void TrevantUI::setUpForm() {
     ui.setupUi(this);
     setWindowTitle(QCoreApplication::applicationName());
     QFont font = QApplication::font();
     font.setPointSizeF(font.pointSizeF());
     QApplication::setFont(font);
+}
 
-    // 2. Engine and slicer.
+// The engine, the slicer and the analysis services, and their reports to the window.
+void TrevantUI::setUpEngine() {
     m_engine = new SliceEngine();
     m_slicer = m_engine->slicer();
     connect(m_slicer, SIGNAL(sliceLoaded(Slice *)), this, SLOT(slotSetupSliceConnections(Slice *)));
@@ -139,8 +159,10 @@ TrevantUI::TrevantUI() {
     connect(m_engine, &SliceEngine::hostApiFallback, this, [this](const QString &notice) {
         statusBar()->showMessage(notice, 10000);
     });
+}
 
-    // 3. Drops, icons, margins, tool buttons.
+// Drops, the standard icons, the margins and the tool buttons.
+void TrevantUI::setUpToolBar() {
     setAcceptDrops(true);
     ui.actionOpen->setIcon(style()->standardIcon(QStyle::SP_DialogOpenButton));
     ui.actionSaveAs->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
@@ -149,8 +171,10 @@ TrevantUI::TrevantUI() {
     for (QAction *a : ui.toolBar->actions())
         if (QWidget *button = ui.toolBar->widgetForAction(a))
             button->setFixedSize(88, 76);
+}
 
-    // 4. Reset focus, quit, file and project actions.
+// Reset focus, quit, the file and project actions.
+void TrevantUI::setUpFileActions() {
     m_resetFocusAction = new QAction(tr("Reset focus"), this);
     m_resetFocusAction->setShortcut(Qt::Key_Escape);
     m_resetFocusAction->setShortcutContext(Qt::ApplicationShortcut);
@@ -178,8 +202,10 @@ TrevantUI::TrevantUI() {
     addAction(ui.actionNewProject);
     addAction(ui.actionOpenProject);
     addAction(ui.actionSaveProject);
+}
 
-    // 5. Undo stack and the Edit menu around it.
+// The undo stack and the Edit menu around it, the settings, slicing and help actions.
+void TrevantUI::setUpEditMenu() {
     m_undoStack = new QUndoStack(this);
     QAction *undo = m_undoStack->createUndoAction(this, QString());
     undo->setShortcuts(QKeySequence::Undo);
@@ -202,12 +228,11 @@ TrevantUI::TrevantUI() {
     connect(ui.action64, SIGNAL(triggered()), this, SLOT(slotSliceIn64()));
     connect(ui.actionAbout, SIGNAL(triggered()), this, SLOT(slotAbout()));
     connect(ui.actionUserManual, SIGNAL(triggered()), this, SLOT(slotUserManual()));
+}
 
-    // 6.
-    connect(this, SIGNAL(exportSuccessful(QString, QString)), this,
-            SLOT(slotStatusBarSavedMessage(QString, QString)));
-
-    // 7, 8. Views.
+// The slicing and edit views, the zoom bar and the transport bar in place of the form's
+// placeholders; the window starts in slicing mode.
+void TrevantUI::setUpViews() {
     m_slicingView = new SampleRendererTrevant(this, m_slicer, m_undoStack);
     m_editView = new SampleRendererEditor(this, m_slicer, m_undoStack, editActions());
     connectEditActions();
@@ -216,11 +241,10 @@ TrevantUI::TrevantUI() {
     m_viewStack.addWidget(m_slicingView);
     m_viewStack.addWidget(m_editView);
 
-    // 9.
     m_zoomBar = new SampleRendererZoombar(this, m_slicer->currentSlice());
     m_transportBar = new TransportBar(this, m_slicer, m_slicingView, m_undoStack);
 
-    // 10. Replace the placeholders.
+    // Replace the placeholders.
     for (QFrame *placeholder : {ui.frameTransport, ui.frameTrevantRenderer, ui.frameZoombar}) {
         ui.verticalLayout->removeWidget(placeholder);
         placeholder->close();
@@ -231,14 +255,15 @@ TrevantUI::TrevantUI() {
     ui.verticalLayout->addWidget(&m_viewStack, 1);
     ui.verticalLayout->addWidget(m_zoomBar);
 
-    // 11.
     connect(m_slicingView, SIGNAL(statusTip(QString, int)), this,
             SLOT(slotShowStatusTipMessage(QString, int)));
     connect(m_slicingView, SIGNAL(exportSuccessful(QString, QString)), this,
             SIGNAL(exportSuccessful(QString, QString)));
     enterSlicingMode();
+}
 
-    // 12. Edit view.
+// What the edit view tells the window: messages and which Edit actions apply.
+void TrevantUI::connectEditView() {
     connect(m_editView, &SampleRendererEditor::editMessage, this, &TrevantUI::slotShowEditMessage);
     connect(m_editView, &SampleRendererEditor::selectionCopied, this, &TrevantUI::enablePasteActions);
     connect(m_editView, &SampleRendererEditor::editCopied, this, &TrevantUI::enablePasteActions);
@@ -249,8 +274,10 @@ TrevantUI::TrevantUI() {
     connect(m_editView, &SampleRendererEditor::itemSelectionCleared, this, &TrevantUI::disableSelectionActions);
     connect(m_editView, &SampleRendererEditor::itemSelected, this, &TrevantUI::enableHideActions);
     connect(m_editView, &SampleRendererEditor::itemSelectionCleared, this, &TrevantUI::disableHideActions);
+}
 
-    // 12. Tool bar actions.
+// The tool bar's actions and the transient sensitivity control.
+void TrevantUI::setUpToolBarActions() {
     connect(ui.actionPlay, SIGNAL(toggled(bool)), this, SLOT(slotTogglePlayback(bool)));
     connect(ui.actionSlice4, SIGNAL(triggered()), this, SLOT(slotUseSliceTemplate4()));
     connect(ui.actionSlice8, SIGNAL(triggered()), this, SLOT(slotUseSliceTemplate8()));
@@ -276,8 +303,10 @@ TrevantUI::TrevantUI() {
     connect(ui.actionQuickExport, SIGNAL(triggered()), this, SLOT(slotExportSlicesQuick()));
     connect(ui.actionDragExport, SIGNAL(toggled(bool)), this, SLOT(slotToggleDragExport(bool)));
     connect(ui.actionEditMode, SIGNAL(toggled(bool)), this, SLOT(slotToggleEditMode(bool)));
+}
 
-    // 13. Drag-export options and quick controls.
+// Drag-export options, quick controls, tempo alternatives and tap tempo.
+void TrevantUI::setUpQuickControls() {
     m_dragExportGroup = new QButtonGroup(this);
     m_dragExportGroup->addButton(ui.radioButtonDragExportSingle, 0);
     m_dragExportGroup->addButton(ui.radioButtonDragExportAll, 1);
@@ -292,8 +321,13 @@ TrevantUI::TrevantUI() {
                                             tempoAlternatives);
         tempoAlternatives->tapOnKeyIn(m_slicingView);
     }
+}
 
-    // A running export can be stopped from the status bar.
+// What the status bar shows of exports: the saved message, Cancel while one runs, and a
+// link to where the last one went.
+void TrevantUI::setUpStatusBar() {
+    connect(this, SIGNAL(exportSuccessful(QString, QString)), this,
+            SLOT(slotStatusBarSavedMessage(QString, QString)));
     m_cancelExportButton = new QPushButton(tr("Cancel Export"), this);
     m_cancelExportButton->setObjectName("pushButtonCancelExport");
     m_cancelExportButton->hide();
@@ -313,12 +347,15 @@ TrevantUI::TrevantUI() {
         if (m_exporter)
             m_exporter->cancel();
     });
+}
 
-    // 14.
+// Nothing loaded yet: the loop actions are off; the snapping and fading flags come
+// from the settings.
+void TrevantUI::restoreInitialState() {
     setLoopActionsEnabled(false);
     ui.actionSliceAtCursor->setEnabled(false);
 
-    // 15. Snapping and fading flags; anything but an integer counts as on.
+    // Snapping and fading flags; anything but an integer counts as on.
     for (auto pair : {qMakePair(QString("snap_to_zero_crossings"), ui.actionSnapToZeroCrossings),
                       qMakePair(QString("fade_in_out_slices"), ui.actionFadeInOutSlices)}) {
         bool ok = false;
@@ -329,22 +366,24 @@ TrevantUI::TrevantUI() {
         }
         pair.second->setChecked(value != 0);
     }
+}
 
-    // 16, 17.
-    show();
-    setFocus(Qt::OtherFocusReason);
+// A file named on the command line opens as if the desktop had handed it over.
+void TrevantUI::openCommandLinePath() {
     const QStringList args = QCoreApplication::arguments();
     if (args.size() > 1)
         openPath(args.last());
+}
 
-    // A device that disappears (unplugged, sound server gone) is noticed and re-opened;
-    // the engine only reports changes, so a steady problem is not shown again and again.
+// A device that disappears (unplugged, sound server gone) is noticed and re-opened;
+// the engine only reports changes, so a steady problem is not shown again and again.
+void TrevantUI::startDeviceMonitoring() {
     auto *healthTimer = new QTimer(this);
     healthTimer->setObjectName("timerAudioDeviceHealth");
     connect(healthTimer, SIGNAL(timeout()), this, SLOT(slotCheckAudioDeviceHealth()));
     healthTimer->start(5000);
 
-    // The engine chose its host API before the connection above existed.
+    // The engine chose its host API before the window connected to its reports.
     if (!m_engine->hostApiFallbackNotice().isEmpty())
         statusBar()->showMessage(m_engine->hostApiFallbackNotice(), 10000);
     if (m_engine->hasAudioDeviceError())

@@ -144,6 +144,21 @@ protected:
     void dropEvent(QDropEvent *event) override;
 
 private:
+    // The setup steps of the constructor, in the order it runs them.
+    void setUpForm();
+    void setUpEngine();
+    void setUpToolBar();
+    void setUpFileActions();
+    void setUpEditMenu();
+    void setUpViews();
+    void connectEditView();
+    void setUpToolBarActions();
+    void setUpQuickControls();
+    void setUpStatusBar();
+    void restoreInitialState();
+    void openCommandLinePath();
+    void startDeviceMonitoring();
+
     void enterSlicingMode();
     void enterEditMode();
     // The actions of the edit-action table, in its order, and their one-time wiring.
