@@ -3,6 +3,7 @@
 #include "AudioEditItem.h"
 #include "AudioEditItemFactory.h"
 #include "EditableAudioCache.h"
+#include "SampleRendererEditorDrag.h"
 #include "Slice.h"
 #include "Trevant.h"
 
@@ -59,7 +60,7 @@ SampleRendererEditor::SampleRendererEditor(QWidget *parent, Trevant *slicer, QUn
     // let go once they have run.
     connect(m_pContextMenu, &QMenu::aboutToHide, this, [this]() {
         QTimer::singleShot(0, this, [this]() {
-            if (m_dragMode == DragNone)
+            if (!m_drag)
                 m_pClickedItem = nullptr;
             updateEditActions();
         });
@@ -100,6 +101,11 @@ QList<QAction *> SampleRendererEditor::effectActions() const {
 
 void SampleRendererEditor::setSlice(QSharedPointer<Slice> loop) {
     const bool sameCache = loop && m_pCache && loop->cache().data() == m_pCache.data();
+    // A drag does not outlive the edits it moves: on another loop's cache it is undone.
+    if (sameCache)
+        finishDrag();
+    else
+        abortDrag();
     if (!sameCache) {
         disconnectCache();
         clearItems();
@@ -111,7 +117,6 @@ void SampleRendererEditor::setSlice(QSharedPointer<Slice> loop) {
         // Commands of an older loop may still hold the old stack; this loop gets its own.
         m_pHiddenEdits.reset(new QVector<AudioEditPtr>);
     }
-    m_dragMode = DragNone;
     m_pClickedItem = nullptr;
     SampleRenderer::setSlice(loop);
     if (loop && !sameCache && loop->cache().objectCast<EditableAudioCache>())
@@ -243,9 +248,10 @@ void SampleRendererEditor::removeEditItem(AudioEditPtr pAudioEdit) {
     const bool wasSelected = item->isSelected() && !item->isHidden();
     m_items.removeOne(item);
     if (m_pClickedItem == item) {
+        // The edit under the mouse went (an undo): what a drag of it did so far goes back.
+        if (m_drag && m_drag->followsClickedItem())
+            abortDrag();
         m_pClickedItem = nullptr;
-        if (m_dragMode != DragFreeform && m_dragMode != DragSelectionStart && m_dragMode != DragSelectionEnd)
-            m_dragMode = DragNone;
     }
     // Later: removal may come from an undo run inside one of this view's handlers.
     item->deleteLater();
@@ -311,7 +317,7 @@ void SampleRendererEditor::showEvent(QShowEvent *event) {
 void SampleRendererEditor::hideEvent(QHideEvent *event) {
     SampleRenderer::hideEvent(event);
     m_autoScrollTimer.stop();
-    m_dragMode = DragNone;
+    finishDrag();
     updateEditActions();
 }
 

@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <QVector>
 
+#include <memory>
+
 class AudioEditItem;
 class EditableAudioCache;
 class QAction;
@@ -129,16 +131,11 @@ protected:
     void paintView(QPainter *painter) override;
 
 private:
-    enum DragMode {
-        DragNone,
-        DragSelectionStart,
-        DragSelectionEnd,
-        DragStartHandle,
-        DragEndHandle,
-        DragBody,
-        DragItem,
-        DragFreeform
-    };
+    // The gestures of the mouse (SampleRendererEditorDrag.h).
+    class Drag;
+    class SelectionDrag;
+    class ItemDrag;
+    class ItemOwnDrag;
 
     void connectCache();
     void disconnectCache();
@@ -161,7 +158,10 @@ private:
     void handleLeftPress(const QPoint &pos, Qt::KeyboardModifiers modifiers);
     void handleRightPress(const QPoint &pos);
     void handleMove(const QPoint &pos, Qt::MouseButtons buttons);
-    void dragItems(int delta);
+    // End the drag in progress, if any: finish keeps what it did as one undo step, abort
+    // puts it back.
+    void finishDrag();
+    void abortDrag();
     void updateAutoScroll(const QPoint &pos);
     // The sample under x in the current window, not limited to the widget (drags may leave
     // it), clamped to the loop and frame-aligned.
@@ -193,11 +193,9 @@ private:
     QAction *m_pActionNewGroup = nullptr;
     QTimer m_autoScrollTimer;
 
-    DragMode m_dragMode = DragNone;
+    std::unique_ptr<Drag> m_drag;
     QPoint m_pressPosition;
     int m_iPressSample = 0;
-    int m_iPressSelectionStart = 0;
-    int m_iPressSelectionEnd = 0;
     QPoint m_lastMousePosition;
     Qt::MouseButtons m_dragButtons = Qt::NoButton;
 };

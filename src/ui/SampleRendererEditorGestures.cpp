@@ -2,11 +2,9 @@
 // selection and the items, auto-scrolling while dragging, and the keys of the view.
 #include "SampleRendererEditor.h"
 
-#include "AdjustEditEndPointCommand.h"
-#include "AdjustEditStartPointCommand.h"
 #include "AudioEditItem.h"
 #include "EditableAudioCache.h"
-#include "TranslateEditCommand.h"
+#include "SampleRendererEditorDrag.h"
 #include "Trevant.h"
 
 #include <QKeyEvent>
@@ -15,7 +13,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 // --- Coordinates and snapping -------------------------------------------------------
 
@@ -77,34 +74,37 @@ void SampleRendererEditor::mousePressEvent(QMouseEvent *event) {
 }
 
 void SampleRendererEditor::handleLeftPress(const QPoint &pos, Qt::KeyboardModifiers modifiers) {
-    m_dragMode = DragNone;
+    finishDrag();
     m_pClickedItem = nullptr;
     m_dragButtons = Qt::LeftButton;
     m_pressPosition = pos;
     m_iPressSample = sampleAtX(pos.x());
 
+    std::unique_ptr<Drag> drag;
     if (m_bHasSelection) {
         if (std::abs(pos.x() - sampleToPixel(m_iSelectionStart)) <= kSelectionEdgePixels)
-            m_dragMode = DragSelectionStart;
+            drag = std::make_unique<SelectionDrag>(this, SelectionDrag::StartEdge);
         else if (std::abs(pos.x() - sampleToPixel(m_iSelectionEnd)) <= kSelectionEdgePixels)
-            m_dragMode = DragSelectionEnd;
-        m_iPressSelectionStart = m_iSelectionStart;
-        m_iPressSelectionEnd = m_iSelectionEnd;
+            drag = std::make_unique<SelectionDrag>(this, SelectionDrag::EndEdge);
     }
 
     const bool additive = modifiers & (Qt::ShiftModifier | Qt::ControlModifier);
-    if (m_dragMode == DragNone) {
+    if (!drag) {
         AudioEditItem *hit = nullptr;
-        DragMode hitMode = DragNone;
+        bool onHandle = false;
+        ItemDrag::Part handle = ItemDrag::Body;
         for (AudioEditItem *item : qAsConst(m_items)) {
             if (item->isHidden())
                 continue;
-            if (item->isNearLeftEdge(pos, kItemEdgePixels))
-                hitMode = DragStartHandle;
-            else if (item->isNearRightEdge(pos, kItemEdgePixels))
-                hitMode = DragEndHandle;
-            else if (!item->contains(pos))
+            if (item->isNearLeftEdge(pos, kItemEdgePixels)) {
+                onHandle = true;
+                handle = ItemDrag::StartHandle;
+            } else if (item->isNearRightEdge(pos, kItemEdgePixels)) {
+                onHandle = true;
+                handle = ItemDrag::EndHandle;
+            } else if (!item->contains(pos)) {
                 continue;
+            }
             hit = item;
             break;
         }
@@ -113,30 +113,35 @@ void SampleRendererEditor::handleLeftPress(const QPoint &pos, Qt::KeyboardModifi
                 clearItemSelection(false);
             selectItem(hit);
             m_pClickedItem = hit;
-            if (hitMode == DragNone && hit->mousePress(pos, Qt::LeftButton, modifiers)) {
-                m_dragMode = DragItem;
+            if (!onHandle && hit->mousePress(pos, Qt::LeftButton, modifiers)) {
+                m_drag = std::make_unique<ItemOwnDrag>(this);
+                m_drag->start();
                 update();
                 return;
             }
-            m_dragMode = hitMode;
+            if (onHandle)
+                drag = std::make_unique<ItemDrag>(this, handle);
         }
     }
 
-    if (m_pClickedItem || m_dragMode == DragStartHandle || m_dragMode == DragEndHandle) {
+    if (m_pClickedItem) {
         for (AudioEditItem *item : qAsConst(m_items))
             item->rememberRange();
         clearFreeformSelection(true);
         emit itemSelected();
-    } else if (m_dragMode != DragSelectionStart && m_dragMode != DragSelectionEnd) {
+    } else if (!drag) {
         clearFreeformSelection(true);
         clearItemSelection(true);
         m_iPressSample = snapSample(m_iPressSample);
     }
+    m_drag = std::move(drag);
+    if (m_drag)
+        m_drag->start();
     update();
 }
 
 void SampleRendererEditor::handleRightPress(const QPoint &pos) {
-    m_dragMode = DragNone;
+    finishDrag();
     AudioEditItem *last = nullptr;
     const QList<AudioEditItem *> items = m_items;
     for (AudioEditItem *item : items) {
@@ -211,121 +216,31 @@ void SampleRendererEditor::handleMove(const QPoint &pos, Qt::MouseButtons button
         return;
     }
 
-    if (m_dragMode == DragNone) {
+    if (!m_drag) {
         if (m_pClickedItem) {
             if (std::abs(pos.x() - m_pressPosition.x()) < kDragStartPixels)
                 return;
-            m_dragMode = DragBody;
+            m_drag = std::make_unique<ItemDrag>(this, ItemDrag::Body);
         } else {
-            m_dragMode = DragFreeform;
+            m_drag = std::make_unique<SelectionDrag>(this, SelectionDrag::NewSelection);
         }
+        m_drag->start();
     }
     updateAutoScroll(pos);
 
     const int current = sampleAtX(pos.x());
-    const int delta = current - m_iPressSample;
-    switch (m_dragMode) {
-    case DragSelectionStart:
-        setFreeformSelection(snapSample(m_iPressSelectionStart + delta), m_iPressSelectionEnd);
-        break;
-    case DragSelectionEnd:
-        setFreeformSelection(m_iPressSelectionStart, snapSample(m_iPressSelectionEnd + delta));
-        break;
-    case DragFreeform:
-        setFreeformSelection(m_iPressSample, snapSample(current));
-        break;
-    case DragBody:
-    case DragStartHandle:
-    case DragEndHandle:
-        dragItems(delta);
-        break;
-    case DragItem:
-        if (m_pClickedItem)
-            m_pClickedItem->mouseMove(pos, buttons);
-        break;
-    case DragNone:
-        break;
-    }
+    m_drag->motion(pos, buttons, current, current - m_iPressSample);
 }
 
-void SampleRendererEditor::dragItems(int delta) {
-    if (!m_pCache || !m_pUndoStack)
-        return;
-    const qint64 length = editedLength();
-    // At least 8 pixels wide, and never narrower than one stereo frame at the deepest zoom.
-    const qint64 minimumWidth =
-        std::max<qint64>(2, qint64(std::ceil(kItemEdgePixels * samplesPerPixelSafe())));
-    const QList<AudioEditItem *> selected = selectedItems();
-    qint64 bodyDelta = 0;
-    if (m_dragMode == DragBody) {
-        // One delta for all selected edits, so they move as a block: the clicked edit's
-        // snapping decides it, and the loop's edges stop the whole block.
-        bodyDelta = qint64(delta) & ~qint64(1);
-        if (m_pClickedItem && m_pClickedItem->isSelected()) {
-            const qint64 pressStart = m_pClickedItem->pressStart();
-            const qint64 pressEnd = m_pClickedItem->pressEnd();
-            const qint64 s = pressStart + bodyDelta;
-            const qint64 e = pressEnd + bodyDelta;
-            if (s >= 0 && s <= length && snapSample(int(s)) != s)
-                bodyDelta = snapSample(int(s)) - pressStart;
-            else if (e >= 0 && e <= length && snapSample(int(e)) != (e & ~qint64(1)))
-                bodyDelta = snapSample(int(e)) - pressEnd;
-        }
-        qint64 lowest = std::numeric_limits<qint64>::min();
-        qint64 highest = std::numeric_limits<qint64>::max();
-        for (AudioEditItem *item : selected) {
-            lowest = std::max<qint64>(lowest, -qint64(item->pressStart()));
-            highest = std::min<qint64>(highest, length - item->pressEnd());
-        }
-        // An edit that no longer fits the (shortened) loop holds the block where it is.
-        if (lowest > highest)
-            return;
-        bodyDelta = std::clamp(bodyDelta, lowest, highest);
-    }
-    QList<QUndoCommand *> commands;
-    bool changed = false;
-    for (AudioEditItem *item : selected) {
-        const AudioEditPtr edit = item->edit();
-        const bool clicked = item == m_pClickedItem;
-        const qint64 pressStart = item->pressStart();
-        const qint64 pressEnd = item->pressEnd();
-        if (m_dragMode == DragBody) {
-            const qint64 s = pressStart + bodyDelta;
-            const qint64 e = pressEnd + bodyDelta;
-            if (s != edit->startSample() || e != edit->endSample())
-                changed = true;
-            commands.append(
-                new TranslateEditCommand(m_pCache, edit, int(s), int(e), int(pressStart), int(pressEnd)));
-        } else if (m_dragMode == DragEndHandle) {
-            qint64 e = pressEnd + delta;
-            e = std::max(e, edit->startSample() + minimumWidth);
-            if (clicked)
-                e = snapSample(int(std::clamp<qint64>(e, 0, length)));
-            e = std::min(e, length);
-            e = std::min(e, qint64(edit->startSample()) + edit->maxLength());
-            e = std::max(e, qint64(edit->startSample()) + 2) & ~qint64(1);
-            if (e != edit->endSample())
-                changed = true;
-            commands.append(new AdjustEditEndPointCommand(m_pCache, edit, int(e), int(pressEnd)));
-        } else if (m_dragMode == DragStartHandle) {
-            qint64 s = pressStart + delta;
-            s = std::min(s, edit->endSample() - minimumWidth);
-            s = std::clamp<qint64>(s, 0, length);
-            if (clicked)
-                s = snapSample(int(s));
-            s = std::max(s, qint64(edit->endSample()) - edit->maxLength());
-            s = std::clamp<qint64>(std::min(s, qint64(edit->endSample()) - 2), 0, length) & ~qint64(1);
-            if (s != edit->startSample())
-                changed = true;
-            commands.append(new AdjustEditStartPointCommand(m_pCache, edit, int(s), int(pressStart)));
-        }
-    }
-    if (!changed) {
-        qDeleteAll(commands);
-        return;
-    }
-    pushCommands(commands);
-    update();
+void SampleRendererEditor::finishDrag() {
+    // Out of the member first: what finish pushes may come back here (an item removed).
+    if (std::unique_ptr<Drag> drag = std::move(m_drag))
+        drag->finish();
+}
+
+void SampleRendererEditor::abortDrag() {
+    if (std::unique_ptr<Drag> drag = std::move(m_drag))
+        drag->abort();
 }
 
 void SampleRendererEditor::updateAutoScroll(const QPoint &pos) {
@@ -337,7 +252,7 @@ void SampleRendererEditor::updateAutoScroll(const QPoint &pos) {
 }
 
 void SampleRendererEditor::scrollViewToMouse() {
-    if (!m_pSlice || m_dragMode == DragNone || width() <= 0) {
+    if (!m_pSlice || !m_drag || width() <= 0) {
         m_autoScrollTimer.stop();
         return;
     }
@@ -370,9 +285,9 @@ void SampleRendererEditor::mouseReleaseEvent(QMouseEvent *event) {
     m_lastMousePosition = event->pos();
     if (event->button() != Qt::LeftButton)
         return;
-    if (m_pClickedItem && m_dragMode != DragBody)
+    if (m_pClickedItem && (!m_drag || m_drag->releasesClickedItem()))
         m_pClickedItem->mouseRelease(event->pos(), event->button());
-    m_dragMode = DragNone;
+    finishDrag();
     m_dragButtons = Qt::NoButton;
     m_pClickedItem = nullptr;
     m_autoScrollTimer.stop();
@@ -385,6 +300,13 @@ bool SampleRendererEditor::event(QEvent *event) {
     // is selected here, Escape means "select nothing", as the user expects.
     if (event->type() == QEvent::ShortcutOverride) {
         auto *key = static_cast<QKeyEvent *>(event);
+        // Undo or redo with the mouse still down acts on the drag so far: it becomes its
+        // step first, and the rest of the mouse's way is only hovering.
+        if (m_drag && (key->matches(QKeySequence::Undo) || key->matches(QKeySequence::Redo))) {
+            finishDrag();
+            m_dragButtons = Qt::NoButton;
+            m_autoScrollTimer.stop();
+        }
         if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier &&
             (m_bHasSelection || !selectedItems().isEmpty())) {
             event->accept();
