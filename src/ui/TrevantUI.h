@@ -27,6 +27,11 @@ class TransientSlicingCommand;
 
 // The application's only main window: owns the engine, the views and the undo stack,
 // and turns menu, tool-bar, keyboard and drop gestures into calls on the slicer.
+//
+// The class is split by concern: TrevantUI.cpp holds the setup steps, the modes and the
+// edit-action table, the drops and the audio device; TrevantUIFiles.cpp loading, saving,
+// projects, templates, exports and dialogs; TrevantUISlicing.cpp quick controls, playback
+// and slicing.
 class TrevantUI : public QMainWindow {
     Q_OBJECT
 public:
