@@ -27,7 +27,8 @@ class Trevant;
 // the main window's undo stack.
 //
 // The class is split by concern: SampleRendererEditor.cpp holds the loop, the cache, the
-// items and the selection; SampleRendererEditorGestures.cpp the mouse and keyboard;
+// items and the selection; SampleRendererEditorGestures.cpp the mouse and keyboard, with
+// one drag object per gesture (SampleRendererEditorDrag.h);
 // SampleRendererEditorOperations.cpp the edit, clipboard, hide and order operations; and
 // SampleRendererEditorPainting.cpp the painting.
 class SampleRendererEditor : public SampleRenderer {
