@@ -132,17 +132,9 @@ bool TrevantUI::slotLoadAudioFile(QString filename) {
             // Set outright: Qt leaves an existing title alone when the path is unchanged.
             setWindowFilePath(filename);
             setWindowTitle(QFileInfo(filename).fileName() + QStringLiteral("[*]"));
-            if (ui.actionEditMode->isChecked()) {
-                if (m_slicingView->isDragExportOn())
-                    ui.actionDragExport->setChecked(false);
-                m_slicer->setEditMode(true);
-                m_editView->setSlice(m_slicer->currentSlice());
-                m_editView->prepareForEditing();
-                followEditsInZoomBar();
-                enterEditMode();
-                m_editView->setWaveformDirtyAndRepaint();
-                m_viewStack.setCurrentIndex(1);
-            }
+            // A new file keeps edit mode: the same steps as switching it on.
+            if (ui.actionEditMode->isChecked())
+                slotToggleEditMode(true);
             if (SlicePtr slice = m_slicer->currentSlice()) {
                 connect(slice.data(), SIGNAL(bpmChanged()), this,
                         SLOT(updateQuickControlsOriginalBpmFromSlice()), Qt::UniqueConnection);
