@@ -14,10 +14,6 @@ AdjustEditEndPointCommand::AdjustEditEndPointCommand(const QSharedPointer<Editab
 
 AdjustEditEndPointCommand::~AdjustEditEndPointCommand() = default;
 
-int AdjustEditEndPointCommand::idFor(const AudioEdit *edit) {
-    return int(quint32(quintptr(edit)) + 4096u);
-}
-
 void AdjustEditEndPointCommand::undo() {
     if (m_cache && m_edit)
         m_cache->setEditEndSample(m_edit, m_iOldEnd);
@@ -26,16 +22,4 @@ void AdjustEditEndPointCommand::undo() {
 void AdjustEditEndPointCommand::redo() {
     if (m_cache && m_edit)
         m_cache->setEditEndSample(m_edit, m_iNewEnd);
-}
-
-int AdjustEditEndPointCommand::id() const {
-    return idFor(m_edit.data());
-}
-
-bool AdjustEditEndPointCommand::mergeWith(const QUndoCommand *other) {
-    const auto *move = dynamic_cast<const AdjustEditEndPointCommand *>(other);
-    if (!move || move->m_edit != m_edit)
-        return false;
-    m_iNewEnd = move->m_iNewEnd;
-    return true;
 }

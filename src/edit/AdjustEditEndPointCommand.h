@@ -7,7 +7,7 @@
 
 class EditableAudioCache;
 
-// Moves an edit's end; consecutive moves of the same edit's end merge into one step.
+// Moves an edit's end (a whole drag of it is one command).
 class AdjustEditEndPointCommand : public QUndoCommand {
 public:
     AdjustEditEndPointCommand(const QSharedPointer<EditableAudioCache> &cache, const AudioEditPtr &edit,
@@ -15,11 +15,6 @@ public:
     ~AdjustEditEndPointCommand() override;
     void undo() override;
     void redo() override;
-    int id() const override;
-    bool mergeWith(const QUndoCommand *other) override;
-
-    // The low 32 bits of the edit's address plus 4096.
-    static int idFor(const AudioEdit *edit);
 
 private:
     QSharedPointer<EditableAudioCache> m_cache;

@@ -14,10 +14,6 @@ AdjustEditStartPointCommand::AdjustEditStartPointCommand(const QSharedPointer<Ed
 
 AdjustEditStartPointCommand::~AdjustEditStartPointCommand() = default;
 
-int AdjustEditStartPointCommand::idFor(const AudioEdit *edit) {
-    return int(quint32(quintptr(edit)) + 3072u);
-}
-
 void AdjustEditStartPointCommand::undo() {
     if (m_cache && m_edit)
         m_cache->setEditStartSample(m_edit, m_iOldStart);
@@ -26,16 +22,4 @@ void AdjustEditStartPointCommand::undo() {
 void AdjustEditStartPointCommand::redo() {
     if (m_cache && m_edit)
         m_cache->setEditStartSample(m_edit, m_iNewStart);
-}
-
-int AdjustEditStartPointCommand::id() const {
-    return idFor(m_edit.data());
-}
-
-bool AdjustEditStartPointCommand::mergeWith(const QUndoCommand *other) {
-    const auto *move = dynamic_cast<const AdjustEditStartPointCommand *>(other);
-    if (!move || move->m_edit != m_edit)
-        return false;
-    m_iNewStart = move->m_iNewStart;
-    return true;
 }

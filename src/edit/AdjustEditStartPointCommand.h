@@ -7,7 +7,7 @@
 
 class EditableAudioCache;
 
-// Moves an edit's start; consecutive moves of the same edit's start merge into one step.
+// Moves an edit's start (a whole drag of it is one command).
 class AdjustEditStartPointCommand : public QUndoCommand {
 public:
     AdjustEditStartPointCommand(const QSharedPointer<EditableAudioCache> &cache, const AudioEditPtr &edit,
@@ -15,11 +15,6 @@ public:
     ~AdjustEditStartPointCommand() override;
     void undo() override;
     void redo() override;
-    int id() const override;
-    bool mergeWith(const QUndoCommand *other) override;
-
-    // The low 32 bits of the edit's address plus 3072.
-    static int idFor(const AudioEdit *edit);
 
 private:
     QSharedPointer<EditableAudioCache> m_cache;

@@ -21,11 +21,6 @@ TranslateEditCommand::TranslateEditCommand(const QSharedPointer<EditableAudioCac
 
 TranslateEditCommand::~TranslateEditCommand() = default;
 
-int TranslateEditCommand::idFor(const AudioEdit *edit) {
-    // Unsigned arithmetic: the sum may wrap, which is harmless, where signed overflow is not.
-    return int(quint32(quintptr(edit)) + 2048u);
-}
-
 void TranslateEditCommand::undo() {
     if (m_cache && m_edit)
         m_cache->setEditRange(m_edit, m_iOldStart, m_iOldEnd);
@@ -34,18 +29,4 @@ void TranslateEditCommand::undo() {
 void TranslateEditCommand::redo() {
     if (m_cache && m_edit)
         m_cache->setEditRange(m_edit, m_iNewStart, m_iNewEnd);
-}
-
-int TranslateEditCommand::id() const {
-    return idFor(m_edit.data());
-}
-
-bool TranslateEditCommand::mergeWith(const QUndoCommand *other) {
-    // Ids of different kinds of move may coincide for edits 1024 bytes apart.
-    const auto *move = dynamic_cast<const TranslateEditCommand *>(other);
-    if (!move || move->m_edit != m_edit)
-        return false;
-    m_iNewStart = move->m_iNewStart;
-    m_iNewEnd = move->m_iNewEnd;
-    return true;
 }

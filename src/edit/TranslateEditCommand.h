@@ -7,9 +7,9 @@
 
 class EditableAudioCache;
 
-// Moves an edit to a new range. All moves of one edit share an id, so the moves of a drag
-// merge into one undo step. For a Delete the range is its start and the end of the deleted
-// span, in source coordinates.
+// Moves an edit to a new range; a drag pushes one when the mouse is released, from where
+// the edit was pressed to where it ended. For a Delete the range is its start and the end
+// of the deleted span, in source coordinates.
 class TranslateEditCommand : public QUndoCommand {
 public:
     TranslateEditCommand(const QSharedPointer<EditableAudioCache> &cache, const AudioEditPtr &edit,
@@ -17,11 +17,6 @@ public:
     ~TranslateEditCommand() override;
     void undo() override;
     void redo() override;
-    int id() const override;
-    bool mergeWith(const QUndoCommand *other) override;
-
-    // The id every move of this edit carries: the low 32 bits of its address plus 2048.
-    static int idFor(const AudioEdit *edit);
 
 private:
     QSharedPointer<EditableAudioCache> m_cache;

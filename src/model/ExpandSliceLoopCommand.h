@@ -1,5 +1,7 @@
 #pragma once
 
+#include "UndoCommandId.h"
+
 #include <QList>
 #include <QUndoCommand>
 
@@ -13,7 +15,7 @@ public:
 
     void redo() override;
     void undo() override;
-    int id() const override { return 5; }
+    int id() const override { return int(UndoCommandId::ExpandSliceLoop); }
 
 private:
     Trevant *m_pTrevant;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "UndoCommandId.h"
+
 #include <QList>
 #include <QUndoCommand>
 
@@ -15,7 +17,7 @@ public:
 
     void redo() override;
     void undo() override;
-    int id() const override { return 2; }
+    int id() const override { return int(UndoCommandId::MoveSlicePoint); }
 
 private:
     Trevant *m_pTrevant;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Slice.h"
+#include "UndoCommandId.h"
 
 #include <QUndoCommand>
 #include <QWeakPointer>
@@ -16,7 +17,7 @@ public:
 
     void redo() override;
     void undo() override;
-    int id() const override { return 7; }
+    int id() const override { return int(UndoCommandId::LoopTempo); }
     bool mergeWith(const QUndoCommand *other) override;
 
     double after() const { return m_dAfter; }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "UndoCommandId.h"
+
 #include <QList>
 #include <QUndoCommand>
 
@@ -14,7 +16,7 @@ public:
 
     void redo() override;
     void undo() override;
-    int id() const override { return 4; }
+    int id() const override { return int(UndoCommandId::ToggleSliceLoop); }
 
 private:
     Trevant *m_pTrevant;

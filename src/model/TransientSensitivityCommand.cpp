@@ -11,7 +11,8 @@ TransientSensitivityCommand::TransientSensitivityCommand(Trevant *trevant, const
 
 bool TransientSensitivityCommand::mergeWith(const QUndoCommand *other) {
     const auto *next = dynamic_cast<const TransientSensitivityCommand *>(other);
-    if (!next || m_iMergeSession < 0 || next->m_iMergeSession != m_iMergeSession)
+    if (!next || m_iMergeSession < 0 || next->m_iMergeSession != m_iMergeSession ||
+        next->m_pTrevant != m_pTrevant)
         return false;
     m_listAfter = next->m_listAfter;
     m_dSensitivity = next->m_dSensitivity;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TransientSlicingCommand.h"
+#include "UndoCommandId.h"
 
 // A change of the transient sensitivity and the points it picked. A slider drag makes one
 // of these when it is released. Keyboard and wheel steps each make one as well and merge
@@ -12,7 +13,7 @@ public:
                                 double sensitivity, int mergeSession = -1,
                                 QUndoCommand *parent = nullptr);
 
-    int id() const override { return 6; }
+    int id() const override { return int(UndoCommandId::TransientSensitivity); }
     bool mergeWith(const QUndoCommand *other) override;
 
 private:

@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <QVector>
 
+#include <memory>
+
 class AudioEditItem;
 class EditableAudioCache;
 class QAction;
@@ -23,6 +25,12 @@ class Trevant;
 // mouse; edits are grouped, hidden, raised, lowered, copied, cut and pasted, and regions
 // of the loop deleted or trimmed away. Every change of the edit list is an undo command on
 // the main window's undo stack.
+//
+// The class is split by concern: SampleRendererEditor.cpp holds the loop, the cache, the
+// items and the selection; SampleRendererEditorGestures.cpp the mouse and keyboard, with
+// one drag object per gesture (SampleRendererEditorDrag.h);
+// SampleRendererEditorOperations.cpp the edit, clipboard, hide and order operations; and
+// SampleRendererEditorPainting.cpp the painting.
 class SampleRendererEditor : public SampleRenderer {
     Q_OBJECT
 public:
@@ -124,16 +132,11 @@ protected:
     void paintView(QPainter *painter) override;
 
 private:
-    enum DragMode {
-        DragNone,
-        DragSelectionStart,
-        DragSelectionEnd,
-        DragStartHandle,
-        DragEndHandle,
-        DragBody,
-        DragItem,
-        DragFreeform
-    };
+    // The gestures of the mouse (SampleRendererEditorDrag.h).
+    class Drag;
+    class SelectionDrag;
+    class ItemDrag;
+    class ItemOwnDrag;
 
     void connectCache();
     void disconnectCache();
@@ -156,7 +159,10 @@ private:
     void handleLeftPress(const QPoint &pos, Qt::KeyboardModifiers modifiers);
     void handleRightPress(const QPoint &pos);
     void handleMove(const QPoint &pos, Qt::MouseButtons buttons);
-    void dragItems(int delta);
+    // End the drag in progress, if any: finish keeps what it did as one undo step, abort
+    // puts it back.
+    void finishDrag();
+    void abortDrag();
     void updateAutoScroll(const QPoint &pos);
     // The sample under x in the current window, not limited to the widget (drags may leave
     // it), clamped to the loop and frame-aligned.
@@ -188,11 +194,9 @@ private:
     QAction *m_pActionNewGroup = nullptr;
     QTimer m_autoScrollTimer;
 
-    DragMode m_dragMode = DragNone;
+    std::unique_ptr<Drag> m_drag;
     QPoint m_pressPosition;
     int m_iPressSample = 0;
-    int m_iPressSelectionStart = 0;
-    int m_iPressSelectionEnd = 0;
     QPoint m_lastMousePosition;
     Qt::MouseButtons m_dragButtons = Qt::NoButton;
 };

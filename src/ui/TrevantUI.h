@@ -27,6 +27,11 @@ class TransientSlicingCommand;
 
 // The application's only main window: owns the engine, the views and the undo stack,
 // and turns menu, tool-bar, keyboard and drop gestures into calls on the slicer.
+//
+// The class is split by concern: TrevantUI.cpp holds the setup steps, the modes and the
+// edit-action table, the drops and the audio device; TrevantUIFiles.cpp loading, saving,
+// projects, templates, exports and dialogs; TrevantUISlicing.cpp quick controls, playback
+// and slicing.
 class TrevantUI : public QMainWindow {
     Q_OBJECT
 public:
@@ -144,8 +149,26 @@ protected:
     void dropEvent(QDropEvent *event) override;
 
 private:
+    // The setup steps of the constructor, in the order it runs them.
+    void setUpForm();
+    void setUpEngine();
+    void setUpToolBar();
+    void setUpFileActions();
+    void setUpEditMenu();
+    void setUpViews();
+    void connectEditView();
+    void setUpToolBarActions();
+    void setUpQuickControls();
+    void setUpStatusBar();
+    void restoreInitialState();
+    void openCommandLinePath();
+    void startDeviceMonitoring();
+
     void enterSlicingMode();
     void enterEditMode();
+    // The actions of the edit-action table, in its order, and their one-time wiring.
+    QList<QAction *> editActions() const;
+    void connectEditActions();
     void followEditsInZoomBar();
     void unlinkViews();
     // The current loop when it has a tempo, else null.
@@ -201,7 +224,6 @@ private:
     QUndoStack *m_undoStack = nullptr;
     TimeStretchUI *m_timeStretchWindow = nullptr;
     QButtonGroup *m_dragExportGroup = nullptr;
-    QList<QAction *> m_editActions;
     QPointer<SliceExporter> m_exporter;
     QPushButton *m_cancelExportButton = nullptr;
     // Where the last export went, as a link that opens the folder.

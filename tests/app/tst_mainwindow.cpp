@@ -645,6 +645,34 @@ private slots:
         QVERIFY(w()->slotLoadAudioFile(g_loopPath));
     }
 
+    void editActionsReachTheEditViewOnlyInEditMode()
+    {
+        auto &ui = w()->form();
+        SampleRendererEditor *view = w()->editView();
+        ui.actionEditMode->setChecked(true);
+        const int steps = w()->undoStack()->index();
+        view->setFreeformSelection(40000, 50000);
+        QVERIFY(ui.actionDelete->isEnabled());
+        ui.actionDelete->trigger();
+        QCOMPARE(w()->undoStack()->index(), steps + 1);
+        QCOMPARE(w()->undoStack()->undoText(), QString("delete region"));
+        QVERIFY(!view->hasFreeformSelection());
+        ui.actionSelectAll->trigger(); // no edits to select: the whole loop
+        QVERIFY(view->hasFreeformSelection());
+        QCOMPARE(view->selectionEnd(), loop()->length());
+        w()->undoStack()->undo();
+
+        // Hidden in slicing mode, the view is out of reach even of an enabled action.
+        ui.actionEditMode->setChecked(false);
+        view->setFreeformSelection(40000, 50000);
+        ui.actionDelete->setEnabled(true);
+        ui.actionDelete->trigger();
+        QCOMPARE(w()->undoStack()->index(), steps);
+        QVERIFY(view->hasFreeformSelection());
+        view->selectNone();
+        ui.actionDelete->setEnabled(false);
+    }
+
     void escapeClosesTheTimeStretchWindow()
     {
         w()->form().actionTimeStretch->trigger();

@@ -3,6 +3,7 @@
 #include "EditLoopTest.h"
 #include "EditModelTest.h"
 #include "EditableCacheTest.h"
+#include "RegionDeleteTest.h"
 
 #include <QCoreApplication>
 #include <QStandardPaths>
@@ -24,6 +25,10 @@ int main(int argc, char **argv)
     }
     {
         EditLoopTest t;
+        failures += QTest::qExec(&t, argc, argv);
+    }
+    {
+        RegionDeleteTest t;
         failures += QTest::qExec(&t, argc, argv);
     }
     AudioEditWorker::shutDown();

@@ -16,6 +16,8 @@
 #include "Trevant.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QPixmap>
 #include <QSignalSpy>
@@ -295,6 +297,64 @@ void EditViewTest::mouseMovesAndResizesEdits() {
     QVERIFY(edit->isSelected());
 }
 
+void EditViewTest::eachDragIsOneStepPushedOnRelease() {
+    Rig rig;
+    QVERIFY(rig.load(m_loop));
+    SampleRendererEditor *v = rig.view.get();
+    v->setFreeformSelection(8820, 17640); // pixels 200 to 400
+    rig.effect("Duplicate")->trigger();
+    const AudioEditPtr edit = v->items().first()->edit();
+    const int steps = rig.stack.count();
+
+    // The edit follows the mouse; the undo history waits for the release.
+    press(v, QPoint(300, 150));
+    move(v, QPoint(320, 150));
+    move(v, QPoint(400, 150));
+    QCOMPARE(edit->startSample(), 13230);
+    QCOMPARE(rig.stack.count(), steps);
+    release(v, QPoint(400, 150));
+    QCOMPARE(rig.stack.count(), steps + 1);
+    // Another drag of the same edit is a step of its own.
+    drag(v, QPoint(400, 150), QPoint(500, 150), 4);
+    QCOMPARE(rig.stack.count(), steps + 2);
+    QCOMPARE(edit->startSample(), 17640);
+    rig.stack.undo();
+    QCOMPARE(edit->startSample(), 13230);
+    rig.stack.undo();
+    QCOMPARE(edit->startSample(), 8820);
+    QCOMPARE(edit->endSample(), 17640);
+
+    // An undo that takes the dragged edit away puts back what the drag did and leaves no step.
+    press(v, QPoint(300, 150));
+    move(v, QPoint(400, 150));
+    QCOMPARE(edit->startSample(), 13230);
+    rig.stack.undo(); // the Duplicate itself
+    QCOMPARE(edit->startSample(), 8820);
+    move(v, QPoint(450, 150));
+    release(v, QPoint(450, 150));
+    QCOMPARE(rig.stack.count(), steps + 2);
+    rig.stack.redo();
+    QCOMPARE(edit->startSample(), 8820);
+    QCOMPARE(edit->endSample(), 17640);
+
+    // The undo shortcut with the mouse still down: the drag so far becomes its step and is
+    // undone; the rest of the way moves nothing. (The mouse's way on after the edit went
+    // above was a new selection, whose edge would take this press.)
+    v->selectNone();
+    press(v, QPoint(300, 150));
+    move(v, QPoint(400, 150));
+    QCOMPARE(edit->startSample(), 13230);
+    QKeyEvent shortcut(QEvent::ShortcutOverride, Qt::Key_Z, Qt::ControlModifier);
+    QApplication::sendEvent(v, &shortcut);
+    QCOMPARE(rig.stack.count(), steps + 1);
+    rig.stack.undo();
+    QCOMPARE(edit->startSample(), 8820);
+    move(v, QPoint(500, 150));
+    release(v, QPoint(500, 150));
+    QCOMPARE(edit->startSample(), 8820);
+    QCOMPARE(rig.stack.index(), steps);
+}
+
 void EditViewTest::gainHandleSetsGain() {
     QCOMPARE(AudioEditItemGain::gainLabel(2.0f), QString("6.02 dB"));
     QCOMPARE(AudioEditItemGain::gainLabel(1.0f), QString("0.00 dB"));
@@ -445,27 +505,12 @@ void EditViewTest::pastedGroupHasItsOwnMembers() {
 }
 
 void EditViewTest::signalsAndSlotsByName() {
-    // The main window connects the view by signature strings.
+    // The main window links each view to the zoom bar by signature strings.
     Rig rig;
     QObject receiver;
-    for (const char *signal : {SIGNAL(editMessage(QString)), SIGNAL(selectionCopied()), SIGNAL(editCopied()),
-                               SIGNAL(cutPasted()), SIGNAL(copyPasted()), SIGNAL(freeformSelectionCreated()),
-                               SIGNAL(itemSelected()), SIGNAL(freeformSelectionCleared()),
-                               SIGNAL(itemSelectionCleared()), SIGNAL(viewChanged(long, long))})
-        QVERIFY2(QObject::connect(rig.view.get(), signal, &receiver, SLOT(deleteLater())), signal);
-    QAction action;
-    for (const char *slot : {SLOT(slotCut()), SLOT(slotCopy()), SLOT(slotPaste()), SLOT(slotDelete()),
-                             SLOT(selectAll()), SLOT(hideSelectedEdits()), SLOT(unhideAll()),
-                             SLOT(unhideLast()), SLOT(raiseSelectedEdits()), SLOT(lowerSelectedEdits()),
-                             SLOT(setViewPosition(long, long)), SLOT(setWaveformDirtyAndRepaint())}) {
-        const QByteArray normalized = QByteArray(slot + 1);
-        const bool takesNoArgument = normalized.endsWith("()");
-        if (takesNoArgument)
-            QVERIFY2(QObject::connect(&action, SIGNAL(triggered()), rig.view.get(), slot), slot);
-        else
-            QVERIFY2(rig.view->metaObject()->indexOfSlot(QMetaObject::normalizedSignature(slot + 1)) >= 0,
-                     slot);
-    }
+    QVERIFY(QObject::connect(rig.view.get(), SIGNAL(viewChanged(long, long)), &receiver, SLOT(deleteLater())));
+    for (const char *slot : {SLOT(setViewPosition(long, long)), SLOT(setWaveformDirtyAndRepaint())})
+        QVERIFY2(rig.view->metaObject()->indexOfSlot(QMetaObject::normalizedSignature(slot + 1)) >= 0, slot);
 }
 
 void EditViewTest::hideAndUnhide() {

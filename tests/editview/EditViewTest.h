@@ -16,6 +16,7 @@ private slots:
     void effectActionsMakeUndoableEdits();
     void normalizeShowsProgressAndScales();
     void mouseMovesAndResizesEdits();
+    void eachDragIsOneStepPushedOnRelease();
     void gainHandleSetsGain();
     void groupsTakeMembers();
     void pastedGroupHasItsOwnMembers();

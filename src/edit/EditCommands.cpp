@@ -1,0 +1,173 @@
+#include "EditCommands.h"
+
+#include "AddEditCommand.h"
+#include "AdjustEditEndPointCommand.h"
+#include "AdjustEditStartPointCommand.h"
+#include "AudioEditDelete.h"
+#include "AudioEditFactory.h"
+#include "EditableAudioCache.h"
+#include "MoveSlicePointCommand.h"
+#include "RemoveEditCommand.h"
+#include "RemoveSlicePointCommand.h"
+#include "SetTrimEndCommand.h"
+#include "SetTrimStartCommand.h"
+#include "TranslateEditCommand.h"
+#include "Trevant.h"
+
+#include <QDebug>
+#include <QVector>
+
+#include <algorithm>
+
+namespace {
+
+// A deleted span as it will stand once the commands before it have run.
+struct DeletedSpan {
+    QSharedPointer<AudioEditDelete> edit;
+    int start;
+    int end;
+};
+
+// The commands that fold overlapping deleted spans (source coordinates) into one. The
+// spans are taken in the order the cache will hold them once the new one is in: the cache
+// sorts its list by descending start whenever a Delete is added (stable for equal starts),
+// and a change of range leaves the list where it is. Which of two spans survives a merge
+// depends on that order.
+void mergeDeletedSpans(QVector<DeletedSpan> spans, const QSharedPointer<EditableAudioCache> &cache,
+                       QList<QUndoCommand *> &commands)
+{
+    std::stable_sort(spans.begin(), spans.end(),
+                     [](const DeletedSpan &x, const DeletedSpan &y) { return x.start > y.start; });
+    bool merged = true;
+    while (merged) {
+        merged = false;
+        for (int i = 0; i < spans.size() && !merged; ++i) {
+            for (int j = 0; j < spans.size() && !merged; ++j) {
+                if (i == j)
+                    continue;
+                const int p = spans.at(i).start;
+                const int q = spans.at(i).end;
+                const int w = spans.at(j).start;
+                const int x = spans.at(j).end;
+                qDebug() << "Checking before merge:" << p << q << w << x;
+                bool merge = false;
+                if (p <= w && w < q) {
+                    qDebug() << "Deletes overlap, needs merging";
+                    merge = true;
+                } else if (w < p && x >= q) {
+                    qDebug() << "Removing a delete that was entirely inside another delete";
+                    commands.append(new RemoveEditCommand(cache, spans.at(i).edit));
+                    spans.removeAt(i);
+                    merged = true;
+                } else if (w < p && p < x) {
+                    qDebug() << "Deletes overlap, needs merging";
+                    merge = true;
+                }
+                if (merge) {
+                    qDebug() << "Merging delete edits:";
+                    qDebug().noquote() << QStringLiteral("%1\t%2").arg(p).arg(w);
+                    qDebug().noquote() << QStringLiteral("%1\t%2").arg(q).arg(x);
+                    DeletedSpan &kept = spans[i];
+                    kept.start = std::min(w, p);
+                    kept.end = std::max(q, x);
+                    commands.append(new TranslateEditCommand(cache, kept.edit, kept.start, kept.end, p, q));
+                    commands.append(new RemoveEditCommand(cache, spans.at(j).edit));
+                    spans.removeAt(j);
+                    merged = true;
+                }
+            }
+        }
+    }
+}
+
+} // namespace
+
+QList<QUndoCommand *> EditCommands::deleteRegion(Trevant *slicer, const QSharedPointer<EditableAudioCache> &cache,
+                                                 int a, int b)
+{
+    QList<QUndoCommand *> commands;
+    if (!slicer || !cache)
+        return commands;
+    const int length = cache->length();
+    if (a > b)
+        std::swap(a, b);
+    a = std::clamp(a, 0, length) & ~1;
+    b = std::clamp(b, 0, length) & ~1;
+    if (a == b)
+        return commands;
+
+    const int sourceA = cache->toSourceIndex(a);
+    const int sourceB = cache->toSourceIndex(b);
+    qDebug() << "Deleting region" << a << b << "which transforms to" << sourceA << sourceB;
+    const int removed = b - a;
+
+    for (int s : slicer->slicePoints()) {
+        if (s < a) {
+            qDebug() << "slice point is untouched" << s;
+        } else if (s < b) {
+            qDebug() << "removing slice point" << s;
+            commands.append(new RemoveSlicePointCommand(slicer, s));
+        } else {
+            qDebug() << "moving slice point" << s << "to" << (a + s - b);
+            commands.append(new MoveSlicePointCommand(slicer, s, a + s - b));
+        }
+    }
+
+    QVector<DeletedSpan> spans;
+    for (const AudioEditPtr &edit : cache->edits()) {
+        if (edit->type() == TypeDelete) {
+            if (auto deletion = edit.objectCast<AudioEditDelete>())
+                spans.append({deletion, deletion->startSample(), deletion->deleteEndSample()});
+            continue;
+        }
+        const int o = edit->startSample();
+        const int e = edit->endSample();
+        if (e < a)
+            continue;
+        if (o < a) {
+            // An edit that reaches over the whole deleted region keeps its part after it.
+            const int newEnd = e >= b ? e - removed : a - 2;
+            commands.append(new AdjustEditEndPointCommand(cache, edit, newEnd, e));
+        } else if (e <= b) {
+            qDebug() << "Removing deleted edit";
+            commands.append(new RemoveEditCommand(cache, edit));
+        } else if (o > b) {
+            qDebug() << "Edit is entirely after the delete";
+            int n = o + a - b;
+            if (n < 1)
+                n = 0;
+            qDebug() << "nss:" << n << ", dss:" << (n - o);
+            qDebug() << "new end:" << (e + n - o);
+            commands.append(new TranslateEditCommand(cache, edit, n, e + n - o, o, e));
+        } else {
+            commands.append(new AdjustEditStartPointCommand(cache, edit, a + 2, o));
+            commands.append(new AdjustEditEndPointCommand(cache, edit, e + a - b, e));
+        }
+    }
+
+    // Trim points follow the audio they marked. They move before the deleted span is added:
+    // the slicer keeps them inside the loop's current length, so on undo (which runs in
+    // reverse) the loop must have its length back before the trim end returns.
+    const int trimStart = slicer->trimStart();
+    if (a < trimStart) {
+        const int newTrimStart = b <= trimStart ? trimStart - removed : a;
+        commands.append(new SetTrimStartCommand(slicer, newTrimStart));
+    }
+    const int trimEnd = slicer->trimEnd();
+    int newTrimEnd = trimEnd;
+    if (b <= trimEnd)
+        newTrimEnd = trimEnd - removed;
+    else if (a < trimEnd)
+        newTrimEnd = a;
+    newTrimEnd = std::min(newTrimEnd, length - removed);
+    if (newTrimEnd != trimEnd)
+        commands.append(new SetTrimEndCommand(slicer, newTrimEnd));
+
+    const AudioEditPtr deletion = AudioEditFactory::createEdit(TypeDelete, -1, sourceA, sourceB, cache);
+    if (auto span = deletion.objectCast<AudioEditDelete>()) {
+        commands.append(new AddEditCommand(cache, deletion));
+        spans.append({span, span->startSample(), span->deleteEndSample()});
+    }
+    mergeDeletedSpans(spans, cache, commands);
+    return commands;
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QList>
+#include <QSharedPointer>
+
+class EditableAudioCache;
+class QUndoCommand;
+class Trevant;
+
+// Edit operations that change several parts of the model at once, built as the undo
+// commands that make them. Nothing is applied here: the caller pushes the commands, in
+// order, inside one macro, and owns them until it does.
+namespace EditCommands {
+
+// Removes [a, b) of the edited loop (sample indices, any order, clamped to the loop and
+// frame-aligned): slice points inside go and those after move back, edits are cut, moved
+// or removed, the trim points follow the audio they marked, and the deleted span joins
+// any deleted span it overlaps. Empty when the region is empty.
+QList<QUndoCommand *> deleteRegion(Trevant *slicer, const QSharedPointer<EditableAudioCache> &cache, int a,
+                                   int b);
+
+} // namespace EditCommands

@@ -1,0 +1,181 @@
+#include "RegionDeleteTest.h"
+
+#include "AddEditCommand.h"
+#include "AudioEditDelete.h"
+#include "AudioEditFactory.h"
+#include "EditCommands.h"
+#include "EditFixtures.h"
+#include "Settings.h"
+#include "Slice.h"
+#include "TestAudio.h"
+#include "Trevant.h"
+
+#include <QTemporaryDir>
+#include <QUndoStack>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+constexpr int kFrames = 100000;
+constexpr int kLength = 2 * kFrames;
+
+// A slicer with a loaded loop in edit mode, whose source sample i is staircase(i).
+struct Rig {
+    QTemporaryDir dir;
+    std::unique_ptr<Trevant> slicer;
+    SlicePtr slice;
+    QSharedPointer<EditableAudioCache> cache;
+    QUndoStack stack;
+
+    bool load()
+    {
+        const QString path = dir.filePath(QStringLiteral("region.wav"));
+        if (!TestAudio::writeWav(path, 2, 44100, kFrames,
+                                 [](long long f, int c) { return TestAudio::staircase(2 * f + c); }))
+            return false;
+        Settings::instance().set(QStringLiteral("snap_to_zero_crossings"), QStringLiteral("0"));
+        slicer = std::make_unique<Trevant>();
+        if (!slicer->slotLoadLoop(path))
+            return false;
+        slice = slicer->currentSlice();
+        QElapsedTimer timer;
+        timer.start();
+        while (!slice->isLoadingComplete() && timer.elapsed() < 20000)
+            QTest::qWait(5);
+        slicer->setEditMode(true);
+        cache = slice->cache().objectCast<EditableAudioCache>();
+        return cache && slice->length() == kLength;
+    }
+
+    AudioEditPtr addEdit(int type, int start, int end)
+    {
+        const AudioEditPtr edit = AudioEditFactory::createEdit(type, -1, start, end, cache);
+        stack.push(new AddEditCommand(cache, edit));
+        return edit;
+    }
+
+    // One undo step, as the edit view makes it.
+    void deleteRegion(int a, int b)
+    {
+        stack.beginMacro(QStringLiteral("delete region"));
+        for (QUndoCommand *command : EditCommands::deleteRegion(slicer.get(), cache, a, b))
+            stack.push(command);
+        stack.endMacro();
+    }
+
+    // Everything a region delete may change, in one comparable list. The edits are listed
+    // by value, not in processing order: an edit that comes back on undo takes the place the
+    // cache gives a new one of its kind.
+    QStringList state() const
+    {
+        QStringList lines;
+        lines << QStringLiteral("length %1").arg(cache->length());
+        QStringList points;
+        for (int p : slicer->slicePoints())
+            points << QString::number(p);
+        lines << QStringLiteral("slice points ") + points.join(' ');
+        lines << QStringLiteral("trim %1 %2").arg(slicer->trimStart()).arg(slicer->trimEnd());
+        lines << QStringLiteral("loop %1 %2").arg(slice->loopStart()).arg(slice->loopEnd());
+        QStringList edits;
+        for (const AudioEditPtr &edit : cache->edits()) {
+            const auto deletion = edit.objectCast<AudioEditDelete>();
+            edits << QStringLiteral("%1 %2 %3")
+                         .arg(edit->name())
+                         .arg(edit->startSample())
+                         .arg(deletion ? deletion->deleteEndSample() : edit->endSample());
+        }
+        edits.sort();
+        return lines + edits;
+    }
+};
+
+} // namespace
+
+void RegionDeleteTest::slicePointsEditsAndTrimFollow()
+{
+    Rig rig;
+    QVERIFY(rig.load());
+    rig.slicer->setSlicePoints({20000, 50000, 90000});
+    rig.slicer->setTrimStart(45000);
+    rig.slicer->setTrimEnd(150000);
+    const AudioEditPtr before = rig.addEdit(TypeFadeIn, 10000, 45000);   // runs into the region
+    const AudioEditPtr across = rig.addEdit(TypeGain, 55000, 80000);     // runs out of it
+    const AudioEditPtr inside = rig.addEdit(TypeMute, 42000, 58000);     // wholly inside
+    const AudioEditPtr after = rig.addEdit(TypeReverse, 100000, 120000); // wholly after
+    const AudioEditPtr over = rig.addEdit(TypeDuplicate, 5000, 150000);  // over all of it
+    const AudioEditPtr earlier = rig.addEdit(TypeDelete, 160000, 170000);
+    rig.stack.clear();
+    const QStringList original = rig.state();
+    QCOMPARE(rig.cache->length(), kLength - 10000);
+
+    rig.deleteRegion(60000, 40000); // either order
+    QCOMPARE(rig.stack.count(), 1);
+    QCOMPARE(rig.cache->length(), kLength - 30000);
+    QCOMPARE(rig.slicer->slicePoints(), QList<int>({20000, 70000}));
+    QCOMPARE(rig.slicer->trimStart(), 40000);
+    QCOMPARE(rig.slicer->trimEnd(), 130000);
+    QCOMPARE(before->endSample(), 39998);
+    QCOMPARE(across->startSample(), 40002);
+    QCOMPARE(across->endSample(), 60000);
+    QVERIFY(!rig.cache->edits().contains(inside));
+    QCOMPARE(after->startSample(), 80000);
+    QCOMPARE(after->endSample(), 100000);
+    QCOMPARE(over->startSample(), 5000);
+    QCOMPARE(over->endSample(), 130000);
+    // The new span is in source coordinates; the earlier one is left as it was.
+    int deletes = 0;
+    for (const AudioEditPtr &edit : rig.cache->edits()) {
+        if (const auto deletion = edit.objectCast<AudioEditDelete>()) {
+            ++deletes;
+            QVERIFY(deletion == earlier || (deletion->startSample() == 40000 && deletion->deleteEndSample() == 60000));
+        }
+    }
+    QCOMPARE(deletes, 2);
+    const QStringList deleted = rig.state();
+
+    rig.stack.undo();
+    QCOMPARE(rig.state(), original);
+    rig.stack.redo();
+    QCOMPARE(rig.state(), deleted);
+}
+
+void RegionDeleteTest::overlappingDeletedSpansBecomeOne()
+{
+    Rig rig;
+    QVERIFY(rig.load());
+    rig.deleteRegion(10000, 20000);
+    rig.deleteRegion(20000, 30000); // source 30000 to 40000
+    const QStringList original = rig.state();
+    QCOMPARE(rig.cache->length(), kLength - 20000);
+
+    // Edited 5000 to 25000 is source 5000 to 45000: it bridges both earlier spans.
+    rig.deleteRegion(5000, 25000);
+    QVector<QSharedPointer<AudioEditDelete>> deletes;
+    for (const AudioEditPtr &edit : rig.cache->edits())
+        if (const auto deletion = edit.objectCast<AudioEditDelete>())
+            deletes.append(deletion);
+    QCOMPARE(deletes.size(), 1);
+    QCOMPARE(deletes.first()->startSample(), 5000);
+    QCOMPARE(deletes.first()->deleteEndSample(), 45000);
+    QCOMPARE(rig.cache->length(), kLength - 40000);
+    QVERIFY(EditFixtures::waitForReset(rig.cache.data()));
+    for (int k : {0, 4999, 5000, 5001, 60000})
+        QCOMPARE(rig.cache->getSample(k), TestAudio::staircase(k < 5000 ? k : k + 40000));
+    const QStringList merged = rig.state();
+
+    rig.stack.undo();
+    QCOMPARE(rig.state(), original);
+    rig.stack.redo();
+    QCOMPARE(rig.state(), merged);
+}
+
+void RegionDeleteTest::emptyRegionBuildsNothing()
+{
+    Rig rig;
+    QVERIFY(rig.load());
+    rig.slicer->setSlicePoints({20000});
+    QVERIFY(EditCommands::deleteRegion(rig.slicer.get(), rig.cache, 3000, 3001).isEmpty()); // one frame, aligned
+    QVERIFY(EditCommands::deleteRegion(rig.slicer.get(), rig.cache, kLength, kLength + 500).isEmpty());
+    QVERIFY(EditCommands::deleteRegion(nullptr, rig.cache, 0, 1000).isEmpty());
+}
