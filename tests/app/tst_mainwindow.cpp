@@ -41,6 +41,7 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QUndoStack>
+#include <QDesktopServices>
 #include <QtTest>
 #include <cmath>
 
@@ -170,6 +171,15 @@ void answerSaveDialog(QString *suffix, QString *question)
         dialog->reject();
 }
 } // namespace
+
+// Stands in for the desktop's viewer of file: URLs.
+class OpenedUrls : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls << url; }
+};
 
 class MainWindowTest : public WorkerSafeTest {
     Q_OBJECT
@@ -1028,6 +1038,38 @@ private slots:
     }
 
     // Last: closing the window ends the run in order and saves the settings.
+    // Help > User Manual: a missing manual is reported with every folder looked in; a
+    // manual next to the program is handed to the desktop's viewer.
+    void userManualOpensThePdfOrSaysWhereItLooked()
+    {
+        const QStringList folders = TrevantUI::manualFolders();
+        QVERIFY(folders.contains(QCoreApplication::applicationDirPath()));
+        QVERIFY(folders.first().endsWith("/share/doc/quillory"));
+        for (const QString &folder : folders)
+            if (QFileInfo::exists(QDir(folder).filePath(TrevantUI::kManualFileName)))
+                QSKIP("a manual is installed on this machine");
+
+        OpenedUrls opened;
+        QDesktopServices::setUrlHandler("file", &opened, "open");
+        QString text;
+        closeNextMessageBox(&text);
+        w()->form().actionUserManual->trigger();
+        QVERIFY(text.contains(TrevantUI::kManualFileName));
+        for (const QString &folder : folders)
+            QVERIFY2(text.contains(QDir::toNativeSeparators(folder)), qPrintable(text));
+        QVERIFY(opened.urls.isEmpty());
+
+        const QString path = QDir(QCoreApplication::applicationDirPath()).filePath(TrevantUI::kManualFileName);
+        QFile pdf(path);
+        QVERIFY(pdf.open(QIODevice::WriteOnly));
+        pdf.write("%PDF-1.4\n");
+        pdf.close();
+        w()->form().actionUserManual->trigger();
+        QFile::remove(path);
+        QDesktopServices::unsetUrlHandler("file");
+        QCOMPARE(opened.urls, QList<QUrl>{QUrl::fromLocalFile(path)});
+    }
+
     void closingShutsDownInOrderAndSavesSettings()
     {
         QFile::remove(Settings::filePath());
