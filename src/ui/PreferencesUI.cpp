@@ -169,6 +169,9 @@ PreferencesUI::PreferencesUI(QWidget *parent, SliceEngine *engine)
     disconnect(ui.buttonBox, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(ui.buttonBox, &QDialogButtonBox::accepted, this, &PreferencesUI::slotAccept);
     connect(ui.buttonBox, &QDialogButtonBox::rejected, this, &PreferencesUI::slotReject);
+    // A JACK server started since Quillory did is listed only once PortAudio starts again.
+    if (m_pEngine)
+        m_pEngine->refreshAudioSystems();
     fillForm();
     connect(ui.comboBoxAudioDevice, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &PreferencesUI::updateAudioDeviceProperties);
