@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cmath>
 
 AudioEditItemGain::AudioEditItemGain(const AudioEditPtr &edit, SampleRenderer *view)
     : AudioEditItem(edit, view), m_gainEdit(edit.objectCast<AudioEditGain>()),
@@ -88,15 +89,28 @@ void AudioEditItemGain::paint(QPainter *painter) {
         painter->drawLine(m_rect.left(), y, m_rect.right(), y);
     }
 
+    // The value sits clear of the handle: below it, or above it when the handle is low.
+    // The view paints unselected edits half transparent, over the waveform; the label
+    // keeps full opacity on a dark plate so that it reads on any colour.
     const QSizeF size = m_gainLabel.size();
     const QRect shown = visibleRect();
-    if (shown.width() > size.width() + 10 && area.height() > size.height() + 14) {
+    const int plateHeight = int(std::ceil(size.height())) + 2;
+    int ly = y + kHeaderHeight / 2 + 3;
+    if (ly + plateHeight > m_rect.bottom())
+        ly = y - kHeaderHeight / 2 - 3 - plateHeight;
+    if (shown.width() > size.width() + 12 && ly >= m_rect.top() + kHeaderHeight &&
+        ly + plateHeight <= m_rect.bottom()) {
+        painter->save();
+        painter->setOpacity(1.0);
+        const QRectF plate(shown.left() + 3, ly, std::ceil(size.width()) + 6, plateHeight);
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(QColor(20, 20, 20, 200));
+        painter->drawRoundedRect(plate, 3, 3);
         painter->setFont(font());
-        const int ly = y + kHeaderHeight / 2 + 2;
-        painter->setPen(Qt::black);
-        painter->drawStaticText(shown.left() + 6, ly + 1, m_gainLabel);
-        painter->setPen(QColor(236, 236, 236));
-        painter->drawStaticText(shown.left() + 5, ly, m_gainLabel);
+        painter->setPen(QColor(245, 245, 245));
+        painter->drawStaticText(QPointF(plate.left() + 3, plate.top() + 1), m_gainLabel);
+        painter->restore();
     }
 }
 

@@ -423,6 +423,7 @@ bool TrevantUI::slotLoadAudioFile(QString filename) {
         if (loaded) {
             ui.stackedWidgetBpm->setCurrentIndex(1);
             ui.progressBarBpm->setValue(0);
+            ui.progressBarBpm->show();
             {
                 const QSignalBlocker blocker(ui.spinBoxPitch);
                 ui.spinBoxPitch->setValue(0);

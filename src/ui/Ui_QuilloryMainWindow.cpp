@@ -133,6 +133,8 @@ void Ui_QuilloryMainWindow::setupUi(QMainWindow *w)
     progressBarBpm = new QProgressBar(page_2);
     progressBarBpm->setObjectName("progressBarBpm");
     progressBarBpm->setValue(0);
+    // Shown once a loop's tempo is being detected; before any file there is nothing to measure.
+    progressBarBpm->hide();
     page2Layout->addWidget(progressBarBpm);
     stackedWidgetBpm->addWidget(page_2);
     stackedWidgetBpm->setCurrentIndex(1);
