@@ -65,6 +65,23 @@ bool AudioEditItemGain::hitsHandle(const QPoint &pos) const {
     return !m_bCollapsed && m_rect.contains(pos) && std::abs(pos.y() - handleY()) <= kHandleTolerance;
 }
 
+QRect AudioEditItemGain::labelRect() const {
+    // Clear of the handle's band, so dragging never hides the number being set.
+    if (m_bCollapsed || m_rect.height() <= kHeaderHeight)
+        return QRect();
+    const QSizeF size = m_gainLabel.size();
+    const QRect shown = visibleRect();
+    const int y = handleY();
+    const int plateHeight = int(std::ceil(size.height())) + 2;
+    int top = y + kHeaderHeight / 2 + 3;
+    if (top + plateHeight > m_rect.bottom())
+        top = y - kHeaderHeight / 2 - 3 - plateHeight;
+    if (shown.width() <= size.width() + 12 || top < m_rect.top() + kHeaderHeight ||
+        top + plateHeight > m_rect.bottom())
+        return QRect();
+    return QRect(shown.left() + 3, top, int(std::ceil(size.width())) + 6, plateHeight);
+}
+
 void AudioEditItemGain::paint(QPainter *painter) {
     AudioEditItem::paint(painter);
     if (m_bCollapsed || m_rect.height() <= kHeaderHeight)
@@ -89,27 +106,19 @@ void AudioEditItemGain::paint(QPainter *painter) {
         painter->drawLine(m_rect.left(), y, m_rect.right(), y);
     }
 
-    // The value sits clear of the handle: below it, or above it when the handle is low.
-    // The view paints unselected edits half transparent, over the waveform; the label
+    // The view paints unselected edits half transparent, over the waveform; the value
     // keeps full opacity on a dark plate so that it reads on any colour.
-    const QSizeF size = m_gainLabel.size();
-    const QRect shown = visibleRect();
-    const int plateHeight = int(std::ceil(size.height())) + 2;
-    int ly = y + kHeaderHeight / 2 + 3;
-    if (ly + plateHeight > m_rect.bottom())
-        ly = y - kHeaderHeight / 2 - 3 - plateHeight;
-    if (shown.width() > size.width() + 12 && ly >= m_rect.top() + kHeaderHeight &&
-        ly + plateHeight <= m_rect.bottom()) {
+    const QRect plate = labelRect();
+    if (!plate.isEmpty()) {
         painter->save();
         painter->setOpacity(1.0);
-        const QRectF plate(shown.left() + 3, ly, std::ceil(size.width()) + 6, plateHeight);
         painter->setRenderHint(QPainter::Antialiasing);
         painter->setPen(Qt::NoPen);
         painter->setBrush(QColor(20, 20, 20, 200));
         painter->drawRoundedRect(plate, 3, 3);
         painter->setFont(font());
         painter->setPen(QColor(245, 245, 245));
-        painter->drawStaticText(QPointF(plate.left() + 3, plate.top() + 1), m_gainLabel);
+        painter->drawStaticText(QPoint(plate.left() + 3, plate.top() + 1), m_gainLabel);
         painter->restore();
     }
 }

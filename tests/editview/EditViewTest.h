@@ -17,6 +17,7 @@ private slots:
     void normalizeShowsProgressAndScales();
     void mouseMovesAndResizesEdits();
     void gainHandleSetsGain();
+    void gainValueReadsClearOfTheHandle();
     void groupsTakeMembers();
     void pastedGroupHasItsOwnMembers();
     void signalsAndSlotsByName();
