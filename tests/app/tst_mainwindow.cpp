@@ -1075,6 +1075,25 @@ private slots:
         QVERIFY(loop());
     }
 
+    // Before any file the Tempo box shows no detection bar (a "0%" with nothing to
+    // measure); opening a loop shows it while its tempo is detected.
+    void tempoBarOnlyWhileALoopIsAnalysed()
+    {
+        QMainWindow empty;
+        Ui_QuilloryMainWindow form;
+        form.setupUi(&empty);
+        empty.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&empty));
+        QCOMPARE(form.stackedWidgetBpm->currentIndex(), 1);
+        QVERIFY(!form.progressBarBpm->isVisible());
+
+        QVERIFY(w()->slotLoadAudioFile(g_secondPath));
+        QVERIFY(w()->form().stackedWidgetBpm->currentIndex() == 0 || w()->form().progressBarBpm->isVisible());
+        QTRY_COMPARE_WITH_TIMEOUT(w()->form().stackedWidgetBpm->currentIndex(), 0, 30000);
+        QVERIFY(w()->slotLoadAudioFile(g_loopPath));
+        QTRY_COMPARE_WITH_TIMEOUT(w()->form().stackedWidgetBpm->currentIndex(), 0, 30000);
+    }
+
     // The 4, 8 and 16 badges are drawn at each size and device pixel ratio, not scaled
     // down from one bitmap (which blurs the digits at ratio 1).
     void sliceCountBadgesAreDrawnAtEachSize()
