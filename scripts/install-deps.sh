@@ -10,7 +10,8 @@ PKGS=(build-essential cmake ninja-build pkg-config
       xvfb xauth libgl1-mesa-dri ffmpeg libasound2-plugins imagemagick aubio-tools soundstretch jackd2
       fluidsynth fluid-soundfont-gm clang libclang-rt-14-dev ccache
       libarchive-dev hydrogen sox bpm-tools
-      xdotool dpkg-dev fakeroot lintian desktop-file-utils appstream libxml2-utils shared-mime-info groff-base man-db)
+      xdotool dpkg-dev fakeroot lintian desktop-file-utils appstream libxml2-utils shared-mime-info groff-base man-db
+      poppler-utils)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

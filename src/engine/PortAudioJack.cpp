@@ -6,6 +6,7 @@
 
 namespace PortAudioJack {
 
+const char *const kHostApiName = "JACK Audio Connection Kit";
 const char *const kClientName = "Quillory";
 
 void nameClient()
@@ -48,6 +49,20 @@ bool clientLost()
     if (lost)
         qDebug() << "The JACK server that PortAudio connected to is gone";
     return lost;
+}
+
+bool serverRunning()
+{
+    jack_status_t status{};
+    jack_client_t *probe = jack_client_open("Quillory-probe", JackNoStartServer, &status);
+    if (probe)
+        jack_client_close(probe);
+    return probe != nullptr;
+}
+
+bool serverStartedLater()
+{
+    return Pa_HostApiTypeIdToHostApiIndex(paJACK) < 0 && serverRunning();
 }
 
 } // namespace PortAudioJack

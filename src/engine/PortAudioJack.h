@@ -10,6 +10,9 @@
 // GUI thread.
 namespace PortAudioJack {
 
+// The name PortAudio gives its JACK host API (and the AudioDeviceAPI setting stores).
+extern const char *const kHostApiName;
+
 // The client name other JACK programs see; set before Pa_Initialize.
 extern const char *const kClientName;
 void nameClient();
@@ -20,5 +23,15 @@ bool isJackDevice(PaDeviceIndex device);
 // server stopped, or was restarted and forgot it). Asks the server through a short
 // probe client; once lost, it stays lost.
 bool clientLost();
+
+// True when a JACK server (or PipeWire's JACK) answers now; a short probe client,
+// never starting a server.
+bool serverRunning();
+
+// True when a JACK server answers but PortAudio holds no JACK client: the server
+// started after PortAudio was initialised, so PortAudio must be started again to list
+// it. False once PortAudio's own client was lost: PortAudio cannot be restarted then
+// (see refreshAudioSystems in SliceEngine).
+bool serverStartedLater();
 
 } // namespace PortAudioJack

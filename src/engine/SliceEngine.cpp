@@ -2,6 +2,7 @@
 
 #include "AudioDevice.h"
 #include "AudioDeviceEnumerator.h"
+#include "PortAudioJack.h"
 #include "BankSampler.h"
 #include "BpmDetector.h"
 #include "LoopingSamplerBank.h"
@@ -190,6 +191,9 @@ void SliceEngine::retryStuckDevices()
 
 bool SliceEngine::checkAudioDeviceHealth()
 {
+    // JACK chosen but not running at start: its server may have come up since.
+    if (missingHostApiName() == QLatin1String(PortAudioJack::kHostApiName) && refreshAudioSystems())
+        return true;
     if (m_outputDevice && m_outputDevice->streamHealth() == 0)
         return false;
     if (!m_outputDevice && !m_errorText.isEmpty() && outputDeviceCount() == 0) {
@@ -198,6 +202,20 @@ bool SliceEngine::checkAudioDeviceHealth()
         m_enumerator.reset(new AudioDeviceEnumerator);
     }
     closeAudioDevice();
+    openOutputDevice(false);
+    return true;
+}
+
+bool SliceEngine::refreshAudioSystems()
+{
+    if (!PortAudioJack::serverStartedLater())
+        return false;
+    qDebug() << "A JACK server started: PortAudio starts again to list it";
+    closeAudioDevice();
+    if (!m_stuckDevices.empty())
+        return false; // a stream that did not stop keeps PortAudio from shutting down
+    m_enumerator.reset();
+    m_enumerator.reset(new AudioDeviceEnumerator);
     openOutputDevice(false);
     return true;
 }

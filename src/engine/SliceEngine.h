@@ -91,6 +91,13 @@ public slots:
     // unplugged, a server gone); returns true when it did. Repeats of an unchanged error
     // are not emitted again, so a timer may call this freely.
     bool checkAudioDeviceHealth();
+    // Starts PortAudio again when a JACK server came up after it was initialised, so
+    // that JACK is listed, and reopens the output device (on JACK when that is the
+    // stored choice). Returns true when it did. Nothing happens once PortAudio's JACK
+    // client died with its server: PortAudio can then no longer be shut down (its JACK
+    // host waits for the dead server's callback and asserts on its client), and so not
+    // started again either, until the program restarts.
+    bool refreshAudioSystems();
 
 private:
     void openOutputDevice(bool emitUnchangedError);

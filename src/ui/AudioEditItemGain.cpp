@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cmath>
 
 AudioEditItemGain::AudioEditItemGain(const AudioEditPtr &edit, SampleRenderer *view)
     : AudioEditItem(edit, view), m_gainEdit(edit.objectCast<AudioEditGain>()),
@@ -64,6 +65,23 @@ bool AudioEditItemGain::hitsHandle(const QPoint &pos) const {
     return !m_bCollapsed && m_rect.contains(pos) && std::abs(pos.y() - handleY()) <= kHandleTolerance;
 }
 
+QRect AudioEditItemGain::labelRect() const {
+    // Clear of the handle's band, so dragging never hides the number being set.
+    if (m_bCollapsed || m_rect.height() <= kHeaderHeight)
+        return QRect();
+    const QSizeF size = m_gainLabel.size();
+    const QRect shown = visibleRect();
+    const int y = handleY();
+    const int plateHeight = int(std::ceil(size.height())) + 2;
+    int top = y + kHeaderHeight / 2 + 3;
+    if (top + plateHeight > m_rect.bottom())
+        top = y - kHeaderHeight / 2 - 3 - plateHeight;
+    if (shown.width() <= size.width() + 12 || top < m_rect.top() + kHeaderHeight ||
+        top + plateHeight > m_rect.bottom())
+        return QRect();
+    return QRect(shown.left() + 3, top, int(std::ceil(size.width())) + 6, plateHeight);
+}
+
 void AudioEditItemGain::paint(QPainter *painter) {
     AudioEditItem::paint(painter);
     if (m_bCollapsed || m_rect.height() <= kHeaderHeight)
@@ -88,15 +106,20 @@ void AudioEditItemGain::paint(QPainter *painter) {
         painter->drawLine(m_rect.left(), y, m_rect.right(), y);
     }
 
-    const QSizeF size = m_gainLabel.size();
-    const QRect shown = visibleRect();
-    if (shown.width() > size.width() + 10 && area.height() > size.height() + 14) {
+    // The view paints unselected edits half transparent, over the waveform; the value
+    // keeps full opacity on a dark plate so that it reads on any colour.
+    const QRect plate = labelRect();
+    if (!plate.isEmpty()) {
+        painter->save();
+        painter->setOpacity(1.0);
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(QColor(20, 20, 20, 200));
+        painter->drawRoundedRect(plate, 3, 3);
         painter->setFont(font());
-        const int ly = y + kHeaderHeight / 2 + 2;
-        painter->setPen(Qt::black);
-        painter->drawStaticText(shown.left() + 6, ly + 1, m_gainLabel);
-        painter->setPen(QColor(236, 236, 236));
-        painter->drawStaticText(shown.left() + 5, ly, m_gainLabel);
+        painter->setPen(QColor(245, 245, 245));
+        painter->drawStaticText(QPoint(plate.left() + 3, plate.top() + 1), m_gainLabel);
+        painter->restore();
     }
 }
 

@@ -29,6 +29,9 @@ public:
     int handleY() const;
     bool isDragging() const { return m_bDragging; }
     QString label() const { return m_gainLabel.text(); }
+    // Where the value is drawn: on a plate below the handle, or above it when the handle
+    // is low; empty when the item has no room for it.
+    QRect labelRect() const;
 
     void paint(QPainter *painter) override;
     bool mousePress(const QPoint &pos, Qt::MouseButton button, Qt::KeyboardModifiers modifiers) override;

@@ -6,6 +6,7 @@
 #include "SliceEngine.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <QGridLayout>
 #include <QVBoxLayout>
 
@@ -169,6 +170,9 @@ PreferencesUI::PreferencesUI(QWidget *parent, SliceEngine *engine)
     disconnect(ui.buttonBox, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(ui.buttonBox, &QDialogButtonBox::accepted, this, &PreferencesUI::slotAccept);
     connect(ui.buttonBox, &QDialogButtonBox::rejected, this, &PreferencesUI::slotReject);
+    // A JACK server started since Quillory did is listed only once PortAudio starts again.
+    if (m_pEngine)
+        m_pEngine->refreshAudioSystems();
     fillForm();
     connect(ui.comboBoxAudioDevice, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &PreferencesUI::updateAudioDeviceProperties);
@@ -190,6 +194,11 @@ QStringList PreferencesUI::exportSampleRates()
 QString PreferencesUI::deviceDefaultRateText() { return QStringLiteral("Device Default (Recommended)"); }
 
 QString PreferencesUI::noMidiDeviceText() { return QStringLiteral("None"); }
+
+QString PreferencesUI::shownDeviceName(const QString &entry)
+{
+    return entry == QLatin1String(kDefaultDeviceEntry) ? tr("System Default") : entry;
+}
 
 void PreferencesUI::fillForm()
 {
@@ -228,16 +237,21 @@ void PreferencesUI::fillForm()
 
 void PreferencesUI::fillDevices()
 {
+    // Each entry keeps the text stored in the settings as its data; only the default
+    // device is shown under its Linux name.
     ui.comboBoxAudioDevice->clear();
-    ui.comboBoxAudioDevice->addItems(deviceList(ui.comboBoxAudioApi->currentText(), AudioOutput, false));
-    selectTextOr(ui.comboBoxAudioDevice, Settings::instance().value(QStringLiteral("OutputDevice")), 0);
+    for (const QString &entry : deviceList(ui.comboBoxAudioApi->currentText(), AudioOutput, false))
+        ui.comboBoxAudioDevice->addItem(shownDeviceName(entry), entry);
+    const int stored = ui.comboBoxAudioDevice->findData(Settings::instance().value(QStringLiteral("OutputDevice")));
+    if (ui.comboBoxAudioDevice->count() > 0)
+        ui.comboBoxAudioDevice->setCurrentIndex(std::max(stored, 0));
 }
 
 void PreferencesUI::fillSampleRates()
 {
     ui.comboBoxSampleRate->clear();
     ui.comboBoxSampleRate->addItem(deviceDefaultRateText());
-    const QList<int> rates = supportedSampleRates(ui.comboBoxAudioDevice->currentText(),
+    const QList<int> rates = supportedSampleRates(ui.comboBoxAudioDevice->currentData().toString(),
                                                   ui.comboBoxAudioApi->currentText(), -1, false);
     for (int rate : rates)
         ui.comboBoxSampleRate->addItem(QString::number(rate));
@@ -259,7 +273,7 @@ void PreferencesUI::updateAudioDeviceProperties(int index)
 void PreferencesUI::slotAccept()
 {
     Settings &settings = Settings::instance();
-    settings.set(QStringLiteral("OutputDevice"), ui.comboBoxAudioDevice->currentText());
+    settings.set(QStringLiteral("OutputDevice"), ui.comboBoxAudioDevice->currentData().toString());
     settings.set(QStringLiteral("AudioDeviceSampleRate"), ui.comboBoxSampleRate->currentText());
     settings.set(QStringLiteral("AudioDeviceBufferSize"), QString::number(ui.spinBoxBufferSize->value()));
     settings.set(QStringLiteral("WaveExportBitDepth"), ui.comboBoxExportBitDepth->currentText());

@@ -51,6 +51,9 @@ public:
     static QStringList exportSampleRates();
     static QString deviceDefaultRateText();
     static QString noMidiDeviceText();
+    // What the device list shows for a stored OutputDevice entry: "System Default" for
+    // the default device, whose stored text stays "Windows Default" for old settings files.
+    static QString shownDeviceName(const QString &entry);
 
 public slots:
     void slotAccept();

@@ -61,6 +61,11 @@ public:
 
     // Shortens an export path for the status bar (exposed for tests).
     static QString savedMessage(const QString &baseFilePath, const QString &fileName);
+    // The folders Help > User Manual looks in for the manual, first match wins: the
+    // installed documents (relative to the program, then at the configured prefix), then
+    // the program's own folder, where a build puts it.
+    static QStringList manualFolders();
+    static const char *const kManualFileName;
     // What the status bar says when an export ends (exposed for tests).
     QString exportOutcomeText() const;
 

@@ -117,6 +117,7 @@ bool TrevantUI::slotLoadAudioFile(QString filename) {
         if (loaded) {
             ui.stackedWidgetBpm->setCurrentIndex(1);
             ui.progressBarBpm->setValue(0);
+            ui.progressBarBpm->show();
             {
                 const QSignalBlocker blocker(ui.spinBoxPitch);
                 ui.spinBoxPitch->setValue(0);
@@ -316,9 +317,35 @@ void TrevantUI::slotSaveProject() {
     Settings::instance().set("last_load_project_path", QFileInfo(written).absolutePath());
 }
 
+const char *const TrevantUI::kManualFileName = "Quillory Manual.pdf";
+
+QStringList TrevantUI::manualFolders() {
+    const QString programDir = QCoreApplication::applicationDirPath();
+    QStringList folders{QDir::cleanPath(programDir + QStringLiteral("/" QUILLORY_DOC_DIR_FROM_BIN)),
+                        QStringLiteral(QUILLORY_INSTALLED_DOC_DIR), programDir};
+    folders.removeDuplicates();
+    return folders;
+}
+
 void TrevantUI::slotUserManual() {
-    QDesktopServices::openUrl(
-        QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + "/Quillory Manual.pdf"));
+    const QStringList folders = manualFolders();
+    for (const QString &folder : folders) {
+        const QString path = QDir(folder).filePath(QString::fromLatin1(kManualFileName));
+        if (!QFileInfo(path).isFile())
+            continue;
+        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+            QMessageBox::warning(this, tr("User Manual"),
+                                 tr("No program to show PDF files opened the manual.\n\n"
+                                    "It is %1; open it with a PDF viewer.")
+                                     .arg(QDir::toNativeSeparators(path)));
+        return;
+    }
+    QStringList shown;
+    for (const QString &folder : folders)
+        shown << QDir::toNativeSeparators(folder);
+    QMessageBox::warning(this, tr("User Manual"),
+                         tr("The manual \"%1\" is not installed. Quillory looked for it in:\n\n%2")
+                             .arg(QString::fromLatin1(kManualFileName), shown.join(QLatin1Char('\n'))));
 }
 
 void TrevantUI::slotPlayPreview(QString filePath) {

@@ -1,5 +1,7 @@
 #include "Ui_QuilloryMainWindow.h"
 
+#include "SliceCountIcon.h"
+
 #include <QCoreApplication>
 #include <QIcon>
 #include <QSpacerItem>
@@ -72,9 +74,12 @@ void Ui_QuilloryMainWindow::setupUi(QMainWindow *w)
     actionPlay = makeAction(w, "actionPlay", ":/play.png", true);
     actionEditMode = makeAction(w, "actionEditMode", ":/editmode.png", true);
     actionSliceAtCursor = makeAction(w, "actionSliceAtCursor", ":/sliceatcursor.png");
-    actionSlice4 = makeAction(w, "actionSlice4", ":/slice4.png");
-    actionSlice8 = makeAction(w, "actionSlice8", ":/slice8.png");
-    actionSlice16 = makeAction(w, "actionSlice16", ":/slice16.png");
+    actionSlice4 = makeAction(w, "actionSlice4");
+    actionSlice4->setIcon(SliceCountIcon::make(QStringLiteral(":/slice4.png"), 4));
+    actionSlice8 = makeAction(w, "actionSlice8");
+    actionSlice8->setIcon(SliceCountIcon::make(QStringLiteral(":/slice8.png"), 8));
+    actionSlice16 = makeAction(w, "actionSlice16");
+    actionSlice16->setIcon(SliceCountIcon::make(QStringLiteral(":/slice16.png"), 16));
     actionSliceAtTransients = makeAction(w, "actionSliceAtTransients", ":/slicetransients.png");
     actionSliceClear = makeAction(w, "actionSliceClear", ":/sliceclr.png");
     actionTimeStretch = makeAction(w, "actionTimeStretch", ":/timestretch.png");
@@ -133,6 +138,8 @@ void Ui_QuilloryMainWindow::setupUi(QMainWindow *w)
     progressBarBpm = new QProgressBar(page_2);
     progressBarBpm->setObjectName("progressBarBpm");
     progressBarBpm->setValue(0);
+    // Shown once a loop's tempo is being detected; before any file there is nothing to measure.
+    progressBarBpm->hide();
     page2Layout->addWidget(progressBarBpm);
     stackedWidgetBpm->addWidget(page_2);
     stackedWidgetBpm->setCurrentIndex(1);

@@ -42,6 +42,7 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QUndoStack>
+#include <QDesktopServices>
 #include <QtTest>
 #include <cmath>
 
@@ -171,6 +172,15 @@ void answerSaveDialog(QString *suffix, QString *question)
         dialog->reject();
 }
 } // namespace
+
+// Stands in for the desktop's viewer of file: URLs.
+class OpenedUrls : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls << url; }
+};
 
 class MainWindowTest : public WorkerSafeTest {
     Q_OBJECT
@@ -1107,6 +1117,121 @@ private slots:
     }
 
     // Last: closing the window ends the run in order and saves the settings.
+    // With no remembered folder, or one that is gone, Open and Save Template As start in
+    // the Music folder, or in the home folder when there is none; the name box stays empty.
+    void firstDialogsStartInMusicOrHome()
+    {
+        const QString home = QDir::homePath();
+        const QString music = QDir(home).filePath("Music");
+        auto startOf = [](QAction *action, QString *name) {
+            QString folder;
+            QTimer::singleShot(50, [&folder, name] {
+                auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+                if (!dialog)
+                    return;
+                folder = dialog->directory().absolutePath();
+                if (auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+                    *name = edit->text();
+                dialog->reject();
+            });
+            action->trigger();
+            return folder;
+        };
+        Settings::instance().set("last_load_path", QDir(home).filePath("gone"));
+        Settings::instance().set("last_slicetemplate_load_path", QString());
+        QDir(music).removeRecursively();
+        QString name;
+        QCOMPARE(startOf(w()->form().actionOpen, &name), home);
+        QVERIFY2(name.isEmpty(), qPrintable(name));
+        QCOMPARE(startOf(w()->form().actionSaveSliceTemplateAs, &name), home);
+
+        QVERIFY(QDir(home).mkdir("Music"));
+        QCOMPARE(startOf(w()->form().actionOpen, &name), music);
+        QVERIFY2(name.isEmpty(), qPrintable(name));
+        QCOMPARE(startOf(w()->form().actionSaveSliceTemplateAs, &name), music);
+        QCOMPARE(name, loop()->baseName());
+        QVERIFY(QDir(music).removeRecursively());
+        QVERIFY(loop());
+    }
+
+    // Before any file the Tempo box shows no detection bar (a "0%" with nothing to
+    // measure); opening a loop shows it while its tempo is detected.
+    void tempoBarOnlyWhileALoopIsAnalysed()
+    {
+        QMainWindow empty;
+        Ui_QuilloryMainWindow form;
+        form.setupUi(&empty);
+        empty.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&empty));
+        QCOMPARE(form.stackedWidgetBpm->currentIndex(), 1);
+        QVERIFY(!form.progressBarBpm->isVisible());
+
+        QVERIFY(w()->slotLoadAudioFile(g_secondPath));
+        QVERIFY(w()->form().stackedWidgetBpm->currentIndex() == 0 || w()->form().progressBarBpm->isVisible());
+        QTRY_COMPARE_WITH_TIMEOUT(w()->form().stackedWidgetBpm->currentIndex(), 0, 30000);
+        QVERIFY(w()->slotLoadAudioFile(g_loopPath));
+        QTRY_COMPARE_WITH_TIMEOUT(w()->form().stackedWidgetBpm->currentIndex(), 0, 30000);
+    }
+
+    // The 4, 8 and 16 badges are drawn at each size and device pixel ratio, not scaled
+    // down from one bitmap (which blurs the digits at ratio 1).
+    void sliceCountBadgesAreDrawnAtEachSize()
+    {
+        for (QAction *a : {w()->form().actionSlice4, w()->form().actionSlice8, w()->form().actionSlice16}) {
+            const QIcon icon = a->icon();
+            QVERIFY(icon.availableSizes().contains(QSize(32, 32)));
+            const QImage one = icon.pixmap(QSize(32, 32)).toImage().convertToFormat(QImage::Format_ARGB32);
+            const QImage two = icon.pixmap(QSize(64, 64)).toImage().convertToFormat(QImage::Format_ARGB32);
+            QCOMPARE(one.size(), QSize(32, 32));
+            QCOMPARE(two.size(), QSize(64, 64));
+            const QImage scaled = two.scaled(32, 32, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            // In the badge corner the digits reach full contrast at ratio 1, and differ
+            // from the 2x rendering scaled down.
+            int darkest = 255, differing = 0;
+            for (int y = 20; y < 32; ++y)
+                for (int x = 14; x < 32; ++x) {
+                    if (qAlpha(one.pixel(x, y)) > 200)
+                        darkest = std::min(darkest, qGray(one.pixel(x, y)));
+                    if (std::abs(qGray(one.pixel(x, y)) - qGray(scaled.pixel(x, y))) > 40)
+                        ++differing;
+                }
+            QVERIFY2(darkest < 60, qPrintable(QString::number(darkest)));
+            QVERIFY(differing > 0);
+        }
+    }
+
+    // Help > User Manual: a missing manual is reported with every folder looked in; a
+    // manual next to the program is handed to the desktop's viewer.
+    void userManualOpensThePdfOrSaysWhereItLooked()
+    {
+        const QStringList folders = TrevantUI::manualFolders();
+        QVERIFY(folders.contains(QCoreApplication::applicationDirPath()));
+        QVERIFY(folders.first().endsWith("/share/doc/quillory"));
+        for (const QString &folder : folders)
+            if (QFileInfo::exists(QDir(folder).filePath(TrevantUI::kManualFileName)))
+                QSKIP("a manual is installed on this machine");
+
+        OpenedUrls opened;
+        QDesktopServices::setUrlHandler("file", &opened, "open");
+        QString text;
+        closeNextMessageBox(&text);
+        w()->form().actionUserManual->trigger();
+        QVERIFY(text.contains(TrevantUI::kManualFileName));
+        for (const QString &folder : folders)
+            QVERIFY2(text.contains(QDir::toNativeSeparators(folder)), qPrintable(text));
+        QVERIFY(opened.urls.isEmpty());
+
+        const QString path = QDir(QCoreApplication::applicationDirPath()).filePath(TrevantUI::kManualFileName);
+        QFile pdf(path);
+        QVERIFY(pdf.open(QIODevice::WriteOnly));
+        pdf.write("%PDF-1.4\n");
+        pdf.close();
+        w()->form().actionUserManual->trigger();
+        QFile::remove(path);
+        QDesktopServices::unsetUrlHandler("file");
+        QCOMPARE(opened.urls, QList<QUrl>{QUrl::fromLocalFile(path)});
+    }
+
     void closingShutsDownInOrderAndSavesSettings()
     {
         QFile::remove(Settings::filePath());

@@ -37,6 +37,14 @@ QStringList items(QComboBox *box)
     return list;
 }
 
+// A device list as the dialog shows it.
+QStringList shown(QStringList devices)
+{
+    for (QString &d : devices)
+        d = PreferencesUI::shownDeviceName(d);
+    return devices;
+}
+
 QMap<QString, QString> storedValues()
 {
     QMap<QString, QString> values;
@@ -76,7 +84,7 @@ void PreferencesDialogTest::formAndLists()
     QCOMPARE(items(combo(&dlg, "comboBoxMidiDevice")), midiDeviceList() + QStringList{"None"});
     QCOMPARE(items(combo(&dlg, "comboBoxAudioApi")), hostApiNames());
     QCOMPARE(items(combo(&dlg, "comboBoxAudioDevice")),
-             deviceList(combo(&dlg, "comboBoxAudioApi")->currentText(), AudioOutput, false));
+             shown(deviceList(combo(&dlg, "comboBoxAudioApi")->currentText(), AudioOutput, false)));
     QCOMPARE(combo(&dlg, "comboBoxSampleRate")->itemText(0), QString("Device Default (Recommended)"));
     for (int i = 1; i < combo(&dlg, "comboBoxSampleRate")->count(); ++i)
         QVERIFY(combo(&dlg, "comboBoxSampleRate")->itemText(i).toInt() >= 8000);
@@ -99,8 +107,11 @@ void PreferencesDialogTest::vanishedDeviceAndBadValuesFallBack()
     PreferencesUI dlg(nullptr, nullptr);
 
     QCOMPARE(combo(&dlg, "comboBoxAudioApi")->currentText(), defaultHostApiName());
+    // The default device reads "System Default" here; the stored value stays as old
+    // settings files have it.
     QCOMPARE(combo(&dlg, "comboBoxAudioDevice")->currentIndex(), 0);
-    QCOMPARE(combo(&dlg, "comboBoxAudioDevice")->currentText(), QString("Windows Default"));
+    QCOMPARE(combo(&dlg, "comboBoxAudioDevice")->currentText(), QString("System Default"));
+    QCOMPARE(combo(&dlg, "comboBoxAudioDevice")->currentData().toString(), QString("Windows Default"));
     QCOMPARE(combo(&dlg, "comboBoxSampleRate")->currentText(), QString("Device Default (Recommended)"));
     QCOMPARE(spin(&dlg, "spinBoxBufferSize")->value(),
              defaultBufferSize(combo(&dlg, "comboBoxAudioApi")->currentIndex()));
@@ -132,7 +143,7 @@ void PreferencesDialogTest::storedValuesAreSelected()
     s.set("WaveExportBitDepth", "24 bit");
     s.set("WaveExportSampleRate", "96000");
     PreferencesUI dlg(nullptr, nullptr);
-    QCOMPARE(combo(&dlg, "comboBoxAudioDevice")->currentText(), devices.last());
+    QCOMPARE(combo(&dlg, "comboBoxAudioDevice")->currentData().toString(), devices.last());
     QCOMPARE(spin(&dlg, "spinBoxBufferSize")->value(), 256);
     QCOMPARE(combo(&dlg, "comboBoxMidiDevice")->currentText(), QString("None"));
     QCOMPARE(spin(&dlg, "spinBoxMidiBaseNote")->value(), 60);
@@ -167,7 +178,7 @@ void PreferencesDialogTest::okStoresEverythingAndReopensDevices()
     combo(&dlg, "comboBoxExportBitDepth")->setCurrentText("32 bit");
     combo(&dlg, "comboBoxExportSampleRate")->setCurrentText("48000");
     const QString api = combo(&dlg, "comboBoxAudioApi")->currentText();
-    const QString device = combo(&dlg, "comboBoxAudioDevice")->currentText();
+    const QString device = combo(&dlg, "comboBoxAudioDevice")->currentData().toString();
     QTest::mouseClick(button(&dlg, QDialogButtonBox::Ok), Qt::LeftButton);
 
     QCOMPARE(accepted.count(), 1);
@@ -222,11 +233,12 @@ void PreferencesDialogTest::changingApiRefillsDevicesAndRates()
     QComboBox *apis = combo(&dlg, "comboBoxAudioApi");
     for (int i = 0; i < apis->count(); ++i) {
         apis->setCurrentIndex(i);
-        QCOMPARE(items(combo(&dlg, "comboBoxAudioDevice")), deviceList(apis->itemText(i), AudioOutput, false));
+        QCOMPARE(items(combo(&dlg, "comboBoxAudioDevice")), shown(deviceList(apis->itemText(i), AudioOutput, false)));
         QComboBox *rates = combo(&dlg, "comboBoxSampleRate");
         QCOMPARE(rates->itemText(0), QString("Device Default (Recommended)"));
         const QList<int> expected =
-            supportedSampleRates(combo(&dlg, "comboBoxAudioDevice")->currentText(), apis->itemText(i), -1, false);
+            supportedSampleRates(combo(&dlg, "comboBoxAudioDevice")->currentData().toString(), apis->itemText(i), -1,
+                                 false);
         QCOMPARE(rates->count(), expected.size() + 1);
     }
 }

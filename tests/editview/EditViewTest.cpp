@@ -15,6 +15,7 @@
 #include "Slice.h"
 #include "Trevant.h"
 
+#include <QPainter>
 #include <QAction>
 #include <QApplication>
 #include <QKeyEvent>
@@ -353,6 +354,45 @@ void EditViewTest::eachDragIsOneStepPushedOnRelease() {
     release(v, QPoint(500, 150));
     QCOMPARE(edit->startSample(), 8820);
     QCOMPARE(rig.stack.index(), steps);
+}
+
+// The value of a Gain edit is drawn clear of its handle, wherever the handle is, and
+// stays legible when the edit is unselected: the view then paints it half transparent
+// over a bright waveform.
+void EditViewTest::gainValueReadsClearOfTheHandle() {
+    Rig rig;
+    QVERIFY(rig.load(m_loop));
+    SampleRendererEditor *v = rig.view.get();
+    v->setFreeformSelection(8820, 17640);
+    rig.effect("Gain")->trigger();
+    auto *item = qobject_cast<AudioEditItemGain *>(v->items().first());
+    QVERIFY(item);
+    const auto gain = item->edit().objectCast<AudioEditGain>();
+    item->updateGeometry();
+    for (float g : {1.0f, 4.0f, 0.05f}) {
+        gain->setGain(g);
+        item->updateGeometry();
+        const QRect label = item->labelRect();
+        QVERIFY2(!label.isEmpty(), qPrintable(QString::number(g)));
+        const QRect handle(item->rect().left(), item->handleY() - AudioEditItem::kHeaderHeight / 2,
+                           item->rect().width(), AudioEditItem::kHeaderHeight);
+        QVERIFY2(!label.intersects(handle), qPrintable(QString::number(g)));
+        QVERIFY(item->rect().contains(label));
+
+        QImage image(v->size(), QImage::Format_ARGB32);
+        image.fill(QColor(190, 255, 90)); // a bright waveform behind
+        QPainter painter(&image);
+        painter.setOpacity(0.5);
+        item->paint(&painter);
+        painter.end();
+        int lightest = 0, darkest = 255;
+        for (int y = label.top(); y <= label.bottom(); ++y)
+            for (int x = label.left(); x <= label.right(); ++x) {
+                lightest = std::max(lightest, qGray(image.pixel(x, y)));
+                darkest = std::min(darkest, qGray(image.pixel(x, y)));
+            }
+        QVERIFY2(lightest - darkest > 150, qPrintable(QString("%1 to %2").arg(darkest).arg(lightest)));
+    }
 }
 
 void EditViewTest::gainHandleSetsGain() {

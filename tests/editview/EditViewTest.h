@@ -18,6 +18,7 @@ private slots:
     void mouseMovesAndResizesEdits();
     void eachDragIsOneStepPushedOnRelease();
     void gainHandleSetsGain();
+    void gainValueReadsClearOfTheHandle();
     void groupsTakeMembers();
     void pastedGroupHasItsOwnMembers();
     void signalsAndSlotsByName();

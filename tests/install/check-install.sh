@@ -25,6 +25,7 @@ for f in bin/quillory bin/quillory-cli share/applications/$ID.desktop share/meta
          share/doc/quillory/copyright share/doc/quillory/changelog.gz; do
   [ -s "$ROOT/$f" ] || fail "$f not installed"
 done
+[ -s "$ROOT/share/doc/quillory/Quillory Manual.pdf" ] || fail "the manual is not installed"
 for size in 16 22 24 32 48 64 128 256; do
   png="$SHARE/icons/hicolor/${size}x${size}/apps/$ID.png"
   [ -s "$png" ] || fail "no ${size}x${size} icon"

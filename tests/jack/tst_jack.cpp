@@ -1,8 +1,10 @@
 // The engine against a real JACK server (jackd's dummy backend, started and killed here):
-// it plays through JACK at the server's rate under its own client name, and when the
-// server goes away it moves to ALSA's default device and quits cleanly. A program of its
-// own: once the server is gone PortAudio stays initialised for the rest of the process.
+// a server that starts after the engine is picked up; the engine plays through JACK at the
+// server's rate under its own client name, and when the server goes away it moves to
+// ALSA's default device and quits cleanly. A program of its own: once the server is gone
+// PortAudio stays initialised for the rest of the process, so that case runs last.
 #include "AudioDevice.h"
+#include "AudioDeviceEnumerator.h"
 #include "PortAudioJack.h"
 #include "Settings.h"
 #include "SliceEngine.h"
@@ -38,39 +40,88 @@ bool serverAnswers()
         jack_client_close(probe);
     return probe != nullptr;
 }
+
+// One fixed name: the server is killed below, and JACK frees a dead server's slot in its
+// shared registry only when a server of the same name registers again. A name per run
+// would leak a slot each time until no server can start on this machine.
+const QByteArray kServerName = "quillory-test";
+
+bool startServer(QProcess &server)
+{
+    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    server.start("jackd", {"-n", kServerName, "-d", "dummy", "-r", "32000", "-p", "256"});
+    if (!server.waitForStarted())
+        return false;
+    return QTest::qWaitFor(serverAnswers, 15000);
+}
+
+void useJack()
+{
+    Settings &settings = Settings::instance();
+    settings.set("AudioDeviceAPI", "JACK Audio Connection Kit");
+    settings.set("OutputDevice", QString());
+    settings.set("AudioDeviceBufferSize", QString());
+    settings.set("AudioDeviceSampleRate", "48000");
+    settings.set("MidiDevice", "None");
+}
 } // namespace
 
 class JackTest : public QObject {
     Q_OBJECT
+    QTemporaryDir m_home;
+
 private slots:
-    void playsThroughJackAndOutlivesTheServer()
+    void initTestCase()
     {
         // ALSA's default device, the fallback, consumes whatever it gets.
-        QTemporaryDir home;
-        QVERIFY(home.isValid());
-        QFile rc(home.filePath(".asoundrc"));
+        QVERIFY(m_home.isValid());
+        QFile rc(m_home.filePath(".asoundrc"));
         QVERIFY(rc.open(QIODevice::WriteOnly));
         rc.write("pcm.!default { type null }\n");
         rc.close();
-        qputenv("HOME", QFile::encodeName(home.path()));
+        qputenv("HOME", QFile::encodeName(m_home.path()));
+        qputenv("JACK_DEFAULT_SERVER", kServerName);
+        QVERIFY2(!serverAnswers(), "a JACK server named quillory-test runs already");
+    }
 
-        // One fixed name: the server is killed below, and JACK frees a dead server's slot in
-        // its shared registry only when a server of the same name registers again. A name
-        // per run would leak a slot each time until no server can start on this machine.
-        const QByteArray serverName = "quillory-test";
-        qputenv("JACK_DEFAULT_SERVER", serverName);
+    // JACK chosen, but its server starts only after Quillory: PortAudio is started again
+    // (Preferences does this when it opens; the periodic device check when JACK is the
+    // stored choice), JACK is listed and the sound moves to it. Quitting afterwards shuts
+    // PortAudio down through a live JACK client.
+    void serverStartedLaterIsPickedUp()
+    {
+        useJack();
         QProcess server;
-        server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        server.start("jackd", {"-n", serverName, "-d", "dummy", "-r", "32000", "-p", "256"});
-        QVERIFY2(server.waitForStarted(), "jackd (package jackd2) does not start");
-        QTRY_VERIFY_WITH_TIMEOUT(serverAnswers(), 15000);
+        {
+            SliceEngine engine;
+            QVERIFY(!cachedHostApiNames().contains(PortAudioJack::kHostApiName));
+            AudioDevice *alsa = engine.outputDevice();
+            QVERIFY2(alsa && alsa->isOpen(), qPrintable(engine.audioDeviceError()));
+            QCOMPARE(alsa->sampleRate(), 48000);
+            QVERIFY(!engine.refreshAudioSystems()); // nothing new to list
 
+            QVERIFY2(startServer(server), "jackd (package jackd2) does not start");
+            QVERIFY(engine.checkAudioDeviceHealth());
+            QVERIFY(cachedHostApiNames().contains(PortAudioJack::kHostApiName));
+            AudioDevice *jack = engine.outputDevice();
+            QVERIFY2(jack && jack->isOpen(), qPrintable(engine.audioDeviceError()));
+            QCOMPARE(jack->sampleRate(), 32000);
+            QTRY_VERIFY(jack->frameCount() > 0);
+            QVERIFY(serverKnowsClient(PortAudioJack::kClientName));
+            QVERIFY(!engine.refreshAudioSystems()); // listed already: the stream stays
+            QCOMPARE(engine.outputDevice(), jack);
+        }
+        QVERIFY(!serverKnowsClient(PortAudioJack::kClientName));
+        server.terminate();
+        QVERIFY(server.waitForFinished(15000));
+    }
+
+    void playsThroughJackAndOutlivesTheServer()
+    {
+        QProcess server;
+        QVERIFY2(startServer(server), "jackd (package jackd2) does not start");
+        useJack();
         Settings &settings = Settings::instance();
-        settings.set("AudioDeviceAPI", "JACK Audio Connection Kit");
-        settings.set("OutputDevice", QString());
-        settings.set("AudioDeviceBufferSize", QString());
-        settings.set("AudioDeviceSampleRate", "48000");
-        settings.set("MidiDevice", "None");
         {
             SliceEngine engine;
             AudioDevice *jack = engine.outputDevice();

@@ -459,6 +459,37 @@ private slots:
         QCOMPARE(rig.stack.count(), 1);
     }
 
+    // Narrowing the window, with no mouse near it, leaves the transport bar drawn in the
+    // view's new scale: its last paint happens once the view below has its new width.
+    void transportBarRepaintsAfterEveryWidthChange() {
+        Rig rig;
+        QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
+        QVERIFY(rig.load(m_shortLoop));
+        rig.stack.push(new AutoSliceCommand(rig.slicer.get(), 4));
+        QCoreApplication::processEvents();
+
+        struct PaintWatch : QObject {
+            QWidget *view = nullptr;
+            QList<int> viewWidths; // the view's width at each paint of the bar
+            bool eventFilter(QObject *, QEvent *event) override {
+                if (event->type() == QEvent::Paint)
+                    viewWidths << view->width();
+                return false;
+            }
+        } watch;
+        watch.view = rig.view;
+        rig.transport->installEventFilter(&watch);
+        QCursor::setPos(rig.window.mapToGlobal(QPoint(-200, -200)));
+        for (int width : {600, 450, 700}) {
+            watch.viewWidths.clear();
+            rig.window.resize(width, 300);
+            QTRY_COMPARE(rig.view->width(), width);
+            QTRY_VERIFY(!watch.viewWidths.isEmpty() && watch.viewWidths.last() == width);
+            QCOMPARE(rig.transport->width(), width);
+        }
+        rig.transport->removeEventFilter(&watch);
+    }
+
     void transportLoopToggleAndDrag() {
         Rig rig;
         QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
