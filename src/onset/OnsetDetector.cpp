@@ -1,13 +1,13 @@
 #include "OnsetDetector.h"
 
-#include <fftw3.h>
+#include "BandPlacer.h"
+#include "GrooveWeighting.h"
+#include "RealFft.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <mutex>
 #include <numeric>
-#include <random>
 #include <set>
 #include <vector>
 
@@ -62,61 +62,6 @@
 // spectrogram of the bands above 4 kHz (see BandPlacer).
 
 namespace {
-
-// FFTW's planner is not thread-safe; analyses run on worker threads.
-std::mutex &fftwPlannerMutex()
-{
-    static std::mutex m;
-    return m;
-}
-
-struct FloatBuffer {
-    explicit FloatBuffer(size_t n) : data(static_cast<float *>(fftwf_malloc(sizeof(float) * n))) {}
-    ~FloatBuffer() { fftwf_free(data); }
-    FloatBuffer(const FloatBuffer &) = delete;
-    FloatBuffer &operator=(const FloatBuffer &) = delete;
-    float *data;
-};
-
-struct ComplexBuffer {
-    explicit ComplexBuffer(size_t n) : data(static_cast<fftwf_complex *>(fftwf_malloc(sizeof(fftwf_complex) * n))) {}
-    ~ComplexBuffer() { fftwf_free(data); }
-    ComplexBuffer(const ComplexBuffer &) = delete;
-    ComplexBuffer &operator=(const ComplexBuffer &) = delete;
-    fftwf_complex *data;
-};
-
-// A real FFT of fixed size: one plan, made once per analysis and run on every frame.
-class RealFft {
-public:
-    explicit RealFft(int size) : m_size(size), m_in(size_t(size)), m_out(size_t(size / 2 + 1))
-    {
-        std::lock_guard<std::mutex> lock(fftwPlannerMutex());
-        m_plan = fftwf_plan_dft_r2c_1d(size, m_in.data, m_out.data, FFTW_ESTIMATE);
-    }
-    ~RealFft()
-    {
-        std::lock_guard<std::mutex> lock(fftwPlannerMutex());
-        if (m_plan)
-            fftwf_destroy_plan(m_plan);
-    }
-    RealFft(const RealFft &) = delete;
-    RealFft &operator=(const RealFft &) = delete;
-
-    bool isValid() const { return m_plan != nullptr; }
-    float *input() { return m_in.data; }
-    const fftwf_complex *run()
-    {
-        fftwf_execute(m_plan);
-        return m_out.data;
-    }
-
-private:
-    int m_size;
-    FloatBuffer m_in;
-    ComplexBuffer m_out;
-    fftwf_plan m_plan = nullptr;
-};
 
 // Triangular filters on a semitone grid, each normalised to unit area so that a wide
 // high band weighs no more than a narrow low one. Stored sparsely: bins and weights.
@@ -265,249 +210,6 @@ float salience(float height, float floor, float scale)
         return 0.0f;
     const float ratio = height / (scale * std::pow(floor / scale + kFloorShare, kFloorWeight));
     return std::clamp((std::log10(ratio) - kSalienceLow) / (kSalienceHigh - kSalienceLow), 0.0f, 1.0f);
-}
-
-// Placement by bands. A hi-hat or ride under the tail of a snare, the wash of another
-// cymbal or a reverb raises the level of the whole signal too little to show in a
-// broadband envelope, and the coarse detection function peaks well into such a sound, so
-// its slice started late and lost the attack. Above a few kHz, though, the hat still lifts
-// its own part of the spectrum clearly over what that part held just before. So around
-// each candidate a short-window spectrogram (about 3 ms windows, under a millisecond
-// apart, FFTW) is split into bands from 4 kHz up to the top of the signal (small hats
-// have much of their edge above 13 kHz), and the earliest frame at which a band rises
-// well over its own recent mean level marks the attack. Lower bands are left to the
-// broadband envelopes: with windows this short they hold a few bins each and flicker too
-// much to trust, and kicks, snares and bass notes show plainly there anyway.
-class BandPlacer {
-public:
-    BandPlacer(int sampleRate, int channels)
-        : m_rate(sampleRate), m_channels(channels), m_size(sampleRate > 64000 ? 256 : 128), m_fft(m_size)
-    {
-        m_hop = m_size / 4;
-        for (int i = 0; i < m_size; ++i)
-            m_window.push_back(float(0.5 - 0.5 * std::cos(2.0 * M_PI * (i + 0.5) / m_size)));
-        const double binHz = double(sampleRate) / m_size;
-        const int bins = m_size / 2 + 1;
-        int lo = std::max(1, int(std::lround(kBandLowestHz / binHz)));
-        for (double edge : {4000.0, 8000.0, 13000.0, 1e9}) {
-            const int hi = std::min(bins, int(std::lround(edge / binHz)));
-            if (hi > lo) {
-                m_bandFirst.push_back(lo);
-                m_bandEnd.push_back(hi);
-            }
-            lo = hi;
-        }
-    }
-    bool isValid() const { return m_fft.isValid() && !m_bandFirst.empty(); }
-
-    // Earliest sample in [from, to] where a band of the hit rises clearly, or -1.
-    qint64 earliest(const OnsetDetector::FrameReader &reader, qint64 frames, qint64 from, qint64 to)
-    {
-        const int bands = int(m_bandFirst.size());
-        const int past = std::max(2, int(std::lround(m_rate * 0.004 / m_hop)));
-        const int ahead = m_size / m_hop;
-        const qint64 first = std::max<qint64>(0, from - qint64(past + ahead) * m_hop);
-        const qint64 last = std::min(frames - 1, to + qint64(m_size / 2));
-        if (last <= first)
-            return -1;
-        const int count = int((last - first) / m_hop) + 1;
-        const qint64 readFrom = first - m_size / 2;
-        const qint64 readTo = first + qint64(count - 1) * m_hop + m_size / 2;
-        const qint64 lo = std::max<qint64>(0, readFrom);
-        const int n = int(std::min(frames, readTo) - lo);
-        if (n <= 0)
-            return -1;
-        m_raw.resize(size_t(n) * size_t(m_channels));
-        const int got = std::clamp(reader(lo, n, m_raw.data()), 0, n);
-        m_mono.assign(size_t(readTo - readFrom), 0.0f);
-        for (int i = 0; i < got; ++i) {
-            float v = 0.0f;
-            for (int c = 0; c < m_channels; ++c)
-                v += m_raw[size_t(i) * size_t(m_channels) + size_t(c)];
-            m_mono[size_t(lo - readFrom + i)] = std::isfinite(v) ? v : 0.0f;
-        }
-        m_level.assign(size_t(count) * size_t(bands), 0.0f);
-        for (int j = 0; j < count; ++j) {
-            float *in = m_fft.input();
-            for (int i = 0; i < m_size; ++i)
-                in[i] = m_mono[size_t(j * m_hop + i)] * m_window[size_t(i)];
-            const fftwf_complex *out = m_fft.run();
-            for (int b = 0; b < bands; ++b) {
-                float e = 0.0f;
-                for (int k = m_bandFirst[size_t(b)]; k < m_bandEnd[size_t(b)]; ++k)
-                    e += out[k][0] * out[k][0] + out[k][1] * out[k][1];
-                m_level[size_t(j) * size_t(bands) + size_t(b)] = 10.0f * std::log10(e + 1e-12f);
-            }
-        }
-        auto level = [&](int j, int b) { return m_level[size_t(j) * size_t(bands) + size_t(b)]; };
-        std::vector<float> peak(size_t(bands), -1e9f);
-        float loudest = -1e9f;
-        for (int j = past; j < count; ++j)
-            for (int b = 0; b < bands; ++b) {
-                peak[size_t(b)] = std::max(peak[size_t(b)], level(j, b));
-                loudest = std::max(loudest, level(j, b));
-            }
-        // A frame is compared with frames whose windows ended before its own began, so a
-        // rise is not split across overlapping windows and lost in the ramp.
-        int best = -1;
-        for (int b = 0; b < bands; ++b) {
-            if (peak[size_t(b)] < loudest - kBandSpanDb)
-                continue;
-            for (int j = past + ahead; j < count && (best < 0 || j < best); ++j) {
-                if (first + qint64(j) * m_hop > to)
-                    break;
-                float before = 0.0f;
-                for (int k = j - ahead - past; k <= j - ahead; ++k)
-                    before += level(k, b);
-                before /= float(past + 1);
-                const float now = level(j, b);
-                if (now - before >= kBandRiseDb && now >= peak[size_t(b)] - kBandNearPeakDb) {
-                    int k = j - ahead + 1;
-                    while (k < j && level(k, b) < before + 3.0f)
-                        ++k;
-                    best = best < 0 ? k : std::min(best, k);
-                    break;
-                }
-            }
-        }
-        return best < 0 ? -1 : std::max<qint64>(0, first + qint64(best) * m_hop - m_size / 8);
-    }
-
-    // The lowest band edge; the jump over the band's recent mean (in dB) that counts as an
-    // attack; how far under the band's own peak near the hit the rise may lie; how far
-    // under the loudest band a band may lie and still take part. (Benchmark: 6 dB found
-    // the hats under a snare's tail, 8 dB and more missed them.)
-    static constexpr double kBandLowestHz = 4000.0;
-    static constexpr float kBandRiseDb = 6.0f;
-    static constexpr float kBandNearPeakDb = 20.0f;
-    static constexpr float kBandSpanDb = 30.0f;
-
-private:
-    int m_rate, m_channels, m_size, m_hop = 32;
-    RealFft m_fft;
-    std::vector<float> m_window, m_raw, m_mono, m_level;
-    std::vector<int> m_bandFirst, m_bandEnd;
-};
-
-// How strongly a candidate's strength is moved by its fit to the groove, and the knee of
-// that fit (a fit of this much counts as half way); candidates this strong are the clear
-// hits that the groove is read from; the pulse (a sixteenth) is sought in this range.
-constexpr float kGrooveWeight = 0.4f;
-constexpr float kGrooveKnee = 0.05f;
-constexpr float kClearHit = 0.6f;
-constexpr double kPulseMinMs = 60.0, kPulseMaxMs = 250.0;
-
-// The sixteenth-note period, in seconds, that puts the clear hits most often a whole
-// number of periods apart, beyond what chance would give that period: a shorter period
-// fits any set of times more often, so the chance share is taken off. A parabolic kernel
-// rather than a Gaussian, and at most two thousand gaps: this runs for every period
-// tried, and a long song has tens of thousands of gaps that all tell the same.
-double pulseOf(const std::vector<double> &gaps)
-{
-    const double width = 0.0095;
-    const size_t stride = std::max<size_t>(1, gaps.size() / 2000);
-    double best = 0.0, bestScore = -1e9;
-    for (double q = kPulseMinMs / 1000.0; q <= kPulseMaxMs / 1000.0; q += 0.0005) {
-        const double chance = 4.0 * width / (3.0 * q);
-        double sum = 0.0;
-        for (size_t i = 0; i < gaps.size(); i += stride) {
-            const double r = (gaps[i] - std::round(gaps[i] / q) * q) / width;
-            sum += std::max(0.0, 1.0 - r * r) - chance;
-        }
-        if (sum > bestScore) {
-            bestScore = sum;
-            best = q;
-        }
-    }
-    return best;
-}
-
-// Moves each candidate's strength by how well it sits where the clear hits of the piece
-// sit within the beat (see the note at the top).
-void weighByGroove(QVector<OnsetCandidate> &candidates, int sampleRate)
-{
-    std::vector<double> clear;
-    for (const OnsetCandidate &c : candidates)
-        if (c.strength > kClearHit)
-            clear.push_back(double(c.peakFrame) / sampleRate);
-    if (clear.size() < 8)
-        return;
-    std::sort(clear.begin(), clear.end());
-    std::vector<double> gaps;
-    for (size_t i = 0; i < clear.size(); ++i)
-        for (size_t j = i + 1; j < clear.size() && clear[j] - clear[i] < 1.0; ++j)
-            gaps.push_back(clear[j] - clear[i]);
-    const double pulse = pulseOf(gaps);
-    if (!(pulse > 0.0))
-        return;
-
-    // Where within a beat (four pulses) the clear hits fall relative to each other, in
-    // millisecond bins, each pair within two seconds spread over a few milliseconds of
-    // timing looseness.
-    const double beat = 4.0 * pulse, reach = 2.0, binWidth = 0.001, spread = 0.004;
-    const int bins = std::max(1, int(beat / binWidth));
-    std::vector<double> histogram(size_t(bins), 0.0);
-    const int kernel = int(std::ceil(3.0 * spread / binWidth));
-    std::vector<double> shape;
-    for (int k = -kernel; k <= kernel; ++k) {
-        const double x = k * binWidth / spread;
-        shape.push_back(std::exp(-x * x));
-    }
-    auto binOf = [&](double d) {
-        const double r = std::fmod(std::fmod(d, beat) + beat, beat);
-        return int(std::lround(r / binWidth)) % bins;
-    };
-    // The same number of pairs at random places in the beat gives the histogram a shape of
-    // its own, spikier the fewer the pairs: the groove counts only as far as the real
-    // histogram is more concentrated than that. (A fixed seed: the same audio must give
-    // the same points every time, in the window and on the command line.)
-    std::vector<double> chance(size_t(bins), 0.0);
-    std::mt19937 random(12345);
-    std::uniform_int_distribution<int> anywhere(0, bins - 1);
-    auto add = [&](std::vector<double> &h, int centre) {
-        for (int k = -kernel; k <= kernel; ++k)
-            h[size_t(((centre + k) % bins + bins) % bins)] += shape[size_t(k + kernel)];
-    };
-    for (size_t i = 0; i < clear.size(); ++i)
-        for (size_t j = i + 1; j < clear.size() && clear[j] - clear[i] < reach; ++j)
-            for (double d : {clear[j] - clear[i], clear[i] - clear[j]}) {
-                add(histogram, binOf(d));
-                add(chance, anywhere(random));
-            }
-    // How concentrated a histogram is: 0 when flat, towards 1 for a few sharp peaks.
-    auto concentration = [&](std::vector<double> &h) {
-        const double top = *std::max_element(h.begin(), h.end());
-        if (!(top > 0.0))
-            return 0.0;
-        double mean = 0.0;
-        for (double &v : h) {
-            v /= top;
-            mean += v;
-        }
-        return 1.0 - mean / bins;
-    };
-    const double found = concentration(histogram), byChance = concentration(chance);
-    // How clearly the piece has a groove: 0 when its clear hits fall in the beat no more
-    // regularly than random times would.
-    const double clarity = byChance < 1.0 ? std::max(0.0, (found - byChance) / (1.0 - byChance)) : 0.0;
-    if (clarity <= 0.0)
-        return;
-
-    for (OnsetCandidate &c : candidates) {
-        const double t = double(c.peakFrame) / sampleRate;
-        const auto lo = std::lower_bound(clear.begin(), clear.end(), t - reach);
-        double fit = 0.0;
-        int count = 0;
-        for (auto it = lo; it != clear.end() && *it < t + reach; ++it) {
-            if (std::fabs(*it - t) <= 0.01)
-                continue;
-            fit += histogram[size_t(binOf(*it - t))];
-            ++count;
-        }
-        fit = count ? fit / count : 0.0;
-        const double moved = kGrooveWeight * clarity * (fit / (fit + kGrooveKnee) - 0.5);
-        c.strength = std::clamp(float(c.strength + moved), 0.0f, 1.0f);
-    }
 }
 
 } // namespace
@@ -848,7 +550,7 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
         merged.push_back(c);
     }
     result.candidates = merged;
-    weighByGroove(result.candidates, sampleRate);
+    GrooveWeighting::apply(result.candidates, sampleRate);
 
     result.pickOrder.resize(result.candidates.size());
     std::iota(result.pickOrder.begin(), result.pickOrder.end(), 0);
