@@ -7,6 +7,8 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <QDebug>
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -60,13 +62,14 @@ int AudioDecoder::open() {
 
 bool AudioDecoder::configureAudioStream() {
     const PcmSource::Format format = m_source->format();
-    std::cout << "allSamplesIndependent: " << (format.allBuffersIndependent ? 1 : 0) << "\n"
-              << "fixedSizeSamples: " << (format.fixedSizeBuffers ? 1 : 0) << "\n"
-              << "sampleSize: " << format.bufferBytes << "\n"
-              << "bitsPerSample: " << format.nativeBitsPerSample << "\n"
-              << "blockAlignment: " << format.channels * format.outputBitsPerSample / 8 << "\n"
-              << "numChannels: " << format.channels << "\n"
-              << "samplesPerSecond: " << format.sampleRate << std::endl;
+    // Diagnostics go to the log, not to standard output, which belongs to the programs'
+    // results (the command line prints tempo and slice points there).
+    qDebug().nospace() << "allSamplesIndependent: " << (format.allBuffersIndependent ? 1 : 0)
+                       << " fixedSizeSamples: " << (format.fixedSizeBuffers ? 1 : 0)
+                       << " sampleSize: " << format.bufferBytes
+                       << " bitsPerSample: " << format.nativeBitsPerSample
+                       << " blockAlignment: " << format.channels * format.outputBitsPerSample / 8
+                       << " numChannels: " << format.channels << " samplesPerSecond: " << format.sampleRate;
     if (format.channels <= 0 || format.sampleRate <= 0 || format.outputBitsPerSample != 16) {
         std::cerr << "SSMF: unsupported audio format" << std::endl;
         return false;
@@ -96,7 +99,7 @@ bool AudioDecoder::readProperties() {
     }
     m_mediaDuration = duration;
     m_fDuration = float(secondsFromTime(m_mediaDuration));
-    std::cout << "SSMF: Duration: " << m_fDuration << std::endl;
+    qDebug() << "SSMF: Duration:" << m_fDuration;
     return true;
 }
 
@@ -180,7 +183,7 @@ int AudioDecoder::readChunk(int size, float *buffer) {
             break;
         }
         if (flags & PcmSource::EndOfStream) {
-            std::cout << "SSMF: End of input file." << std::endl;
+            qDebug() << "SSMF: End of input file.";
             break;
         }
         if (flags & PcmSource::FormatChanged) {

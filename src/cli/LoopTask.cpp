@@ -15,6 +15,10 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+namespace {
+const QString kNotAudio = QStringLiteral("not audio the program can open (damaged, truncated or empty)");
+} // namespace
+
 LoopTask::LoopTask() : m_pSlicer(new Trevant) {}
 
 LoopTask::~LoopTask() {
@@ -23,7 +27,7 @@ LoopTask::~LoopTask() {
         m_pLoop->cache()->cancelFill();
 }
 
-bool LoopTask::open(const QString &path, const std::atomic<bool> &stop, QString *error) {
+bool LoopTask::checkInput(const QString &path, QString *error) {
     const QFileInfo info(path);
     if (!info.exists()) {
         *error = QStringLiteral("no such file");
@@ -37,8 +41,14 @@ bool LoopTask::open(const QString &path, const std::atomic<bool> &stop, QString 
         *error = QStringLiteral("permission denied");
         return false;
     }
-    if (!m_pSlicer->slotLoadLoop(info.absoluteFilePath())) {
-        *error = QStringLiteral("not audio the program can open (damaged, truncated or empty)");
+    return true;
+}
+
+bool LoopTask::open(const QString &path, const std::atomic<bool> &stop, QString *error) {
+    if (!checkInput(path, error))
+        return false;
+    if (!m_pSlicer->slotLoadLoop(QFileInfo(path).absoluteFilePath())) {
+        *error = kNotAudio;
         return false;
     }
     m_pLoop = m_pSlicer->currentSlice();
@@ -127,6 +137,29 @@ QList<qint64> LoopTask::pointFrames() const {
             frames.append(frame);
     }
     return frames;
+}
+
+bool detectFileTempo(const QString &path, const std::atomic<bool> &stop, FileTempo *tempo, QString *error) {
+    if (!LoopTask::checkInput(path, error))
+        return false;
+    // The reader the window's loop would get, without the loop around it.
+    const AudioFilePtr file = AudioFile::createForPath(QFileInfo(path).absoluteFilePath());
+    if (file->length() <= 0 || file->sampleRate() <= 0) {
+        *error = kNotAudio;
+        return false;
+    }
+    tempo->sampleRate = file->sampleRate();
+    tempo->frames = file->length() / 2;
+    BpmDetectorWorker worker;
+    BpmDetectorWorker::Result result;
+    if (!worker.detectFile(file, stop, &result)) {
+        *error = QStringLiteral("interrupted");
+        return false;
+    }
+    // A fresh loop's tempo is 0 until detection stores one.
+    tempo->bpm = result.hasBpm ? result.bpm : 0.0;
+    tempo->analysis = result.analysis;
+    return true;
 }
 
 namespace {

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "AudioFile.h"
 #include "CliOptions.h"
 #include "Slice.h"
+#include "TempoAnalysis.h"
 
 #include <QList>
 #include <QString>
@@ -18,6 +20,9 @@ public:
     ~LoopTask();
     LoopTask(const LoopTask &) = delete;
     LoopTask &operator=(const LoopTask &) = delete;
+
+    // False with the reason when path is missing, not a regular file or unreadable.
+    static bool checkInput(const QString &path, QString *error);
 
     // Loads path and waits until its audio is read. False with the reason when the file
     // is missing, unreadable or holds no audio the program can open, or when stop is set.
@@ -41,6 +46,19 @@ private:
     SlicePtr m_pLoop;
     double m_dTempo = -1.0; // not detected yet
 };
+
+// The tempo of one file as the window finds it for the loop, for tempo and info, which
+// need no loop: the file is read once and handed to the detection as it is decoded,
+// without filling a cache first.
+struct FileTempo {
+    int sampleRate = 0;
+    long long frames = 0;
+    double bpm = 0.0; // 0 when none can be determined
+    TempoAnalysis analysis;
+};
+// False with the reason when the file cannot be read or holds no audio the program can
+// open, or when stop is set.
+bool detectFileTempo(const QString &path, const std::atomic<bool> &stop, FileTempo *tempo, QString *error);
 
 // What a file's container says about it, for info.
 struct StreamDescription {

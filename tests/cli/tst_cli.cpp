@@ -178,6 +178,42 @@ private slots:
         QVERIFY(r.exitCode != 0);
     }
 
+    // tempo and info read the file once without a loop; what they print must still be
+    // the loop's detection to the last bit, for a song read once through (not four times
+    // like a short loop), a mono file and a compressed one.
+    void tempoOfSongsAndCompressedFilesEqualsTheLoops() {
+        const QString song = m_dir.filePath("song.wav");
+        QVERIFY(TestAudio::writeWav(song, 1, 48000, 48000 * 25, drums(97.0, 48000), false));
+        const QString mp3 = m_dir.filePath("song.mp3");
+        QVERIFY(TestAudio::runFfmpeg({"-i", song, "-b:a", "192k", mp3}));
+        for (const QString &path : {song, mp3}) {
+            auto slicer = load(path);
+            QVERIFY(slicer);
+            const SlicePtr loop = slicer->currentSlice();
+            BpmDetectorWorker worker;
+            worker.detectBpm(loop);
+            const TempoAnalysis analysis = loop->tempoAnalysis();
+            QVERIFY2(std::abs(loop->bpm() - 97.0) <= 1.0, qPrintable(QString::number(loop->bpm())));
+
+            Run r = cli({"tempo", "--alternatives", "--json", path});
+            QCOMPARE(r.exitCode, 0);
+            const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+            QCOMPARE(o.value("bpm").toDouble(), loop->bpm());
+            QCOMPARE(o.value("confidence").toDouble(), analysis.confidence);
+            const QJsonArray alternatives = o.value("alternatives").toArray();
+            QCOMPARE(alternatives.size(), analysis.alternatives.size());
+            for (int i = 0; i < alternatives.size(); ++i)
+                QCOMPARE(alternatives.at(i).toObject().value("score").toDouble(),
+                         analysis.alternatives.at(i).score);
+
+            r = cli({"info", "--json", path});
+            QCOMPARE(r.exitCode, 0);
+            const QJsonObject info = QJsonDocument::fromJson(r.out.toUtf8()).object();
+            QCOMPARE(info.value("frames").toVariant().toLongLong(), qint64(loop->length() / 2));
+            QCOMPARE(info.value("bpm").toDouble(), loop->bpm());
+        }
+    }
+
     void sliceWritesTheWindowsBytesAndNeverReplaces() {
         // The window's export of the same slicing, into a folder of its own.
         auto slicer = load(m_loop);
