@@ -23,6 +23,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
+#include <csignal>
 #include <sndfile.h>
 
 namespace {
@@ -268,6 +269,49 @@ private slots:
             ++count;
         }
         QCOMPARE(count, 8);
+    }
+
+    // Ctrl+C in the middle of a folder: exit status 130, and what is in the output folder
+    // then is a part of what a whole run writes, every file byte for byte, no temporary
+    // file beside them.
+    void interruptedSliceLeavesOnlyWholeFiles() {
+        const QString in = m_dir.filePath("many");
+        QVERIFY(QDir().mkpath(in));
+        const int loops = 40;
+        for (int i = 0; i < loops; ++i)
+            QVERIFY(TestAudio::writeWav(QString("%1/loop%2.wav").arg(in).arg(i, 2, 10, QLatin1Char('0')), 2,
+                                        44100, 44100 * 6, drums(100.0 + i, 44100), false));
+        const auto args = [&](const QString &out) {
+            return QStringList{"slice", in, "--out", out, "--equal", "16", "--format", "flac", "--jobs", "1"};
+        };
+        const QString whole = m_dir.filePath("many-whole");
+        QCOMPARE(cli(args(whole)).exitCode, 0);
+
+        const QString cut = m_dir.filePath("many-cut");
+        const auto filesIn = [](const QString &folder) {
+            QStringList files;
+            QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+            while (it.hasNext())
+                files.append(QDir(folder).relativeFilePath(it.next()));
+            return files;
+        };
+        QProcess p;
+        p.start(QStringLiteral(QUILLORY_CLI_PATH), args(cut));
+        QVERIFY(p.waitForStarted());
+        // Interrupted once the first slice is written, with most of the folder to go.
+        QVERIFY(QTest::qWaitFor([&] { return filesIn(cut).size() > 0; }, 60000));
+        QCOMPARE(::kill(pid_t(p.processId()), SIGINT), 0);
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 130);
+        QVERIFY(p.readAllStandardOutput().isEmpty());
+        QVERIFY(QString::fromLocal8Bit(p.readAllStandardError()).contains("interrupted"));
+
+        const QStringList written = filesIn(cut);
+        QVERIFY(!written.isEmpty());
+        QVERIFY2(written.size() < filesIn(whole).size(), "the run ended before the signal");
+        for (const QString &file : written)
+            QVERIFY2(fileBytes(cut + "/" + file) == fileBytes(whole + "/" + file), qPrintable(file));
     }
 
     // The command line slices at the same points as the window's Slice at Transients
