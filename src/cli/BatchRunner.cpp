@@ -219,15 +219,22 @@ void BatchRunner::work() {
 BatchRunner::Result BatchRunner::process(const Input &input) {
     Result r;
     QString error = input.problem;
+    QString warning;
     if (error.isEmpty()) {
         if (m_options.command == CliOptions::Command::Tempo ||
             m_options.command == CliOptions::Command::Info) {
             FileTempo tempo;
-            if (detectFileTempo(input.path, g_stop, &tempo, &error))
+            if (detectFileTempo(input.path, g_stop, &tempo, &error)) {
                 r.output = tempoLine(input, tempo);
+                if (tempo.missingFrames > 0)
+                    warning = truncationWarning(tempo.missingFrames, tempo.sampleRate);
+            }
         } else {
             LoopTask task;
             if (task.open(input.path, g_stop, &error)) {
+                // Said before the work, so that it stands even when the work fails.
+                if (task.missingFrames() > 0)
+                    warning = truncationWarning(task.missingFrames(), task.loop()->fileSampleRate());
                 if (m_options.command == CliOptions::Command::Slice)
                     exportSlices(input, task, &error);
                 else
@@ -235,11 +242,17 @@ BatchRunner::Result BatchRunner::process(const Input &input) {
             }
         }
     }
+    // A cut-off file is still worked on, its result printed or written, but it counts
+    // as a bad input.
+    if (!warning.isEmpty() && !g_stop.load()) {
+        r.failed = true;
+        r.error = QStringLiteral("quillory-cli: %1: %2\n").arg(input.path, warning);
+    }
     if (!error.isEmpty()) {
         r.failed = true;
         r.output.clear();
         if (!g_stop.load())
-            r.error = QStringLiteral("quillory-cli: %1: %2\n").arg(input.path, error);
+            r.error += QStringLiteral("quillory-cli: %1: %2\n").arg(input.path, error);
     }
     return r;
 }

@@ -159,7 +159,23 @@ bool detectFileTempo(const QString &path, const std::atomic<bool> &stop, FileTem
     // A fresh loop's tempo is 0 until detection stores one.
     tempo->bpm = result.hasBpm ? result.bpm : 0.0;
     tempo->analysis = result.analysis;
+    // The detection has read to the end of what the file holds.
+    tempo->missingFrames = file->missingFrames();
     return true;
+}
+
+long long LoopTask::missingFrames() const {
+    return m_pLoop ? m_pLoop->missingFrames() : 0;
+}
+
+QString truncationWarning(long long missingFrames, int sampleRate) {
+    const QString seconds =
+        sampleRate > 0
+            ? QStringLiteral(" (%1 s)").arg(QString::number(double(missingFrames) / sampleRate, 'f', 3))
+            : QString();
+    return QStringLiteral("truncated: %1 frames%2 of audio missing at the end; used as far as it goes")
+        .arg(missingFrames)
+        .arg(seconds);
 }
 
 namespace {

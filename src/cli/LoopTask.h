@@ -40,6 +40,9 @@ public:
     bool slice(const CliOptions &options, const std::atomic<bool> &stop, QString *error);
     // The slice points as frame numbers, ascending, without 0 and the end.
     QList<qint64> pointFrames() const;
+    // Frames the file declares but does not hold (see AudioFile::missingFrames), once
+    // open() has returned true.
+    long long missingFrames() const;
 
 private:
     std::unique_ptr<Trevant> m_pSlicer;
@@ -55,6 +58,7 @@ struct FileTempo {
     long long frames = 0;
     double bpm = 0.0; // 0 when none can be determined
     TempoAnalysis analysis;
+    long long missingFrames = 0; // see AudioFile::missingFrames
 };
 // False with the reason when the file cannot be read or holds no audio the program can
 // open, or when stop is set.
@@ -66,3 +70,7 @@ struct StreamDescription {
     int channels = 0;
 };
 StreamDescription describeStream(const QString &path);
+
+// The warning for a file cut off inside its audio data, which is still used as far as it
+// goes: how much is missing, in frames and seconds.
+QString truncationWarning(long long missingFrames, int sampleRate);

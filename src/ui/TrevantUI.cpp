@@ -450,6 +450,18 @@ bool TrevantUI::slotLoadAudioFile(QString filename) {
                 m_viewStack.setCurrentIndex(1);
             }
             if (SlicePtr slice = m_slicer->currentSlice()) {
+                // A file cut off inside its audio plays as far as it goes; the musician
+                // is told why it ends early. Some formats only show it once read.
+                Slice *loop = slice.data();
+                connect(loop, &Slice::loadingComplete, this, [this, loop, filename] {
+                    const long long missing = loop->missingFrames();
+                    if (missing <= 0 || loop->fileSampleRate() <= 0)
+                        return;
+                    statusBar()->showMessage(
+                        tr("%1 is cut off: %2 s of its audio are missing at the end; the rest was loaded.")
+                            .arg(QFileInfo(filename).fileName())
+                            .arg(double(missing) / loop->fileSampleRate(), 0, 'f', 2));
+                });
                 connect(slice.data(), SIGNAL(bpmChanged()), this,
                         SLOT(updateQuickControlsOriginalBpmFromSlice()), Qt::UniqueConnection);
                 connect(slice.data(), SIGNAL(effectiveBpmChanged()), this,

@@ -271,6 +271,42 @@ private slots:
         QCOMPARE(count, 8);
     }
 
+    // A WAV cut off in the middle of its audio data is used as far as it goes, and said to
+    // be cut off, with how much is missing: its results are printed and its slices
+    // written, and the run ends with 1 as for any bad input.
+    void truncatedFileIsUsedAndReported() {
+        const QString cut = m_dir.filePath("cut off.wav");
+        const QByteArray whole = fileBytes(m_loop);
+        const int missing = 100000;
+        // Half a frame more than the frames kept: the cut falls inside a frame.
+        QVERIFY(TestAudio::writeBytes(cut, whole.left(whole.size() - 4 * missing + 2)));
+        SF_INFO sf{};
+        SNDFILE *f = sf_open(QFile::encodeName(cut).constData(), SFM_READ, &sf);
+        QVERIFY(f);
+        sf_close(f);
+        QCOMPARE(sf.frames, 44100 * 6 - missing);
+
+        const auto reported = [&](const Run &r) {
+            return r.exitCode == 1 && r.err.contains(cut + ": truncated: 100000 frames (2.268 s)") &&
+                   r.err.count('\n') == 1;
+        };
+        Run r = cli({"info", cut});
+        QVERIFY2(reported(r), qPrintable(r.err));
+        QCOMPARE(r.out.section('\t', 4, 4), QString("%1 frames").arg(sf.frames));
+        r = cli({"points", cut, "--equal", "2"});
+        QVERIFY2(reported(r), qPrintable(r.err));
+        QCOMPARE(r.out, QString("%1\n").arg(sf.frames / 2));
+        const QString out = m_dir.filePath("cut-out");
+        r = cli({"slice", cut, "--out", out, "--equal", "2"});
+        QVERIFY2(reported(r), qPrintable(r.err));
+        QCOMPARE(QDir(out + "/cut off").entryList(QDir::Files).size(), 2);
+
+        // The whole file says nothing.
+        r = cli({"info", m_loop});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
+    }
+
     // Ctrl+C in the middle of a folder: exit status 130, and what is in the output folder
     // then is a part of what a whole run writes, every file byte for byte, no temporary
     // file beside them.
