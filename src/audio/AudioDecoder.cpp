@@ -2,10 +2,7 @@
 
 #include "FfmpegPcmReader.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-}
+#include "FfmpegLibrary.h"
 
 #include <QDebug>
 
@@ -307,8 +304,11 @@ std::vector<std::string> AudioDecoder::supportedFileExtensions() {
         {"aiff", "aiff", AV_CODEC_ID_PCM_S16BE}, {"flac", "flac", AV_CODEC_ID_FLAC},
     };
     std::vector<std::string> extensions;
+    const FfmpegLibrary *ffmpeg = FfmpegLibrary::get();
+    if (!ffmpeg)
+        return extensions;
     for (const Candidate &c : candidates)
-        if (av_find_input_format(c.demuxer) && avcodec_find_decoder(c.codec))
+        if (ffmpeg->av_find_input_format(c.demuxer) && ffmpeg->avcodec_find_decoder(c.codec))
             extensions.push_back(c.extension);
     return extensions;
 }

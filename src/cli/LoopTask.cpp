@@ -10,10 +10,7 @@
 #include <QThread>
 #include <sndfile.h>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-}
+#include "FfmpegLibrary.h"
 
 namespace {
 const QString kNotAudio = QStringLiteral("not audio the program can open (damaged, truncated or empty)");
@@ -53,8 +50,11 @@ bool LoopTask::open(const QString &path, const std::atomic<bool> &stop, QString 
     }
     m_pLoop = m_pSlicer->currentSlice();
     const AudioCachePtr cache = m_pLoop->cache();
-    // The fill runs on the shared background reader; its completion signal would need an
-    // event loop on this thread, so the flags are polled instead.
+    // Filled here, so that the jobs read their files side by side rather than one after
+    // another on the window's single background reader. Should that reader have taken
+    // the fill first, this returns at once; its completion signal would need an event
+    // loop on this thread, so the flags are polled instead.
+    cache->fill();
     while (!cache->isFilled()) {
         if (stop.load() || cache->isFillCancelled()) {
             *error = stop.load() ? QStringLiteral("interrupted") : QStringLiteral("could not be read completely");
@@ -219,17 +219,19 @@ StreamDescription describeStream(const QString &path) {
         }
         return d;
     }
+    const FfmpegLibrary *ffmpeg = FfmpegLibrary::get();
     AVFormatContext *context = nullptr;
-    if (avformat_open_input(&context, encoded.constData(), nullptr, nullptr) != 0)
+    if (!ffmpeg || ffmpeg->avformat_open_input(&context, encoded.constData(), nullptr, nullptr) != 0)
         return d;
-    if (avformat_find_stream_info(context, nullptr) >= 0) {
-        const int index = av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (ffmpeg->avformat_find_stream_info(context, nullptr) >= 0) {
+        const int index = ffmpeg->av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
         if (index >= 0) {
             const AVCodecParameters *par = context->streams[index]->codecpar;
-            d.format = suffix + QLatin1Char('-') + QString::fromLatin1(avcodec_get_name(par->codec_id));
+            d.format =
+                suffix + QLatin1Char('-') + QString::fromLatin1(ffmpeg->avcodec_get_name(par->codec_id));
             d.channels = par->ch_layout.nb_channels;
         }
     }
-    avformat_close_input(&context);
+    ffmpeg->avformat_close_input(&context);
     return d;
 }
