@@ -413,6 +413,9 @@ void TrevantUI::slotLoadAudioFile() {
 bool TrevantUI::slotLoadAudioFile(QString filename) {
     bool loaded = false;
     if (!filename.isEmpty()) {
+        if (!m_truncationNotice.isEmpty() && statusBar()->currentMessage() == m_truncationNotice)
+            statusBar()->clearMessage();
+        m_truncationNotice.clear();
         loaded = m_slicer->slotLoadLoop(filename);
         // Whatever was detected or waited for belonged to the previous loop.
         m_onsets->setSlice(m_slicer->currentSlice());
@@ -457,10 +460,11 @@ bool TrevantUI::slotLoadAudioFile(QString filename) {
                     const long long missing = loop->missingFrames();
                     if (missing <= 0 || loop->fileSampleRate() <= 0)
                         return;
-                    statusBar()->showMessage(
+                    m_truncationNotice =
                         tr("%1 is cut off: %2 s of its audio are missing at the end; the rest was loaded.")
                             .arg(QFileInfo(filename).fileName())
-                            .arg(double(missing) / loop->fileSampleRate(), 0, 'f', 2));
+                            .arg(double(missing) / loop->fileSampleRate(), 0, 'f', 2);
+                    statusBar()->showMessage(m_truncationNotice);
                 });
                 connect(slice.data(), SIGNAL(bpmChanged()), this,
                         SLOT(updateQuickControlsOriginalBpmFromSlice()), Qt::UniqueConnection);
