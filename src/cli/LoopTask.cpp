@@ -8,6 +8,7 @@
 
 #include <QFileInfo>
 #include <QThread>
+#include <algorithm>
 #include <sndfile.h>
 
 #include "FfmpegLibrary.h"
@@ -55,12 +56,16 @@ bool LoopTask::open(const QString &path, const std::atomic<bool> &stop, QString 
     // the fill first, this returns at once; its completion signal would need an event
     // loop on this thread, so the flags are polled instead.
     cache->fill();
+    // A one-bar loop fills in about a millisecond, a song in a good part of a second:
+    // short naps first, so that a fill that is nearly done is not overslept.
+    unsigned long nap = 50;
     while (!cache->isFilled()) {
         if (stop.load() || cache->isFillCancelled()) {
             *error = stop.load() ? QStringLiteral("interrupted") : QStringLiteral("could not be read completely");
             return false;
         }
-        QThread::msleep(2);
+        QThread::usleep(nap);
+        nap = std::min(nap * 2, 2000ul);
     }
     return true;
 }
