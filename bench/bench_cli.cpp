@@ -1,6 +1,6 @@
 // quillory-cli as a process: slicing a folder of one-bar loops with two jobs against one,
 // and the tempo of one track against the in-process read and estimate. Ratios of wall
-// times measured in this run.
+// times measured in this run, each pair in turns.
 
 #include "TempoEstimator.h"
 #include "TempoFixtures.h"
@@ -63,60 +63,77 @@ bool runCli(const QStringList &args) {
     return p.waitForFinished(-1) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
-template <typename F> void timed(benchmark::State &state, const std::string &what, F &&run) {
-    double total = 0.0;
+// Runs run once and adds its wall time to *total; false when it failed.
+template <typename F> bool timeOnce(F &&run, double *total) {
+    const auto start = std::chrono::steady_clock::now();
+    if (!run())
+        return false;
+    *total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return true;
+}
+
+// Both sides of a ratio measured in turns (a b, b a, a b …) within one benchmark, so that
+// what other programs do on a shared machine meanwhile weighs on both sides alike.
+template <typename A, typename B>
+void paired(benchmark::State &state, const std::string &nameA, A &&runA, const std::string &nameB, B &&runB) {
+    double a = 0.0, b = 0.0;
+    bool aFirst = true;
     for (auto _ : state) {
-        const auto start = std::chrono::steady_clock::now();
-        if (!run()) {
+        const bool ok =
+            aFirst ? timeOnce(runA, &a) && timeOnce(runB, &b) : timeOnce(runB, &b) && timeOnce(runA, &a);
+        if (!ok) {
             state.SkipWithError("run failed");
             return;
         }
-        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        aFirst = !aFirst;
     }
-    seconds()[what] = total / double(state.iterations());
+    seconds()[nameA] = a / double(state.iterations());
+    seconds()[nameB] = b / double(state.iterations());
+    state.counters["ratio"] = a > 0.0 ? b / a : 0.0;
 }
 
-void BM_SliceFolder(benchmark::State &state) {
+void BM_SliceFolderJobs(benchmark::State &state) {
     const QString in = loopFolder();
-    const int jobs = int(state.range(0));
     int round = 0;
-    timed(state, "slice/" + std::to_string(jobs), [&] {
+    const auto slice = [&](int jobs) {
         const QString out = tempDir().filePath(QString("out-%1-%2").arg(jobs).arg(round++));
         return runCli({"slice", in, "--out", out, "--beats", "1", "--tempo", "120", "--jobs", QString::number(jobs)});
-    });
+    };
+    paired(
+        state, "slice/1", [&] { return slice(1); }, "slice/2", [&] { return slice(2); });
 }
 
-void BM_TempoProcess(benchmark::State &state) {
-    const QString path = track();
-    timed(state, "tempo process", [&] { return runCli({"tempo", path}); });
+// The in-process side is the tempo benchmark's read and estimate, on the same track.
+bool readAndEstimate(const QString &path) {
+    SF_INFO info{};
+    SNDFILE *f = sf_open(path.toLocal8Bit().constData(), SFM_READ, &info);
+    if (!f)
+        return false;
+    TempoEstimator e(float(info.samplerate));
+    float interleaved[512];
+    float mono[256];
+    sf_count_t frames;
+    while ((frames = sf_readf_float(f, interleaved, 256)) > 0) {
+        for (sf_count_t j = 0; j < frames; ++j)
+            mono[j] = (interleaved[2 * j] + interleaved[2 * j + 1]) * 0.5f;
+        e.process(mono, int(frames));
+    }
+    sf_close(f);
+    return e.estimateTempo() > 0.0;
 }
 
-// The same figure as the tempo benchmark's read and estimate, on the same track.
-void BM_TempoInProcess(benchmark::State &state) {
+void BM_TempoProcessAndInProcess(benchmark::State &state) {
     const QString path = track();
-    timed(state, "read+estimate", [&] {
-        SF_INFO info{};
-        SNDFILE *f = sf_open(path.toLocal8Bit().constData(), SFM_READ, &info);
-        if (!f)
-            return false;
-        TempoEstimator e(float(info.samplerate));
-        float interleaved[512];
-        float mono[256];
-        sf_count_t frames;
-        while ((frames = sf_readf_float(f, interleaved, 256)) > 0) {
-            for (sf_count_t j = 0; j < frames; ++j)
-                mono[j] = (interleaved[2 * j] + interleaved[2 * j + 1]) * 0.5f;
-            e.process(mono, int(frames));
-        }
-        sf_close(f);
-        return e.estimateTempo() > 0.0;
-    });
+    paired(
+        state, "read+estimate", [&] { return readAndEstimate(path); }, "tempo process",
+        [&] {
+            return runCli({"tempo", path});
+        });
 }
 } // namespace
 
-BENCHMARK(BM_SliceFolder)->Arg(1)->Arg(2)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_TempoInProcess)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_TempoProcess)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SliceFolderJobs)->Iterations(4)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TempoProcessAndInProcess)->Iterations(8)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char **argv) {
     benchmark::Initialize(&argc, argv);

@@ -59,6 +59,25 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://brindlemoor.org/quillory")
 # Runtime dependencies come from the libraries the binaries link (dpkg-shlibdeps).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# FFmpeg is loaded at run time (src/audio/FfmpegLibrary), so dpkg-shlibdeps cannot see it:
+# the packages of the major versions the headers describe are named here.
+set(_ffmpeg_packages)
+foreach(_lib avutil swresample avcodec avformat)
+  string(TOUPPER ${_lib} _upper)
+  file(GLOB _version_headers ${FFMPEG_INCLUDE_DIRS}/lib${_lib}/version*.h /usr/include/lib${_lib}/version*.h
+       /usr/include/${CMAKE_LIBRARY_ARCHITECTURE}/lib${_lib}/version*.h)
+  set(_major)
+  foreach(_header ${_version_headers})
+    file(STRINGS ${_header} _line REGEX "^#define LIB${_upper}_VERSION_MAJOR +[0-9]+")
+    if(_line)
+      string(REGEX REPLACE ".* ([0-9]+)$" "\\1" _major "${_line}")
+    endif()
+  endforeach()
+  if(_major)
+    list(APPEND _ffmpeg_packages "lib${_lib}${_major}")
+  endif()
+endforeach()
+string(REPLACE ";" ", " CPACK_DEBIAN_PACKAGE_DEPENDS "${_ffmpeg_packages}")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # PulseAudio and PipeWire reach ALSA programs through these plugins; JACK is optional.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libasound2-plugins")

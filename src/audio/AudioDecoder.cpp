@@ -2,10 +2,9 @@
 
 #include "FfmpegPcmReader.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-}
+#include "FfmpegLibrary.h"
+
+#include <QDebug>
 
 #include <algorithm>
 #include <climits>
@@ -60,13 +59,14 @@ int AudioDecoder::open() {
 
 bool AudioDecoder::configureAudioStream() {
     const PcmSource::Format format = m_source->format();
-    std::cout << "allSamplesIndependent: " << (format.allBuffersIndependent ? 1 : 0) << "\n"
-              << "fixedSizeSamples: " << (format.fixedSizeBuffers ? 1 : 0) << "\n"
-              << "sampleSize: " << format.bufferBytes << "\n"
-              << "bitsPerSample: " << format.nativeBitsPerSample << "\n"
-              << "blockAlignment: " << format.channels * format.outputBitsPerSample / 8 << "\n"
-              << "numChannels: " << format.channels << "\n"
-              << "samplesPerSecond: " << format.sampleRate << std::endl;
+    // Diagnostics go to the log, not to standard output, which belongs to the programs'
+    // results (the command line prints tempo and slice points there).
+    qDebug().nospace() << "allSamplesIndependent: " << (format.allBuffersIndependent ? 1 : 0)
+                       << " fixedSizeSamples: " << (format.fixedSizeBuffers ? 1 : 0)
+                       << " sampleSize: " << format.bufferBytes
+                       << " bitsPerSample: " << format.nativeBitsPerSample
+                       << " blockAlignment: " << format.channels * format.outputBitsPerSample / 8
+                       << " numChannels: " << format.channels << " samplesPerSecond: " << format.sampleRate;
     if (format.channels <= 0 || format.sampleRate <= 0 || format.outputBitsPerSample != 16) {
         std::cerr << "SSMF: unsupported audio format" << std::endl;
         return false;
@@ -96,7 +96,7 @@ bool AudioDecoder::readProperties() {
     }
     m_mediaDuration = duration;
     m_fDuration = float(secondsFromTime(m_mediaDuration));
-    std::cout << "SSMF: Duration: " << m_fDuration << std::endl;
+    qDebug() << "SSMF: Duration:" << m_fDuration;
     return true;
 }
 
@@ -180,7 +180,7 @@ int AudioDecoder::readChunk(int size, float *buffer) {
             break;
         }
         if (flags & PcmSource::EndOfStream) {
-            std::cout << "SSMF: End of input file." << std::endl;
+            qDebug() << "SSMF: End of input file.";
             break;
         }
         if (flags & PcmSource::FormatChanged) {
@@ -304,8 +304,11 @@ std::vector<std::string> AudioDecoder::supportedFileExtensions() {
         {"aiff", "aiff", AV_CODEC_ID_PCM_S16BE}, {"flac", "flac", AV_CODEC_ID_FLAC},
     };
     std::vector<std::string> extensions;
+    const FfmpegLibrary *ffmpeg = FfmpegLibrary::get();
+    if (!ffmpeg)
+        return extensions;
     for (const Candidate &c : candidates)
-        if (av_find_input_format(c.demuxer) && avcodec_find_decoder(c.codec))
+        if (ffmpeg->av_find_input_format(c.demuxer) && ffmpeg->avcodec_find_decoder(c.codec))
             extensions.push_back(c.extension);
     return extensions;
 }

@@ -42,6 +42,12 @@ public:
     virtual int seek(unsigned sampleIndex) = 0;
     // The sample index at which the next read starts.
     virtual int position() = 0;
+    // Frames the file's header declares beyond those the file holds: a file cut off
+    // inside its audio data, which is read as far as it goes. Known once the file is open
+    // for WAV and AIFF, once reading has reached the end of the audio for FLAC; 0 for a
+    // whole file and for formats whose headers declare no exact length (compressed
+    // audio). Any thread, once the reading thread's reads are over.
+    virtual long long missingFrames() const { return 0; }
 
     // Chooses the reader by the file name's extension (case ignored): ".wav", ".aif"
     // and ".aiff" go to libsndfile, ".flac" to libFLAC, everything else to the

@@ -4,8 +4,6 @@
 #include <QFile>
 
 #include <algorithm>
-#include <cinttypes>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -55,15 +53,13 @@ void AudioFileFLAC::metadata_callback(const ::FLAC__StreamMetadata *metadata) {
     m_maxBlockSize = info.max_blocksize;
     m_length64 = uint64_t(info.total_samples) * uint64_t(outputChannels());
     m_gotStreamInfo = true;
-    std::fprintf(stderr, "sample rate    : %u Hz\n", m_sampleRate);
-    std::fprintf(stderr, "channels       : %u\n", m_channels);
-    std::fprintf(stderr, "bits per sample: %u\n", m_bitsPerSample);
-    std::fprintf(stderr, "max block size: %u\n", m_maxBlockSize);
-    std::fprintf(stderr, "total samples  : %" PRIu64 "\n", m_length64);
+    qDebug() << "sample rate:" << m_sampleRate << "Hz, channels:" << m_channels
+             << "bits per sample:" << m_bitsPerSample << "max block size:" << m_maxBlockSize
+             << "total samples:" << quint64(m_length64);
 }
 
 void AudioFileFLAC::error_callback(::FLAC__StreamDecoderErrorStatus status) {
-    std::fprintf(stderr, "Got error callback: %s\n", FLAC__StreamDecoderErrorStatusString[status]);
+    qDebug() << "FLAC decoder error:" << FLAC__StreamDecoderErrorStatusString[status];
 }
 
 ::FLAC__StreamDecoderWriteStatus AudioFileFLAC::write_callback(const ::FLAC__Frame *frame,
@@ -151,6 +147,8 @@ int AudioFileFLAC::read(float *buffer, unsigned count) {
             break;
     }
     m_position += int(delivered);
+    if (delivered < count)
+        m_missingFrames.store((long long)(m_length - m_position) / outputChannels());
     if (delivered < requested)
         std::memset(buffer + delivered, 0, (requested - delivered) * sizeof(float));
     return int(delivered);

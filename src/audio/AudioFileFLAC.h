@@ -4,6 +4,7 @@
 
 #include <FLAC++/decoder.h>
 
+#include <atomic>
 #include <cstdint>
 
 // FLAC through libFLAC++. Decodes one frame at a time into a frame buffer sized for
@@ -18,6 +19,7 @@ public:
     int read(float *buffer, unsigned count) override;
     int seek(unsigned sampleIndex) override;
     int position() override { return m_position; }
+    long long missingFrames() const override { return m_missingFrames.load(); }
 
     int channels() const { return int(m_channels); }
     int bitsPerSample() const { return int(m_bitsPerSample); }
@@ -47,4 +49,6 @@ private:
     int m_position = 0;
     bool m_gotStreamInfo = false;
     bool m_gotFrame = false;
+    // Set by the reading thread when the audio ends before the length STREAMINFO declared.
+    std::atomic<long long> m_missingFrames{0};
 };

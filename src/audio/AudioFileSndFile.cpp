@@ -3,7 +3,67 @@
 #include <QDebug>
 #include <QFile>
 
+#include <algorithm>
 #include <cstring>
+
+namespace {
+quint32 le32(const char *p) {
+    const auto *u = reinterpret_cast<const uchar *>(p);
+    return quint32(u[0]) | quint32(u[1]) << 8 | quint32(u[2]) << 16 | quint32(u[3]) << 24;
+}
+quint16 le16(const char *p) {
+    const auto *u = reinterpret_cast<const uchar *>(p);
+    return quint16(u[0] | u[1] << 8);
+}
+quint32 be32(const char *p) {
+    const auto *u = reinterpret_cast<const uchar *>(p);
+    return quint32(u[3]) | quint32(u[2]) << 8 | quint32(u[1]) << 16 | quint32(u[0]) << 24;
+}
+
+// The frame count a WAV or AIFF header declares, or -1 when it declares none that can
+// be trusted. libsndfile quietly shortens a file whose audio data is cut off to the
+// frames that are there; the declaration is what tells that something is missing.
+long long declaredFrames(const QString &path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    const qint64 size = file.size();
+    char head[12];
+    if (file.read(head, 12) != 12)
+        return -1;
+    const bool wav = std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0;
+    const bool aiff = std::memcmp(head, "FORM", 4) == 0 &&
+                      (std::memcmp(head + 8, "AIFF", 4) == 0 || std::memcmp(head + 8, "AIFC", 4) == 0);
+    if (!wav && !aiff)
+        return -1; // RF64 keeps its sizes elsewhere; other containers are not looked into
+    int blockAlign = 0;
+    for (qint64 offset = 12; offset + 8 <= size;) {
+        char chunk[26];
+        if (!file.seek(offset) || file.read(chunk, 8) != 8)
+            return -1;
+        const quint32 length = wav ? le32(chunk + 4) : be32(chunk + 4);
+        if (wav && std::memcmp(chunk, "fmt ", 4) == 0 && length >= 16) {
+            if (file.read(chunk + 8, 16) != 16)
+                return -1;
+            const quint16 tag = le16(chunk + 8);
+            // PCM, float, A-law, µ-law and their extensible form: one block per frame.
+            if (tag == 1 || tag == 3 || tag == 6 || tag == 7 || tag == 0xFFFE)
+                blockAlign = le16(chunk + 20);
+        } else if (wav && std::memcmp(chunk, "data", 4) == 0) {
+            // 0 and all ones are what writers that never finished (or stream) leave.
+            if (blockAlign <= 0 || length == 0 || length == 0xFFFFFFFFu)
+                return -1;
+            return length / quint32(blockAlign);
+        } else if (aiff && std::memcmp(chunk, "COMM", 4) == 0 && length >= 6) {
+            if (file.read(chunk + 8, 6) != 6)
+                return -1;
+            return be32(chunk + 10);
+        }
+        offset += 8 + qint64(length) + (length & 1);
+    }
+    return -1;
+}
+} // namespace
 
 AudioFileSndFile::AudioFileSndFile(const QString &path) : m_path(path) {
     std::memset(&m_info, 0, sizeof m_info);
@@ -25,6 +85,10 @@ AudioFileSndFile::AudioFileSndFile(const QString &path) : m_path(path) {
     } else {
         m_length = int(2 * m_info.frames);
         m_sampleRate = m_info.samplerate;
+        m_missingFrames = std::max(0LL, declaredFrames(path) - (long long)m_info.frames);
+        if (m_missingFrames > 0)
+            qDebug() << path << "is truncated:" << m_missingFrames
+                     << "frames declared in its header are missing";
     }
     qDebug() << "fileLength:" << m_length;
     qDebug() << "channels:" << m_info.channels;
@@ -62,6 +126,9 @@ int AudioFileSndFile::read(float *buffer, unsigned count) {
         frames = got > 0 ? int(got / 2) : 0;
     }
     m_framesRead += frames;
+    // The file lost data since it was opened (a copy still being written, a share gone).
+    if ((m_info.channels == 1 || m_info.channels == 2) && unsigned(frames) < count / 2)
+        m_missingFrames.store(std::max(m_missingFrames.load(), (long long)(m_length / 2 - m_framesRead)));
 
     const unsigned result = 2u * unsigned(frames);
     if (result < requested)

@@ -4,6 +4,8 @@
 
 #include <sndfile.h>
 
+#include <atomic>
+
 // WAV and AIFF (and anything else libsndfile recognises) through libsndfile. Samples
 // come as floats normalised to ±1.0 whatever the file's bit depth.
 class AudioFileSndFile : public AudioFile {
@@ -16,6 +18,7 @@ public:
     int read(float *buffer, unsigned count) override;
     int seek(unsigned sampleIndex) override;
     int position() override { return 2 * m_framesRead; }
+    long long missingFrames() const override { return m_missingFrames.load(); }
 
     int channels() const { return m_info.channels; }
 
@@ -26,4 +29,6 @@ private:
     int m_length = 0;
     int m_sampleRate = 0;
     int m_framesRead = 0;
+    // From the header on opening; raised by the reading thread when the data ends early.
+    std::atomic<long long> m_missingFrames{0};
 };

@@ -1,13 +1,10 @@
 #include "FfmpegPcmReader.h"
 
+#include "FfmpegLibrary.h"
+
 extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
-#include <libavutil/dict.h>
-#include <libavutil/mathematics.h>
 #include <libavutil/opt.h>
-#include <libswresample/swresample.h>
 }
 
 #include <cmath>
@@ -16,6 +13,12 @@ extern "C" {
 
 namespace {
 
+// Only reached once FfmpegLibrary::get() has been checked on the way in (opening,
+// scanning, repositioning, closing).
+const FfmpegLibrary &ff() {
+    return *FfmpegLibrary::get();
+}
+
 // Decoding pre-roll after a reposition: enough for MP3's bit reservoir and AAC's overlap.
 constexpr double kPrerollSeconds = 0.5;
 
@@ -23,16 +26,19 @@ void quietLibraryLogging() {
     // Corrupt files make the codecs log a line per damaged packet; the decoder reports
     // what matters itself.
     static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_FATAL); });
+    std::call_once(once, [] {
+        if (FfmpegLibrary::get())
+            ff().av_log_set_level(AV_LOG_FATAL);
+    });
 }
 
 // Opens a local file and nothing else: a name such as "data:x.mp3" or "concat:..." is a
 // file name here, and a playlist inside a file may not reach out to the network.
 int openLocalFile(AVFormatContext **context, const std::string &fileName) {
     AVDictionary *options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    const int rc = avformat_open_input(context, ("file:" + fileName).c_str(), nullptr, &options);
-    av_dict_free(&options);
+    ff().av_dict_set(&options, "protocol_whitelist", "file", 0);
+    const int rc = ff().avformat_open_input(context, ("file:" + fileName).c_str(), nullptr, &options);
+    ff().av_dict_free(&options);
     return rc;
 }
 
@@ -83,8 +89,8 @@ void freeMemoryIo(AVIOContext **io) {
     if (!*io)
         return;
     delete static_cast<MemoryCursor *>((*io)->opaque);
-    av_freep(&(*io)->buffer);
-    avio_context_free(io);
+    ff().av_freep(&(*io)->buffer);
+    ff().avio_context_free(io);
 }
 
 // What a reader opens: a local file, or bytes in memory when data is set.
@@ -97,16 +103,16 @@ struct Input {
 int openInput(AVFormatContext **context, const Input &input) {
     if (!input.data)
         return openLocalFile(context, input.fileName);
-    auto *buffer = static_cast<unsigned char *>(av_malloc(kIoBufferBytes));
-    AVIOContext *io = buffer ? avio_alloc_context(buffer, kIoBufferBytes, 0,
-                                                  new MemoryCursor{input.data, input.size, 0}, readMemory,
-                                                  nullptr, seekMemory)
+    auto *buffer = static_cast<unsigned char *>(ff().av_malloc(kIoBufferBytes));
+    AVIOContext *io = buffer ? ff().avio_alloc_context(buffer, kIoBufferBytes, 0,
+                                                       new MemoryCursor{input.data, input.size, 0},
+                                                       readMemory, nullptr, seekMemory)
                              : nullptr;
     if (!io) {
-        av_free(buffer);
+        ff().av_free(buffer);
         return AVERROR(ENOMEM);
     }
-    *context = avformat_alloc_context();
+    *context = ff().avformat_alloc_context();
     if (!*context) {
         freeMemoryIo(&io);
         return AVERROR(ENOMEM);
@@ -116,9 +122,9 @@ int openInput(AVFormatContext **context, const Input &input) {
     // Bytes from memory reach nothing else: no playlist or reference inside them may
     // open a file or the network.
     AVDictionary *options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "none", 0);
-    const int rc = avformat_open_input(context, nullptr, nullptr, &options);
-    av_dict_free(&options);
+    ff().av_dict_set(&options, "protocol_whitelist", "none", 0);
+    const int rc = ff().avformat_open_input(context, nullptr, nullptr, &options);
+    ff().av_dict_free(&options);
     if (rc < 0)
         freeMemoryIo(&io); // a failed open frees the context but never a caller's I/O
     return rc;
@@ -126,13 +132,13 @@ int openInput(AVFormatContext **context, const Input &input) {
 
 void closeInput(AVFormatContext **context) {
     AVIOContext *io = *context && ((*context)->flags & AVFMT_FLAG_CUSTOM_IO) ? (*context)->pb : nullptr;
-    avformat_close_input(context);
+    ff().avformat_close_input(context);
     freeMemoryIo(&io);
 }
 
 std::string errorText(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
+    ff().av_strerror(code, text, sizeof text);
     return text;
 }
 
@@ -145,13 +151,13 @@ int firstAudioStream(const AVFormatContext *context) {
 
 int64_t ticksFromFrames(int64_t frames, int rate) {
     // Rounded up, so that truncating ticks * rate / 10^7 yields the frame again.
-    return av_rescale_rnd(frames, PcmSource::kTicksPerSecond, rate, AV_ROUND_UP);
+    return ff().av_rescale_rnd(frames, PcmSource::kTicksPerSecond, rate, AV_ROUND_UP);
 }
 
 // Samples the decoder will drop from a packet, as libavformat announces them.
 int64_t skippedSamples(const AVPacket *packet) {
     size_t size = 0;
-    const uint8_t *data = av_packet_get_side_data(packet, AV_PKT_DATA_SKIP_SAMPLES, &size);
+    const uint8_t *data = ff().av_packet_get_side_data(packet, AV_PKT_DATA_SKIP_SAMPLES, &size);
     if (!data || size < 8)
         return 0;
     uint32_t start = 0, end = 0;
@@ -188,12 +194,12 @@ bool FfmpegPcmReader::open(const std::string &fileName, std::string *error) {
     const AVStream *stream = m_formatContext->streams[m_streamIndex];
     const AVCodecParameters *par = stream->codecpar;
     m_format.nativeBitsPerSample = par->bits_per_raw_sample;
-    if (m_format.nativeBitsPerSample <= 0 && !av_sample_fmt_is_planar(AVSampleFormat(par->format)) &&
+    if (m_format.nativeBitsPerSample <= 0 && !ff().av_sample_fmt_is_planar(AVSampleFormat(par->format)) &&
         par->format != AV_SAMPLE_FMT_FLT && par->format != AV_SAMPLE_FMT_DBL)
-        m_format.nativeBitsPerSample = av_get_bytes_per_sample(AVSampleFormat(par->format)) * 8;
+        m_format.nativeBitsPerSample = ff().av_get_bytes_per_sample(AVSampleFormat(par->format)) * 8;
     m_format.fixedSizeBuffers = par->frame_size > 0;
     m_format.bufferBytes = par->frame_size > 0 ? par->frame_size * m_format.channels * 2 : 0;
-    const AVCodecDescriptor *descriptor = avcodec_descriptor_get(par->codec_id);
+    const AVCodecDescriptor *descriptor = ff().avcodec_descriptor_get(par->codec_id);
     m_format.allBuffersIndependent = descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY);
 
     if (m_format.bufferBytes == 0)
@@ -222,12 +228,16 @@ bool FfmpegPcmReader::openStream(std::string *error) {
     std::string dummy;
     if (!error)
         error = &dummy;
+    if (!FfmpegLibrary::get()) {
+        *error = "the FFmpeg libraries could not be loaded";
+        return false;
+    }
     int rc = openInput(&m_formatContext, Input{m_fileName, m_memory, m_memorySize});
     if (rc < 0) {
         *error = errorText(rc);
         return false;
     }
-    rc = avformat_find_stream_info(m_formatContext, nullptr);
+    rc = ff().avformat_find_stream_info(m_formatContext, nullptr);
     if (rc < 0) {
         *error = errorText(rc);
         closeStream();
@@ -243,23 +253,23 @@ bool FfmpegPcmReader::openStream(std::string *error) {
         m_formatContext->streams[i]->discard = int(i) == m_streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
 
     AVStream *stream = m_formatContext->streams[m_streamIndex];
-    const AVCodec *codec = avcodec_find_decoder(stream->codecpar->codec_id);
+    const AVCodec *codec = ff().avcodec_find_decoder(stream->codecpar->codec_id);
     if (!codec) {
-        *error = "no decoder for " + std::string(avcodec_get_name(stream->codecpar->codec_id));
+        *error = "no decoder for " + std::string(ff().avcodec_get_name(stream->codecpar->codec_id));
         closeStream();
         return false;
     }
-    m_codecContext = avcodec_alloc_context3(codec);
-    m_packet = av_packet_alloc();
-    m_frame = av_frame_alloc();
+    m_codecContext = ff().avcodec_alloc_context3(codec);
+    m_packet = ff().av_packet_alloc();
+    m_frame = ff().av_frame_alloc();
     if (!m_codecContext || !m_packet || !m_frame) {
         *error = "out of memory";
         closeStream();
         return false;
     }
-    avcodec_parameters_to_context(m_codecContext, stream->codecpar);
+    ff().avcodec_parameters_to_context(m_codecContext, stream->codecpar);
     m_codecContext->pkt_timebase = stream->time_base;
-    rc = avcodec_open2(m_codecContext, codec, nullptr);
+    rc = ff().avcodec_open2(m_codecContext, codec, nullptr);
     if (rc < 0) {
         *error = errorText(rc);
         closeStream();
@@ -299,11 +309,13 @@ bool FfmpegPcmReader::openStream(std::string *error) {
 }
 
 void FfmpegPcmReader::closeStream() {
-    swr_free(&m_resampler);
+    if (!FfmpegLibrary::get())
+        return; // nothing was ever opened
+    ff().swr_free(&m_resampler);
     m_resamplerInputFormat = -1;
-    av_frame_free(&m_frame);
-    av_packet_free(&m_packet);
-    avcodec_free_context(&m_codecContext);
+    ff().av_frame_free(&m_frame);
+    ff().av_packet_free(&m_packet);
+    ff().avcodec_free_context(&m_codecContext);
     closeInput(&m_formatContext);
     m_streamIndex = -1;
     m_framePending = false;
@@ -314,9 +326,9 @@ int64_t FfmpegPcmReader::containerDuration() const {
     const AVStream *stream = m_formatContext->streams[m_streamIndex];
     int64_t frames = -1;
     if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
-        frames = av_rescale_q(stream->duration, stream->time_base, AVRational{1, m_format.sampleRate});
+        frames = ff().av_rescale_q(stream->duration, stream->time_base, AVRational{1, m_format.sampleRate});
     else if (m_formatContext->duration != AV_NOPTS_VALUE && m_formatContext->duration > 0)
-        frames = av_rescale(m_formatContext->duration, m_format.sampleRate, AV_TIME_BASE);
+        frames = ff().av_rescale(m_formatContext->duration, m_format.sampleRate, AV_TIME_BASE);
     // The decoder drops the codec's start-up delay (Opus pre-skip), which containers count.
     if (frames > 0 && stream->codecpar->initial_padding > 0)
         frames = std::max<int64_t>(0, frames - stream->codecpar->initial_padding);
@@ -326,37 +338,37 @@ int64_t FfmpegPcmReader::containerDuration() const {
 namespace {
 int64_t scanInput(const Input &input, int sampleRate) {
     quietLibraryLogging();
-    if (sampleRate <= 0)
+    if (sampleRate <= 0 || !FfmpegLibrary::get())
         return -1;
     AVFormatContext *context = nullptr;
     if (openInput(&context, input) < 0)
         return -1;
     int64_t frames = -1;
-    AVPacket *packet = av_packet_alloc();
-    const int index = avformat_find_stream_info(context, nullptr) >= 0 ? firstAudioStream(context) : -1;
+    AVPacket *packet = ff().av_packet_alloc();
+    const int index = ff().avformat_find_stream_info(context, nullptr) >= 0 ? firstAudioStream(context) : -1;
     if (index >= 0 && packet) {
         for (unsigned i = 0; i < context->nb_streams; ++i)
             context->streams[i]->discard = int(i) == index ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
         const AVRational timeBase = context->streams[index]->time_base;
         frames = 0;
         int rc;
-        while ((rc = av_read_frame(context, packet)) >= 0) {
+        while ((rc = ff().av_read_frame(context, packet)) >= 0) {
             if (packet->stream_index == index) {
                 if (packet->duration <= 0) {
-                    av_packet_unref(packet);
+                    ff().av_packet_unref(packet);
                     frames = -1;
                     break;
                 }
                 const int64_t packetFrames =
-                    av_rescale_q(packet->duration, timeBase, AVRational{1, sampleRate});
+                    ff().av_rescale_q(packet->duration, timeBase, AVRational{1, sampleRate});
                 frames += std::max<int64_t>(0, packetFrames - skippedSamples(packet));
             }
-            av_packet_unref(packet);
+            ff().av_packet_unref(packet);
         }
         if (frames >= 0 && rc != AVERROR_EOF && frames == 0)
             frames = -1;
     }
-    av_packet_free(&packet);
+    ff().av_packet_free(&packet);
     closeInput(&context);
     return frames;
 }
@@ -368,10 +380,10 @@ int64_t FfmpegPcmReader::scanFrames(const std::string &fileName, int sampleRate)
 
 int FfmpegPcmReader::decodeNextFrame() {
     for (;;) {
-        int rc = avcodec_receive_frame(m_codecContext, m_frame);
+        int rc = ff().avcodec_receive_frame(m_codecContext, m_frame);
         if (rc == 0) {
             if (m_frame->nb_samples <= 0) {
-                av_frame_unref(m_frame);
+                ff().av_frame_unref(m_frame);
                 continue;
             }
             return NoFlags;
@@ -382,17 +394,17 @@ int FfmpegPcmReader::decodeNextFrame() {
         // Anything else than "needs input" is a damaged packet the decoder has dropped;
         // like the ffmpeg command we go on with the next one.
 
-        rc = av_read_frame(m_formatContext, m_packet);
+        rc = ff().av_read_frame(m_formatContext, m_packet);
         if (rc < 0) {
             if (rc != AVERROR_EOF)
                 m_readError = true;
             m_draining = true;
-            avcodec_send_packet(m_codecContext, nullptr);
+            ff().avcodec_send_packet(m_codecContext, nullptr);
             continue;
         }
         if (m_packet->stream_index == m_streamIndex)
-            avcodec_send_packet(m_codecContext, m_packet); // a damaged packet is skipped
-        av_packet_unref(m_packet);
+            ff().avcodec_send_packet(m_codecContext, m_packet); // a damaged packet is skipped
+        ff().av_packet_unref(m_packet);
     }
 }
 
@@ -405,20 +417,20 @@ bool FfmpegPcmReader::convertFrame(Buffer *buffer) {
         return true;
     }
     if (!m_resampler || m_resamplerInputFormat != m_frame->format) {
-        swr_free(&m_resampler);
-        if (swr_alloc_set_opts2(&m_resampler, &m_frame->ch_layout, AV_SAMPLE_FMT_S16, m_frame->sample_rate,
-                                &m_frame->ch_layout, AVSampleFormat(m_frame->format), m_frame->sample_rate, 0,
-                                nullptr) < 0 ||
-            swr_init(m_resampler) < 0) {
-            swr_free(&m_resampler);
+        ff().swr_free(&m_resampler);
+        if (ff().swr_alloc_set_opts2(&m_resampler, &m_frame->ch_layout, AV_SAMPLE_FMT_S16,
+                                     m_frame->sample_rate, &m_frame->ch_layout,
+                                     AVSampleFormat(m_frame->format), m_frame->sample_rate, 0, nullptr) < 0 ||
+            ff().swr_init(m_resampler) < 0) {
+            ff().swr_free(&m_resampler);
             return false;
         }
         m_resamplerInputFormat = m_frame->format;
     }
     m_pcm.resize(size_t(frames) * size_t(channels));
     uint8_t *out = reinterpret_cast<uint8_t *>(m_pcm.data());
-    const int converted =
-        swr_convert(m_resampler, &out, frames, const_cast<const uint8_t **>(m_frame->extended_data), frames);
+    const int converted = ff().swr_convert(m_resampler, &out, frames,
+                                           const_cast<const uint8_t **>(m_frame->extended_data), frames);
     if (converted < 0)
         return false;
     buffer->data = m_pcm.data();
@@ -433,7 +445,7 @@ int FfmpegPcmReader::readBuffer(Buffer *buffer) {
     if (m_stopped)
         return EndOfStream;
     if (!m_framePending) {
-        av_frame_unref(m_frame);
+        ff().av_frame_unref(m_frame);
         const int flags = decodeNextFrame();
         if (flags != NoFlags)
             return flags;
@@ -449,10 +461,10 @@ int FfmpegPcmReader::readBuffer(Buffer *buffer) {
     if (m_needTimestamp) {
         m_needTimestamp = false;
         if (m_frame->best_effort_timestamp != AV_NOPTS_VALUE)
-            m_nextFrame = av_rescale_q_rnd(m_frame->best_effort_timestamp - m_originPts,
-                                           m_formatContext->streams[m_streamIndex]->time_base,
-                                           AVRational{1, m_format.sampleRate},
-                                           AVRounding(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+            m_nextFrame = ff().av_rescale_q_rnd(m_frame->best_effort_timestamp - m_originPts,
+                                                m_formatContext->streams[m_streamIndex]->time_base,
+                                                AVRational{1, m_format.sampleRate},
+                                                AVRounding(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
     }
     if (!convertFrame(buffer))
         return Error;
@@ -469,17 +481,20 @@ bool FfmpegPcmReader::flush() {
     // what a reposition to the start would bring back.
     if (m_atStart)
         return true;
-    avcodec_flush_buffers(m_codecContext);
+    ff().avcodec_flush_buffers(m_codecContext);
     m_framePending = false;
     m_needTimestamp = true;
     return true;
 }
 
 bool FfmpegPcmReader::setPosition(int64_t time) {
+    if (!FfmpegLibrary::get())
+        return false;
     if (!m_formatContext && m_fileName.empty() && !m_memory)
         return false;
     const int rate = m_format.sampleRate;
-    const int64_t targetFrame = rate > 0 ? av_rescale(std::max<int64_t>(time, 0), rate, kTicksPerSecond) : 0;
+    const int64_t targetFrame =
+        rate > 0 ? ff().av_rescale(std::max<int64_t>(time, 0), rate, kTicksPerSecond) : 0;
     const int64_t startFrame = targetFrame - int64_t(kPrerollSeconds * rate);
     if (startFrame <= 0) {
         if (m_atStart)
@@ -493,10 +508,10 @@ bool FfmpegPcmReader::setPosition(int64_t time) {
     if (!m_formatContext)
         return false;
     const AVStream *stream = m_formatContext->streams[m_streamIndex];
-    const int64_t ts = m_originPts + av_rescale_q(startFrame, AVRational{1, rate}, stream->time_base);
-    if (avformat_seek_file(m_formatContext, m_streamIndex, INT64_MIN, ts, ts, 0) < 0)
+    const int64_t ts = m_originPts + ff().av_rescale_q(startFrame, AVRational{1, rate}, stream->time_base);
+    if (ff().avformat_seek_file(m_formatContext, m_streamIndex, INT64_MIN, ts, ts, 0) < 0)
         return false;
-    avcodec_flush_buffers(m_codecContext);
+    ff().avcodec_flush_buffers(m_codecContext);
     m_framePending = false;
     m_needTimestamp = true;
     m_atStart = false;

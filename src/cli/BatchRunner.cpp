@@ -145,7 +145,11 @@ int BatchRunner::run() {
             break;
         if (showProgress)
             drawProgress(false);
-        QThread::msleep(50);
+        // Woken by the next result, so that the last one is printed (and the program
+        // ends) at once; the timeout keeps the progress bar and Ctrl+C responsive.
+        QMutexLocker locker(&m_lock);
+        if (!m_results.at(printed).ready)
+            m_resultReady.wait(&m_lock, 50);
     }
     for (std::thread &t : workers)
         t.join();
@@ -208,37 +212,57 @@ void BatchRunner::work() {
         QMutexLocker locker(&m_lock);
         m_results[index] = r;
         ++m_done;
+        m_resultReady.wakeAll();
     }
 }
 
 BatchRunner::Result BatchRunner::process(const Input &input) {
     Result r;
     QString error = input.problem;
+    QString warning;
     if (error.isEmpty()) {
-        LoopTask task;
-        if (task.open(input.path, g_stop, &error)) {
-            if (m_options.command == CliOptions::Command::Slice)
-                exportSlices(input, task, &error);
-            else
-                r.output = outputLine(input, task, &error);
+        if (m_options.command == CliOptions::Command::Tempo ||
+            m_options.command == CliOptions::Command::Info) {
+            FileTempo tempo;
+            if (detectFileTempo(input.path, g_stop, &tempo, &error)) {
+                r.output = tempoLine(input, tempo);
+                if (tempo.missingFrames > 0)
+                    warning = truncationWarning(tempo.missingFrames, tempo.sampleRate);
+            }
+        } else {
+            LoopTask task;
+            if (task.open(input.path, g_stop, &error)) {
+                // Said before the work, so that it stands even when the work fails.
+                if (task.missingFrames() > 0)
+                    warning = truncationWarning(task.missingFrames(), task.loop()->fileSampleRate());
+                if (m_options.command == CliOptions::Command::Slice)
+                    exportSlices(input, task, &error);
+                else
+                    r.output = pointsLine(input, task, &error);
+            }
         }
+    }
+    // A cut-off file is still worked on, its result printed or written, but it counts
+    // as a bad input.
+    if (!warning.isEmpty() && !g_stop.load()) {
+        r.failed = true;
+        r.error = QStringLiteral("quillory-cli: %1: %2\n").arg(input.path, warning);
     }
     if (!error.isEmpty()) {
         r.failed = true;
         r.output.clear();
         if (!g_stop.load())
-            r.error = QStringLiteral("quillory-cli: %1: %2\n").arg(input.path, error);
+            r.error += QStringLiteral("quillory-cli: %1: %2\n").arg(input.path, error);
     }
     return r;
 }
 
-QString BatchRunner::outputLine(const Input &input, LoopTask &task, QString *error) {
-    const SlicePtr loop = task.loop();
+QString BatchRunner::tempoLine(const Input &input, const FileTempo &tempo) const {
     switch (m_options.command) {
     case CliOptions::Command::Tempo: {
-        const double bpm = task.detectTempo();
+        const double bpm = tempo.bpm;
         // Relations are to the tempo printed, which is the one detection stored.
-        const TempoAnalysis analysis = m_options.alternatives ? loop->tempoAnalysis() : TempoAnalysis();
+        const TempoAnalysis analysis = m_options.alternatives ? tempo.analysis : TempoAnalysis();
         if (m_options.json) {
             QJsonObject o{{"file", input.path}, {"bpm", bpm}};
             if (m_options.alternatives) {
@@ -269,10 +293,10 @@ QString BatchRunner::outputLine(const Input &input, LoopTask &task, QString *err
     }
     case CliOptions::Command::Info: {
         const StreamDescription d = describeStream(input.path);
-        const qint64 frames = loop->length() / 2;
-        const int rate = loop->fileSampleRate();
+        const qint64 frames = tempo.frames;
+        const int rate = tempo.sampleRate;
         const double seconds = rate > 0 ? double(frames) / rate : 0.0;
-        const double bpm = task.detectTempo();
+        const double bpm = tempo.bpm;
         const QString format = d.format.isEmpty() ? QStringLiteral("unknown") : d.format;
         if (m_options.json) {
             const QJsonObject o{{"file", input.path}, {"format", format},   {"sampleRate", rate},
@@ -285,27 +309,30 @@ QString BatchRunner::outputLine(const Input &input, LoopTask &task, QString *err
             .arg(input.path, format, QString::number(rate), QString::number(d.channels), QString::number(frames),
                  QString::number(seconds, 'f', 3), bpmText(bpm));
     }
-    case CliOptions::Command::Points: {
-        if (!task.slice(m_options, g_stop, error))
-            return QString();
-        const QList<qint64> frames = task.pointFrames();
-        if (m_options.json) {
-            QJsonArray points;
-            for (qint64 f : frames)
-                points.append(f);
-            const QJsonObject o{{"file", input.path}, {"sampleRate", loop->fileSampleRate()}, {"points", points}};
-            return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) + QLatin1Char('\n');
-        }
-        QString text;
-        for (qint64 f : frames)
-            text += QString::number(f) + QLatin1Char('\n');
-        return text;
-    }
+    case CliOptions::Command::Points:
     case CliOptions::Command::Slice:
     case CliOptions::Command::None:
         break;
     }
     return QString();
+}
+
+QString BatchRunner::pointsLine(const Input &input, LoopTask &task, QString *error) {
+    if (!task.slice(m_options, g_stop, error))
+        return QString();
+    const QList<qint64> frames = task.pointFrames();
+    if (m_options.json) {
+        QJsonArray points;
+        for (qint64 f : frames)
+            points.append(f);
+        const QJsonObject o{
+            {"file", input.path}, {"sampleRate", task.loop()->fileSampleRate()}, {"points", points}};
+        return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) + QLatin1Char('\n');
+    }
+    QString text;
+    for (qint64 f : frames)
+        text += QString::number(f) + QLatin1Char('\n');
+    return text;
 }
 
 bool BatchRunner::exportSlices(const Input &input, LoopTask &task, QString *error) {

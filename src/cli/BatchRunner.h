@@ -7,6 +7,7 @@
 #include <QMutex>
 #include <QString>
 #include <QStringList>
+#include <QWaitCondition>
 #include <atomic>
 
 // Runs one subcommand over its input files on a few worker threads, one file per job,
@@ -43,7 +44,8 @@ private:
     void expandInputs();
     void work();
     Result process(const Input &input);
-    QString outputLine(const Input &input, class LoopTask &task, QString *error);
+    QString tempoLine(const Input &input, const struct FileTempo &tempo) const;
+    QString pointsLine(const Input &input, class LoopTask &task, QString *error);
     bool exportSlices(const Input &input, class LoopTask &task, QString *error);
     void cancelActiveExports();
     void drawProgress(bool final);
@@ -52,6 +54,7 @@ private:
     QList<Input> m_inputs;
 
     QMutex m_lock; // guards everything below
+    QWaitCondition m_resultReady;
     QList<Result> m_results;
     int m_next = 0;
     int m_done = 0;

@@ -8,12 +8,14 @@
 
 #include <QFileInfo>
 #include <QThread>
+#include <algorithm>
 #include <sndfile.h>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-}
+#include "FfmpegLibrary.h"
+
+namespace {
+const QString kNotAudio = QStringLiteral("not audio the program can open (damaged, truncated or empty)");
+} // namespace
 
 LoopTask::LoopTask() : m_pSlicer(new Trevant) {}
 
@@ -23,7 +25,7 @@ LoopTask::~LoopTask() {
         m_pLoop->cache()->cancelFill();
 }
 
-bool LoopTask::open(const QString &path, const std::atomic<bool> &stop, QString *error) {
+bool LoopTask::checkInput(const QString &path, QString *error) {
     const QFileInfo info(path);
     if (!info.exists()) {
         *error = QStringLiteral("no such file");
@@ -37,20 +39,33 @@ bool LoopTask::open(const QString &path, const std::atomic<bool> &stop, QString 
         *error = QStringLiteral("permission denied");
         return false;
     }
-    if (!m_pSlicer->slotLoadLoop(info.absoluteFilePath())) {
-        *error = QStringLiteral("not audio the program can open (damaged, truncated or empty)");
+    return true;
+}
+
+bool LoopTask::open(const QString &path, const std::atomic<bool> &stop, QString *error) {
+    if (!checkInput(path, error))
+        return false;
+    if (!m_pSlicer->slotLoadLoop(QFileInfo(path).absoluteFilePath())) {
+        *error = kNotAudio;
         return false;
     }
     m_pLoop = m_pSlicer->currentSlice();
     const AudioCachePtr cache = m_pLoop->cache();
-    // The fill runs on the shared background reader; its completion signal would need an
-    // event loop on this thread, so the flags are polled instead.
+    // Filled here, so that the jobs read their files side by side rather than one after
+    // another on the window's single background reader. Should that reader have taken
+    // the fill first, this returns at once; its completion signal would need an event
+    // loop on this thread, so the flags are polled instead.
+    cache->fill();
+    // A one-bar loop fills in about a millisecond, a song in a good part of a second:
+    // short naps first, so that a fill that is nearly done is not overslept.
+    unsigned long nap = 50;
     while (!cache->isFilled()) {
         if (stop.load() || cache->isFillCancelled()) {
             *error = stop.load() ? QStringLiteral("interrupted") : QStringLiteral("could not be read completely");
             return false;
         }
-        QThread::msleep(2);
+        QThread::usleep(nap);
+        nap = std::min(nap * 2, 2000ul);
     }
     return true;
 }
@@ -129,6 +144,45 @@ QList<qint64> LoopTask::pointFrames() const {
     return frames;
 }
 
+bool detectFileTempo(const QString &path, const std::atomic<bool> &stop, FileTempo *tempo, QString *error) {
+    if (!LoopTask::checkInput(path, error))
+        return false;
+    // The reader the window's loop would get, without the loop around it.
+    const AudioFilePtr file = AudioFile::createForPath(QFileInfo(path).absoluteFilePath());
+    if (file->length() <= 0 || file->sampleRate() <= 0) {
+        *error = kNotAudio;
+        return false;
+    }
+    tempo->sampleRate = file->sampleRate();
+    tempo->frames = file->length() / 2;
+    BpmDetectorWorker worker;
+    BpmDetectorWorker::Result result;
+    if (!worker.detectFile(file, stop, &result)) {
+        *error = QStringLiteral("interrupted");
+        return false;
+    }
+    // A fresh loop's tempo is 0 until detection stores one.
+    tempo->bpm = result.hasBpm ? result.bpm : 0.0;
+    tempo->analysis = result.analysis;
+    // The detection has read to the end of what the file holds.
+    tempo->missingFrames = file->missingFrames();
+    return true;
+}
+
+long long LoopTask::missingFrames() const {
+    return m_pLoop ? m_pLoop->missingFrames() : 0;
+}
+
+QString truncationWarning(long long missingFrames, int sampleRate) {
+    const QString seconds =
+        sampleRate > 0
+            ? QStringLiteral(" (%1 s)").arg(QString::number(double(missingFrames) / sampleRate, 'f', 3))
+            : QString();
+    return QStringLiteral("truncated: %1 frames%2 of audio missing at the end; used as far as it goes")
+        .arg(missingFrames)
+        .arg(seconds);
+}
+
 namespace {
 QString sndfileEncoding(int format) {
     switch (format & SF_FORMAT_SUBMASK) {
@@ -170,17 +224,19 @@ StreamDescription describeStream(const QString &path) {
         }
         return d;
     }
+    const FfmpegLibrary *ffmpeg = FfmpegLibrary::get();
     AVFormatContext *context = nullptr;
-    if (avformat_open_input(&context, encoded.constData(), nullptr, nullptr) != 0)
+    if (!ffmpeg || ffmpeg->avformat_open_input(&context, encoded.constData(), nullptr, nullptr) != 0)
         return d;
-    if (avformat_find_stream_info(context, nullptr) >= 0) {
-        const int index = av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (ffmpeg->avformat_find_stream_info(context, nullptr) >= 0) {
+        const int index = ffmpeg->av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
         if (index >= 0) {
             const AVCodecParameters *par = context->streams[index]->codecpar;
-            d.format = suffix + QLatin1Char('-') + QString::fromLatin1(avcodec_get_name(par->codec_id));
+            d.format =
+                suffix + QLatin1Char('-') + QString::fromLatin1(ffmpeg->avcodec_get_name(par->codec_id));
             d.channels = par->ch_layout.nb_channels;
         }
     }
-    avformat_close_input(&context);
+    ffmpeg->avformat_close_input(&context);
     return d;
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "AudioFile.h"
 #include "CliOptions.h"
 #include "Slice.h"
+#include "TempoAnalysis.h"
 
 #include <QList>
 #include <QString>
@@ -19,6 +21,9 @@ public:
     LoopTask(const LoopTask &) = delete;
     LoopTask &operator=(const LoopTask &) = delete;
 
+    // False with the reason when path is missing, not a regular file or unreadable.
+    static bool checkInput(const QString &path, QString *error);
+
     // Loads path and waits until its audio is read. False with the reason when the file
     // is missing, unreadable or holds no audio the program can open, or when stop is set.
     bool open(const QString &path, const std::atomic<bool> &stop, QString *error);
@@ -35,6 +40,9 @@ public:
     bool slice(const CliOptions &options, const std::atomic<bool> &stop, QString *error);
     // The slice points as frame numbers, ascending, without 0 and the end.
     QList<qint64> pointFrames() const;
+    // Frames the file declares but does not hold (see AudioFile::missingFrames), once
+    // open() has returned true.
+    long long missingFrames() const;
 
 private:
     std::unique_ptr<Trevant> m_pSlicer;
@@ -42,9 +50,27 @@ private:
     double m_dTempo = -1.0; // not detected yet
 };
 
+// The tempo of one file as the window finds it for the loop, for tempo and info, which
+// need no loop: the file is read once and handed to the detection as it is decoded,
+// without filling a cache first.
+struct FileTempo {
+    int sampleRate = 0;
+    long long frames = 0;
+    double bpm = 0.0; // 0 when none can be determined
+    TempoAnalysis analysis;
+    long long missingFrames = 0; // see AudioFile::missingFrames
+};
+// False with the reason when the file cannot be read or holds no audio the program can
+// open, or when stop is set.
+bool detectFileTempo(const QString &path, const std::atomic<bool> &stop, FileTempo *tempo, QString *error);
+
 // What a file's container says about it, for info.
 struct StreamDescription {
     QString format; // "wav-pcm16", "flac-pcm24", "mp3-mp3", "m4a-aac" …
     int channels = 0;
 };
 StreamDescription describeStream(const QString &path);
+
+// The warning for a file cut off inside its audio data, which is still used as far as it
+// goes: how much is missing, in frames and seconds.
+QString truncationWarning(long long missingFrames, int sampleRate);

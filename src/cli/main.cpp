@@ -52,9 +52,11 @@ int main(int argc, char *argv[]) {
     }
 
     // Snapping follows the command line, not the window's preference; the change stays
-    // in memory and never reaches the preferences file.
-    Settings::instance().set(QStringLiteral("snap_to_zero_crossings"),
-                             options.snap ? QStringLiteral("1") : QStringLiteral("0"));
+    // in memory and never reaches the preferences file. Tempo and info read no
+    // preference, so they do not load them.
+    if (options.command == CliOptions::Command::Points || options.command == CliOptions::Command::Slice)
+        Settings::instance().set(QStringLiteral("snap_to_zero_crossings"),
+                                 options.snap ? QStringLiteral("1") : QStringLiteral("0"));
 
     struct sigaction action {};
     action.sa_handler = onSignal;

@@ -111,6 +111,11 @@ int Slice::length() {
     return m_pCacheRaw ? m_pCacheRaw.load()->length() : 0;
 }
 
+long long Slice::missingFrames() {
+    // The reader is fixed at construction.
+    return m_pReader ? m_pReader->missingFrames() : 0;
+}
+
 double Slice::durationSeconds() {
     QMutexLocker locker(&m_lock);
     if (m_iFileSampleRate <= 0)

@@ -58,6 +58,9 @@ public:
     AudioCachePtr cache();
     // True once the cache has been filled (loadingComplete was emitted).
     bool isLoadingComplete();
+    // Frames the file declares but does not hold, a file cut off inside its audio
+    // (AudioFile::missingFrames); final once loading is complete.
+    long long missingFrames();
 
     // The request to stop a running save of this loop (an export or an offline
     // stretch). Any thread, no lock: the save's worker polls it between blocks.

@@ -1,6 +1,7 @@
 #include "BpmDetectorWorker.h"
 
 #include "AudioCache.h"
+#include "ReadAheadStream.h"
 #include "TempoAlternatives.h"
 #include "TempoEstimator.h"
 
@@ -90,14 +91,9 @@ void BpmDetectorWorker::waitAndProcess() {
 void BpmDetectorWorker::detectBpm(SlicePtr pSlice) {
     if (!pSlice)
         return;
-    if (!m_pInput) {
-        m_pInput.reset(new InputBlock);
-        m_pMono.reset(new MonoBlock);
-    }
     const AudioCachePtr pCache = pSlice->cache();
     emit calculatingBpm();
 
-    const int total = pSlice->length();
     const int rate = pSlice->fileSampleRate();
     if (rate <= 0) {
         qDebug() << "Invalid samplerate, aborting BPM detection.";
@@ -105,9 +101,45 @@ void BpmDetectorWorker::detectBpm(SlicePtr pSlice) {
         emit bpmDetected();
         return;
     }
+    const auto fromCache = [&pCache](float *buffer, unsigned count, unsigned startSample) {
+        return pCache ? pCache->readSamples(buffer, count, startSample) : 0u;
+    };
+    Result result;
+    if (!detect(fromCache, pSlice->length(), rate, &result))
+        return;
+    // Stored before the tempo so that whoever reacts to the new tempo finds its analysis.
+    pSlice->setTempoAnalysis(result.analysis);
+    pSlice->setBpm(result.bpm);
+    emit bpmDetected();
+}
 
+int BpmDetectorWorker::passes(long long totalSamples, int sampleRate) {
+    // The loop's duration as the loop itself states it (whole frames over the rate).
+    const double seconds = sampleRate > 0 ? double(totalSamples / 2) / sampleRate : 0.0;
+    return seconds < 20.0 ? 4 : 1;
+}
+
+bool BpmDetectorWorker::detectFile(const AudioFilePtr &file, const std::atomic<bool> &stop, Result *result) {
+    const int total = file ? file->length() : 0;
+    const int rate = file ? file->sampleRate() : 0;
+    if (total <= 0 || rate <= 0)
+        return false;
+    // A loop read more than once is kept whole; a long file only needs its first block
+    // again (the detection ends with one block from the start).
+    ReadAheadStream stream(file, passes(total, rate) > 1);
+    const auto fromStream = [&](float *buffer, unsigned count, unsigned startSample) {
+        return stop.load() ? 0u : stream.read(buffer, count, startSample);
+    };
+    return detect(fromStream, total, rate, result) && !stop.load();
+}
+
+bool BpmDetectorWorker::detect(const SampleSource &source, int total, int rate, Result *result) {
+    if (!m_pInput) {
+        m_pInput.reset(new InputBlock);
+        m_pMono.reset(new MonoBlock);
+    }
     TempoEstimator estimator(static_cast<float>(rate));
-    const int passes = pSlice->durationSeconds() < 20.0 ? 4 : 1;
+    const int passes = BpmDetectorWorker::passes(total, rate);
     float *input = m_pInput->samples;
     float *mono = m_pMono->samples;
 
@@ -122,7 +154,7 @@ void BpmDetectorWorker::detectBpm(SlicePtr pSlice) {
             qDebug() << "Cancelling tempo detection.";
             QMutexLocker locker(m_pMutex.get());
             m_bCancel.store(false);
-            return;
+            return false;
         }
         if (remaining == 0) {
             remaining = total;
@@ -130,7 +162,7 @@ void BpmDetectorWorker::detectBpm(SlicePtr pSlice) {
             position = 0;
         }
         std::fill(input, input + kBlockSamples, 0.0f);
-        const unsigned h = pCache ? pCache->readSamples(input, kBlockSamples, position) : 0;
+        const unsigned h = source(input, kBlockSamples, position);
         const int frames = static_cast<int>(h / 2);
         for (int j = 0; j < frames; ++j)
             mono[j] = (input[2 * j] + input[2 * j + 1]) * 0.5f;
@@ -155,8 +187,8 @@ void BpmDetectorWorker::detectBpm(SlicePtr pSlice) {
 
     const float bpm = static_cast<float>(std::round(estimator.estimateTempo()));
     qDebug() << "Tempo is:" << bpm << "BPM";
-    // Stored before the tempo so that whoever reacts to the new tempo finds its analysis.
-    pSlice->setTempoAnalysis(TempoAlternatives::analyse(estimator, bpm, double(total / 2) / rate));
-    pSlice->setBpm(bpm);
-    emit bpmDetected();
+    result->analysis = TempoAlternatives::analyse(estimator, bpm, double(total / 2) / rate);
+    result->hasBpm = bpm >= 0.0f && std::isfinite(bpm);
+    result->bpm = bpm;
+    return true;
 }

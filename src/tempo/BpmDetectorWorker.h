@@ -1,6 +1,8 @@
 #pragma once
 
+#include "AudioFile.h"
 #include "Slice.h"
+#include "TempoAnalysis.h"
 
 #include <QList>
 #include <QMutex>
@@ -8,6 +10,7 @@
 #include <QWaitCondition>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 // Runs the tempo estimator over queued loops, one at a time, on the tempo detection
@@ -17,6 +20,17 @@
 class BpmDetectorWorker : public QObject {
     Q_OBJECT
 public:
+    // What one detection finds: the tempo stored as a loop's tempo (rounded; left out,
+    // as setBpm leaves it out, when not a finite non-negative number) and its analysis.
+    struct Result {
+        double bpm = 0.0;
+        bool hasBpm = false;
+        TempoAnalysis analysis;
+    };
+    // Copies up to count interleaved stereo samples from startSample into buffer and
+    // returns how many it copied (fewer only at the end), as AudioCache::readSamples.
+    using SampleSource = std::function<unsigned(float *buffer, unsigned count, unsigned startSample)>;
+
     BpmDetectorWorker();
     ~BpmDetectorWorker() override;
     BpmDetectorWorker(const BpmDetectorWorker &) = delete;
@@ -44,7 +58,22 @@ public slots:
     // Any thread: abandons the running detection (if any) and drops the queue.
     void cancel();
 
+public:
+    // Calling thread, no worker loop: the detection detectBpm runs on a loop, over a file
+    // read once from front to back without a cache, with the decoder a little ahead on
+    // a thread of its own. The samples are the ones a filled cache holds, so the result
+    // is the loop's to the bit. false when the file holds no audio to read, or when
+    // stop was set meanwhile (the result is then of no use).
+    bool detectFile(const AudioFilePtr &file, const std::atomic<bool> &stop, Result *result);
+    // The number of times a detection reads a loop of this many samples: short loops
+    // are read several times over, so that the estimator has enough beats to compare.
+    static int passes(long long totalSamples, int sampleRate);
+
 private:
+    // The detection itself, over total samples at rate read through source. false when
+    // cancelled.
+    bool detect(const SampleSource &source, int total, int rate, Result *result);
+
     // Owned by the mutex.
     bool m_bStop = false;
     bool m_bBusy = false;

@@ -107,6 +107,9 @@ void TrevantUI::slotLoadAudioFile() {
 bool TrevantUI::slotLoadAudioFile(QString filename) {
     bool loaded = false;
     if (!filename.isEmpty()) {
+        if (!m_truncationNotice.isEmpty() && statusBar()->currentMessage() == m_truncationNotice)
+            statusBar()->clearMessage();
+        m_truncationNotice.clear();
         loaded = m_slicer->slotLoadLoop(filename);
         // Whatever was detected or waited for belonged to the previous loop.
         m_onsets->setSlice(m_slicer->currentSlice());
@@ -137,6 +140,19 @@ bool TrevantUI::slotLoadAudioFile(QString filename) {
             if (ui.actionEditMode->isChecked())
                 slotToggleEditMode(true);
             if (SlicePtr slice = m_slicer->currentSlice()) {
+                // A file cut off inside its audio plays as far as it goes; the musician
+                // is told why it ends early. Some formats only show it once read.
+                Slice *loop = slice.data();
+                connect(loop, &Slice::loadingComplete, this, [this, loop, filename] {
+                    const long long missing = loop->missingFrames();
+                    if (missing <= 0 || loop->fileSampleRate() <= 0)
+                        return;
+                    m_truncationNotice =
+                        tr("%1 is cut off: %2 s of its audio are missing at the end; the rest was loaded.")
+                            .arg(QFileInfo(filename).fileName())
+                            .arg(double(missing) / loop->fileSampleRate(), 0, 'f', 2);
+                    statusBar()->showMessage(m_truncationNotice);
+                });
                 connect(slice.data(), SIGNAL(bpmChanged()), this,
                         SLOT(updateQuickControlsOriginalBpmFromSlice()), Qt::UniqueConnection);
                 connect(slice.data(), SIGNAL(effectiveBpmChanged()), this,

@@ -683,6 +683,24 @@ private slots:
         ui.actionDelete->setEnabled(false);
     }
 
+    // A file cut off inside its audio loads as far as it goes, and the status bar says
+    // how much is missing until another file is loaded.
+    void cutOffFileLoadsAndIsNamed() {
+        QFile whole(g_secondPath);
+        QVERIFY(whole.open(QIODevice::ReadOnly));
+        const QByteArray bytes = whole.readAll();
+        const QString cut = g_dir->filePath("cut tone.wav");
+        // A quarter of the frames, and half a sample more, are gone.
+        QVERIFY(TestAudio::writeBytes(cut, bytes.left(bytes.size() - 4 * 24000 + 2)));
+        QVERIFY(w()->slotLoadAudioFile(cut));
+        QCOMPARE(w()->slicer()->currentSlice()->length(), 2 * 72000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            w()->statusBar()->currentMessage().startsWith("cut tone.wav is cut off: 0.50 s"), 20000);
+        QVERIFY(w()->slotLoadAudioFile(g_loopPath));
+        QVERIFY2(!w()->statusBar()->currentMessage().contains("cut off"),
+                 qPrintable(w()->statusBar()->currentMessage()));
+    }
+
     void escapeClosesTheTimeStretchWindow()
     {
         w()->form().actionTimeStretch->trigger();

@@ -1,7 +1,8 @@
-#include "WorkerSafeTest.h"
 #include "AudioCache.h"
 #include "AudioFixtures.h"
 #include "FakeReader.h"
+#include "ReadAheadStream.h"
+#include "WorkerSafeTest.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -271,6 +272,51 @@ private slots:
         QCOMPARE(finished.count(), 0);
         QVERIFY(!cache->isFilled());
         QCOMPARE(cache->getSample(5), 0.0f);
+    }
+
+    // The read-ahead stream hands out what a filled cache over the same reader does, in
+    // the blocks tempo detection reads, for a file holding less than it reports, and the
+    // block from the start that the detection reads again at its end.
+    void readAheadStreamReadsAsTheCache() {
+        const int length = 300000;
+        const int holds = 250001;
+        AudioCachePtr cache = makeCache(length, holds);
+        cache->preallocate();
+        cache->fillSynchronously();
+        ReadAheadStream stream(AudioFilePtr(new FakeReader(length, holds)), false);
+        std::vector<float> expected(512), got(512);
+        unsigned position = 0;
+        for (;;) {
+            std::fill(expected.begin(), expected.end(), -1.0f);
+            std::fill(got.begin(), got.end(), -2.0f);
+            const unsigned n = cache->readSamples(expected.data(), 512, position);
+            QCOMPARE(stream.read(got.data(), 512, position), n);
+            QVERIFY(std::equal(expected.begin(), expected.begin() + n, got.begin()));
+            if (n == 0)
+                break;
+            position += n;
+        }
+        QCOMPARE(position, unsigned(holds));
+        QCOMPARE(stream.read(got.data(), 512, 0), 512u);
+        QCOMPARE(got[511], stair(511));
+        QCOMPARE(stream.read(got.data(), 512, 8192), 0u); // long given up
+        QCOMPARE(stream.deliveredSamples(), (long long)holds);
+    }
+
+    // A consumer that stops early while the decoder waits on a full window of pieces:
+    // reads end, and the stream is destroyed without waiting for the rest of the file.
+    void readAheadStreamStopsWithItsWindowFull() {
+        const auto probe = std::make_shared<ReaderProbe>();
+        {
+            ReadAheadStream stream(AudioFilePtr(new FakeReader(4096 * 1000, 4096 * 1000, probe)), false);
+            std::vector<float> buffer(512);
+            QCOMPARE(stream.read(buffer.data(), 512, 0), 512u);
+            QTRY_VERIFY(probe->reads.load() >= 64);
+            stream.stop();
+            QCOMPARE(stream.read(buffer.data(), 512, 512), 0u);
+        }
+        QVERIFY(probe->reads.load() < 1000);
+        QVERIFY(probe->destroyed.load());
     }
 };
 

@@ -331,6 +331,36 @@ private slots:
             QVERIFY(std::fabs(cache->getSample(i) - stair(i)) < 1e-4f);
         for (int i = 6000; i < cache->length(); ++i)
             QCOMPARE(cache->getSample(i), 0.0f);
+        // Whichever it trusted, what is missing is told.
+        QCOMPARE(file->missingFrames(), 7000LL);
+    }
+
+    // A cut-off AIFF is known to be cut off as soon as it is open (its header declares
+    // its frames); whole files, read to the end, miss nothing.
+    void missingFramesOfCutAndWholeFiles() {
+        const QString cut = path("cut.aiff");
+        QVERIFY(TestAudio::writeSndFile(cut, SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 1, 44100, 10000,
+                                        AudioFixtures::stairGenerator()));
+        QVERIFY(QFile::resize(cut, QFileInfo(cut).size() - 3 * 4000 + 1));
+        const AudioFilePtr aiff = AudioFile::createForPath(cut);
+        QCOMPARE(aiff->length(), 2 * 6000);
+        QCOMPARE(aiff->missingFrames(), 4000LL);
+
+        for (const int format : {SF_FORMAT_WAV | SF_FORMAT_PCM_16, SF_FORMAT_AIFF | SF_FORMAT_PCM_24,
+                                 SF_FORMAT_FLAC | SF_FORMAT_PCM_16}) {
+            const QString p = path(QStringLiteral("whole%1.%2")
+                                       .arg(format, 0, 16)
+                                       .arg((format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV    ? "wav"
+                                            : (format & SF_FORMAT_TYPEMASK) == SF_FORMAT_AIFF ? "aiff"
+                                                                                              : "flac"));
+            QVERIFY(TestAudio::writeSndFile(p, format, 2, 44100, 10007, AudioFixtures::stairGenerator()));
+            const AudioFilePtr file = AudioFile::createForPath(p);
+            std::vector<float> buf(4096);
+            while (file->read(buf.data(), 4096) == 4096) {
+            }
+            QCOMPARE(file->position(), 2 * 10007);
+            QCOMPARE(file->missingFrames(), 0LL);
+        }
     }
 
     void fileCutShortWhileLoading_data() {
@@ -356,16 +386,20 @@ private slots:
         QVERIFY(cache->isFilled());
         QCOMPARE(cache->length(), 100000);
         int delivered = 0;
-        for (int k = 0; k < cache->chunkCount(); ++k)
-            if (cache->chunkAt(k)->count < 4096) {
-                delivered = cache->chunkAt(k)->start + cache->chunkAt(k)->count;
+        for (int k = 0; k < cache->chunkCount(); ++k) {
+            const SampleChunk *chunk = cache->chunkAt(k);
+            QVERIFY(chunk);
+            if (chunk->count < 4096) {
+                delivered = chunk->start + chunk->count;
                 break;
             }
+        }
         QVERIFY(delivered > 20000 && delivered < 60000);
         for (int i = 0; i < 20000; ++i)
             QVERIFY(std::fabs(cache->getSample(i) - stair(i)) < 1e-4f);
         for (int i = delivered; i < 100000; ++i)
             QCOMPARE(cache->getSample(i), 0.0f);
+        QCOMPARE(file->missingFrames(), (long long)(100000 - delivered) / 2);
     }
 
     void flacWithCorruptFrameKeepsSamplesBeforeIt() {

@@ -23,6 +23,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
+#include <csignal>
 #include <sndfile.h>
 
 namespace {
@@ -178,6 +179,42 @@ private slots:
         QVERIFY(r.exitCode != 0);
     }
 
+    // tempo and info read the file once without a loop; what they print must still be
+    // the loop's detection to the last bit, for a song read once through (not four times
+    // like a short loop), a mono file and a compressed one.
+    void tempoOfSongsAndCompressedFilesEqualsTheLoops() {
+        const QString song = m_dir.filePath("song.wav");
+        QVERIFY(TestAudio::writeWav(song, 1, 48000, 48000 * 25, drums(97.0, 48000), false));
+        const QString mp3 = m_dir.filePath("song.mp3");
+        QVERIFY(TestAudio::runFfmpeg({"-i", song, "-b:a", "192k", mp3}));
+        for (const QString &path : {song, mp3}) {
+            auto slicer = load(path);
+            QVERIFY(slicer);
+            const SlicePtr loop = slicer->currentSlice();
+            BpmDetectorWorker worker;
+            worker.detectBpm(loop);
+            const TempoAnalysis analysis = loop->tempoAnalysis();
+            QVERIFY2(std::abs(loop->bpm() - 97.0) <= 1.0, qPrintable(QString::number(loop->bpm())));
+
+            Run r = cli({"tempo", "--alternatives", "--json", path});
+            QCOMPARE(r.exitCode, 0);
+            const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+            QCOMPARE(o.value("bpm").toDouble(), loop->bpm());
+            QCOMPARE(o.value("confidence").toDouble(), analysis.confidence);
+            const QJsonArray alternatives = o.value("alternatives").toArray();
+            QCOMPARE(alternatives.size(), analysis.alternatives.size());
+            for (int i = 0; i < alternatives.size(); ++i)
+                QCOMPARE(alternatives.at(i).toObject().value("score").toDouble(),
+                         analysis.alternatives.at(i).score);
+
+            r = cli({"info", "--json", path});
+            QCOMPARE(r.exitCode, 0);
+            const QJsonObject info = QJsonDocument::fromJson(r.out.toUtf8()).object();
+            QCOMPARE(info.value("frames").toVariant().toLongLong(), qint64(loop->length() / 2));
+            QCOMPARE(info.value("bpm").toDouble(), loop->bpm());
+        }
+    }
+
     void sliceWritesTheWindowsBytesAndNeverReplaces() {
         // The window's export of the same slicing, into a folder of its own.
         auto slicer = load(m_loop);
@@ -232,6 +269,85 @@ private slots:
             ++count;
         }
         QCOMPARE(count, 8);
+    }
+
+    // A WAV cut off in the middle of its audio data is used as far as it goes, and said to
+    // be cut off, with how much is missing: its results are printed and its slices
+    // written, and the run ends with 1 as for any bad input.
+    void truncatedFileIsUsedAndReported() {
+        const QString cut = m_dir.filePath("cut off.wav");
+        const QByteArray whole = fileBytes(m_loop);
+        const int missing = 100000;
+        // Half a frame more than the frames kept: the cut falls inside a frame.
+        QVERIFY(TestAudio::writeBytes(cut, whole.left(whole.size() - 4 * missing + 2)));
+        SF_INFO sf{};
+        SNDFILE *f = sf_open(QFile::encodeName(cut).constData(), SFM_READ, &sf);
+        QVERIFY(f);
+        sf_close(f);
+        QCOMPARE(sf.frames, 44100 * 6 - missing);
+
+        const auto reported = [&](const Run &r) {
+            return r.exitCode == 1 && r.err.contains(cut + ": truncated: 100000 frames (2.268 s)") &&
+                   r.err.count('\n') == 1;
+        };
+        Run r = cli({"info", cut});
+        QVERIFY2(reported(r), qPrintable(r.err));
+        QCOMPARE(r.out.section('\t', 4, 4), QString("%1 frames").arg(sf.frames));
+        r = cli({"points", cut, "--equal", "2"});
+        QVERIFY2(reported(r), qPrintable(r.err));
+        QCOMPARE(r.out, QString("%1\n").arg(sf.frames / 2));
+        const QString out = m_dir.filePath("cut-out");
+        r = cli({"slice", cut, "--out", out, "--equal", "2"});
+        QVERIFY2(reported(r), qPrintable(r.err));
+        QCOMPARE(QDir(out + "/cut off").entryList(QDir::Files).size(), 2);
+
+        // The whole file says nothing.
+        r = cli({"info", m_loop});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
+    }
+
+    // Ctrl+C in the middle of a folder: exit status 130, and what is in the output folder
+    // then is a part of what a whole run writes, every file byte for byte, no temporary
+    // file beside them.
+    void interruptedSliceLeavesOnlyWholeFiles() {
+        const QString in = m_dir.filePath("many");
+        QVERIFY(QDir().mkpath(in));
+        const int loops = 40;
+        for (int i = 0; i < loops; ++i)
+            QVERIFY(TestAudio::writeWav(QString("%1/loop%2.wav").arg(in).arg(i, 2, 10, QLatin1Char('0')), 2,
+                                        44100, 44100 * 6, drums(100.0 + i, 44100), false));
+        const auto args = [&](const QString &out) {
+            return QStringList{"slice", in, "--out", out, "--equal", "16", "--format", "flac", "--jobs", "1"};
+        };
+        const QString whole = m_dir.filePath("many-whole");
+        QCOMPARE(cli(args(whole)).exitCode, 0);
+
+        const QString cut = m_dir.filePath("many-cut");
+        const auto filesIn = [](const QString &folder) {
+            QStringList files;
+            QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+            while (it.hasNext())
+                files.append(QDir(folder).relativeFilePath(it.next()));
+            return files;
+        };
+        QProcess p;
+        p.start(QStringLiteral(QUILLORY_CLI_PATH), args(cut));
+        QVERIFY(p.waitForStarted());
+        // Interrupted once the first slice is written, with most of the folder to go.
+        QVERIFY(QTest::qWaitFor([&] { return filesIn(cut).size() > 0; }, 60000));
+        QCOMPARE(::kill(pid_t(p.processId()), SIGINT), 0);
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 130);
+        QVERIFY(p.readAllStandardOutput().isEmpty());
+        QVERIFY(QString::fromLocal8Bit(p.readAllStandardError()).contains("interrupted"));
+
+        const QStringList written = filesIn(cut);
+        QVERIFY(!written.isEmpty());
+        QVERIFY2(written.size() < filesIn(whole).size(), "the run ended before the signal");
+        for (const QString &file : written)
+            QVERIFY2(fileBytes(cut + "/" + file) == fileBytes(whole + "/" + file), qPrintable(file));
     }
 
     // The command line slices at the same points as the window's Slice at Transients
