@@ -1,6 +1,7 @@
 #include "AudioFileSndFile.h"
 
-#include <QDebug>
+#include "AudioLogging.h"
+
 #include <QFile>
 
 #include <cstring>
@@ -9,7 +10,7 @@ AudioFileSndFile::AudioFileSndFile(const QString &path) : m_path(path) {
     std::memset(&m_info, 0, sizeof m_info);
     m_file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &m_info);
     if (!m_file || !sf_format_check(&m_info)) {
-        qDebug() << "Error opening file" << path;
+        qCDebug(lcAudio) << "Error opening file" << path;
         if (m_file)
             sf_close(m_file);
         m_file = nullptr;
@@ -17,8 +18,8 @@ AudioFileSndFile::AudioFileSndFile(const QString &path) : m_path(path) {
     } else if (!isLoadable(2LL * m_info.frames, m_info.samplerate)) {
         // A length beyond an int sample index would wrap around, and a rate of 0 or an
         // absurd one means the header is corrupt: refuse rather than play garbage.
-        qDebug() << "Error opening file" << path << "frames:" << (long long)m_info.frames
-                 << "samplerate:" << m_info.samplerate;
+        qCDebug(lcAudio) << "Error opening file" << path << "frames:" << (long long)m_info.frames
+                         << "samplerate:" << m_info.samplerate;
         sf_close(m_file);
         m_file = nullptr;
         std::memset(&m_info, 0, sizeof m_info);
@@ -26,9 +27,9 @@ AudioFileSndFile::AudioFileSndFile(const QString &path) : m_path(path) {
         m_length = int(2 * m_info.frames);
         m_sampleRate = m_info.samplerate;
     }
-    qDebug() << "fileLength:" << m_length;
-    qDebug() << "channels:" << m_info.channels;
-    qDebug() << "fileLength after load:" << m_length << "samples";
+    qCDebug(lcAudio) << "fileLength:" << m_length;
+    qCDebug(lcAudio) << "channels:" << m_info.channels;
+    qCDebug(lcAudio) << "fileLength after load:" << m_length << "samples";
 }
 
 AudioFileSndFile::~AudioFileSndFile() {

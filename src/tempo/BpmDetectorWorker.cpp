@@ -3,8 +3,8 @@
 #include "AudioCache.h"
 #include "TempoAlternatives.h"
 #include "TempoEstimator.h"
+#include "TempoLogging.h"
 
-#include <QDebug>
 #include <QMutexLocker>
 
 #include <algorithm>
@@ -100,7 +100,7 @@ void BpmDetectorWorker::detectBpm(SlicePtr pSlice) {
     const int total = pSlice->length();
     const int rate = pSlice->fileSampleRate();
     if (rate <= 0) {
-        qDebug() << "Invalid samplerate, aborting BPM detection.";
+        qCDebug(lcTempo) << "Invalid samplerate, aborting BPM detection.";
         pSlice->setBpm(120.0);
         emit bpmDetected();
         return;
@@ -119,7 +119,7 @@ void BpmDetectorWorker::detectBpm(SlicePtr pSlice) {
     int lastPercent = -1;
     for (;;) {
         if (m_bCancel.load()) {
-            qDebug() << "Cancelling tempo detection.";
+            qCDebug(lcTempo) << "Cancelling tempo detection.";
             QMutexLocker locker(m_pMutex.get());
             m_bCancel.store(false);
             return;
@@ -154,7 +154,7 @@ void BpmDetectorWorker::detectBpm(SlicePtr pSlice) {
     }
 
     const float bpm = static_cast<float>(std::round(estimator.estimateTempo()));
-    qDebug() << "Tempo is:" << bpm << "BPM";
+    qCDebug(lcTempo) << "Tempo is:" << bpm << "BPM";
     // Stored before the tempo so that whoever reacts to the new tempo finds its analysis.
     pSlice->setTempoAnalysis(TempoAlternatives::analyse(estimator, bpm, double(total / 2) / rate));
     pSlice->setBpm(bpm);

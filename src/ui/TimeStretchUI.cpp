@@ -3,10 +3,10 @@
 #include "OfflineStretchRenderer.h"
 #include "TempoDetection.h"
 #include "Trevant.h"
+#include "UiLogging.h"
 
 #include <QCoreApplication>
 #include <QCursor>
-#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QGridLayout>
@@ -508,9 +508,9 @@ void TimeStretchUI::calculateBPMFromLoop()
     if (end <= start || rate <= 0 || beats <= 0)
         return;
     const double seconds = double(end - start) / (double(rate) * 2.0);
-    qDebug() << "loop length in seconds:" << seconds;
+    qCDebug(lcUi) << "loop length in seconds:" << seconds;
     const double bpm = double(beats) / seconds * 60.0;
-    qDebug() << "BPM is:" << bpm;
+    qCDebug(lcUi) << "BPM is:" << bpm;
     ui.doubleSpinBoxOriginalBPM->setValue(bpm);
     ui.doubleSpinBoxNewBPM->setValue(s->timeStretchRatio() * bpm);
     const double newBpm = ui.doubleSpinBoxNewBPM->value();
