@@ -3,8 +3,8 @@
 #include "AudioEditWorker.h"
 #include "EditableAudioCache.h"
 #include "TrevantUI.h"
+#include "UiLogging.h"
 
-#include <QDebug>
 #include <QFileOpenEvent>
 
 Quillory::Quillory(int &argc, char **argv, bool runEventLoop) : QApplication(argc, argv)
@@ -20,7 +20,7 @@ Quillory::Quillory(int &argc, char **argv, bool runEventLoop) : QApplication(arg
     if (!runEventLoop)
         return;
     exec();
-    qDebug() << "app.exec() finished";
+    qCDebug(lcUi) << "app.exec() finished";
 }
 
 Quillory::~Quillory()

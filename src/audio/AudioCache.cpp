@@ -1,8 +1,8 @@
 #include "AudioCache.h"
 
+#include "AudioLogging.h"
 #include "BackgroundReader.h"
 
-#include <QDebug>
 #include <QElapsedTimer>
 #include <QMutexLocker>
 #include <QThread>
@@ -58,7 +58,7 @@ AudioCachePtr AudioCache::createWritable(int length) {
 }
 
 AudioCache::~AudioCache() {
-    qDebug() << "Destroying AudioCache" << this;
+    qCDebug(lcAudio) << "Destroying AudioCache" << this;
     QMutexLocker locker(&m_mutex);
     m_chunkCount.store(0, std::memory_order_release);
     m_table.store(nullptr, std::memory_order_release);
@@ -103,7 +103,7 @@ bool AudioCache::appendChunks(int count, int firstStart) {
 }
 
 void AudioCache::preallocate() {
-    qDebug() << "AudioCache::preallocate";
+    qCDebug(lcAudio) << "AudioCache::preallocate";
     QMutexLocker locker(&m_mutex);
     QElapsedTimer timer;
     timer.start();
@@ -114,8 +114,8 @@ void AudioCache::preallocate() {
     if (wanted > have && !appendChunks(wanted - have, have * kChunk)) {
         // Not enough memory for this loop: present it as empty rather than as a loop
         // whose samples have nowhere to go, and never fill it.
-        qWarning() << "AudioCache could not allocate" << (wanted - have) << "chunks for" << length
-                   << "samples";
+        qCWarning(lcAudio) << "AudioCache could not allocate" << (wanted - have) << "chunks for" << length
+                           << "samples";
         m_cancelled = true;
         m_length = 0;
         if (have == 0)
@@ -124,13 +124,13 @@ void AudioCache::preallocate() {
         emit lengthChanged();
         return;
     }
-    qDebug() << "AudioCache preallocate took" << timer.elapsed() << "milliseconds"
-             << "for" << m_chunkCount.load() << "chunks";
+    qCDebug(lcAudio) << "AudioCache preallocate took" << timer.elapsed() << "milliseconds"
+                     << "for" << m_chunkCount.load() << "chunks";
 }
 
 void AudioCache::fill() {
     if (m_fillStarted.exchange(true)) {
-        qDebug() << "AudioCache fill already done for" << this;
+        qCDebug(lcAudio) << "AudioCache fill already done for" << this;
         return;
     }
     readAll(true);
@@ -139,7 +139,7 @@ void AudioCache::fill() {
 void AudioCache::fillSynchronously() {
     QMutexLocker locker(&m_mutex);
     if (m_fillStarted.exchange(true)) {
-        qDebug() << "AudioCache fill already done for" << this;
+        qCDebug(lcAudio) << "AudioCache fill already done for" << this;
         return;
     }
     readAll(false);
@@ -149,13 +149,13 @@ void AudioCache::readAll(bool emitSignals) {
     QElapsedTimer timer;
     timer.start();
     if (emitSignals)
-        qDebug() << "Starting fill..." << this;
+        qCDebug(lcAudio) << "Starting fill..." << this;
 
     int s = 0;
     int n = 0;
     for (;;) {
         if (m_cancelled.load()) {
-            qDebug() << "AudioCache fill cancelled after" << n << "chunks" << this;
+            qCDebug(lcAudio) << "AudioCache fill cancelled after" << n << "chunks" << this;
             return;
         }
         const int k = s / kChunk;
@@ -168,10 +168,10 @@ void AudioCache::readAll(bool emitSignals) {
             chunk = findChunk(k);
             m_mutex.unlock();
             if (!ok || !chunk) {
-                qWarning() << "AudioCache could not allocate a chunk during fill at" << s;
+                qCWarning(lcAudio) << "AudioCache could not allocate a chunk during fill at" << s;
                 break;
             }
-            qDebug() << "Warning: Allocated and inserted new chunk during fill" << s;
+            qCDebug(lcAudio) << "Warning: Allocated and inserted new chunk during fill" << s;
         } else {
             m_mutex.unlock();
         }
@@ -191,8 +191,8 @@ void AudioCache::readAll(bool emitSignals) {
             break;
     }
 
-    qDebug() << "AudioCache fill took" << timer.elapsed() << "milliseconds"
-             << "for" << n << "chunks";
+    qCDebug(lcAudio) << "AudioCache fill took" << timer.elapsed() << "milliseconds"
+                     << "for" << n << "chunks";
     m_filled = true;
     if (emitSignals) {
         emit fillProgress();
@@ -203,7 +203,7 @@ void AudioCache::readAll(bool emitSignals) {
 void AudioCache::startBackgroundFill() {
     AudioCachePtr self = sharedFromThis();
     if (!self) {
-        qWarning() << "AudioCache::startBackgroundFill: the cache is not held by an AudioCachePtr" << this;
+        qCWarning(lcAudio) << "AudioCache::startBackgroundFill: the cache is not held by an AudioCachePtr" << this;
         return;
     }
     BackgroundReader::instance()->enqueue(self);
@@ -227,8 +227,8 @@ unsigned AudioCache::readSamples(float *buffer, unsigned count, unsigned startSa
         const int p = int(startSample + done);
         const SampleChunk *chunk = findChunk(p / kChunk);
         if (!chunk) {
-            qDebug() << "TODO:"
-                     << "src/AudioCache" << __LINE__ << "ask BackgroundReader for more samples";
+            qCDebug(lcAudio) << "TODO:"
+                             << "src/AudioCache" << __LINE__ << "ask BackgroundReader for more samples";
             return done;
         }
         const int o = p % kChunk;
@@ -308,8 +308,8 @@ void AudioCache::zeroSamples(int startSample, int count) {
         const int p = startSample + done;
         SampleChunk *chunk = findChunk(p / kChunk);
         if (!chunk) {
-            qDebug() << "TODO:"
-                     << "src/AudioCache" << __LINE__ << "ask BackgroundReader for more samples";
+            qCDebug(lcAudio) << "TODO:"
+                             << "src/AudioCache" << __LINE__ << "ask BackgroundReader for more samples";
             return;
         }
         const int o = p % kChunk;

@@ -1,5 +1,7 @@
 #include "AudioDecoder.h"
 
+#include "AudioLogging.h"
+
 #include "FfmpegPcmReader.h"
 
 #include "FfmpegLibrary.h"
@@ -61,7 +63,7 @@ bool AudioDecoder::configureAudioStream() {
     const PcmSource::Format format = m_source->format();
     // Diagnostics go to the log, not to standard output, which belongs to the programs'
     // results (the command line prints tempo and slice points there).
-    qDebug().nospace() << "allSamplesIndependent: " << (format.allBuffersIndependent ? 1 : 0)
+    qCDebug(lcAudio).nospace() << "allSamplesIndependent: " << (format.allBuffersIndependent ? 1 : 0)
                        << " fixedSizeSamples: " << (format.fixedSizeBuffers ? 1 : 0)
                        << " sampleSize: " << format.bufferBytes
                        << " bitsPerSample: " << format.nativeBitsPerSample
@@ -96,7 +98,7 @@ bool AudioDecoder::readProperties() {
     }
     m_mediaDuration = duration;
     m_fDuration = float(secondsFromTime(m_mediaDuration));
-    qDebug() << "SSMF: Duration:" << m_fDuration;
+    qCDebug(lcAudio) << "SSMF: Duration:" << m_fDuration;
     return true;
 }
 
@@ -180,7 +182,7 @@ int AudioDecoder::readChunk(int size, float *buffer) {
             break;
         }
         if (flags & PcmSource::EndOfStream) {
-            qDebug() << "SSMF: End of input file.";
+            qCDebug(lcAudio) << "SSMF: End of input file.";
             break;
         }
         if (flags & PcmSource::FormatChanged) {

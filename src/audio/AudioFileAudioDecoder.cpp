@@ -1,8 +1,8 @@
 #include "AudioFileAudioDecoder.h"
 
 #include "AudioDecoder.h"
+#include "AudioLogging.h"
 
-#include <QDebug>
 #include <QFile>
 
 #include <algorithm>
@@ -11,10 +11,10 @@
 AudioFileAudioDecoder::AudioFileAudioDecoder(const QString &path)
     : m_path(path), m_decoder(std::make_unique<AudioDecoder>(QFile::encodeName(path).toStdString())) {
     if (m_decoder->open() != 0)
-        qDebug() << "Error opening file" << path;
-    qDebug() << "fileLength:" << m_decoder->numSamples();
-    qDebug() << "channels:" << m_decoder->channels();
-    qDebug() << "samplerate:" << m_decoder->sampleRate();
+        qCDebug(lcAudio) << "Error opening file" << path;
+    qCDebug(lcAudio) << "fileLength:" << m_decoder->numSamples();
+    qCDebug(lcAudio) << "channels:" << m_decoder->channels();
+    qCDebug(lcAudio) << "samplerate:" << m_decoder->sampleRate();
 
     const int channels = m_decoder->channels();
     const long long frames = channels > 0 ? m_decoder->numSamples() / channels : 0;

@@ -1,6 +1,7 @@
 #include "AudioFileFLAC.h"
 
-#include <QDebug>
+#include "AudioLogging.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -9,7 +10,7 @@
 
 AudioFileFLAC::AudioFileFLAC(const QString &path) {
     if (init(QFile::encodeName(path).constData()) != FLAC__STREAM_DECODER_INIT_STATUS_OK) {
-        qDebug() << "Error initializing FLAC decoder for file" << path;
+        qCDebug(lcAudio) << "Error initializing FLAC decoder for file" << path;
         return;
     }
     const bool metadataRead = process_until_end_of_metadata();
@@ -17,8 +18,8 @@ AudioFileFLAC::AudioFileFLAC(const QString &path) {
         !isLoadable((long long)std::min<uint64_t>(m_length64, uint64_t(INT64_MAX)), m_sampleRate)) {
         // A stream too long for an int sample index, without a usable STREAMINFO or
         // with an impossible sample rate is refused rather than wrapped or guessed.
-        qDebug() << "Error opening file" << path << "samples:" << quint64(m_length64)
-                 << "samplerate:" << m_sampleRate;
+        qCDebug(lcAudio) << "Error opening file" << path << "samples:" << quint64(m_length64)
+                         << "samplerate:" << m_sampleRate;
         finish();
         m_length = 0;
         m_sampleRate = 0;
@@ -29,7 +30,7 @@ AudioFileFLAC::AudioFileFLAC(const QString &path) {
     const size_t bytes = (size_t(m_frameCapacity) * sizeof(float) + 15) / 16 * 16;
     m_frameBuffer = static_cast<float *>(std::aligned_alloc(16, bytes));
     if (!m_frameBuffer) {
-        qDebug() << "Error opening file" << path << "(out of memory)";
+        qCDebug(lcAudio) << "Error opening file" << path << "(out of memory)";
         finish();
         m_length = 0;
         return;
@@ -53,36 +54,36 @@ void AudioFileFLAC::metadata_callback(const ::FLAC__StreamMetadata *metadata) {
     m_maxBlockSize = info.max_blocksize;
     m_length64 = uint64_t(info.total_samples) * uint64_t(outputChannels());
     m_gotStreamInfo = true;
-    qDebug() << "sample rate:" << m_sampleRate << "Hz, channels:" << m_channels
+    qCDebug(lcAudio) << "sample rate:" << m_sampleRate << "Hz, channels:" << m_channels
              << "bits per sample:" << m_bitsPerSample << "max block size:" << m_maxBlockSize
              << "total samples:" << quint64(m_length64);
 }
 
 void AudioFileFLAC::error_callback(::FLAC__StreamDecoderErrorStatus status) {
-    qDebug() << "FLAC decoder error:" << FLAC__StreamDecoderErrorStatusString[status];
+    qCDebug(lcAudio) << "FLAC decoder error:" << FLAC__StreamDecoderErrorStatusString[status];
 }
 
 ::FLAC__StreamDecoderWriteStatus AudioFileFLAC::write_callback(const ::FLAC__Frame *frame,
                                                                const FLAC__int32 *const buffer[]) {
     const FLAC__FrameHeader &h = frame->header;
     if (h.channels != m_channels) {
-        qDebug() << "Error: FLAC frame channels mismatch.";
+        qCDebug(lcAudio) << "Error: FLAC frame channels mismatch.";
         return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
     }
     if (h.sample_rate != m_sampleRate) {
-        qDebug() << "Error: FLAC frame samplerate mismatch.";
+        qCDebug(lcAudio) << "Error: FLAC frame samplerate mismatch.";
         return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
     }
     if (h.bits_per_sample != m_bitsPerSample) {
-        qDebug() << "Error: FLAC frame bits per sample mismatch.";
+        qCDebug(lcAudio) << "Error: FLAC frame bits per sample mismatch.";
         return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
     }
     // The frame buffer is sized from STREAMINFO; a larger frame would be written past
     // its end.
     if (!m_frameBuffer || h.blocksize > m_maxBlockSize ||
         (long long)h.blocksize * outputChannels() > m_frameCapacity) {
-        qDebug() << "Error: FLAC frame block size exceeds the stream maximum." << h.blocksize
-                 << m_maxBlockSize;
+        qCDebug(lcAudio) << "Error: FLAC frame block size exceeds the stream maximum." << h.blocksize
+                         << m_maxBlockSize;
         return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
     }
 
@@ -103,7 +104,7 @@ void AudioFileFLAC::error_callback(::FLAC__StreamDecoderErrorStatus status) {
         for (unsigned i = 0; i < n; ++i)
             m_frameBuffer[2 * i] = m_frameBuffer[2 * i + 1] = convert(mono[i]);
     } else {
-        qDebug() << "Error: Unsupported number of FLAC channels";
+        qCDebug(lcAudio) << "Error: Unsupported number of FLAC channels";
     }
     m_available = int(n) * outputChannels();
     m_readOffset = 0;

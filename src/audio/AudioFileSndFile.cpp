@@ -1,6 +1,7 @@
 #include "AudioFileSndFile.h"
 
-#include <QDebug>
+#include "AudioLogging.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -69,7 +70,7 @@ AudioFileSndFile::AudioFileSndFile(const QString &path) : m_path(path) {
     std::memset(&m_info, 0, sizeof m_info);
     m_file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &m_info);
     if (!m_file || !sf_format_check(&m_info)) {
-        qDebug() << "Error opening file" << path;
+        qCDebug(lcAudio) << "Error opening file" << path;
         if (m_file)
             sf_close(m_file);
         m_file = nullptr;
@@ -77,8 +78,8 @@ AudioFileSndFile::AudioFileSndFile(const QString &path) : m_path(path) {
     } else if (!isLoadable(2LL * m_info.frames, m_info.samplerate)) {
         // A length beyond an int sample index would wrap around, and a rate of 0 or an
         // absurd one means the header is corrupt: refuse rather than play garbage.
-        qDebug() << "Error opening file" << path << "frames:" << (long long)m_info.frames
-                 << "samplerate:" << m_info.samplerate;
+        qCDebug(lcAudio) << "Error opening file" << path << "frames:" << (long long)m_info.frames
+                         << "samplerate:" << m_info.samplerate;
         sf_close(m_file);
         m_file = nullptr;
         std::memset(&m_info, 0, sizeof m_info);
@@ -87,12 +88,12 @@ AudioFileSndFile::AudioFileSndFile(const QString &path) : m_path(path) {
         m_sampleRate = m_info.samplerate;
         m_missingFrames = std::max(0LL, declaredFrames(path) - (long long)m_info.frames);
         if (m_missingFrames > 0)
-            qDebug() << path << "is truncated:" << m_missingFrames
+            qCDebug(lcAudio) << path << "is truncated:" << m_missingFrames
                      << "frames declared in its header are missing";
     }
-    qDebug() << "fileLength:" << m_length;
-    qDebug() << "channels:" << m_info.channels;
-    qDebug() << "fileLength after load:" << m_length << "samples";
+    qCDebug(lcAudio) << "fileLength:" << m_length;
+    qCDebug(lcAudio) << "channels:" << m_info.channels;
+    qCDebug(lcAudio) << "fileLength after load:" << m_length << "samples";
 }
 
 AudioFileSndFile::~AudioFileSndFile() {

@@ -1,8 +1,9 @@
 #include "BackgroundReader.h"
 
+#include "AudioLogging.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QDebug>
 #include <QMutexLocker>
 
 namespace {
@@ -77,7 +78,7 @@ void BackgroundReader::run() {
         while (m_queue.isEmpty() && !m_stopping) {
             if (m_busy) {
                 m_busy = false;
-                qDebug() << "Background reader finished";
+                qCDebug(lcAudio) << "Background reader finished";
                 m_idle.wakeAll();
             }
             m_workAvailable.wait(&m_mutex);
@@ -86,7 +87,7 @@ void BackgroundReader::run() {
             break;
         if (!m_busy) {
             m_busy = true;
-            qDebug() << "Running background reader";
+            qCDebug(lcAudio) << "Running background reader";
         }
         m_current = m_queue.takeFirst().toStrongRef();
         AudioCachePtr cache = m_current;

@@ -1,5 +1,7 @@
 #include "FfmpegLibrary.h"
 
+#include "AudioLogging.h"
+
 #include <QDebug>
 
 #include <iterator>
@@ -25,7 +27,7 @@ const FfmpegLibrary *load() {
         // Never unloaded: the table lives as long as the process.
         handles[i] = dlopen(kLibraries[i], RTLD_NOW | RTLD_LOCAL);
         if (!handles[i]) {
-            qWarning() << "Compressed audio cannot be opened:" << dlerror();
+            qCWarning(lcAudio) << "Compressed audio cannot be opened:" << dlerror();
             return nullptr;
         }
     }
@@ -33,7 +35,7 @@ const FfmpegLibrary *load() {
         for (void *handle : handles)
             if (void *symbol = dlsym(handle, name))
                 return symbol;
-        qWarning() << "Compressed audio cannot be opened: FFmpeg lacks" << name;
+        qCWarning(lcAudio) << "Compressed audio cannot be opened: FFmpeg lacks" << name;
         return nullptr;
     };
     bool complete = true;

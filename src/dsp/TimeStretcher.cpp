@@ -3,7 +3,6 @@
 #include "RealtimeEvents.h"
 #include "SpeexResampler.h"
 
-#include <QDebug>
 #include <QMutexLocker>
 #include <algorithm>
 #include <cmath>

@@ -10,9 +10,9 @@
 #include "AudioEditNormalize.h"
 #include "AudioEditReverse.h"
 #include "AudioEditWorker.h"
+#include "EditLogging.h"
 #include "EditableAudioCache.h"
 
-#include <QDebug>
 #include <algorithm>
 
 AudioEditPtr AudioEditFactory::createEdit(int type, int destinationSample, int startSample, int endSample,
@@ -53,7 +53,8 @@ AudioEditPtr AudioEditFactory::createEdit(int type, int destinationSample, int s
         edit = AudioEditPtr(new AudioEditNormalize(source, cache));
         break;
     default:
-        qDebug() << "Unhandled AudioEdit type in" << "src/AudioEditFactory";
+        qCDebug(lcEdit) << "Unhandled AudioEdit type in"
+                        << "src/AudioEditFactory";
         return {};
     }
 

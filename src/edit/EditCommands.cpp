@@ -5,7 +5,9 @@
 #include "AdjustEditStartPointCommand.h"
 #include "AudioEditDelete.h"
 #include "AudioEditFactory.h"
+#include "EditLogging.h"
 #include "EditableAudioCache.h"
+#include "Invariant.h"
 #include "MoveSlicePointCommand.h"
 #include "RemoveEditCommand.h"
 #include "RemoveSlicePointCommand.h"
@@ -14,7 +16,6 @@
 #include "TranslateEditCommand.h"
 #include "Trevant.h"
 
-#include <QDebug>
 #include <QVector>
 
 #include <algorithm>
@@ -49,24 +50,24 @@ void mergeDeletedSpans(QVector<DeletedSpan> spans, const QSharedPointer<Editable
                 const int q = spans.at(i).end;
                 const int w = spans.at(j).start;
                 const int x = spans.at(j).end;
-                qDebug() << "Checking before merge:" << p << q << w << x;
+                qCDebug(lcEdit) << "Checking before merge:" << p << q << w << x;
                 bool merge = false;
                 if (p <= w && w < q) {
-                    qDebug() << "Deletes overlap, needs merging";
+                    qCDebug(lcEdit) << "Deletes overlap, needs merging";
                     merge = true;
                 } else if (w < p && x >= q) {
-                    qDebug() << "Removing a delete that was entirely inside another delete";
+                    qCDebug(lcEdit) << "Removing a delete that was entirely inside another delete";
                     commands.append(new RemoveEditCommand(cache, spans.at(i).edit));
                     spans.removeAt(i);
                     merged = true;
                 } else if (w < p && p < x) {
-                    qDebug() << "Deletes overlap, needs merging";
+                    qCDebug(lcEdit) << "Deletes overlap, needs merging";
                     merge = true;
                 }
                 if (merge) {
-                    qDebug() << "Merging delete edits:";
-                    qDebug().noquote() << QStringLiteral("%1\t%2").arg(p).arg(w);
-                    qDebug().noquote() << QStringLiteral("%1\t%2").arg(q).arg(x);
+                    qCDebug(lcEdit) << "Merging delete edits:";
+                    qCDebug(lcEdit).noquote() << QStringLiteral("%1\t%2").arg(p).arg(w);
+                    qCDebug(lcEdit).noquote() << QStringLiteral("%1\t%2").arg(q).arg(x);
                     DeletedSpan &kept = spans[i];
                     kept.start = std::min(w, p);
                     kept.end = std::max(q, x);
@@ -98,17 +99,17 @@ QList<QUndoCommand *> EditCommands::deleteRegion(Trevant *slicer, const QSharedP
 
     const int sourceA = cache->toSourceIndex(a);
     const int sourceB = cache->toSourceIndex(b);
-    qDebug() << "Deleting region" << a << b << "which transforms to" << sourceA << sourceB;
+    qCDebug(lcEdit) << "Deleting region" << a << b << "which transforms to" << sourceA << sourceB;
     const int removed = b - a;
 
     for (int s : slicer->slicePoints()) {
         if (s < a) {
-            qDebug() << "slice point is untouched" << s;
+            qCDebug(lcEdit) << "slice point is untouched" << s;
         } else if (s < b) {
-            qDebug() << "removing slice point" << s;
+            qCDebug(lcEdit) << "removing slice point" << s;
             commands.append(new RemoveSlicePointCommand(slicer, s));
         } else {
-            qDebug() << "moving slice point" << s << "to" << (a + s - b);
+            qCDebug(lcEdit) << "moving slice point" << s << "to" << (a + s - b);
             commands.append(new MoveSlicePointCommand(slicer, s, a + s - b));
         }
     }
@@ -116,7 +117,9 @@ QList<QUndoCommand *> EditCommands::deleteRegion(Trevant *slicer, const QSharedP
     QVector<DeletedSpan> spans;
     for (const AudioEditPtr &edit : cache->edits()) {
         if (edit->type() == TypeDelete) {
-            if (auto deletion = edit.objectCast<AudioEditDelete>())
+            // Only AudioEditDelete reports this type; a span left out here would not merge.
+            auto deletion = edit.objectCast<AudioEditDelete>();
+            if (INVARIANT_HOLDS(lcEdit, deletion))
                 spans.append({deletion, deletion->startSample(), deletion->deleteEndSample()});
             continue;
         }
@@ -129,15 +132,15 @@ QList<QUndoCommand *> EditCommands::deleteRegion(Trevant *slicer, const QSharedP
             const int newEnd = e >= b ? e - removed : a - 2;
             commands.append(new AdjustEditEndPointCommand(cache, edit, newEnd, e));
         } else if (e <= b) {
-            qDebug() << "Removing deleted edit";
+            qCDebug(lcEdit) << "Removing deleted edit";
             commands.append(new RemoveEditCommand(cache, edit));
         } else if (o > b) {
-            qDebug() << "Edit is entirely after the delete";
+            qCDebug(lcEdit) << "Edit is entirely after the delete";
             int n = o + a - b;
             if (n < 1)
                 n = 0;
-            qDebug() << "nss:" << n << ", dss:" << (n - o);
-            qDebug() << "new end:" << (e + n - o);
+            qCDebug(lcEdit) << "nss:" << n << ", dss:" << (n - o);
+            qCDebug(lcEdit) << "new end:" << (e + n - o);
             commands.append(new TranslateEditCommand(cache, edit, n, e + n - o, o, e));
         } else {
             commands.append(new AdjustEditStartPointCommand(cache, edit, a + 2, o));
@@ -163,11 +166,16 @@ QList<QUndoCommand *> EditCommands::deleteRegion(Trevant *slicer, const QSharedP
     if (newTrimEnd != trimEnd)
         commands.append(new SetTrimEndCommand(slicer, newTrimEnd));
 
+    // Without its Delete the commands above would move slice points, edits and trim points
+    // over audio that stays: better none of them.
     const AudioEditPtr deletion = AudioEditFactory::createEdit(TypeDelete, -1, sourceA, sourceB, cache);
-    if (auto span = deletion.objectCast<AudioEditDelete>()) {
-        commands.append(new AddEditCommand(cache, deletion));
-        spans.append({span, span->startSample(), span->deleteEndSample()});
+    const auto span = deletion.objectCast<AudioEditDelete>();
+    if (!INVARIANT_HOLDS(lcEdit, span)) {
+        qDeleteAll(commands);
+        return {};
     }
+    commands.append(new AddEditCommand(cache, deletion));
+    spans.append({span, span->startSample(), span->deleteEndSample()});
     mergeDeletedSpans(spans, cache, commands);
     return commands;
 }

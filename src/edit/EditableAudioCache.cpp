@@ -1,10 +1,10 @@
 #include "EditableAudioCache.h"
 
 #include "AudioEditGroup.h"
+#include "EditLogging.h"
 #include "EditableAudioCacheWorker.h"
 #include "Slice.h"
 
-#include <QDebug>
 #include <QMutexLocker>
 #include <QThread>
 #include <algorithm>
@@ -416,7 +416,7 @@ void EditableAudioCache::queueRegion(int startSample, int endSample)
 void EditableAudioCache::flushWrapWarning()
 {
     if (m_wrapLogPending.exchange(false))
-        qDebug() << "Warning: transformedOffset out of bounds";
+        qCDebug(lcEdit) << "Warning: transformedOffset out of bounds";
     m_wrappedIndex.store(false);
 }
 
@@ -437,7 +437,7 @@ void EditableAudioCache::noteWrappedIndex()
     if (m_wrappedIndex.exchange(true))
         return;
     if (QThread::currentThread() == thread())
-        qDebug() << "Warning: transformedOffset out of bounds";
+        qCDebug(lcEdit) << "Warning: transformedOffset out of bounds";
     else
         m_wrapLogPending.store(true);
 }

@@ -1,12 +1,12 @@
 #include "AudioDevice.h"
 
 #include "AudioSource.h"
+#include "EngineLogging.h"
 #include "PerfCounterManager.h"
 #include "PortAudioJack.h"
 #include "RecordingEngine.h"
 
 #include <QCoreApplication>
-#include <QDebug>
 #include <algorithm>
 #include <cstring>
 
@@ -70,7 +70,7 @@ int AudioDevice::open()
                      preferencesSuggestion());
             return 1;
         }
-        qDebug() << "Suggsted output latency:" << m_outputParameters->suggestedLatency;
+        qCDebug(lcEngine) << "Suggsted output latency:" << m_outputParameters->suggestedLatency;
         nameCounters(QString::fromUtf8(outputInfo->name));
     }
     const PaDeviceInfo *inputInfo = nullptr;
@@ -83,26 +83,26 @@ int AudioDevice::open()
                      preferencesSuggestion());
             return 1;
         }
-        qDebug() << "Suggsted input latency:" << m_inputParameters->suggestedLatency;
+        qCDebug(lcEngine) << "Suggsted input latency:" << m_inputParameters->suggestedLatency;
         nameCounters(QString::fromUtf8(inputInfo->name));
     }
     if (!m_outputParameters && !m_inputParameters) {
-        qDebug() << "ERROR: NULL input and ouput parameters.";
+        qCDebug(lcEngine) << "ERROR: NULL input and ouput parameters.";
         m_deviceName = "Invalid Audio Device";
         return 1;
     }
 
     const PaDeviceInfo *info = outputInfo ? outputInfo : inputInfo;
     const PaHostApiInfo *api = Pa_GetHostApiInfo(info->hostApi);
-    qDebug() << "Host API for device is:" << (api ? api->name : "");
-    qDebug() << "Opening device stream at" << m_sampleRate;
+    qCDebug(lcEngine) << "Host API for device is:" << (api ? api->name : "");
+    qCDebug(lcEngine) << "Opening device stream at" << m_sampleRate;
 
     PaError err = Pa_OpenStream(&m_stream, m_inputParameters.get(), m_outputParameters.get(), m_sampleRate,
                                 static_cast<unsigned long>(m_framesPerBuffer), paNoFlag, &AudioDevice::streamCallback,
                                 this);
     if (err != paNoError) {
         m_stream = nullptr;
-        qDebug() << "PortAudio error:" << Pa_GetErrorText(err);
+        qCDebug(lcEngine) << "PortAudio error:" << Pa_GetErrorText(err);
         setError(QCoreApplication::translate("AudioDevice", "Failed to open %1.").arg(m_deviceName),
                  preferencesSuggestion());
         return 1;
@@ -119,7 +119,7 @@ int AudioDevice::open()
     if (err == paNoError)
         return 0;
 
-    qDebug() << "PortAudio error:" << Pa_GetErrorText(err);
+    qCDebug(lcEngine) << "PortAudio error:" << Pa_GetErrorText(err);
     QString text;
     if (m_inputParameters)
         text = QCoreApplication::translate("AudioDevice", "Failed to open %1 for capture.");
@@ -155,11 +155,13 @@ int AudioDevice::close()
         PaError err = control.stop(m_stream);
         // A stream that already stopped by itself (an error, a lost device) needs no stop.
         if (err != paNoError && err != paStreamIsStopped) {
-            qDebug() << "AudioDevice::close() - Pa_StopStream - PortAudio error:" << Pa_GetErrorText(err);
+            qCDebug(lcEngine) << "AudioDevice::close() - Pa_StopStream - PortAudio error:"
+                              << Pa_GetErrorText(err);
             err = control.abort(m_stream);
             if (err != paNoError && err != paStreamIsStopped) {
                 // The callback may still run: the stream stays, and so must this device.
-                qDebug() << "AudioDevice::close() - Pa_AbortStream - PortAudio error:" << Pa_GetErrorText(err);
+                qCDebug(lcEngine) << "AudioDevice::close() - Pa_AbortStream - PortAudio error:"
+                                  << Pa_GetErrorText(err);
                 setError(QCoreApplication::translate("AudioDevice", "Failed to stop %1.").arg(m_deviceName),
                          preferencesSuggestion());
                 return 1;
@@ -171,7 +173,8 @@ int AudioDevice::close()
     if (err != paNoError) {
         // Stopped but not closed: the callback no longer runs, so the device may go; the
         // handle is given up rather than closed twice.
-        qDebug() << "AudioDevice::close() - Pa_CloseStream - PortAudio error:" << Pa_GetErrorText(err);
+        qCDebug(lcEngine) << "AudioDevice::close() - Pa_CloseStream - PortAudio error:"
+                          << Pa_GetErrorText(err);
         result = 1;
     }
     m_stream = nullptr;

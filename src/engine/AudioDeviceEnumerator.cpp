@@ -1,9 +1,8 @@
 #include "AudioDeviceEnumerator.h"
 
+#include "EngineLogging.h"
 #include "PortAudioJack.h"
 #include "Settings.h"
-
-#include <QDebug>
 
 const char *const kDefaultDeviceEntry = "Windows Default";
 
@@ -37,7 +36,8 @@ int hostApiIndexFor(const QString &apiName, const char *logPrefix)
     int index = hostApiList().indexOf(apiName);
     if (index < 0 || apiName.isEmpty()) {
         index = Pa_GetDefaultHostApi();
-        qDebug() << logPrefix << "Audio API not found, falling back to default host API with index" << index;
+        qCDebug(lcEngine) << logPrefix << "Audio API not found, falling back to default host API with index"
+                          << index;
     }
     return index;
 }
@@ -56,7 +56,7 @@ PaDeviceIndex defaultDeviceFor(const QString &apiName, bool input)
     const int index = hostApiIndexFor(name, input ? "getDefaultInputDevicePaID:" : "getDefaultOutputDevicePaID:");
     const PaHostApiInfo *info = index >= 0 ? Pa_GetHostApiInfo(index) : nullptr;
     if (info) {
-        qDebug() << "Audio API with index" << index << "is" << info->name;
+        qCDebug(lcEngine) << "Audio API with index" << index << "is" << info->name;
         return input ? info->defaultInputDevice : info->defaultOutputDevice;
     }
     return input ? Pa_GetDefaultInputDevice() : Pa_GetDefaultOutputDevice();
@@ -68,7 +68,7 @@ AudioDeviceEnumerator::AudioDeviceEnumerator(QObject *parent) : QObject(parent)
     PortAudioJack::nameClient();
     const PaError err = Pa_Initialize();
     if (err != paNoError) {
-        qDebug() << "PortAudio error:" << Pa_GetErrorText(err);
+        qCDebug(lcEngine) << "PortAudio error:" << Pa_GetErrorText(err);
         hostApiList().clear();
         outputList().clear();
         return;
@@ -78,8 +78,8 @@ AudioDeviceEnumerator::AudioDeviceEnumerator(QObject *parent) : QObject(parent)
     hostApiNames();
     const QString missing = missingHostApiName();
     if (!missing.isEmpty())
-        qDebug() << "AudioDeviceEnumerator: Audio API" << missing << "not found, falling back to default host API"
-                 << defaultHostApiName();
+        qCDebug(lcEngine) << "AudioDeviceEnumerator: Audio API" << missing
+                          << "not found, falling back to default host API" << defaultHostApiName();
     deviceList(activeHostApiName(), AudioOutput, false);
 }
 
@@ -90,12 +90,12 @@ AudioDeviceEnumerator::~AudioDeviceEnumerator()
     // PortAudio would abort the program on its dead JACK client; PortAudio is left
     // initialised instead, which costs nothing at exit.
     if (PortAudioJack::clientLost()) {
-        qDebug() << "PortAudio left initialised: its JACK server is gone";
+        qCDebug(lcEngine) << "PortAudio left initialised: its JACK server is gone";
         return;
     }
     const PaError err = Pa_Terminate();
     if (err != paNoError)
-        qDebug() << "PortAudio error:" << Pa_GetErrorText(err);
+        qCDebug(lcEngine) << "PortAudio error:" << Pa_GetErrorText(err);
 }
 
 QStringList hostApiNames()
@@ -131,9 +131,9 @@ QString activeHostApiName()
 QString defaultHostApiName()
 {
     const int index = Pa_GetDefaultHostApi();
-    qDebug() << "Got default Host API Index of:" << index;
+    qCDebug(lcEngine) << "Got default Host API Index of:" << index;
     if (index < 0) {
-        qDebug() << "Failed to enumerate the default audio API. Is Portaudio initialized?";
+        qCDebug(lcEngine) << "Failed to enumerate the default audio API. Is Portaudio initialized?";
         return QString();
     }
     const PaHostApiInfo *info = Pa_GetHostApiInfo(index);
@@ -157,7 +157,7 @@ QStringList deviceList(const QString &apiName, int direction, bool showMono)
     list.clear();
     list.append(QString::fromLatin1(kDefaultDeviceEntry));
     if (showMono)
-        qWarning() << "getDeviceList for playback devices with mono outputs not implemented yet.";
+        qCWarning(lcEngine) << "getDeviceList for playback devices with mono outputs not implemented yet.";
 
     const int count = Pa_GetDeviceCount();
     for (int i = 0; i < count; ++i) {
@@ -204,7 +204,7 @@ PaDeviceIndex outputDeviceId()
         if (PortAudioJack::isJackDevice(id))
             id = paNoDevice;
     }
-    qDebug() << "AudioDevice: Parsed paDevId" << id;
+    qCDebug(lcEngine) << "AudioDevice: Parsed paDevId" << id;
     return id;
 }
 
@@ -225,18 +225,18 @@ PaStreamParameters outputStreamParameters()
     PaDeviceIndex index = outputDeviceId();
     const PaDeviceInfo *info = index >= 0 ? Pa_GetDeviceInfo(index) : nullptr;
     if (!info) {
-        qDebug() << "Audio device" << index << "not found";
+        qCDebug(lcEngine) << "Audio device" << index << "not found";
         index = Pa_GetDefaultOutputDevice();
         info = index >= 0 ? Pa_GetDeviceInfo(index) : nullptr;
         if (!info) {
-            qDebug() << "Totally failed to find any usable default audio device.";
+            qCDebug(lcEngine) << "Totally failed to find any usable default audio device.";
             return PaStreamParameters{};
         }
     }
     const int frames = outputBufferSize(index);
     const int rate = deviceSampleRate(index);
     const double latency = static_cast<double>(static_cast<float>(frames) / static_cast<float>(rate));
-    qDebug() << "Suggesting latency:" << latency;
+    qCDebug(lcEngine) << "Suggesting latency:" << latency;
 
     params.device = index;
     params.channelCount = 2;
@@ -263,12 +263,14 @@ int deviceSampleRate(PaDeviceIndex device)
         if (info) {
             rate = static_cast<int>(info->defaultSampleRate);
         } else {
-            qDebug() << "Audio device" << device << "not found, falling back to" << kFallbackSampleRate;
+            qCDebug(lcEngine) << "Audio device" << device << "not found, falling back to"
+                              << kFallbackSampleRate;
             return kFallbackSampleRate;
         }
     }
     if (rate < kMinimumSampleRate) {
-        qDebug() << "Samplerate was less than minimum of 8000, falling back to" << kFallbackSampleRate;
+        qCDebug(lcEngine) << "Samplerate was less than minimum of 8000, falling back to"
+                          << kFallbackSampleRate;
         rate = kFallbackSampleRate;
     }
     return rate;

@@ -1,6 +1,7 @@
 #include "BankSampler.h"
 
-#include <QDebug>
+#include "EngineLogging.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -62,7 +63,7 @@ void BankSampler::loadSample(int index, const QString &fileName, int semitones, 
 
 void BankSampler::addToChokeGroup(int index, const QString &group)
 {
-    qDebug() << "add sample" << index << "to choke group" << group;
+    qCDebug(lcEngine) << "add sample" << index << "to choke group" << group;
     if (const SlicePtr loaded = pad(index)) {
         m_chokeGroups.remove(loaded->chokeGroup(), index);
         loaded->setChokeGroup(group);
@@ -72,7 +73,7 @@ void BankSampler::addToChokeGroup(int index, const QString &group)
 
 void BankSampler::removeFromChokeGroup(int index, const QString &group)
 {
-    qDebug() << "remove sample" << index << "from choke group" << group;
+    qCDebug(lcEngine) << "remove sample" << index << "from choke group" << group;
     if (const SlicePtr loaded = pad(index))
         loaded->setChokeGroup("None");
     m_chokeGroups.remove(group, index);
@@ -121,7 +122,7 @@ void BankSampler::setSampleRate(int rate)
 void BankSampler::setBankTempo(int bpm)
 {
     m_bankTempo = bpm;
-    qDebug() << "BankSampler: Telling samples to update their lengths...";
+    qCDebug(lcEngine) << "BankSampler: Telling samples to update their lengths...";
     for (int i = 0; i < kPadCount; ++i)
         if (const SlicePtr loaded = pad(i))
             loaded->setTimeStretchRatio(loaded->timeStretchRatio(), bpm);

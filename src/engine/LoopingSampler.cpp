@@ -1,8 +1,8 @@
 #include "LoopingSampler.h"
 
+#include "EngineLogging.h"
 #include "RealtimeEvents.h"
 
-#include <QDebug>
 #include <algorithm>
 
 namespace {
@@ -29,7 +29,7 @@ void LoopingSampler::ensureTake()
 void LoopingSampler::changeState(RecordingState state)
 {
     m_state.store(state);
-    qDebug() << "Recording state:" << int(state);
+    qCDebug(lcEngine) << "Recording state:" << int(state);
     emit recordingStateChanged(state);
     if (m_master.load()) {
         m_quantizationLength.store(m_length.load());
@@ -39,7 +39,7 @@ void LoopingSampler::changeState(RecordingState state)
 
 void LoopingSampler::startPlayback()
 {
-    qDebug() << "Starting playback";
+    qCDebug(lcEngine) << "Starting playback";
     resumePlayback();
 }
 
@@ -54,11 +54,11 @@ void LoopingSampler::armRecording(bool on)
 {
     if (on) {
         ensureTake();
-        qDebug() << "Looper armed";
+        qCDebug(lcEngine) << "Looper armed";
         changeState(LooperArmed);
         return;
     }
-    qDebug() << "Looper OFF";
+    qCDebug(lcEngine) << "Looper OFF";
     startPlayback();
     changeState(LooperIdle);
 }
@@ -86,7 +86,7 @@ void LoopingSampler::togglePlayback(bool on)
         startPlayback();
         return;
     }
-    qDebug() << "Stopping playback";
+    qCDebug(lcEngine) << "Stopping playback";
     m_playing.store(false);
     emit playbackStateChanged(false);
 }
@@ -94,7 +94,7 @@ void LoopingSampler::togglePlayback(bool on)
 void LoopingSampler::setQuantizationLength(long length)
 {
     m_quantizationLength.store(length);
-    qDebug() << "set quant len:" << length;
+    qCDebug(lcEngine) << "set quant len:" << length;
 }
 
 void LoopingSampler::setMasterQuantizationLooper(bool master) { m_master.store(master); }

@@ -1,10 +1,9 @@
 #include "MidiInput.h"
 
+#include "EngineLogging.h"
 #include "MidiProcessor.h"
 #include "RealtimeEvents.h"
 #include "Settings.h"
-
-#include <QDebug>
 
 namespace {
 // PortMidi's initialisation is not counted by the library itself: the device list
@@ -71,11 +70,11 @@ int MidiInput::openMidiDevice()
     PmDeviceID id = entry.section('.', 0, 0).toInt(&ok);
     if (!ok)
         id = -1;
-    qDebug() << "MidiDevice: Parsed devId" << id;
+    qCDebug(lcEngine) << "MidiDevice: Parsed devId" << id;
 
     const PmError err = acquirePortMidi();
     if (err != pmNoError) {
-        qDebug() << "PortMidi error:" << Pm_GetErrorText(err);
+        qCDebug(lcEngine) << "PortMidi error:" << Pm_GetErrorText(err);
         return 1;
     }
     m_holdsPortMidi = true;
@@ -90,11 +89,11 @@ int MidiInput::openMidiDevice()
     if (!info)
         return 0;
 
-    qDebug() << "Opening" << info->name;
+    qCDebug(lcEngine) << "Opening" << info->name;
     const PmError openErr = Pm_OpenInput(&m_stream, id, nullptr, kEventBufferSize, nullptr, nullptr);
     if (openErr != pmNoError) {
         m_stream = nullptr;
-        qDebug() << "PortMidi error:" << Pm_GetErrorText(openErr);
+        qCDebug(lcEngine) << "PortMidi error:" << Pm_GetErrorText(openErr);
         return 1;
     }
     return 0;
@@ -108,7 +107,7 @@ int MidiInput::closeMidiDevice()
         const PmError err = Pm_Close(m_stream);
         m_stream = nullptr;
         if (err != pmNoError) {
-            qDebug() << "PortMidi error:" << Pm_GetErrorText(err);
+            qCDebug(lcEngine) << "PortMidi error:" << Pm_GetErrorText(err);
             result = 1;
         }
     }
@@ -204,7 +203,7 @@ QStringList midiDeviceList()
     list.clear();
     const PmError err = acquirePortMidi();
     if (err != pmNoError) {
-        qDebug() << "PortMidi error:" << Pm_GetErrorText(err);
+        qCDebug(lcEngine) << "PortMidi error:" << Pm_GetErrorText(err);
         return list;
     }
     const int count = Pm_CountDevices();

@@ -1,6 +1,7 @@
 #include "OfflineStretchRenderer.h"
 
-#include <QDebug>
+#include "EngineLogging.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -206,7 +207,8 @@ OfflineStretchRenderer::Result OfflineStretchRenderer::render(const Job &job,
     }
     if (progress)
         progress(1.0f);
-    qDebug() << "Offline stretch rendered" << totalFrames << "frames into" << result.framesWritten << "frames:" << path;
+    qCDebug(lcEngine) << "Offline stretch rendered" << totalFrames << "frames into" << result.framesWritten
+                      << "frames:" << path;
     result.outcome = Outcome::Finished;
     result.filePath = path;
     return result;
@@ -241,7 +243,7 @@ bool OfflineStretchRenderer::start(const Job &job, std::function<bool()> externa
             emit cancelled();
             break;
         case Outcome::Failed:
-            qDebug() << "Offline stretch failed:" << r.error;
+            qCDebug(lcEngine) << "Offline stretch failed:" << r.error;
             emit failed(r.error);
             break;
         }

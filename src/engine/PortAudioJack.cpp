@@ -1,6 +1,7 @@
 #include "PortAudioJack.h"
 
-#include <QDebug>
+#include "EngineLogging.h"
+
 #include <jack/jack.h>
 #include <pa_jack.h>
 
@@ -14,7 +15,7 @@ void nameClient()
     // PortAudio keeps the pointer, hence the static string.
     const PaError err = PaJack_SetClientName(kClientName);
     if (err != paNoError)
-        qDebug() << "PortAudio JACK client name not set:" << Pa_GetErrorText(err);
+        qCDebug(lcEngine) << "PortAudio JACK client name not set:" << Pa_GetErrorText(err);
 }
 
 bool isJackDevice(PaDeviceIndex device)
@@ -47,7 +48,7 @@ bool clientLost()
         jack_client_close(probe);
     }
     if (lost)
-        qDebug() << "The JACK server that PortAudio connected to is gone";
+        qCDebug(lcEngine) << "The JACK server that PortAudio connected to is gone";
     return lost;
 }
 

@@ -1,6 +1,7 @@
 #include "PreviewPlayer.h"
 
-#include <QDebug>
+#include "EngineLogging.h"
+
 #include <QFile>
 #include <algorithm>
 #include <chrono>
@@ -13,7 +14,7 @@ PreviewPlayer::PreviewPlayer(const QString &path) : m_fileName(path)
 {
     m_file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &m_info);
     if (!m_file || !sf_format_check(&m_info)) {
-        qDebug() << "Error opening file" << path;
+        qCDebug(lcEngine) << "Error opening file" << path;
         if (m_file)
             sf_close(m_file);
         m_file = nullptr;

@@ -1,9 +1,9 @@
 #include "RecordingBuffer.h"
 
+#include "EngineLogging.h"
 #include "PerfCounterManager.h"
 #include "SpeexResampler.h"
 
-#include <QDebug>
 #include <algorithm>
 
 RecordingBuffer::RecordingBuffer(const QString &name)
@@ -35,7 +35,8 @@ void RecordingBuffer::clear()
 void RecordingBuffer::setInputSampleRate(int rate)
 {
     m_inputRate = rate;
-    qDebug() << "Set recording buffer input samplerate to" << rate << "and output is" << sampleRate();
+    qCDebug(lcEngine) << "Set recording buffer input samplerate to" << rate << "and output is"
+                      << sampleRate();
     m_resampler->setRates(m_inputRate, sampleRate());
 }
 

@@ -5,6 +5,7 @@
 #include "PortAudioJack.h"
 #include "BankSampler.h"
 #include "BpmDetector.h"
+#include "EngineLogging.h"
 #include "LoopingSamplerBank.h"
 #include "MidiInput.h"
 #include "PreviewPlayer.h"
@@ -12,7 +13,6 @@
 #include "Settings.h"
 #include "Trevant.h"
 
-#include <QDebug>
 #include <algorithm>
 #include <utility>
 
@@ -48,7 +48,7 @@ SliceEngine::SliceEngine(QObject *parent) : QObject(parent)
 
 SliceEngine::~SliceEngine()
 {
-    qDebug() << "delete SliceEngine";
+    qCDebug(lcEngine) << "delete SliceEngine";
     Settings::instance().save();
     closeAudioDevice();
     // A stream that would not stop is silent and feeds nothing: its device is given up,
@@ -210,7 +210,7 @@ bool SliceEngine::refreshAudioSystems()
 {
     if (!PortAudioJack::serverStartedLater())
         return false;
-    qDebug() << "A JACK server started: PortAudio starts again to list it";
+    qCDebug(lcEngine) << "A JACK server started: PortAudio starts again to list it";
     closeAudioDevice();
     if (!m_stuckDevices.empty())
         return false; // a stream that did not stop keeps PortAudio from shutting down

@@ -1,8 +1,8 @@
 #include "Settings.h"
 
 #include "FileValues.h"
+#include "ModelLogging.h"
 
-#include <QDebug>
 #include <QDir>
 #include <QDomDocument>
 #include <QFile>
@@ -109,7 +109,7 @@ void Settings::load()
     QFile file(filePath());
     QMap<QString, QString> values;
     if (!file.open(QIODevice::ReadOnly) || !parse(file.readAll(), &values)) {
-        qDebug() << "Creating default settings";
+        qCDebug(lcModel) << "Creating default settings";
         save();
         return;
     }
@@ -121,7 +121,7 @@ bool Settings::save() const
 {
     QDir().mkpath(configFolder());
     const QString path = filePath();
-    qDebug() << "Saving settings" << path;
+    qCDebug(lcModel) << "Saving settings" << path;
 
     QDomDocument doc("settings");
     QDomElement root = doc.createElement("settings");
@@ -139,12 +139,12 @@ bool Settings::save() const
     // leaves the previous settings whole.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
-        qDebug() << "Failed to write settings.xml" << __FILE__ << __LINE__;
+        qCDebug(lcModel) << "Failed to write settings.xml" << __FILE__ << __LINE__;
         return false;
     }
     const QByteArray bytes = doc.toByteArray(1);
     if (file.write(bytes) != bytes.size() || !file.commit()) {
-        qDebug() << "Failed to write settings.xml" << __FILE__ << __LINE__;
+        qCDebug(lcModel) << "Failed to write settings.xml" << __FILE__ << __LINE__;
         return false;
     }
     return true;

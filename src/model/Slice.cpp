@@ -1,12 +1,12 @@
 #include "Slice.h"
 
 #include "Fade.h"
+#include "ModelLogging.h"
 #include "RealtimeEvents.h"
 #include "Settings.h"
 #include "SpeexResampler.h"
 #include "TimeStretcher.h"
 
-#include <QDebug>
 #include <QFileInfo>
 #include <QMetaType>
 #include <QMutexLocker>
@@ -52,7 +52,7 @@ Slice::Slice(const QString &fileName, int engineSampleRate)
       m_pStretcher(new TimeStretcher(engineSampleRate > 0 ? engineSampleRate : 44100)),
       m_pResampler(new SpeexResampler(44100, 44100)), m_pFadeIn(new Fade), m_pFadeOut(new Fade),
       m_pScratch(new float[2 * kRenderPieceFrames]) {
-    qDebug() << "Slice default ctor";
+    qCDebug(lcModel) << "Slice default ctor";
     if (engineSampleRate > 0)
         m_iEngineSampleRate = engineSampleRate;
     m_pFadeIn->setSampleRate(m_iEngineSampleRate);
@@ -75,19 +75,19 @@ Slice::Slice(const QString &fileName, int engineSampleRate)
 
     const int readerLength = m_pReader ? m_pReader->length() : 0;
     m_iFileSampleRate = m_pReader ? m_pReader->sampleRate() : 0;
-    qDebug() << "Slice samplerate:" << m_iFileSampleRate;
+    qCDebug(lcModel) << "Slice samplerate:" << m_iFileSampleRate;
 
     if (readerLength > 0 && m_iFileSampleRate > 0) {
-        qDebug() << "Constructing new slice, f=" << fileName << "l=" << readerLength;
+        qCDebug(lcModel) << "Constructing new slice, f=" << fileName << "l=" << readerLength;
         setEngineSampleRate(m_iEngineSampleRate);
-        qDebug() << "Engine samplerate:" << m_iEngineSampleRate;
+        qCDebug(lcModel) << "Engine samplerate:" << m_iEngineSampleRate;
         m_iPlayEnd = m_pCache->length() & ~1;
         connectCache(m_pCache);
     }
 }
 
 Slice::~Slice() {
-    qDebug() << "Destroying slice";
+    qCDebug(lcModel) << "Destroying slice";
     // Views may keep the cache for a while; decoding the rest of a closed loop is wasted.
     if (m_pCache)
         m_pCache->cancelFill();
@@ -444,8 +444,8 @@ void Slice::stretchToBeats(double beats, int tempo) {
         return;
     m_dStretchLength = beats;
     m_dTimeStretchRatio = double(n) / double(len);
-    qDebug() << "Stretching to" << beats << "beats.";
-    qDebug() << "Orig length was" << len << " and new is" << n;
+    qCDebug(lcModel) << "Stretching to" << beats << "beats.";
+    qCDebug(lcModel) << "Orig length was" << len << " and new is" << n;
     applyStretchSettings();
 }
 

@@ -3,7 +3,6 @@
 #include "Settings.h"
 #include "TempoDetection.h"
 
-#include <QDebug>
 #include <QMutexLocker>
 #include <algorithm>
 #include <cmath>

@@ -5,7 +5,6 @@
 #include "MidiSliceWriter.h"
 #include "Trevant.h"
 
-#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>

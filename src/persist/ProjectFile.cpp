@@ -2,10 +2,10 @@
 
 #include "BankSampler.h"
 #include "FileValues.h"
+#include "PersistLogging.h"
 #include "SliceEngine.h"
 
 #include <QCoreApplication>
-#include <QDebug>
 #include <QDir>
 #include <QDomDocument>
 #include <QFile>
@@ -70,7 +70,7 @@ void ProjectFile::writeBank(QDomDocument &doc, QDomElement &parent, BankSampler 
 
 bool ProjectFile::save(BankSampler *bank, int bpm, const QString &path, QString *error,
                        QString *writtenPath) {
-    qDebug() << "Saving project";
+    qCDebug(lcPersist) << "Saving project";
     const QString target = withProjectSuffix(path);
     QDomDocument doc(QStringLiteral("project"));
     QDomElement root = doc.createElement(QStringLiteral("project"));
@@ -83,7 +83,7 @@ bool ProjectFile::save(BankSampler *bank, int bpm, const QString &path, QString 
     const QByteArray bytes = doc.toByteArray(1);
     QSaveFile file(target);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        qDebug() << "Failed to write" << target << __FILE__ << __LINE__;
+        qCDebug(lcPersist) << "Failed to write" << target << __FILE__ << __LINE__;
         if (error)
             *error = tr("%1 could not be written: %2").arg(native(target), file.errorString());
         return false;
@@ -134,11 +134,11 @@ bool ProjectFile::read(const QString &path, QVector<Step> *steps, QString *error
     };
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        qDebug() << "Failed to open" << path;
+        qCDebug(lcPersist) << "Failed to open" << path;
         return fail(tr("%1 could not be opened: %2").arg(native(path), file.errorString()));
     }
     if (file.size() > kMaxFileBytes) {
-        qDebug() << "Invalid project file:" << path;
+        qCDebug(lcPersist) << "Invalid project file:" << path;
         return fail(tr("%1 is too large to be a Quillory project.").arg(native(path)));
     }
     const QByteArray bytes = file.read(kMaxFileBytes + 1);
@@ -158,7 +158,7 @@ bool ProjectFile::fromBytes(const QByteArray &bytes, const QString &path, QVecto
     int line = 0;
     int column = 0;
     if (bytes.size() > kMaxFileBytes || !FileValues::parseXml(bytes, &doc, &message, &line, &column)) {
-        qDebug() << "Invalid project file:" << path;
+        qCDebug(lcPersist) << "Invalid project file:" << path;
         if (bytes.size() > kMaxFileBytes)
             return fail(tr("%1 is too large to be a Quillory project.").arg(native(path)));
         return fail(tr("%1 is not a Quillory project or is damaged (line %2: %3).")
@@ -184,7 +184,7 @@ bool ProjectFile::fromBytes(const QByteArray &bytes, const QString &path, QVecto
         result.append(step);
     }
     if (result.isEmpty()) {
-        qDebug() << "Invalid project file:" << path;
+        qCDebug(lcPersist) << "Invalid project file:" << path;
         return fail(tr("%1 is not a Quillory project: it holds neither a tempo nor a sampler bank.")
                         .arg(native(path)));
     }

@@ -3,11 +3,11 @@
 #include "CueMarkers.h"
 #include "ExportResampler.h"
 #include "PendingFile.h"
+#include "PersistLogging.h"
 #include "Settings.h"
 #include "Trevant.h"
 
 #include <QCoreApplication>
-#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -499,7 +499,7 @@ bool SliceExporter::writeOne(const Job &job, qint64 &framesDone, qint64 totalFra
     // Values beyond full scale are clipped, not wrapped round into loud clicks.
     sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     if (!markerFrames.isEmpty() && !CueMarkers::set(file, markerFrames, markerLabels))
-        qDebug() << "Export: cue markers not kept in" << job.path;
+        qCDebug(lcPersist) << "Export: cue markers not kept in" << job.path;
 
     const int fadeFrames =
         m_bFadeEdges ? int(std::min<qint64>(qint64(m_iFileRate * kFadeMs / 1000.0), inFrames / 2)) : 0;
@@ -602,7 +602,7 @@ void SliceExporter::finish(Status status, const QString &error) {
         m_sError = error;
     }
     if (!error.isEmpty())
-        qDebug() << "Export failed:" << error;
+        qCDebug(lcPersist) << "Export failed:" << error;
     if (!m_pLoop)
         return;
     if (status == Status::Completed) {

@@ -4,8 +4,8 @@
 #include "ReadAheadStream.h"
 #include "TempoAlternatives.h"
 #include "TempoEstimator.h"
+#include "TempoLogging.h"
 
-#include <QDebug>
 #include <QMutexLocker>
 
 #include <algorithm>
@@ -96,7 +96,7 @@ void BpmDetectorWorker::detectBpm(SlicePtr pSlice) {
 
     const int rate = pSlice->fileSampleRate();
     if (rate <= 0) {
-        qDebug() << "Invalid samplerate, aborting BPM detection.";
+        qCDebug(lcTempo) << "Invalid samplerate, aborting BPM detection.";
         pSlice->setBpm(120.0);
         emit bpmDetected();
         return;
@@ -151,7 +151,7 @@ bool BpmDetectorWorker::detect(const SampleSource &source, int total, int rate, 
     int lastPercent = -1;
     for (;;) {
         if (m_bCancel.load()) {
-            qDebug() << "Cancelling tempo detection.";
+            qCDebug(lcTempo) << "Cancelling tempo detection.";
             QMutexLocker locker(m_pMutex.get());
             m_bCancel.store(false);
             return false;
@@ -186,7 +186,7 @@ bool BpmDetectorWorker::detect(const SampleSource &source, int total, int rate, 
     }
 
     const float bpm = static_cast<float>(std::round(estimator.estimateTempo()));
-    qDebug() << "Tempo is:" << bpm << "BPM";
+    qCDebug(lcTempo) << "Tempo is:" << bpm << "BPM";
     result->analysis = TempoAlternatives::analyse(estimator, bpm, double(total / 2) / rate);
     result->hasBpm = bpm >= 0.0f && std::isfinite(bpm);
     result->bpm = bpm;

@@ -1,8 +1,8 @@
 #include "AudioEditItem.h"
 
 #include "SampleRenderer.h"
+#include "UiLogging.h"
 
-#include <QDebug>
 #include <QFont>
 #include <QGuiApplication>
 #include <QPainter>
@@ -213,7 +213,7 @@ void AudioEditItem::paint(QPainter *painter) {
 bool AudioEditItem::mousePress(const QPoint &pos, Qt::MouseButton button, Qt::KeyboardModifiers) {
     if (button == Qt::LeftButton && m_headerRect.contains(pos)) {
         m_bHeaderPressed = true;
-        qDebug() << "clicked header";
+        qCDebug(lcUi) << "clicked header";
         // Inside a group, clicking a member's header opens it and folds the other members.
         setCollapsed(false);
         emit expanded(this);

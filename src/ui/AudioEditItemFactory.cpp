@@ -3,8 +3,7 @@
 #include "AudioEditItem.h"
 #include "AudioEditItemGain.h"
 #include "AudioEditItemGroup.h"
-
-#include <QDebug>
+#include "UiLogging.h"
 
 AudioEditItem *AudioEditItemFactory::createItem(const AudioEditPtr &edit, SampleRenderer *view) {
     const int type = edit ? edit->type() : -1;
@@ -23,8 +22,8 @@ AudioEditItem *AudioEditItemFactory::createItem(const AudioEditPtr &edit, Sample
     case TypeNormalize:
         return new AudioEditItem(edit, view);
     default:
-        qDebug() << "Warning: Unhandled AudioEdit type in"
-                 << "src/AudioEditItemFactory";
+        qCDebug(lcUi) << "Warning: Unhandled AudioEdit type in"
+                      << "src/AudioEditItemFactory";
         return new AudioEditItem(edit, view);
     }
 }

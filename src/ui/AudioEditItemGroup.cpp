@@ -2,7 +2,9 @@
 
 #include "AudioEditGroup.h"
 #include "AudioEditItemFactory.h"
+#include "Invariant.h"
 #include "SampleRenderer.h"
+#include "UiLogging.h"
 
 #include <QPainter>
 
@@ -10,7 +12,8 @@
 
 AudioEditItemGroup::AudioEditItemGroup(const AudioEditPtr &edit, SampleRenderer *view)
     : AudioEditItem(edit, view), m_groupEdit(edit.objectCast<AudioEditGroup>()) {
-    if (!m_groupEdit)
+    // The item factory makes group items for group edits only.
+    if (!INVARIANT_HOLDS(lcUi, m_groupEdit))
         return;
     connect(m_groupEdit.data(), &AudioEditGroup::editAdded, this, &AudioEditItemGroup::addEditItem);
     connect(m_groupEdit.data(), &AudioEditGroup::editRemoved, this, &AudioEditItemGroup::removeEditItem);

@@ -4,8 +4,8 @@
 #include "EditableAudioCache.h"
 #include "PeakSummary.h"
 #include "Slice.h"
+#include "UiLogging.h"
 
-#include <QDebug>
 #include <QGuiApplication>
 #include <QLinearGradient>
 #include <QLoggingCategory>
@@ -107,7 +107,7 @@ void SampleRenderer::resetView() {
         if (m_iSampleRate <= 0)
             m_iSampleRate = 44100;
     }
-    qDebug() << (isValid() ? "SampleRenderer is valid" : "SampleRenderer is not valid");
+    qCDebug(lcUi) << (isValid() ? "SampleRenderer is valid" : "SampleRenderer is not valid");
 }
 
 void SampleRenderer::setViewPosition(long start, long end) {

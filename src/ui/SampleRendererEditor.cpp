@@ -6,9 +6,9 @@
 #include "SampleRendererEditorDrag.h"
 #include "Slice.h"
 #include "Trevant.h"
+#include "UiLogging.h"
 
 #include <QAction>
-#include <QDebug>
 #include <QMenu>
 #include <QUndoStack>
 
@@ -132,7 +132,7 @@ bool SampleRendererEditor::prepareForEditing() {
         setSlice(loop);
     const QSharedPointer<EditableAudioCache> cache = loop->cache().objectCast<EditableAudioCache>();
     if (!cache) {
-        qDebug() << "AudioCache is not an EditableAudioCache!";
+        qCDebug(lcUi) << "AudioCache is not an EditableAudioCache!";
         return false;
     }
     if (cache != m_pCache) {
@@ -140,7 +140,7 @@ bool SampleRendererEditor::prepareForEditing() {
         m_pCache = cache;
         connectCache();
         rebuildItems();
-        qDebug() << "Successfully connected signals in SampleRendererEditor.";
+        qCDebug(lcUi) << "Successfully connected signals in SampleRendererEditor.";
     }
     setWaveformDirtyAndRepaint();
     return true;

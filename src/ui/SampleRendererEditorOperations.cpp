@@ -9,12 +9,13 @@
 #include "AudioEditItem.h"
 #include "EditCommands.h"
 #include "EditableAudioCache.h"
+#include "Invariant.h"
 #include "MultipleEditCommand.h"
 #include "RemoveEditCommand.h"
 #include "SetEditVisibilityCommand.h"
+#include "UiLogging.h"
 #include "UnhideLastCommand.h"
 
-#include <QDebug>
 #include <QUndoStack>
 
 #include <algorithm>
@@ -27,7 +28,7 @@ void SampleRendererEditor::createEdit(int type, int destination, int start, int 
     int selectionStart = m_iSelectionStart;
     int selectionEnd = m_iSelectionEnd;
     if (selectionEnd < selectionStart) {
-        qDebug() << "Warning: Reversed selection detected and caught. (end < start)";
+        qCDebug(lcUi) << "Warning: Reversed selection detected and caught. (end < start)";
         std::swap(selectionStart, selectionEnd);
     }
     if (start == -1)
@@ -43,7 +44,10 @@ void SampleRendererEditor::createEdit(int type, int destination, int start, int 
         // the user picked, over the group's own range.
         if (AudioEditItem *groupItem = groupUnderClick()) {
             auto group = groupItem->edit().objectCast<AudioEditGroup>();
-            qDebug() << "Adding edit to group";
+            // groupUnderClick() answers only for items of type Group, which only groups report.
+            if (!INVARIANT_HOLDS(lcUi, group))
+                return;
+            qCDebug(lcUi) << "Adding edit to group";
             const AudioEditPtr edit = AudioEditFactory::createEdit(
                 type, group->startSample(), group->startSample(), group->endSample(), m_pCache);
             if (edit)
@@ -136,11 +140,11 @@ void SampleRendererEditor::slotTrimToSelection() {
     // The end goes first, so that a and b still mean the same samples.
     const int length = editedLength();
     if (b < length) {
-        qDebug() << "deleting end region:" << b << length;
+        qCDebug(lcUi) << "deleting end region:" << b << length;
         deleteRegion(b, length);
     }
     if (a > 0) {
-        qDebug() << "deleting start region:" << 0 << a;
+        qCDebug(lcUi) << "deleting start region:" << 0 << a;
         deleteRegion(0, a);
     }
     m_pUndoStack->endMacro();
@@ -250,7 +254,7 @@ QUndoCommand *SampleRendererEditor::pasteEdit(const AudioEditPtr &edit, int newS
         if (AudioEditItem *groupItem = groupUnderClick()) {
             auto group = groupItem->edit().objectCast<AudioEditGroup>();
             if (group && group != edit) {
-                qDebug() << "Adding edit to group";
+                qCDebug(lcUi) << "Adding edit to group";
                 const AudioEditPtr clone = cloneForPaste(edit);
                 clone->setRange(group->startSample(), group->endSample());
                 return new AddEditToGroupCommand(m_pCache, clone, group);
@@ -302,7 +306,7 @@ void SampleRendererEditor::slotPaste() {
 
 void SampleRendererEditor::hideSelectedEdits() {
     const QList<AudioEditItem *> selected = selectedItems();
-    qDebug() << "Hiding " << selected.size() << "selected items";
+    qCDebug(lcUi) << "Hiding " << selected.size() << "selected items";
     if (selected.isEmpty() || !m_pUndoStack)
         return;
     QList<QUndoCommand *> commands;
@@ -322,7 +326,7 @@ void SampleRendererEditor::unhideAll() {
         if (edit && edit->showsItem() && edit->isHidden())
             commands.append(new SetEditVisibilityCommand(edit, true));
     }
-    qDebug() << "Unhiding" << commands.size() << "items";
+    qCDebug(lcUi) << "Unhiding" << commands.size() << "items";
     if (commands.isEmpty() || !m_pUndoStack)
         return;
     m_pUndoStack->push(new MultipleEditCommand(commands));

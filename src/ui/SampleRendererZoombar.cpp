@@ -1,10 +1,10 @@
 #include "SampleRendererZoombar.h"
 
 #include "Slice.h"
+#include "UiLogging.h"
 
 #include <QApplication>
 #include <QCursor>
-#include <QDebug>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -124,7 +124,7 @@ void SampleRendererZoombar::mouseMoveEvent(QMouseEvent *event) {
         int newStart = std::max(zoomedStart + shift, 0);
         int newEnd = std::min(zoomedEnd + shift, length);
         if (newEnd - newStart < kMinimumViewSamples) {
-            qDebug() << "Hit minimum size in SampleRendererZoombar";
+            qCDebug(lcUi) << "Hit minimum size in SampleRendererZoombar";
             newStart = iBarStartSampleIdx;
             newEnd = newStart + kMinimumViewSamples;
             // Near the end of the loop the minimum window is anchored at the end instead,

@@ -1,85 +1,15 @@
 #pragma once
 
 #include "Slice.h"
+#include "Ui_DlgTimeStretch.h"
 
 #include <QButtonGroup>
 #include <QDialog>
-#include <QDialogButtonBox>
-#include <QDoubleSpinBox>
-#include <QGroupBox>
-#include <QLabel>
 #include <QPointer>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QSpinBox>
 #include <QStringList>
-#include <QTabWidget>
 
 class OfflineStretchRenderer;
 class Trevant;
-
-// Form "DlgTimeStretch".
-class Ui_DlgTimeStretch {
-public:
-    QTabWidget *tabWidget;
-    // Tempo and Pitch
-    QWidget *tab;
-    QLabel *label_9;
-    QRadioButton *radioButtonQualityPresetDrums;
-    QRadioButton *radioButtonQualityPresetHarmonic;
-    QRadioButton *radioButtonQualityPresetDefault;
-    QRadioButton *radioButtonQualityPresetCustom;
-    QLabel *label;
-    QDoubleSpinBox *doubleSpinBoxNewBPM;
-    QLabel *label_2;
-    QSpinBox *spinBoxPitchAdjustSemitones;
-    QGroupBox *groupBox_3;
-    QLabel *label_6;
-    QRadioButton *radioButtonTimeStretchEntireFile;
-    QRadioButton *radioButtonTimeStretchCurrentLoop;
-    // Advanced Settings
-    QWidget *tab_2;
-    QLabel *label_7;
-    QRadioButton *radioButtonTransientsCrisp;
-    QRadioButton *radioButtonTransientsMixed;
-    QRadioButton *radioButtonTransientsSmooth;
-    QLabel *label_8;
-    QRadioButton *radioButtonTransientDetectorPercussive;
-    QRadioButton *radioButtonTransientDetectorCompound;
-    QRadioButton *radioButtonTransientDetectorSoft;
-    QLabel *label_11;
-    QRadioButton *radioButtonSmoothingOn;
-    QRadioButton *radioButtonSmoothingOff;
-    QLabel *label_10;
-    QRadioButton *radioButtonWindowCrisper;
-    QRadioButton *radioButtonWindowStandard;
-    QRadioButton *radioButtonWindowSmoother;
-    QLabel *label_12;
-    QRadioButton *radioButtonFormantPreservationYes;
-    QRadioButton *radioButtonFormantPreservationNo;
-    QLabel *label_13;
-    QRadioButton *radioButtonStereoProcessingStandard;
-    QRadioButton *radioButtonStereoProcessingEnhancedFocus;
-    // BPM Calculator
-    QWidget *tab_3;
-    QGroupBox *groupBoxManualBpmCalculator;
-    QLabel *label_3;
-    QDoubleSpinBox *doubleSpinBoxOriginalBPM;
-    QLabel *label_4;
-    QSpinBox *spinBoxLoopLengthBeats;
-    QPushButton *pushButtonCalculateBPMFromLoop;
-    QPushButton *pushButtonManualBpmWhatsThis;
-    // Below the tabs
-    QLabel *label_14;
-    QProgressBar *progressBar;
-    QLabel *labelStatus;
-    QPushButton *pushButtonPreview;
-    QDialogButtonBox *buttonBox;
-
-    void setupUi(QDialog *DlgTimeStretch);
-    void retranslateUi(QDialog *DlgTimeStretch);
-};
 
 // The "Time Stretch and Pitch Adjust" tool window: the loop's target tempo and
 // pitch, Rubber Band's options (by preset or one by one), real-time preview, a

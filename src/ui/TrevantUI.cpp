@@ -2,11 +2,11 @@
 
 #include "EditableAudioCache.h"
 #include "OnsetAnalysisService.h"
+#include "RealtimeEvents.h"
 #include "SampleRendererEditor.h"
 #include "SampleRendererTrevant.h"
 #include "SampleRendererZoombar.h"
 #include "Settings.h"
-#include "RealtimeEvents.h"
 #include "Slice.h"
 #include "SliceEngine.h"
 #include "SliceExporter.h"
@@ -15,12 +15,12 @@
 #include "TempoDetection.h"
 #include "TransportBar.h"
 #include "Trevant.h"
+#include "UiLogging.h"
 
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDebug>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QLabel>
@@ -529,7 +529,7 @@ void TrevantUI::slotSetDragExportDragMode(int mode) {
 }
 
 void TrevantUI::dragEnterEvent(QDragEnterEvent *event) {
-    qDebug() << "Drag enter event" << event->mimeData()->hasUrls();
+    qCDebug(lcUi) << "Drag enter event" << event->mimeData()->hasUrls();
     if (event->mimeData()->urls().size() == 1)
         event->acceptProposedAction();
 }
@@ -542,7 +542,7 @@ void TrevantUI::dropEvent(QDropEvent *event) {
     if (path.isEmpty())
         return;
     event->acceptProposedAction();
-    qDebug() << "Drop event" << path;
+    qCDebug(lcUi) << "Drop event" << path;
     // Loading runs after the drop has finished, so a failure's message box does not
     // sit inside the drag-and-drop machinery.
     QTimer::singleShot(0, this, [this, path] { openPath(path); });

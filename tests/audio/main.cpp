@@ -1,4 +1,4 @@
-// Runs the reader, cache and background reader tests in one program. Function names
+// Runs the reader, cache, background reader and logging tests in one program. Function names
 // given on the command line (optionally with ":tag") select the test classes that have
 // them; options go to every class.
 #include <QCoreApplication>
@@ -10,6 +10,7 @@
 QObject *createReaderTest();
 QObject *createAudioCacheTest();
 QObject *createBackgroundReaderTest();
+QObject *createLoggingTest();
 
 namespace {
 
@@ -35,7 +36,7 @@ int main(int argc, char **argv) {
     }
 
     int failures = 0;
-    for (auto create : {createReaderTest, createAudioCacheTest, createBackgroundReaderTest}) {
+    for (auto create : {createReaderTest, createAudioCacheTest, createBackgroundReaderTest, createLoggingTest}) {
         std::unique_ptr<QObject> test(create());
         const bool selected =
             functions.isEmpty() || std::any_of(functions.begin(), functions.end(),

@@ -242,7 +242,7 @@ private slots:
         });
         // Without preallocation every chunk logs its warning line; keep the output short.
         if (!preallocated)
-            QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+            QLoggingCategory::setFilterRules(QStringLiteral("quillory.audio.debug=false"));
         FillWatcher watcher(cache.data());
         cache->startBackgroundFill();
         QTRY_COMPARE_WITH_TIMEOUT(watcher.finished, 1, kWait);

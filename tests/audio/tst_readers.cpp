@@ -446,7 +446,7 @@ private slots:
                                         44100, 20000, TestAudio::sine(330.0, 44100.0, 0.9f)));
         const QByteArray intact = AudioFixtures::readAll(original);
         QRandomGenerator random(4242);
-        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+        QLoggingCategory::setFilterRules(QStringLiteral("quillory.audio.debug=false"));
         for (int variant = 0; variant < 40; ++variant) {
             QByteArray bytes = intact;
             const int damaged = 1 + random.bounded(24);

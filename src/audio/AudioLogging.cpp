@@ -1,0 +1,3 @@
+#include "AudioLogging.h"
+
+Q_LOGGING_CATEGORY(lcAudio, "quillory.audio")

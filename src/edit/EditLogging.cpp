@@ -1,0 +1,3 @@
+#include "EditLogging.h"
+
+Q_LOGGING_CATEGORY(lcEdit, "quillory.edit")

@@ -1,0 +1,3 @@
+#include "PersistLogging.h"
+
+Q_LOGGING_CATEGORY(lcPersist, "quillory.persist")

@@ -1,0 +1,3 @@
+#include "TempoLogging.h"
+
+Q_LOGGING_CATEGORY(lcTempo, "quillory.tempo")

@@ -1,0 +1,3 @@
+#include "UiLogging.h"
+
+Q_LOGGING_CATEGORY(lcUi, "quillory.ui")
