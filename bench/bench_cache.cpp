@@ -119,8 +119,8 @@ void BM_SummaryBuild(benchmark::State &state, const std::string &kind) {
             const SampleChunk *chunk = cache->chunkAt(k);
             if (!chunk)
                 continue;
-            const int count = chunk->count.load();
-            std::copy(chunk->data, chunk->data + count, scratch.begin());
+            const int count = int(cache->readSamples(scratch.data(), unsigned(chunk->count.load()),
+                                                     unsigned(chunk->start)));
             const double t0 = now();
             summary.update(chunk->start, scratch.data(), count);
             elapsed += now() - t0;

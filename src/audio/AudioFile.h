@@ -42,6 +42,10 @@ public:
     virtual int seek(unsigned sampleIndex) = 0;
     // The sample index at which the next read starts.
     virtual int position() = 0;
+    // 16 or 24 when every value read() delivers is an integer of that many bits divided
+    // by 2^(bits - 1), so that a cache may keep the samples as integers without loss; 0
+    // when the values need floats (float files, lossy codecs decoded to float).
+    virtual int integerBits() { return 0; }
 
     // Chooses the reader by the file name's extension (case ignored): ".wav", ".aif"
     // and ".aiff" go to libsndfile, ".flac" to libFLAC, everything else to the

@@ -18,6 +18,7 @@ public:
     int read(float *buffer, unsigned count) override;
     int seek(unsigned sampleIndex) override;
     int position() override { return m_position; }
+    int integerBits() override;
 
     int channels() const { return int(m_channels); }
     int bitsPerSample() const { return int(m_bitsPerSample); }

@@ -78,3 +78,20 @@ int AudioFileSndFile::seek(unsigned sampleIndex) {
         m_framesRead = int(result);
     return int(result);
 }
+
+int AudioFileSndFile::integerBits() {
+    if (!m_file)
+        return 0;
+    // libsndfile scales integer PCM by a power of two when it reads floats, so these
+    // come out exact.
+    switch (m_info.format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_PCM_16:
+        return 16;
+    case SF_FORMAT_PCM_24:
+        return 24;
+    default:
+        return 0;
+    }
+}

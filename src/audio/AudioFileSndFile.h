@@ -16,6 +16,7 @@ public:
     int read(float *buffer, unsigned count) override;
     int seek(unsigned sampleIndex) override;
     int position() override { return 2 * m_framesRead; }
+    int integerBits() override;
 
     int channels() const { return m_info.channels; }
 
