@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -59,6 +61,25 @@ void *allocateZeroed(size_t bytes) {
             std::memset(p, 0, bytes);
     }
     return p;
+}
+
+// A cache written in place (the editable cache's render cache) is mapped straight from
+// the system, page-aligned, so that resetting whole pages of it gives them back.
+void *mapZeroed(size_t bytes) {
+    void *p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
+size_t pageSize() {
+    static const size_t size = size_t(std::max(4096L, sysconf(_SC_PAGESIZE)));
+    return size;
+}
+
+// Writes only the samples that are not silence yet: a page never written stays unbacked.
+void clearSamples(float *from, float *to) {
+    for (float *p = from; p < to; ++p)
+        if (loadSample(p) != 0.0f)
+            storeSample(p, 0.0f);
 }
 
 // The reader promises values that are exact at the store's depth; clamping keeps a
@@ -152,7 +173,13 @@ inline void storeOne(AudioCache::Store store, SampleChunk *chunk, int offset, fl
 struct AudioCache::Block {
     std::unique_ptr<SampleChunk[]> records;
     void *data = nullptr;
-    ~Block() { std::free(data); }
+    size_t mappedBytes = 0; // non-zero when data was mapped rather than allocated
+    ~Block() {
+        if (mappedBytes)
+            munmap(data, mappedBytes);
+        else
+            std::free(data);
+    }
 };
 
 AudioCache::AudioCache(AudioFilePtr file)
@@ -199,7 +226,13 @@ bool AudioCache::appendChunks(int count, int firstStart) {
     const int n = m_chunkCount.load(std::memory_order_relaxed);
     auto block = std::make_unique<Block>();
     const size_t chunkBytes = size_t(kChunk) * bytesPerSample(m_store);
-    block->data = allocateZeroed(size_t(count) * chunkBytes);
+    const size_t bytes = size_t(count) * chunkBytes;
+    if (m_writtenInPlace) {
+        block->data = mapZeroed(bytes);
+        block->mappedBytes = block->data ? bytes : 0;
+    } else {
+        block->data = allocateZeroed(bytes);
+    }
     if (!block->data)
         return false;
     block->records.reset(new SampleChunk[size_t(count)]);
@@ -440,7 +473,22 @@ void AudioCache::zeroSamples(int startSample, int count) {
         if (n <= 0)
             return;
         // An unfilled chunk already reads as silence, and its data belongs to the fill.
-        if (readable) {
+        if (readable && m_writtenInPlace && m_store == Store::Float32) {
+            // Whole pages are handed back rather than written, so resetting a long region
+            // that was never rendered costs no memory.
+            float *from = chunk->data + o;
+            float *to = from + n;
+            const uintptr_t page = pageSize();
+            float *pagesFrom = reinterpret_cast<float *>((reinterpret_cast<uintptr_t>(from) + page - 1) & ~(page - 1));
+            float *pagesTo = reinterpret_cast<float *>(reinterpret_cast<uintptr_t>(to) & ~(page - 1));
+            if (pagesFrom < pagesTo) {
+                clearSamples(from, pagesFrom);
+                madvise(pagesFrom, size_t(pagesTo - pagesFrom) * sizeof(float), MADV_DONTNEED);
+                clearSamples(pagesTo, to);
+            } else {
+                clearSamples(from, to);
+            }
+        } else if (readable) {
             for (int i = 0; i < n; ++i)
                 storeOne(m_store, chunk, o + i, 0.0f);
         }

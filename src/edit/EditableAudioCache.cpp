@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -25,7 +26,9 @@ int clampToInt(qint64 value)
 EditableAudioCache::EditableAudioCache(const AudioCachePtr &sourceCache)
     : AudioCache(), m_sourceCache(sourceCache),
       m_renderCache(AudioCache::createWritable(lengthOf(sourceCache))),
-      m_sourceLength(lengthOf(sourceCache)), m_editedPeaks(new PeakSummary(m_sourceLength, false)),
+      m_sourceLength(lengthOf(sourceCache)),
+      m_chunkFlagCount((m_sourceLength + SampleChunk::chunkSize - 1) / SampleChunk::chunkSize),
+      m_editedChunks(new std::atomic<bool>[size_t(m_chunkFlagCount)]()), m_editedPeaks(new PeakSummary(m_sourceLength, false)),
       m_editedLength(m_sourceLength)
 {
 
@@ -123,7 +126,9 @@ float EditableAudioCache::getSample(int index)
     if (index < 0 || m_sourceLength <= 0)
         return 0.0f;
     const bool renderable = index < m_sourceLength;
-    if (renderable) {
+    const bool edited =
+        !renderable || m_editedChunks[size_t(index / SampleChunk::chunkSize)].load(std::memory_order_relaxed);
+    if (edited && renderable) {
         const float rendered = m_renderCache->getSample(index);
         if (rendered != 0.0f)
             return rendered;
@@ -144,6 +149,8 @@ float EditableAudioCache::getSample(int index)
     }
 
     float value = m_sourceCache->getSample(p);
+    if (!edited)
+        return std::isfinite(value) ? value : 0.0f;
     const int sampleEditCount = m_sampleEdits.size();
     AudioEdit *const *sampleEdits = m_sampleEdits.constData();
     for (int k = sampleEditCount - 1; k >= 0; --k) {
@@ -407,8 +414,23 @@ void EditableAudioCache::queueEditRegion(const AudioEdit *edit, qint64 startSamp
         queueRegion(int(first), m_sourceLength);
 }
 
+void EditableAudioCache::refreshEditedChunks()
+{
+    std::vector<bool> wanted(size_t(m_chunkFlagCount), false);
+    for (const AudioEdit *edit : qAsConst(m_sampleEdits)) {
+        // The same widening by one stereo frame as the regions queued for reset.
+        const qint64 start = std::max(0, edit->startSample());
+        const qint64 end = std::min<qint64>(qint64(edit->endSample()) + 2, m_sourceLength - 1);
+        for (qint64 k = start / SampleChunk::chunkSize; k <= end / SampleChunk::chunkSize; ++k)
+            wanted[size_t(k)] = true;
+    }
+    for (int k = 0; k < m_chunkFlagCount; ++k)
+        m_editedChunks[size_t(k)].store(wanted[size_t(k)], std::memory_order_relaxed);
+}
+
 void EditableAudioCache::queueRegion(int startSample, int endSample)
 {
+    refreshEditedChunks();
     m_editedPeaks->invalidate(startSample, endSample);
     m_worker->queueRegion(startSample, endSample);
 }

@@ -13,10 +13,13 @@ class QThread;
 class EditableAudioCacheWorker;
 
 // A cache that puts the loop's non-destructive edits between the decoded audio (the source
-// cache) and everything that plays or draws it. Each sample is computed from the source
-// through the edits the first time it is read and kept in a render cache; a changed edit
-// resets its region of the render cache on a worker thread, and the next reads compute the
-// new values. A rendered value of exactly 0.0 counts as "not rendered" and is computed again.
+// cache) and everything that plays or draws it. Audio that no edit processes is read
+// through to the source (past a deleted span, at the shifted index), so edit mode keeps no
+// second copy of the loop. In the chunks that edits process, each sample is computed from
+// the source through the edits the first time it is read and kept in a render cache, whose
+// memory is only taken where it is written; a changed edit resets its region of the render
+// cache on a worker thread, and the next reads compute the new values. A rendered value of
+// exactly 0.0 counts as "not rendered" and is computed again.
 //
 // Threads: the edit list changes on the GUI thread under the edit lock. The sound-card thread
 // reads between tryLock() and unlock(), which hold the edit lock for the whole block; the GUI
@@ -104,6 +107,10 @@ private:
     void queueEditRegion(const AudioEdit *edit, qint64 startSample, qint64 endSample);
     // Under the edit lock: rebuilds the two lists the render path walks.
     void rebuildRenderLists();
+    // GUI thread: marks the chunks that an edit processing samples covers, which the
+    // render path computes and keeps; all others read through. Every change that can move
+    // or add such an edit queues a region, which calls this.
+    void refreshEditedChunks();
     // Under the edit lock (or on the GUI thread): the list walks of toSourceIndex and length.
     int mapToSource(int index) const;
     int editedLength() const;
@@ -117,6 +124,11 @@ private:
     const AudioCachePtr m_sourceCache;
     const AudioCachePtr m_renderCache;
     const int m_sourceLength;
+    // One flag per chunk of the render cache, set while a sample-processing edit covers
+    // some of it. Written by the GUI thread, read by any (relaxed: a read racing a change
+    // sees the old or the new rule, like a read racing the region's reset).
+    const int m_chunkFlagCount;
+    const std::unique_ptr<std::atomic<bool>[]> m_editedChunks;
     // Written by the worker (and invalidated by the GUI thread when it queues a region).
     const std::unique_ptr<PeakSummary> m_editedPeaks;
     QThread *m_workerThread = nullptr;
