@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <vector>
 
 namespace {
 
@@ -27,8 +26,10 @@ EditableAudioCache::EditableAudioCache(const AudioCachePtr &sourceCache)
     : AudioCache(), m_sourceCache(sourceCache),
       m_renderCache(AudioCache::createWritable(lengthOf(sourceCache))),
       m_sourceLength(lengthOf(sourceCache)),
-      m_chunkFlagCount((m_sourceLength + SampleChunk::chunkSize - 1) / SampleChunk::chunkSize),
-      m_editedChunks(new std::atomic<bool>[size_t(m_chunkFlagCount)]()), m_editedPeaks(new PeakSummary(m_sourceLength, false)),
+      m_chunkTableSize((m_sourceLength + SampleChunk::chunkSize - 1) / SampleChunk::chunkSize),
+      m_chunkTables{std::unique_ptr<std::atomic<int>[]>(new std::atomic<int>[size_t(m_chunkTableSize)]()),
+                    std::unique_ptr<std::atomic<int>[]>(new std::atomic<int>[size_t(m_chunkTableSize)]())},
+      m_editedPeaks(new PeakSummary(m_sourceLength, false)),
       m_editedLength(m_sourceLength)
 {
 
@@ -126,8 +127,17 @@ float EditableAudioCache::getSample(int index)
     if (index < 0 || m_sourceLength <= 0)
         return 0.0f;
     const bool renderable = index < m_sourceLength;
-    const bool edited =
-        !renderable || m_editedChunks[size_t(index / SampleChunk::chunkSize)].load(std::memory_order_relaxed);
+    bool edited = !renderable;
+    if (renderable) {
+        const int rule = m_chunkTables[m_activeChunkTable.load(std::memory_order_relaxed)]
+                                      [size_t(index / SampleChunk::chunkSize)]
+                                          .load(std::memory_order_relaxed);
+        if (rule > kMappedChunk) {
+            const float value = m_sourceCache->getSample(index + rule);
+            return std::isfinite(value) ? value : 0.0f;
+        }
+        edited = rule == kEditedChunk;
+    }
     if (edited && renderable) {
         const float rendered = m_renderCache->getSample(index);
         if (rendered != 0.0f)
@@ -414,23 +424,35 @@ void EditableAudioCache::queueEditRegion(const AudioEdit *edit, qint64 startSamp
         queueRegion(int(first), m_sourceLength);
 }
 
-void EditableAudioCache::refreshEditedChunks()
+void EditableAudioCache::refreshChunkTable()
 {
-    std::vector<bool> wanted(size_t(m_chunkFlagCount), false);
+    // Only the GUI thread changes the lists and swaps the tables, so it reads both freely.
+    const int next = 1 - m_activeChunkTable.load(std::memory_order_relaxed);
+    std::atomic<int> *table = m_chunkTables[next].get();
+    constexpr int kChunk = SampleChunk::chunkSize;
+    for (int k = 0; k < m_chunkTableSize; ++k) {
+        const int first = k * kChunk;
+        const int last = std::min(first + kChunk, m_sourceLength) - 1;
+        const int from = mapToSource(first);
+        const int to = mapToSource(last);
+        // The mapping only ever jumps forward, so equal spans mean no jump in between.
+        const bool straight = qint64(to) - from == last - first && to < m_sourceLength;
+        table[k].store(straight ? from - first : kMappedChunk, std::memory_order_relaxed);
+    }
     for (const AudioEdit *edit : qAsConst(m_sampleEdits)) {
         // The same widening by one stereo frame as the regions queued for reset.
         const qint64 start = std::max(0, edit->startSample());
         const qint64 end = std::min<qint64>(qint64(edit->endSample()) + 2, m_sourceLength - 1);
-        for (qint64 k = start / SampleChunk::chunkSize; k <= end / SampleChunk::chunkSize; ++k)
-            wanted[size_t(k)] = true;
+        for (qint64 k = start / kChunk; k <= end / kChunk; ++k)
+            table[k].store(kEditedChunk, std::memory_order_relaxed);
     }
-    for (int k = 0; k < m_chunkFlagCount; ++k)
-        m_editedChunks[size_t(k)].store(wanted[size_t(k)], std::memory_order_relaxed);
+    QMutexLocker lock(&m_editLock);
+    m_activeChunkTable.store(next, std::memory_order_relaxed);
 }
 
 void EditableAudioCache::queueRegion(int startSample, int endSample)
 {
-    refreshEditedChunks();
+    refreshChunkTable();
     m_editedPeaks->invalidate(startSample, endSample);
     m_worker->queueRegion(startSample, endSample);
 }

@@ -7,6 +7,7 @@
 #include <QRecursiveMutex>
 #include <QVector>
 #include <atomic>
+#include <limits>
 #include <memory>
 
 class QThread;
@@ -107,10 +108,10 @@ private:
     void queueEditRegion(const AudioEdit *edit, qint64 startSample, qint64 endSample);
     // Under the edit lock: rebuilds the two lists the render path walks.
     void rebuildRenderLists();
-    // GUI thread: marks the chunks that an edit processing samples covers, which the
-    // render path computes and keeps; all others read through. Every change that can move
-    // or add such an edit queues a region, which calls this.
-    void refreshEditedChunks();
+    // GUI thread: rebuilds the chunk table (see m_chunkTables) from the edit lists into the
+    // table not in use and swaps it in under the edit lock. Every change that can move, add
+    // or remove an edit queues a region, which calls this.
+    void refreshChunkTable();
     // Under the edit lock (or on the GUI thread): the list walks of toSourceIndex and length.
     int mapToSource(int index) const;
     int editedLength() const;
@@ -124,11 +125,17 @@ private:
     const AudioCachePtr m_sourceCache;
     const AudioCachePtr m_renderCache;
     const int m_sourceLength;
-    // One flag per chunk of the render cache, set while a sample-processing edit covers
-    // some of it. Written by the GUI thread, read by any (relaxed: a read racing a change
-    // sees the old or the new rule, like a read racing the region's reset).
-    const int m_chunkFlagCount;
-    const std::unique_ptr<std::atomic<bool>[]> m_editedChunks;
+    // How each chunk of the edited loop is read: kEditedChunk where an edit that processes
+    // samples covers some of it (computed and kept in the render cache), kMappedChunk where
+    // a deleted span starts inside it or its source lies past the end (mapped sample by
+    // sample), otherwise the distance to its source samples (read straight through). Two
+    // tables: the GUI thread fills the one not in use and swaps under the edit lock, which
+    // every reader on another thread holds while it reads.
+    static constexpr int kEditedChunk = std::numeric_limits<int>::min();
+    static constexpr int kMappedChunk = kEditedChunk + 1;
+    const int m_chunkTableSize;
+    const std::unique_ptr<std::atomic<int>[]> m_chunkTables[2];
+    std::atomic<int> m_activeChunkTable{0};
     // Written by the worker (and invalidated by the GUI thread when it queues a region).
     const std::unique_ptr<PeakSummary> m_editedPeaks;
     QThread *m_workerThread = nullptr;
