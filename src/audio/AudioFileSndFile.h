@@ -17,10 +17,15 @@ public:
     int seek(unsigned sampleIndex) override;
     int position() override { return 2 * m_framesRead; }
     int integerBits() override;
+    int readInt16(std::int16_t *buffer, unsigned count) override;
 
     int channels() const { return m_info.channels; }
 
 private:
+    // read() and readInt16(): libsndfile's reader for one sample type.
+    template <typename Sample, typename ReadFunction>
+    int readAs(Sample *buffer, unsigned count, ReadFunction readFile);
+
     SF_INFO m_info{};
     SNDFILE *m_file = nullptr;
     QString m_path;
