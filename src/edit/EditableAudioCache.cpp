@@ -171,7 +171,8 @@ float EditableAudioCache::getSample(int index)
     // the resampler and the stretcher downstream.
     if (!std::isfinite(value))
         value = 0.0f;
-    if (renderable)
+    // Silence reads as "not rendered" anyway; writing it would only take a page (a mute).
+    if (renderable && value != 0.0f)
         m_renderCache->setSample(index, value);
     return value;
 }
