@@ -330,19 +330,20 @@ void AudioCache::readAll(bool emitSignals) {
         const int requested = std::min(chunk->count.load(std::memory_order_relaxed), kChunk);
         float *floats = scratch.empty() ? chunk->data : scratch.data();
         int delivered = -1;
-        if (m_file && m_store == Store::Int16 && !scratch.empty()) {
+        if (m_file && m_store == Store::Int16)
             delivered = std::min(m_file->readInt16(chunk->data16, unsigned(requested)), requested);
-            if (delivered >= 0)
-                decode(m_store, chunk, 0, floats, delivered);
-        }
-        if (delivered < 0) {
+        const bool readIntegers = delivered >= 0;
+        if (!readIntegers) {
             delivered = m_file ? std::clamp(m_file->read(floats, unsigned(requested)), 0, requested) : 0;
             if (!scratch.empty())
                 encode(m_store, chunk, floats, delivered);
         }
         chunk->count.store(delivered, std::memory_order_relaxed);
         chunk->readable.store(true, std::memory_order_release);
-        if (m_peaks)
+        // The fill is the summary's only writer and nothing rewrites a file's chunk.
+        if (m_peaks && readIntegers)
+            m_peaks->update(s, chunk->data16, delivered);
+        else if (m_peaks)
             m_peaks->update(s, floats, delivered);
         s += delivered;
         ++n;

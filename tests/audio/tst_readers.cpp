@@ -4,6 +4,7 @@
 #include "AudioFileFLAC.h"
 #include "AudioFileSndFile.h"
 #include "AudioFixtures.h"
+#include "PeakSummary.h"
 
 #include <QDir>
 #include <QLoggingCategory>
@@ -13,6 +14,7 @@
 #include <QtTest>
 
 #include <sndfile.h>
+#include <algorithm>
 #include <climits>
 #include <vector>
 #include <unistd.h>
@@ -330,6 +332,16 @@ private slots:
                 QFAIL(qPrintable(QStringLiteral("sample %1: %2, want %3").arg(i).arg(block[size_t(i)]).arg(want)));
         }
         QCOMPARE(block[0], -1.0f);
+        // The fill's summary holds the same extremes as the samples handed out.
+        const PeakSummary::SampleReader read = [&](float *dst, int start, int count) {
+            std::copy(block.begin() + start, block.begin() + start + count, dst);
+        };
+        for (const auto &span : {std::make_pair(0, 2 * frames), std::make_pair(1000, 9000)}) {
+            PeakSummary::Range range;
+            QVERIFY(cache->peakSummary()->query(span.first, span.second, read, range));
+            QCOMPARE(range.minimum, *std::min_element(block.begin() + span.first, block.begin() + span.second));
+            QCOMPARE(range.maximum, *std::max_element(block.begin() + span.first, block.begin() + span.second));
+        }
     }
 
     void moreThanTwoChannelsReadAsSilence_data() {
