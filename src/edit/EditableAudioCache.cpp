@@ -427,6 +427,8 @@ void EditableAudioCache::queueEditRegion(const AudioEdit *edit, qint64 startSamp
 
 void EditableAudioCache::refreshChunkTable()
 {
+    if (m_chunkTableSize == 0)
+        return;
     // Only the GUI thread changes the lists and swaps the tables, so it reads both freely.
     const int next = 1 - m_activeChunkTable.load(std::memory_order_relaxed);
     std::atomic<int> *table = m_chunkTables[next].get();

@@ -97,6 +97,13 @@ void EditableCacheTest::editsOverAnIntegerSourceKeepOnlyTheirChunks()
         if (editedChunk(i / 4096) && rendered != expected(i))
             QFAIL(qPrintable(QStringLiteral("sample %1 not kept in an edited chunk").arg(i)));
     }
+
+    // An empty loop has no chunks to mark; edits over it change nothing and read silence.
+    const auto empty = makeEditable(makeSource(0));
+    empty->addEdit(makeGain(0, 5000, 2.0f, empty));
+    QVERIFY(waitForReset(empty.data()));
+    QCOMPARE(empty->getSample(0), 0.0f);
+    QCOMPARE(empty->getSample(100), 0.0f);
 }
 
 void EditableCacheTest::deleteShortensAndShifts()
