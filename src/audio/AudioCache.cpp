@@ -12,24 +12,159 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
 constexpr int kChunk = SampleChunk::chunkSize;
 constexpr int kProgressEvery = 128;
 
+constexpr float kInt16Scale = 1.0f / 32768.0f;
+constexpr float kInt24Scale = 1.0f / 8388608.0f;
+
+size_t bytesPerSample(AudioCache::Store store) {
+    switch (store) {
+    case AudioCache::Store::Int16:
+        return 2;
+    case AudioCache::Store::Int24:
+        return 3;
+    case AudioCache::Store::Float32:
+        break;
+    }
+    return 4;
+}
+
+AudioCache::Store storeFor(const AudioFilePtr &file) {
+    if (!file)
+        return AudioCache::Store::Float32;
+    switch (file->integerBits()) {
+    case 16:
+        return AudioCache::Store::Int16;
+    case 24:
+        return AudioCache::Store::Int24;
+    default:
+        return AudioCache::Store::Float32;
+    }
+}
+
 // Zeroed, 16-byte aligned. calloc hands out fresh pages without touching them, so a
 // long loop is allocated in a fraction of a millisecond and its pages are faulted in
 // by the fill that writes them.
-float *allocateSamples(size_t samples) {
-    void *p = std::calloc(samples, sizeof(float));
+void *allocateZeroed(size_t bytes) {
+    void *p = std::calloc(bytes, 1);
     if (p && reinterpret_cast<uintptr_t>(p) % 16 != 0) {
         std::free(p);
-        p = std::aligned_alloc(16, samples * sizeof(float));
+        p = std::aligned_alloc(16, (bytes + 15) / 16 * 16);
         if (p)
-            std::memset(p, 0, samples * sizeof(float));
+            std::memset(p, 0, bytes);
     }
-    return static_cast<float *>(p);
+    return p;
+}
+
+// A cache written in place (the editable cache's render cache) is mapped straight from
+// the system, page-aligned, so that resetting whole pages of it gives them back.
+void *mapZeroed(size_t bytes) {
+    void *p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
+size_t pageSize() {
+    static const size_t size = size_t(std::max(4096L, sysconf(_SC_PAGESIZE)));
+    return size;
+}
+
+// Writes only the samples that are not silence yet: a page never written stays unbacked.
+void clearSamples(float *from, float *to) {
+    for (float *p = from; p < to; ++p)
+        if (loadSample(p) != 0.0f)
+            storeSample(p, 0.0f);
+}
+
+// The reader promises values that are exact at the store's depth; clamping keeps a
+// broken promise from wrapping around.
+inline std::int32_t toInt(float value, float scale, float lowest, float highest) {
+    return std::int32_t(std::clamp(value * scale, lowest, highest));
+}
+
+// Background reader, before the chunk is published: plain writes.
+void encode(AudioCache::Store store, SampleChunk *chunk, const float *in, int count) {
+    if (store == AudioCache::Store::Int16) {
+        std::int16_t *out = chunk->data16;
+        for (int i = 0; i < count; ++i)
+            out[i] = std::int16_t(toInt(in[i], 32768.0f, -32768.0f, 32767.0f));
+    } else {
+        std::uint8_t *out = chunk->data24;
+        for (int i = 0; i < count; ++i) {
+            const std::uint32_t v = std::uint32_t(toInt(in[i], 8388608.0f, -8388608.0f, 8388607.0f));
+            out[3 * i] = std::uint8_t(v);
+            out[3 * i + 1] = std::uint8_t(v >> 8);
+            out[3 * i + 2] = std::uint8_t(v >> 16);
+        }
+    }
+}
+
+inline float decode24(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2) {
+    const std::int32_t v = std::int32_t(std::uint32_t(b0) | std::uint32_t(b1) << 8 | std::uint32_t(b2) << 16);
+    return float((v ^ 0x800000) - 0x800000) * kInt24Scale;
+}
+
+// Any thread, for published chunks that nothing rewrites meanwhile: plain reads.
+void decode(AudioCache::Store store, const SampleChunk *chunk, int offset, float *out, int count) {
+    switch (store) {
+    case AudioCache::Store::Float32:
+        std::memcpy(out, chunk->data + offset, size_t(count) * sizeof(float));
+        return;
+    case AudioCache::Store::Int16: {
+        const std::int16_t *in = chunk->data16 + offset;
+        for (int i = 0; i < count; ++i)
+            out[i] = float(in[i]) * kInt16Scale;
+        return;
+    }
+    case AudioCache::Store::Int24: {
+        const std::uint8_t *in = chunk->data24 + 3 * offset;
+        for (int i = 0; i < count; ++i)
+            out[i] = decode24(in[3 * i], in[3 * i + 1], in[3 * i + 2]);
+        return;
+    }
+    }
+}
+
+// Single samples that another thread may rewrite (setSample): relaxed atomics.
+inline float loadOne(AudioCache::Store store, const SampleChunk *chunk, int offset) {
+    switch (store) {
+    case AudioCache::Store::Int16:
+        return float(__atomic_load_n(chunk->data16 + offset, __ATOMIC_RELAXED)) * kInt16Scale;
+    case AudioCache::Store::Int24: {
+        const std::uint8_t *p = chunk->data24 + 3 * offset;
+        return decode24(__atomic_load_n(p, __ATOMIC_RELAXED), __atomic_load_n(p + 1, __ATOMIC_RELAXED),
+                        __atomic_load_n(p + 2, __ATOMIC_RELAXED));
+    }
+    case AudioCache::Store::Float32:
+        break;
+    }
+    return loadSample(chunk->data + offset);
+}
+
+inline void storeOne(AudioCache::Store store, SampleChunk *chunk, int offset, float value) {
+    switch (store) {
+    case AudioCache::Store::Int16:
+        __atomic_store_n(chunk->data16 + offset, std::int16_t(toInt(value, 32768.0f, -32768.0f, 32767.0f)),
+                         __ATOMIC_RELAXED);
+        return;
+    case AudioCache::Store::Int24: {
+        const std::uint32_t v = std::uint32_t(toInt(value, 8388608.0f, -8388608.0f, 8388607.0f));
+        std::uint8_t *p = chunk->data24 + 3 * offset;
+        __atomic_store_n(p, std::uint8_t(v), __ATOMIC_RELAXED);
+        __atomic_store_n(p + 1, std::uint8_t(v >> 8), __ATOMIC_RELAXED);
+        __atomic_store_n(p + 2, std::uint8_t(v >> 16), __ATOMIC_RELAXED);
+        return;
+    }
+    case AudioCache::Store::Float32:
+        break;
+    }
+    storeSample(chunk->data + offset, value);
 }
 
 } // namespace
@@ -37,12 +172,18 @@ float *allocateSamples(size_t samples) {
 // One allocation of consecutive chunks: their records and their sample data.
 struct AudioCache::Block {
     std::unique_ptr<SampleChunk[]> records;
-    float *data = nullptr;
-    ~Block() { std::free(data); }
+    void *data = nullptr;
+    size_t mappedBytes = 0; // non-zero when data was mapped rather than allocated
+    ~Block() {
+        if (mappedBytes)
+            munmap(data, mappedBytes);
+        else
+            std::free(data);
+    }
 };
 
 AudioCache::AudioCache(AudioFilePtr file)
-    : m_file(std::move(file)), m_peaks(new PeakSummary(m_file ? m_file->length() : 0, true)) {
+    : m_file(std::move(file)), m_store(storeFor(m_file)), m_peaks(new PeakSummary(m_file ? m_file->length() : 0, true)) {
     m_length = m_file ? std::max(0, m_file->length()) : 0;
 }
 
@@ -84,7 +225,14 @@ void AudioCache::reserveChunks(int total) {
 bool AudioCache::appendChunks(int count, int firstStart) {
     const int n = m_chunkCount.load(std::memory_order_relaxed);
     auto block = std::make_unique<Block>();
-    block->data = allocateSamples(size_t(count) * kChunk);
+    const size_t chunkBytes = size_t(kChunk) * bytesPerSample(m_store);
+    const size_t bytes = size_t(count) * chunkBytes;
+    if (m_writtenInPlace) {
+        block->data = mapZeroed(bytes);
+        block->mappedBytes = block->data ? bytes : 0;
+    } else {
+        block->data = allocateZeroed(bytes);
+    }
     if (!block->data)
         return false;
     block->records.reset(new SampleChunk[size_t(count)]);
@@ -92,7 +240,7 @@ bool AudioCache::appendChunks(int count, int firstStart) {
     SampleChunk **table = m_table.load(std::memory_order_relaxed);
     for (int i = 0; i < count; ++i) {
         SampleChunk &c = block->records[size_t(i)];
-        c.data = block->data + size_t(i) * kChunk;
+        c.data24 = static_cast<std::uint8_t *>(block->data) + size_t(i) * chunkBytes;
         c.start = firstStart + i * kChunk;
         c.readable.store(m_writtenInPlace, std::memory_order_relaxed);
         table[n + i] = &c;
@@ -151,6 +299,9 @@ void AudioCache::readAll(bool emitSignals) {
     if (emitSignals)
         qCDebug(lcAudio) << "Starting fill..." << this;
 
+    // An integer store is filled through one chunk of floats, which the summary then
+    // reads while it is still hot.
+    std::vector<float> scratch(m_store == Store::Float32 ? 0 : kChunk);
     int s = 0;
     int n = 0;
     for (;;) {
@@ -176,13 +327,24 @@ void AudioCache::readAll(bool emitSignals) {
             m_mutex.unlock();
         }
 
-        const int requested = chunk->count.load(std::memory_order_relaxed);
-        int delivered = m_file ? m_file->read(chunk->data, unsigned(requested)) : 0;
-        delivered = std::clamp(delivered, 0, requested);
+        const int requested = std::min(chunk->count.load(std::memory_order_relaxed), kChunk);
+        float *floats = scratch.empty() ? chunk->data : scratch.data();
+        int delivered = -1;
+        if (m_file && m_store == Store::Int16)
+            delivered = std::min(m_file->readInt16(chunk->data16, unsigned(requested)), requested);
+        const bool readIntegers = delivered >= 0;
+        if (!readIntegers) {
+            delivered = m_file ? std::clamp(m_file->read(floats, unsigned(requested)), 0, requested) : 0;
+            if (!scratch.empty())
+                encode(m_store, chunk, floats, delivered);
+        }
         chunk->count.store(delivered, std::memory_order_relaxed);
         chunk->readable.store(true, std::memory_order_release);
-        if (m_peaks)
-            m_peaks->update(s, chunk->data, delivered);
+        // The fill is the summary's only writer and nothing rewrites a file's chunk.
+        if (m_peaks && readIntegers)
+            m_peaks->update(s, chunk->data16, delivered);
+        else if (m_peaks)
+            m_peaks->update(s, floats, delivered);
         s += delivered;
         ++n;
         if (emitSignals && n % kProgressEvery == 0)
@@ -238,7 +400,7 @@ unsigned AudioCache::readSamples(float *buffer, unsigned count, unsigned startSa
         if (n <= 0)
             return done;
         if (readable)
-            std::memcpy(buffer + done, chunk->data + o, size_t(n) * sizeof(float));
+            decode(m_store, chunk, o, buffer + done, n);
         else
             std::fill(buffer + done, buffer + done + n, 0.0f);
         done += unsigned(n);
@@ -252,7 +414,7 @@ float AudioCache::getSample(int index) {
     const SampleChunk *chunk = findChunk(index >= 0 ? index / kChunk : -1);
     if (!chunk || !chunk->readable.load(std::memory_order_acquire))
         return 0.0f;
-    return loadSample(chunk->data + index % kChunk);
+    return loadOne(m_store, chunk, index % kChunk);
 }
 
 int AudioCache::readAsPlayed(float *buffer, int count, int startSample, bool reversed) {
@@ -295,7 +457,7 @@ int AudioCache::length() {
 void AudioCache::setSample(int index, float value) {
     SampleChunk *chunk = findChunk(index >= 0 ? index / kChunk : -1);
     if (chunk && chunk->readable.load(std::memory_order_acquire))
-        storeSample(chunk->data + index % kChunk, value);
+        storeOne(m_store, chunk, index % kChunk, value);
 }
 
 void AudioCache::zeroSamples(int startSample, int count) {
@@ -319,10 +481,24 @@ void AudioCache::zeroSamples(int startSample, int count) {
         if (n <= 0)
             return;
         // An unfilled chunk already reads as silence, and its data belongs to the fill.
-        if (readable) {
-            float *data = chunk->data + o;
+        if (readable && m_writtenInPlace && m_store == Store::Float32) {
+            // Whole pages are handed back rather than written, so resetting a long region
+            // that was never rendered costs no memory.
+            float *from = chunk->data + o;
+            float *to = from + n;
+            const uintptr_t page = pageSize();
+            float *pagesFrom = reinterpret_cast<float *>((reinterpret_cast<uintptr_t>(from) + page - 1) & ~(page - 1));
+            float *pagesTo = reinterpret_cast<float *>(reinterpret_cast<uintptr_t>(to) & ~(page - 1));
+            if (pagesFrom < pagesTo) {
+                clearSamples(from, pagesFrom);
+                madvise(pagesFrom, size_t(pagesTo - pagesFrom) * sizeof(float), MADV_DONTNEED);
+                clearSamples(pagesTo, to);
+            } else {
+                clearSamples(from, to);
+            }
+        } else if (readable) {
             for (int i = 0; i < n; ++i)
-                storeSample(data + i, 0.0f);
+                storeOne(m_store, chunk, o + i, 0.0f);
         }
         done += n;
     }

@@ -18,10 +18,12 @@ class AudioCache;
 // cache dies with its last holder, on whichever thread that is.
 using AudioCachePtr = QSharedPointer<AudioCache>;
 
-// The whole decoded loop in memory as interleaved stereo floats, in chunks of
+// The whole decoded loop in memory as interleaved stereo samples, in chunks of
 // SampleChunk::chunkSize samples, so that the loop can be allocated in one quick pass
 // (preallocate) and then filled in place by the background reader while it is already
-// drawn and played.
+// drawn and played. Samples are handed out as floats; they are kept as 16- or 24-bit
+// integers when the reader says that is exact (an hour of 16-bit audio in half the
+// memory), as floats otherwise.
 //
 // Threads: built on the GUI thread; fill() runs on the background reader thread;
 // getSample() is called from the sound-card thread between tryLock() and unlock(),
@@ -35,6 +37,9 @@ using AudioCachePtr = QSharedPointer<AudioCache>;
 class AudioCache : public QObject, public QEnableSharedFromThis<AudioCache> {
     Q_OBJECT
 public:
+    // How the chunks keep their samples (see SampleChunk).
+    enum class Store { Float32, Int16, Int24 };
+
     // A cache over a reader; the length is the reader's length. The cache shares the
     // reader and keeps it alive for as long as the cache lives.
     explicit AudioCache(AudioFilePtr file);
@@ -104,6 +109,8 @@ public:
     int chunkCount() const { return m_chunkCount.load(std::memory_order_acquire); }
     const SampleChunk *chunkAt(int k) const { return findChunk(k); }
     AudioFilePtr audioFile() const { return m_file; }
+    // Fixed at construction from the reader's integerBits(); Float32 without a reader.
+    Store store() const { return m_store; }
     // Any thread: the block extremes of what this cache hands out, kept up to date by the
     // fill (the editable cache keeps its own for the edited audio). Null for none.
     virtual const PeakSummary *peakSummary() const { return m_peaks.get(); }
@@ -139,6 +146,7 @@ private:
     std::vector<std::unique_ptr<Block>> m_blocks;
 
     const AudioFilePtr m_file;
+    const Store m_store = Store::Float32;
     // Immutable after construction: chunks are readable from their allocation.
     bool m_writtenInPlace = false;
     // Sized once for the reader's length; written only by the fill.

@@ -27,6 +27,8 @@ public:
     int numSamples() const override;
     int read(int size, float *buffer) override;
     int seek(int sampleIdx) override;
+    // Depth of the integer PCM that read() scales to floats by 2^-(bits - 1).
+    int bitsPerSample() const { return m_bitsPerSample; }
 
     // Extensions (lower case, no dot) of the files the FFmpeg build at hand decodes.
     static std::vector<std::string> supportedFileExtensions();

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
+
 class AudioFile;
 // A reader is shared by the loop and every cache built over it, so it lives as long as
 // the last of them (a fill running on the background reader keeps it alive too).
@@ -48,6 +50,18 @@ public:
     // whole file and for formats whose headers declare no exact length (compressed
     // audio). Any thread, once the reading thread's reads are over.
     virtual long long missingFrames() const { return 0; }
+    // 16 or 24 when every value read() delivers is an integer of that many bits divided
+    // by 2^(bits - 1), so that a cache may keep the samples as integers without loss; 0
+    // when the values need floats (float files, lossy codecs decoded to float).
+    virtual int integerBits() { return 0; }
+    // For a reader whose integerBits() is 16: like read(), but delivers the integers
+    // themselves, sparing two conversions. -1 when the reader has no such path (read()
+    // then has to be used).
+    virtual int readInt16(std::int16_t *buffer, unsigned count) {
+        (void)buffer;
+        (void)count;
+        return -1;
+    }
 
     // Chooses the reader by the file name's extension (case ignored): ".wav", ".aif"
     // and ".aiff" go to libsndfile, ".flac" to libFLAC, everything else to the

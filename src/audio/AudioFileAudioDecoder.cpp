@@ -70,3 +70,7 @@ int AudioFileAudioDecoder::seek(unsigned sampleIndex) {
     m_framesRead = position / std::max(1, m_channels);
     return 2 * m_framesRead;
 }
+
+int AudioFileAudioDecoder::integerBits() {
+    return m_length > 0 && m_decoder->bitsPerSample() == 16 ? 16 : 0;
+}

@@ -20,6 +20,8 @@ public:
     int read(float *buffer, unsigned count) override;
     int seek(unsigned sampleIndex) override;
     int position() override { return 2 * m_framesRead; }
+    // The decoder delivers 16-bit PCM scaled by 2^-15.
+    int integerBits() override;
 
 private:
     // Reads up to count samples in the file's own channel layout into buffer and

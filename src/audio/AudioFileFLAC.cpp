@@ -171,3 +171,12 @@ int AudioFileFLAC::seek(unsigned sampleIndex) {
     m_position = int(sampleIndex - sampleIndex % unsigned(outputChannels()));
     return m_position;
 }
+
+int AudioFileFLAC::integerBits() {
+    // Samples are shifted to the top of 32 bits and divided by 2^31, exact up to 24 bits.
+    if (m_length == 0 || m_bitsPerSample == 0)
+        return 0;
+    if (m_bitsPerSample <= 16)
+        return 16;
+    return m_bitsPerSample <= 24 ? 24 : 0;
+}

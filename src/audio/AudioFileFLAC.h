@@ -20,6 +20,7 @@ public:
     int seek(unsigned sampleIndex) override;
     int position() override { return m_position; }
     long long missingFrames() const override { return m_missingFrames.load(); }
+    int integerBits() override;
 
     int channels() const { return int(m_channels); }
     int bitsPerSample() const { return int(m_bitsPerSample); }

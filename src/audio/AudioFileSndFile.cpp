@@ -101,7 +101,8 @@ AudioFileSndFile::~AudioFileSndFile() {
         sf_close(m_file);
 }
 
-int AudioFileSndFile::read(float *buffer, unsigned count) {
+template <typename Sample, typename ReadFunction>
+int AudioFileSndFile::readAs(Sample *buffer, unsigned count, ReadFunction readFile) {
     if (m_length == 0 || !m_file)
         return 0;
     const unsigned remaining = unsigned(m_length - 2 * m_framesRead);
@@ -112,18 +113,18 @@ int AudioFileSndFile::read(float *buffer, unsigned count) {
 
     int frames = 0;
     if (m_info.channels == 1) {
-        const sf_count_t got = sf_read_float(m_file, buffer, sf_count_t(count / 2));
+        const sf_count_t got = readFile(m_file, buffer, sf_count_t(count / 2));
         frames = got > 0 ? int(got) : 0;
         // Spread in place from the last frame backwards so no value is overwritten
         // before it has been copied.
         for (int i = frames - 1; i >= 0; --i) {
-            const float v = buffer[i];
+            const Sample v = buffer[i];
             buffer[2 * i] = v;
             buffer[2 * i + 1] = v;
         }
     } else if (m_info.channels == 2) {
         // libsndfile only reads whole frames.
-        const sf_count_t got = sf_read_float(m_file, buffer, sf_count_t(count & ~1u));
+        const sf_count_t got = readFile(m_file, buffer, sf_count_t(count & ~1u));
         frames = got > 0 ? int(got / 2) : 0;
     }
     m_framesRead += frames;
@@ -133,8 +134,19 @@ int AudioFileSndFile::read(float *buffer, unsigned count) {
 
     const unsigned result = 2u * unsigned(frames);
     if (result < requested)
-        std::memset(buffer + result, 0, (requested - result) * sizeof(float));
+        std::memset(buffer + result, 0, (requested - result) * sizeof(Sample));
     return int(result);
+}
+
+int AudioFileSndFile::read(float *buffer, unsigned count) {
+    return readAs(buffer, count, sf_read_float);
+}
+
+int AudioFileSndFile::readInt16(std::int16_t *buffer, unsigned count) {
+    // libsndfile shifts 8-bit samples up and hands 16-bit ones over as they are.
+    if (integerBits() != 16)
+        return -1;
+    return readAs(buffer, count, sf_read_short);
 }
 
 int AudioFileSndFile::seek(unsigned sampleIndex) {
@@ -145,4 +157,21 @@ int AudioFileSndFile::seek(unsigned sampleIndex) {
     if (result >= 0)
         m_framesRead = int(result);
     return int(result);
+}
+
+int AudioFileSndFile::integerBits() {
+    if (!m_file)
+        return 0;
+    // libsndfile scales integer PCM by a power of two when it reads floats, so these
+    // come out exact.
+    switch (m_info.format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_PCM_16:
+        return 16;
+    case SF_FORMAT_PCM_24:
+        return 24;
+    default:
+        return 0;
+    }
 }

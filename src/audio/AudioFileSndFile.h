@@ -19,10 +19,16 @@ public:
     int seek(unsigned sampleIndex) override;
     int position() override { return 2 * m_framesRead; }
     long long missingFrames() const override { return m_missingFrames.load(); }
+    int integerBits() override;
+    int readInt16(std::int16_t *buffer, unsigned count) override;
 
     int channels() const { return m_info.channels; }
 
 private:
+    // read() and readInt16(): libsndfile's reader for one sample type.
+    template <typename Sample, typename ReadFunction>
+    int readAs(Sample *buffer, unsigned count, ReadFunction readFile);
+
     SF_INFO m_info{};
     SNDFILE *m_file = nullptr;
     QString m_path;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 namespace {
@@ -46,6 +47,39 @@ void scan(const float *samples, int count, float &minimum, float &maximum) {
     maximum = h;
 }
 
+// The same for 16-bit integers, which a vector unit compares twice as many of at a time;
+// the extremes come out as the floats the cache hands out for them.
+void scan(const std::int16_t *samples, int count, float &minimum, float &maximum) {
+    constexpr int kLanes = 16;
+    std::int16_t lo[kLanes], hi[kLanes];
+    for (int j = 0; j < kLanes; ++j) {
+        lo[j] = std::numeric_limits<std::int16_t>::max();
+        hi[j] = std::numeric_limits<std::int16_t>::min();
+    }
+    int i = 0;
+    for (; i + kLanes <= count; i += kLanes) {
+        for (int j = 0; j < kLanes; ++j) {
+            const std::int16_t v = samples[i + j];
+            lo[j] = v < lo[j] ? v : lo[j];
+            hi[j] = v > hi[j] ? v : hi[j];
+        }
+    }
+    for (; i < count; ++i) {
+        const std::int16_t v = samples[i];
+        lo[0] = v < lo[0] ? v : lo[0];
+        hi[0] = v > hi[0] ? v : hi[0];
+    }
+    std::int16_t l = lo[0], h = hi[0];
+    for (int j = 1; j < kLanes; ++j) {
+        l = std::min(l, lo[j]);
+        h = std::max(h, hi[j]);
+    }
+    if (count <= 0)
+        l = h = 0;
+    minimum = float(l) * (1.0f / 32768.0f);
+    maximum = float(h) * (1.0f / 32768.0f);
+}
+
 } // namespace
 
 constexpr int PeakSummary::kBlockFrames[];
@@ -71,6 +105,15 @@ void PeakSummary::storeBlock(Level &level, int block, float minimum, float maxim
 }
 
 void PeakSummary::update(int startSample, const float *samples, int count) {
+    updateFrom(startSample, samples, count);
+}
+
+void PeakSummary::update(int startSample, const std::int16_t *samples, int count) {
+    updateFrom(startSample, samples, count);
+}
+
+template <typename Sample>
+void PeakSummary::updateFrom(int startSample, const Sample *samples, int count) {
     if (!samples || startSample < 0 || count <= 0 || startSample >= m_length)
         return;
     count = std::min(count, m_length - startSample);

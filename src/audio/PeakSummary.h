@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -43,6 +44,8 @@ public:
     // startSample is where it begins (the rest lies past the end of the audio, as for the
     // last chunk of a file), merged otherwise.
     void update(int startSample, const float *samples, int count);
+    // The same for 16-bit integer samples, as the cache hands them out (divided by 2^15).
+    void update(int startSample, const std::int16_t *samples, int count);
     // Writer: recomputes every block that [startSample, endSample) touches, reading whole
     // blocks through read (which must return the sample as it is now).
     void recompute(int startSample, int endSample, const SampleReader &read);
@@ -62,6 +65,8 @@ private:
         std::unique_ptr<std::atomic<float>[]> maximum;
     };
 
+    template <typename Sample>
+    void updateFrom(int startSample, const Sample *samples, int count);
     // Recomputes the coarser blocks above level-0 blocks [first, last].
     void propagate(int first, int last);
     void storeBlock(Level &level, int block, float minimum, float maximum);

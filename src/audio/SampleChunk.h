@@ -1,12 +1,15 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 
 // One block of a cache's samples. The cache owns the record and its data.
 //
-// data points to chunkSize floats, 16-byte aligned, zeroed when allocated. count is the
-// number of valid samples: chunkSize when allocated, lowered to what the reader
-// delivered once the chunk is filled. start is fixed when the chunk is allocated.
+// The samples are kept in the cache's store (AudioCache::Store): chunkSize floats at data,
+// chunkSize 16-bit integers at data16, or chunkSize packed little-endian 24-bit integers
+// (3 bytes each) at data24; 16-byte aligned, zeroed when allocated. count is the number of
+// valid samples: chunkSize when allocated, lowered to what the reader delivered once the
+// chunk is filled. start is fixed when the chunk is allocated.
 //
 // Threads: until readable is set, only the background reader touches data; it writes
 // data and count, then sets readable with release, and every reader checks readable
@@ -18,7 +21,11 @@ struct SampleChunk {
     static constexpr int chunkSize = 4096;
 
     int start = 0;
-    float *data = nullptr;
+    union {
+        float *data = nullptr;
+        std::int16_t *data16;
+        std::uint8_t *data24;
+    };
     std::atomic<int> count{chunkSize};
     std::atomic<bool> readable{false};
 };

@@ -25,7 +25,11 @@ int clampToInt(qint64 value)
 EditableAudioCache::EditableAudioCache(const AudioCachePtr &sourceCache)
     : AudioCache(), m_sourceCache(sourceCache),
       m_renderCache(AudioCache::createWritable(lengthOf(sourceCache))),
-      m_sourceLength(lengthOf(sourceCache)), m_editedPeaks(new PeakSummary(m_sourceLength, false)),
+      m_sourceLength(lengthOf(sourceCache)),
+      m_chunkTableSize((m_sourceLength + SampleChunk::chunkSize - 1) / SampleChunk::chunkSize),
+      m_chunkTables{std::unique_ptr<std::atomic<int>[]>(new std::atomic<int>[size_t(m_chunkTableSize)]()),
+                    std::unique_ptr<std::atomic<int>[]>(new std::atomic<int>[size_t(m_chunkTableSize)]())},
+      m_editedPeaks(new PeakSummary(m_sourceLength, false)),
       m_editedLength(m_sourceLength)
 {
 
@@ -123,7 +127,18 @@ float EditableAudioCache::getSample(int index)
     if (index < 0 || m_sourceLength <= 0)
         return 0.0f;
     const bool renderable = index < m_sourceLength;
+    bool edited = !renderable;
     if (renderable) {
+        const int rule = m_chunkTables[m_activeChunkTable.load(std::memory_order_relaxed)]
+                                      [size_t(index / SampleChunk::chunkSize)]
+                                          .load(std::memory_order_relaxed);
+        if (rule > kMappedChunk) {
+            const float value = m_sourceCache->getSample(index + rule);
+            return std::isfinite(value) ? value : 0.0f;
+        }
+        edited = rule == kEditedChunk;
+    }
+    if (edited && renderable) {
         const float rendered = m_renderCache->getSample(index);
         if (rendered != 0.0f)
             return rendered;
@@ -144,6 +159,8 @@ float EditableAudioCache::getSample(int index)
     }
 
     float value = m_sourceCache->getSample(p);
+    if (!edited)
+        return std::isfinite(value) ? value : 0.0f;
     const int sampleEditCount = m_sampleEdits.size();
     AudioEdit *const *sampleEdits = m_sampleEdits.constData();
     for (int k = sampleEditCount - 1; k >= 0; --k) {
@@ -154,7 +171,8 @@ float EditableAudioCache::getSample(int index)
     // the resampler and the stretcher downstream.
     if (!std::isfinite(value))
         value = 0.0f;
-    if (renderable)
+    // Silence reads as "not rendered" anyway; writing it would only take a page (a mute).
+    if (renderable && value != 0.0f)
         m_renderCache->setSample(index, value);
     return value;
 }
@@ -407,8 +425,37 @@ void EditableAudioCache::queueEditRegion(const AudioEdit *edit, qint64 startSamp
         queueRegion(int(first), m_sourceLength);
 }
 
+void EditableAudioCache::refreshChunkTable()
+{
+    if (m_chunkTableSize == 0)
+        return;
+    // Only the GUI thread changes the lists and swaps the tables, so it reads both freely.
+    const int next = 1 - m_activeChunkTable.load(std::memory_order_relaxed);
+    std::atomic<int> *table = m_chunkTables[next].get();
+    constexpr int kChunk = SampleChunk::chunkSize;
+    for (int k = 0; k < m_chunkTableSize; ++k) {
+        const int first = k * kChunk;
+        const int last = std::min(first + kChunk, m_sourceLength) - 1;
+        const int from = mapToSource(first);
+        const int to = mapToSource(last);
+        // The mapping only ever jumps forward, so equal spans mean no jump in between.
+        const bool straight = qint64(to) - from == last - first && to < m_sourceLength;
+        table[k].store(straight ? from - first : kMappedChunk, std::memory_order_relaxed);
+    }
+    for (const AudioEdit *edit : qAsConst(m_sampleEdits)) {
+        // The same widening by one stereo frame as the regions queued for reset.
+        const qint64 start = std::max(0, edit->startSample());
+        const qint64 end = std::min<qint64>(qint64(edit->endSample()) + 2, m_sourceLength - 1);
+        for (qint64 k = start / kChunk; k <= end / kChunk; ++k)
+            table[k].store(kEditedChunk, std::memory_order_relaxed);
+    }
+    QMutexLocker lock(&m_editLock);
+    m_activeChunkTable.store(next, std::memory_order_relaxed);
+}
+
 void EditableAudioCache::queueRegion(int startSample, int endSample)
 {
+    refreshChunkTable();
     m_editedPeaks->invalidate(startSample, endSample);
     m_worker->queueRegion(startSample, endSample);
 }

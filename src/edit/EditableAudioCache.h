@@ -7,16 +7,20 @@
 #include <QRecursiveMutex>
 #include <QVector>
 #include <atomic>
+#include <limits>
 #include <memory>
 
 class QThread;
 class EditableAudioCacheWorker;
 
 // A cache that puts the loop's non-destructive edits between the decoded audio (the source
-// cache) and everything that plays or draws it. Each sample is computed from the source
-// through the edits the first time it is read and kept in a render cache; a changed edit
-// resets its region of the render cache on a worker thread, and the next reads compute the
-// new values. A rendered value of exactly 0.0 counts as "not rendered" and is computed again.
+// cache) and everything that plays or draws it. Audio that no edit processes is read
+// through to the source (past a deleted span, at the shifted index), so edit mode keeps no
+// second copy of the loop. In the chunks that edits process, each sample is computed from
+// the source through the edits the first time it is read and kept in a render cache, whose
+// memory is only taken where it is written; a changed edit resets its region of the render
+// cache on a worker thread, and the next reads compute the new values. A rendered value of
+// exactly 0.0 counts as "not rendered" and is computed again.
 //
 // Threads: the edit list changes on the GUI thread under the edit lock. The sound-card thread
 // reads between tryLock() and unlock(), which hold the edit lock for the whole block; the GUI
@@ -104,6 +108,10 @@ private:
     void queueEditRegion(const AudioEdit *edit, qint64 startSample, qint64 endSample);
     // Under the edit lock: rebuilds the two lists the render path walks.
     void rebuildRenderLists();
+    // GUI thread: rebuilds the chunk table (see m_chunkTables) from the edit lists into the
+    // table not in use and swaps it in under the edit lock. Every change that can move, add
+    // or remove an edit queues a region, which calls this.
+    void refreshChunkTable();
     // Under the edit lock (or on the GUI thread): the list walks of toSourceIndex and length.
     int mapToSource(int index) const;
     int editedLength() const;
@@ -117,6 +125,17 @@ private:
     const AudioCachePtr m_sourceCache;
     const AudioCachePtr m_renderCache;
     const int m_sourceLength;
+    // How each chunk of the edited loop is read: kEditedChunk where an edit that processes
+    // samples covers some of it (computed and kept in the render cache), kMappedChunk where
+    // a deleted span starts inside it or its source lies past the end (mapped sample by
+    // sample), otherwise the distance to its source samples (read straight through). Two
+    // tables: the GUI thread fills the one not in use and swaps under the edit lock, which
+    // every reader on another thread holds while it reads.
+    static constexpr int kEditedChunk = std::numeric_limits<int>::min();
+    static constexpr int kMappedChunk = kEditedChunk + 1;
+    const int m_chunkTableSize;
+    const std::unique_ptr<std::atomic<int>[]> m_chunkTables[2];
+    std::atomic<int> m_activeChunkTable{0};
     // Written by the worker (and invalidated by the GUI thread when it queues a region).
     const std::unique_ptr<PeakSummary> m_editedPeaks;
     QThread *m_workerThread = nullptr;

@@ -43,8 +43,12 @@ public:
     }
     int seek(unsigned sampleIndex) override { return m_pos = int(sampleIndex); }
     int position() override { return m_pos; }
+    // stair() values are exact at 16 and 24 bits, so the reader may offer either.
+    int integerBits() override { return m_integerBits; }
+    void setIntegerBits(int bits) { m_integerBits = bits; }
 
 private:
+    int m_integerBits = 0;
     int m_length;
     int m_holds;
     int m_pos = 0;

@@ -7,6 +7,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <algorithm>
 #include <cmath>
 #include <thread>
 
@@ -199,6 +200,45 @@ private slots:
         cache->setSample(99999, 1.0f);
         cache->setSample(-1, 1.0f);
         QCOMPARE(cache->getSample(99999), 0.0f);
+    }
+
+    void integerStoresHandOutTheSameFloats_data() {
+        QTest::addColumn<int>("bits");
+        QTest::addColumn<int>("store");
+        QTest::newRow("16-bit") << 16 << int(AudioCache::Store::Int16);
+        QTest::newRow("24-bit") << 24 << int(AudioCache::Store::Int24);
+        QTest::newRow("float") << 0 << int(AudioCache::Store::Float32);
+    }
+    void integerStoresHandOutTheSameFloats() {
+        QFETCH(int, bits);
+        QFETCH(int, store);
+        // Longer than it holds: a short last chunk, then preallocated silence.
+        auto *reader = new FakeReader(3 * 4096 + 500, 2 * 4096 + 301);
+        reader->setIntegerBits(bits);
+        AudioCachePtr cache(new AudioCache(AudioFilePtr(reader)));
+        QCOMPARE(int(cache->store()), store);
+        cache->preallocate();
+        QCOMPARE(cache->getSample(5), 0.0f);
+        cache->fill();
+        QVERIFY(holdsStaircase(*cache, 0, 2 * 4096 + 301));
+        QVERIFY(holdsStaircase(*cache, 4093, 10));
+        std::vector<float> tail(300, -9.0f);
+        QCOMPARE(cache->readSamples(tail.data(), 300, 3 * 4096), 300u);
+        QCOMPARE(*std::max_element(tail.begin(), tail.end()), 0.0f);
+        QCOMPARE(*std::min_element(tail.begin(), tail.end()), 0.0f);
+        // Writes keep what the store can hold: the extremes of its range, and silence.
+        cache->setSample(7, -1.0f);
+        cache->setSample(8, 0.5f);
+        QCOMPARE(cache->getSample(7), -1.0f);
+        QCOMPARE(cache->getSample(8), 0.5f);
+        const float highest = bits == 16 ? 32767.0f / 32768.0f : bits == 24 ? 8388607.0f / 8388608.0f : 1.0f;
+        cache->setSample(9, 1.0f);
+        QCOMPARE(cache->getSample(9), highest);
+        cache->zeroSamples(4090, 12);
+        QCOMPARE(cache->getSample(4089), stair(4089));
+        QCOMPARE(cache->getSample(4090), 0.0f);
+        QCOMPARE(cache->getSample(4101), 0.0f);
+        QCOMPARE(cache->getSample(4102), stair(4102));
     }
 
     void writableCacheIsReadableAtOnceAndRewrittenWhileRead() {

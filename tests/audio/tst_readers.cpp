@@ -4,6 +4,7 @@
 #include "AudioFileFLAC.h"
 #include "AudioFileSndFile.h"
 #include "AudioFixtures.h"
+#include "PeakSummary.h"
 
 #include <QDir>
 #include <QLoggingCategory>
@@ -13,6 +14,9 @@
 #include <QtTest>
 
 #include <sndfile.h>
+#include <algorithm>
+#include <climits>
+#include <vector>
 #include <unistd.h>
 
 using AudioFixtures::stair;
@@ -244,6 +248,100 @@ private slots:
         QCOMPARE(buf[1], -1.0f);
         QCOMPARE(buf[2], 0.0f);
         QCOMPARE(buf[3], float(-1.0 / 8388608.0));
+    }
+
+    // Integer sources kept as integers come back as exactly the values the file holds,
+    // the extremes of the range included; float sources stay floats.
+    void integerSourcesReadBackBitExact_data() {
+        QTest::addColumn<QString>("ext");
+        QTest::addColumn<int>("format");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<int>("store");
+        const int i16 = int(AudioCache::Store::Int16), i24 = int(AudioCache::Store::Int24);
+        QTest::newRow("wav 16") << "wav" << (SF_FORMAT_WAV | SF_FORMAT_PCM_16) << 2 << i16;
+        QTest::newRow("wav 16 mono") << "wav" << (SF_FORMAT_WAV | SF_FORMAT_PCM_16) << 1 << i16;
+        QTest::newRow("wav 24") << "wav" << (SF_FORMAT_WAV | SF_FORMAT_PCM_24) << 2 << i24;
+        QTest::newRow("wav u8") << "wav" << (SF_FORMAT_WAV | SF_FORMAT_PCM_U8) << 2 << i16;
+        QTest::newRow("aiff 24") << "aiff" << (SF_FORMAT_AIFF | SF_FORMAT_PCM_24) << 2 << i24;
+        QTest::newRow("flac 16") << "flac" << (SF_FORMAT_FLAC | SF_FORMAT_PCM_16) << 2 << i16;
+        QTest::newRow("flac 24") << "flac" << (SF_FORMAT_FLAC | SF_FORMAT_PCM_24) << 2 << i24;
+        QTest::newRow("wav float") << "wav" << (SF_FORMAT_WAV | SF_FORMAT_FLOAT) << 2
+                                   << int(AudioCache::Store::Float32);
+        // Through FFmpeg, which delivers 16-bit PCM.
+        QTest::newRow("au 16") << "au" << (SF_FORMAT_WAV | SF_FORMAT_PCM_16) << 2 << i16;
+    }
+    void integerSourcesReadBackBitExact() {
+        QFETCH(QString, ext);
+        QFETCH(int, format);
+        QFETCH(int, channels);
+        QFETCH(int, store);
+        const int frames = 10007;
+        const QString tag = QString(QTest::currentDataTag()).replace(' ', '_');
+        const QString written = path("exact_" + tag + ".written");
+        SF_INFO info{};
+        info.samplerate = 48000;
+        info.channels = channels;
+        info.format = format;
+        SNDFILE *f = sf_open(QFile::encodeName(written).constData(), SFM_WRITE, &info);
+        QVERIFY(f);
+        // Steps that differ from sample to sample, over the whole range of 32-bit ints, with
+        // both extremes at the start; libsndfile keeps the top bits the format holds.
+        std::vector<int> values(size_t(frames * channels));
+        for (size_t i = 0; i < values.size(); ++i)
+            values[i] = int(uint32_t(i * 2654435761u));
+        values[0] = INT_MIN;
+        values[1] = INT_MAX;
+        const bool isFloat = (format & SF_FORMAT_SUBMASK) == SF_FORMAT_FLOAT;
+        std::vector<float> floats(values.size());
+        for (size_t i = 0; i < values.size(); ++i)
+            floats[i] = float(double(values[i]) / 2147483648.0);
+        QCOMPARE(isFloat ? sf_writef_float(f, floats.data(), frames) : sf_writef_int(f, values.data(), frames),
+                 sf_count_t(frames));
+        sf_close(f);
+
+        // What the file holds, read back as integers (up to 24 significant bits, exact as
+        // floats) or as the floats it holds.
+        SF_INFO readInfo{};
+        f = sf_open(QFile::encodeName(written).constData(), SFM_READ, &readInfo);
+        QVERIFY(f);
+        std::vector<int> held(values.size());
+        std::vector<float> heldFloats(values.size());
+        QCOMPARE(isFloat ? sf_readf_float(f, heldFloats.data(), frames) : sf_readf_int(f, held.data(), frames),
+                 sf_count_t(frames));
+        sf_close(f);
+        if (!isFloat)
+            for (size_t i = 0; i < held.size(); ++i)
+                heldFloats[i] = float(double(held[i]) / 2147483648.0);
+
+        QString p = path("exact_" + tag + "." + ext);
+        if (ext == "au")
+            QVERIFY(TestAudio::runFfmpeg({"-f", "wav", "-i", written, "-c:a", "pcm_s16be", p}));
+        else
+            QVERIFY(QFile::rename(written, p));
+        AudioCachePtr cache(new AudioCache(AudioFile::createForPath(p)));
+        QCOMPARE(int(cache->store()), store);
+        QCOMPARE(cache->length(), 2 * frames);
+        cache->preallocate();
+        cache->fillSynchronously();
+        std::vector<float> block(size_t(2 * frames));
+        QCOMPARE(cache->readSamples(block.data(), unsigned(2 * frames), 0), unsigned(2 * frames));
+        for (int i = 0; i < 2 * frames; ++i) {
+            const int source = channels == 1 ? i / 2 : i;
+            const float want = heldFloats[size_t(source)];
+            if (block[size_t(i)] != want || cache->getSample(i) != want)
+                QFAIL(qPrintable(QStringLiteral("sample %1: %2, want %3").arg(i).arg(block[size_t(i)]).arg(want)));
+        }
+        QCOMPARE(block[0], -1.0f);
+        // The fill's summary holds the same extremes as the samples handed out.
+        const PeakSummary::SampleReader read = [&](float *dst, int start, int count) {
+            std::copy(block.begin() + start, block.begin() + start + count, dst);
+        };
+        for (const auto &span : {std::make_pair(0, 2 * frames), std::make_pair(1000, 9000)}) {
+            PeakSummary::Range range;
+            QVERIFY(cache->peakSummary()->query(span.first, span.second, read, range));
+            QCOMPARE(range.minimum, *std::min_element(block.begin() + span.first, block.begin() + span.second));
+            QCOMPARE(range.maximum, *std::max_element(block.begin() + span.first, block.begin() + span.second));
+        }
     }
 
     void moreThanTwoChannelsReadAsSilence_data() {

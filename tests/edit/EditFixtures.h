@@ -19,7 +19,10 @@ inline float ramp(int i) { return (float((i % 8000) + 1) / 8001.0f) * ((i / 8000
 
 class MemoryReader final : public AudioFile {
 public:
-    MemoryReader(int length, SampleFunction f) : m_length(length), m_f(std::move(f)) {}
+    // integerBits as AudioFile::integerBits: f must then give values exact at that depth.
+    MemoryReader(int length, SampleFunction f, int integerBits = 0)
+        : m_length(length), m_f(std::move(f)), m_integerBits(integerBits) {}
+    int integerBits() override { return m_integerBits; }
     int length() override { return m_length; }
     int sampleRate() override { return 44100; }
     int read(float *buffer, unsigned count) override
@@ -41,6 +44,7 @@ public:
 private:
     const int m_length;
     const SampleFunction m_f;
+    const int m_integerBits;
     int m_pos = 0;
 };
 

@@ -47,9 +47,63 @@ void EditableCacheTest::readsWithoutEditsEqualSource()
     // summary build has got; after a read it must hold the source value either way.
     for (int i = 0; i < 20000; ++i)
         QCOMPARE(cache->getSample(i), ramp(i));
-    // Rendered once: the value now sits in the render cache.
-    QCOMPARE(cache->renderCache()->getSample(777), ramp(777));
+    // Nothing is edited, so nothing is kept: reads went through to the source.
+    QCOMPARE(cache->renderCache()->getSample(777), 0.0f);
     QCOMPARE(cache->getSample(777), ramp(777));
+}
+
+void EditableCacheTest::editsOverAnIntegerSourceKeepOnlyTheirChunks()
+{
+    // 16-bit values that differ from their neighbours and are never silence.
+    const auto value = [](int i) {
+        const int k = (i * 7919) % 65536 - 32768;
+        return float(k == 0 ? 1 : k) / 32768.0f;
+    };
+    const int length = 10 * 4096 + 100;
+    AudioCachePtr source(new AudioCache(AudioFilePtr(new MemoryReader(length, value, 16))));
+    QCOMPARE(source->store(), AudioCache::Store::Int16);
+    source->preallocate();
+    source->fillSynchronously();
+    const auto cache = makeEditable(source);
+    cache->addEdit(makeGain(5000, 6000, 0.5f, cache));
+    cache->addEdit(makeEdit(TypeMute, 20000, 20500, cache));
+    cache->addEdit(makeEdit(TypeDelete, 12000, 14000, cache)); // source indices
+    cache->addEdit(makeGain(30000, 30999, 2.0f, cache));       // edited indices, past the delete
+    QVERIFY(waitForReset(cache.data()));
+    QCOMPARE(cache->length(), length - 2000);
+
+    const auto expected = [&](int i) {
+        const float v = value(i < 12000 ? i : i + 2000);
+        if (i >= 5000 && i <= 6000)
+            return v * 0.5f;
+        if (i >= 20000 && i <= 20500)
+            return 0.0f;
+        if (i >= 30000 && i <= 30999)
+            return v * 2.0f;
+        return v;
+    };
+    // The first pass renders the edited chunks, the second reads them back.
+    for (int pass = 0; pass < 2; ++pass)
+        for (int i = 0; i < cache->length(); ++i)
+            if (cache->getSample(i) != expected(i))
+                QFAIL(qPrintable(QStringLiteral("pass %1, sample %2: %3, want %4")
+                                     .arg(pass).arg(i).arg(cache->getSample(i)).arg(expected(i))));
+    // Only the chunks the gains and the mute cover hold rendered values.
+    const auto editedChunk = [](int k) { return k == 1 || k == 4 || k == 5 || k == 7; };
+    for (int i = 0; i < cache->length(); ++i) {
+        const float rendered = cache->renderCache()->getSample(i);
+        if (!editedChunk(i / 4096) && rendered != 0.0f)
+            QFAIL(qPrintable(QStringLiteral("sample %1 kept outside an edited chunk").arg(i)));
+        if (editedChunk(i / 4096) && rendered != expected(i))
+            QFAIL(qPrintable(QStringLiteral("sample %1 not kept in an edited chunk").arg(i)));
+    }
+
+    // An empty loop has no chunks to mark; edits over it change nothing and read silence.
+    const auto empty = makeEditable(makeSource(0));
+    empty->addEdit(makeGain(0, 5000, 2.0f, empty));
+    QVERIFY(waitForReset(empty.data()));
+    QCOMPARE(empty->getSample(0), 0.0f);
+    QCOMPARE(empty->getSample(100), 0.0f);
 }
 
 void EditableCacheTest::deleteShortensAndShifts()

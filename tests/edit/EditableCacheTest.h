@@ -10,6 +10,7 @@ class EditableCacheTest : public WorkerSafeTest {
 private slots:
     void readsWithoutEditsEqualSource();
     void deleteShortensAndShifts();
+    void editsOverAnIntegerSourceKeepOnlyTheirChunks();
     void twoDeletesMapInEitherOrder_data();
     void twoDeletesMapInEitherOrder();
     void deleteAtStartResetsEverythingReachable();
