@@ -20,7 +20,10 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
+#include <atomic>
 #include <jack/jack.h>
+#include <portaudio.h>
+#include <sndfile.h>
 
 namespace {
 constexpr int kTimeoutMs = 20000;
@@ -87,6 +90,71 @@ void useJack() {
     settings.set("AudioDeviceBufferSize", QString());
     settings.set("AudioDeviceSampleRate", "48000");
     settings.set("MidiDevice", "None");
+}
+
+// A second JACK client whose inputs are connected to Quillory's outputs; it counts the
+// frames that hold the preview file's values on the expected sides.
+class Listener {
+public:
+    static constexpr float kLeft = 0.25f;
+    static constexpr float kRight = -0.5f;
+
+    bool open() {
+        JackOutput::QuietMessages quiet;
+        jack_status_t status{};
+        m_client = jack_client_open("quillory-test-listener", JackNoStartServer, &status);
+        if (!m_client)
+            return false;
+        m_in[0] = jack_port_register(m_client, "in_left", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        m_in[1] = jack_port_register(m_client, "in_right", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        jack_set_process_callback(m_client, &Listener::process, this);
+        return m_in[0] && m_in[1] && jack_activate(m_client) == 0 &&
+               jack_connect(m_client, "Quillory:out_left", "quillory-test-listener:in_left") == 0 &&
+               jack_connect(m_client, "Quillory:out_right", "quillory-test-listener:in_right") == 0;
+    }
+    ~Listener() {
+        if (m_client)
+            jack_client_close(m_client);
+    }
+    long long matching() const { return m_matching.load(); }
+    long long swapped() const { return m_swapped.load(); }
+
+private:
+    // JACK real-time thread: counts only.
+    static int process(jack_nframes_t frames, void *arg) {
+        auto *self = static_cast<Listener *>(arg);
+        const auto *left = static_cast<const float *>(jack_port_get_buffer(self->m_in[0], frames));
+        const auto *right = static_cast<const float *>(jack_port_get_buffer(self->m_in[1], frames));
+        for (jack_nframes_t i = 0; i < frames; ++i) {
+            if (left[i] == kLeft && right[i] == kRight)
+                self->m_matching.fetch_add(1);
+            else if (left[i] == kRight && right[i] == kLeft)
+                self->m_swapped.fetch_add(1);
+        }
+        return 0;
+    }
+
+    jack_client_t *m_client = nullptr;
+    jack_port_t *m_in[2] = {nullptr, nullptr};
+    std::atomic<long long> m_matching{0};
+    std::atomic<long long> m_swapped{0};
+};
+
+// A stereo file whose every frame is (Listener::kLeft, Listener::kRight).
+QString writeTwoLevelFile(const QString &path, int frames) {
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    if (!file)
+        return QString();
+    QVector<float> samples;
+    for (int i = 0; i < frames; ++i)
+        samples << Listener::kLeft << Listener::kRight;
+    sf_writef_float(file, samples.constData(), frames);
+    sf_close(file);
+    return path;
 }
 
 // The engine plays through its own JACK client at the server's rate, into the system's
@@ -172,6 +240,8 @@ private slots:
         {
             SliceEngine engine;
             verifyPlayingThroughJack(engine, 32000);
+            // PortAudio started while the server ran, yet stayed off it.
+            QVERIFY(Pa_HostApiTypeIdToHostApiIndex(paJACK) < 0);
             QSignalSpy notices(&engine, &SliceEngine::hostApiFallback);
 
             server.kill();
@@ -186,6 +256,15 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(engine.jackOutput(), kTimeoutMs);
             verifyPlayingThroughJack(engine, 44100);
             QVERIFY(engine.hostApiFallbackNotice().isEmpty());
+
+            // What the engine mixes reaches the ports, left on the left, right on the right.
+            Listener listener;
+            QVERIFY(listener.open());
+            const QString file = writeTwoLevelFile(m_home.filePath("two-levels.wav"), 44100);
+            QVERIFY(!file.isEmpty());
+            engine.setPreviewFile(file);
+            QTRY_VERIFY_WITH_TIMEOUT(listener.matching() >= 4096, kTimeoutMs);
+            QCOMPARE(listener.swapped(), 0LL);
         }
         QVERIFY(!serverKnowsClient("Quillory"));
         // The stored choice survives the time on ALSA.
