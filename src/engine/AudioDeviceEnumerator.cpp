@@ -77,7 +77,9 @@ AudioDeviceEnumerator::AudioDeviceEnumerator(QObject *parent) : QObject(parent)
 
     hostApiNames();
     const QString missing = missingHostApiName();
-    if (!missing.isEmpty())
+    // JACK plays outside PortAudio; the list holds the default API's devices, for the time
+    // no JACK server answers.
+    if (!missing.isEmpty() && !isJackChosen())
         qDebug() << "AudioDeviceEnumerator: Audio API" << missing << "not found, falling back to default host API"
                  << defaultHostApiName();
     deviceList(activeHostApiName(), AudioOutput, false);
