@@ -255,11 +255,19 @@ bool SliceEngine::refreshAudioSystems()
 {
     if (!isJackChosen() || m_jackOutput)
         return false;
+    // A server that takes clients but refused to run this one: moving the sound there
+    // interrupts the default device each time, so the next tries are spaced out.
+    if (m_jackRetrySkipsLeft > 0) {
+        --m_jackRetrySkipsLeft;
+        return false;
+    }
     auto jack = std::make_unique<JackOutput>(this);
     if (!jack->open())
         return false;
     qDebug() << "A JACK server answers: the sound moves to it";
     openOutputDevice(false, std::move(jack));
+    if (!m_jackOutput)
+        m_jackRetrySkipsLeft = kJackRetrySkipsAfterRefusal;
     return m_jackOutput != nullptr;
 }
 

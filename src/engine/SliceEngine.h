@@ -124,6 +124,8 @@ private:
     std::unique_ptr<AudioDevice> m_outputDevice;
     std::unique_ptr<JackOutput> m_jackOutput;
     QTimer *m_jackWatch = nullptr; // child; runs while JACK is the chosen audio system
+    static constexpr int kJackRetrySkipsAfterRefusal = 10;
+    int m_jackRetrySkipsLeft = 0;
     std::unique_ptr<AudioDevice> m_inputDevice; // never created: no input stream yet
     // Devices whose stream could neither be stopped nor aborted; detached, retried on close.
     std::vector<std::unique_ptr<AudioDevice>> m_stuckDevices;
