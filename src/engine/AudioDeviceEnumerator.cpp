@@ -1,6 +1,7 @@
 #include "AudioDeviceEnumerator.h"
 
 #include "EngineLogging.h"
+#include "JackOutput.h"
 #include "PortAudioJack.h"
 #include "Settings.h"
 
@@ -65,8 +66,7 @@ PaDeviceIndex defaultDeviceFor(const QString &apiName, bool input)
 
 AudioDeviceEnumerator::AudioDeviceEnumerator(QObject *parent) : QObject(parent)
 {
-    PortAudioJack::nameClient();
-    const PaError err = Pa_Initialize();
+    const PaError err = PortAudioJack::initializeWithoutJack();
     if (err != paNoError) {
         qCDebug(lcEngine) << "PortAudio error:" << Pa_GetErrorText(err);
         hostApiList().clear();
@@ -77,9 +77,11 @@ AudioDeviceEnumerator::AudioDeviceEnumerator(QObject *parent) : QObject(parent)
 
     hostApiNames();
     const QString missing = missingHostApiName();
-    if (!missing.isEmpty())
-        qCDebug(lcEngine) << "AudioDeviceEnumerator: Audio API" << missing
-                          << "not found, falling back to default host API" << defaultHostApiName();
+    // JACK plays outside PortAudio; the list holds the default API's devices, for the time
+    // no JACK server answers.
+    if (!missing.isEmpty() && !isJackChosen())
+        qCDebug(lcEngine) << "AudioDeviceEnumerator: Audio API" << missing << "not found, falling back to default host API"
+                 << defaultHostApiName();
     deviceList(activeHostApiName(), AudioOutput, false);
 }
 
@@ -87,8 +89,8 @@ AudioDeviceEnumerator::~AudioDeviceEnumerator()
 {
     if (!m_initialized)
         return;
-    // PortAudio would abort the program on its dead JACK client; PortAudio is left
-    // initialised instead, which costs nothing at exit.
+    // Should PortAudio have connected to JACK all the same, it would abort the program on
+    // its dead client; it is left initialised instead, which costs nothing at exit.
     if (PortAudioJack::clientLost()) {
         qCDebug(lcEngine) << "PortAudio left initialised: its JACK server is gone";
         return;
@@ -102,26 +104,37 @@ QStringList hostApiNames()
 {
     QStringList &list = hostApiList();
     list.clear();
+    QStringList shown;
     const int count = Pa_GetHostApiCount();
     for (int i = 0; i < count; ++i) {
-        if (const PaHostApiInfo *info = Pa_GetHostApiInfo(i))
+        if (const PaHostApiInfo *info = Pa_GetHostApiInfo(i)) {
             list.append(QString::fromUtf8(info->name));
+            if (info->type != paJACK)
+                shown.append(list.last());
+        }
     }
-    return list;
+    // JACK is played by a client of Quillory's own. It is offered while a server runs, and
+    // kept while it is the stored choice, so that a server started later is used again.
+    const QString jack = QString::fromLatin1(PortAudioJack::kHostApiName);
+    if (Settings::instance().value("AudioDeviceAPI") == jack || JackOutput::serverAnswers())
+        shown.append(jack);
+    return shown;
 }
 
-QStringList cachedHostApiNames() { return hostApiList(); }
+bool isJackChosen() { return Settings::instance().value("AudioDeviceAPI") == QLatin1String(PortAudioJack::kHostApiName); }
 
 QString missingHostApiName()
 {
     const QString stored = Settings::instance().value("AudioDeviceAPI");
+    if (isJackChosen())
+        return stored;
     return stored.isEmpty() || hostApiList().contains(stored) ? QString() : stored;
 }
 
 QString activeHostApiName()
 {
     const QString stored = Settings::instance().value("AudioDeviceAPI");
-    if (!stored.isEmpty() && hostApiList().contains(stored))
+    if (!stored.isEmpty() && missingHostApiName().isEmpty())
         return stored;
     const int index = Pa_GetDefaultHostApi();
     const PaHostApiInfo *info = index >= 0 ? Pa_GetHostApiInfo(index) : nullptr;
@@ -158,6 +171,9 @@ QStringList deviceList(const QString &apiName, int direction, bool showMono)
     list.append(QString::fromLatin1(kDefaultDeviceEntry));
     if (showMono)
         qCWarning(lcEngine) << "getDeviceList for playback devices with mono outputs not implemented yet.";
+    // JACK plays into the system's playback ports; other routing is the patchbay's job.
+    if (apiName == QLatin1String(PortAudioJack::kHostApiName))
+        return list;
 
     const int count = Pa_GetDeviceCount();
     for (int i = 0; i < count; ++i) {
@@ -279,6 +295,9 @@ int deviceSampleRate(PaDeviceIndex device)
 QList<int> supportedSampleRates(const QString &deviceEntry, const QString &apiName, PaDeviceIndex device,
                                 bool isInput)
 {
+    // A JACK server runs at the rate it was started with.
+    if (apiName == QLatin1String(PortAudioJack::kHostApiName))
+        return {};
     PaDeviceIndex index = device;
     if (!deviceEntry.isEmpty())
         index = deviceIndexFromEntry(deviceEntry);

@@ -35,13 +35,15 @@ extern const char *const kDefaultDeviceEntry;
 // AudioDeviceBufferSize and AudioDeviceSampleRate. GUI thread; PortAudio must be
 // initialised (an AudioDeviceEnumerator exists).
 
-// Clears and refills the process-wide host API list (index = PortAudio index).
+// Refills the process-wide host API list (index = PortAudio index) and returns the names
+// offered to the user: PortAudio's host APIs except its JACK one, then JACK (played by
+// JackOutput) while a server answers or it is the stored choice.
 QStringList hostApiNames();
-// The process-wide list as last built, without asking PortAudio again.
-QStringList cachedHostApiNames();
 QString defaultHostApiName();
-// The stored AudioDeviceAPI when PortAudio does not offer it (a JACK server not running),
-// otherwise empty. The setting is kept, so the API is used again once it is back.
+// True when the stored AudioDeviceAPI is JACK.
+bool isJackChosen();
+// The stored AudioDeviceAPI when PortAudio does not play it (JACK, or an API that is
+// gone), otherwise empty. The setting is kept, so the API is used again once it is back.
 QString missingHostApiName();
 // The host API whose devices are used: the stored one, or the default one in its place.
 QString activeHostApiName();

@@ -2,10 +2,10 @@
 
 #include "AudioDevice.h"
 #include "AudioDeviceEnumerator.h"
-#include "PortAudioJack.h"
 #include "BankSampler.h"
 #include "BpmDetector.h"
 #include "EngineLogging.h"
+#include "JackOutput.h"
 #include "LoopingSamplerBank.h"
 #include "MidiInput.h"
 #include "PreviewPlayer.h"
@@ -13,6 +13,8 @@
 #include "Settings.h"
 #include "Trevant.h"
 
+#include <QDebug>
+#include <QTimer>
 #include <algorithm>
 #include <utility>
 
@@ -42,6 +44,9 @@ SliceEngine::SliceEngine(QObject *parent) : QObject(parent)
     m_slicer->setTempoDetection(new BpmDetector);
     m_looperBank = new LoopingSamplerBank(44100);
     m_engineTempo = 120;
+    m_jackWatch = new QTimer(this);
+    m_jackWatch->setInterval(kJackWatchMs);
+    connect(m_jackWatch, &QTimer::timeout, this, &SliceEngine::watchJack);
     startMidi();
     setupAudioDevice();
 }
@@ -106,9 +111,9 @@ int SliceEngine::length() { return std::max(m_micBuffer->length(), m_appBuffer->
 
 void SliceEngine::setupAudioDevice() { openOutputDevice(true); }
 
-void SliceEngine::openOutputDevice(bool emitUnchangedError)
+void SliceEngine::openOutputDevice(bool emitUnchangedError, std::unique_ptr<JackOutput> jack)
 {
-    if (m_outputDevice)
+    if (m_outputDevice || m_jackOutput)
         closeAudioDevice();
 
     auto report = [&](const QString &text, const QString &suggestion) {
@@ -117,13 +122,33 @@ void SliceEngine::openOutputDevice(bool emitUnchangedError)
         m_lastEmittedError = text;
     };
 
-    const QString missingApi = missingHostApiName();
+    bool jackPlays = false;
+    if (isJackChosen()) {
+        m_jackWatch->start();
+        if (!jack) {
+            jack.reset(new JackOutput(this));
+            if (!jack->open())
+                jack.reset();
+        }
+        jackPlays = jack && startJack(std::move(jack));
+    } else {
+        m_jackWatch->stop();
+    }
+
+    const QString missingApi = jackPlays ? QString() : missingHostApiName();
     if (missingApi.isEmpty()) {
         m_hostApiFallbackNotice.clear();
     } else if (m_hostApiFallbackNotice.isEmpty()) {
         m_hostApiFallbackNotice =
             tr("The audio system %1 is not available; using %2 instead.").arg(missingApi, activeHostApiName());
         emit hostApiFallback(m_hostApiFallbackNotice);
+    }
+
+    if (jackPlays) {
+        m_errorText.clear();
+        m_errorSuggestion.clear();
+        report(QString(), QString());
+        return;
     }
 
     if (outputDeviceCount() == 0) {
@@ -157,8 +182,27 @@ void SliceEngine::openOutputDevice(bool emitUnchangedError)
     }
 }
 
+bool SliceEngine::startJack(std::unique_ptr<JackOutput> jack)
+{
+    // As with PortAudio, the loops learn the rate before the first period is pulled.
+    const int rate = jack->sampleRate();
+    m_slicer->setEngineSampleRate(rate);
+    m_samplerBank->setSampleRate(rate);
+    m_looperBank->setSampleRate(rate);
+    setSampleRate(rate);
+    if (!jack->start())
+        return false;
+    m_jackOutput = std::move(jack);
+    return true;
+}
+
 void SliceEngine::closeAudioDevice()
 {
+    // Closing the client waits for a running period to end, so nothing pulls afterwards.
+    if (m_jackOutput) {
+        m_jackOutput->close();
+        m_jackOutput.reset();
+    }
     retryStuckDevices();
     if (!m_outputDevice)
         return;
@@ -191,10 +235,12 @@ void SliceEngine::retryStuckDevices()
 
 bool SliceEngine::checkAudioDeviceHealth()
 {
-    // JACK chosen but not running at start: its server may have come up since.
-    if (missingHostApiName() == QLatin1String(PortAudioJack::kHostApiName) && refreshAudioSystems())
+    if (m_jackOutput && !m_jackOutput->isServerGone())
+        return false;
+    // JACK chosen but playing elsewhere: its server may have come (back) up since.
+    if (!m_jackOutput && refreshAudioSystems())
         return true;
-    if (m_outputDevice && m_outputDevice->streamHealth() == 0)
+    if (!m_jackOutput && m_outputDevice && m_outputDevice->streamHealth() == 0)
         return false;
     if (!m_outputDevice && !m_errorText.isEmpty() && outputDeviceCount() == 0) {
         // Devices appear only when PortAudio starts again: rebuild the enumerator.
@@ -208,16 +254,42 @@ bool SliceEngine::checkAudioDeviceHealth()
 
 bool SliceEngine::refreshAudioSystems()
 {
-    if (!PortAudioJack::serverStartedLater())
+    if (!isJackChosen() || m_jackOutput)
         return false;
-    qCDebug(lcEngine) << "A JACK server started: PortAudio starts again to list it";
-    closeAudioDevice();
-    if (!m_stuckDevices.empty())
-        return false; // a stream that did not stop keeps PortAudio from shutting down
-    m_enumerator.reset();
-    m_enumerator.reset(new AudioDeviceEnumerator);
-    openOutputDevice(false);
-    return true;
+    // A server that takes clients but refused to run this one: moving the sound there
+    // interrupts the default device each time, so the next tries are spaced out.
+    if (m_jackRetrySkipsLeft > 0) {
+        --m_jackRetrySkipsLeft;
+        return false;
+    }
+    auto jack = std::make_unique<JackOutput>(this);
+    if (!jack->open())
+        return false;
+    qCDebug(lcEngine) << "A JACK server answers: the sound moves to it";
+    openOutputDevice(false, std::move(jack));
+    if (!m_jackOutput)
+        m_jackRetrySkipsLeft = kJackRetrySkipsAfterRefusal;
+    return m_jackOutput != nullptr;
+}
+
+void SliceEngine::watchJack()
+{
+    if (!isJackChosen()) {
+        m_jackWatch->stop();
+        return;
+    }
+    if (!m_jackOutput) {
+        refreshAudioSystems();
+    } else if (m_jackOutput->isServerGone()) {
+        qCDebug(lcEngine) << "The JACK server went away: the sound moves to the default device";
+        closeAudioDevice();
+        openOutputDevice(false);
+    } else if (m_jackOutput->sampleRate() != sampleRate()) {
+        // The loops' resamplers are set up here, on this thread, for the new rate.
+        qCDebug(lcEngine) << "The JACK server now runs at" << m_jackOutput->sampleRate() << "Hz";
+        closeAudioDevice();
+        openOutputDevice(false);
+    }
 }
 
 bool SliceEngine::hasAudioDeviceError() const

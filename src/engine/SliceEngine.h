@@ -12,9 +12,11 @@
 class AudioDevice;
 class AudioDeviceEnumerator;
 class BankSampler;
+class JackOutput;
 class LoopingSamplerBank;
 class MidiInput;
 class PreviewPlayer;
+class QTimer;
 class RecordingBuffer;
 class Trevant;
 
@@ -23,6 +25,11 @@ class Trevant;
 // the MIDI input, the file preview and two recording buffers, and mixes them in the
 // device's callback. Device problems are reported as an error text with a suggestion
 // for the user (audioDeviceError and the queries below).
+//
+// With JACK as the chosen audio system the engine plays through a JACK client of its own.
+// While no JACK server answers (not started yet, stopped, restarting) it plays through
+// PortAudio's default device and tries the server again every second, moving back to
+// JACK, at the server's rate, as soon as it answers.
 //
 // Threads: everything but pull/processAudio runs on the GUI thread. The engine lock is
 // held by the sound-card thread for the whole mix; the GUI thread takes it only to swap
@@ -34,6 +41,9 @@ public:
     // The mix runs in pieces of at most this many frames, so that no device buffer size
     // exceeds what the time stretcher (2048 frames per call) or the resampler accept.
     static constexpr int kMaxPieceFrames = 2048;
+    // How often a JACK server is looked for, and a running client checked, while JACK is
+    // the chosen audio system.
+    static constexpr int kJackWatchMs = 1000;
 
     explicit SliceEngine(QObject *parent = nullptr);
     ~SliceEngine() override;
@@ -56,7 +66,12 @@ public:
     Trevant *slicer() const { return m_slicer; }
     BankSampler *samplerBank() const { return m_samplerBank; }
     LoopingSamplerBank *looperBank() const { return m_looperBank; }
+    // The PortAudio device playing; null while none does (JACK plays, or nothing).
     AudioDevice *outputDevice() const { return m_outputDevice.get(); }
+    // The JACK client playing; null while none does.
+    JackOutput *jackOutput() const { return m_jackOutput.get(); }
+    // True while either of them exists.
+    bool hasOutput() const { return m_outputDevice || m_jackOutput; }
     // Devices kept alive because their stream could not be stopped.
     int stuckDeviceCount() const { return int(m_stuckDevices.size()); }
     MidiInput *midiInput() const { return m_midi; }
@@ -91,21 +106,26 @@ public slots:
     // unplugged, a server gone); returns true when it did. Repeats of an unchanged error
     // are not emitted again, so a timer may call this freely.
     bool checkAudioDeviceHealth();
-    // Starts PortAudio again when a JACK server came up after it was initialised, so
-    // that JACK is listed, and reopens the output device (on JACK when that is the
-    // stored choice). Returns true when it did. Nothing happens once PortAudio's JACK
-    // client died with its server: PortAudio can then no longer be shut down (its JACK
-    // host waits for the dead server's callback and asserts on its client), and so not
-    // started again either, until the program restarts.
+    // When JACK is the chosen audio system but plays elsewhere: asks for the server once
+    // and, when it answers, moves the sound to it. Returns true when it did.
     bool refreshAudioSystems();
 
 private:
-    void openOutputDevice(bool emitUnchangedError);
+    // With a JACK client already opened (by refreshAudioSystems), that one is used.
+    void openOutputDevice(bool emitUnchangedError, std::unique_ptr<JackOutput> jack = nullptr);
+    // Brings the engine to the client's rate and starts it; false when JACK refused.
+    bool startJack(std::unique_ptr<JackOutput> jack);
+    // The watch timer's tick: a server gone, a rate changed, a server back.
+    void watchJack();
     void retryStuckDevices();
     // Sound-card thread: no allocation, no file I/O.
     void mixPiece(float *buffer, int frames);
 
     std::unique_ptr<AudioDevice> m_outputDevice;
+    std::unique_ptr<JackOutput> m_jackOutput;
+    QTimer *m_jackWatch = nullptr; // child; runs while JACK is the chosen audio system
+    static constexpr int kJackRetrySkipsAfterRefusal = 10;
+    int m_jackRetrySkipsLeft = 0;
     std::unique_ptr<AudioDevice> m_inputDevice; // never created: no input stream yet
     // Devices whose stream could neither be stopped nor aborted; detached, retried on close.
     std::vector<std::unique_ptr<AudioDevice>> m_stuckDevices;

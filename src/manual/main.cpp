@@ -146,6 +146,10 @@ int main(int argc, char **argv) {
     }
     if (!fillContents(doc, list))
         std::fprintf(stderr, "no %s marker: the manual has no table of contents\n", kContentsMarker);
+    // Filling in the page numbers lays out again only the text near the change, and the
+    // rest of the document stayed unlaid (its last pages came out blank): all of it is
+    // laid out again before the pages are drawn.
+    doc.markContentsDirty(0, doc.characterCount());
 
     // Pages by hand, to put the page number under each one but the title page.
     QPainter painter(&pdf);

@@ -170,7 +170,7 @@ PreferencesUI::PreferencesUI(QWidget *parent, SliceEngine *engine)
     disconnect(ui.buttonBox, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(ui.buttonBox, &QDialogButtonBox::accepted, this, &PreferencesUI::slotAccept);
     connect(ui.buttonBox, &QDialogButtonBox::rejected, this, &PreferencesUI::slotReject);
-    // A JACK server started since Quillory did is listed only once PortAudio starts again.
+    // JACK chosen but not playing: a server started since is used (and listed) at once.
     if (m_pEngine)
         m_pEngine->refreshAudioSystems();
     fillForm();

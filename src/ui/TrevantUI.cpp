@@ -367,14 +367,14 @@ void TrevantUI::slotCheckAudioDeviceHealth() {
     // moment, so failed retries thin out (10 s, 15 s, 25 s ... then once a minute) until
     // a device answers again.
     constexpr int kMaxBackoffTicks = 11;
-    const bool noDevice = !m_engine->outputDevice();
+    const bool noDevice = !m_engine->hasOutput();
     if (noDevice && m_deviceRetrySkipsLeft > 0) {
         --m_deviceRetrySkipsLeft;
         return;
     }
     if (m_engine->checkAudioDeviceHealth())
         ++m_deviceRetries;
-    if (!m_engine->outputDevice()) {
+    if (!m_engine->hasOutput()) {
         m_deviceRetryBackoff = qBound(1, m_deviceRetryBackoff * 2, kMaxBackoffTicks);
         m_deviceRetrySkipsLeft = m_deviceRetryBackoff;
     } else {

@@ -29,6 +29,10 @@ for topic in "Slice at Transients" "Tap tempo" "MIDI Base Note" "quillory-cli" "
              "ALSA" "Export Kit" "Save Template As"; do
   grep -qF "$topic" <<< "$text" || fail "nothing about $topic"
 done
+# The manual's last sections: text at the end of the document is laid out and drawn too.
+for tail in "Dropouts and delay" "MIDI keyboard not listed"; do
+  grep -qF "$tail" <<< "$text" || fail "the manual stops before \"$tail\""
+done
 if grep -q "was not available when this manual was built" <<< "$text"; then fail "a screenshot is missing"; fi
 images=$(pdfimages -list "$PDF" | tail -n +3 | wc -l)
 [ "$images" -ge 5 ] || fail "$images images"
