@@ -40,19 +40,19 @@ namespace {
 // the order the view's context menu lists them. A new edit action is one row here.
 struct EditActionBinding {
     QAction *Ui_QuilloryMainWindow::*action;
-    void (SampleRendererEditor::*slot)();
+    void (*run)(SampleRendererEditor *view);
 };
 const EditActionBinding kEditActionBindings[] = {
-    {&Ui_QuilloryMainWindow::actionCut, &SampleRendererEditor::slotCut},
-    {&Ui_QuilloryMainWindow::actionCopy, &SampleRendererEditor::slotCopy},
-    {&Ui_QuilloryMainWindow::actionPaste, &SampleRendererEditor::slotPaste},
-    {&Ui_QuilloryMainWindow::actionDelete, &SampleRendererEditor::slotDelete},
-    {&Ui_QuilloryMainWindow::actionSelectAll, &SampleRendererEditor::selectAll},
-    {&Ui_QuilloryMainWindow::actionHide, &SampleRendererEditor::hideSelectedEdits},
-    {&Ui_QuilloryMainWindow::actionUnhide_Last, &SampleRendererEditor::unhideLast},
-    {&Ui_QuilloryMainWindow::actionUnhide_All, &SampleRendererEditor::unhideAll},
-    {&Ui_QuilloryMainWindow::actionRaise, &SampleRendererEditor::raiseSelectedEdits},
-    {&Ui_QuilloryMainWindow::actionLower, &SampleRendererEditor::lowerSelectedEdits},
+    {&Ui_QuilloryMainWindow::actionCut, [](SampleRendererEditor *v) { v->slotCut(); }},
+    {&Ui_QuilloryMainWindow::actionCopy, [](SampleRendererEditor *v) { v->slotCopy(); }},
+    {&Ui_QuilloryMainWindow::actionPaste, [](SampleRendererEditor *v) { v->slotPaste(); }},
+    {&Ui_QuilloryMainWindow::actionDelete, [](SampleRendererEditor *v) { v->slotDelete(); }},
+    {&Ui_QuilloryMainWindow::actionSelectAll, [](SampleRendererEditor *v) { v->selectAll(); }},
+    {&Ui_QuilloryMainWindow::actionHide, [](SampleRendererEditor *v) { v->hideSelectedEdits(); }},
+    {&Ui_QuilloryMainWindow::actionUnhide_Last, [](SampleRendererEditor *v) { v->unhideLast(); }},
+    {&Ui_QuilloryMainWindow::actionUnhide_All, [](SampleRendererEditor *v) { v->unhideAll(); }},
+    {&Ui_QuilloryMainWindow::actionRaise, [](SampleRendererEditor *v) { v->raiseSelectedEdits(); }},
+    {&Ui_QuilloryMainWindow::actionLower, [](SampleRendererEditor *v) { v->lowerSelectedEdits(); }},
 };
 } // namespace
 
@@ -501,10 +501,10 @@ void TrevantUI::connectEditActions() {
     // Connected once. In slicing mode the edit view is hidden and its actions do nothing,
     // even where an undo there has enabled one of them.
     for (const EditActionBinding &binding : kEditActionBindings) {
-        const auto slot = binding.slot;
-        connect(ui.*binding.action, &QAction::triggered, m_editView, [this, slot] {
+        const auto run = binding.run;
+        connect(ui.*binding.action, &QAction::triggered, m_editView, [this, run] {
             if (m_viewStack.currentWidget() == m_editView)
-                (m_editView->*slot)();
+                run(m_editView);
         });
     }
 }
