@@ -159,6 +159,12 @@ constexpr float kPlainRiseDb = 20.0f;
 // Nor is it run for candidates so faint that only the top fifth of the sensitivity range
 // admits them: there they are mostly flicker, and they are most of the candidates.
 constexpr float kBandMinStrength = 0.2f;
+// A start is never placed further than this before its detection peak. The flux sees an
+// attack at most about half a window plus the lag (some 21 ms) before it peaks; a rise
+// that the searches above find earlier than that belongs to an earlier sound, which has a
+// candidate of its own, and taking it put the slice before the previous hit instead of
+// this one. (Benchmark: F 0.961 -> 0.966; on the corpus played again, 0.958 -> 0.962.)
+constexpr double kEarliestBeforePeakMs = 20.0;
 // How far back the foot of a rise is followed.
 constexpr double kFootMs = 4.0;
 
@@ -502,6 +508,7 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
             if (bandStart >= 0 && bandStart >= reach)
                 start = std::min(start, bandStart);
         }
+        start = std::max(start, p.frame * L.hop - qint64(kEarliestBeforePeakMs * sampleRate / 1000.0));
 
         // The nearest zero crossing at or before that point, else its quietest sample.
         const int span = int(std::min<qint64>({start, frames - 1 - start, qint64(zeroSearch)}));
