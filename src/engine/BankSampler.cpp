@@ -10,6 +10,9 @@
 
 namespace {
 constexpr int kPlaceholderIndex = 9999;
+// A render is held in memory as floats; a pad longer than this once stretched (a whole
+// song dropped on a pad) keeps the real-time stretcher rather than costing tens of MB.
+constexpr double kMaxRenderSeconds = 30.0;
 }
 
 BankSampler::BankSampler(int sampleRate, QObject *parent) : QObject(parent), m_sampleRate(sampleRate)
@@ -46,8 +49,11 @@ void BankSampler::requestRender(int index)
     }
     const StretchRender settings = loaded->stretchRenderSettings();
     const int fileRate = loaded->fileSampleRate();
-    if (settings.sourceLength <= 0 || fileRate <= 0)
+    if (settings.sourceLength <= 0 || fileRate <= 0 ||
+        double(settings.sourceLength / 2) * settings.timeRatio / fileRate > kMaxRenderSeconds) {
+        cancelRender(index);
         return;
+    }
     StretchRender &pending = m_renderSettings[size_t(index)];
     if (m_renderCancel[size_t(index)] && pending.timeRatio == settings.timeRatio && pending.pitch == settings.pitch &&
         pending.reversed == settings.reversed && pending.sourceLength == settings.sourceLength)

@@ -19,7 +19,8 @@
 // A stretched or pitched pad is rendered whole, once, on the bank's render thread when it
 // has loaded and again whenever its ratio, pitch or the bank tempo changes; from its next
 // trigger on it plays that render, so the sound-card thread only resamples it. Until the
-// render is ready the pad is stretched in real time.
+// render is ready, and always for pads longer than half a minute once stretched, the pad
+// is stretched in real time.
 //
 // Threads: everything but mix and the renders runs on the GUI thread. mix runs on the
 // sound-card thread under the bank lock, which the GUI holds only to swap a finished pad
