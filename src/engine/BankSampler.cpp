@@ -1,12 +1,18 @@
 #include "BankSampler.h"
 
 #include "EngineLogging.h"
+#include "OfflineStretchRenderer.h"
+#include "TimeStretcher.h"
 
+#include <QMetaObject>
 #include <algorithm>
 #include <utility>
 
 namespace {
 constexpr int kPlaceholderIndex = 9999;
+// A render is held in memory as floats; a pad longer than this once stretched (a whole
+// song dropped on a pad) keeps the real-time stretcher rather than costing tens of MB.
+constexpr double kMaxRenderSeconds = 30.0;
 }
 
 BankSampler::BankSampler(int sampleRate, QObject *parent) : QObject(parent), m_sampleRate(sampleRate)
@@ -14,9 +20,93 @@ BankSampler::BankSampler(int sampleRate, QObject *parent) : QObject(parent), m_s
     m_chokeGroups.insert("None", kPlaceholderIndex);
     m_chokeGroups.insert("Hi-hats", kPlaceholderIndex);
     m_chokeGroups.insert("Other", kPlaceholderIndex);
+    // One render at a time: the other core stays free for the GUI and the sound card.
+    m_renderPool.setMaxThreadCount(1);
 }
 
-BankSampler::~BankSampler() = default;
+BankSampler::~BankSampler()
+{
+    for (int i = 0; i < kPadCount; ++i)
+        cancelRender(i);
+    m_renderPool.waitForDone();
+}
+
+void BankSampler::cancelRender(int index)
+{
+    if (auto &cancel = m_renderCancel[size_t(index)]) {
+        cancel->store(true);
+        cancel.reset();
+    }
+}
+
+void BankSampler::requestRender(int index)
+{
+    const SlicePtr loaded = pad(index);
+    if (!loaded || !loaded->isStretchEnabled() || !loaded->isLoadingComplete() ||
+        loaded->hasCurrentStretchRender()) {
+        cancelRender(index);
+        return;
+    }
+    const StretchRender settings = loaded->stretchRenderSettings();
+    const int fileRate = loaded->fileSampleRate();
+    if (settings.sourceLength <= 0 || fileRate <= 0 ||
+        double(settings.sourceLength / 2) * settings.timeRatio / fileRate > kMaxRenderSeconds) {
+        cancelRender(index);
+        return;
+    }
+    StretchRender &pending = m_renderSettings[size_t(index)];
+    if (m_renderCancel[size_t(index)] && pending.timeRatio == settings.timeRatio && pending.pitch == settings.pitch &&
+        pending.reversed == settings.reversed && pending.sourceLength == settings.sourceLength)
+        return;
+    cancelRender(index);
+    pending = settings;
+    auto cancel = std::make_shared<std::atomic<bool>>(false);
+    m_renderCancel[size_t(index)] = cancel;
+
+    OfflineStretchRenderer::Job job;
+    // sampleAt reads in play order (reversed pads backwards) without the loop lock, so the
+    // render never holds up the sound-card thread.
+    job.reader = [loaded](float *dst, int start, int count) {
+        for (int i = 0; i < count; ++i)
+            dst[i] = loaded->sampleAt(start + i);
+        return count;
+    };
+    job.start = 0;
+    job.end = settings.sourceLength;
+    job.sampleRate = fileRate;
+    job.timeRatio = settings.timeRatio;
+    job.pitchSemitones = settings.pitch;
+    job.options = loaded->timeStretcher()->options();
+
+    m_renderPool.start([this, index, loaded, job, cancel, settings] {
+        auto render = std::make_shared<StretchRender>(settings);
+        const OfflineStretchRenderer::Result result =
+            OfflineStretchRenderer::renderToMemory(job, [&cancel] { return cancel->load(); }, render->samples);
+        if (result.outcome != OfflineStretchRenderer::Outcome::Finished) {
+            if (result.outcome == OfflineStretchRenderer::Outcome::Failed)
+                qCWarning(lcEngine) << "Pad" << index << "could not be rendered ahead:" << result.error;
+            return;
+        }
+        // Installed on the GUI thread, so a replaced render is freed there.
+        QMetaObject::invokeMethod(
+            this,
+            [this, index, loaded, cancel, render = StretchRenderPtr(std::move(render))] {
+                if (cancel->load() || pad(index) != loaded)
+                    return;
+                if (m_renderCancel[size_t(index)] == cancel)
+                    m_renderCancel[size_t(index)].reset();
+                loaded->setStretchRender(render);
+                emit padRenderReady(index);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+bool BankSampler::isPadRenderReady(int index) const
+{
+    const SlicePtr loaded = pad(index);
+    return loaded && loaded->hasCurrentStretchRender();
+}
 
 void BankSampler::updateStretchEnabled(const SlicePtr &pad)
 {
@@ -56,6 +146,17 @@ void BankSampler::loadSample(int index, const QString &fileName, int semitones, 
         retired = std::exchange(m_pads[size_t(index)], loaded);
     }
     retired.reset(); // the replaced pad dies here, on the GUI thread
+
+    // Queued: the setters emit before the bank has decided whether the pad stretches.
+    const Slice *raw = loaded.data();
+    auto rerender = [this, index, raw] {
+        if (pad(index).data() == raw)
+            requestRender(index);
+    };
+    connect(loaded.data(), &Slice::loadingComplete, this, rerender, Qt::QueuedConnection);
+    connect(loaded.data(), &Slice::pitchChanged, this, rerender, Qt::QueuedConnection);
+    connect(loaded.data(), &Slice::effectiveBpmChanged, this, rerender, Qt::QueuedConnection);
+    requestRender(index);
 
     addToChokeGroup(index, chokeGroup);
     emit sampleLoaded(index);
@@ -126,6 +227,8 @@ void BankSampler::setBankTempo(int bpm)
     for (int i = 0; i < kPadCount; ++i)
         if (const SlicePtr loaded = pad(i))
             loaded->setTimeStretchRatio(loaded->timeStretchRatio(), bpm);
+    for (int i = 0; i < kPadCount; ++i)
+        requestRender(i);
 }
 
 void BankSampler::setPadPitch(int index, int semitones)
@@ -133,6 +236,7 @@ void BankSampler::setPadPitch(int index, int semitones)
     if (const SlicePtr loaded = pad(index)) {
         loaded->setPitch(semitones);
         updateStretchEnabled(loaded);
+        requestRender(index);
     }
 }
 
@@ -141,11 +245,14 @@ void BankSampler::stretchPadToBeats(int index, double beats)
     if (const SlicePtr loaded = pad(index)) {
         loaded->stretchToBeats(beats, m_bankTempo);
         updateStretchEnabled(loaded);
+        requestRender(index);
     }
 }
 
 void BankSampler::reset()
 {
+    for (int i = 0; i < kPadCount; ++i)
+        cancelRender(i);
     std::array<SlicePtr, kPadCount> retired;
     {
         QMutexLocker locker(&m_lock);

@@ -86,6 +86,7 @@ bool JackOutput::open() {
     jack_set_sample_rate_callback(m_client, &JackOutput::sampleRateCallback, this);
     jack_set_buffer_size_callback(m_client, &JackOutput::bufferSizeCallback, this);
     jack_set_process_callback(m_client, &JackOutput::processCallback, this);
+    jack_set_xrun_callback(m_client, &JackOutput::xrunCallback, this);
     qCDebug(lcEngine) << "JACK client" << m_clientName << "at" << m_sampleRate.load() << "Hz," << m_bufferFrames.load()
              << "frames per period";
     return true;
@@ -95,6 +96,7 @@ bool JackOutput::start() {
     if (!m_client)
         return false;
     m_frameCount.store(0);
+    m_xrunCount.store(0);
     if (jack_activate(m_client) != 0) {
         qCDebug(lcEngine) << "JACK did not activate" << m_clientName;
         close();
@@ -174,5 +176,10 @@ int JackOutput::sampleRateCallback(jack_nframes_t rate, void *arg) {
 // JACK thread: stores an atomic only.
 int JackOutput::bufferSizeCallback(jack_nframes_t frames, void *arg) {
     static_cast<JackOutput *>(arg)->m_bufferFrames.store(int(frames));
+    return 0;
+}
+
+int JackOutput::xrunCallback(void *arg) {
+    static_cast<JackOutput *>(arg)->m_xrunCount.fetch_add(1);
     return 0;
 }

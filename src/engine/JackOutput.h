@@ -45,6 +45,8 @@ public:
     int bufferFrames() const { return m_bufferFrames.load(); }
     // Frames handed to JACK since start.
     long long frameCount() const { return m_frameCount.load(); }
+    // Periods the server reported late (any client's, ours included) since start.
+    long long xrunCount() const { return m_xrunCount.load(); }
     // The name the server gave this client; empty while closed.
     QString clientName() const { return m_clientName; }
 
@@ -75,6 +77,8 @@ private:
     static int sampleRateCallback(jack_nframes_t rate, void *arg);
     // JACK thread: stores an atomic only.
     static int bufferSizeCallback(jack_nframes_t frames, void *arg);
+    // JACK thread: stores an atomic only.
+    static int xrunCallback(void *arg);
     // JACK real-time thread: no allocation, no file I/O, no blocking lock, no logging.
     void process(jack_nframes_t frames);
 
@@ -92,4 +96,5 @@ private:
     std::atomic<int> m_sampleRate{0};
     std::atomic<int> m_bufferFrames{0};
     std::atomic<long long> m_frameCount{0};
+    std::atomic<long long> m_xrunCount{0};
 };

@@ -74,25 +74,116 @@ int OfflineStretchRenderer::offlineOptions(int dialogOptions)
            RubberBandStretcher::OptionPitchHighQuality | RubberBandStretcher::OptionEngineFiner;
 }
 
+namespace {
+
+// Why a job cannot be rendered, or empty when it can.
+QString jobError(const OfflineStretchRenderer::Job &job)
+{
+    if ((job.end - job.start) / 2 <= 0 || job.start < 0)
+        return QObject::tr("There is no audio to render.");
+    if (!std::isfinite(job.timeRatio) || job.timeRatio <= 0.0)
+        return QObject::tr("The time stretch ratio %1 is not usable.").arg(job.timeRatio);
+    if (job.sampleRate <= 0)
+        return QObject::tr("The sample rate %1 is not usable.").arg(job.sampleRate);
+    return QString();
+}
+
+// Studies and stretches the job's region, handing every retrieved block (interleaved
+// stereo) to write, which returns false when it could not keep it.
+OfflineStretchRenderer::Outcome stretchRegion(const OfflineStretchRenderer::Job &job,
+                                              const std::function<bool()> &cancelRequested,
+                                              const std::function<void(float)> &progress,
+                                              const std::function<bool(const float *, int)> &write,
+                                              qint64 &framesWritten)
+{
+    using Outcome = OfflineStretchRenderer::Outcome;
+    const int totalFrames = (job.end - job.start) / 2;
+    const double pitchScale = std::pow(2.0, qBound(-48, job.pitchSemitones, 48) / 12.0);
+    auto isCancelled = [&] { return cancelRequested && cancelRequested(); };
+    float lastReported = -1.0f;
+    auto report = [&](float fraction) {
+        // A hundred updates are plenty for a progress bar and keep the GUI queue short.
+        if (progress && fraction - lastReported >= 0.01f) {
+            lastReported = fraction;
+            progress(fraction);
+        }
+    };
+
+    RubberBandStretcher stretcher(size_t(job.sampleRate), 2, OfflineStretchRenderer::offlineOptions(job.options),
+                                  job.timeRatio, pitchScale);
+    stretcher.setExpectedInputDuration(size_t(totalFrames));
+    stretcher.setMaxProcessSize(kBlockFrames);
+
+    std::vector<float> interleaved(2 * kBlockFrames);
+    std::vector<float> left(kBlockFrames), right(kBlockFrames);
+    float *channels[2] = {left.data(), right.data()};
+    report(0.0f);
+
+    for (int pos = 0; pos < totalFrames; pos += kBlockFrames) {
+        if (isCancelled())
+            return Outcome::Cancelled;
+        const int n = std::min(kBlockFrames, totalFrames - pos);
+        readBlock(job, pos, n, interleaved, left.data(), right.data());
+        stretcher.study(channels, size_t(n), pos + n >= totalFrames);
+        report(kStudyShare * float(pos + n) / float(totalFrames));
+    }
+
+    const qint64 expectedOut = qint64(std::llround(double(totalFrames) * job.timeRatio));
+    auto drain = [&]() -> bool {
+        int avail;
+        while ((avail = stretcher.available()) > 0) {
+            const int want = std::min(avail, kBlockFrames);
+            const int got = int(stretcher.retrieve(channels, size_t(want)));
+            for (int i = 0; i < got; ++i) {
+                interleaved[size_t(2 * i)] = left[size_t(i)];
+                interleaved[size_t(2 * i + 1)] = right[size_t(i)];
+            }
+            if (!write(interleaved.data(), got))
+                return false;
+            framesWritten += got;
+        }
+        return true;
+    };
+
+    for (int pos = 0; pos < totalFrames; pos += kBlockFrames) {
+        if (isCancelled())
+            return Outcome::Cancelled;
+        const int n = std::min(kBlockFrames, totalFrames - pos);
+        readBlock(job, pos, n, interleaved, left.data(), right.data());
+        stretcher.process(channels, size_t(n), pos + n >= totalFrames);
+        if (!drain())
+            return Outcome::Failed;
+        const float done = expectedOut > 0 ? float(framesWritten) / float(expectedOut) : 1.0f;
+        report(kStudyShare + (1.0f - kStudyShare) * std::min(1.0f, done));
+    }
+    // With threading the last frames may still be in flight after the final block;
+    // a stretcher that never reports its end is given five seconds.
+    int idlePolls = 0;
+    while (stretcher.available() >= 0 && idlePolls < 25000) {
+        if (isCancelled())
+            return Outcome::Cancelled;
+        if (stretcher.available() == 0) {
+            ++idlePolls;
+            QThread::usleep(200);
+            continue;
+        }
+        idlePolls = 0;
+        if (!drain())
+            return Outcome::Failed;
+    }
+    return Outcome::Finished;
+}
+
+} // namespace
+
 OfflineStretchRenderer::Result OfflineStretchRenderer::render(const Job &job,
                                                               const std::function<bool()> &cancelRequested,
                                                               const std::function<void(float)> &progress)
 {
     Result result;
-    const int totalFrames = (job.end - job.start) / 2;
-    if (totalFrames <= 0 || job.start < 0) {
-        result.error = QObject::tr("There is no audio to render.");
+    result.error = jobError(job);
+    if (!result.error.isEmpty())
         return result;
-    }
-    if (!std::isfinite(job.timeRatio) || job.timeRatio <= 0.0) {
-        result.error = QObject::tr("The time stretch ratio %1 is not usable.").arg(job.timeRatio);
-        return result;
-    }
-    if (job.sampleRate <= 0) {
-        result.error = QObject::tr("The sample rate %1 is not usable.").arg(job.sampleRate);
-        return result;
-    }
-    const double pitchScale = std::pow(2.0, qBound(-48, job.pitchSemitones, 48) / 12.0);
 
     // QDir::tempPath() is empty when TMPDIR names a missing folder; an empty folder
     // would put the file in the working directory.
@@ -116,86 +207,18 @@ OfflineStretchRenderer::Result OfflineStretchRenderer::render(const Job &job,
         return result;
     }
 
-    auto abandon = [&](Outcome outcome, const QString &error) {
+    const QString writeError = QObject::tr("Could not write %1 (is the disk full?)").arg(QDir::toNativeSeparators(path));
+    const Outcome outcome = stretchRegion(
+        job, cancelRequested, progress,
+        [out](const float *interleaved, int frames) { return sf_writef_float(out, interleaved, frames) == frames; },
+        result.framesWritten);
+    if (outcome != Outcome::Finished) {
         sf_close(out);
         QFile::remove(path);
         result.outcome = outcome;
-        result.error = error;
+        result.error = outcome == Outcome::Failed ? writeError : QString();
         result.framesWritten = 0;
         return result;
-    };
-    auto isCancelled = [&] { return cancelRequested && cancelRequested(); };
-    float lastReported = -1.0f;
-    auto report = [&](float fraction) {
-        // A hundred updates are plenty for a progress bar and keep the GUI queue short.
-        if (progress && fraction - lastReported >= 0.01f) {
-            lastReported = fraction;
-            progress(fraction);
-        }
-    };
-
-    RubberBandStretcher stretcher(size_t(job.sampleRate), 2, offlineOptions(job.options), job.timeRatio,
-                                  pitchScale);
-    stretcher.setExpectedInputDuration(size_t(totalFrames));
-    stretcher.setMaxProcessSize(kBlockFrames);
-
-    std::vector<float> interleaved(2 * kBlockFrames);
-    std::vector<float> left(kBlockFrames), right(kBlockFrames);
-    float *channels[2] = {left.data(), right.data()};
-    report(0.0f);
-
-    for (int pos = 0; pos < totalFrames; pos += kBlockFrames) {
-        if (isCancelled())
-            return abandon(Outcome::Cancelled, QString());
-        const int n = std::min(kBlockFrames, totalFrames - pos);
-        readBlock(job, pos, n, interleaved, left.data(), right.data());
-        stretcher.study(channels, size_t(n), pos + n >= totalFrames);
-        report(kStudyShare * float(pos + n) / float(totalFrames));
-    }
-
-    const qint64 expectedOut = qint64(std::llround(double(totalFrames) * job.timeRatio));
-    auto drain = [&]() -> bool {
-        int avail;
-        while ((avail = stretcher.available()) > 0) {
-            const int want = std::min(avail, kBlockFrames);
-            const int got = int(stretcher.retrieve(channels, size_t(want)));
-            for (int i = 0; i < got; ++i) {
-                interleaved[size_t(2 * i)] = left[size_t(i)];
-                interleaved[size_t(2 * i + 1)] = right[size_t(i)];
-            }
-            if (sf_writef_float(out, interleaved.data(), got) != got)
-                return false;
-            result.framesWritten += got;
-        }
-        return true;
-    };
-    const QString writeError = QObject::tr("Could not write %1 (is the disk full?)").arg(QDir::toNativeSeparators(path));
-
-    for (int pos = 0; pos < totalFrames; pos += kBlockFrames) {
-        if (isCancelled())
-            return abandon(Outcome::Cancelled, QString());
-        const int n = std::min(kBlockFrames, totalFrames - pos);
-        readBlock(job, pos, n, interleaved, left.data(), right.data());
-        stretcher.process(channels, size_t(n), pos + n >= totalFrames);
-        if (!drain())
-            return abandon(Outcome::Failed, writeError);
-        const float done = expectedOut > 0 ? float(result.framesWritten) / float(expectedOut) : 1.0f;
-        report(kStudyShare + (1.0f - kStudyShare) * std::min(1.0f, done));
-    }
-    // With threading the last frames may still be in flight after the final block;
-    // a stretcher that never reports its end is given five seconds.
-    int idlePolls = 0;
-    while (stretcher.available() >= 0 && idlePolls < 25000) {
-        if (isCancelled())
-            return abandon(Outcome::Cancelled, QString());
-        if (stretcher.available() == 0) {
-            ++idlePolls;
-            QThread::usleep(200);
-            continue;
-        }
-        idlePolls = 0;
-        if (!drain())
-            return abandon(Outcome::Failed, writeError);
     }
 
     if (sf_close(out) != 0) {
@@ -207,10 +230,35 @@ OfflineStretchRenderer::Result OfflineStretchRenderer::render(const Job &job,
     }
     if (progress)
         progress(1.0f);
-    qCDebug(lcEngine) << "Offline stretch rendered" << totalFrames << "frames into" << result.framesWritten
-                      << "frames:" << path;
+    qCDebug(lcEngine) << "Offline stretch rendered" << (job.end - job.start) / 2 << "frames into"
+                      << result.framesWritten << "frames:" << path;
     result.outcome = Outcome::Finished;
     result.filePath = path;
+    return result;
+}
+
+OfflineStretchRenderer::Result OfflineStretchRenderer::renderToMemory(const Job &job,
+                                                                      const std::function<bool()> &cancelRequested,
+                                                                      std::vector<float> &samples)
+{
+    samples.clear();
+    Result result;
+    result.error = jobError(job);
+    if (!result.error.isEmpty())
+        return result;
+    const qint64 expectedFrames = qint64(std::llround(double((job.end - job.start) / 2) * job.timeRatio));
+    samples.reserve(size_t(2 * std::max<qint64>(0, expectedFrames)));
+    result.outcome = stretchRegion(
+        job, cancelRequested, {},
+        [&samples](const float *interleaved, int frames) {
+            samples.insert(samples.end(), interleaved, interleaved + 2 * frames);
+            return true;
+        },
+        result.framesWritten);
+    if (result.outcome != Outcome::Finished) {
+        samples.clear();
+        result.framesWritten = 0;
+    }
     return result;
 }
 

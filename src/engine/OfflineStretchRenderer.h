@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <vector>
 
 // Renders a time-stretched and pitch-shifted copy of a stretch of audio into a
 // temporary WAV file with Rubber Band's offline mode and its finer engine, at the
@@ -49,6 +50,11 @@ public:
     // progress receives fractions from 0 to 1.
     static Result render(const Job &job, const std::function<bool()> &cancelRequested,
                          const std::function<void(float)> &progress);
+
+    // The same render into memory: samples receives the interleaved stereo output (and
+    // is left empty unless the render finished). outputDir and baseName are not used.
+    static Result renderToMemory(const Job &job, const std::function<bool()> &cancelRequested,
+                                 std::vector<float> &samples);
 
     // The dialog's choices plus offline processing, the finer engine and the
     // better pitch shifter.

@@ -37,6 +37,18 @@ void deleteSlice(Slice *slice) {
 }
 } // namespace
 
+// Feeds the resampler from the loop's ahead-of-time render instead of its cache.
+class Slice::RenderedSource : public AudioSource {
+public:
+    explicit RenderedSource(Slice *owner) : m_owner(owner) {}
+    // Sound-card thread: no allocation, no file I/O.
+    int pull(float *buffer, int count) override { return m_owner->pullRendered(buffer, count); }
+    int length() override { return m_owner->length(); }
+
+private:
+    Slice *m_owner;
+};
+
 void Slice::setEditableCacheFactory(EditableCacheFactory factory) {
     editableCacheFactory() = std::move(factory);
 }
@@ -51,7 +63,7 @@ Slice::Slice(const QString &fileName, int engineSampleRate)
     : m_pBuffer1(new QVector<float>), m_pBuffer2(new QVector<float>),
       m_pStretcher(new TimeStretcher(engineSampleRate > 0 ? engineSampleRate : 44100)),
       m_pResampler(new SpeexResampler(44100, 44100)), m_pFadeIn(new Fade), m_pFadeOut(new Fade),
-      m_pScratch(new float[2 * kRenderPieceFrames]) {
+      m_pScratch(new float[2 * kRenderPieceFrames]), m_pRenderedSource(new RenderedSource(this)) {
     qCDebug(lcModel) << "Slice default ctor";
     if (engineSampleRate > 0)
         m_iEngineSampleRate = engineSampleRate;
@@ -227,6 +239,11 @@ void Slice::play(bool on, int start, int end) {
     }
     m_pResampler->reset();
     m_pStretcher->reset();
+    // The switch between a render and the real-time stretcher happens only here, at a
+    // trigger, where both start from silence behind the fade-in.
+    m_bPlayRendered = m_bStretchEnabled && stretchRenderMatches();
+    if (m_bPlayRendered)
+        m_iRenderedPos = toRendered(m_iPlayPos);
     m_bPlaying = true;
     publishPlayPosition();
 }
@@ -397,6 +414,69 @@ void Slice::setPitch(int semitones) {
 void Slice::applyStretchSettings() {
     m_pStretcher->setPitch(int(m_fPitch));
     m_pStretcher->setTimeRatio(m_dTimeStretchRatio);
+    leaveStaleStretchRender();
+}
+
+bool Slice::stretchRenderMatches() const {
+    const StretchRender *r = m_pStretchRender.get();
+    return r && r->timeRatio == m_dTimeStretchRatio && r->pitch == int(m_fPitch) &&
+           r->reversed == m_bReversed.load() && r->sourceLength == cachedLength() && !r->samples.empty();
+}
+
+// A live pitch or stretch change while a render plays: the real-time stretcher takes over
+// where the render was, starting from silence behind a short fade-in.
+void Slice::leaveStaleStretchRender() {
+    if (!m_bPlayRendered || stretchRenderMatches())
+        return;
+    m_bPlayRendered = false;
+    m_pResampler->reset();
+    m_pStretcher->reset();
+    m_pFadeIn->setGain(0.0f);
+    m_pFadeIn->startFadeIn(kFadeMs);
+}
+
+int Slice::toRendered(int position) const {
+    const StretchRender *r = m_pStretchRender.get();
+    const long long frame = std::llround(double(position / 2) * r->timeRatio);
+    return int(std::min<long long>(2 * frame, (long long)(r->samples.size()) & ~1LL));
+}
+
+int Slice::fromRendered(int position) const {
+    const StretchRender *r = m_pStretchRender.get();
+    const long long frame = (long long)(double(position / 2) / r->timeRatio);
+    return std::min(int(2 * frame), cachedLength());
+}
+
+StretchRender Slice::stretchRenderSettings() {
+    QMutexLocker locker(&m_lock);
+    StretchRender settings;
+    settings.timeRatio = m_dTimeStretchRatio;
+    settings.pitch = int(m_fPitch);
+    settings.reversed = m_bReversed.load();
+    settings.sourceLength = cachedLength();
+    return settings;
+}
+
+void Slice::setStretchRender(StretchRenderPtr render) {
+    {
+        QMutexLocker locker(&m_lock);
+        std::swap(m_pStretchRender, render);
+        // A run playing the old render goes on with the new one only if it stands for the
+        // same settings; otherwise the real-time stretcher takes over.
+        if (m_bPlayRendered && !stretchRenderMatches())
+            leaveStaleStretchRender();
+    }
+    // render now holds the replaced one: freed here, outside the lock.
+}
+
+bool Slice::hasCurrentStretchRender() {
+    QMutexLocker locker(&m_lock);
+    return stretchRenderMatches();
+}
+
+bool Slice::isPlayingStretchRender() {
+    QMutexLocker locker(&m_lock);
+    return m_bPlaying && m_bPlayRendered;
 }
 
 double Slice::timeStretchRatio() {
@@ -503,8 +583,8 @@ bool Slice::isReversed() {
 // their places), so no copy of the loop is made and pull reads it directly.
 void Slice::reverse() {
     QMutexLocker locker(&m_lock);
-    applyStretchSettings();
     m_bReversed.store(!m_bReversed.load());
+    applyStretchSettings();
 }
 
 QString Slice::chokeGroup() {
@@ -655,6 +735,69 @@ int Slice::pull(float *buffer, int count) {
     return done;
 }
 
+int Slice::pullRendered(float *buffer, int count) {
+    QMutexLocker locker(&m_lock);
+    if (!m_bPlaying || !m_bPlayRendered || !m_pStretchRender)
+        return 0;
+    count &= ~1;
+    if (count <= 0)
+        return 0;
+    const std::vector<float> &samples = m_pStretchRender->samples;
+    const int len = int(samples.size()) & ~1;
+    // The regions stay in loop samples (the views and the setters use them); mapped here.
+    const int loopStart = toRendered(m_iLoopStart);
+    const int loopEnd = toRendered(m_iLoopEnd);
+    int playEnd = toRendered(m_iPlayEnd);
+    if (playEnd < m_iRenderedPos) {
+        if (m_iLoopMode > 0)
+            playEnd = m_iRenderedPos < loopEnd ? loopEnd : len;
+        else
+            playEnd = len;
+    }
+
+    const float g = m_fGain;
+    int done = 0;
+    bool stop = false;
+    while (done < count) {
+        const int end = std::min(playEnd, len);
+        const int segmentStart = m_iRenderedPos;
+        const int left = end - m_iRenderedPos;
+        if (left < 0) {
+            if (m_iLoopMode > 0 && loopStart < end) {
+                m_iRenderedPos = loopStart;
+                continue;
+            }
+            RealtimeEvents::note(RealtimeEvents::LoopPositionPastEnd);
+            stop = true;
+            break;
+        }
+        const int n = std::min(count - done, left);
+        const float *src = samples.data() + m_iRenderedPos;
+        for (int i = 0; i < n; ++i)
+            buffer[done + i] += src[i] * g;
+        m_iRenderedPos += n;
+        done += n;
+        if (m_iRenderedPos < end)
+            break;
+        const bool inLoop =
+            m_iLoopMode > 0 && loopStart <= segmentStart && segmentStart < loopEnd && loopStart < end;
+        if (!inLoop) {
+            stop = true;
+            break;
+        }
+        m_iRenderedPos = loopStart;
+    }
+    m_iPlayPos = fromRendered(m_iRenderedPos);
+
+    if (stop) {
+        m_iPlayPos = m_iLoopStart;
+        play(false, 0, 0);
+        emit stopped();
+        emit playbackToggled(false);
+    }
+    return done;
+}
+
 int Slice::render(float *buffer, int count) {
     QMutexLocker locker(&m_lock);
     if (!m_bPlaying && m_pResampler->isEmpty() && m_pStretcher->isEmpty())
@@ -662,15 +805,18 @@ int Slice::render(float *buffer, int count) {
     const int frames = count / 2;
     int done = 0;
     float *scratch = m_pScratch.get();
+    // A run that plays a render needs the resampler only: its stretching is done.
+    const bool stretchLive = m_bStretchEnabled && !m_bPlayRendered;
+    AudioSource *source = m_bPlayRendered ? static_cast<AudioSource *>(m_pRenderedSource.get()) : this;
     while (done < frames) {
         const int piece = std::min(frames - done, kRenderPieceFrames);
         std::memset(scratch, 0, sizeof(float) * 2 * size_t(piece));
-        const int n = m_bStretchEnabled ? m_pStretcher->render(scratch, piece, m_pResampler.get(), this)
-                                        : m_pResampler->produce(scratch, piece, this);
+        const int n = stretchLive ? m_pStretcher->render(scratch, piece, m_pResampler.get(), this)
+                                  : m_pResampler->produce(scratch, piece, source);
         if (n <= 0)
             break;
         if (m_pFadeOut->state() == Fade::FadeOutPending) {
-            if (m_bStretchEnabled) {
+            if (stretchLive) {
                 if (m_pStretcher->isAtEndOfInput())
                     m_pFadeOut->retimeFadeOut(kFadeMs, n + m_pStretcher->availableFrames());
             } else if (m_pResampler->isEmpty()) {

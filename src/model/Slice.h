@@ -14,11 +14,23 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class Fade;
 class SpeexResampler;
 class TimeStretcher;
 class Slice;
+
+// A loop's whole stretched and pitched audio, rendered ahead of playing, and the
+// settings it was rendered for. Immutable once handed to the loop.
+struct StretchRender {
+    std::vector<float> samples; // interleaved stereo at the file's rate, in play order
+    double timeRatio = 1.0;
+    int pitch = 0;
+    bool reversed = false;
+    int sourceLength = 0; // samples of the loop that were rendered
+};
+using StretchRenderPtr = std::shared_ptr<const StretchRender>;
 
 // Loops are shared between the slicer, the views, the dialogs and the tempo detection
 // queue; the last holder frees it (on the loop's own thread, see Slice::create).
@@ -120,6 +132,18 @@ public:
     bool isReversed();
     void reverse();
 
+    // Stretching ahead of time. The loop's settings as a render would need them (without
+    // samples); a render made for them is played, from the next trigger on, through the
+    // resampler only instead of the real-time stretcher. A render that no longer matches
+    // is ignored, and a playing one gives way to the real-time stretcher at once.
+    StretchRender stretchRenderSettings();
+    // GUI thread: the replaced render is released after the loop lock is let go.
+    void setStretchRender(StretchRenderPtr render);
+    // True when a render for the current settings is installed.
+    bool hasCurrentStretchRender();
+    // True while the current run plays a render rather than stretching in real time.
+    bool isPlayingStretchRender();
+
     QString chokeGroup();
     void setChokeGroup(const QString &group);
 
@@ -178,6 +202,15 @@ private:
     void mix(float *buffer, int from, int n);
     void connectCache(const AudioCachePtr &cache);
     int cachedLength() const;
+    bool stretchRenderMatches() const;
+    void leaveStaleStretchRender();
+    int toRendered(int position) const;
+    int fromRendered(int position) const;
+    // Sound-card thread (through the resampler): no allocation, no file I/O.
+    // pull's counterpart over the installed render.
+    int pullRendered(float *buffer, int count);
+
+    class RenderedSource;
 
     QString m_sFileName;
     AudioFilePtr m_pReader;
@@ -211,6 +244,11 @@ private:
     std::unique_ptr<Fade> m_pFadeOut;
     // Per-piece scratch for render, so the fades touch only this loop's audio.
     std::unique_ptr<float[]> m_pScratch;
+    // Ahead-of-time render and where the current run is inside it (render samples).
+    StretchRenderPtr m_pStretchRender;
+    bool m_bPlayRendered = false;
+    int m_iRenderedPos = 0;
+    std::unique_ptr<RenderedSource> m_pRenderedSource;
     std::atomic<bool> m_bCancelRequested{false};
     std::atomic<int> m_iShownPlayPos{0};
 };

@@ -27,6 +27,51 @@ QString writeLoop(const QTemporaryDir &dir, const QString &name, long long frame
     TestAudio::writeWav(path, 2, 44100, frames, TestAudio::sine(441.0, 44100.0));
     return path;
 }
+
+struct PadRun {
+    std::vector<float> audio; // from the first sounding frame to the last
+    bool fromRender = false;  // the run played the pad's render
+};
+
+// Triggers the pad once from its start and mixes the bank in 256-frame blocks until the
+// pad has stopped and its tail has drained.
+PadRun playPadOnce(BankSampler &bank, const SlicePtr &pad, long long maxFrames)
+{
+    PadRun run;
+    pad->play(true, 0, 0);
+    run.fromRender = pad->isPlayingStretchRender();
+    std::vector<float> block(512);
+    std::vector<float> out;
+    while (static_cast<long long>(out.size() / 2) < maxFrames) {
+        std::fill(block.begin(), block.end(), 0.0f);
+        bank.mix(block.data(), 256 * 2);
+        out.insert(out.end(), block.begin(), block.end());
+        if (!pad->isPlaying() && firstSoundFrame(block) < 0)
+            break;
+    }
+    trimSilence(out);
+    const long long first = firstSoundFrame(out);
+    if (first > 0)
+        out.erase(out.begin(), out.begin() + 2 * first);
+    run.audio = std::move(out);
+    return run;
+}
+
+// Rising zero crossings per second of the left channel over the middle half of a run.
+double middleFrequency(const std::vector<float> &audio, int rate)
+{
+    const long long frames = static_cast<long long>(audio.size() / 2);
+    const long long from = frames / 4, to = 3 * frames / 4;
+    return to > from ? risingZeroCrossings(audio, 0, from, to) * double(rate) / double(to - from) : 0.0;
+}
+
+double rms(const std::vector<float> &audio)
+{
+    double sum = 0.0;
+    for (float x : audio)
+        sum += double(x) * x;
+    return audio.empty() ? 0.0 : std::sqrt(sum / double(audio.size()));
+}
 } // namespace
 
 void BanksTest::init()
@@ -310,4 +355,60 @@ void BanksTest::looperRecordsTheEngineMix()
     std::fill(buffer.begin(), buffer.end(), 0.0f);
     engine.processAudio(buffer.data(), 1000);
     QCOMPARE(firstSoundFrame(buffer), -1LL);
+}
+
+// A stretched pad is rendered ahead in the background; once the render is in, a trigger
+// plays it and it sounds like the real-time stretcher: the same length and pitch. A ratio
+// change makes the next trigger stretch in real time until the new render is in.
+void BanksTest::stretchedPadPlaysItsRender()
+{
+    constexpr int kRate = 44100;
+    QTemporaryDir dir;
+    const QString wav = writeLoop(dir, "tone.wav"); // one second of 441 Hz
+    BankSampler bank(kRate);
+    QSignalSpy ready(&bank, &BankSampler::padRenderReady);
+    // An octave up and half as long again: 882 Hz for 1.5 s.
+    bank.loadSample(0, wav, 12, 1.5, 0, 0, 0, 1.0f, false, "None");
+    SlicePtr pad = bank.pad(0);
+    QVERIFY(!bank.isPadRenderReady(0));
+    QTRY_VERIFY_WITH_TIMEOUT(bank.isPadRenderReady(0), 60000);
+    QCOMPARE(ready.count(), 1);
+    QCOMPARE(ready.at(0).at(0).toInt(), 0);
+
+    const PadRun rendered = playPadOnce(bank, pad, 4 * kRate);
+    QVERIFY(rendered.fromRender);
+    QVERIFY(qAbs(double(rendered.audio.size() / 2) - 1.5 * kRate) < 0.01 * kRate);
+    QVERIFY2(qAbs(middleFrequency(rendered.audio, kRate) - 882.0) < 5.0,
+             qPrintable(QString::number(middleFrequency(rendered.audio, kRate))));
+
+    // The same pad without its render: the real-time stretcher.
+    pad->setStretchRender(nullptr);
+    QVERIFY(!bank.isPadRenderReady(0));
+    const PadRun live = playPadOnce(bank, pad, 4 * kRate);
+    QVERIFY(!live.fromRender);
+    // The real-time stretcher ends a one-shot somewhat early (its fade-out is placed before
+    // the stretcher has given out its last frames); the render plays the whole length.
+    QVERIFY2(live.audio.size() / 2 > 0.8 * 1.5 * kRate && live.audio.size() <= rendered.audio.size(),
+             qPrintable(QString("%1 frames live, %2 rendered").arg(live.audio.size() / 2).arg(rendered.audio.size() / 2)));
+    QVERIFY(qAbs(middleFrequency(live.audio, kRate) - middleFrequency(rendered.audio, kRate)) < 5.0);
+    QVERIFY(qAbs(rms(live.audio) - rms(rendered.audio)) < 0.1 * rms(live.audio));
+
+    // The render comes back (the bank asks again when told of a change), then the ratio
+    // changes: four beats at 120 BPM make the one-second tone two seconds long.
+    bank.setPadPitch(0, 12);
+    QTRY_VERIFY_WITH_TIMEOUT(bank.isPadRenderReady(0), 60000);
+    bank.stretchPadToBeats(0, 4);
+    QVERIFY(qAbs(pad->timeStretchRatio() - 2.0) < 1e-9);
+    QVERIFY(!bank.isPadRenderReady(0));
+    // Triggered before the new render is in: the real-time stretcher plays it.
+    const PadRun early = playPadOnce(bank, pad, 5 * kRate);
+    QVERIFY(!early.fromRender);
+    QVERIFY(early.audio.size() / 2 > 0.8 * 2.0 * kRate && early.audio.size() / 2 <= 2.0 * kRate);
+    QVERIFY(qAbs(middleFrequency(early.audio, kRate) - 882.0) < 5.0);
+
+    QTRY_VERIFY_WITH_TIMEOUT(bank.isPadRenderReady(0), 60000);
+    const PadRun next = playPadOnce(bank, pad, 5 * kRate);
+    QVERIFY(next.fromRender);
+    QVERIFY(qAbs(double(next.audio.size() / 2) - 2.0 * kRate) < 0.01 * kRate);
+    QVERIFY(qAbs(middleFrequency(next.audio, kRate) - 882.0) < 5.0);
 }

@@ -10,6 +10,7 @@ private slots:
     void chokeGroupBookkeeping();
     void tempoAndPitchReachLoadedPadsOnly();
     void unreadablePadPlaysNothing();
+    void stretchedPadPlaysItsRender();
     void resetFreesThePadsOnTheGuiThread();
     void loadingWhileMixing();
     void looperSelectionWraps();
