@@ -6,7 +6,21 @@
 
 #include <QMetaObject>
 #include <algorithm>
+#include <mutex>
 #include <utility>
+
+namespace {
+
+// Renders are handed to the pool, and their results back to the GUI thread, under Qt's
+// own locks, which ThreadSanitizer cannot see (Qt is not built with it). Taking this lock
+// on both sides of each hand-over makes the order visible to it; it is never contended.
+std::mutex &renderHandoff()
+{
+    static std::mutex m;
+    return m;
+}
+
+} // namespace
 
 namespace {
 constexpr int kPlaceholderIndex = 9999;
@@ -78,7 +92,9 @@ void BankSampler::requestRender(int index)
     job.pitchSemitones = settings.pitch;
     job.options = loaded->timeStretcher()->options();
 
+    const std::lock_guard<std::mutex> handingOver(renderHandoff());
     m_renderPool.start([this, index, loaded, job, cancel, settings] {
+        { const std::lock_guard<std::mutex> handedOver(renderHandoff()); }
         auto render = std::make_shared<StretchRender>(settings);
         const OfflineStretchRenderer::Result result =
             OfflineStretchRenderer::renderToMemory(job, [&cancel] { return cancel->load(); }, render->samples);
@@ -88,9 +104,11 @@ void BankSampler::requestRender(int index)
             return;
         }
         // Installed on the GUI thread, so a replaced render is freed there.
+        const std::lock_guard<std::mutex> handingBack(renderHandoff());
         QMetaObject::invokeMethod(
             this,
             [this, index, loaded, cancel, render = StretchRenderPtr(std::move(render))] {
+                { const std::lock_guard<std::mutex> handedBack(renderHandoff()); }
                 if (cancel->load() || pad(index) != loaded)
                     return;
                 if (m_renderCancel[size_t(index)] == cancel)
