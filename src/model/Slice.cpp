@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 
 namespace {
 constexpr double kFadeMs = 2.0;
@@ -24,16 +25,26 @@ Slice::EditableCacheFactory &editableCacheFactory() {
     return factory;
 }
 
+// Held around the hand-over of a loop dropped on another thread (a tempo detection, a
+// render) to its destruction on the GUI thread. Qt's event queue orders the two, but under
+// its own lock, which ThreadSanitizer cannot see; this one it can. Never contended.
+std::mutex &deletionHandoff() {
+    static std::mutex m;
+    return m;
+}
+
 // The loop is a QObject living on the GUI thread; whoever drops the last reference, the
 // destructor runs there.
 void deleteSlice(Slice *slice) {
     if (!slice)
         return;
     QThread *home = slice->thread();
-    if (!home || home == QThread::currentThread())
+    if (!home || home == QThread::currentThread()) {
         delete slice;
-    else
+    } else {
+        const std::lock_guard<std::mutex> handingOver(deletionHandoff());
         slice->deleteLater();
+    }
 }
 } // namespace
 
@@ -99,6 +110,7 @@ Slice::Slice(const QString &fileName, int engineSampleRate)
 }
 
 Slice::~Slice() {
+    { const std::lock_guard<std::mutex> handedOver(deletionHandoff()); }
     qCDebug(lcModel) << "Destroying slice";
     // Views may keep the cache for a while; decoding the rest of a closed loop is wasted.
     if (m_pCache)
