@@ -46,6 +46,44 @@ void deleteSlice(Slice *slice) {
         slice->deleteLater();
     }
 }
+
+// Sound-card thread: no allocation, no file I/O, no lock.
+// Moves pos on through count samples up to end, handing each run to take(from, n) before
+// pos moves past it. At end it wraps to loopStart while the run began inside the loop
+// region, as often as the block needs. A loop that got shorter under the position (a
+// region deleted in edit mode while it plays) goes on from its loop start when looping.
+// Returns the samples taken; stop says that playing has run out.
+template <typename Take>
+int walkPlayback(int &pos, int count, int end, int loopMode, int loopStart, int loopEnd, bool &stop, Take take) {
+    int done = 0;
+    stop = false;
+    while (done < count) {
+        const int segmentStart = pos;
+        const int left = end - pos;
+        if (left < 0) {
+            if (loopMode > 0 && loopStart < end) {
+                pos = loopStart;
+                continue;
+            }
+            RealtimeEvents::note(RealtimeEvents::LoopPositionPastEnd);
+            stop = true;
+            break;
+        }
+        const int n = std::min(count - done, left);
+        take(done, n);
+        pos += n;
+        done += n;
+        if (pos < end)
+            break;
+        const bool inLoop = loopMode > 0 && loopStart <= segmentStart && segmentStart < loopEnd && loopStart < end;
+        if (!inLoop) {
+            stop = true;
+            break;
+        }
+        pos = loopStart;
+    }
+    return done;
+}
 } // namespace
 
 // Feeds the resampler from the loop's ahead-of-time render instead of its cache.
@@ -704,38 +742,9 @@ int Slice::pull(float *buffer, int count) {
     if (!m_pCacheRaw.load()->tryLock())
         return count; // silence for this block; the stream goes on and the next block tries again
 
-    int done = 0;
     bool stop = false;
-    while (done < count) {
-        const int end = std::min(m_iPlayEnd, len);
-        const int segmentStart = m_iPlayPos;
-        const int left = end - m_iPlayPos;
-        if (left < 0) {
-            // The loop got shorter under the play position (a region deleted in edit mode
-            // while it plays): a looping loop goes on from its loop start rather than stopping.
-            if (m_iLoopMode > 0 && m_iLoopStart < end) {
-                m_iPlayPos = m_iLoopStart;
-                continue;
-            }
-            RealtimeEvents::note(RealtimeEvents::LoopPositionPastEnd);
-            stop = true;
-            break;
-        }
-        const int n = std::min(count - done, left);
-        mix(buffer, done, n);
-        m_iPlayPos += n;
-        done += n;
-        if (m_iPlayPos < end)
-            break;
-        // The end is reached: wrap as often as the block needs while inside the loop region.
-        const bool inLoop = m_iLoopMode > 0 && m_iLoopStart <= segmentStart && segmentStart < m_iLoopEnd &&
-                            m_iLoopStart < end;
-        if (!inLoop) {
-            stop = true;
-            break;
-        }
-        m_iPlayPos = m_iLoopStart;
-    }
+    const int done = walkPlayback(m_iPlayPos, count, std::min(m_iPlayEnd, len), m_iLoopMode, m_iLoopStart,
+                                  m_iLoopEnd, stop, [&](int from, int n) { mix(buffer, from, n); });
     m_pCacheRaw.load()->unlock();
 
     if (stop) {
@@ -768,37 +777,13 @@ int Slice::pullRendered(float *buffer, int count) {
     }
 
     const float g = m_fGain;
-    int done = 0;
     bool stop = false;
-    while (done < count) {
-        const int end = std::min(playEnd, len);
-        const int segmentStart = m_iRenderedPos;
-        const int left = end - m_iRenderedPos;
-        if (left < 0) {
-            if (m_iLoopMode > 0 && loopStart < end) {
-                m_iRenderedPos = loopStart;
-                continue;
-            }
-            RealtimeEvents::note(RealtimeEvents::LoopPositionPastEnd);
-            stop = true;
-            break;
-        }
-        const int n = std::min(count - done, left);
-        const float *src = samples.data() + m_iRenderedPos;
-        for (int i = 0; i < n; ++i)
-            buffer[done + i] += src[i] * g;
-        m_iRenderedPos += n;
-        done += n;
-        if (m_iRenderedPos < end)
-            break;
-        const bool inLoop =
-            m_iLoopMode > 0 && loopStart <= segmentStart && segmentStart < loopEnd && loopStart < end;
-        if (!inLoop) {
-            stop = true;
-            break;
-        }
-        m_iRenderedPos = loopStart;
-    }
+    const int done = walkPlayback(m_iRenderedPos, count, std::min(playEnd, len), m_iLoopMode, loopStart, loopEnd,
+                                  stop, [&](int from, int n) {
+                                      const float *src = samples.data() + m_iRenderedPos;
+                                      for (int i = 0; i < n; ++i)
+                                          buffer[from + i] += src[i] * g;
+                                  });
     m_iPlayPos = fromRendered(m_iRenderedPos);
 
     if (stop) {
