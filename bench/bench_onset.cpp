@@ -844,9 +844,14 @@ int main(int argc, char **argv)
     std::vector<double> sensitivities;
     if (only >= 0.0)
         sensitivities.push_back(only);
-    else
+    else {
         for (double s = 0; s <= 100; s += 5)
             sensitivities.push_back(s);
+        if (std::find(sensitivities.begin(), sensitivities.end(), OnsetDetector::defaultSensitivity) == sensitivities.end()) {
+            sensitivities.push_back(OnsetDetector::defaultSensitivity);
+            std::sort(sensitivities.begin(), sensitivities.end());
+        }
+    }
     std::printf("Quillory over the corpus by sensitivity (minimum length %.0f ms):\n", OnsetDetector::defaultMinLengthMs);
     for (double s : sensitivities) {
         Score total;

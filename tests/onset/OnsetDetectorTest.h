@@ -7,6 +7,7 @@ class OnsetDetectorTest : public QObject {
 private slots:
     void slicesStartAtOrJustBeforeEachHit();
     void softHatUnderATailStillStartsBeforeItsAttack();
+    void softHatsUnderALoudSnareAreFoundAtTheDefault();
     void softStrokesInTheGrooveOutrankEqualBumpsBetweenIt();
     void raisingSensitivityOnlyAddsPoints();
     void minimumLengthAndRegionAreRespected();
