@@ -89,7 +89,8 @@ QString drumLoop(const QString &name, double seconds, int rate) {
             const long long k = f % beat;
             const unsigned noise = static_cast<unsigned>((f * 1103515245LL + 12345LL) >> 8) & 0xFFFF;
             const float hit = float(std::exp(-double(k) / (rate * 0.03))) * (float(noise) / 32768.0f - 1.0f);
-            return 0.3f * hit + 0.2f * float(std::sin(2.0 * M_PI * 110.0 * double(f) / rate)) * (c ? 0.8f : 1.0f);
+            return 0.3f * hit +
+                   0.2f * float(std::sin(2.0 * M_PI * 110.0 * double(f) / rate)) * (c ? 0.8f : 1.0f);
         },
         false);
     return path;
@@ -119,8 +120,8 @@ void BM_JackDummyUnderflowsWindow(benchmark::State &state) {
     qputenv("JACK_DEFAULT_SERVER", kServerName);
     QProcess server;
     server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    server.start(jackd, {"-n", QString::fromLatin1(kServerName), "-d", "dummy", "-r", QString::number(kDeviceRate),
-                         "-p", "256"});
+    server.start(jackd, {"-n", QString::fromLatin1(kServerName), "-d", "dummy", "-r",
+                         QString::number(kDeviceRate), "-p", "256"});
     server.waitForStarted();
     waitFor([] { return JackOutput::serverAnswers(); }, 10000);
 

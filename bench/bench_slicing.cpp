@@ -10,14 +10,14 @@
 #include "Trevant.h"
 
 #include <QCoreApplication>
-#include <functional>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
-#include <benchmark/benchmark.h>
 #include <atomic>
+#include <benchmark/benchmark.h>
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <pthread.h>
 #include <sched.h>
 #include <thread>
