@@ -7,6 +7,7 @@
 #include "PerfCounterManager.h"
 #include "AudioDevice.h"
 #include "JackOutput.h"
+#include "MachineLatencyProbe.h"
 #include "Settings.h"
 #include "SliceEngine.h"
 #include "TestAudio.h"
@@ -23,7 +24,6 @@
 
 #include <cmath>
 #include <ctime>
-#include <unistd.h>
 #include <memory>
 #include <vector>
 
@@ -42,21 +42,6 @@ double threadCpuSeconds()
     timespec ts{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
-
-// Processor time the host took from this virtual machine (all processors, milliseconds
-// since boot; 0 on a machine that does not report it). Periods missed while the host ran
-// something else are the machine's, not the program's.
-double stolenMs()
-{
-    QFile stat(QStringLiteral("/proc/stat"));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0.0;
-    const QList<QByteArray> fields = stat.readLine().simplified().split(' ');
-    // cpu user nice system idle iowait irq softirq steal ...
-    if (fields.size() < 9 || fields[0] != "cpu")
-        return 0.0;
-    return fields[8].toDouble() * 1000.0 / double(sysconf(_SC_CLK_TCK));
 }
 
 void waitFor(const std::function<bool()> &done, int timeoutMs = 120000)
@@ -191,7 +176,9 @@ BENCHMARK(BM_CallbackLoad)
 // play for 20 seconds while the GUI thread loads a 10-minute file, slices it into 64 with
 // zero-crossing snapping and loads another file, over and over (argument 1); argument 0
 // is the same playback with an idle GUI thread, the baseline of the machine's own
-// scheduling. Underflows are the server's late periods as our JACK client hears of them.
+// scheduling. Underflows are the server's late periods as our JACK client hears of them;
+// beside them, a probe thread that only sleeps shows how late the machine itself wakes a
+// real-time thread (MachineLatencyProbe).
 // Skipped when jackd is not installed.
 void BM_JackDummyUnderflows(benchmark::State &state)
 {
@@ -229,7 +216,7 @@ void BM_JackDummyUnderflows(benchmark::State &state)
 
     const bool busyGui = state.range(0) != 0;
     double underflows = 0, operations = 0, seconds = 0, stolen = 0;
-    double longestProcessUs = 0, latestStartUs = 0;
+    double longestProcessUs = 0, latestStartUs = 0, machineLatestWakeUs = 0, machineLateWakes = 0;
     for (auto _ : state) {
         SliceEngine engine;
         if (engine.hasAudioDeviceError()) {
@@ -254,7 +241,7 @@ void BM_JackDummyUnderflows(benchmark::State &state)
                         : PerfCounterManager::instance().value(device->underflowCounterName());
         };
         const double before = underflowCount();
-        const double stolenBefore = stolenMs();
+        MachineLatencyProbe machine(256 * 1000000 / kDeviceRate);
 
         QElapsedTimer timer;
         timer.start();
@@ -283,7 +270,10 @@ void BM_JackDummyUnderflows(benchmark::State &state)
         }
         underflows = underflowCount() - before;
         seconds = timer.elapsed() / 1000.0;
-        stolen = stolenMs() - stolenBefore;
+        machine.stop();
+        stolen = machine.stolenMs();
+        machineLatestWakeUs = double(machine.latestWakeMicros());
+        machineLateWakes = double(machine.lateWakes());
         if (jack) {
             longestProcessUs = double(jack->longestProcessMicros());
             latestStartUs = double(jack->latestStartMicros());
@@ -302,6 +292,9 @@ void BM_JackDummyUnderflows(benchmark::State &state)
     state.counters["longest_process_us"] = longestProcessUs;
     state.counters["latest_start_us"] = latestStartUs;
     state.counters["host_stolen_ms"] = stolen;
+    // A thread of the same scheduling that only sleeps: what the machine did meanwhile.
+    state.counters["machine_latest_wake_us"] = machineLatestWakeUs;
+    state.counters["machine_late_wakes"] = machineLateWakes;
     state.counters["load_and_slice_rounds"] = operations;
     state.counters["seconds"] = seconds;
 }

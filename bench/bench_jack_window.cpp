@@ -9,7 +9,9 @@
 // Underflows are the server's late periods as Quillory's JACK client hears of them (the
 // server's own and any client's). Beside them: the longest process call (a slow mix or a
 // wait inside it), the latest start of one after its period began (a thread kept from
-// the processor), and the processor time the host took from this virtual machine.
+// the processor), the processor time the host took from this virtual machine, and how
+// late a thread of the same scheduling that only sleeps woke meanwhile (the machine's own
+// stalls; see MachineLatencyProbe).
 //
 // Needs a display (xvfb-run -a) and jackd; skipped without either. jackd gets real-time
 // scheduling where the system grants it, and so do the clients it runs.
@@ -18,6 +20,7 @@
 #include "BankSampler.h"
 #include "EditableAudioCache.h"
 #include "JackOutput.h"
+#include "MachineLatencyProbe.h"
 #include "PortAudioJack.h"
 #include "Quillory.h"
 #include "Settings.h"
@@ -39,7 +42,6 @@
 #include <cmath>
 #include <functional>
 #include <memory>
-#include <unistd.h>
 
 namespace {
 
@@ -61,19 +63,6 @@ void waitFor(const std::function<bool()> &done, qint64 timeoutMs = 120000) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QThread::msleep(2);
     }
-}
-
-// Processor time the host took from this virtual machine (all processors, milliseconds
-// since boot; 0 where the system does not report it).
-double stolenMs() {
-    QFile stat(QStringLiteral("/proc/stat"));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0.0;
-    const QList<QByteArray> fields = stat.readLine().simplified().split(' ');
-    // cpu user nice system idle iowait irq softirq steal ...
-    if (fields.size() < 9 || fields[0] != "cpu")
-        return 0.0;
-    return fields[8].toDouble() * 1000.0 / double(sysconf(_SC_CLK_TCK));
 }
 
 // Decaying noise bursts on every beat at 120 BPM over a 110 Hz tone, 16-bit stereo.
@@ -134,6 +123,7 @@ void BM_JackDummyUnderflowsWindow(benchmark::State &state) {
     settings.set("snap_to_zero_crossings", "1");
 
     double underflows = 0, rounds = 0, seconds = 0, stolen = 0, longestProcessUs = 0, latestStartUs = 0;
+    double machineLatestWakeUs = 0, machineLateWakes = 0;
     for (auto _ : state) {
         // As the application object starts it.
         std::unique_ptr<TrevantUI> window(new TrevantUI);
@@ -151,7 +141,7 @@ void BM_JackDummyUnderflowsWindow(benchmark::State &state) {
         engine->samplerBank()->pad(0)->play(true, 0, 0);
 
         const double before = double(jack->xrunCount());
-        const double stolenBefore = stolenMs();
+        MachineLatencyProbe machine(256 * 1000000 / kDeviceRate);
         QElapsedTimer timer;
         timer.start();
         bool useA = true;
@@ -176,7 +166,10 @@ void BM_JackDummyUnderflowsWindow(benchmark::State &state) {
         }
         underflows = double(jack->xrunCount()) - before;
         seconds = double(timer.elapsed()) / 1000.0;
-        stolen = stolenMs() - stolenBefore;
+        machine.stop();
+        stolen = machine.stolenMs();
+        machineLatestWakeUs = double(machine.latestWakeMicros());
+        machineLateWakes = double(machine.lateWakes());
         longestProcessUs = double(jack->longestProcessMicros());
         latestStartUs = double(jack->latestStartMicros());
         engine->closeAudioDevice();
@@ -192,6 +185,8 @@ void BM_JackDummyUnderflowsWindow(benchmark::State &state) {
     state.counters["longest_process_us"] = longestProcessUs;
     state.counters["latest_start_us"] = latestStartUs;
     state.counters["host_stolen_ms"] = stolen;
+    state.counters["machine_latest_wake_us"] = machineLatestWakeUs;
+    state.counters["machine_late_wakes"] = machineLateWakes;
 }
 BENCHMARK(BM_JackDummyUnderflowsWindow)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond);
 
