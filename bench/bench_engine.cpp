@@ -7,6 +7,7 @@
 #include "PerfCounterManager.h"
 #include "AudioDevice.h"
 #include "JackOutput.h"
+#include "MachineLatencyProbe.h"
 #include "Settings.h"
 #include "SliceEngine.h"
 #include "TestAudio.h"
@@ -175,7 +176,9 @@ BENCHMARK(BM_CallbackLoad)
 // play for 20 seconds while the GUI thread loads a 10-minute file, slices it into 64 with
 // zero-crossing snapping and loads another file, over and over (argument 1); argument 0
 // is the same playback with an idle GUI thread, the baseline of the machine's own
-// scheduling. Underflows are the server's late periods as our JACK client hears of them.
+// scheduling. Underflows are the server's late periods as our JACK client hears of them;
+// beside them, a probe thread that only sleeps shows how late the machine itself wakes a
+// real-time thread (MachineLatencyProbe).
 // Skipped when jackd is not installed.
 void BM_JackDummyUnderflows(benchmark::State &state)
 {
@@ -190,9 +193,16 @@ void BM_JackDummyUnderflows(benchmark::State &state)
     const QString longB = drumLoop("long-b.wav", 600.0, kDeviceRate);
     const QString padFile = drumLoop("pad.wav", 2.0);
 
+    // A server of its own name, so that a test's server on the same machine takes no
+    // part. One fixed name: JACK frees a dead server's slot in its shared registry only
+    // when a server of the same name registers again.
+    const QByteArray serverName = "quillory-bench";
+    const QByteArray oldServer = qgetenv("JACK_DEFAULT_SERVER");
+    qputenv("JACK_DEFAULT_SERVER", serverName);
     QProcess server;
     server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    server.start(jackd, {"-d", "dummy", "-r", QString::number(kDeviceRate), "-p", "256"});
+    server.start(jackd, {"-n", QString::fromLatin1(serverName), "-d", "dummy", "-r", QString::number(kDeviceRate),
+                         "-p", "256"});
     server.waitForStarted();
     QThread::msleep(1500);
 
@@ -205,7 +215,8 @@ void BM_JackDummyUnderflows(benchmark::State &state)
     settings.set("snap_to_zero_crossings", "1");
 
     const bool busyGui = state.range(0) != 0;
-    double underflows = 0, operations = 0, seconds = 0;
+    double underflows = 0, operations = 0, seconds = 0, stolen = 0;
+    double longestProcessUs = 0, latestStartUs = 0, machineLatestWakeUs = 0, machineLateWakes = 0;
     for (auto _ : state) {
         SliceEngine engine;
         if (engine.hasAudioDeviceError()) {
@@ -230,6 +241,7 @@ void BM_JackDummyUnderflows(benchmark::State &state)
                         : PerfCounterManager::instance().value(device->underflowCounterName());
         };
         const double before = underflowCount();
+        MachineLatencyProbe machine(256 * 1000000 / kDeviceRate);
 
         QElapsedTimer timer;
         timer.start();
@@ -258,11 +270,31 @@ void BM_JackDummyUnderflows(benchmark::State &state)
         }
         underflows = underflowCount() - before;
         seconds = timer.elapsed() / 1000.0;
+        machine.stop();
+        stolen = machine.stolenMs();
+        machineLatestWakeUs = double(machine.latestWakeMicros());
+        machineLateWakes = double(machine.lateWakes());
+        if (jack) {
+            longestProcessUs = double(jack->longestProcessMicros());
+            latestStartUs = double(jack->latestStartMicros());
+        }
         engine.closeAudioDevice();
     }
     server.terminate();
     server.waitForFinished(5000);
+    if (oldServer.isNull())
+        qunsetenv("JACK_DEFAULT_SERVER");
+    else
+        qputenv("JACK_DEFAULT_SERVER", oldServer);
     state.counters["underflows"] = underflows;
+    // The period is 256 frames, 5333 us: a slow mix shows in the first, a thread that
+    // waited for a processor in the second.
+    state.counters["longest_process_us"] = longestProcessUs;
+    state.counters["latest_start_us"] = latestStartUs;
+    state.counters["host_stolen_ms"] = stolen;
+    // A thread of the same scheduling that only sleeps: what the machine did meanwhile.
+    state.counters["machine_latest_wake_us"] = machineLatestWakeUs;
+    state.counters["machine_late_wakes"] = machineLateWakes;
     state.counters["load_and_slice_rounds"] = operations;
     state.counters["seconds"] = seconds;
 }

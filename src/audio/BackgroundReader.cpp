@@ -1,6 +1,7 @@
 #include "BackgroundReader.h"
 
 #include "AudioLogging.h"
+#include "ThreadPriority.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -73,6 +74,7 @@ void BackgroundReader::shutDown() {
 }
 
 void BackgroundReader::run() {
+    ThreadPriority::lowerCurrentThreadForBackgroundWork();
     QMutexLocker locker(&m_mutex);
     for (;;) {
         while (m_queue.isEmpty() && !m_stopping) {

@@ -2,6 +2,7 @@
 
 #include "EngineLogging.h"
 #include "OfflineStretchRenderer.h"
+#include "ThreadPriority.h"
 #include "TimeStretcher.h"
 
 #include <QMetaObject>
@@ -95,6 +96,7 @@ void BankSampler::requestRender(int index)
     const std::lock_guard<std::mutex> handingOver(renderHandoff());
     m_renderPool.start([this, index, loaded, job, cancel, settings] {
         { const std::lock_guard<std::mutex> handedOver(renderHandoff()); }
+        ThreadPriority::lowerCurrentThreadForBackgroundWork();
         auto render = std::make_shared<StretchRender>(settings);
         const OfflineStretchRenderer::Result result =
             OfflineStretchRenderer::renderToMemory(job, [&cancel] { return cancel->load(); }, render->samples);

@@ -16,6 +16,12 @@ std::atomic<int> g_quietDepth{0};
 pthread_t g_guiThread;
 std::atomic<bool> g_handlersInstalled{false};
 
+// Only the process callback writes the maxima, so a plain compare and store suffices.
+void raiseTo(std::atomic<long long> &maximum, long long value) {
+    if (value > maximum.load(std::memory_order_relaxed))
+        maximum.store(value, std::memory_order_relaxed);
+}
+
 // JACK's threads call this as well; only the GUI thread may log.
 void forwardMessage(const char *message) {
     if (g_quietDepth.load() > 0 || !pthread_equal(pthread_self(), g_guiThread))
@@ -97,6 +103,8 @@ bool JackOutput::start() {
         return false;
     m_frameCount.store(0);
     m_xrunCount.store(0);
+    m_longestProcessMicros.store(0);
+    m_latestStartMicros.store(0);
     if (jack_activate(m_client) != 0) {
         qCDebug(lcEngine) << "JACK did not activate" << m_clientName;
         close();
@@ -145,6 +153,14 @@ int JackOutput::processCallback(jack_nframes_t frames, void *arg) {
 
 // JACK real-time thread: no allocation, no file I/O, no blocking lock, no logging.
 void JackOutput::process(jack_nframes_t frames) {
+    const jack_time_t began = jack_get_time();
+    jack_nframes_t periodFrame = 0;
+    jack_time_t periodStart = 0;
+    jack_time_t nextPeriodStart = 0;
+    float periodMicros = 0.0f;
+    if (jack_get_cycle_times(m_client, &periodFrame, &periodStart, &nextPeriodStart, &periodMicros) == 0 &&
+        began > periodStart)
+        raiseTo(m_latestStartMicros, (long long)(began - periodStart));
     auto *left = static_cast<float *>(jack_port_get_buffer(m_ports[0], frames));
     auto *right = static_cast<float *>(jack_port_get_buffer(m_ports[1], frames));
     float *interleaved = m_interleaved.get();
@@ -160,6 +176,7 @@ void JackOutput::process(jack_nframes_t frames) {
         done += jack_nframes_t(n);
     }
     m_frameCount.fetch_add(frames);
+    raiseTo(m_longestProcessMicros, (long long)(jack_get_time() - began));
 }
 
 // JACK thread: stores an atomic only (it runs like a signal handler).

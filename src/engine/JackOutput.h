@@ -47,6 +47,12 @@ public:
     long long frameCount() const { return m_frameCount.load(); }
     // Periods the server reported late (any client's, ours included) since start.
     long long xrunCount() const { return m_xrunCount.load(); }
+    // Since start, in microseconds: the longest one process call took (the mix's own
+    // work, and any wait inside it), and the latest one began after its period started
+    // (how long JACK's thread waited for a processor). Which one nears the period tells
+    // a slow mix from a starved thread.
+    long long longestProcessMicros() const { return m_longestProcessMicros.load(); }
+    long long latestStartMicros() const { return m_latestStartMicros.load(); }
     // The name the server gave this client; empty while closed.
     QString clientName() const { return m_clientName; }
 
@@ -97,4 +103,6 @@ private:
     std::atomic<int> m_bufferFrames{0};
     std::atomic<long long> m_frameCount{0};
     std::atomic<long long> m_xrunCount{0};
+    std::atomic<long long> m_longestProcessMicros{0};
+    std::atomic<long long> m_latestStartMicros{0};
 };

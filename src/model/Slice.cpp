@@ -112,7 +112,7 @@ Slice::Slice(const QString &fileName, int engineSampleRate)
     : m_pBuffer1(new QVector<float>), m_pBuffer2(new QVector<float>),
       m_pStretcher(new TimeStretcher(engineSampleRate > 0 ? engineSampleRate : 44100)),
       m_pResampler(new SpeexResampler(44100, 44100)), m_pFadeIn(new Fade), m_pFadeOut(new Fade),
-      m_pScratch(new float[2 * kRenderPieceFrames]), m_pRenderedSource(new RenderedSource(this)) {
+      m_pScratch(new float[2 * kRenderPieceFrames]()), m_pRenderedSource(new RenderedSource(this)) {
     qCDebug(lcModel) << "Slice default ctor";
     if (engineSampleRate > 0)
         m_iEngineSampleRate = engineSampleRate;

@@ -242,7 +242,8 @@ private:
     std::unique_ptr<SpeexResampler> m_pResampler;
     std::unique_ptr<Fade> m_pFadeIn;
     std::unique_ptr<Fade> m_pFadeOut;
-    // Per-piece scratch for render, so the fades touch only this loop's audio.
+    // Per-piece scratch for render, so the fades touch only this loop's audio. Zeroed when
+    // the loop is made, so its pages are faulted in here rather than by the first block.
     std::unique_ptr<float[]> m_pScratch;
     // Ahead-of-time render and where the current run is inside it (render samples).
     StretchRenderPtr m_pStretchRender;

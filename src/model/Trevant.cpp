@@ -58,8 +58,6 @@ bool Trevant::slotLoadLoop(QString filename) {
     SlicePtr old;
     {
         QMutexLocker locker(&m_lock);
-        if (m_pBpmDetector)
-            m_pBpmDetector->cancel();
         m_slicePoints.clear();
         old = m_pSlice;
         m_pSlice = fresh;
@@ -69,6 +67,10 @@ bool Trevant::slotLoadLoop(QString filename) {
         m_parkedPoints.clear();
         m_lengthSteps.clear();
     }
+    // Once more after the swap, and outside the slicer lock: a loop the cancel drops may be
+    // freed right there, and the sound-card thread must not wait for that.
+    if (m_pBpmDetector)
+        m_pBpmDetector->cancel();
     // A replaced loop that other holders keep alive no longer talks to the slicer.
     if (old)
         disconnect(old.data(), nullptr, this, nullptr);
@@ -360,26 +362,43 @@ void Trevant::clearSlicing() {
 }
 
 void Trevant::sliceEvenly(unsigned slices) {
+    SlicePtr slice;
+    qint64 from;
+    qint64 span;
+    QList<int> points;
     {
         QMutexLocker locker(&m_lock);
         if (!hasAudio())
             return;
-        qint64 from;
-        qint64 span;
+        slice = m_pSlice;
         if (m_pSlice->loopMode() <= 0) {
-            m_slicePoints.clear();
             from = m_iTrimStart;
             span = qint64(m_iTrimEnd) - m_iTrimStart;
         } else {
+            // Slicing the loop region keeps the points outside it.
+            points = m_slicePoints;
             from = m_pSlice->loopStart();
             span = qint64(m_pSlice->loopEnd()) - from;
         }
-        // 64-bit: k × span overflows 32 bits on long files.
-        for (qint64 k = 1; k < qint64(slices); ++k) {
-            const qint64 offset = k * span;
-            const qint64 step = offset >= 0 ? offset / slices : -((-offset + slices - 1) / slices);
-            addSlicePoint(snapToZeroCrossing(int(from + step)));
-        }
+    }
+    // Placed and snapped outside the slicer lock: the sound-card thread takes it for every
+    // block, and snapping reads a search window of samples for every point. Only the GUI
+    // thread changes the list, so the swap below replaces what was read above.
+    const bool snap = snapsToZeroCrossings();
+    // 64-bit: k × span overflows 32 bits on long files.
+    for (qint64 k = 1; k < qint64(slices); ++k) {
+        const qint64 offset = k * span;
+        const qint64 step = offset >= 0 ? offset / slices : -((-offset + slices - 1) / slices);
+        const int position = int(from + step) & ~1;
+        points.append(snap ? nearestZeroCrossing(slice.data(), position) & ~1 : position);
+    }
+    std::sort(points.begin(), points.end());
+    points.erase(std::unique(points.begin(), points.end()), points.end());
+    {
+        QMutexLocker locker(&m_lock);
+        if (m_pSlice != slice)
+            return;
+        m_slicePoints.swap(points);
     }
     emit slicePointsChanged();
 }
@@ -427,12 +446,21 @@ void Trevant::sliceEveryBars(double tempo, unsigned numerator, unsigned denomina
     sliceEveryStep(2.0 * sampleRate() * (double(numerator) * bars / tempo * 60.0));
 }
 
+bool Trevant::snapsToZeroCrossings() {
+    return Settings::instance().value(QStringLiteral("snap_to_zero_crossings")).toInt() != 0;
+}
+
 int Trevant::snapToZeroCrossing(int position) {
     position &= ~1;
-    QMutexLocker locker(&m_lock);
-    if (!m_pSlice || Settings::instance().value(QStringLiteral("snap_to_zero_crossings")).toInt() == 0)
+    // The search reads the loop without the slicer lock (sampleAt takes none), so the
+    // sound-card thread never waits for it; the loop is kept alive by the pointer.
+    const SlicePtr slice = currentSlice();
+    if (!slice || !snapsToZeroCrossings())
         return position;
-    Slice *slice = m_pSlice.data();
+    return nearestZeroCrossing(slice.data(), position);
+}
+
+int Trevant::nearestZeroCrossing(Slice *slice, int position) {
     const int len = slice->length() & ~1;
     if (position < 16 || position >= len - 16)
         return position;
@@ -464,15 +492,16 @@ int Trevant::snapToZeroCrossing(int position) {
 
 int Trevant::snapToZeroCrossingBefore(int position) {
     position &= ~1;
-    QMutexLocker locker(&m_lock);
-    if (!m_pSlice || Settings::instance().value(QStringLiteral("snap_to_zero_crossings")).toInt() == 0)
+    // Without the slicer lock, as snapToZeroCrossing.
+    const SlicePtr slice = currentSlice();
+    if (!slice || !snapsToZeroCrossings())
         return position;
-    Slice *slice = m_pSlice.data();
     const int len = slice->length() & ~1;
     if (position < 2 || position + 2 >= len)
         return position;
-    auto mono = [slice](int i) { return (slice->sampleAt(i) + slice->sampleAt(i + 1)) * 0.5f; };
-    const int window = std::max(2, 2 * (slice->fileSampleRate() * snapBackWindowMs / 1000));
+    Slice *loop = slice.data();
+    auto mono = [loop](int i) { return (loop->sampleAt(i) + loop->sampleAt(i + 1)) * 0.5f; };
+    const int window = std::max(2, 2 * (loop->fileSampleRate() * snapBackWindowMs / 1000));
     const qint64 limit = std::max<qint64>(0, qint64(position) - window);
     // The crossing between n and n + 2 is taken at n + 2 when that is the sample that is
     // (nearly) zero, so a start that already sits on silence stays where it is.

@@ -125,6 +125,9 @@ private:
 
     bool hasAudio();
     void sliceEveryStep(double stepSamples);
+    static bool snapsToZeroCrossings();
+    // Any thread, no slicer lock: the search behind snapToZeroCrossing.
+    static int nearestZeroCrossing(Slice *slice, int position);
 
     SlicePtr m_pSlice;
     QRecursiveMutex m_lock;

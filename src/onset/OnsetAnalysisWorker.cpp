@@ -2,6 +2,7 @@
 
 #include "AudioCache.h"
 #include "EditableAudioCache.h"
+#include "ThreadPriority.h"
 
 #include <algorithm>
 
@@ -12,6 +13,7 @@ constexpr int kFramesPerLock = 256;
 } // namespace
 
 void OnsetAnalysisWorker::analyse(SlicePtr slice, quint64 request) {
+    ThreadPriority::lowerCurrentThreadForBackgroundWork();
     if (!slice || !isCurrent(request))
         return;
     // Progress goes out once per whole percent: a long loop would otherwise queue a signal

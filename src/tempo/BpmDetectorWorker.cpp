@@ -5,6 +5,7 @@
 #include "TempoAlternatives.h"
 #include "TempoEstimator.h"
 #include "TempoLogging.h"
+#include "ThreadPriority.h"
 
 #include <QMutexLocker>
 
@@ -57,6 +58,7 @@ bool BpmDetectorWorker::isStopping() const {
 }
 
 void BpmDetectorWorker::waitAndProcess() {
+    ThreadPriority::lowerCurrentThreadForBackgroundWork();
     m_pInput.reset(new InputBlock);
     m_pMono.reset(new MonoBlock);
 

@@ -11,6 +11,9 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 struct ReaderProbe {
     std::atomic<int> reads{0};
@@ -19,6 +22,8 @@ struct ReaderProbe {
     QSemaphore *gate = nullptr;
     // Released once per read that has started, so a test can wait for the fill to begin.
     QSemaphore started;
+    // The nice value of the thread that made the last read.
+    std::atomic<int> readerNice{0};
 };
 
 class FakeReader : public AudioFile {
@@ -31,6 +36,7 @@ public:
     int sampleRate() override { return 44100; }
     int read(float *buffer, unsigned count) override {
         m_probe->reads++;
+        m_probe->readerNice = getpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)));
         m_probe->started.release();
         if (m_probe->gate)
             m_probe->gate->acquire();

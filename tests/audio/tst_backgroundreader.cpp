@@ -3,6 +3,7 @@
 #include "AudioFixtures.h"
 #include "BackgroundReader.h"
 #include "FakeReader.h"
+#include "ThreadPriority.h"
 
 #include <QLoggingCategory>
 #include <QtTest>
@@ -54,6 +55,20 @@ private slots:
         QCOMPARE(watcher.progress, 2);
         QVERIFY(cache->isFilled());
         QVERIFY(holdsStaircase(*cache, length));
+    }
+
+    // The fill runs below the priority of the threads that play and draw, so that an
+    // audio thread without real-time scheduling still gets the processor in time.
+    void fillsAtBackgroundPriority() {
+        auto probe = std::make_shared<ReaderProbe>();
+        AudioCachePtr cache(new AudioCache(AudioFilePtr(new FakeReader(5000, 5000, probe))));
+        FillWatcher watcher(cache.data());
+        cache->preallocate();
+        cache->startBackgroundFill();
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.finished, 1, kWait);
+        QVERIFY(probe->reads.load() > 0);
+        QCOMPARE(probe->readerNice.load(), ThreadPriority::kBackgroundNice);
+        QCOMPARE(getpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid))), 0);
     }
 
     void backToBackCachesBothFill() {

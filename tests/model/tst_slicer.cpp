@@ -140,6 +140,20 @@ private slots:
         // The crossing at frame 150 (sin at 3π): the pair 149/150 or 150/151 depending on
         // the sign the file's rounding gave the sample on the crossing itself.
         QVERIFY2(snapped == 298 || snapped == 300, qPrintable(QString::number(snapped)));
+        // Slicing evenly snaps each point as snapToZeroCrossing does and hands the whole
+        // list over at once.
+        QSignalSpy changed(&t, &Trevant::slicePointsChanged);
+        t.sliceEvenly(8);
+        QList<int> expected;
+        int moved = 0;
+        const qint64 length = t.currentSlice()->length();
+        for (qint64 k = 1; k < 8; ++k) {
+            expected << t.snapToZeroCrossing(int(k * length / 8));
+            moved += expected.last() != (int(k * length / 8) & ~1) ? 1 : 0;
+        }
+        QCOMPARE(t.slicePoints(), expected);
+        QVERIFY(moved > 0);
+        QCOMPARE(changed.count(), 1);
         // A signal with a DC offset has no crossing: the point stays where it was.
         const QString dc = writeSine(m_dir, "dc.wav", 44100, 50000, 441.0, 0.2f, 0.5f);
         load(t, dc);
