@@ -10,7 +10,7 @@
 #include "MachineLatencyProbe.h"
 #include "Settings.h"
 #include "SliceEngine.h"
-#include "TestAudio.h"
+#include "DrumLoopFile.h"
 #include "Trevant.h"
 
 #include <QCoreApplication>
@@ -29,6 +29,8 @@
 
 namespace {
 
+using DrumLoopFile::waitFor;
+
 constexpr int kDeviceRate = 48000;
 
 QTemporaryDir &tempDir()
@@ -44,35 +46,10 @@ double threadCpuSeconds()
     return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
 }
 
-void waitFor(const std::function<bool()> &done, int timeoutMs = 120000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < timeoutMs) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-}
-
-// A drum-like loop: decaying noise bursts on every beat at 120 BPM and a 110 Hz tone,
-// 16-bit stereo at 44.1 kHz, so the device rate needs resampling.
+// A drum-like loop; at 44.1 kHz unless said, so the device rate needs resampling.
 QString drumLoop(const QString &name, double seconds, int rate = 44100)
 {
-    const QString path = tempDir().filePath(name);
-    if (QFile::exists(path))
-        return path;
-    const long long frames = static_cast<long long>(seconds * rate);
-    const long long beat = rate / 2;
-    TestAudio::writeWav(
-        path, 2, rate, frames,
-        [=](long long f, int c) {
-            const long long k = f % beat;
-            const unsigned noise = static_cast<unsigned>((f * 1103515245LL + 12345LL) >> 8) & 0xFFFF;
-            const float hit = float(std::exp(-double(k) / (rate * 0.03))) * (float(noise) / 32768.0f - 1.0f);
-            return 0.3f * hit + 0.2f * float(std::sin(2.0 * M_PI * 110.0 * double(f) / rate)) * (c ? 0.8f : 1.0f);
-        },
-        false);
-    return path;
+    return DrumLoopFile::write(tempDir().path(), name, seconds, rate);
 }
 
 // An engine without an output device: the benchmark calls its mix directly, which is

@@ -26,7 +26,7 @@
 #include "Settings.h"
 #include "Slice.h"
 #include "SliceEngine.h"
-#include "TestAudio.h"
+#include "DrumLoopFile.h"
 #include "Trevant.h"
 #include "TrevantUI.h"
 
@@ -45,6 +45,8 @@
 
 namespace {
 
+using DrumLoopFile::waitFor;
+
 constexpr int kDeviceRate = 48000;
 constexpr qint64 kRunMs = 20000;
 // One fixed name: JACK frees a dead server's slot in its shared registry only when a
@@ -56,33 +58,8 @@ QTemporaryDir &tempDir() {
     return dir;
 }
 
-void waitFor(const std::function<bool()> &done, qint64 timeoutMs = 120000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < timeoutMs) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-}
-
-// Decaying noise bursts on every beat at 120 BPM over a 110 Hz tone, 16-bit stereo.
 QString drumLoop(const QString &name, double seconds, int rate) {
-    const QString path = tempDir().filePath(name);
-    if (QFile::exists(path))
-        return path;
-    const long long frames = static_cast<long long>(seconds * rate);
-    const long long beat = rate / 2;
-    TestAudio::writeWav(
-        path, 2, rate, frames,
-        [=](long long f, int c) {
-            const long long k = f % beat;
-            const unsigned noise = static_cast<unsigned>((f * 1103515245LL + 12345LL) >> 8) & 0xFFFF;
-            const float hit = float(std::exp(-double(k) / (rate * 0.03))) * (float(noise) / 32768.0f - 1.0f);
-            return 0.3f * hit +
-                   0.2f * float(std::sin(2.0 * M_PI * 110.0 * double(f) / rate)) * (c ? 0.8f : 1.0f);
-        },
-        false);
-    return path;
+    return DrumLoopFile::write(tempDir().path(), name, seconds, rate);
 }
 
 bool g_noDisplay = false;
