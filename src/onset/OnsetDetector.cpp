@@ -453,25 +453,45 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
             const float gain = 1.0f / float(channels);
             // The block is counted along rather than divided out for every sample: this
             // loop runs over every sample of a long file.
+            float *out = mono.data() + base;
+            if (channels == 2) {
+                for (int i = 0; i < want; ++i)
+                    out[i] = (interleaved[size_t(2 * i)] + interleaved[size_t(2 * i + 1)]) * gain;
+            } else {
+                for (int i = 0; i < want; ++i) {
+                    float s = 0.0f;
+                    for (int c = 0; c < channels; ++c)
+                        s += interleaved[size_t(i) * size_t(channels) + size_t(c)];
+                    out[i] = s * gain;
+                }
+            }
+            // The block's maxima are kept in registers and stored when it is complete (or
+            // the chunk ends inside it): a store per sample held up the whole loop.
             size_t blk = size_t(readPos / L.block);
             int inBlock = int(readPos % L.block);
+            float broadMax = broad[blk], edgeMax = edge[blk], brightMax = bright[blk];
             for (int i = 0; i < want; ++i) {
-                float s = 0.0f;
-                for (int c = 0; c < channels; ++c)
-                    s += interleaved[size_t(i) * size_t(channels) + size_t(c)];
-                s *= gain;
+                float s = out[i];
                 if (!std::isfinite(s))
-                    s = 0.0f;
-                mono[base + size_t(i)] = s;
-                broad[blk] = std::max(broad[blk], std::fabs(s));
-                edge[blk] = std::max(edge[blk], std::fabs(s - previous));
-                bright[blk] = std::max(bright[blk], std::fabs(s - 2.0f * previous + beforePrevious));
+                    out[i] = s = 0.0f;
+                broadMax = std::max(broadMax, std::fabs(s));
+                edgeMax = std::max(edgeMax, std::fabs(s - previous));
+                brightMax = std::max(brightMax, std::fabs(s - 2.0f * previous + beforePrevious));
                 beforePrevious = previous;
                 previous = s;
                 if (++inBlock == L.block) {
+                    broad[blk] = broadMax;
+                    edge[blk] = edgeMax;
+                    bright[blk] = brightMax;
+                    broadMax = edgeMax = brightMax = 0.0f;
                     inBlock = 0;
                     ++blk;
                 }
+            }
+            if (inBlock > 0) {
+                broad[blk] = broadMax;
+                edge[blk] = edgeMax;
+                bright[blk] = brightMax;
             }
             high.add(mono.data() + base, readPos, want);
             readPos += want;
