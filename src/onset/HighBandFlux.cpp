@@ -29,6 +29,7 @@ HighBandFlux::HighBandFlux(int sampleRate, qint64 frames)
     m_widened.assign(size_t(m_lag + m_refSpan + 1), std::vector<float>(size_t(width), 0.0f));
     m_current.assign(size_t(width), 0.0f);
     m_reference.assign(size_t(width), 0.0f);
+    m_rise.assign(size_t(width), 1.0f);
     m_flux.assign(size_t(m_frameCount), 0.0f);
     m_bufferStart = -m_size / 2;
     m_buffer.assign(size_t(m_size / 2), 0.0f);
@@ -97,19 +98,21 @@ void HighBandFlux::computeFrame(qint64 n) {
         for (int k = 0; k < width; ++k)
             reference[k] = std::max(reference[k], earlier[k]);
     }
-    // The sum of the logarithms of the rises is the logarithm of their product, taken
-    // once per frame.
+    // Each bin's rise as a ratio of compressed magnitudes, 1 where it did not rise, for
+    // all bins at once (no branch per bin: which bins rise is noise). The sum of their
+    // logarithms is the logarithm of their product, taken once per frame.
     const float gain = kCompression * m_magScale;
-    double product = 1.0, sum = 0.0;
+    float *rise = m_rise.data();
     for (int k = 0; k < width; ++k)
-        if (m_current[size_t(k)] > m_reference[size_t(k)]) {
-            product *= double(1.0f + gain * std::sqrt(m_current[size_t(k)])) /
-                       double(1.0f + gain * std::sqrt(m_reference[size_t(k)]));
-            // Out of silence each bin may rise ten-thousandfold: keep the product finite.
-            if (product > 1e200) {
-                sum += std::log10(product);
-                product = 1.0;
-            }
+        rise[k] = std::max(1.0f, (1.0f + gain * std::sqrt(current[k])) / (1.0f + gain * std::sqrt(reference[k])));
+    double product = 1.0, sum = 0.0;
+    for (int k = 0; k < width; ++k) {
+        product *= double(rise[k]);
+        // Out of silence each bin may rise ten-thousandfold: keep the product finite.
+        if ((k & 7) == 7 && product > 1e200) {
+            sum += std::log10(product);
+            product = 1.0;
         }
+    }
     m_flux[size_t(n)] = float(sum + std::log10(product));
 }

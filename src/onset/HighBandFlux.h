@@ -48,6 +48,6 @@ private:
     // Ring of the last frames' compressed spectra (bins from m_firstBin), each widened to
     // the maximum of itself and its neighbours.
     std::vector<std::vector<float>> m_widened;
-    std::vector<float> m_current, m_reference;
+    std::vector<float> m_current, m_reference, m_rise;
     std::vector<float> m_flux;
 };
