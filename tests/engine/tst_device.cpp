@@ -85,6 +85,13 @@ void DeviceTest::enumeratorListsTheFileDevice()
     Settings::instance().set("OutputDevice", entry);
     QCOMPARE(outputDeviceId(), entry.section('.', 0, 0).toInt());
     QCOMPARE(defaultHostApiName(), QString("ALSA"));
+
+    // The plugin libraries PortAudio loaded to ask the configured PCMs about themselves
+    // (libasound2-plugins defines several) are unloaded once the lists stand.
+    QFile maps("/proc/self/maps");
+    QVERIFY(maps.open(QIODevice::ReadOnly));
+    const QByteArray mapped = maps.readAll();
+    QVERIFY2(!mapped.contains("libasound_module_pcm_"), "ALSA plugins are still loaded");
 }
 
 void DeviceTest::storedValuesFallBack()
