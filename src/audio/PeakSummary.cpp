@@ -28,7 +28,9 @@ constexpr std::int16_t kUnknownMaximum16 = std::numeric_limits<std::int16_t>::mi
 
 constexpr float kInt16Scale = 1.0f / 32768.0f;
 
-bool isKnown(float minimum, float maximum) { return minimum <= maximum; }
+bool isKnown(float minimum, float maximum) {
+    return minimum <= maximum;
+}
 
 // The value a 16-bit store keeps for a float sample (the cache converts the same way).
 std::int16_t toInt16(float value) {
@@ -112,8 +114,7 @@ void fineBlocksPortable(const float *samples, int n, float *minima, float *maxim
 
 // Eight vectors of partial results, one per block, to one vector holding each block's
 // result in its lane: three rounds of interleaving neighbours and combining the halves.
-template <__m128i (*op)(__m128i, __m128i)>
-inline __m128i fold8(const __m128i *v) {
+template <__m128i (*op)(__m128i, __m128i)> inline __m128i fold8(const __m128i *v) {
     __m128i pairs[4], quads[2];
     for (int k = 0; k < 4; ++k)
         pairs[k] = op(_mm_unpacklo_epi16(v[2 * k], v[2 * k + 1]), _mm_unpackhi_epi16(v[2 * k], v[2 * k + 1]));
@@ -123,10 +124,16 @@ inline __m128i fold8(const __m128i *v) {
     return op(_mm_unpacklo_epi64(quads[0], quads[1]), _mm_unpackhi_epi64(quads[0], quads[1]));
 }
 
-inline __m128i min16(__m128i a, __m128i b) { return _mm_min_epi16(a, b); }
-inline __m128i max16(__m128i a, __m128i b) { return _mm_max_epi16(a, b); }
+inline __m128i min16(__m128i a, __m128i b) {
+    return _mm_min_epi16(a, b);
+}
+inline __m128i max16(__m128i a, __m128i b) {
+    return _mm_max_epi16(a, b);
+}
 
-inline __m128i load16(const std::int16_t *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); }
+inline __m128i load16(const std::int16_t *p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+}
 
 void fineBlocksSse2(const std::int16_t *samples, int n, std::int16_t *minima, std::int16_t *maxima) {
     int b = 0;
@@ -167,8 +174,8 @@ void fineBlocksSse2(const float *samples, int n, float *minima, float *maxima) {
             __m128 l0 = _mm_set1_ps(kUnknownMinimum), l1 = l0, l2 = l0, l3 = l0;
             __m128 h0 = _mm_set1_ps(kUnknownMaximum), h1 = h0, h2 = h0, h3 = h0;
             for (int i = 0; i < kFineSamples; i += 16) {
-                const __m128 v0 = _mm_loadu_ps(p + i), v1 = _mm_loadu_ps(p + i + 4), v2 = _mm_loadu_ps(p + i + 8),
-                             v3 = _mm_loadu_ps(p + i + 12);
+                const __m128 v0 = _mm_loadu_ps(p + i), v1 = _mm_loadu_ps(p + i + 4),
+                             v2 = _mm_loadu_ps(p + i + 8), v3 = _mm_loadu_ps(p + i + 12);
                 l0 = _mm_min_ps(v0, l0);
                 l1 = _mm_min_ps(v1, l1);
                 l2 = _mm_min_ps(v2, l2);
@@ -206,14 +213,17 @@ template <__m256i (*op)(__m256i, __m256i)>
 __attribute__((target("avx2"))) inline __m256i fold8(const __m256i *v) {
     __m256i pairs[4], quads[2];
     for (int k = 0; k < 4; ++k)
-        pairs[k] = op(_mm256_unpacklo_epi16(v[2 * k], v[2 * k + 1]), _mm256_unpackhi_epi16(v[2 * k], v[2 * k + 1]));
+        pairs[k] =
+            op(_mm256_unpacklo_epi16(v[2 * k], v[2 * k + 1]), _mm256_unpackhi_epi16(v[2 * k], v[2 * k + 1]));
     for (int k = 0; k < 2; ++k)
         quads[k] = op(_mm256_unpacklo_epi32(pairs[2 * k], pairs[2 * k + 1]),
                       _mm256_unpackhi_epi32(pairs[2 * k], pairs[2 * k + 1]));
     return op(_mm256_unpacklo_epi64(quads[0], quads[1]), _mm256_unpackhi_epi64(quads[0], quads[1]));
 }
 
-__attribute__((target("avx2"))) inline __m256i min16x16(__m256i a, __m256i b) { return _mm256_min_epi16(a, b); }
+__attribute__((target("avx2"))) inline __m256i min16x16(__m256i a, __m256i b) {
+    return _mm256_min_epi16(a, b);
+}
 
 __attribute__((target("avx2"))) void fineBlocksAvx2(const std::int16_t *samples, int n, std::int16_t *minima,
                                                     std::int16_t *maxima) {
@@ -237,9 +247,11 @@ __attribute__((target("avx2"))) void fineBlocksAvx2(const std::int16_t *samples,
             h2 = _mm256_max_epi16(h2, v2);
             h3 = _mm256_max_epi16(h3, v3);
             const __m256i l = _mm256_min_epi16(_mm256_min_epi16(l0, l1), _mm256_min_epi16(l2, l3));
-            const __m256i h = _mm256_xor_si256(_mm256_max_epi16(_mm256_max_epi16(h0, h1), _mm256_max_epi16(h2, h3)), ones);
+            const __m256i h =
+                _mm256_xor_si256(_mm256_max_epi16(_mm256_max_epi16(h0, h1), _mm256_max_epi16(h2, h3)), ones);
             // 128-bit lanes [l.low h.low] against [l.high h.high].
-            v[k] = _mm256_min_epi16(_mm256_permute2x128_si256(l, h, 0x20), _mm256_permute2x128_si256(l, h, 0x31));
+            v[k] = _mm256_min_epi16(_mm256_permute2x128_si256(l, h, 0x20),
+                                    _mm256_permute2x128_si256(l, h, 0x31));
         }
         // The low lane holds each block's minimum, the high lane its inverted maximum.
         const __m256i r = fold8<min16x16>(v);
@@ -319,12 +331,14 @@ PeakSummary::PeakSummary(int length, bool knownSilent, Precision precision)
             level.words16.reset(new std::atomic<std::uint32_t>[n]());
             if (!knownSilent)
                 for (size_t b = 0; b < n; ++b)
-                    level.words16[b].store(pack16(kUnknownMinimum16, kUnknownMaximum16), std::memory_order_relaxed);
+                    level.words16[b].store(pack16(kUnknownMinimum16, kUnknownMaximum16),
+                                           std::memory_order_relaxed);
         } else {
             level.words32.reset(new std::atomic<std::uint64_t>[n]());
             if (!knownSilent)
                 for (size_t b = 0; b < n; ++b)
-                    level.words32[b].store(pack32(kUnknownMinimum, kUnknownMaximum), std::memory_order_relaxed);
+                    level.words32[b].store(pack32(kUnknownMinimum, kUnknownMaximum),
+                                           std::memory_order_relaxed);
         }
     }
 }
@@ -348,8 +362,8 @@ PeakSummary::Range PeakSummary::loadBlock(const Level &level, int block) const {
 void PeakSummary::storeBlock(Level &level, int block, float minimum, float maximum) {
     const bool known = isKnown(minimum, maximum);
     if (m_precision == Precision::Int16) {
-        const std::uint32_t w = known ? pack16(toInt16(minimum), toInt16(maximum))
-                                      : pack16(kUnknownMinimum16, kUnknownMaximum16);
+        const std::uint32_t w =
+            known ? pack16(toInt16(minimum), toInt16(maximum)) : pack16(kUnknownMinimum16, kUnknownMaximum16);
         level.words16[size_t(block)].store(w, std::memory_order_relaxed);
     } else {
         const std::uint64_t w = known ? pack32(minimum, maximum) : pack32(kUnknownMinimum, kUnknownMaximum);
@@ -365,7 +379,8 @@ void PeakSummary::storeWords(Level &level, int first, int n, const std::int16_t 
     } else {
         for (int k = 0; k < n; ++k)
             level.words32[size_t(first + k)].store(
-                pack32(float(minima[k]) * kInt16Scale, float(maxima[k]) * kInt16Scale), std::memory_order_relaxed);
+                pack32(float(minima[k]) * kInt16Scale, float(maxima[k]) * kInt16Scale),
+                std::memory_order_relaxed);
     }
 }
 
@@ -388,8 +403,7 @@ void PeakSummary::update(int startSample, const std::int16_t *samples, int count
     updateFrom(startSample, samples, count);
 }
 
-template <typename Sample>
-void PeakSummary::updateFrom(int startSample, const Sample *samples, int count) {
+template <typename Sample> void PeakSummary::updateFrom(int startSample, const Sample *samples, int count) {
     if (!samples || startSample < 0 || count <= 0 || startSample >= m_length)
         return;
     count = std::min(count, m_length - startSample);

@@ -77,8 +77,7 @@ private:
         std::unique_ptr<std::atomic<std::uint64_t>[]> words32;
     };
 
-    template <typename Sample>
-    void updateFrom(int startSample, const Sample *samples, int count);
+    template <typename Sample> void updateFrom(int startSample, const Sample *samples, int count);
     // Stores the extremes of n known blocks of a level from block first on.
     void storeWords(Level &level, int first, int n, const std::int16_t *minima, const std::int16_t *maxima);
     void storeWords(Level &level, int first, int n, const float *minima, const float *maxima);

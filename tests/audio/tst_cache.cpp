@@ -1,7 +1,7 @@
 #include "AudioCache.h"
-#include "PeakSummary.h"
 #include "AudioFixtures.h"
 #include "FakeReader.h"
+#include "PeakSummary.h"
 #include "ReadAheadStream.h"
 #include "WorkerSafeTest.h"
 
@@ -300,7 +300,7 @@ private slots:
             v = std::int16_t(noise(random));
         for (int i = 333; i < kLength; i += 9973)
             ints[size_t(i)] = (i / 9973) % 2 ? std::numeric_limits<std::int16_t>::max()
-                                              : std::numeric_limits<std::int16_t>::min();
+                                             : std::numeric_limits<std::int16_t>::min();
         ints[kLength - 1] = 31000; // in the ragged last block
         std::vector<float> floats(kLength);
         for (int i = 0; i < kLength; ++i)
