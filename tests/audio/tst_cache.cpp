@@ -1,6 +1,7 @@
 #include "AudioCache.h"
 #include "AudioFixtures.h"
 #include "FakeReader.h"
+#include "PeakScan.h"
 #include "PeakSummary.h"
 #include "ReadAheadStream.h"
 #include "WorkerSafeTest.h"
@@ -275,6 +276,50 @@ private slots:
         stop = true;
         writer.join();
         QCOMPARE(wrong, -1);
+    }
+
+    // Every vector version of the block scan this processor runs gives what the portable
+    // one gives: a lone extreme at each position of a block, NaN among floats, a count of
+    // blocks that leaves a remainder, and samples that start off any vector alignment.
+    void everyBlockScanAgreesWithThePortableOne() {
+        constexpr int kBlock = PeakScan::kBlockSamples, kBlocks = 2 * kBlock + 5;
+        std::mt19937 random(7);
+        std::uniform_int_distribution<int> noise(-20000, 20000);
+        std::vector<std::int16_t> ints(kBlocks * kBlock + 8);
+        for (auto &v : ints)
+            v = std::int16_t(noise(random));
+        for (int b = 0; b < kBlocks; ++b) // block b has its extreme at position b % kBlock
+            ints[size_t(b * kBlock + b % kBlock + 1)] = b % 2 ? 32767 : -32768;
+        std::vector<float> floats(ints.size());
+        for (size_t i = 0; i < ints.size(); ++i)
+            floats[i] = float(ints[i]) / 32768.0f;
+        for (int i = 3 * kBlock; i < 4 * kBlock; ++i) // a block of nothing but NaN
+            floats[size_t(i + 1)] = std::numeric_limits<float>::quiet_NaN();
+        for (int i = 5; i < int(floats.size()); i += 97)
+            floats[size_t(i)] = std::numeric_limits<float>::quiet_NaN();
+
+        const auto int16Kernels = PeakScan::int16Kernels();
+        const auto floatKernels = PeakScan::floatKernels();
+        QVERIFY(int16Kernels.size() >= 2 && floatKernels.size() >= 2); // SSE2 at least, on x86-64
+        std::vector<std::int16_t> wantLo(kBlocks), wantHi(kBlocks), lo(kBlocks), hi(kBlocks);
+        std::vector<float> wantLoF(kBlocks), wantHiF(kBlocks), loF(kBlocks), hiF(kBlocks);
+        for (int offset : {1, 0}) {
+            int16Kernels.front().run(ints.data() + offset, kBlocks, wantLo.data(), wantHi.data());
+            floatKernels.front().run(floats.data() + offset, kBlocks, wantLoF.data(), wantHiF.data());
+            // The portable scans are the reference.
+            QCOMPARE(wantLo[0], std::int16_t(-32768));
+            QCOMPARE(wantHi[1], std::int16_t(32767));
+            if (offset == 1) // block 3 is the NaN block then
+                QCOMPARE(wantLoF[3], 0.0f);
+            for (const auto &kernel : int16Kernels) {
+                kernel.run(ints.data() + offset, kBlocks, lo.data(), hi.data());
+                QVERIFY2(lo == wantLo && hi == wantHi, kernel.name);
+            }
+            for (const auto &kernel : floatKernels) {
+                kernel.run(floats.data() + offset, kBlocks, loF.data(), hiF.data());
+                QVERIFY2(loF == wantLoF && hiF == wantHiF, kernel.name);
+            }
+        }
     }
 
     // The summary against the samples themselves: noise with a lone full-scale sample in
