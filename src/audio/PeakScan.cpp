@@ -237,6 +237,10 @@ __attribute__((target("avx2"))) void blocksAvx2(const std::int16_t *samples, int
         _mm_storeu_si128(reinterpret_cast<__m128i *>(maxima + b),
                          _mm256_extracti128_si256(_mm256_xor_si256(r, ones), 1));
     }
+    // The callers' vector code is compiled for SSE2: leaving the upper halves of the
+    // registers dirty would slow every one of its instructions down (GCC does not clear
+    // them before the tail call below).
+    _mm256_zeroupper();
     blocksPortable(samples + b * kBlockSamples, n - b, minima + b, maxima + b);
 }
 
