@@ -117,7 +117,7 @@ void BM_SummaryBuild(benchmark::State &state, const std::string &kind) {
     const bool integers = kind == "wav" && cache->store() == AudioCache::Store::Int16;
     double total = 0;
     for (auto _ : state) {
-        PeakSummary summary(cache->length(), true);
+        PeakSummary summary(cache->length(), true, cache->peakSummary()->precision());
         std::vector<float> scratch(SampleChunk::chunkSize);
         std::vector<std::int16_t> scratch16(SampleChunk::chunkSize);
         double elapsed = 0;

@@ -3,7 +3,7 @@
 set -euo pipefail
 PKGS=(build-essential cmake ninja-build pkg-config
       qtbase5-dev qtbase5-dev-tools libqt5opengl5-dev libqt5svg5-dev
-      portaudio19-dev libjack-jackd2-dev libportmidi-dev librubberband-dev libsndfile1-dev
+      portaudio19-dev libasound2-dev libjack-jackd2-dev libportmidi-dev librubberband-dev libsndfile1-dev
       libflac++-dev libspeexdsp-dev libfftw3-dev
       libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
       libbenchmark-dev

@@ -183,7 +183,10 @@ struct AudioCache::Block {
 };
 
 AudioCache::AudioCache(AudioFilePtr file)
-    : m_file(std::move(file)), m_store(storeFor(m_file)), m_peaks(new PeakSummary(m_file ? m_file->length() : 0, true)) {
+    : m_file(std::move(file)), m_store(storeFor(m_file)),
+      m_peaks(new PeakSummary(m_file ? m_file->length() : 0, true,
+                              m_store == Store::Int16 ? PeakSummary::Precision::Int16
+                                                      : PeakSummary::Precision::Float)) {
     m_length = m_file ? std::max(0, m_file->length()) : 0;
 }
 
@@ -340,8 +343,9 @@ void AudioCache::readAll(bool emitSignals) {
         }
         chunk->count.store(delivered, std::memory_order_relaxed);
         chunk->readable.store(true, std::memory_order_release);
-        // The fill is the summary's only writer and nothing rewrites a file's chunk.
-        if (m_peaks && readIntegers)
+        // The fill is the summary's only writer and nothing rewrites a file's chunk. A
+        // 16-bit store is summarised from the integers it keeps, however they were read.
+        if (m_peaks && m_store == Store::Int16)
             m_peaks->update(s, chunk->data16, delivered);
         else if (m_peaks)
             m_peaks->update(s, floats, delivered);

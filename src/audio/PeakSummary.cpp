@@ -1,116 +1,158 @@
 #include "PeakSummary.h"
 
+#include "PeakScan.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace {
+
+constexpr int kFineSamples = PeakSummary::kBlockFrames[0] * 2;
+static_assert(kFineSamples == PeakScan::kBlockSamples, "the finest blocks are the ones scanned");
+
+using PeakScan::scan;
+// Whole finest blocks summarised per step of an update: their extremes wait on the stack.
+constexpr int kBatchBlocks = 64;
 
 // An unknown block holds an empty range (minimum above maximum), which no samples produce.
 constexpr float kUnknownMinimum = std::numeric_limits<float>::infinity();
 constexpr float kUnknownMaximum = -std::numeric_limits<float>::infinity();
+constexpr std::int16_t kUnknownMinimum16 = std::numeric_limits<std::int16_t>::max();
+constexpr std::int16_t kUnknownMaximum16 = std::numeric_limits<std::int16_t>::min();
 
-bool isKnown(float minimum, float maximum) { return minimum <= maximum; }
+constexpr float kInt16Scale = 1.0f / 32768.0f;
 
-// NaN compares false both ways and is left out; a block of nothing but NaN reads as silent.
-// Eight running extremes side by side, so the compiler turns the loop into vector min/max
-// instead of one long dependency chain: the fill pays for this on every sample it reads.
-void scan(const float *samples, int count, float &minimum, float &maximum) {
-    constexpr int kLanes = 8;
-    float lo[kLanes], hi[kLanes];
-    for (int j = 0; j < kLanes; ++j) {
-        lo[j] = kUnknownMinimum;
-        hi[j] = kUnknownMaximum;
-    }
-    int i = 0;
-    for (; i + kLanes <= count; i += kLanes) {
-        for (int j = 0; j < kLanes; ++j) {
-            const float v = samples[i + j];
-            lo[j] = v < lo[j] ? v : lo[j];
-            hi[j] = v > hi[j] ? v : hi[j];
-        }
-    }
-    for (; i < count; ++i) {
-        const float v = samples[i];
-        lo[0] = v < lo[0] ? v : lo[0];
-        hi[0] = v > hi[0] ? v : hi[0];
-    }
-    float l = lo[0], h = hi[0];
-    for (int j = 1; j < kLanes; ++j) {
-        l = std::min(l, lo[j]);
-        h = std::max(h, hi[j]);
-    }
-    if (!isKnown(l, h))
-        l = h = 0.0f;
-    minimum = l;
-    maximum = h;
+bool isKnown(float minimum, float maximum) {
+    return minimum <= maximum;
 }
 
-// The same for 16-bit integers, which a vector unit compares eight at a time; the
-// extremes come out as the floats the cache hands out for them. Written with SSE2 where
-// the processor has it (every x86-64 does): the compiler leaves the plain loop scalar at
-// the optimisation level we build with, and this runs on every sample the fill reads.
-void scan(const std::int16_t *samples, int count, float &minimum, float &maximum) {
-    std::int16_t l = std::numeric_limits<std::int16_t>::max();
-    std::int16_t h = std::numeric_limits<std::int16_t>::min();
-    int i = 0;
-#if defined(__SSE2__)
-    if (count >= 8) {
-        __m128i lo = _mm_set1_epi16(l), hi = _mm_set1_epi16(h);
-        for (; i + 8 <= count; i += 8) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(samples + i));
-            lo = _mm_min_epi16(lo, v);
-            hi = _mm_max_epi16(hi, v);
-        }
-        // Fold the eight lanes: halves, quarters, pairs.
-        lo = _mm_min_epi16(lo, _mm_shuffle_epi32(lo, _MM_SHUFFLE(1, 0, 3, 2)));
-        hi = _mm_max_epi16(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(1, 0, 3, 2)));
-        lo = _mm_min_epi16(lo, _mm_shuffle_epi32(lo, _MM_SHUFFLE(2, 3, 0, 1)));
-        hi = _mm_max_epi16(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(2, 3, 0, 1)));
-        lo = _mm_min_epi16(lo, _mm_shufflelo_epi16(lo, _MM_SHUFFLE(2, 3, 0, 1)));
-        hi = _mm_max_epi16(hi, _mm_shufflelo_epi16(hi, _MM_SHUFFLE(2, 3, 0, 1)));
-        l = std::int16_t(_mm_extract_epi16(lo, 0));
-        h = std::int16_t(_mm_extract_epi16(hi, 0));
+// The value a 16-bit store keeps for a float sample (the cache converts the same way).
+std::int16_t toInt16(float value) {
+    return std::int16_t(std::clamp(value * 32768.0f, -32768.0f, 32767.0f));
+}
+
+std::uint32_t pack16(std::int16_t minimum, std::int16_t maximum) {
+    return std::uint32_t(std::uint16_t(minimum)) | std::uint32_t(std::uint16_t(maximum)) << 16;
+}
+
+std::uint64_t pack32(float minimum, float maximum) {
+    std::uint32_t lo, hi;
+    std::memcpy(&lo, &minimum, sizeof lo);
+    std::memcpy(&hi, &maximum, sizeof hi);
+    return std::uint64_t(lo) | std::uint64_t(hi) << 32;
+}
+
+// The word of a block made of count 16-bit blocks: unknown if any of them is. Plain
+// loads: the words were mostly stored one by one just before, and a wider load of fresh
+// narrow stores would wait for them to reach the cache.
+std::uint32_t combine16(const std::atomic<std::uint32_t> *words, int count) {
+    std::int16_t lo = kUnknownMinimum16, hi = kUnknownMaximum16;
+    bool known = count > 0;
+    for (int c = 0; c < count; ++c) {
+        const std::uint32_t w = words[c].load(std::memory_order_relaxed);
+        const std::int16_t cLo = std::int16_t(std::uint16_t(w)), cHi = std::int16_t(std::uint16_t(w >> 16));
+        known = known && cLo <= cHi;
+        lo = std::min(lo, cLo);
+        hi = std::max(hi, cHi);
     }
-#endif
-    for (; i < count; ++i) {
-        const std::int16_t v = samples[i];
-        l = v < l ? v : l;
-        h = v > h ? v : h;
-    }
-    if (count <= 0)
-        l = h = 0;
-    minimum = float(l) * (1.0f / 32768.0f);
-    maximum = float(h) * (1.0f / 32768.0f);
+    return known ? pack16(lo, hi) : pack16(kUnknownMinimum16, kUnknownMaximum16);
+}
+
+// A partial block's extremes as floats (the 16-bit ones scaled as the cache scales them).
+PeakSummary::Range partial(const float *samples, int count) {
+    PeakSummary::Range r;
+    scan(samples, count, r.minimum, r.maximum);
+    return r;
+}
+
+PeakSummary::Range partial(const std::int16_t *samples, int count) {
+    std::int16_t lo, hi;
+    scan(samples, count, lo, hi);
+    return {float(lo) * kInt16Scale, float(hi) * kInt16Scale};
 }
 
 } // namespace
 
 constexpr int PeakSummary::kBlockFrames[];
 
-PeakSummary::PeakSummary(int length, bool knownSilent) : m_length(std::max(0, length)) {
+PeakSummary::PeakSummary(int length, bool knownSilent, Precision precision)
+    : m_length(std::max(0, length)), m_precision(precision) {
     const long long frames = (m_length + 1LL) / 2;
     for (int l = 0; l < kLevels; ++l) {
         Level &level = m_levels[l];
         level.blockFrames = kBlockFrames[l];
         level.blocks = int((frames + level.blockFrames - 1) / level.blockFrames);
-        level.minimum.reset(new std::atomic<float>[size_t(std::max(level.blocks, 1))]);
-        level.maximum.reset(new std::atomic<float>[size_t(std::max(level.blocks, 1))]);
-        for (int b = 0; b < level.blocks; ++b) {
-            level.minimum[size_t(b)].store(knownSilent ? 0.0f : kUnknownMinimum, std::memory_order_relaxed);
-            level.maximum[size_t(b)].store(knownSilent ? 0.0f : kUnknownMaximum, std::memory_order_relaxed);
+        const size_t n = size_t(std::max(level.blocks, 1));
+        // Known silence is the word 0 at both precisions.
+        if (m_precision == Precision::Int16) {
+            level.words16.reset(new std::atomic<std::uint32_t>[n]());
+            if (!knownSilent)
+                for (size_t b = 0; b < n; ++b)
+                    level.words16[b].store(pack16(kUnknownMinimum16, kUnknownMaximum16),
+                                           std::memory_order_relaxed);
+        } else {
+            level.words32.reset(new std::atomic<std::uint64_t>[n]());
+            if (!knownSilent)
+                for (size_t b = 0; b < n; ++b)
+                    level.words32[b].store(pack32(kUnknownMinimum, kUnknownMaximum),
+                                           std::memory_order_relaxed);
         }
     }
 }
 
+PeakSummary::Range PeakSummary::loadBlock(const Level &level, int block) const {
+    if (m_precision == Precision::Int16) {
+        const std::uint32_t w = level.words16[size_t(block)].load(std::memory_order_relaxed);
+        const std::int16_t lo = std::int16_t(std::uint16_t(w)), hi = std::int16_t(std::uint16_t(w >> 16));
+        if (lo > hi)
+            return {kUnknownMinimum, kUnknownMaximum};
+        return {float(lo) * kInt16Scale, float(hi) * kInt16Scale};
+    }
+    const std::uint64_t w = level.words32[size_t(block)].load(std::memory_order_relaxed);
+    const std::uint32_t lo = std::uint32_t(w), hi = std::uint32_t(w >> 32);
+    Range r;
+    std::memcpy(&r.minimum, &lo, sizeof lo);
+    std::memcpy(&r.maximum, &hi, sizeof hi);
+    return r;
+}
+
 void PeakSummary::storeBlock(Level &level, int block, float minimum, float maximum) {
-    level.minimum[size_t(block)].store(minimum, std::memory_order_relaxed);
-    level.maximum[size_t(block)].store(maximum, std::memory_order_relaxed);
+    const bool known = isKnown(minimum, maximum);
+    if (m_precision == Precision::Int16) {
+        const std::uint32_t w =
+            known ? pack16(toInt16(minimum), toInt16(maximum)) : pack16(kUnknownMinimum16, kUnknownMaximum16);
+        level.words16[size_t(block)].store(w, std::memory_order_relaxed);
+    } else {
+        const std::uint64_t w = known ? pack32(minimum, maximum) : pack32(kUnknownMinimum, kUnknownMaximum);
+        level.words32[size_t(block)].store(w, std::memory_order_relaxed);
+    }
+}
+
+void PeakSummary::storeWords(Level &level, int first, int n, const std::int16_t *minima,
+                             const std::int16_t *maxima) {
+    if (m_precision == Precision::Int16) {
+        for (int k = 0; k < n; ++k)
+            level.words16[size_t(first + k)].store(pack16(minima[k], maxima[k]), std::memory_order_relaxed);
+    } else {
+        for (int k = 0; k < n; ++k)
+            level.words32[size_t(first + k)].store(
+                pack32(float(minima[k]) * kInt16Scale, float(maxima[k]) * kInt16Scale),
+                std::memory_order_relaxed);
+    }
+}
+
+void PeakSummary::storeWords(Level &level, int first, int n, const float *minima, const float *maxima) {
+    if (m_precision == Precision::Int16) {
+        for (int k = 0; k < n; ++k)
+            level.words16[size_t(first + k)].store(pack16(toInt16(minima[k]), toInt16(maxima[k])),
+                                                   std::memory_order_relaxed);
+    } else {
+        for (int k = 0; k < n; ++k)
+            level.words32[size_t(first + k)].store(pack32(minima[k], maxima[k]), std::memory_order_relaxed);
+    }
 }
 
 void PeakSummary::update(int startSample, const float *samples, int count) {
@@ -121,32 +163,58 @@ void PeakSummary::update(int startSample, const std::int16_t *samples, int count
     updateFrom(startSample, samples, count);
 }
 
-template <typename Sample>
-void PeakSummary::updateFrom(int startSample, const Sample *samples, int count) {
+template <typename Sample> void PeakSummary::updateFrom(int startSample, const Sample *samples, int count) {
     if (!samples || startSample < 0 || count <= 0 || startSample >= m_length)
         return;
     count = std::min(count, m_length - startSample);
     Level &fine = m_levels[0];
-    const int blockSamples = fine.blockFrames * 2;
-    const int first = startSample / blockSamples;
-    const int last = (startSample + count - 1) / blockSamples;
-    for (int b = first; b <= last && b < fine.blocks; ++b) {
-        const int from = std::max(b * blockSamples, startSample);
-        const int to = std::min((b + 1) * blockSamples, startSample + count);
-        float lo, hi;
-        scan(samples + (from - startSample), to - from, lo, hi);
-        const bool whole = from == b * blockSamples;
-        if (!whole) {
-            const float oldLo = fine.minimum[size_t(b)].load(std::memory_order_relaxed);
-            const float oldHi = fine.maximum[size_t(b)].load(std::memory_order_relaxed);
-            if (isKnown(oldLo, oldHi)) {
-                lo = std::min(lo, oldLo);
-                hi = std::max(hi, oldHi);
-            }
+    const int end = startSample + count;
+    const int first = startSample / kFineSamples;
+    const int last = (end - 1) / kFineSamples;
+    int b = first;
+    if (startSample % kFineSamples != 0) {
+        // Begun elsewhere: what this update adds is merged with what the block holds.
+        const int to = std::min((b + 1) * kFineSamples, end);
+        Range r = partial(samples, to - startSample);
+        const Range old = loadBlock(fine, b);
+        if (isKnown(old.minimum, old.maximum)) {
+            r.minimum = std::min(r.minimum, old.minimum);
+            r.maximum = std::max(r.maximum, old.maximum);
         }
-        storeBlock(fine, b, lo, hi);
+        storeBlock(fine, b, r.minimum, r.maximum);
+        ++b;
     }
-    propagate(first, std::min(last, fine.blocks - 1));
+    // The next level's blocks that lie whole in one batch are made from the batch's
+    // extremes while they are at hand; propagate does the others.
+    constexpr int kRatio = kBlockFrames[1] / kBlockFrames[0];
+    static_assert(kBatchBlocks % kRatio == 0, "a batch holds whole blocks of the next level");
+    Level &next = m_levels[1];
+    int madeFrom = 0, madeTo = 0;
+    Sample minima[kBatchBlocks], maxima[kBatchBlocks];
+    while ((b + 1) * kFineSamples <= end) {
+        const int n = std::min(kBatchBlocks, end / kFineSamples - b);
+        PeakScan::blocks(samples + (b * kFineSamples - startSample), n, minima, maxima);
+        storeWords(fine, b, n, minima, maxima);
+        for (int c = (b + kRatio - 1) / kRatio; (c + 1) * kRatio <= b + n; ++c) {
+            const int o = c * kRatio - b;
+            Sample lo = minima[o], hi = maxima[o];
+            for (int k = 1; k < kRatio; ++k) {
+                lo = std::min(lo, minima[o + k]);
+                hi = std::max(hi, maxima[o + k]);
+            }
+            storeWords(next, c, 1, &lo, &hi);
+            if (madeFrom == madeTo)
+                madeFrom = c;
+            madeTo = c + 1;
+        }
+        b += n;
+    }
+    if (b <= last) {
+        // The last block of the audio, cut short by its end.
+        const Range r = partial(samples + (b * kFineSamples - startSample), end - b * kFineSamples);
+        storeBlock(fine, b, r.minimum, r.maximum);
+    }
+    propagate(first, std::min(last, fine.blocks - 1), madeFrom, madeTo);
 }
 
 void PeakSummary::recompute(int startSample, int endSample, const SampleReader &read) {
@@ -155,19 +223,18 @@ void PeakSummary::recompute(int startSample, int endSample, const SampleReader &
     if (endSample <= startSample || !read)
         return;
     Level &fine = m_levels[0];
-    const int blockSamples = fine.blockFrames * 2;
-    const int first = startSample / blockSamples;
-    const int last = (endSample - 1) / blockSamples;
-    float buffer[PeakSummary::kBlockFrames[0] * 2];
+    const int first = startSample / kFineSamples;
+    const int last = (endSample - 1) / kFineSamples;
+    float buffer[kFineSamples];
     for (int b = first; b <= last && b < fine.blocks; ++b) {
-        const int from = b * blockSamples;
-        const int n = std::min(blockSamples, m_length - from);
+        const int from = b * kFineSamples;
+        const int n = std::min(kFineSamples, m_length - from);
         read(buffer, from, n);
         float lo, hi;
         scan(buffer, n, lo, hi);
         storeBlock(fine, b, lo, hi);
     }
-    propagate(first, std::min(last, fine.blocks - 1));
+    propagate(first, std::min(last, fine.blocks - 1), 0, 0);
 }
 
 void PeakSummary::invalidate(int startSample, int endSample) {
@@ -183,9 +250,11 @@ void PeakSummary::invalidate(int startSample, int endSample) {
     }
 }
 
-void PeakSummary::propagate(int first, int last) {
+void PeakSummary::propagate(int first, int last, int madeFrom, int madeTo) {
     if (last < first)
         return;
+    // Every update ends here, so the words are combined as they are kept, without a
+    // detour through floats.
     for (int l = 1; l < kLevels; ++l) {
         const Level &below = m_levels[l - 1];
         Level &level = m_levels[l];
@@ -193,24 +262,25 @@ void PeakSummary::propagate(int first, int last) {
         first /= ratio;
         last /= ratio;
         for (int b = first; b <= last && b < level.blocks; ++b) {
-            float lo = kUnknownMinimum;
-            float hi = kUnknownMaximum;
-            bool known = true;
+            if (l == 1 && b >= madeFrom && b < madeTo)
+                continue;
             const int end = std::min((b + 1) * ratio, below.blocks);
-            for (int c = b * ratio; c < end; ++c) {
-                const float cLo = below.minimum[size_t(c)].load(std::memory_order_relaxed);
-                const float cHi = below.maximum[size_t(c)].load(std::memory_order_relaxed);
-                if (!isKnown(cLo, cHi)) {
-                    known = false;
-                    break;
+            if (m_precision == Precision::Int16) {
+                level.words16[size_t(b)].store(combine16(below.words16.get() + b * ratio, end - b * ratio),
+                                               std::memory_order_relaxed);
+            } else {
+                float lo = kUnknownMinimum, hi = kUnknownMaximum;
+                bool known = true;
+                for (int c = b * ratio; c < end; ++c) {
+                    const Range r = loadBlock(below, c);
+                    known = known && isKnown(r.minimum, r.maximum);
+                    lo = std::min(lo, r.minimum);
+                    hi = std::max(hi, r.maximum);
                 }
-                lo = std::min(lo, cLo);
-                hi = std::max(hi, cHi);
+                if (!known)
+                    lo = kUnknownMinimum, hi = kUnknownMaximum;
+                level.words32[size_t(b)].store(pack32(lo, hi), std::memory_order_relaxed);
             }
-            if (known)
-                storeBlock(level, b, lo, hi);
-            else
-                storeBlock(level, b, kUnknownMinimum, kUnknownMaximum);
         }
     }
 }
@@ -242,11 +312,10 @@ bool PeakSummary::queryFrames(int l, long long firstFrame, long long endFrame, c
         if (!read)
             return false;
         // Less than two finest blocks: the recursion splits every stretch at block edges.
-        constexpr int kPiece = kBlockFrames[0] * 2;
-        float buffer[kPiece];
+        float buffer[kFineSamples];
         const int end = int(std::min<long long>(endFrame * 2, m_length));
-        for (int start = int(firstFrame * 2); start < end; start += kPiece) {
-            const int count = std::min(kPiece, end - start);
+        for (int start = int(firstFrame * 2); start < end; start += kFineSamples) {
+            const int count = std::min(kFineSamples, end - start);
             read(buffer, start, count);
             float lo, hi;
             scan(buffer, count, lo, hi);
@@ -267,12 +336,11 @@ bool PeakSummary::queryFrames(int l, long long firstFrame, long long endFrame, c
     if (firstBlock >= endBlock)
         return queryFrames(l - 1, firstFrame, endFrame, read, range, any);
     for (long long b = firstBlock; b < endBlock; ++b) {
-        const float lo = level.minimum[size_t(b)].load(std::memory_order_relaxed);
-        const float hi = level.maximum[size_t(b)].load(std::memory_order_relaxed);
-        if (!isKnown(lo, hi))
+        const Range r = loadBlock(level, int(b));
+        if (!isKnown(r.minimum, r.maximum))
             return false;
-        range.minimum = std::min(range.minimum, lo);
-        range.maximum = std::max(range.maximum, hi);
+        range.minimum = std::min(range.minimum, r.minimum);
+        range.maximum = std::max(range.maximum, r.maximum);
         any = true;
     }
     return queryFrames(l - 1, firstFrame, firstBlock * size, read, range, any) &&

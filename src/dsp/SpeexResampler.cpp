@@ -3,6 +3,7 @@
 #include "AudioSource.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,11 +13,26 @@ namespace {
 constexpr int kQuality = 3;
 constexpr int kChannels = 2;
 
+// The part of each buffer a loop's playback uses (its render pieces); the rest is only
+// reached by longer offline conversions.
+constexpr int kPrefaultedFrames = 2048;
+
+// Zeroed and 16-byte aligned. A buffer this large comes from calloc as fresh pages that
+// are not backed until written, so a resampler that never converts long pieces (every
+// loop and pad on screen has one) does not keep its whole worst-case buffers resident.
+// The part playback uses is written here, on the constructing thread, so that the
+// sound-card thread does not take the first-touch page faults.
 float *allocateZeroed(size_t count) {
-    void *p = nullptr;
-    if (posix_memalign(&p, 16, count * sizeof(float)) != 0)
-        return nullptr;
-    std::memset(p, 0, count * sizeof(float));
+    void *p = std::calloc(count, sizeof(float));
+    if (p && reinterpret_cast<uintptr_t>(p) % 16 != 0) {
+        std::free(p);
+        p = nullptr;
+        if (posix_memalign(&p, 16, count * sizeof(float)) != 0)
+            return nullptr;
+        std::memset(p, 0, count * sizeof(float));
+    }
+    if (p)
+        std::memset(p, 0, sizeof(float) * std::min(count, size_t(kChannels) * kPrefaultedFrames));
     return static_cast<float *>(p);
 }
 } // namespace
@@ -52,10 +68,10 @@ void SpeexResampler::reset() {
         if (!m_bLatencyCompensationOff)
             speex_resampler_skip_zeros(m_pState);
     }
-    if (m_pInput)
-        std::memset(m_pInput.get(), 0, sizeof(float) * 2 * maxFrames);
-    if (m_pOutput)
-        std::memset(m_pOutput.get(), 0, sizeof(float) * 2 * maxFrames);
+    // The buffers are not cleared: nothing is read from either before it is written (the
+    // input is cleared and pulled when empty, the output written by the filter), and a
+    // whole-buffer clear on every trigger would cost the sound-card thread 256 KB of
+    // writes and fault in pages playback never uses.
 }
 
 void SpeexResampler::setRates(int inputRate, int outputRate) {

@@ -27,13 +27,36 @@ void TimeStretcher::AlignedFree::operator()(float *p) const {
 }
 
 TimeStretcher::TimeStretcher(int engineSampleRate)
-    : m_iEngineSampleRate(engineSampleRate > 0 ? engineSampleRate : 44100),
-      m_pInput(allocateZeroed(2 * maxFrames)), m_pLeft(allocateZeroed(2 * maxFrames)),
-      m_pRight(allocateZeroed(2 * maxFrames)) {
-    m_pStretcher = build();
-}
+    : m_iEngineSampleRate(engineSampleRate > 0 ? engineSampleRate : 44100) {}
 
 TimeStretcher::~TimeStretcher() = default;
+
+void TimeStretcher::prepare() {
+    if (isPrepared())
+        return;
+    std::unique_ptr<RubberBandStretcher> fresh = build();
+    std::unique_ptr<float[], AlignedFree> input(allocateZeroed(2 * maxFrames));
+    std::unique_ptr<float[], AlignedFree> left(allocateZeroed(2 * maxFrames));
+    std::unique_ptr<float[], AlignedFree> right(allocateZeroed(2 * maxFrames));
+    QMutexLocker locker(&m_lock);
+    if (m_pStretcher)
+        return;
+    m_pStretcher = std::move(fresh);
+    m_pInput = std::move(input);
+    m_pLeft = std::move(left);
+    m_pRight = std::move(right);
+    m_bEndOfInput = false;
+    m_iFramesFed = 0;
+    m_iFramesRetrieved = 0;
+    // Settings made while this one was being built.
+    m_pStretcher->setTimeRatio(m_dTimeRatio);
+    m_pStretcher->setPitchScale(pitchScale());
+}
+
+bool TimeStretcher::isPrepared() {
+    QMutexLocker locker(&m_lock);
+    return m_pStretcher != nullptr;
+}
 
 int TimeStretcher::options() const {
     return m_iTransients | m_iDetector | m_iWindow | m_iSmoothing | m_iFormant | m_iChannels |
@@ -57,6 +80,11 @@ std::unique_ptr<RubberBandStretcher> TimeStretcher::build() const {
 }
 
 void TimeStretcher::rebuild() {
+    if (!isPrepared()) {
+        // The options take effect when one is built.
+        ++m_iRebuilds;
+        return;
+    }
     std::unique_ptr<RubberBandStretcher> fresh = build();
     {
         QMutexLocker locker(&m_lock);
@@ -74,19 +102,22 @@ void TimeStretcher::rebuild() {
 
 void TimeStretcher::setPitch(int semitones) {
     m_iPitch = semitones;
-    m_pStretcher->setPitchScale(pitchScale());
+    if (m_pStretcher)
+        m_pStretcher->setPitchScale(pitchScale());
 }
 
 void TimeStretcher::setTimeRatio(double ratio) {
     if (!(ratio > 0.0) || !std::isfinite(ratio))
         return;
     m_dTimeRatio = ratio;
-    m_pStretcher->setTimeRatio(ratio);
+    if (m_pStretcher)
+        m_pStretcher->setTimeRatio(ratio);
 }
 
 void TimeStretcher::reset() {
     QMutexLocker locker(&m_lock);
-    m_pStretcher->reset();
+    if (m_pStretcher)
+        m_pStretcher->reset();
     m_bEndOfInput = false;
     m_iFramesFed = 0;
     m_iFramesRetrieved = 0;
@@ -94,7 +125,7 @@ void TimeStretcher::reset() {
 
 bool TimeStretcher::isEmpty() {
     QMutexLocker locker(&m_lock);
-    return m_pStretcher->available() <= 0;
+    return !m_pStretcher || m_pStretcher->available() <= 0;
 }
 
 bool TimeStretcher::isAtEndOfInput() {
@@ -104,10 +135,11 @@ bool TimeStretcher::isAtEndOfInput() {
 
 int TimeStretcher::availableFrames() {
     QMutexLocker locker(&m_lock);
-    return std::max(0, m_pStretcher->available());
+    return m_pStretcher ? std::max(0, m_pStretcher->available()) : 0;
 }
 
 int TimeStretcher::latencyFrames() {
+    prepare();
     QMutexLocker locker(&m_lock);
     return int(m_pStretcher->getStartDelay());
 }
@@ -115,19 +147,22 @@ int TimeStretcher::latencyFrames() {
 void TimeStretcher::setTransientsOption(int option) {
     QMutexLocker locker(&m_lock);
     m_iTransients = option;
-    m_pStretcher->setTransientsOption(RubberBandStretcher::Options(option));
+    if (m_pStretcher)
+        m_pStretcher->setTransientsOption(RubberBandStretcher::Options(option));
 }
 
 void TimeStretcher::setDetectorOption(int option) {
     QMutexLocker locker(&m_lock);
     m_iDetector = option;
-    m_pStretcher->setDetectorOption(RubberBandStretcher::Options(option));
+    if (m_pStretcher)
+        m_pStretcher->setDetectorOption(RubberBandStretcher::Options(option));
 }
 
 void TimeStretcher::setFormantOption(int option) {
     QMutexLocker locker(&m_lock);
     m_iFormant = option;
-    m_pStretcher->setFormantOption(RubberBandStretcher::Options(option));
+    if (m_pStretcher)
+        m_pStretcher->setFormantOption(RubberBandStretcher::Options(option));
 }
 
 void TimeStretcher::setWindowOption(int option) {
@@ -168,7 +203,7 @@ int TimeStretcher::render(float *out, int frames, SpeexResampler *source, AudioS
 // Sound-card thread: no allocation, no file I/O; called with the lock held.
 int TimeStretcher::renderSome(float *out, int frames, SpeexResampler *source, AudioSource *loop) {
     m_pSource = source;
-    if (!source || !m_pInput || !m_pLeft || !m_pRight)
+    if (!source || !m_pStretcher || !m_pInput || !m_pLeft || !m_pRight)
         return 0;
     RubberBandStretcher *rb = m_pStretcher.get();
     float *channels[2] = {m_pLeft.get(), m_pRight.get()};

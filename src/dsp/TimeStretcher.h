@@ -11,7 +11,11 @@ class SpeexResampler;
 
 // Real-time time stretching and pitch shifting of a playing loop with Rubber Band. It
 // draws its input from the loop's resampler and adds its output into the caller's buffer.
-// All buffers are allocated at construction.
+//
+// The Rubber Band stretcher and its buffers (over a megabyte) are built by prepare(), not
+// with the object: most loops and pads play unstretched and never need them. Until then
+// the settings are only kept, render adds nothing and the stretcher reads as empty. The
+// owner calls prepare() before it lets the sound-card thread render through it.
 //
 // The loop owns it and calls setPitch/setTimeRatio under the loop lock. Option changes
 // that need a new stretcher build it outside every lock and swap it in under this
@@ -34,6 +38,11 @@ public:
     ~TimeStretcher();
     TimeStretcher(const TimeStretcher &) = delete;
     TimeStretcher &operator=(const TimeStretcher &) = delete;
+
+    // Builds the Rubber Band stretcher and its buffers if they are not there yet: any
+    // thread but the sound-card one. The stretcher is swapped in under this object's lock.
+    void prepare();
+    bool isPrepared();
 
     void setPitch(int semitones);
     void setTimeRatio(double ratio);
@@ -70,9 +79,10 @@ public:
     int engineSampleRate() const { return m_iEngineSampleRate; }
     // The combined options the stretcher runs with (always including real-time mode).
     int options() const;
-    // Frames of delay Rubber Band puts before the first stretched frame.
+    // Frames of delay Rubber Band puts before the first stretched frame (prepares).
     int latencyFrames();
-    // Incremented by every rebuild; lets tests and the owner see that one happened.
+    // Incremented by every option change that needs a new stretcher (whether one was
+    // built yet or not); lets tests and the owner see that one happened.
     int rebuildCount() const { return m_iRebuilds; }
 
     // Sound-card thread: no allocation, no file I/O; takes this object's lock, which the

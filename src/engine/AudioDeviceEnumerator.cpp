@@ -5,6 +5,8 @@
 #include "PortAudioJack.h"
 #include "Settings.h"
 
+#include <alsa/asoundlib.h>
+
 const char *const kDefaultDeviceEntry = "Windows Default";
 
 namespace {
@@ -83,6 +85,14 @@ AudioDeviceEnumerator::AudioDeviceEnumerator(QObject *parent) : QObject(parent)
         qCDebug(lcEngine) << "AudioDeviceEnumerator: Audio API" << missing << "not found, falling back to default host API"
                  << defaultHostApiName();
     deviceList(activeHostApiName(), AudioOutput, false);
+
+    // To list the devices, PortAudio opened every PCM the ALSA configuration defines, which
+    // loads each one's plugin library and all it links (the AC-3 encoder plugin alone
+    // brings in libavcodec and dozens of codec libraries, megabytes for the life of the
+    // program). The lists are built now: releasing ALSA's global configuration unloads
+    // the plugins nothing holds open, and opening a stream reads the configuration again
+    // and loads only what that stream plays through.
+    snd_config_update_free_global();
 }
 
 AudioDeviceEnumerator::~AudioDeviceEnumerator()

@@ -5,14 +5,24 @@
 #include "SpeexResampler.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <new>
 
 RecordingBuffer::RecordingBuffer(const QString &name)
-    : m_name(name), m_ring(new float[kRingSamples]()), m_resampler(new SpeexResampler(44100, 44100))
+    : m_name(name), m_ring(static_cast<float *>(std::calloc(kRingSamples, sizeof(float)))),
+      m_resampler(new SpeexResampler(44100, 44100))
 {
+    if (!m_ring)
+        throw std::bad_alloc();
     PerfCounterManager::instance().setRange(m_name, 0.0f, float(kRingSamples));
 }
 
 RecordingBuffer::~RecordingBuffer() = default;
+
+void RecordingBuffer::FreeRing::operator()(float *p) const
+{
+    std::free(p);
+}
 
 // Sound-card thread: no allocation, no file I/O, no lock.
 void RecordingBuffer::receive(const float *frames, int frameCount)

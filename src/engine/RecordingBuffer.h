@@ -52,8 +52,14 @@ private:
         RecordingBuffer *m_owner;
     };
 
+    struct FreeRing {
+        void operator()(float *p) const;
+    };
+
     QString m_name;
-    std::unique_ptr<float[]> m_ring;
+    // Zeroed by calloc as fresh pages, backed only once input is written into them: the
+    // engine keeps two rings that stay empty until an input stream feeds one.
+    std::unique_ptr<float[], FreeRing> m_ring;
     std::unique_ptr<SpeexResampler> m_resampler;
     RingSource m_ringSource{this};
     int m_inputRate = 44100;

@@ -580,6 +580,10 @@ void Slice::stretchToBeats(double beats, int tempo) {
 }
 
 void Slice::setStretchEnabled(bool on) {
+    // The stretcher is built at the first need, here, before the loop lock is taken: the
+    // sound-card thread renders through it as soon as the flag is set.
+    if (on)
+        m_pStretcher->prepare();
     QMutexLocker locker(&m_lock);
     m_bStretchEnabled = on;
 }

@@ -115,6 +115,8 @@ public:
     void setTimeStretchRatio(double ratio, int tempo);
     double stretchLength();
     void stretchToBeats(double beats, int tempo);
+    // Turning stretching on builds the real-time stretcher if the loop has none yet (GUI
+    // thread, never the sound-card thread).
     void setStretchEnabled(bool on);
     bool isStretchEnabled();
 

@@ -1,6 +1,8 @@
 #include "AudioCache.h"
 #include "AudioFixtures.h"
 #include "FakeReader.h"
+#include "PeakScan.h"
+#include "PeakSummary.h"
 #include "ReadAheadStream.h"
 #include "WorkerSafeTest.h"
 
@@ -9,6 +11,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
 #include <thread>
 
 using AudioFixtures::stair;
@@ -271,6 +276,145 @@ private slots:
         stop = true;
         writer.join();
         QCOMPARE(wrong, -1);
+    }
+
+    // Every vector version of the block scan this processor runs gives what the portable
+    // one gives: a lone extreme at each position of a block, NaN among floats, a count of
+    // blocks that leaves a remainder, and samples that start off any vector alignment.
+    void everyBlockScanAgreesWithThePortableOne() {
+        constexpr int kBlock = PeakScan::kBlockSamples, kBlocks = 2 * kBlock + 5;
+        std::mt19937 random(7);
+        std::uniform_int_distribution<int> noise(-20000, 20000);
+        std::vector<std::int16_t> ints(kBlocks * kBlock + 8);
+        for (auto &v : ints)
+            v = std::int16_t(noise(random));
+        for (int b = 0; b < kBlocks; ++b) // block b has its extreme at position b % kBlock
+            ints[size_t(b * kBlock + b % kBlock + 1)] = b % 2 ? 32767 : -32768;
+        std::vector<float> floats(ints.size());
+        for (size_t i = 0; i < ints.size(); ++i)
+            floats[i] = float(ints[i]) / 32768.0f;
+        for (int i = 3 * kBlock; i < 4 * kBlock; ++i) // a block of nothing but NaN
+            floats[size_t(i + 1)] = std::numeric_limits<float>::quiet_NaN();
+        for (int i = 5; i < int(floats.size()); i += 97)
+            floats[size_t(i)] = std::numeric_limits<float>::quiet_NaN();
+
+        const auto int16Kernels = PeakScan::int16Kernels();
+        const auto floatKernels = PeakScan::floatKernels();
+        QVERIFY(int16Kernels.size() >= 2 && floatKernels.size() >= 2); // SSE2 at least, on x86-64
+        std::vector<std::int16_t> wantLo(kBlocks), wantHi(kBlocks), lo(kBlocks), hi(kBlocks);
+        std::vector<float> wantLoF(kBlocks), wantHiF(kBlocks), loF(kBlocks), hiF(kBlocks);
+        for (int offset : {1, 0}) {
+            int16Kernels.front().run(ints.data() + offset, kBlocks, wantLo.data(), wantHi.data());
+            floatKernels.front().run(floats.data() + offset, kBlocks, wantLoF.data(), wantHiF.data());
+            // The portable scans are the reference.
+            QCOMPARE(wantLo[0], std::int16_t(-32768));
+            QCOMPARE(wantHi[1], std::int16_t(32767));
+            if (offset == 1) // block 3 is the NaN block then
+                QCOMPARE(wantLoF[3], 0.0f);
+            for (const auto &kernel : int16Kernels) {
+                kernel.run(ints.data() + offset, kBlocks, lo.data(), hi.data());
+                QVERIFY2(lo == wantLo && hi == wantHi, kernel.name);
+            }
+            for (const auto &kernel : floatKernels) {
+                kernel.run(floats.data() + offset, kBlocks, loF.data(), hiF.data());
+                QVERIFY2(loF == wantLoF && hiF == wantHiF, kernel.name);
+            }
+        }
+    }
+
+    // The summary against the samples themselves: noise with a lone full-scale sample in
+    // some blocks and NaN in others, fed in chunks that start at block edges, in the middle
+    // of blocks and at the ragged end, at both precisions and from floats and integers.
+    // Spans of every size must give the exact extremes, whatever the vector width used.
+    void peakSummaryHoldsExactExtremes_data() {
+        QTest::addColumn<bool>("integers");
+        QTest::addColumn<int>("precision");
+        QTest::newRow("int16 into int16") << true << int(PeakSummary::Precision::Int16);
+        QTest::newRow("int16 into float") << true << int(PeakSummary::Precision::Float);
+        QTest::newRow("float into float") << false << int(PeakSummary::Precision::Float);
+        QTest::newRow("float into int16") << false << int(PeakSummary::Precision::Int16);
+    }
+    void peakSummaryHoldsExactExtremes() {
+        QFETCH(bool, integers);
+        QFETCH(int, precision);
+        constexpr int kLength = 2 * 70001; // not a whole number of blocks at any level
+        std::mt19937 random(19);
+        std::uniform_int_distribution<int> noise(-3000, 3000);
+        std::vector<std::int16_t> ints(kLength);
+        for (auto &v : ints)
+            v = std::int16_t(noise(random));
+        for (int i = 333; i < kLength; i += 9973)
+            ints[size_t(i)] = (i / 9973) % 2 ? std::numeric_limits<std::int16_t>::max()
+                                             : std::numeric_limits<std::int16_t>::min();
+        ints[kLength - 1] = 31000; // in the ragged last block
+        std::vector<float> floats(kLength);
+        for (int i = 0; i < kLength; ++i)
+            floats[size_t(i)] = float(ints[size_t(i)]) / 32768.0f;
+        // Float input may hold NaN, which the summary leaves out (one block is nothing else).
+        std::vector<float> values = floats;
+        if (!integers) {
+            for (int i = 5000; i < 5000 + 128; ++i)
+                floats[size_t(i)] = std::numeric_limits<float>::quiet_NaN();
+            for (int i = 777; i < kLength; i += 4111)
+                floats[size_t(i)] = std::numeric_limits<float>::quiet_NaN();
+            for (int i = 0; i < kLength; ++i)
+                values[size_t(i)] = std::isnan(floats[size_t(i)]) ? 0.0f : floats[size_t(i)];
+        }
+
+        const PeakSummary::SampleReader read = [&](float *dst, int start, int count) {
+            std::copy(values.begin() + start, values.begin() + start + count, dst);
+        };
+        PeakSummary summary(kLength, false, PeakSummary::Precision(precision));
+        PeakSummary::Range range;
+        for (int start = 0; start < kLength;) {
+            const int n = std::min(kLength - start, start % 3 == 0 ? 4096 : 1000 + start % 517);
+            if (integers)
+                summary.update(start, ints.data() + start, n);
+            else
+                summary.update(start, floats.data() + start, n);
+            start += n;
+            // Blocks not reached yet are unknown at every level; those behind are exact.
+            if (start < kLength) {
+                QVERIFY(!summary.query(0, kLength, read, range));
+                // (A block the update ended in counts as known; the ones after it do not.)
+                const int fine = 2 * PeakSummary::kBlockFrames[0];
+                const int untouched = (start + fine - 1) / fine * fine;
+                for (int level = 1; level < PeakSummary::kLevels; ++level) {
+                    const int size = 2 * PeakSummary::kBlockFrames[level];
+                    const int blockEnd = std::min(kLength, (start / size + 1) * size);
+                    if (untouched < blockEnd)
+                        QVERIFY(!summary.query(0, blockEnd, read, range));
+                }
+                QVERIFY(summary.query(0, start & ~1, read, range));
+                const auto [lo, hi] = std::minmax_element(values.begin(), values.begin() + (start & ~1));
+                QCOMPARE(range.minimum, *lo);
+                QCOMPARE(range.maximum, *hi);
+            }
+        }
+        std::uniform_int_distribution<int> position(0, kLength);
+        for (int k = 0; k < 3000; ++k) {
+            int from = position(random), to = position(random);
+            if (k < 40) { // spans from two samples to the whole length
+                from = k * 37;
+                to = std::min(kLength, from + 2 + (kLength >> (k % 18)));
+            }
+            if (from > to)
+                std::swap(from, to);
+            if (from == to)
+                continue;
+            // Whole frames, as the summary reads them.
+            const int first = from & ~1, last = std::min(kLength, (to + 1) & ~1);
+            QVERIFY(summary.query(from, to, read, range));
+            const auto [lo, hi] = std::minmax_element(values.begin() + first, values.begin() + last);
+            if (range.minimum != *lo || range.maximum != *hi)
+                QFAIL(qPrintable(QStringLiteral("[%1, %2): %3..%4, want %5..%6")
+                                     .arg(from)
+                                     .arg(to)
+                                     .arg(range.minimum)
+                                     .arg(range.maximum)
+                                     .arg(*lo)
+                                     .arg(*hi)));
+        }
     }
 
     void tryLockNeverWaits() {

@@ -316,6 +316,28 @@ private slots:
         QCOMPARE(s->timeStretcher()->pitchScale(), 0.5);
     }
 
+    // Rubber Band is built only once a loop stretches; what was set before reaches it.
+    void stretcherIsBuiltWhenStretchingStarts() {
+        const QString path = writeSine(m_dir, "lazy.wav", 44100, 88200, 440.0);
+        SlicePtr s = loadFilled(path, 44100);
+        s->setPitch(12);
+        s->setStretchWindowOption(TimeStretcher::WindowShort);
+        s->setEngineSampleRate(44100);
+        s->play(true, 0, 0);
+        std::vector<float> plain = renderAll(*s, 512, 1'000'000);
+        QVERIFY(!s->timeStretcher()->isPrepared());
+        QVERIFY2(std::abs(frequency(plain, 0, 20000, 60000, 44100) / 440.0 - 1.0) < 0.01, "unstretched");
+
+        s->setStretchEnabled(true);
+        QVERIFY(s->timeStretcher()->isPrepared());
+        QCOMPARE(s->timeStretcher()->windowOption(), int(TimeStretcher::WindowShort));
+        s->play(true, 0, 0);
+        std::vector<float> out = renderAll(*s, 512, 1'000'000);
+        QVERIFY(out.size() / 2 > 60000);
+        const double f = frequency(out, 0, 20000, 60000, 44100);
+        QVERIFY2(std::abs(f / 880.0 - 1.0) < 0.01, qPrintable(QString::number(f)));
+    }
+
     void largeRequestsAreServedInPieces() {
         // 20 000 frames at once: more than both the stretcher's and the resampler's limits.
         const QString path = writeSine(m_dir, "large.wav", 44100, 120000, 300.0);
