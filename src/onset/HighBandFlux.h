@@ -29,6 +29,8 @@ public:
     qint64 neededFrom() const { return m_nextFrame * m_hop - m_size / 2; }
 
     int hop() const { return m_hop; }
+    // Frames before this one have nothing to compare with and stay zero.
+    int lag() const { return m_lag; }
     int windowSize() const { return m_size; }
     // Frame n is centred on sample n * hop().
     const std::vector<float> &values() const { return m_flux; }

@@ -228,13 +228,12 @@ float salience(float height, float floor, float scale)
     return std::clamp((std::log10(ratio) - kSalienceLow) / (kSalienceHigh - kSalienceLow), 0.0f, 1.0f);
 }
 
-// The short high-band function (see HighBandFlux): its lag in frames, its peak spacing,
-// how near a main candidate must be to speak for the same hit, and the weakest strength
-// that adds a candidate. Its peaks are rated on the main function's scale; the weakest
+// The short high-band function (see HighBandFlux): its peak spacing, how near a main
+// candidate must be to speak for the same hit, and the weakest strength that adds a
+// candidate. Its peaks are rated on the main function's scale; the weakest
 // ones are left out because, lifted by the groove, the flicker of a wash reached the
 // default threshold. (Benchmark: F at the default sensitivity 0.966 -> 0.97, and on the
 // corpus played again 0.962 -> 0.97; a minimum of 0.35 cost 0.005, 0.5 cost 0.003.)
-constexpr int kHighLag = 2;
 constexpr double kHighPeakMs = 8.0;
 constexpr double kHighClearMs = 25.0;
 constexpr float kHighMinStrength = 0.4f;
@@ -296,7 +295,7 @@ void addHighBandCandidates(const HighBandFlux &high, QVector<OnsetCandidate> &ca
     if (!high.isValid() || frames <= 0)
         return;
     const double frameMs = 1000.0 * high.hop() / sampleRate;
-    const std::vector<Peak> peaks = peaksOverMedian(high.values(), kHighLag, std::max(1, int(std::lround(kHighPeakMs / frameMs))),
+    const std::vector<Peak> peaks = peaksOverMedian(high.values(), high.lag(), std::max(1, int(std::lround(kHighPeakMs / frameMs))),
                                                     std::max(1, int(std::lround(100.0 / frameMs))),
                                                     std::max(1, int(std::lround(70.0 / frameMs))));
     const float scale = loudHits(peaks);
