@@ -105,35 +105,37 @@ void BM_BackgroundFill(benchmark::State &state, const std::string &kind) {
     record(state, "fill_" + kind, total);
 }
 
-// The block summary's share of the fill: the same per-chunk updates the fill makes, over
-// a filled cache, into a fresh summary. The fill summarises a chunk right after the reader
-// wrote it, so each chunk is first copied into a small scratch buffer (untimed) to be as
-// hot in the processor's cache as it is there.
+// The block summary's share of the fill: the same updates the fill makes, over a filled
+// cache, into a fresh summary. The fill summarises a 16-bit store a run of chunks at a
+// time (one block of the summary's coarsest level) right after the reader wrote them, a
+// float store chunk by chunk; so each run or chunk is first copied into a small scratch
+// buffer (untimed) to be as hot in the processor's cache as it is there.
 void BM_SummaryBuild(benchmark::State &state, const std::string &kind) {
     AudioCachePtr cache(new AudioCache(AudioFile::createForPath(fileFor(kind))));
     cache->preallocate();
     cache->fillSynchronously();
     // The 16-bit WAV fill takes libsndfile's integers as they are and summarises those.
     const bool integers = kind == "wav" && cache->store() == AudioCache::Store::Int16;
+    const int run = integers ? 2 * PeakSummary::kBlockFrames[PeakSummary::kLevels - 1] : SampleChunk::chunkSize;
     double total = 0;
     for (auto _ : state) {
         PeakSummary summary(cache->length(), true, cache->peakSummary()->precision());
-        std::vector<float> scratch(SampleChunk::chunkSize);
-        std::vector<std::int16_t> scratch16(SampleChunk::chunkSize);
+        std::vector<float> scratch(static_cast<size_t>(run));
+        std::vector<std::int16_t> scratch16(static_cast<size_t>(run));
         double elapsed = 0;
-        for (int k = 0; k < cache->chunkCount(); ++k) {
-            const SampleChunk *chunk = cache->chunkAt(k);
-            if (!chunk)
-                continue;
-            const int count = int(cache->readSamples(scratch.data(), unsigned(chunk->count.load()),
-                                                     unsigned(chunk->start)));
+        for (int start = 0; start < cache->length(); start += run) {
+            const int count = int(cache->readSamples(scratch.data(), unsigned(std::min(run, cache->length() - start)),
+                                                     unsigned(start)));
+            if (count <= 0)
+                break;
             if (integers)
-                std::copy(chunk->data16, chunk->data16 + count, scratch16.begin());
+                for (int i = 0; i < count; ++i)
+                    scratch16[size_t(i)] = std::int16_t(std::lround(scratch[size_t(i)] * 32768.0f));
             const double t0 = now();
             if (integers)
-                summary.update(chunk->start, scratch16.data(), count);
+                summary.update(start, scratch16.data(), count);
             else
-                summary.update(chunk->start, scratch.data(), count);
+                summary.update(start, scratch.data(), count);
             elapsed += now() - t0;
         }
         state.SetIterationTime(elapsed);
