@@ -58,7 +58,7 @@
 // peak lies wherever the spectrum changed most, often a few milliseconds into the hit. A
 // slice that starts late loses the attack, the worst fault a slicer can have, so every
 // peak is traced back on a quarter-millisecond envelope to the block where the level
-// leaves what came before, moved one and a half milliseconds further back, and then to
+// leaves what came before, moved further back the less clearly it rises, and then to
 // the nearest zero crossing before that point, so the slice neither clicks nor clips the transient.
 // Two envelopes are tried, broadband and first-difference (which lifts a hi-hat over the
 // tail of a kick); the one with the clearer rise wins. Then any clear earlier rise within
@@ -171,12 +171,28 @@ constexpr float kBandMinStrength = 0.2f;
 // candidate of its own, and taking it put the slice before the previous hit instead of
 // this one. (Benchmark: F 0.961 -> 0.966; on the corpus played again, 0.958 -> 0.962.)
 constexpr double kEarliestBeforePeakMs = 20.0;
+// Such a start is then not left at that limit but placed this far before the peak, which
+// still lies before every attack the benchmark's peaks came after: 20 ms early, a slice
+// carries the previous sound's tail. (Benchmark: mean offset of matched starts 0.1 ms
+// nearer the hit, F on the replays 0.9708 -> 0.9715 and 0.9701 -> 0.9714.)
+constexpr double kTooEarlyFallbackMs = 12.0;
 // How far back the foot of a rise is followed.
 constexpr double kFootMs = 4.0;
-// How far before the block where the level leaves what came before a slice starts: the
-// first millisecond or so of a soft attack lies under that level. (Benchmark: starts
-// later than 1 ms after their hit at 1 ms 23, at 1.5 ms 18; mean offset -2.35 -> -2.74.)
-constexpr double kPreRollMs = 1.5;
+// How far before the block where the level leaves what came before a slice starts. The
+// part of an attack that lies under that level is the longer the less the hit rises over
+// it: a rim shot that jumps 30 dB out of silence has shown all of its attack, a soft hat
+// that lifts a bass line by 5 dB began its rise milliseconds before it showed. So the
+// pre-roll shrinks with the rise, from 4 ms for the faintest to half a millisecond for a
+// rise of 20 dB and more. (Benchmark, starts later than 1 ms after their hit on the corpus
+// and its two replays: with a fixed 1.5 ms 18, 34, 21; graded 14, 20, 14 with the mean
+// offset -2.74 -> -2.79; the clear hits, never late, pay for the faint ones.)
+constexpr double kPreRollAtSilenceMs = 4.5;
+constexpr double kPreRollPerDb = 0.2;
+constexpr double kPreRollMinMs = 0.5;
+constexpr double kPreRollMaxMs = 4.0;
+// A band rise marks where a hat's edge clears its band's recent level; its attack began
+// about this much earlier. (Benchmark, late starts 14, 20, 14 -> 11, 18, 12.)
+constexpr double kBandLeadMs = 1.0;
 
 // Decibel rise at each block: the level over the next millisecond against the highest
 // level of the previous three. The block with the largest rise is where the hit starts.
@@ -529,7 +545,6 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
     // half a window after its attack, and a rise found there is the next sound, not this
     // one. (Benchmark: starts later than 1 ms after their hit 93 -> 69, F unchanged.)
     const int searchAfter = int(std::lround(4.0 / L.msPerBlock));
-    const int preRoll = int(std::lround(kPreRollMs / L.msPerBlock));
     BandPlacer placer(sampleRate, channels);
     const int zeroSearch = std::max(2, int(std::lround(sampleRate * 0.0015)));
     std::vector<float> scratch(size_t(zeroSearch + 1) * size_t(channels));
@@ -605,16 +620,22 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
         // envelopes (6 dB over the 3 ms before it, to within 30 dB of this hit), moves the
         // start back to it. The third envelope, a second difference, tilts further towards
         // the top than the first and lets a hat's edge show through a kick's boom.
-        // (Benchmark: starts later than 1 ms after their hit 120 -> 93.)
+        // (Benchmark: starts later than 1 ms after their hit 120 -> 93; reaching 13 ms
+        // rather than 12 kept a hat 12.7 ms ahead of a snare in the reverberant hip-hop.)
+        // Where the hit itself rises 20 dB or more, only sounds within 20 dB of it count:
+        // 30 dB under a loud kick or tom lies the flicker of the tail before it, which
+        // started those slices 10-15 ms early. (Benchmark: mean offset 0.1 ms nearer the
+        // hit, no start later.)
         {
-            const double earlierDb = 6.0, earlierMs = 12.0;
+            const double earlierDb = 6.0, earlierMs = 13.0;
+            const float audibleShare = r.db >= 20.0f ? 0.1f : 0.0316f;
             const float earlierRatio = float(std::pow(10.0, earlierDb / 20.0));
             const qint64 lo = std::max<qint64>(std::max<qint64>(from, 12), onset - qint64(std::lround(earlierMs / L.msPerBlock)));
             for (const std::vector<float> *e : {&broad, &edge, &bright}) {
                 float after = 0.0f;
                 for (qint64 k = onset; k <= std::min(lastBlock, onset + 40); ++k)
                     after = std::max(after, (*e)[size_t(k)]);
-                const float audible = after * 0.0316f;
+                const float audible = after * audibleShare;
                 for (qint64 k = lo; k < onset; ++k) {
                     float before = 0.0f, next = 0.0f;
                     for (qint64 j = k - 12; j < k; ++j)
@@ -638,16 +659,18 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
             while (onset > footLimit && env[size_t(onset - 1)] < env[size_t(onset)])
                 --onset;
         }
-        qint64 start = std::max<qint64>(0, (onset - preRoll) * L.block);
+        const double preRollMs = std::clamp(kPreRollAtSilenceMs - kPreRollPerDb * double(r.db), kPreRollMinMs, kPreRollMaxMs);
+        qint64 start = std::max<qint64>(0, onset * L.block - qint64(std::lround(preRollMs * sampleRate / 1000.0)));
         const float strength = salience(p.height, p.floor, scale);
         if (placer.isValid() && r.db < kPlainRiseDb && strength >= kBandMinStrength) {
             const qint64 reach = std::min(p.frame * L.hop, onset * L.block) - qint64(kBandReachMs * sampleRate / 1000.0);
             const qint64 bandStart = placer.earliest(reader, frames, std::max<qint64>({0, from * L.block, reach - sampleRate / 250}),
                                                      (centreBlock + searchAfter) * L.block);
             if (bandStart >= 0 && bandStart >= reach)
-                start = std::min(start, bandStart);
+                start = std::min(start, bandStart - qint64(kBandLeadMs * sampleRate / 1000.0));
         }
-        start = std::max(start, p.frame * L.hop - qint64(kEarliestBeforePeakMs * sampleRate / 1000.0));
+        if (start < p.frame * L.hop - qint64(kEarliestBeforePeakMs * sampleRate / 1000.0))
+            start = p.frame * L.hop - qint64(kTooEarlyFallbackMs * sampleRate / 1000.0);
 
         start = quietPointBefore(start);
 
@@ -662,9 +685,10 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
               [](const OnsetCandidate &a, const OnsetCandidate &b) { return a.startFrame < b.startFrame; });
     addHighBandCandidates(high, result.candidates, sampleRate, frames, [&](qint64 peak) {
         // The window that peaked reaches half its length back, and what rose in it rose
-        // since the one before: a whole window before its centre keeps the attack. (The
-        // band search placed these soft strokes a millisecond or two late.)
-        return quietPointBefore(std::max<qint64>(0, peak - high.windowSize()));
+        // since the one before: a whole window before its centre keeps the attack, and
+        // the band lead more the faint beginning of a soft stroke. (The band search placed
+        // these soft strokes a millisecond or two late.)
+        return quietPointBefore(std::max<qint64>(0, peak - high.windowSize() - qint64(kBandLeadMs * sampleRate / 1000.0)));
     });
 
     // Two peaks traced back to the same attack are one hit; keep the more salient.

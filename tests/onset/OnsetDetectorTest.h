@@ -8,6 +8,7 @@ private slots:
     void slicesStartAtOrJustBeforeEachHit();
     void softHatUnderATailStillStartsBeforeItsAttack();
     void softHatsUnderALoudSnareAreFoundAtTheDefault();
+    void faintHitsInHissStartBeforeTheirAttack();
     void softStrokesInTheGrooveOutrankEqualBumpsBetweenIt();
     void raisingSensitivityOnlyAddsPoints();
     void minimumLengthAndRegionAreRespected();
