@@ -34,6 +34,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <map>
 #include <random>
 #include <string>
@@ -449,6 +450,8 @@ struct Item {
     // every band: no detector can see its attack, and where it is matched at all, its
     // slice starts where the noise happened to rise. Dry files hold no buried hits.
     std::vector<bool> audible;
+    // How far (dB) the hit stands over that added signal, in the better of the two measures.
+    std::vector<float> marginDb;
     int rate = 44100;
 };
 
@@ -520,6 +523,7 @@ bool makeItem(const QString &name, const Part &part, int rate, Treatment t, Item
     if (!buildItem(name, part, rate, t, item, &own))
         return false;
     item->audible.assign(item->onsets.size(), true);
+    item->marginDb.assign(item->onsets.size(), std::numeric_limits<float>::infinity());
     if (t != Treatment::Reverb && t != Treatment::Noise && t != Treatment::CompressNoise)
         return true;
     const QString file = g_variant ? QString("%1-variant%2").arg(name).arg(g_variant) : name;
@@ -555,6 +559,8 @@ bool makeItem(const QString &name, const Part &part, int rate, Treatment t, Item
                 gain = levels(squashedMono, at, at + rate / 200).broad / before;
         }
         item->audible[i] = own[i].broad * gain >= under.broad || own[i].high * gain >= under.high;
+        item->marginDb[i] = 20.0f * std::log10(std::max(own[i].broad * gain / std::max(under.broad, 1e-9f),
+                                                        own[i].high * gain / std::max(under.high, 1e-9f)) + 1e-9f);
     }
     return true;
 }
@@ -830,7 +836,9 @@ void printDetails(const Item &item, const OnsetAnalysis &analysis, const QVector
                                          .arg(off, 0, 'f', 2)
                                          .arg(strengthAt(starts[int(b)]), 0, 'f', 3)
                                          .arg(item.labels[a])
-                                         .arg(a < item.audible.size() && !item.audible[a] ? "  (buried)" : "")});
+                                         .arg(a < item.audible.size() && !item.audible[a]
+                                                  ? QString("  (buried, %1 dB under)").arg(-item.marginDb[a], 0, 'f', 1)
+                                                  : QString())});
             continue;
         }
         const size_t a = nearestOnset(found[b]);
