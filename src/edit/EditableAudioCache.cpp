@@ -255,22 +255,27 @@ void EditableAudioCache::connectEdit(const AudioEditPtr &edit)
             Qt::UniqueConnection);
 }
 
-void EditableAudioCache::addEdit(const AudioEditPtr &edit)
+void EditableAudioCache::addEdit(const AudioEditPtr &edit, int index)
 {
     if (!edit)
         return;
     if (auto group = edit.objectCast<AudioEditGroup>())
         group->setEditableCache(sharedFromThis().objectCast<EditableAudioCache>());
 
-    int index = -1;
     {
         QMutexLocker lock(&m_editLock);
         // The same edit twice would apply twice and could never be removed cleanly.
         if (m_edits.contains(edit))
             return;
         const int type = edit->type();
-        if (type != TypeDelete && type != TypeMute) {
+        const bool placedByStart = type == TypeDelete || type == TypeMute;
+        if (!placedByStart)
             edit->setSelected(true);
+        if (index >= 0) {
+            // The list it left was in a valid order and is as it was then (undo runs in
+            // reverse), so no kind's rule is applied again.
+            m_edits.insert(std::min(index, int(m_edits.size())), edit);
+        } else if (!placedByStart) {
             m_edits.prepend(edit);
         } else {
             m_edits.append(edit);

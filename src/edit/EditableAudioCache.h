@@ -63,8 +63,10 @@ public:
     // edit list or of a deleted span made through this cache.
     int length() override;
 
-    // GUI thread, through the undo commands.
-    void addEdit(const AudioEditPtr &edit);
+    // GUI thread, through the undo commands. A new edit (index -1) goes where its kind
+    // goes; one taken out and put back by undo returns to the index it had, so the edits
+    // are processed in the same order as before and the audio comes back the same.
+    void addEdit(const AudioEditPtr &edit, int index = -1);
     void removeEdit(const AudioEditPtr &edit);
     void setEditStartSample(const AudioEditPtr &edit, int startSample);
     void setEditEndSample(const AudioEditPtr &edit, int endSample);

@@ -15,10 +15,12 @@ RemoveEditCommand::~RemoveEditCommand() = default;
 
 void RemoveEditCommand::undo() {
     if (m_cache)
-        m_cache->addEdit(m_edit);
+        m_cache->addEdit(m_edit, m_index);
 }
 
 void RemoveEditCommand::redo() {
-    if (m_cache)
+    if (m_cache) {
+        m_index = int(m_cache->edits().indexOf(m_edit));
         m_cache->removeEdit(m_edit);
+    }
 }

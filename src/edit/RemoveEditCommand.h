@@ -21,4 +21,6 @@ public:
 private:
     QSharedPointer<EditableAudioCache> m_cache;
     AudioEditPtr m_edit;
+    // Where the edit stood in the list when it was taken out.
+    int m_index = -1;
 };
