@@ -45,9 +45,7 @@ void TimeStretcher::prepare() {
     m_pInput = std::move(input);
     m_pLeft = std::move(left);
     m_pRight = std::move(right);
-    m_bEndOfInput = false;
-    m_iFramesFed = 0;
-    m_iFramesRetrieved = 0;
+    resetRun();
     // Settings made while this one was being built.
     m_pStretcher->setTimeRatio(m_dTimeRatio);
     m_pStretcher->setPitchScale(pitchScale());
@@ -89,9 +87,7 @@ void TimeStretcher::rebuild() {
     {
         QMutexLocker locker(&m_lock);
         std::swap(m_pStretcher, fresh);
-        m_bEndOfInput = false;
-        m_iFramesFed = 0;
-        m_iFramesRetrieved = 0;
+        resetRun();
         // Ratio and pitch may have changed while the new one was being built.
         m_pStretcher->setTimeRatio(m_dTimeRatio);
         m_pStretcher->setPitchScale(pitchScale());
@@ -118,14 +114,12 @@ void TimeStretcher::reset() {
     QMutexLocker locker(&m_lock);
     if (m_pStretcher)
         m_pStretcher->reset();
-    m_bEndOfInput = false;
-    m_iFramesFed = 0;
-    m_iFramesRetrieved = 0;
+    resetRun();
 }
 
 bool TimeStretcher::isEmpty() {
     QMutexLocker locker(&m_lock);
-    return !m_pStretcher || m_pStretcher->available() <= 0;
+    return remainingLocked() <= 0;
 }
 
 bool TimeStretcher::isAtEndOfInput() {
@@ -135,7 +129,28 @@ bool TimeStretcher::isAtEndOfInput() {
 
 int TimeStretcher::availableFrames() {
     QMutexLocker locker(&m_lock);
-    return m_pStretcher ? std::max(0, m_pStretcher->available()) : 0;
+    return std::max(0, remainingLocked());
+}
+
+// Called with the lock held.
+void TimeStretcher::resetRun() {
+    m_bPrimed = false;
+    m_iDiscard = 0;
+    m_bSourceEnded = false;
+    m_iFlushed = 0;
+    m_dOwed = 0.0;
+    m_bEndOfInput = false;
+}
+
+// Called with the lock held: the frames that can be retrieved now, the start delay and,
+// once the source has ended, whatever Rubber Band holds beyond what is owed left out.
+int TimeStretcher::remainingLocked() const {
+    if (!m_pStretcher)
+        return 0;
+    int n = m_pStretcher->available() - m_iDiscard;
+    if (m_bSourceEnded)
+        n = std::min(n, int(std::floor(m_dOwed)));
+    return n;
 }
 
 int TimeStretcher::latencyFrames() {
@@ -207,42 +222,76 @@ int TimeStretcher::renderSome(float *out, int frames, SpeexResampler *source, Au
         return 0;
     RubberBandStretcher *rb = m_pStretcher.get();
     float *channels[2] = {m_pLeft.get(), m_pRight.get()};
+    // The start delay is dropped as soon as it comes out, so the output buffer never has to
+    // hold it on top of a block.
+    auto dropDelay = [&] {
+        while (m_iDiscard > 0) {
+            const int n = std::min({m_iDiscard, rb->available(), int(maxFrames)});
+            if (n <= 0)
+                break;
+            const int dropped = int(rb->retrieve(channels, size_t(n)));
+            if (dropped <= 0)
+                break;
+            m_iDiscard -= dropped;
+        }
+    };
+    auto silence = [&] {
+        std::memset(m_pLeft.get(), 0, sizeof(float) * maxFrames);
+        std::memset(m_pRight.get(), 0, sizeof(float) * maxFrames);
+    };
+    if (!m_bPrimed) {
+        m_bPrimed = true;
+        m_iDiscard = int(rb->getStartDelay());
+        for (int pad = int(rb->getPreferredStartPad()); pad > 0; pad -= maxFrames) {
+            silence();
+            rb->process(channels, size_t(std::min(pad, int(maxFrames))), false);
+            dropDelay();
+        }
+    }
 
-    if (rb->available() < frames) {
-        while (!m_bEndOfInput) {
+    while (!m_bEndOfInput) {
+        if (!m_bSourceEnded) {
+            if (m_iDiscard == 0 && rb->available() >= frames)
+                break;
             std::memset(m_pInput.get(), 0, sizeof(float) * 2 * maxFrames);
-            std::memset(m_pLeft.get(), 0, sizeof(float) * maxFrames);
-            std::memset(m_pRight.get(), 0, sizeof(float) * maxFrames);
+            silence();
             const int n = source->produce(m_pInput.get(), frames, loop);
-            m_iFramesFed += n;
+            if (n <= 0 && !source->isEmpty())
+                break; // nothing this block; the next one asks again
             const float *in = m_pInput.get();
             for (int i = 0; i < n; ++i) {
                 m_pLeft[i] = in[2 * i];
                 m_pRight[i] = in[2 * i + 1];
             }
-            const bool final = source->isEmpty();
-            rb->process(channels, size_t(n), final);
-            if (final) {
+            rb->process(channels, size_t(n), false);
+            m_dOwed += n * rb->getTimeRatio();
+            m_bSourceEnded = source->isEmpty();
+        } else {
+            const int ready = rb->available() - m_iDiscard;
+            if (ready >= m_dOwed || m_iFlushed >= kMaxFlushFrames) {
+                rb->process(channels, 0, true);
                 RealtimeEvents::note(RealtimeEvents::StretcherInputEnded);
                 m_bEndOfInput = true;
                 break;
             }
-            if (rb->available() >= frames)
+            if (ready >= frames)
                 break;
+            silence();
+            rb->process(channels, size_t(maxFrames), false);
+            m_iFlushed += maxFrames;
         }
+        dropDelay();
     }
 
-    int want = frames;
-    if (m_bEndOfInput)
-        want = std::min(want, rb->available());
+    const int want = std::min(frames, remainingLocked());
     if (want <= 0)
         return 0;
     int r = int(rb->retrieve(channels, size_t(want)));
-    m_iFramesRetrieved += std::max(0, r);
     if (r < 0) {
         RealtimeEvents::note(RealtimeEvents::StretcherRetrieveFailed);
         r = 0;
     }
+    m_dOwed -= r;
     for (int i = 0; i < r; ++i) {
         out[2 * i] += m_pLeft[i];
         out[2 * i + 1] += m_pRight[i];

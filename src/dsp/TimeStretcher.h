@@ -94,6 +94,11 @@ private:
     std::unique_ptr<RubberBand::RubberBandStretcher> build() const;
     void rebuild();
     int renderSome(float *out, int frames, SpeexResampler *source, AudioSource *loop);
+    void resetRun();
+    int remainingLocked() const;
+    // How much silence at most pushes the end of a run through (a safety stop: the pitch
+    // shifter's pipeline is a few thousand frames).
+    static constexpr int kMaxFlushFrames = 16 * maxFrames;
 
     QRecursiveMutex m_lock;
     std::unique_ptr<RubberBand::RubberBandStretcher> m_pStretcher;
@@ -105,9 +110,19 @@ private:
     std::unique_ptr<float[], AlignedFree> m_pInput;
     std::unique_ptr<float[], AlignedFree> m_pLeft;
     std::unique_ptr<float[], AlignedFree> m_pRight;
+    // In real-time mode Rubber Band neither pads its input nor compensates its delay, and
+    // when pitch-shifting it keeps the end of the input inside its pipeline after the final
+    // block: a one-shot stretched by 1.5 an octave up lost its last 0.15 s, and its first
+    // frames came out attenuated. So a run starts by feeding the silence Rubber Band asks for
+    // and dropping its start delay from the output; once the source has ended, silence
+    // pushes the rest through until the output owed (the input fed times the ratio) is out.
+    bool m_bPrimed = false;
+    int m_iDiscard = 0;
+    bool m_bSourceEnded = false;
+    int m_iFlushed = 0;
+    double m_dOwed = 0.0;
+    // The final block has been given: what is left is all there is.
     bool m_bEndOfInput = false;
-    int m_iFramesFed = 0;
-    int m_iFramesRetrieved = 0;
     int m_iPitch = 0;
     double m_dTimeRatio = 1.0;
     int m_iTransients = 0;
