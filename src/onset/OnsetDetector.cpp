@@ -62,10 +62,12 @@
 // the nearest zero crossing before that point, so the slice neither clicks nor clips the transient.
 // Two envelopes are tried, broadband and first-difference (which lifts a hi-hat over the
 // tail of a kick); the one with the clearer rise wins. Then any clear earlier rise within
-// 12 ms takes over, so a soft sound just ahead of a loud one keeps its attack, and a slow
-// attack is followed back to the foot of its rise. Last, a soft hat under a snare's tail
+// 13 ms takes over, so a soft sound just ahead of a loud one keeps its attack, and a slow
+// attack is followed back to the foot of its rise. Then a soft hat under a snare's tail
 // or a cymbal's wash, which none of these envelopes shows, is found in a short-window
-// spectrogram of the bands above 4 kHz (see BandPlacer).
+// spectrogram of the bands above 4 kHz (see BandPlacer). Last, a hit that barely lifts
+// the broadband level at all (a soft hat in hiss) takes its start from the short
+// high-band function's peak when that is earlier.
 
 namespace {
 
