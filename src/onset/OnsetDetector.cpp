@@ -705,9 +705,9 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
         }
         // A hit that barely lifts the broadband level (a soft hat in hiss or under a bass
         // line) shows its edge in the short high-band function a few milliseconds before the
-        // broadband rise the searches above found, which there is often a later part of the
-        // sound: the clearest high-band peak near this one places the start instead, when it
-        // is earlier. (Benchmark, starts later than 1 ms after their hit on the corpus and its
+        // broadband rise the searches above found, which for such a hit is often a later part
+        // of the sound: the clearest high-band peak near this one places the start instead,
+        // when it is earlier. (Benchmark, starts later than 1 ms after their hit on the corpus and its
         // replays 10, 18, 12 -> 6, 14, 4; mean offset 0.1 ms earlier.)
         if (r.db < kFaintRiseDb) {
             const qint64 centre = p.frame * L.hop;
