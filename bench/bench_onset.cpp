@@ -457,6 +457,12 @@ struct Item {
 
 enum class Treatment { None, Mono, Reverb, Compress, Noise, CompressNoise };
 
+// The name a part's files are kept under: a replay's files apart from the corpus's.
+QString fileStem(const QString &name)
+{
+    return g_variant ? QString("%1-variant%2").arg(name).arg(g_variant) : name;
+}
+
 // White noise 40 dB below full scale (RMS), a hissy tape or a noisy room.
 void addNoise(std::vector<float> *x)
 {
@@ -468,7 +474,7 @@ void addNoise(std::vector<float> *x)
 
 bool buildItem(const QString &name, const Part &part, int rate, Treatment t, Item *item, std::vector<Levels> *own)
 {
-    const QString file = g_variant ? QString("%1-variant%2").arg(name).arg(g_variant) : name;
+    const QString file = fileStem(name);
     const QString mid = tempPath(file + ".mid");
     const QString dry = tempPath(file + "-render.wav");
     const bool reverb = t == Treatment::Reverb;
@@ -526,7 +532,7 @@ bool makeItem(const QString &name, const Part &part, int rate, Treatment t, Item
     item->marginDb.assign(item->onsets.size(), std::numeric_limits<float>::infinity());
     if (t != Treatment::Reverb && t != Treatment::Noise && t != Treatment::CompressNoise)
         return true;
-    const QString file = g_variant ? QString("%1-variant%2").arg(name).arg(g_variant) : name;
+    const QString file = fileStem(name);
     std::vector<float> dry, added, squashed;
     int channels = 0, r = 0;
     if (t == Treatment::Reverb) {

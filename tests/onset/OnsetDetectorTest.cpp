@@ -66,6 +66,30 @@ OnsetAnalysis analyse(const Loop &loop)
     return OnsetDetector::analyse(readerFor(loop.stereo, 2), loop.frames(), 2, kRate);
 }
 
+// A bed of white noise at level (its RMS) for the given number of frames.
+std::vector<float> hissBed(qint64 frames, float level, std::mt19937 &rng)
+{
+    std::normal_distribution<float> noise(0.0f, 1.0f);
+    std::vector<float> mono(static_cast<size_t>(frames));
+    for (float &v : mono)
+        v = level * noise(rng);
+    return mono;
+}
+
+// A closed hat: differenced noise (nearly all of it at the top of the spectrum) that
+// rises linearly over rise seconds (at once when 0), decays and lasts length seconds.
+void addHat(std::vector<float> &mono, qint64 at, double level, double rise, double decay, double length, std::mt19937 &rng)
+{
+    std::normal_distribution<float> noise(0.0f, 1.0f);
+    float last = 0.0f;
+    for (qint64 f = at; f < std::min(qint64(mono.size()), at + qint64(length * kRate)); ++f) {
+        const double t = double(f - at) / kRate;
+        const float n = noise(rng);
+        mono[size_t(f)] += float(level * (rise > 0.0 ? std::min(1.0, t / rise) : 1.0) * std::exp(-t / decay)) * (n - last);
+        last = n;
+    }
+}
+
 const std::vector<double> kHitTimes{0.31, 0.52, 0.69, 1.013, 1.25, 1.38, 1.7, 1.96, 2.2, 2.42, 2.67, 2.91};
 
 } // namespace
@@ -150,17 +174,8 @@ void OnsetDetectorTest::softHatsUnderALoudSnareAreFoundAtTheDefault()
     std::normal_distribution<float> noise(0.0f, 1.0f);
     const double beat = 0.36, seconds = 0.2 + 12 * beat;
     const qint64 frames = qint64(seconds * kRate);
-    std::vector<float> mono(size_t(frames), 0.0f);
-    for (float &v : mono)
-        v = 0.0003f * noise(rng);
-    auto hat = [&](qint64 at, float level) {
-        float last = 0.0f;
-        for (qint64 f = at; f < std::min(frames, at + qint64(0.05 * kRate)); ++f) {
-            const float n = noise(rng);
-            mono[size_t(f)] += float(level * std::exp(-double(f - at) / (0.01 * kRate))) * (n - last);
-            last = n;
-        }
-    };
+    std::vector<float> mono = hissBed(frames, 0.0003f, rng);
+    auto hat = [&](qint64 at, float level) { addHat(mono, at, level, 0.0, 0.01, 0.05, rng); };
     std::vector<qint64> hits, softHats;
     for (int b = 0; b < 12; ++b) {
         const qint64 at = qint64((0.2 + b * beat) * kRate), sixteenth = qint64(beat / 4 * kRate);
@@ -199,28 +214,20 @@ void OnsetDetectorTest::softHatsUnderALoudSnareAreFoundAtTheDefault()
 // milliseconds to rise: they lift the hiss by only some 10 dB, so the start of their rise
 // is under it, and a slice placed where they show cuts it off. Loud snares between them
 // rise far out of the hiss; their slices must not start much before them either, or they
-// carry what came before. (With one pre-roll for both, the hats started up to 0.3 ms
-// after their rise began and the snares up to 2.2 ms early.)
+// carry what came before. (With one pre-roll for both, a hat's slice started after its
+// rise began.)
 void OnsetDetectorTest::faintHitsInHissStartBeforeTheirAttack()
 {
     std::mt19937 rng(33);
     std::normal_distribution<float> noise(0.0f, 1.0f);
     const double beat = 0.4, seconds = 0.3 + 10 * beat;
     const qint64 frames = qint64(seconds * kRate);
-    std::vector<float> mono(size_t(frames), 0.0f);
-    for (float &v : mono)
-        v = 0.01f * noise(rng);
+    std::vector<float> mono = hissBed(frames, 0.01f, rng);
     std::vector<qint64> soft, loud;
     for (int b = 0; b < 10; ++b) {
         const qint64 at = qint64((0.3 + b * beat) * kRate);
         const qint64 hat = at + qint64((0.2 + 0.004 * b) * kRate);
-        float last = 0.0f;
-        for (qint64 f = hat; f < std::min(frames, hat + qint64(0.06 * kRate)); ++f) {
-            const double t = double(f - hat) / kRate;
-            const float n = noise(rng);
-            mono[size_t(f)] += float(0.04 * std::min(1.0, t / 0.006) * std::exp(-t / 0.015)) * (n - last);
-            last = n;
-        }
+        addHat(mono, hat, 0.04, 0.006, 0.015, 0.06, rng);
         for (qint64 f = at; f < std::min(frames, at + qint64(0.15 * kRate)); ++f) {
             const double t = double(f - at) / kRate;
             mono[size_t(f)] += float(0.8 * std::min(1.0, t / 0.0003) * std::exp(-t / 0.03)) * noise(rng);
