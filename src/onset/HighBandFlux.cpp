@@ -8,6 +8,10 @@ namespace {
 // The compression of the main function: quiet strokes keep a fair share of the flux.
 constexpr float kCompression = 10000.0f;
 constexpr double kLowestHz = 4000.0;
+// Below this top frequency (a sample rate under 12 kHz) the band is a sliver at the
+// filter's edge: its flux is the noise of a bin or two, and its peaks, rated against
+// themselves, came out as strong as real hits. Such files go without this function.
+constexpr double kLowestTopHz = 6000.0;
 } // namespace
 
 HighBandFlux::HighBandFlux(int sampleRate, qint64 frames)
@@ -20,7 +24,7 @@ HighBandFlux::HighBandFlux(int sampleRate, qint64 frames)
       m_fft(m_size) {
     m_hop = m_size / 2;
     m_bins = m_size / 2 + 1;
-    m_firstBin = std::max(1, int(std::ceil(kLowestHz * m_size / sampleRate)));
+    m_firstBin = sampleRate * 0.5 < kLowestTopHz ? m_bins : std::max(1, int(std::ceil(kLowestHz * m_size / sampleRate)));
     for (int i = 0; i < m_size; ++i)
         m_window.push_back(float(0.5 - 0.5 * std::cos(2.0 * M_PI * (i + 0.5) / m_size)));
     m_magScale = 2.0f / std::accumulate(m_window.begin(), m_window.end(), 0.0f);

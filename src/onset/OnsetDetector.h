@@ -12,6 +12,9 @@ struct OnsetCandidate {
     qint64 peakFrame = 0;
     // Salience in [0, 1]; picking at a higher sensitivity admits weaker hits.
     float strength = 0.0f;
+    // How far the level rose at the attack over what came before it, in dB; 0 where no
+    // broadband rise was traced.
+    float riseDb = 0.0f;
 };
 
 // The result of analysing one piece of audio. Kept by the caller until the audio changes,

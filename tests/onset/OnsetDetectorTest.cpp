@@ -258,6 +258,42 @@ void OnsetDetectorTest::faintHitsInHissStartBeforeTheirAttack()
 // the groove falls (a reverb's churn or a release click would). The same sound at the
 // same level in the same quiet: the strokes in the groove must rank above every one
 // between. (By their spectra alone the bumps rank higher here.)
+void OnsetDetectorTest::clicksAndLowSampleRatesAreCutAtTheirHits()
+{
+    // Clicks out of digital silence: every slice starts within 1.5 ms before its click,
+    // not a window ahead of it where the short high-band function alone would put it.
+    std::vector<float> clicks(size_t(2 * kRate), 0.0f);
+    std::vector<qint64> hits;
+    for (int k = 1; k < 8; ++k) {
+        hits.push_back(qint64(k) * kRate / 4 + 37 * k);
+        clicks[size_t(hits.back())] = 0.9f;
+    }
+    const QVector<qint64> clickStarts = OnsetDetector::pick(OnsetDetector::analyse(readerFor(clicks, 1), 2 * kRate, 1, kRate),
+                                                            OnsetDetector::defaultSensitivity, OnsetDetector::defaultMinLengthMs,
+                                                            0, 2 * kRate);
+    QCOMPARE(clickStarts.size(), int(hits.size()));
+    for (int i = 0; i < clickStarts.size(); ++i)
+        QVERIFY2(clickStarts[i] <= hits[size_t(i)] && hits[size_t(i)] - clickStarts[i] <= qint64(0.0015 * kRate),
+                 qPrintable(QString("click %1: start %2 frames before it").arg(i).arg(hits[size_t(i)] - clickStarts[i])));
+
+    // At 8 kHz there is no band above 4 kHz to speak of: decaying low tones give their
+    // hits and nothing between them.
+    const int rate = 8000;
+    std::vector<float> tones(size_t(2 * rate), 0.0f);
+    for (int k = 0; k < 8; ++k)
+        for (int f = 0; f < rate / 10; ++f) {
+            const double t = double(f) / rate;
+            tones[size_t(k * rate / 4 + f)] += float(0.8 * std::exp(-t * 30.0) * std::min(1.0, (rate / 10 - f) / (0.01 * rate)) *
+                                                     std::sin(2.0 * M_PI * 100.0 * t));
+        }
+    const QVector<qint64> toneStarts = OnsetDetector::pick(OnsetDetector::analyse(readerFor(tones, 1), 2 * rate, 1, rate),
+                                                           OnsetDetector::defaultSensitivity, OnsetDetector::defaultMinLengthMs,
+                                                           0, 2 * rate);
+    QCOMPARE(toneStarts.size(), 7);
+    for (int i = 0; i < toneStarts.size(); ++i)
+        QVERIFY(toneStarts[i] <= (i + 1) * rate / 4 && toneStarts[i] >= (i + 1) * rate / 4 - rate / 250);
+}
+
 void OnsetDetectorTest::softStrokesInTheGrooveOutrankEqualBumpsBetweenIt()
 {
     const double sixteenth = 0.125;

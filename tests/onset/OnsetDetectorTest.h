@@ -9,6 +9,7 @@ private slots:
     void softHatUnderATailStillStartsBeforeItsAttack();
     void softHatsUnderALoudSnareAreFoundAtTheDefault();
     void faintHitsInHissStartBeforeTheirAttack();
+    void clicksAndLowSampleRatesAreCutAtTheirHits();
     void softStrokesInTheGrooveOutrankEqualBumpsBetweenIt();
     void raisingSensitivityOnlyAddsPoints();
     void minimumLengthAndRegionAreRespected();
