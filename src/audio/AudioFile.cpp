@@ -9,8 +9,11 @@
 AudioFile::~AudioFile() = default;
 
 QStringList AudioFile::openableSuffixes() {
-    return {QStringLiteral("wav"), QStringLiteral("aif"),  QStringLiteral("aiff"),
-            QStringLiteral("flac"), QStringLiteral("mp3"), QStringLiteral("m4a")};
+    // Audio containers only: a video's sound track is not a loop a folder walk should find.
+    return {QStringLiteral("wav"), QStringLiteral("wave"), QStringLiteral("aif"), QStringLiteral("aiff"),
+            QStringLiteral("aifc"), QStringLiteral("flac"), QStringLiteral("mp3"), QStringLiteral("m4a"),
+            QStringLiteral("aac"),  QStringLiteral("wma"),  QStringLiteral("ogg"), QStringLiteral("oga"),
+            QStringLiteral("opus"), QStringLiteral("mka"),  QStringLiteral("caf"), QStringLiteral("ac3")};
 }
 
 AudioFilePtr AudioFile::createForPath(const QString &path) {

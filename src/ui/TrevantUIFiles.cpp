@@ -4,6 +4,7 @@
 
 #include "AboutUI.h"
 #include "AdvancedSlicingUI.h"
+#include "AudioFile.h"
 #include "CueMarkers.h"
 #include "ExportKitUI.h"
 #include "KitExporter.h"
@@ -93,9 +94,12 @@ void TrevantUI::slotSetupSliceConnections(Slice *pSlice) {
 
 void TrevantUI::slotLoadAudioFile() {
     ui.actionPlay->setChecked(false);
-    const QString file =
-        QFileDialog::getOpenFileName(this, tr("Open Audio"), startFolder(Settings::instance().value("last_load_path")),
-                                     tr("Audio File (*.mp3 *.m4a *.wav *.aif *.aiff *.flac)"));
+    // The first filter is the familiar one; the one offered first lists every format the
+    // decoder reads too, so an Ogg, Opus or WMA file is not hidden from the musician.
+    QString everyAudio = tr("All Audio Files (%1)").arg("*." + AudioFile::openableSuffixes().join(" *."));
+    const QString file = QFileDialog::getOpenFileName(
+        this, tr("Open Audio"), startFolder(Settings::instance().value("last_load_path")),
+        tr("Audio File (*.mp3 *.m4a *.wav *.aif *.aiff *.flac)") + ";;" + everyAudio + ";;" + tr("All Files (*)"), &everyAudio);
     if (file.isEmpty())
         return;
     if (!settleRenderedLoop([this, file] { slotLoadAudioFile(file); }))

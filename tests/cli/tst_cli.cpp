@@ -235,6 +235,10 @@ private slots:
         const QString in = m_dir.filePath("in");
         QVERIFY(QDir().mkpath(in + "/kit"));
         QVERIFY(QFile::copy(m_loop, in + "/kit/break 50%2.wav"));
+        // Every format the program opens is walked, not only the ones its dialog has always
+        // listed; what is not audio by its name is left alone.
+        QVERIFY(TestAudio::runFfmpeg({"-i", m_loop, "-c:a", "libopus", in + "/take.opus"}));
+        QVERIFY(TestAudio::writeBytes(in + "/notes.txt", "not a loop"));
         const QString out = m_dir.filePath("out");
         const QStringList args{"slice", in, m_loop, "--out", out, "--equal", "4", "--format", "aiff",
                                "--bits", "24", "--rate", "48000", "--jobs", "2"};
@@ -268,7 +272,8 @@ private slots:
             QVERIFY2(it.next().endsWith(".aiff"), qPrintable(it.filePath()));
             ++count;
         }
-        QCOMPARE(count, 8);
+        QCOMPARE(count, 12);
+        QCOMPARE(QDir(out + "/in/take").entryList(QDir::Files).size(), 4);
     }
 
     // A WAV cut off in the middle of its audio data is used as far as it goes, and said to
