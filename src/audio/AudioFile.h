@@ -50,6 +50,9 @@ public:
     // whole file and for formats whose headers declare no exact length (compressed
     // audio). Any thread, once the reading thread's reads are over.
     virtual long long missingFrames() const { return 0; }
+    // Channels of the file itself (1 for mono, which the stream spreads to both sides);
+    // 0 for a reader of length 0. Files of more than two deliver silence.
+    virtual int channels() const { return 0; }
     // 16 or 24 when every value read() delivers is an integer of that many bits divided
     // by 2^(bits - 1), so that a cache may keep the samples as integers without loss; 0
     // when the values need floats (float files, lossy codecs decoded to float).

@@ -22,6 +22,7 @@ public:
     int position() override { return 2 * m_framesRead; }
     // The decoder delivers 16-bit PCM scaled by 2^-15.
     int integerBits() override;
+    int channels() const override { return m_channels; }
 
 private:
     // Reads up to count samples in the file's own channel layout into buffer and

@@ -22,7 +22,7 @@ public:
     long long missingFrames() const override { return m_missingFrames.load(); }
     int integerBits() override;
 
-    int channels() const { return int(m_channels); }
+    int channels() const override { return int(m_channels); }
     int bitsPerSample() const { return int(m_bitsPerSample); }
 
 protected:

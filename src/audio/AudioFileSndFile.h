@@ -22,7 +22,7 @@ public:
     int integerBits() override;
     int readInt16(std::int16_t *buffer, unsigned count) override;
 
-    int channels() const { return m_info.channels; }
+    int channels() const override { return m_info.channels; }
 
 private:
     // read() and readInt16(): libsndfile's reader for one sample type.

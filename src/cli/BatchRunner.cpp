@@ -242,6 +242,16 @@ BatchRunner::Result BatchRunner::process(const Input &input) {
             }
         }
     }
+    // More than two channels load as silence, as in the window: said, and counted as a
+    // bad input, so that a script does not take the empty result for the file's.
+    if (error.isEmpty() && m_options.command != CliOptions::Command::Info) {
+        const int channels = describeStream(input.path).channels;
+        if (channels > 2) {
+            const QString silent =
+                QStringLiteral("%1 channels: only mono and stereo audio is read, so it is silent").arg(channels);
+            warning = warning.isEmpty() ? silent : warning + QStringLiteral("; ") + silent;
+        }
+    }
     // A cut-off file is still worked on, its result printed or written, but it counts
     // as a bad input.
     if (!warning.isEmpty() && !g_stop.load()) {

@@ -178,6 +178,11 @@ long long Slice::missingFrames() {
     return m_pReader ? m_pReader->missingFrames() : 0;
 }
 
+int Slice::fileChannels() const {
+    // The reader is fixed at construction.
+    return m_pReader ? m_pReader->channels() : 0;
+}
+
 double Slice::durationSeconds() {
     QMutexLocker locker(&m_lock);
     if (m_iFileSampleRate <= 0)

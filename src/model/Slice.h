@@ -73,6 +73,8 @@ public:
     // Frames the file declares but does not hold, a file cut off inside its audio
     // (AudioFile::missingFrames); final once loading is complete.
     long long missingFrames();
+    // Channels of the file (see AudioFile::channels).
+    int fileChannels() const;
 
     // The request to stop a running save of this loop (an export or an offline
     // stretch). Any thread, no lock: the save's worker polls it between blocks.

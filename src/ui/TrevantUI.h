@@ -239,8 +239,9 @@ private:
     // folder asked for once (after a Save As, next to the saved loop).
     bool m_renderedLoop = false;
     QString m_renderedExportFolder;
-    // The status bar's word that the loaded file is cut off; taken back by the next load.
-    QString m_truncationNotice;
+    // The status bar's word that the loaded file is cut off or silent for its channels;
+    // taken back by the next load.
+    QString m_loadNotice;
     OnsetAnalysisService *m_onsets = nullptr;
     // Slice at Transients was asked for and waits for the detection.
     bool m_transientSlicePending = false;

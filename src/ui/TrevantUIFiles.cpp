@@ -111,9 +111,9 @@ void TrevantUI::slotLoadAudioFile() {
 bool TrevantUI::slotLoadAudioFile(QString filename) {
     bool loaded = false;
     if (!filename.isEmpty()) {
-        if (!m_truncationNotice.isEmpty() && statusBar()->currentMessage() == m_truncationNotice)
+        if (!m_loadNotice.isEmpty() && statusBar()->currentMessage() == m_loadNotice)
             statusBar()->clearMessage();
-        m_truncationNotice.clear();
+        m_loadNotice.clear();
         loaded = m_slicer->slotLoadLoop(filename);
         // Whatever was detected or waited for belonged to the previous loop.
         m_onsets->setSlice(m_slicer->currentSlice());
@@ -144,6 +144,14 @@ bool TrevantUI::slotLoadAudioFile(QString filename) {
             if (ui.actionEditMode->isChecked())
                 slotToggleEditMode(true);
             if (SlicePtr slice = m_slicer->currentSlice()) {
+                // A file of more than two channels loads, but silent: the musician is told
+                // why nothing plays and no hit is found, rather than left to guess.
+                if (slice->fileChannels() > 2) {
+                    m_loadNotice = tr("%1 has %2 channels: only mono and stereo files are read, so it plays as silence.")
+                                       .arg(QFileInfo(filename).fileName())
+                                       .arg(slice->fileChannels());
+                    statusBar()->showMessage(m_loadNotice);
+                }
                 // A file cut off inside its audio plays as far as it goes; the musician
                 // is told why it ends early. Some formats only show it once read.
                 Slice *loop = slice.data();
@@ -151,11 +159,11 @@ bool TrevantUI::slotLoadAudioFile(QString filename) {
                     const long long missing = loop->missingFrames();
                     if (missing <= 0 || loop->fileSampleRate() <= 0)
                         return;
-                    m_truncationNotice =
+                    m_loadNotice =
                         tr("%1 is cut off: %2 s of its audio are missing at the end; the rest was loaded.")
                             .arg(QFileInfo(filename).fileName())
                             .arg(double(missing) / loop->fileSampleRate(), 0, 'f', 2);
-                    statusBar()->showMessage(m_truncationNotice);
+                    statusBar()->showMessage(m_loadNotice);
                 });
                 connect(slice.data(), SIGNAL(bpmChanged()), this,
                         SLOT(updateQuickControlsOriginalBpmFromSlice()), Qt::UniqueConnection);

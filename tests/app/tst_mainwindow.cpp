@@ -699,6 +699,15 @@ private slots:
         QVERIFY(w()->slotLoadAudioFile(g_loopPath));
         QVERIFY2(!w()->statusBar()->currentMessage().contains("cut off"),
                  qPrintable(w()->statusBar()->currentMessage()));
+
+        // Three channels load but play as silence, and the musician is told why.
+        const QString surround = g_dir->filePath("three.wav");
+        QVERIFY(TestAudio::writeWav(surround, 3, 44100, 44100, [](long long f, int) { return f % 100 < 50 ? 0.5f : -0.5f; }));
+        QVERIFY(w()->slotLoadAudioFile(surround));
+        QCOMPARE(w()->statusBar()->currentMessage(),
+                 QString("three.wav has 3 channels: only mono and stereo files are read, so it plays as silence."));
+        QVERIFY(w()->slotLoadAudioFile(g_loopPath));
+        QVERIFY(!w()->statusBar()->currentMessage().contains("channels"));
     }
 
     void escapeClosesTheTimeStretchWindow()

@@ -465,6 +465,18 @@ private slots:
         for (const QString &bad : {missing, text, truncated})
             QVERIFY2(r.err.contains(bad + ": "), qPrintable(r.err));
 
+        // Four channels load as silence: described by info, said and counted as bad by the
+        // commands that would otherwise print an empty result as the file's.
+        const QString quad = m_dir.filePath("quad.wav");
+        QVERIFY(TestAudio::writeWav(quad, 4, 44100, 44100, [](long long f, int c) { return f % 4410 < 40 ? 0.5f * (c + 1) / 4 : 0.0f; }, false));
+        r = cli({"points", "--equal", "2", quad});
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.out, QString("22050\n"));
+        QVERIFY2(r.err.contains(quad + ": 4 channels: only mono and stereo"), qPrintable(r.err));
+        r = cli({"info", quad});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.out.contains("\t4 ch\t") && r.err.isEmpty(), qPrintable(r.out + r.err));
+
         r = cli({"info", m_loop});
         QCOMPARE(r.out.section('\t', 0, 4), m_loop + "\twav-pcm16\t44100 Hz\t2 ch\t264600 frames");
         r = cli({"info", "--json", m_loop});
