@@ -211,6 +211,15 @@ QStringList BankSampler::chokeGroupsOf(int index) const
     return groups;
 }
 
+void BankSampler::deliverSoundCardNews()
+{
+    // The GUI thread is the only one that replaces pads, so it reads them without the lock.
+    for (const SlicePtr &loaded : m_pads) {
+        if (loaded)
+            loaded->deliverSoundCardNews();
+    }
+}
+
 SlicePtr BankSampler::pad(int index) const
 {
     if (!validIndex(index))

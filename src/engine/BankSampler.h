@@ -46,6 +46,9 @@ public:
     QStringList chokeGroupsOf(int index) const;
 
     SlicePtr pad(int index) const;
+    // GUI thread: the pads' playback signals for what the sound-card thread ended (see
+    // Slice::deliverSoundCardNews).
+    void deliverSoundCardNews();
     int sampleRate() const;
     void setSampleRate(int rate);
     int bankTempo() const { return m_bankTempo; }

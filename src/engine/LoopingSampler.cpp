@@ -91,6 +91,17 @@ void LoopingSampler::togglePlayback(bool on)
     emit playbackStateChanged(false);
 }
 
+void LoopingSampler::deliverSoundCardNews()
+{
+    if (!m_takeEnded.exchange(false))
+        return;
+    if (m_playing.load())
+        emit playbackStateChanged(true);
+    // Said like any other change to idle, so that a master publishes its take's length.
+    if (m_state.load() == LooperIdle)
+        changeState(LooperIdle);
+}
+
 void LoopingSampler::setQuantizationLength(long length)
 {
     m_quantizationLength.store(length);
@@ -120,8 +131,11 @@ int LoopingSampler::recordStep(const float *buffer, int count)
     std::copy(buffer, buffer + taken, take + length);
     m_length.store(length + taken);
     if (stop) {
+        // What resumePlayback does, without its signal: that waits for the GUI thread.
         m_state.store(LooperIdle);
-        resumePlayback();
+        m_restart.store(true);
+        m_playing.store(true);
+        m_takeEnded.store(true);
     }
     return taken;
 }

@@ -44,6 +44,11 @@ public:
     // While playing and not recording, adds the take, wrapping at its end.
     int playStep(float *buffer, int count);
 
+    // GUI thread: announces what the sound-card thread did since the last call (a take
+    // cut at its quantization length or at the take's capacity: the state is idle again
+    // and the take plays). The engine calls it on its timer.
+    void deliverSoundCardNews();
+
     LoopingSampler(const LoopingSampler &) = delete;
     LoopingSampler &operator=(const LoopingSampler &) = delete;
 
@@ -62,12 +67,9 @@ public slots:
     void setMasterQuantizationLooper(bool master);
 
 private:
-    // Also called from recordStep on the sound-card thread: no logging there.
-    void resumePlayback();
     // GUI thread.
+    void resumePlayback();
     void changeState(RecordingState state);
-    // GUI thread, and the sound-card thread once when a quantized take ends (the spot
-    // where a queued signal and a log line leave the callback).
     void startPlayback();
     // GUI thread: allocates the take once.
     void ensureTake();
@@ -83,6 +85,8 @@ private:
     std::atomic<bool> m_master{false};
     std::atomic<bool> m_playing{false};
     std::atomic<bool> m_restart{false};
+    // Set by recordStep when it ends a take, taken by deliverSoundCardNews.
+    std::atomic<bool> m_takeEnded{false};
     // Sound-card thread only.
     int m_playPosition = 0;
 };

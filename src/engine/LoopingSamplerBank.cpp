@@ -62,3 +62,9 @@ void LoopingSamplerBank::selectPrevLooper()
     m_selected = m_selected == 0 ? kLooperCount - 1 : m_selected - 1;
     emit selectedLooperChanged(m_selected);
 }
+
+void LoopingSamplerBank::deliverSoundCardNews()
+{
+    for (LoopingSampler *looper : m_loopers)
+        looper->deliverSoundCardNews();
+}

@@ -24,6 +24,9 @@ public:
     // Sound-card thread: no allocation, no file I/O, no lock.
     void playStep(float *buffer, int count);
 
+    // GUI thread: see LoopingSampler::deliverSoundCardNews.
+    void deliverSoundCardNews();
+
     // The quantization linking of the looper bank's widget: linked makes the first
     // looper the master whose take length cuts the others' takes; unlinked frees them.
     void linkQuantization(bool linked);

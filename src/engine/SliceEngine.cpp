@@ -47,8 +47,20 @@ SliceEngine::SliceEngine(QObject *parent) : QObject(parent)
     m_jackWatch = new QTimer(this);
     m_jackWatch->setInterval(kJackWatchMs);
     connect(m_jackWatch, &QTimer::timeout, this, &SliceEngine::watchJack);
+    m_soundCardNews = new QTimer(this);
+    m_soundCardNews->setInterval(kSoundCardNewsMs);
+    connect(m_soundCardNews, &QTimer::timeout, this, &SliceEngine::deliverSoundCardNews);
+    m_soundCardNews->start();
     startMidi();
     setupAudioDevice();
+}
+
+void SliceEngine::deliverSoundCardNews()
+{
+    if (const SlicePtr loop = m_slicer->currentSlice())
+        loop->deliverSoundCardNews();
+    m_samplerBank->deliverSoundCardNews();
+    m_looperBank->deliverSoundCardNews();
 }
 
 SliceEngine::~SliceEngine()

@@ -44,6 +44,9 @@ public:
     // How often a JACK server is looked for, and a running client checked, while JACK is
     // the chosen audio system.
     static constexpr int kJackWatchMs = 1000;
+    // How often the playback signals for what the sound-card thread started and ended are
+    // delivered on the GUI thread: about a screen frame, so a play button follows the sound.
+    static constexpr int kSoundCardNewsMs = 15;
 
     explicit SliceEngine(QObject *parent = nullptr);
     ~SliceEngine() override;
@@ -87,6 +90,9 @@ public:
     void setPreviewFile(const QString &path);
     bool isPreviewPlaying() const;
     void clearSamplerBank();
+    // The loop's, the pads' and the loopers' signals for what the sound-card thread started
+    // or ended since the last call; the engine's own timer calls it.
+    void deliverSoundCardNews();
 
 signals:
     // Text and suggestion of the current device problem; two empty texts when it is gone.
@@ -124,6 +130,7 @@ private:
     std::unique_ptr<AudioDevice> m_outputDevice;
     std::unique_ptr<JackOutput> m_jackOutput;
     QTimer *m_jackWatch = nullptr; // child; runs while JACK is the chosen audio system
+    QTimer *m_soundCardNews = nullptr; // child; always runs
     static constexpr int kJackRetrySkipsAfterRefusal = 10;
     int m_jackRetrySkipsLeft = 0;
     std::unique_ptr<AudioDevice> m_inputDevice; // never created: no input stream yet

@@ -246,6 +246,49 @@ bool Slice::isPlaying() {
 
 void Slice::play(bool on, int start, int end) {
     QMutexLocker locker(&m_lock);
+    playLocked(on, start, end, false);
+}
+
+// Sound-card thread: no allocation, no file I/O.
+void Slice::playFromSoundCard(int start, int end) {
+    QMutexLocker locker(&m_lock);
+    playLocked(true, start, end, true);
+}
+
+void Slice::announce(SoundCardNews news, bool soundCard) {
+    if (soundCard) {
+        m_soundCardNews.fetch_or(news, std::memory_order_release);
+        return;
+    }
+    if (news == NewsStarted) {
+        emit played();
+        emit playbackToggled(true);
+    } else {
+        emit stopped();
+        emit playbackToggled(false);
+    }
+}
+
+void Slice::deliverSoundCardNews() {
+    const unsigned news = m_soundCardNews.exchange(0, std::memory_order_acquire);
+    if (!news)
+        return;
+    const bool playing = isPlaying();
+    const bool started = news & NewsStarted, ended = news & NewsStopped;
+    // Both since the last call: told in the order that leaves the listeners where the loop
+    // is now. One alone that the GUI thread has overtaken since (a stop from the window
+    // after a MIDI start) is not told: the listeners heard the newer one already.
+    if (started && ended) {
+        announce(playing ? NewsStopped : NewsStarted, false);
+        announce(playing ? NewsStarted : NewsStopped, false);
+    } else if (started && playing) {
+        announce(NewsStarted, false);
+    } else if (ended && !playing) {
+        announce(NewsStopped, false);
+    }
+}
+
+void Slice::playLocked(bool on, int start, int end, bool soundCard) {
     if (end == 0)
         end = cachedLength();
     start = clampPosition(start);
@@ -254,7 +297,7 @@ void Slice::play(bool on, int start, int end) {
     const bool fades = Settings::instance().value(QStringLiteral("fade_in_out_slices")).toInt() != 0;
 
     if (!on) {
-        stopLocked();
+        stopLocked(soundCard);
         return;
     }
 
@@ -288,10 +331,8 @@ void Slice::play(bool on, int start, int end) {
         }
     }
 
-    if (!m_bPlaying) {
-        emit played();
-        emit playbackToggled(true);
-    }
+    if (!m_bPlaying)
+        announce(NewsStarted, soundCard);
     m_pResampler->reset();
     m_pStretcher->reset();
     // The switch between a render and the real-time stretcher happens only here, at a
@@ -303,12 +344,11 @@ void Slice::play(bool on, int start, int end) {
     publishPlayPosition();
 }
 
-void Slice::stopLocked() {
+void Slice::stopLocked(bool soundCard) {
     m_iPlayPos = m_iLoopMode == 2 ? m_iLoopStart : 0;
     publishPlayPosition();
-    emit stopped();
-    emit playbackToggled(false);
     m_bPlaying = false;
+    announce(NewsStopped, soundCard);
 }
 
 void Slice::resetPlaybackPosAfterLoopChange() {
@@ -756,12 +796,8 @@ int Slice::pull(float *buffer, int count) {
                                   m_iLoopEnd, stop, [&](int from, int n) { mix(buffer, from, n); });
     m_pCacheRaw.load()->unlock();
 
-    if (stop) {
-        m_iPlayPos = m_iLoopStart;
-        play(false, 0, 0);
-        emit stopped();
-        emit playbackToggled(false);
-    }
+    if (stop)
+        stopLocked(true);
     return done;
 }
 
@@ -795,12 +831,8 @@ int Slice::pullRendered(float *buffer, int count) {
                                   });
     m_iPlayPos = fromRendered(m_iRenderedPos);
 
-    if (stop) {
-        m_iPlayPos = m_iLoopStart;
-        play(false, 0, 0);
-        emit stopped();
-        emit playbackToggled(false);
-    }
+    if (stop)
+        stopLocked(true);
     return done;
 }
 

@@ -42,8 +42,9 @@ using SlicePtr = QSharedPointer<Slice>;
 // Positions and lengths count samples of the interleaved stereo stream (two per frame);
 // positions the loop stores are rounded down to even and kept within [0, length].
 //
-// Threads: the GUI thread (setters, play), the sound-card thread (render, pull, and play
-// for MIDI notes) and the tempo worker (cache, rates). The loop lock guards every field;
+// Threads: the GUI thread (setters, play), the sound-card thread (render, pull, and
+// playFromSoundCard for MIDI notes) and the tempo worker (cache, rates). The sound-card
+// thread never emits: what it starts and ends is told by deliverSoundCardNews. The loop lock guards every field;
 // the GUI holds it only for short, bounded work. Lock order: slicer, loop, cache, and the
 // cache lock is only ever tried from the sound-card thread.
 class Slice : public QObject, public AudioSource, public QEnableSharedFromThis<Slice> {
@@ -91,8 +92,15 @@ public:
     int loopEnd();
     bool isPlaying();
 
-    // Also called on the sound-card thread for MIDI notes: no allocation, no file I/O.
     void play(bool on, int start, int end);
+    // Sound-card thread (MIDI notes): play(true, start, end) without emitting; the
+    // signals follow from deliverSoundCardNews. No allocation, no file I/O.
+    void playFromSoundCard(int start, int end);
+    // GUI thread: emits the playback signals (played, stopped, playbackToggled) for what
+    // the sound-card thread started or ended since the last call. That thread may not
+    // emit (a queued signal allocates and takes the receiver's event-queue lock), so it
+    // only leaves a mark; the engine calls this on its timer.
+    void deliverSoundCardNews();
 
     void setLoopStart(int start);
     void setLoopEnd(int end);
@@ -201,7 +209,11 @@ private:
     int clampPosition(int position) const;
     void applyStretchSettings();
     void resetPlaybackPosAfterLoopChange();
-    void stopLocked();
+    void playLocked(bool on, int start, int end, bool soundCard);
+    void stopLocked(bool soundCard);
+    enum SoundCardNews : unsigned { NewsStarted = 1, NewsStopped = 2 };
+    // Emits at once on the GUI thread, leaves the mark on the sound-card thread.
+    void announce(SoundCardNews news, bool soundCard);
     void publishPlayPosition() { m_iShownPlayPos.store(m_iPlayPos, std::memory_order_relaxed); }
     void mix(float *buffer, int from, int n);
     void connectCache(const AudioCachePtr &cache);
@@ -256,6 +268,8 @@ private:
     std::unique_ptr<RenderedSource> m_pRenderedSource;
     std::atomic<bool> m_bCancelRequested{false};
     std::atomic<int> m_iShownPlayPos{0};
+    // SoundCardNews bits set by the sound-card thread, taken by deliverSoundCardNews.
+    std::atomic<unsigned> m_soundCardNews{0};
 };
 
 Q_DECLARE_METATYPE(SlicePtr)

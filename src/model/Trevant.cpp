@@ -617,5 +617,5 @@ void Trevant::processMidiMessage(uint32_t message, int &baseNote) {
     const int start = std::max(m_iTrimStart, d);
     const int end = sliceEndAt(start);
     if (start <= m_iTrimEnd)
-        m_pSlice->play(true, start, std::min(m_iTrimEnd, end));
+        m_pSlice->playFromSoundCard(start, std::min(m_iTrimEnd, end));
 }

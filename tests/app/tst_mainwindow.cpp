@@ -359,6 +359,10 @@ private slots:
         QCOMPARE(loop()->playEnd(), points.at(2));
         QVERIFY(!toggled.isEmpty());
         QCOMPARE(toggled.first().first().toBool(), true);
+        // The slice ends on the sound-card thread; the play button hears of it on the GUI
+        // thread, through the engine's collection of what that thread did.
+        QTRY_VERIFY_WITH_TIMEOUT(!toggled.last().first().toBool(), 10000);
+        QVERIFY(!w()->form().actionPlay->isChecked());
         w()->slicer()->togglePlayback(false);
         // Nine slices do not exist: digit 9 plays nothing.
         QCoreApplication::processEvents();

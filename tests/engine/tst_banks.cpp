@@ -316,6 +316,7 @@ void BanksTest::quantizationFromTheMasterCutsTakes()
     QCOMPARE(follower->quantizationLength(), 1000L);
 
     QSignalSpy playback(follower, &LoopingSampler::playbackStateChanged);
+    QSignalSpy followerStates(follower, &LoopingSampler::recordingStateChanged);
     follower->armRecording(true);
     follower->startRecording();
     bank.recordStep(input.data(), 600);
@@ -326,7 +327,12 @@ void BanksTest::quantizationFromTheMasterCutsTakes()
     QCOMPARE(follower->length(), 1000);
     QCOMPARE(follower->recordingState(), LooperIdle);
     QVERIFY(follower->isPlaying());
+    // Cut on the sound-card thread, told on the GUI thread's next collection.
+    QCOMPARE(playback.count(), 0);
+    QCOMPARE(followerStates.count(), 2);
+    bank.deliverSoundCardNews();
     QCOMPARE(playback.last().at(0).toBool(), true);
+    QCOMPARE(followerStates.last().at(0).value<RecordingState>(), LooperIdle);
 
     bank.linkQuantization(false);
     QVERIFY(!master->isMaster());

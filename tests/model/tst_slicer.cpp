@@ -255,9 +255,17 @@ private slots:
         t.setSlicePoints({100000, 200000});
         int base = 36;
         auto note = [&](int n, int vel) { t.processMidiMessage(MidiProcessor::message(0x93, n, vel), base); };
+        // A note arrives on the sound-card thread, which may not emit: the loop's signals
+        // wait for the GUI thread to collect them, once however many notes came.
+        QSignalSpy toggled(s.data(), &Slice::playbackToggled);
         note(36, 100);
         QCOMPARE(s->playPosition(), 0);
         QCOMPARE(s->playEnd(), 100000);
+        QCOMPARE(toggled.count(), 0);
+        s->deliverSoundCardNews();
+        s->deliverSoundCardNews();
+        QCOMPARE(toggled.count(), 1);
+        QCOMPARE(toggled.first().first().toBool(), true);
         note(37, 100);
         QCOMPARE(s->playPosition(), 100000);
         QCOMPARE(s->playEnd(), 200000);
