@@ -3,9 +3,11 @@
 #include "FileValues.h"
 #include "ModelLogging.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QDomDocument>
 #include <QFile>
+#include <QFileInfo>
 #include <QMutex>
 #include <QSaveFile>
 #include <QStandardPaths>
@@ -109,6 +111,18 @@ void Settings::load()
     QFile file(filePath());
     QMap<QString, QString> values;
     if (!file.open(QIODevice::ReadOnly) || !parse(file.readAll(), &values)) {
+        file.close();
+        // The file is the musician's: one that is there but cannot be read (damaged, edited
+        // by hand, not readable by this user) is moved aside with the time in its name,
+        // not written over, so that nothing in it is lost.
+        if (QFileInfo(filePath()).isFile()) {
+            const QString aside = filePath() + QStringLiteral(".unreadable-") +
+                                  QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
+            if (QFile::rename(filePath(), aside))
+                qCWarning(lcModel) << "The settings file could not be read; it was kept as" << aside;
+            else
+                qCWarning(lcModel) << "The settings file could not be read nor moved aside:" << filePath();
+        }
         qCDebug(lcModel) << "Creating default settings";
         save();
         return;

@@ -34,7 +34,9 @@ private slots:
     }
     void init()
     {
-        QFile::remove(Settings::filePath());
+        QDir folder = QFileInfo(Settings::filePath()).absoluteDir();
+        for (const QString &name : folder.entryList(QDir::Files | QDir::Hidden))
+            QFile::remove(folder.filePath(name));
         Settings::resetForTests();
     }
 
@@ -81,6 +83,13 @@ private slots:
         writeFile("<settings><broken></settings");
         QVERIFY(Settings::instance().value("broken").isEmpty());
         QCOMPARE(readFile(), QByteArray("<!DOCTYPE settings>\n<settings/>\n"));
+        // What was there is kept beside it, whole, for the musician to recover.
+        const QDir folder = QFileInfo(Settings::filePath()).absoluteDir();
+        const QStringList aside = folder.entryList({"settings.xml.unreadable-*"}, QDir::Files);
+        QCOMPARE(aside.size(), 1);
+        QFile kept(folder.filePath(aside.first()));
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("<settings><broken></settings"));
     }
 
     void numbersOutsideTheWindowsRangesAreClamped()
