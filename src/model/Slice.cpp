@@ -245,21 +245,22 @@ bool Slice::isPlaying() {
 }
 
 void Slice::play(bool on, int start, int end) {
-    QMutexLocker locker(&m_lock);
-    playLocked(on, start, end, false);
+    unsigned news = 0;
+    {
+        QMutexLocker locker(&m_lock);
+        news = playLocked(on, start, end);
+    }
+    if (news)
+        announce(PlaybackNews(news));
 }
 
 // Sound-card thread: no allocation, no file I/O.
 void Slice::playFromSoundCard(int start, int end) {
     QMutexLocker locker(&m_lock);
-    playLocked(true, start, end, true);
+    m_soundCardNews.fetch_or(playLocked(true, start, end), std::memory_order_release);
 }
 
-void Slice::announce(SoundCardNews news, bool soundCard) {
-    if (soundCard) {
-        m_soundCardNews.fetch_or(news, std::memory_order_release);
-        return;
-    }
+void Slice::announce(PlaybackNews news) {
     if (news == NewsStarted) {
         emit played();
         emit playbackToggled(true);
@@ -279,16 +280,16 @@ void Slice::deliverSoundCardNews() {
     // is now. One alone that the GUI thread has overtaken since (a stop from the window
     // after a MIDI start) is not told: the listeners heard the newer one already.
     if (started && ended) {
-        announce(playing ? NewsStopped : NewsStarted, false);
-        announce(playing ? NewsStarted : NewsStopped, false);
+        announce(playing ? NewsStopped : NewsStarted);
+        announce(playing ? NewsStarted : NewsStopped);
     } else if (started && playing) {
-        announce(NewsStarted, false);
+        announce(NewsStarted);
     } else if (ended && !playing) {
-        announce(NewsStopped, false);
+        announce(NewsStopped);
     }
 }
 
-void Slice::playLocked(bool on, int start, int end, bool soundCard) {
+unsigned Slice::playLocked(bool on, int start, int end) {
     if (end == 0)
         end = cachedLength();
     start = clampPosition(start);
@@ -296,10 +297,8 @@ void Slice::playLocked(bool on, int start, int end, bool soundCard) {
     // QStringLiteral and the store's shared strings: no allocation on the sound-card thread.
     const bool fades = Settings::instance().value(QStringLiteral("fade_in_out_slices")).toInt() != 0;
 
-    if (!on) {
-        stopLocked(soundCard);
-        return;
-    }
+    if (!on)
+        return stopLocked();
 
     if (fades) {
         m_pFadeIn->setGain(0.0f);
@@ -331,8 +330,7 @@ void Slice::playLocked(bool on, int start, int end, bool soundCard) {
         }
     }
 
-    if (!m_bPlaying)
-        announce(NewsStarted, soundCard);
+    const unsigned news = m_bPlaying ? 0u : unsigned(NewsStarted);
     m_pResampler->reset();
     m_pStretcher->reset();
     // The switch between a render and the real-time stretcher happens only here, at a
@@ -342,13 +340,14 @@ void Slice::playLocked(bool on, int start, int end, bool soundCard) {
         m_iRenderedPos = toRendered(m_iPlayPos);
     m_bPlaying = true;
     publishPlayPosition();
+    return news;
 }
 
-void Slice::stopLocked(bool soundCard) {
+unsigned Slice::stopLocked() {
     m_iPlayPos = m_iLoopMode == 2 ? m_iLoopStart : 0;
     publishPlayPosition();
     m_bPlaying = false;
-    announce(NewsStopped, soundCard);
+    return NewsStopped;
 }
 
 void Slice::resetPlaybackPosAfterLoopChange() {
@@ -797,7 +796,7 @@ int Slice::pull(float *buffer, int count) {
     m_pCacheRaw.load()->unlock();
 
     if (stop)
-        stopLocked(true);
+        m_soundCardNews.fetch_or(stopLocked(), std::memory_order_release);
     return done;
 }
 
@@ -832,7 +831,7 @@ int Slice::pullRendered(float *buffer, int count) {
     m_iPlayPos = fromRendered(m_iRenderedPos);
 
     if (stop)
-        stopLocked(true);
+        m_soundCardNews.fetch_or(stopLocked(), std::memory_order_release);
     return done;
 }
 

@@ -209,11 +209,14 @@ private:
     int clampPosition(int position) const;
     void applyStretchSettings();
     void resetPlaybackPosAfterLoopChange();
-    void playLocked(bool on, int start, int end, bool soundCard);
-    void stopLocked(bool soundCard);
-    enum SoundCardNews : unsigned { NewsStarted = 1, NewsStopped = 2 };
-    // Emits at once on the GUI thread, leaves the mark on the sound-card thread.
-    void announce(SoundCardNews news, bool soundCard);
+    enum PlaybackNews : unsigned { NewsStarted = 1, NewsStopped = 2 };
+    // Under the loop lock; they return what the listeners are to be told (PlaybackNews
+    // bits), which is sent once the lock is released: the window's slots must not run
+    // under a lock that render takes on the sound-card thread.
+    unsigned playLocked(bool on, int start, int end);
+    unsigned stopLocked();
+    // GUI thread, loop lock not held.
+    void announce(PlaybackNews news);
     void publishPlayPosition() { m_iShownPlayPos.store(m_iPlayPos, std::memory_order_relaxed); }
     void mix(float *buffer, int from, int n);
     void connectCache(const AudioCachePtr &cache);
@@ -268,7 +271,7 @@ private:
     std::unique_ptr<RenderedSource> m_pRenderedSource;
     std::atomic<bool> m_bCancelRequested{false};
     std::atomic<int> m_iShownPlayPos{0};
-    // SoundCardNews bits set by the sound-card thread, taken by deliverSoundCardNews.
+    // PlaybackNews bits set by the sound-card thread, taken by deliverSoundCardNews.
     std::atomic<unsigned> m_soundCardNews{0};
 };
 

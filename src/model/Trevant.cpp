@@ -103,35 +103,43 @@ void Trevant::calculateSliceBpm() {
     m_pBpmDetector->detect(target);
 }
 
+// The trim setters change the loop's region after the slicer lock is released: its
+// loopChanged runs window slots (see playableLoop).
 void Trevant::setTrimStart(int position) {
+    SlicePtr follows;
     {
         QMutexLocker locker(&m_lock);
         position &= ~1;
         if (m_pSlice)
             position = std::max(0, std::min(position, m_pSlice->length() & ~1));
         if (m_pSlice && m_pSlice->loopStart() == m_iTrimStart)
-            m_pSlice->setLoopStart(position);
+            follows = m_pSlice;
         m_iTrimStart = position;
     }
+    if (follows)
+        follows->setLoopStart(position);
     emit trimPointsChanged();
 }
 
 void Trevant::setTrimEnd(int position) {
+    SlicePtr follows;
     {
         QMutexLocker locker(&m_lock);
         if (m_pSlice)
             position = std::max(0, std::min(position, m_pSlice->length()));
         if (m_pSlice && m_pSlice->loopEnd() == m_iTrimEnd)
-            m_pSlice->setLoopEnd(position);
+            follows = m_pSlice;
         m_iTrimEnd = position;
     }
+    if (follows)
+        follows->setLoopEnd(position);
     emit trimPointsChanged();
 }
 
 void Trevant::restoreLoop(int start, int end) {
-    QMutexLocker locker(&m_lock);
-    if (m_pSlice && (m_pSlice->loopStart() != start || m_pSlice->loopEnd() != end))
-        m_pSlice->setLoop(start, end);
+    const SlicePtr loop = currentSlice();
+    if (loop && (loop->loopStart() != start || loop->loopEnd() != end))
+        loop->setLoop(start, end);
 }
 
 void Trevant::followLoopLength() {
@@ -516,58 +524,74 @@ int Trevant::snapToZeroCrossingBefore(int position) {
     return position;
 }
 
-void Trevant::togglePlayback(bool on) {
+// The transport below reads the slicer's state under its lock and then works on the loop
+// without it: the loop's signals run window slots, and the sound-card thread takes the
+// slicer lock for every block. Only the GUI thread replaces the loop, so it stays current.
+SlicePtr Trevant::playableLoop(int *trimStart, int *trimEnd) {
     QMutexLocker locker(&m_lock);
     if (!hasAudio())
+        return SlicePtr();
+    if (trimStart)
+        *trimStart = m_iTrimStart;
+    if (trimEnd)
+        *trimEnd = m_iTrimEnd;
+    return m_pSlice;
+}
+
+void Trevant::togglePlayback(bool on) {
+    int trimStart = 0, trimEnd = 0;
+    const SlicePtr loop = playableLoop(&trimStart, &trimEnd);
+    if (!loop)
         return;
     if (!on) {
-        m_pSlice->play(false, 0, 0);
+        loop->play(false, 0, 0);
         return;
     }
-    if (m_pSlice->loopMode() != 2)
-        m_pSlice->setLoop(m_iTrimStart, m_iTrimEnd);
-    m_pSlice->play(true, m_pSlice->loopStart(), m_pSlice->loopEnd());
+    if (loop->loopMode() != 2)
+        loop->setLoop(trimStart, trimEnd);
+    loop->play(true, loop->loopStart(), loop->loopEnd());
 }
 
 void Trevant::playFrom(int position) {
-    QMutexLocker locker(&m_lock);
-    if (!hasAudio())
+    int trimStart = 0, trimEnd = 0;
+    const SlicePtr loop = playableLoop(&trimStart, &trimEnd);
+    if (!loop)
         return;
-    const int start = std::max(position, m_iTrimStart);
-    const int end = std::min(m_iTrimEnd, sliceEndAt(start));
-    if (start <= m_iTrimEnd)
-        m_pSlice->play(true, start, end);
+    const int start = std::max(position, trimStart);
+    const int end = std::min(trimEnd, sliceEndAt(start));
+    if (start <= trimEnd)
+        loop->play(true, start, end);
 }
 
 void Trevant::toggleLoopAt(int position) {
-    QMutexLocker locker(&m_lock);
-    if (!hasAudio())
+    const SlicePtr loop = playableLoop(nullptr, nullptr);
+    if (!loop)
         return;
-    const int playPos = m_pSlice->playPosition();
+    const int playPos = loop->playPosition();
     const int s = sliceStartAt(position, 0);
     const int e = sliceEndAt(position);
-    if (m_pSlice->loopMode() > 0 && s == m_pSlice->loopStart() && e == m_pSlice->loopEnd()) {
-        m_pSlice->play(false, 0, 0);
-        m_pSlice->setLoopMode(0);
+    if (loop->loopMode() > 0 && s == loop->loopStart() && e == loop->loopEnd()) {
+        loop->play(false, 0, 0);
+        loop->setLoopMode(0);
         return;
     }
-    m_pSlice->setLoop(s, e);
-    m_pSlice->setLoopMode(2);
-    if (m_pSlice->isPlaying() && (playPos < s || playPos > e))
-        m_pSlice->play(true, m_pSlice->loopStart(), m_pSlice->loopEnd());
+    loop->setLoop(s, e);
+    loop->setLoopMode(2);
+    if (loop->isPlaying() && (playPos < s || playPos > e))
+        loop->play(true, loop->loopStart(), loop->loopEnd());
 }
 
 void Trevant::expandLoopTo(int position) {
-    QMutexLocker locker(&m_lock);
-    if (!hasAudio())
+    const SlicePtr loop = playableLoop(nullptr, nullptr);
+    if (!loop)
         return;
-    int s = m_pSlice->loopStart();
-    int e = m_pSlice->loopEnd();
+    int s = loop->loopStart();
+    int e = loop->loopEnd();
     if (e < position)
         e = sliceEndAt(position);
     else
         s = sliceStartAt(position, 0);
-    m_pSlice->setLoop(s, e);
+    loop->setLoop(s, e);
 }
 
 int Trevant::engineSampleRate() {

@@ -130,6 +130,9 @@ private:
     static int nearestZeroCrossing(Slice *slice, int position);
 
     SlicePtr m_pSlice;
+    // The loop when it has audio, with the trim points, read under the slicer lock.
+    SlicePtr playableLoop(int *trimStart, int *trimEnd);
+
     QRecursiveMutex m_lock;
     QList<int> m_slicePoints;
     int m_iTrimStart = 0;

@@ -20,6 +20,8 @@
 #include <QUndoStack>
 #include <QtTest>
 #include <algorithm>
+#include <chrono>
+#include <future>
 #include <set>
 
 using namespace ModelFixtures;
@@ -246,6 +248,42 @@ private slots:
         t.setTrimEnd(99999999);
         QCOMPARE(t.trimEnd(), 400002);
         QCOMPARE(trim.count(), 3);
+    }
+
+    // The window's slots for the loop's playback and region signals run while the sound-card
+    // thread keeps rendering: none of them is sent under the slicer or loop lock that
+    // render takes.
+    void transportSignalsLeaveTheSlicerLockFree() {
+        Trevant t;
+        load(t, m_medium);
+        SlicePtr s = t.currentSlice();
+        t.setSlicePoints({100000, 200000});
+        int heard = 0, blocked = 0;
+        // Kept outside the slot: a render that waits for a held lock can only finish once
+        // the slot has returned, so it is joined at the end, not in the slot.
+        std::vector<std::future<void>> renders;
+        const auto renderMeanwhile = [&] {
+            ++heard;
+            renders.push_back(std::async(std::launch::async, [&t] {
+                std::vector<float> buffer(256, 0.0f);
+                t.render(buffer.data(), 256);
+            }));
+            if (renders.back().wait_for(std::chrono::seconds(5)) != std::future_status::ready)
+                ++blocked;
+        };
+        connect(s.data(), &Slice::playbackToggled, this, renderMeanwhile);
+        connect(s.data(), &Slice::loopChanged, this, renderMeanwhile);
+        t.togglePlayback(true);
+        t.playFrom(150000);
+        t.toggleLoopAt(150000);
+        t.expandLoopTo(250000);
+        t.setTrimStart(s->loopStart());
+        t.setTrimEnd(300000);
+        t.togglePlayback(false);
+        disconnect(s.data(), nullptr, this, nullptr);
+        renders.clear();
+        QVERIFY(heard >= 6);
+        QCOMPARE(blocked, 0);
     }
 
     void midiNotesPlaySlices() {
