@@ -10,6 +10,7 @@ private slots:
     void softHatsUnderALoudSnareAreFoundAtTheDefault();
     void faintHitsInHissStartBeforeTheirAttack();
     void clicksAndLowSampleRatesAreCutAtTheirHits();
+    void aBassLineIsCutAtItsNotesNotInItsFadingTail();
     void softStrokesInTheGrooveOutrankEqualBumpsBetweenIt();
     void raisingSensitivityOnlyAddsPoints();
     void minimumLengthAndRegionAreRespected();
