@@ -307,25 +307,29 @@ void Trevant::addSlicePoint(int position) {
 }
 
 void Trevant::removeSlicePoint(int position) {
+    SlicePtr loop;
     {
         QMutexLocker locker(&m_lock);
         position &= ~1;
         m_slicePoints.removeAll(position);
-        if (m_pSlice) {
-            if (position == m_pSlice->loopStart())
-                m_pSlice->setLoopStart(sliceStartAt(position, 0));
-            if (position == m_pSlice->loopEnd()) {
-                int e = sliceStartAt(position, 0);
-                if (e == m_pSlice->loopStart())
-                    e = sliceEndAt(position);
-                m_pSlice->setLoopEnd(e);
-            }
+        loop = m_pSlice;
+    }
+    // A loop region that ended on the point follows it, outside the lock (see playableLoop).
+    if (loop) {
+        if (position == loop->loopStart())
+            loop->setLoopStart(sliceStartAt(position, 0));
+        if (position == loop->loopEnd()) {
+            int e = sliceStartAt(position, 0);
+            if (e == loop->loopStart())
+                e = sliceEndAt(position);
+            loop->setLoopEnd(e);
         }
     }
     emit slicePointsChanged();
 }
 
 void Trevant::moveSlicePoint(int from, int to) {
+    SlicePtr loop;
     {
         QMutexLocker locker(&m_lock);
         const int index = m_slicePoints.indexOf(from);
@@ -338,14 +342,15 @@ void Trevant::moveSlicePoint(int from, int to) {
         else
             m_slicePoints[index] = to;
         std::sort(m_slicePoints.begin(), m_slicePoints.end());
-        if (m_pSlice) {
-            const bool wasStart = from == m_pSlice->loopStart();
-            const bool wasEnd = from == m_pSlice->loopEnd();
-            if (wasStart)
-                m_pSlice->setLoopStart(to);
-            if (wasEnd)
-                m_pSlice->setLoopEnd(to);
-        }
+        loop = m_pSlice;
+    }
+    if (loop) {
+        const bool wasStart = from == loop->loopStart();
+        const bool wasEnd = from == loop->loopEnd();
+        if (wasStart)
+            loop->setLoopStart(to);
+        if (wasEnd)
+            loop->setLoopEnd(to);
     }
     emit slicePointsChanged();
 }
