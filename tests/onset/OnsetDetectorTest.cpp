@@ -346,6 +346,24 @@ void OnsetDetectorTest::aBassLineIsCutAtItsNotesNotInItsFadingTail()
              qPrintable(QString("a slice at %1 s, in the tail").arg(double(starts.last()) / rate)));
 }
 
+// What is far under the sounds before it is a tail; far under the sounds after it, it is
+// the intro before a drop and keeps its hits.
+void OnsetDetectorTest::aQuietIntroKeepsItsHitsUpToTheDrop()
+{
+    std::vector<double> times;
+    std::vector<float> levels;
+    for (int k = 0; k < 20; ++k) {
+        times.push_back(0.25 + 0.4 * k);
+        levels.push_back(k < 12 ? 0.004f : 0.8f); // 46 dB apart
+    }
+    const Loop loop = makeLoop(times, levels, 8.5, std::vector<bool>(times.size(), false));
+    const QVector<qint64> starts = OnsetDetector::pick(analyse(loop), OnsetDetector::defaultSensitivity,
+                                                       OnsetDetector::defaultMinLengthMs, 0, loop.frames());
+    QCOMPARE(starts.size(), int(loop.hits.size()));
+    for (int i = 0; i < starts.size(); ++i)
+        QVERIFY(starts[i] <= loop.hits[size_t(i)] && loop.hits[size_t(i)] - starts[i] < qint64(0.005 * kRate));
+}
+
 void OnsetDetectorTest::softStrokesInTheGrooveOutrankEqualBumpsBetweenIt()
 {
     const double sixteenth = 0.125;

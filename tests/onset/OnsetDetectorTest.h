@@ -11,6 +11,7 @@ private slots:
     void faintHitsInHissStartBeforeTheirAttack();
     void clicksAndLowSampleRatesAreCutAtTheirHits();
     void aBassLineIsCutAtItsNotesNotInItsFadingTail();
+    void aQuietIntroKeepsItsHitsUpToTheDrop();
     void softStrokesInTheGrooveOutrankEqualBumpsBetweenIt();
     void raisingSensitivityOnlyAddsPoints();
     void minimumLengthAndRegionAreRespected();
