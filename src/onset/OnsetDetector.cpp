@@ -7,9 +7,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
+#include <deque>
 #include <limits>
+#include <mutex>
 #include <numeric>
 #include <set>
+#include <thread>
 #include <vector>
 
 // How the hits are found, and why this way.
@@ -390,6 +394,88 @@ void addHighBandCandidates(const std::vector<HighPeak> &peaks, QVector<OnsetCand
               [](const OnsetCandidate &a, const OnsetCandidate &b) { return a.startFrame < b.startFrame; });
 }
 
+// Feeds the short high-band function on a thread of its own while the caller computes the
+// main function: both are passes over every sample, and on a long file they need not take
+// turns on one core. The pieces are handed over in order, at most a few at a time, so the
+// memory stays that of a few reads.
+//
+// Threads: add and finish on the caller's thread; the function itself is only touched by
+// the feeding thread until finish (or the destructor) has joined it.
+class HighBandFeeder {
+public:
+    explicit HighBandFeeder(HighBandFlux &high) : m_high(high)
+    {
+        if (m_high.isValid())
+            m_thread = std::thread([this] { run(); });
+    }
+    // An analysis abandoned half way: what is still queued is dropped.
+    ~HighBandFeeder()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_pieces.clear();
+        }
+        finish();
+    }
+    HighBandFeeder(const HighBandFeeder &) = delete;
+    HighBandFeeder &operator=(const HighBandFeeder &) = delete;
+
+    void add(const float *mono, qint64 first, int count)
+    {
+        if (!m_thread.joinable() || count <= 0)
+            return;
+        Piece piece{first, std::vector<float>(mono, mono + count)};
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_taken.wait(lock, [this] { return m_pieces.size() < kMaxQueued; });
+        m_pieces.push_back(std::move(piece));
+        m_queued.notify_one();
+    }
+
+    // Returns once every piece has been taken in; the function is then the caller's again.
+    void finish()
+    {
+        if (!m_thread.joinable())
+            return;
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_ended = true;
+        }
+        m_queued.notify_one();
+        m_thread.join();
+    }
+
+private:
+    struct Piece {
+        qint64 first = 0;
+        std::vector<float> samples;
+    };
+    static constexpr size_t kMaxQueued = 4;
+
+    void run()
+    {
+        for (;;) {
+            Piece piece;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_queued.wait(lock, [this] { return !m_pieces.empty() || m_ended; });
+                if (m_pieces.empty())
+                    return;
+                piece = std::move(m_pieces.front());
+                m_pieces.pop_front();
+            }
+            m_taken.notify_one();
+            m_high.add(piece.samples.data(), piece.first, int(piece.samples.size()));
+        }
+    }
+
+    HighBandFlux &m_high;
+    std::mutex m_mutex;
+    std::condition_variable m_queued, m_taken;
+    std::deque<Piece> m_pieces;
+    bool m_ended = false;
+    std::thread m_thread;
+};
+
 } // namespace
 
 OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, int channels,
@@ -447,6 +533,7 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
     qint64 nextProgress = progressStep;
 
     HighBandFlux high(sampleRate, frames);
+    HighBandFeeder feeder(high);
 
     auto computeFrame = [&](qint64 n) {
         const qint64 first = n * L.hop - half - monoStart;
@@ -556,7 +643,7 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
                 edge[blk] = edgeMax;
                 bright[blk] = brightMax;
             }
-            high.add(mono.data() + base, readPos, want);
+            feeder.add(mono.data() + base, readPos, want);
             readPos += want;
             if (progress && readPos >= nextProgress) {
                 nextProgress += progressStep;
@@ -574,6 +661,7 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
         }
     }
 
+    feeder.finish();
     high.finish();
     const std::vector<HighPeak> highPeaks = highBandPeaks(high, sampleRate, frames);
     // Where the attack of a high-band peak lies: the window that peaked reaches half its
