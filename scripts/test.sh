@@ -3,7 +3,7 @@
 #   scripts/test.sh            normal build in build/
 #   scripts/test.sh --sanitize AddressSanitizer + UBSan build in build-asan/
 #   scripts/test.sh --tsan     ThreadSanitizer build in build-tsan/ of the test programs
-#                              without widgets (model, audio, edit, engine, tempo, persist)
+#                              without widgets (model, audio, edit, engine, tempo, persist, onset, onsetservice)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -22,7 +22,7 @@ case "${1:-}" in
     # --tsan-all is the former name, from when audio and engine were left out.
     BUILD=build-tsan
     EXTRA=(-DQUILLORY_TSAN=ON -DQUILLORY_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo)
-    SUBSYSTEMS=(model audio edit engine tempo persist)
+    SUBSYSTEMS=(model audio edit engine tempo persist onset onsetservice)
     for s in "${SUBSYSTEMS[@]}"; do TARGETS+=(--target "test_$s"); done
     TESTS=(-R "^($(IFS='|'; echo "${SUBSYSTEMS[*]}"))\$")
     # Every report fails the run (exit code 66) after the whole program has run. Qt is not
