@@ -39,6 +39,15 @@ QString bpmText(double bpm) {
 QString clock(qint64 seconds) {
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
+
+// More than two channels load as silence, as in the window: said, and counted as a bad
+// input, so that a script does not take the empty result for the file's.
+void addSilentChannelsWarning(int channels, QString *warning) {
+    if (channels <= 2)
+        return;
+    const QString silent = QStringLiteral("%1 channels: only mono and stereo audio is read, so it is silent").arg(channels);
+    *warning = warning->isEmpty() ? silent : *warning + QStringLiteral("; ") + silent;
+}
 } // namespace
 
 BatchRunner::BatchRunner(const CliOptions &options) : m_options(options) {}
@@ -228,6 +237,8 @@ BatchRunner::Result BatchRunner::process(const Input &input) {
                 r.output = tempoLine(input, tempo);
                 if (tempo.missingFrames > 0)
                     warning = truncationWarning(tempo.missingFrames, tempo.sampleRate);
+                if (m_options.command == CliOptions::Command::Tempo)
+                    addSilentChannelsWarning(tempo.channels, &warning);
             }
         } else {
             LoopTask task;
@@ -235,21 +246,12 @@ BatchRunner::Result BatchRunner::process(const Input &input) {
                 // Said before the work, so that it stands even when the work fails.
                 if (task.missingFrames() > 0)
                     warning = truncationWarning(task.missingFrames(), task.loop()->fileSampleRate());
+                addSilentChannelsWarning(task.loop()->fileChannels(), &warning);
                 if (m_options.command == CliOptions::Command::Slice)
                     exportSlices(input, task, &error);
                 else
                     r.output = pointsLine(input, task, &error);
             }
-        }
-    }
-    // More than two channels load as silence, as in the window: said, and counted as a
-    // bad input, so that a script does not take the empty result for the file's.
-    if (error.isEmpty() && m_options.command != CliOptions::Command::Info) {
-        const int channels = describeStream(input.path).channels;
-        if (channels > 2) {
-            const QString silent =
-                QStringLiteral("%1 channels: only mono and stereo audio is read, so it is silent").arg(channels);
-            warning = warning.isEmpty() ? silent : warning + QStringLiteral("; ") + silent;
         }
     }
     // A cut-off file is still worked on, its result printed or written, but it counts

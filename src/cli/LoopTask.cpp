@@ -155,6 +155,7 @@ bool detectFileTempo(const QString &path, const std::atomic<bool> &stop, FileTem
     }
     tempo->sampleRate = file->sampleRate();
     tempo->frames = file->length() / 2;
+    tempo->channels = file->channels();
     BpmDetectorWorker worker;
     BpmDetectorWorker::Result result;
     if (!worker.detectFile(file, stop, &result)) {

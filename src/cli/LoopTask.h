@@ -59,6 +59,7 @@ struct FileTempo {
     double bpm = 0.0; // 0 when none can be determined
     TempoAnalysis analysis;
     long long missingFrames = 0; // see AudioFile::missingFrames
+    int channels = 0;            // see AudioFile::channels
 };
 // False with the reason when the file cannot be read or holds no audio the program can
 // open, or when stop is set.
