@@ -92,6 +92,17 @@ void addHat(std::vector<float> &mono, qint64 at, double level, double rise, doub
     }
 }
 
+// A snare-like burst: white noise that rises linearly over rise seconds (at once when 0),
+// decays and lasts length seconds.
+void addBurst(std::vector<float> &mono, qint64 at, double level, double rise, double decay, double length, std::mt19937 &rng)
+{
+    std::normal_distribution<float> noise(0.0f, 1.0f);
+    for (qint64 f = at; f < std::min(qint64(mono.size()), at + qint64(length * kRate)); ++f) {
+        const double t = double(f - at) / kRate;
+        mono[size_t(f)] += float(level * (rise > 0.0 ? std::min(1.0, t / rise) : 1.0) * std::exp(-t / decay)) * noise(rng);
+    }
+}
+
 const std::vector<double> kHitTimes{0.31, 0.52, 0.69, 1.013, 1.25, 1.38, 1.7, 1.96, 2.2, 2.42, 2.67, 2.91};
 
 } // namespace
@@ -173,7 +184,6 @@ void OnsetDetectorTest::softHatUnderATailStillStartsBeforeItsAttack()
 void OnsetDetectorTest::softHatsUnderALoudSnareAreFoundAtTheDefault()
 {
     std::mt19937 rng(21);
-    std::normal_distribution<float> noise(0.0f, 1.0f);
     const double beat = 0.36, seconds = 0.2 + 12 * beat;
     const qint64 frames = qint64(seconds * kRate);
     std::vector<float> mono = hissBed(frames, 0.0003f, rng);
@@ -181,8 +191,7 @@ void OnsetDetectorTest::softHatsUnderALoudSnareAreFoundAtTheDefault()
     std::vector<qint64> hits, softHats;
     for (int b = 0; b < 12; ++b) {
         const qint64 at = qint64((0.2 + b * beat) * kRate), sixteenth = qint64(beat / 4 * kRate);
-        for (qint64 f = at; f < std::min(frames, at + qint64(0.3 * kRate)); ++f)
-            mono[size_t(f)] += float(0.7 * std::exp(-double(f - at) / (0.035 * kRate))) * noise(rng);
+        addBurst(mono, at, 0.7, 0.0, 0.035, 0.3, rng);
         hat(at + sixteenth, 0.09f);
         hat(at + 2 * sixteenth, 0.3f);
         for (qint64 f = at + 3 * sixteenth; f < std::min(frames, at + 4 * sixteenth); ++f) {
@@ -221,7 +230,6 @@ void OnsetDetectorTest::softHatsUnderALoudSnareAreFoundAtTheDefault()
 void OnsetDetectorTest::faintHitsInHissStartBeforeTheirAttack()
 {
     std::mt19937 rng(33);
-    std::normal_distribution<float> noise(0.0f, 1.0f);
     const double beat = 0.4, seconds = 0.3 + 10 * beat;
     const qint64 frames = qint64(seconds * kRate);
     std::vector<float> mono = hissBed(frames, 0.01f, rng);
@@ -230,10 +238,7 @@ void OnsetDetectorTest::faintHitsInHissStartBeforeTheirAttack()
         const qint64 at = qint64((0.3 + b * beat) * kRate);
         const qint64 hat = at + qint64((0.2 + 0.004 * b) * kRate);
         addHat(mono, hat, 0.04, 0.006, 0.015, 0.06, rng);
-        for (qint64 f = at; f < std::min(frames, at + qint64(0.15 * kRate)); ++f) {
-            const double t = double(f - at) / kRate;
-            mono[size_t(f)] += float(0.8 * std::min(1.0, t / 0.0003) * std::exp(-t / 0.03)) * noise(rng);
-        }
+        addBurst(mono, at, 0.8, 0.0003, 0.03, 0.15, rng);
         soft.push_back(hat);
         loud.push_back(at);
     }
