@@ -4,6 +4,7 @@
 #include "AudioFileFLAC.h"
 #include "AudioFileSndFile.h"
 
+#include <QFileInfo>
 #include <climits>
 
 AudioFile::~AudioFile() = default;
@@ -14,6 +15,21 @@ QStringList AudioFile::openableSuffixes() {
             QStringLiteral("aifc"), QStringLiteral("flac"), QStringLiteral("mp3"), QStringLiteral("m4a"),
             QStringLiteral("aac"),  QStringLiteral("wma"),  QStringLiteral("ogg"), QStringLiteral("oga"),
             QStringLiteral("opus"), QStringLiteral("mka"),  QStringLiteral("caf"), QStringLiteral("ac3")};
+}
+
+QString AudioFile::pathProblem(const QString &path) {
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("no such file");
+    if (!info.isFile())
+        return QStringLiteral("not a regular file");
+    if (!info.isReadable())
+        return QStringLiteral("permission denied");
+    return QString();
+}
+
+QString AudioFile::notAudioReason() {
+    return QStringLiteral("not audio the program can open (damaged, truncated or empty)");
 }
 
 AudioFilePtr AudioFile::createForPath(const QString &path) {

@@ -72,6 +72,12 @@ public:
     static AudioFilePtr createForPath(const QString &path);
     // The file name suffixes (lower case, no dot) offered when opening audio.
     static QStringList openableSuffixes();
+    // What about the path itself keeps it from being read, in a few words ("no such
+    // file", "not a regular file", "permission denied"); empty when nothing does (its
+    // bytes may still not be audio).
+    static QString pathProblem(const QString &path);
+    // The words for a file that is there and readable but holds no audio a reader opens.
+    static QString notAudioReason();
 
     // Shared validation of what a container declares: true if a stream of this many
     // interleaved samples at this rate can be loaded.

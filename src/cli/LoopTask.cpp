@@ -1,5 +1,6 @@
 #include "LoopTask.h"
 
+#include "AudioFile.h"
 #include "BpmDetectorWorker.h"
 #include "OnsetAnalysisService.h"
 #include "OnsetAnalysisWorker.h"
@@ -13,10 +14,6 @@
 
 #include "FfmpegLibrary.h"
 
-namespace {
-const QString kNotAudio = QStringLiteral("not audio the program can open (damaged, truncated or empty)");
-} // namespace
-
 LoopTask::LoopTask() : m_pSlicer(new Trevant) {}
 
 LoopTask::~LoopTask() {
@@ -26,27 +23,15 @@ LoopTask::~LoopTask() {
 }
 
 bool LoopTask::checkInput(const QString &path, QString *error) {
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        *error = QStringLiteral("no such file");
-        return false;
-    }
-    if (!info.isFile()) {
-        *error = QStringLiteral("not a regular file");
-        return false;
-    }
-    if (!info.isReadable()) {
-        *error = QStringLiteral("permission denied");
-        return false;
-    }
-    return true;
+    *error = AudioFile::pathProblem(path);
+    return error->isEmpty();
 }
 
 bool LoopTask::open(const QString &path, const std::atomic<bool> &stop, QString *error) {
     if (!checkInput(path, error))
         return false;
     if (!m_pSlicer->slotLoadLoop(QFileInfo(path).absoluteFilePath())) {
-        *error = kNotAudio;
+        *error = AudioFile::notAudioReason();
         return false;
     }
     m_pLoop = m_pSlicer->currentSlice();
@@ -150,7 +135,7 @@ bool detectFileTempo(const QString &path, const std::atomic<bool> &stop, FileTem
     // The reader the window's loop would get, without the loop around it.
     const AudioFilePtr file = AudioFile::createForPath(QFileInfo(path).absoluteFilePath());
     if (file->length() <= 0 || file->sampleRate() <= 0) {
-        *error = kNotAudio;
+        *error = AudioFile::notAudioReason();
         return false;
     }
     tempo->sampleRate = file->sampleRate();

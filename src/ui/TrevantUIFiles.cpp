@@ -177,9 +177,16 @@ bool TrevantUI::slotLoadAudioFile(QString filename) {
             m_zoomBar->setSlice(SlicePtr());
             m_editView->setSlice(SlicePtr());
             setLoopViewsEnabled(false);
-            QMessageBox::critical(this, tr("Error"),
-                                  tr("%1 could not be loaded, please try another file.").arg(filename),
-                                  QMessageBox::Ok);
+            // Said why, as the command line says it: a missing file, a folder, a file
+            // without read permission and bytes that are not audio each want another remedy.
+            QString reason = AudioFile::pathProblem(filename);
+            if (reason.isEmpty())
+                reason = AudioFile::notAudioReason();
+            QMessageBox box(QMessageBox::Critical, tr("Error"),
+                            tr("%1 could not be loaded, please try another file.").arg(filename), QMessageBox::Ok,
+                            this);
+            box.setInformativeText(tr("%1: %2.").arg(QFileInfo(filename).fileName(), reason));
+            box.exec();
             setLoopActionsEnabled(false);
             setWindowFilePath(QString());
             setWindowTitle(QCoreApplication::applicationName());

@@ -95,15 +95,17 @@ void moveWithButton(QWidget *w, QPoint pos)
 }
 
 // Closes the next modal message box and hands back its text.
-void closeNextMessageBox(QString *text)
+void closeNextMessageBox(QString *text, QString *detail = nullptr)
 {
-    QTimer::singleShot(50, [text] {
+    QTimer::singleShot(50, [text, detail] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (!box) {
-            closeNextMessageBox(text);
+            closeNextMessageBox(text, detail);
             return;
         }
         *text = box->text();
+        if (detail)
+            *detail = box->informativeText();
         box->done(QMessageBox::Ok);
     });
 }
@@ -733,22 +735,29 @@ private slots:
     void failedLoadShowsMessageAndWindowKeepsWorking_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::newRow("missing") << "nothing-here.wav";
-        QTest::newRow("text as wav") << "notes.wav";
-        QTest::newRow("empty mp3") << "empty.mp3";
+        QTest::addColumn<QString>("reason");
+        const QString notAudio = "not audio the program can open (damaged, truncated or empty).";
+        QTest::newRow("missing") << "nothing-here.wav" << "no such file.";
+        QTest::newRow("text as wav") << "notes.wav" << notAudio;
+        QTest::newRow("empty mp3") << "empty.mp3" << notAudio;
+        QTest::newRow("folder") << "loops.wav" << "not a regular file.";
     }
     void failedLoadShowsMessageAndWindowKeepsWorking()
     {
         QFETCH(QString, name);
+        QFETCH(QString, reason);
         const QString path = g_dir->filePath(name);
         if (name == "notes.wav")
             QVERIFY(TestAudio::writeBytes(path, "this is not audio\n"));
         if (name == "empty.mp3")
             QVERIFY(TestAudio::writeBytes(path, QByteArray()));
-        QString text;
-        closeNextMessageBox(&text);
+        if (name == "loops.wav")
+            QVERIFY(QDir().mkpath(path));
+        QString text, detail;
+        closeNextMessageBox(&text, &detail);
         QVERIFY(!w()->slotLoadAudioFile(path));
         QCOMPARE(text, QString("%1 could not be loaded, please try another file.").arg(path));
+        QCOMPARE(detail, name + ": " + reason);
         QVERIFY(!w()->form().toolBar->isEnabled());
         QVERIFY(!w()->form().action8->isEnabled());
         QVERIFY(w()->windowFilePath().isEmpty());
