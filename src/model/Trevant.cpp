@@ -145,6 +145,10 @@ void Trevant::restoreLoop(int start, int end) {
 void Trevant::followLoopLength() {
     bool trimsMoved = false;
     bool pointsMoved = false;
+    // The loop region moves after the lock is released, as in the transport (see
+    // playableLoop): its signal runs window slots, and the sound card waits on this lock.
+    SlicePtr loopMoves;
+    int loopStart = 0, loopEnd = 0;
     {
         QMutexLocker locker(&m_lock);
         // A late signal of a replaced loop changes nothing here.
@@ -183,8 +187,11 @@ void Trevant::followLoopLength() {
         trimsMoved = next[0] != now[0] || next[1] != now[1];
         m_iTrimStart = next[0];
         m_iTrimEnd = next[1];
-        if (next[2] != now[2] || next[3] != now[3])
-            m_pSlice->setLoop(next[2], next[3]);
+        if (next[2] != now[2] || next[3] != now[3]) {
+            loopMoves = m_pSlice;
+            loopStart = next[2];
+            loopEnd = next[3];
+        }
 
         // Points past the end wait for the audio under them to come back.
         QList<int> kept;
@@ -199,6 +206,8 @@ void Trevant::followLoopLength() {
         m_slicePoints.swap(kept);
         m_parkedPoints.swap(parked);
     }
+    if (loopMoves)
+        loopMoves->setLoop(loopStart, loopEnd);
     if (trimsMoved)
         emit trimPointsChanged();
     if (pointsMoved)

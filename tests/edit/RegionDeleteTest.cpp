@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QUndoStack>
 #include <QtTest>
+#include <future>
 #include <memory>
 #include <vector>
 
@@ -105,6 +106,7 @@ void RegionDeleteTest::slicePointsEditsAndTrimFollow()
     const AudioEditPtr after = rig.addEdit(TypeReverse, 100000, 120000); // wholly after
     const AudioEditPtr over = rig.addEdit(TypeDuplicate, 5000, 150000);  // over all of it
     const AudioEditPtr earlier = rig.addEdit(TypeDelete, 160000, 170000);
+    rig.slice->setLoop(0, rig.cache->length()); // a loop region to the end follows the end
     rig.stack.clear();
     const QStringList original = rig.state();
     QCOMPARE(rig.cache->length(), kLength - 10000);
@@ -123,6 +125,20 @@ void RegionDeleteTest::slicePointsEditsAndTrimFollow()
     };
     const std::vector<float> originalSound = sound();
     QVERIFY(!originalSound.empty());
+    // The loop region follows the length; its signal runs window slots while the sound
+    // card goes on rendering, which takes the slicer's lock for every block.
+    int moved = 0, blocked = 0;
+    std::vector<std::future<void>> renders;
+    QObject guard;
+    QObject::connect(rig.slice.data(), &Slice::loopChanged, &guard, [&] {
+        ++moved;
+        renders.push_back(std::async(std::launch::async, [&rig] {
+            std::vector<float> buffer(256, 0.0f);
+            rig.slicer->render(buffer.data(), 256);
+        }));
+        if (renders.back().wait_for(std::chrono::seconds(5)) != std::future_status::ready)
+            ++blocked;
+    });
 
     rig.deleteRegion(60000, 40000); // either order
     QCOMPARE(rig.stack.count(), 1);
@@ -151,6 +167,9 @@ void RegionDeleteTest::slicePointsEditsAndTrimFollow()
 
     rig.stack.undo();
     QCOMPARE(rig.state(), original);
+    renders.clear();
+    QVERIFY(moved >= 2);
+    QCOMPARE(blocked, 0);
     QVERIFY(sound() == originalSound);
     rig.stack.redo();
     QCOMPARE(rig.state(), deleted);
