@@ -275,6 +275,18 @@ constexpr float kFaintRiseDb = 6.0f;
 constexpr float kHighPlaceStrength = 0.3f;
 constexpr double kHighBeforeMs = 12.0;
 constexpr double kHighAfterMs = 3.0;
+// What the default admits is ranked again with its loudness. Salience alone put a hi-hat
+// over the kick under it (the tilt towards the top of the spectrum), so the slider's low
+// end kept the hats and dropped the kicks, the opposite of "only the strongest hits" to
+// a musician. Above the default threshold a candidate keeps its height over that
+// threshold in full when its level over the next kLoudWindowMs (long enough to take in a
+// flam's partner, so that the two keep their order) is within kLoudPlateauDb of the
+// loudest hit, and half of it kLoudRangeDb down; the strongest then go to the top of the
+// scale again. Nothing falls under the default threshold, so the default result only
+// changes where the minimum length lets one of two close hits in.
+constexpr double kLoudWindowMs = 40.0;
+constexpr float kLoudPlateauDb = 6.0f;
+constexpr float kLoudRangeDb = 20.0f;
 
 // Peaks of a detection function above its moving median: frame, height over the median,
 // and the median. A median, not a mean: in a dense groove the mean is pulled up by the
@@ -898,6 +910,33 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
     }
     result.candidates = merged;
     GrooveWeighting::apply(result.candidates, sampleRate);
+
+    {
+        const float floor = float(1.0 - defaultSensitivity / 100.0);
+        const qint64 span = std::max<qint64>(1, qint64(kLoudWindowMs * sampleRate / 1000.0) / L.block);
+        auto levelAt = [&](qint64 startFrame) {
+            const qint64 first = std::clamp<qint64>(startFrame / L.block, 0, lastBlock);
+            const qint64 last = std::min(lastBlock, first + span);
+            return *std::max_element(broad.begin() + first, broad.begin() + last + 1);
+        };
+        float loudest = 0.0f;
+        for (const OnsetCandidate &c : result.candidates)
+            if (c.strength > floor)
+                loudest = std::max(loudest, levelAt(c.startFrame));
+        float top = floor;
+        for (OnsetCandidate &c : result.candidates) {
+            if (!(c.strength > floor) || !(loudest > 0.0f))
+                continue;
+            const float underDb = 20.0f * std::log10(loudest / std::max(levelAt(c.startFrame), 1e-9f));
+            const float share = std::clamp((kLoudRangeDb - underDb) / (kLoudRangeDb - kLoudPlateauDb), 0.0f, 1.0f);
+            c.strength = floor + (c.strength - floor) * (0.5f + 0.5f * share);
+            top = std::max(top, c.strength);
+        }
+        if (top > floor)
+            for (OnsetCandidate &c : result.candidates)
+                if (c.strength > floor)
+                    c.strength = floor + (c.strength - floor) * (1.0f - floor) / (top - floor);
+    }
 
     result.pickOrder.resize(result.candidates.size());
     std::iota(result.pickOrder.begin(), result.pickOrder.end(), 0);

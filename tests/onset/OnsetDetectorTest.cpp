@@ -440,6 +440,31 @@ void OnsetDetectorTest::raisingSensitivityOnlyAddsPoints()
     QVERIFY(distinctSets >= 3);
     QVERIFY(OnsetDetector::pick(analysis, 0, 30, 0, loop.frames()).size()
             < OnsetDetector::pick(analysis, 100, 30, 0, loop.frames()).size());
+
+    // The low end keeps the loudest hits: loud kicks, not the softer hats between them,
+    // whose bright edges change the spectrum more than a kick does.
+    std::mt19937 rng(8);
+    const qint64 beat = kRate / 2, frames = 8 * beat + kRate / 4;
+    std::vector<float> mono = hissBed(frames, 0.0003f, rng);
+    std::vector<qint64> kicks;
+    for (int b = 0; b < 8; ++b) {
+        const qint64 at = kRate / 8 + b * beat;
+        kicks.push_back(at);
+        for (qint64 f = at; f < at + qint64(0.3 * kRate); ++f) {
+            const double t = double(f - at) / kRate;
+            mono[size_t(f)] += float(0.9 * std::min(1.0, t / 0.0003) * std::exp(-t / 0.08) * std::sin(2.0 * M_PI * 55.0 * t));
+        }
+        addBurst(mono, at, 0.3, 0.0, 0.002, 0.01, rng); // the beater's click
+        addHat(mono, at + beat / 2, 0.05, 0.0, 0.02, 0.1, rng);
+    }
+    const OnsetAnalysis drums = OnsetDetector::analyse(readerFor(mono, 1), frames, 1, kRate);
+    const QVector<qint64> strongest = OnsetDetector::pick(drums, 0, OnsetDetector::defaultMinLengthMs, 0, frames);
+    QVERIFY(!strongest.isEmpty());
+    for (qint64 p : strongest)
+        QVERIFY2(std::any_of(kicks.begin(), kicks.end(), [p](qint64 k) { return std::llabs(p - k) < kRate / 100; }),
+                 qPrintable(QString("sensitivity 0 keeps the point at %1 s, not a kick").arg(double(p) / kRate)));
+    QVERIFY(OnsetDetector::pick(drums, OnsetDetector::defaultSensitivity, OnsetDetector::defaultMinLengthMs, 0, frames).size()
+            >= 15);
 }
 
 void OnsetDetectorTest::minimumLengthAndRegionAreRespected()
