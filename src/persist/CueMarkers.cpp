@@ -47,6 +47,18 @@ void putChunk(QByteArray &out, const char *id, const QByteArray &body) {
 bool CueMarkers::set(SNDFILE *file, const QVector<qint64> &frames, const QStringList &labels) {
     if (!file || frames.isEmpty())
         return true;
+    // libsndfile builds a file's header in one buffer of about 64 KiB and, when the
+    // markers overflow it, writes a header that cuts off the audio chunk: the file then
+    // opens nowhere. Markers that would take more than three quarters of it are left out
+    // (a WAV's are 24 bytes each, an AIFF's 6 and its name), so the audio stays readable.
+    constexpr qint64 kMaxMarkerBytes = 48 * 1024;
+    qint64 aiffBytes = 2;
+    for (int i = 0; i < frames.size(); ++i) {
+        const qint64 name = i < labels.size() ? std::min(255, int(labels.at(i).toUtf8().size())) : 0;
+        aiffBytes += 6 + ((name + 2) & ~1);
+    }
+    if (4 + 24 * qint64(frames.size()) > kMaxMarkerBytes || aiffBytes > kMaxMarkerBytes)
+        return false;
     std::vector<char> buffer = cueBuffer(size_t(frames.size()));
     auto *cues = reinterpret_cast<SF_CUES *>(buffer.data());
     cues->cue_count = quint32(frames.size());

@@ -498,8 +498,13 @@ bool SliceExporter::writeOne(const Job &job, qint64 &framesDone, qint64 totalFra
     }
     // Values beyond full scale are clipped, not wrapped round into loud clicks.
     sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    if (!markerFrames.isEmpty() && !CueMarkers::set(file, markerFrames, markerLabels))
-        qCDebug(lcPersist) << "Export: cue markers not kept in" << job.path;
+    if (!markerFrames.isEmpty() && !CueMarkers::set(file, markerFrames, markerLabels)) {
+        qCWarning(lcPersist).noquote() << QStringLiteral("%1: its %2 cue markers are left out, more than the file's header holds")
+                                              .arg(QDir::toNativeSeparators(job.path))
+                                              .arg(markerFrames.size());
+        // Labels without their markers would name cues the file does not have.
+        markerLabels.clear();
+    }
 
     const int fadeFrames =
         m_bFadeEdges ? int(std::min<qint64>(qint64(m_iFileRate * kFadeMs / 1000.0), inFrames / 2)) : 0;
