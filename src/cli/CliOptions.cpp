@@ -47,13 +47,21 @@ QString positiveNumber(const QString &name, const QString &text, double *out) {
     return QString();
 }
 
-QString positiveInteger(const QString &name, const QString &text, int max, int *out) {
+QString wholeNumber(const QString &name, const QString &text, int min, int max, int *out) {
     bool ok = false;
     const int v = text.toInt(&ok);
-    if (!ok || v <= 0 || v > max)
-        return QStringLiteral("%1 needs a whole number from 1 to %2, not \"%3\"").arg(name).arg(max).arg(text);
+    if (!ok || v < min || v > max)
+        return QStringLiteral("%1 needs a whole number from %2 to %3, not \"%4\"")
+            .arg(name)
+            .arg(min)
+            .arg(max)
+            .arg(text);
     *out = v;
     return QString();
+}
+
+QString positiveInteger(const QString &name, const QString &text, int max, int *out) {
+    return wholeNumber(name, text, 1, max, out);
 }
 
 QString chooseMode(CliOptions &o, CliOptions::SliceMode mode) {
@@ -151,12 +159,7 @@ const std::vector<OptionRow> &optionTable() {
              return QString();
          }},
         {"rate", "HZ", false, SliceCmd, "sample rate of the slice files (default: the export preference)",
-         [](CliOptions &o, const QString &v) {
-             const QString e = positiveInteger("--rate", v, 768000, &o.rate);
-             if (e.isEmpty() && o.rate < 1000)
-                 return QStringLiteral("--rate needs at least 1000 Hz, not \"%1\"").arg(v);
-             return e;
-         }},
+         [](CliOptions &o, const QString &v) { return wholeNumber("--rate", v, 1000, 768000, &o.rate); }},
         {"jobs", "N", false, SliceCmd | InfoCmd | TempoCmd | PointsCmd, "files worked on at once (default: one per core)",
          [](CliOptions &o, const QString &v) { return positiveInteger("--jobs", v, 1024, &o.jobs); }},
         {"overwrite", nullptr, false, SliceCmd, "replace slice files that exist already",

@@ -511,6 +511,14 @@ private slots:
             QVERIFY2(r.err.contains("Usage: quillory-cli"), qPrintable(r.err));
             QVERIFY(r.out.isEmpty());
         }
+        // One range for --rate, whichever end is missed.
+        for (const QString rate : {"0", "999", "768001"}) {
+            r = cli({"slice", m_loop, "--out", m_dir.filePath("x"), "--equal", "4", "--rate", rate});
+            QCOMPARE(r.exitCode, 2);
+            QVERIFY2(r.err.startsWith("quillory-cli: --rate needs a whole number from 1000 to 768000, not \"" +
+                                      rate + "\"\n"),
+                     qPrintable(r.err));
+        }
         QVERIFY(!QFileInfo::exists(m_dir.filePath("x")));
         for (const char *sub : {"info", "tempo", "points", "slice"}) {
             r = cli({sub, "--help"});
