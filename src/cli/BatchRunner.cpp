@@ -48,6 +48,30 @@ void addSilentChannelsWarning(int channels, QString *warning) {
     const QString silent = QStringLiteral("%1 channels: only mono and stereo audio is read, so it is silent").arg(channels);
     *warning = warning->isEmpty() ? silent : *warning + QStringLiteral("; ") + silent;
 }
+
+// The name a folder input's slices are filed under: its name as given, or for ".", ".."
+// and the like the name of the folder they stand for.
+QString folderName(const QString &given) {
+    const QString name = QFileInfo(QDir::cleanPath(given)).fileName();
+    if (!name.isEmpty() && name != QLatin1String(".") && name != QLatin1String(".."))
+        return name;
+    return QFileInfo(QFileInfo(given).canonicalFilePath()).fileName();
+}
+
+// A name taken from the user's files, made fit to be one part of an output path: "."
+// and ".." would lead out of their folder and an empty one into it, so they become
+// underscores, still recognisable in a listing.
+QString safeName(const QString &name) {
+    if (name.isEmpty())
+        return QStringLiteral("_");
+    if (name == QLatin1String(".") || name == QLatin1String(".."))
+        return QString(name.size(), QLatin1Char('_'));
+    return QString(name).replace(QLatin1Char('/'), QLatin1Char('_'));
+}
+
+bool isInside(const QString &path, const QString &folder) {
+    return path.startsWith(folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/'));
+}
 } // namespace
 
 BatchRunner::BatchRunner(const CliOptions &options) : m_options(options) {}
@@ -58,28 +82,33 @@ void BatchRunner::requestStop() {
 
 void BatchRunner::expandInputs() {
     const QStringList suffixes = AudioFile::openableSuffixes();
+    const QString outRoot = QDir(m_options.outDir).absolutePath();
     QSet<QString> usedOutDirs;
-    const auto add = [&](const QString &path, const QString &relativeDir) {
+    const auto add = [&](const QString &path, const QStringList &relativeDir) {
         Input in;
         in.path = path;
         if (m_options.command == CliOptions::Command::Slice) {
             // Each input gets a folder of its own; a name met twice gets a number so
             // that two loops never write into one folder.
-            const QString name = QFileInfo(path).completeBaseName();
-            const QString base = QDir::cleanPath(m_options.outDir + QLatin1Char('/') +
-                                                 (relativeDir.isEmpty() ? name : relativeDir + QLatin1Char('/') + name));
+            in.stem = safeName(QFileInfo(path).completeBaseName());
+            QString base = outRoot;
+            for (const QString &part : relativeDir)
+                base += QLatin1Char('/') + safeName(part);
+            base = QDir::cleanPath(base + QLatin1Char('/') + in.stem);
             QString dir = base;
             for (int k = 2; usedOutDirs.contains(dir); ++k)
                 dir = base + QStringLiteral(" (%1)").arg(k);
             usedOutDirs.insert(dir);
             in.outDir = dir;
+            if (!isInside(dir, outRoot))
+                in.problem = QStringLiteral("its slices would be written outside %1").arg(m_options.outDir);
         }
         m_inputs.append(in);
     };
     for (const QString &given : m_options.inputs) {
         const QFileInfo info(given);
         if (!info.isDir()) {
-            add(given, QString());
+            add(given, QStringList());
             continue;
         }
         if (!info.isReadable() || !info.isExecutable()) {
@@ -97,9 +126,13 @@ void BatchRunner::expandInputs() {
                 found.append(file);
         }
         std::sort(found.begin(), found.end());
-        const QString top = info.fileName().isEmpty() ? QStringLiteral("input") : info.fileName();
-        for (const QString &file : qAsConst(found))
-            add(file, top + QLatin1Char('/') + QDir(given).relativeFilePath(QFileInfo(file).absolutePath()));
+        QString top = folderName(given);
+        if (top.isEmpty())
+            top = QStringLiteral("input");
+        for (const QString &file : qAsConst(found)) {
+            const QString relative = QDir(given).relativeFilePath(QFileInfo(file).absolutePath());
+            add(file, QStringList(top) + (relative == QLatin1String(".") ? QStringList() : relative.split('/')));
+        }
         if (found.isEmpty()) {
             Input none;
             none.path = given;
@@ -386,7 +419,7 @@ bool BatchRunner::exportSlices(const Input &input, LoopTask &task, QString *erro
         existing = exporter->existingKitTargets();
     } else {
         slices.reset(new SliceExporter(loop));
-        slices->addSlices(SliceExporter::sliceRanges(slicer), input.outDir, loop->baseName(),
+        slices->addSlices(SliceExporter::sliceRanges(slicer), input.outDir, input.stem,
                           m_options.format);
         existing = slices->existingTargets();
     }
@@ -395,7 +428,7 @@ bool BatchRunner::exportSlices(const Input &input, LoopTask &task, QString *erro
     if (m_options.cues) {
         whole.reset(new SliceExporter(loop));
         const QString suffix = m_options.kit.isEmpty() ? m_options.format : QStringLiteral("wav");
-        whole->addFile(QDir(input.outDir).filePath(loop->baseName() + QLatin1Char('.') + suffix),
+        whole->addFile(QDir(input.outDir).filePath(input.stem + QLatin1Char('.') + suffix),
                        {slicer->trimStart(), slicer->trimEnd()});
         whole->setMarkers(slicer->slicePoints(), loop->bpm());
         configure(*whole);

@@ -32,6 +32,7 @@ private:
     struct Input {
         QString path;    // as given or as found in a folder
         QString outDir;  // slice only: where its slices go
+        QString stem;    // slice only: the name its slice files start with
         QString problem; // set when the input cannot even be queued (unreadable folder)
     };
     struct Result {

@@ -38,6 +38,16 @@ QByteArray fileBytes(const QString &path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// Every file under folder, relative to it, sorted.
+QStringList filesIn(const QString &folder) {
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files.append(QDir(folder).relativeFilePath(it.next()));
+    files.sort();
+    return files;
+}
+
 // Clicks at bpm with a low tone under them, so that tempo detection has something to
 // find and zero-crossing snapping has crossings to move to.
 TestAudio::Generator drums(double bpm, int rate) {
@@ -56,10 +66,11 @@ class CliTest : public QObject {
     QTemporaryDir m_dir;
     QString m_loop;
 
-    Run cli(const QStringList &args) {
+    Run cli(const QStringList &args, const QString &workingDir = QString()) {
         QProcess p;
         p.setProgram(QStringLiteral(QUILLORY_CLI_PATH));
         p.setArguments(args);
+        p.setWorkingDirectory(workingDir);
         p.start();
         if (!p.waitForFinished(120000))
             p.kill();
@@ -276,6 +287,30 @@ private slots:
         QCOMPARE(QDir(out + "/in/take").entryList(QDir::Files).size(), 4);
     }
 
+    // Every output lands under --out DIR, in a folder named after its input: a folder
+    // given with a trailing slash or as "..", an input whose name is only dots.
+    void sliceOutputStaysUnderItsFolder() {
+        const QString root = m_dir.filePath("walk");
+        QVERIFY(QDir().mkpath(root + "/breaks/sub"));
+        QVERIFY(QFile::copy(m_loop, root + "/breaks/...wav"));
+        QVERIFY(QFile::copy(m_loop, root + "/breaks/sub/amen.wav"));
+        QStringList expected = filesIn(root);
+        expected << "sliced/breaks/__/___01.wav"
+                 << "sliced/breaks/__/___02.wav"
+                 << "sliced/breaks/sub/amen/amen_01.wav"
+                 << "sliced/breaks/sub/amen/amen_02.wav";
+        expected.sort();
+        Run r = cli({"slice", "../", "--out", "../../sliced", "--equal", "2"}, root + "/breaks/sub");
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
+        QCOMPARE(filesIn(root), expected);
+
+        // The same folder given as "breaks/" names the same output folders.
+        r = cli({"slice", "breaks/", "--out", "sliced/", "--equal", "2", "--overwrite"}, root);
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(filesIn(root), expected);
+    }
+
     // A WAV cut off in the middle of its audio data is used as far as it goes, and said to
     // be cut off, with how much is missing: its results are printed and its slices
     // written, and the run ends with 1 as for any bad input.
@@ -329,13 +364,6 @@ private slots:
         QCOMPARE(cli(args(whole)).exitCode, 0);
 
         const QString cut = m_dir.filePath("many-cut");
-        const auto filesIn = [](const QString &folder) {
-            QStringList files;
-            QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-            while (it.hasNext())
-                files.append(QDir(folder).relativeFilePath(it.next()));
-            return files;
-        };
         QProcess p;
         p.start(QStringLiteral(QUILLORY_CLI_PATH), args(cut));
         QVERIFY(p.waitForStarted());
