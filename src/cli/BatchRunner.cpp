@@ -9,7 +9,6 @@
 #include "Trevant.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -105,33 +104,68 @@ void BatchRunner::expandInputs() {
         }
         m_inputs.append(in);
     };
+    // Slices written into an input folder would be sliced themselves by the next run.
+    const QString outCanonical = m_options.command == CliOptions::Command::Slice
+                                     ? QFileInfo(m_options.outDir).canonicalFilePath()
+                                     : QString();
     for (const QString &given : m_options.inputs) {
         const QFileInfo info(given);
         if (!info.isDir()) {
             add(given, QStringList());
             continue;
         }
-        if (!info.isReadable() || !info.isExecutable()) {
-            Input bad;
-            bad.path = given;
+        Input bad;
+        bad.path = given;
+        if (!info.isReadable() || !info.isExecutable())
             bad.problem = QStringLiteral("folder cannot be read");
+        else if (!outCanonical.isEmpty() && (info.canonicalFilePath() == outCanonical ||
+                                             isInside(info.canonicalFilePath(), outCanonical)))
+            bad.problem = QStringLiteral("lies inside the output folder %1, so the next run would slice its slices")
+                              .arg(m_options.outDir);
+        if (!bad.problem.isEmpty()) {
             m_inputs.append(bad);
             continue;
         }
-        QStringList found;
-        QDirIterator it(given, QDir::Files | QDir::Readable | QDir::Hidden, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString file = it.next();
-            if (suffixes.contains(QFileInfo(file).suffix().toLower()))
-                found.append(file);
+        // The audio files below the folder, and its subfolders that cannot be read: an
+        // unreadable file or folder is reported, never passed over in silence.
+        struct Found {
+            QString path;
+            QStringList relativeDir;
+            bool unreadableFolder = false;
+        };
+        QVector<Found> found;
+        QVector<Found> pending{{given, {}, false}};
+        while (!pending.isEmpty()) {
+            const Found folder = pending.takeLast();
+            const QFileInfoList entries =
+                QDir(folder.path).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+            for (const QFileInfo &entry : entries) {
+                if (entry.isDir()) {
+                    // Linked folders are not followed: they may lead in a circle.
+                    if (entry.isSymLink() ||
+                        (!outCanonical.isEmpty() && entry.canonicalFilePath() == outCanonical))
+                        continue;
+                    const Found sub{entry.filePath(), folder.relativeDir + QStringList(entry.fileName()),
+                                    !entry.isReadable() || !entry.isExecutable()};
+                    (sub.unreadableFolder ? found : pending).append(sub);
+                } else if (entry.isFile() && suffixes.contains(entry.suffix().toLower())) {
+                    found.append({entry.filePath(), folder.relativeDir, false});
+                }
+            }
         }
-        std::sort(found.begin(), found.end());
+        std::sort(found.begin(), found.end(), [](const Found &a, const Found &b) { return a.path < b.path; });
         QString top = folderName(given);
         if (top.isEmpty())
             top = QStringLiteral("input");
-        for (const QString &file : qAsConst(found)) {
-            const QString relative = QDir(given).relativeFilePath(QFileInfo(file).absolutePath());
-            add(file, QStringList(top) + (relative == QLatin1String(".") ? QStringList() : relative.split('/')));
+        for (const Found &f : qAsConst(found)) {
+            if (f.unreadableFolder) {
+                Input unreadable;
+                unreadable.path = f.path;
+                unreadable.problem = QStringLiteral("folder cannot be read");
+                m_inputs.append(unreadable);
+            } else {
+                add(f.path, QStringList(top) + f.relativeDir);
+            }
         }
         if (found.isEmpty()) {
             Input none;

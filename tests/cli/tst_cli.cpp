@@ -25,6 +25,7 @@
 #include <cmath>
 #include <csignal>
 #include <sndfile.h>
+#include <unistd.h>
 
 namespace {
 struct Run {
@@ -288,27 +289,47 @@ private slots:
     }
 
     // Every output lands under --out DIR, in a folder named after its input: a folder
-    // given with a trailing slash or as "..", an input whose name is only dots.
+    // given with a trailing slash or as "..", an input whose name is only dots. An output
+    // folder inside the input folder is not walked, so that the next run does not slice
+    // the slices; an input folder inside the output folder is refused for that reason.
     void sliceOutputStaysUnderItsFolder() {
         const QString root = m_dir.filePath("walk");
         QVERIFY(QDir().mkpath(root + "/breaks/sub"));
         QVERIFY(QFile::copy(m_loop, root + "/breaks/...wav"));
         QVERIFY(QFile::copy(m_loop, root + "/breaks/sub/amen.wav"));
         QStringList expected = filesIn(root);
-        expected << "sliced/breaks/__/___01.wav"
-                 << "sliced/breaks/__/___02.wav"
-                 << "sliced/breaks/sub/amen/amen_01.wav"
-                 << "sliced/breaks/sub/amen/amen_02.wav";
+        expected << "breaks/sliced/breaks/__/___01.wav"
+                 << "breaks/sliced/breaks/__/___02.wav"
+                 << "breaks/sliced/breaks/sub/amen/amen_01.wav"
+                 << "breaks/sliced/breaks/sub/amen/amen_02.wav";
         expected.sort();
-        Run r = cli({"slice", "../", "--out", "../../sliced", "--equal", "2"}, root + "/breaks/sub");
+        Run r = cli({"slice", "../", "--out", "../sliced", "--equal", "2"}, root + "/breaks/sub");
         QCOMPARE(r.exitCode, 0);
         QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
         QCOMPARE(filesIn(root), expected);
 
         // The same folder given as "breaks/" names the same output folders.
-        r = cli({"slice", "breaks/", "--out", "sliced/", "--equal", "2", "--overwrite"}, root);
+        r = cli({"slice", "breaks/", "--out", "breaks/sliced/", "--equal", "2", "--overwrite"}, root);
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(filesIn(root), expected);
+
+        r = cli({"slice", "breaks", "--out", ".", "--equal", "2"}, root);
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.startsWith("quillory-cli: breaks: lies inside the output folder"), qPrintable(r.err));
+        QCOMPARE(filesIn(root), expected);
+
+        // A file of the folder that cannot be read is reported as one given directly is;
+        // the others are still sliced.
+        if (geteuid() == 0)
+            QSKIP("root reads a file whatever its permissions");
+        const QString locked = root + "/breaks/sub/locked.wav";
+        QVERIFY(QFile::copy(m_loop, locked));
+        QVERIFY(QFile::setPermissions(locked, QFileDevice::WriteOwner));
+        const QString out = m_dir.filePath("walk-out");
+        r = cli({"slice", root + "/breaks/sub", "--out", out, "--equal", "2"});
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.err, "quillory-cli: " + locked + ": permission denied\n");
+        QCOMPARE(filesIn(out), (QStringList{"sub/amen/amen_01.wav", "sub/amen/amen_02.wav"}));
     }
 
     // A WAV cut off in the middle of its audio data is used as far as it goes, and said to
