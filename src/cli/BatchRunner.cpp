@@ -178,6 +178,16 @@ void BatchRunner::expandInputs() {
 
 int BatchRunner::run() {
     expandInputs();
+    if (m_options.command == CliOptions::Command::Slice) {
+        QStringList read{m_options.templatePath};
+        for (const Input &in : qAsConst(m_inputs))
+            read.append(in.path);
+        for (const QString &path : qAsConst(read)) {
+            const QString canonical = path.isEmpty() ? QString() : QFileInfo(path).canonicalFilePath();
+            if (!canonical.isEmpty())
+                m_readFiles.insert(canonical);
+        }
+    }
     m_results = QList<Result>();
     for (int i = 0; i < m_inputs.size(); ++i)
         m_results.append(Result());
@@ -441,16 +451,16 @@ bool BatchRunner::exportSlices(const Input &input, LoopTask &task, QString *erro
     // The window's exports: their ranges, names, fades and atomic writes. Both are made
     // before the stop flag is read, since making one clears the loop's cancel request.
     std::unique_ptr<SliceExporter> slices;
+    KitExporter *kit = nullptr;
     QStringList existing;
     if (!m_options.kit.isEmpty()) {
-        KitExporter::Options kit;
-        KitExporter::kindFromKey(m_options.kit, &kit.kind);
-        kit.folder = input.outDir;
-        kit.overwrite = m_options.overwrite;
-        auto *exporter =
-            new KitExporter(loop, slicer->slicePoints(), slicer->trimStart(), slicer->trimEnd(), kit);
-        slices.reset(exporter);
-        existing = exporter->existingKitTargets();
+        KitExporter::Options options;
+        KitExporter::kindFromKey(m_options.kit, &options.kind);
+        options.folder = input.outDir;
+        options.overwrite = m_options.overwrite;
+        kit = new KitExporter(loop, slicer->slicePoints(), slicer->trimStart(), slicer->trimEnd(), options);
+        slices.reset(kit);
+        existing = kit->existingKitTargets();
     } else {
         slices.reset(new SliceExporter(loop));
         slices->addSlices(SliceExporter::sliceRanges(slicer), input.outDir, input.stem,
@@ -458,6 +468,9 @@ bool BatchRunner::exportSlices(const Input &input, LoopTask &task, QString *erro
         existing = slices->existingTargets();
     }
     configure(*slices);
+    QStringList targets = kit ? kit->targets() : QStringList();
+    for (const SliceExporter::Job &job : slices->jobs())
+        targets.append(job.path);
     std::unique_ptr<SliceExporter> whole;
     if (m_options.cues) {
         whole.reset(new SliceExporter(loop));
@@ -466,6 +479,16 @@ bool BatchRunner::exportSlices(const Input &input, LoopTask &task, QString *erro
                        {slicer->trimStart(), slicer->trimEnd()});
         whole->setMarkers(slicer->slicePoints(), loop->bpm());
         configure(*whole);
+        targets.append(whole->jobs().first().path);
+    }
+    // Checked whatever --overwrite says: the loop is read, and its file is the user's.
+    QString target;
+    const QString read = replacedInput(targets, &target);
+    if (!read.isEmpty()) {
+        *error = QStringLiteral("refused: writing %1 would replace the input %2").arg(target, read);
+        return false;
+    }
+    if (whole) {
         // Refused before anything is written, so that a refusal never leaves half the set.
         const QStringList taken = whole->existingTargets();
         if (!m_options.overwrite && !taken.isEmpty() && existing.isEmpty()) {
@@ -497,6 +520,24 @@ bool BatchRunner::exportSlices(const Input &input, LoopTask &task, QString *erro
                  ? QStringLiteral("interrupted")
                  : failed->errorMessage();
     return false;
+}
+
+// The input file, canonical path, that writing targets would replace, with the target
+// in question: a target itself, or a file inside a target folder (a kit's samples folder
+// is replaced whole). Empty when there is none.
+QString BatchRunner::replacedInput(const QStringList &targets, QString *target) const {
+    for (const QString &path : targets) {
+        const QString canonical = QFileInfo(path).canonicalFilePath();
+        if (canonical.isEmpty())
+            continue;
+        for (const QString &read : m_readFiles) {
+            if (read == canonical || isInside(read, canonical)) {
+                *target = path;
+                return read;
+            }
+        }
+    }
+    return QString();
 }
 
 void BatchRunner::cancelActiveExports() {

@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QMutex>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QWaitCondition>
@@ -48,11 +49,14 @@ private:
     QString tempoLine(const Input &input, const struct FileTempo &tempo) const;
     QString pointsLine(const Input &input, class LoopTask &task, QString *error);
     bool exportSlices(const Input &input, class LoopTask &task, QString *error);
+    QString replacedInput(const QStringList &targets, QString *target) const;
     void cancelActiveExports();
     void drawProgress(bool final);
 
     const CliOptions m_options;
     QList<Input> m_inputs;
+    // slice: the canonical paths of every file the run reads, which it never writes over.
+    QSet<QString> m_readFiles;
 
     QMutex m_lock; // guards everything below
     QWaitCondition m_resultReady;

@@ -498,6 +498,24 @@ private slots:
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(fileBytes(folder + "/kit hits.sfz"), sfz);
         QCOMPARE(fileBytes(folder + "/kit hits.wav"), loopBytes);
+
+        // No input is written over, --overwrite or not: neither the loop file itself when
+        // --cues would write it where it lies, nor another input of the same run.
+        const QStringList before = filesIn(out);
+        const QString input = folder + "/kit hits.wav";
+        const QStringList replace{"--out", out, "--equal", "2", "--cues", "--bits", "16", "--overwrite"};
+        r = cli(QStringList{"slice", input} + replace);
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.startsWith("quillory-cli: " + input + ": refused: writing ") && r.err.count('\n') == 1,
+                 qPrintable(r.err));
+        QCOMPARE(fileBytes(input), loopBytes);
+        QCOMPARE(filesIn(out), before);
+        r = cli(QStringList{"slice", hits, input} + replace);
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.startsWith("quillory-cli: " + hits + ": refused: writing ") && r.err.count('\n') == 1,
+                 qPrintable(r.err));
+        QCOMPARE(fileBytes(input), loopBytes);
+        QVERIFY(QFileInfo::exists(out + "/kit hits (2)/kit hits_02.wav"));
     }
 
     void badInputsAndExitCodes() {
