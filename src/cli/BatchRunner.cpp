@@ -14,6 +14,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSet>
 #include <QThread>
 #include <algorithm>
@@ -515,7 +516,7 @@ bool BatchRunner::exportSlices(const Input &input, LoopTask &task, QString *erro
         m_exporting.removeOne(loop);
     }
     if (!failed)
-        return true;
+        return !m_options.overwrite || kit || removeEarlierSlices(input, slices->writtenFiles(), error);
     *error = g_stop.load() || failed->status() == SliceExporter::Status::Cancelled
                  ? QStringLiteral("interrupted")
                  : failed->errorMessage();
@@ -538,6 +539,33 @@ QString BatchRunner::replacedInput(const QStringList &targets, QString *target) 
         }
     }
     return QString();
+}
+
+// With --overwrite, the numbered slices of an earlier run that made more of them would
+// pass for this run's: those beyond the ones just written go, once these are in place.
+// Only files named exactly as the slices of this input in this format are touched.
+bool BatchRunner::removeEarlierSlices(const Input &input, const QStringList &written, QString *error) const {
+    const QRegularExpression slice(QStringLiteral("^%1_(\\d{2,})\\.%2$")
+                                       .arg(QRegularExpression::escape(input.stem),
+                                            QRegularExpression::escape(m_options.format)));
+    QSet<QString> kept;
+    for (const QString &path : written)
+        kept.insert(QFileInfo(path).fileName());
+    const QDir dir(input.outDir);
+    for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden)) {
+        const QRegularExpressionMatch match = slice.match(name);
+        // Numbers start at 1: "_00" was never a slice.
+        if (!match.hasMatch() || match.captured(1).toLongLong() == 0 || kept.contains(name))
+            continue;
+        const QString path = dir.filePath(name);
+        if (m_readFiles.contains(QFileInfo(path).canonicalFilePath()))
+            continue;
+        if (!QFile::remove(path)) {
+            *error = QStringLiteral("the earlier slice %1 could not be removed").arg(path);
+            return false;
+        }
+    }
+    return true;
 }
 
 void BatchRunner::cancelActiveExports() {

@@ -50,6 +50,7 @@ private:
     QString pointsLine(const Input &input, class LoopTask &task, QString *error);
     bool exportSlices(const Input &input, class LoopTask &task, QString *error);
     QString replacedInput(const QStringList &targets, QString *target) const;
+    bool removeEarlierSlices(const Input &input, const QStringList &written, QString *error) const;
     void cancelActiveExports();
     void drawProgress(bool final);
 
