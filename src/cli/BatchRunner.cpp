@@ -307,6 +307,7 @@ BatchRunner::Result BatchRunner::process(const Input &input) {
     Result r;
     QString error = input.problem;
     QString warning;
+    bool badInput = true; // whether a warning counts the file as bad
     if (error.isEmpty()) {
         if (m_options.command == CliOptions::Command::Tempo ||
             m_options.command == CliOptions::Command::Info) {
@@ -315,8 +316,11 @@ BatchRunner::Result BatchRunner::process(const Input &input) {
                 r.output = tempoLine(input, tempo);
                 if (tempo.missingFrames > 0)
                     warning = truncationWarning(tempo.missingFrames, tempo.sampleRate);
-                if (m_options.command == CliOptions::Command::Tempo)
-                    addSilentChannelsWarning(tempo.channels, &warning);
+                // info's line describes the file truly, channels included: its 0 BPM
+                // is explained, but the file is not counted as bad for it.
+                if (m_options.command == CliOptions::Command::Info)
+                    badInput = tempo.missingFrames > 0;
+                addSilentChannelsWarning(tempo.channels, &warning);
             }
         } else {
             LoopTask task;
@@ -325,17 +329,20 @@ BatchRunner::Result BatchRunner::process(const Input &input) {
                 if (task.missingFrames() > 0)
                     warning = truncationWarning(task.missingFrames(), task.loop()->fileSampleRate());
                 addSilentChannelsWarning(task.loop()->fileChannels(), &warning);
-                if (m_options.command == CliOptions::Command::Slice)
-                    exportSlices(input, task, &error);
-                else
+                if (m_options.command == CliOptions::Command::Slice) {
+                    // Slices of silence would pass for the loop's: none are written.
+                    if (task.loop()->fileChannels() <= 2)
+                        exportSlices(input, task, &error);
+                } else {
                     r.output = pointsLine(input, task, &error);
+                }
             }
         }
     }
     // A cut-off file is still worked on, its result printed or written, but it counts
     // as a bad input.
     if (!warning.isEmpty() && !g_stop.load()) {
-        r.failed = true;
+        r.failed = badInput;
         r.error = QStringLiteral("quillory-cli: %1: %2\n").arg(input.path, warning);
     }
     if (!error.isEmpty()) {
