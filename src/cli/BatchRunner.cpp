@@ -184,9 +184,9 @@ int BatchRunner::run() {
         for (const Input &in : qAsConst(m_inputs))
             read.append(in.path);
         for (const QString &path : qAsConst(read)) {
-            const QString canonical = path.isEmpty() ? QString() : QFileInfo(path).canonicalFilePath();
-            if (!canonical.isEmpty())
-                m_readFiles.insert(canonical);
+            const QFileInfo info(path);
+            if (!path.isEmpty() && info.isFile())
+                m_readFiles.insert(info.canonicalFilePath());
         }
     }
     m_results = QList<Result>();
