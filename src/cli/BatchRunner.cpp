@@ -121,8 +121,9 @@ void BatchRunner::expandInputs() {
             bad.problem = QStringLiteral("folder cannot be read");
         else if (!outCanonical.isEmpty() && (info.canonicalFilePath() == outCanonical ||
                                              isInside(info.canonicalFilePath(), outCanonical)))
-            bad.problem = QStringLiteral("lies inside the output folder %1, so the next run would slice its slices")
-                              .arg(m_options.outDir);
+            bad.problem =
+                QStringLiteral("lies inside the output folder %1, so the next run would slice its slices")
+                    .arg(m_options.outDir);
         if (!bad.problem.isEmpty()) {
             m_inputs.append(bad);
             continue;
@@ -471,8 +472,7 @@ bool BatchRunner::exportSlices(const Input &input, LoopTask &task, QString *erro
         existing = kit->existingKitTargets();
     } else {
         slices.reset(new SliceExporter(loop));
-        slices->addSlices(SliceExporter::sliceRanges(slicer), input.outDir, input.stem,
-                          m_options.format);
+        slices->addSlices(SliceExporter::sliceRanges(slicer), input.outDir, input.stem, m_options.format);
         existing = slices->existingTargets();
     }
     configure(*slices);
@@ -552,9 +552,9 @@ QString BatchRunner::replacedInput(const QStringList &targets, QString *target) 
 // pass for this run's: those beyond the ones just written go, once these are in place.
 // Only files named exactly as the slices of this input in this format are touched.
 bool BatchRunner::removeEarlierSlices(const Input &input, const QStringList &written, QString *error) const {
-    const QRegularExpression slice(QStringLiteral("^%1_(\\d{2,})\\.%2$")
-                                       .arg(QRegularExpression::escape(input.stem),
-                                            QRegularExpression::escape(m_options.format)));
+    const QRegularExpression slice(
+        QStringLiteral("^%1_(\\d{2,})\\.%2$")
+            .arg(QRegularExpression::escape(input.stem), QRegularExpression::escape(m_options.format)));
     QSet<QString> kept;
     for (const QString &path : written)
         kept.insert(QFileInfo(path).fileName());

@@ -550,7 +550,8 @@ private slots:
         // not by info, whose line describes the file as it is.
         const QString quad = m_dir.filePath("quad.wav");
         QVERIFY(TestAudio::writeWav(quad, 4, 44100, 44100, [](long long f, int c) { return f % 4410 < 40 ? 0.5f * (c + 1) / 4 : 0.0f; }, false));
-        const QString silent = "quillory-cli: " + quad + ": 4 channels: only mono and stereo audio is read, so it is silent\n";
+        const QString silent =
+            "quillory-cli: " + quad + ": 4 channels: only mono and stereo audio is read, so it is silent\n";
         r = cli({"points", "--equal", "2", quad});
         QCOMPARE(r.exitCode, 1);
         QCOMPARE(r.out, QString("22050\n"));
@@ -603,9 +604,10 @@ private slots:
         for (const QString rate : {"0", "999", "768001"}) {
             r = cli({"slice", m_loop, "--out", m_dir.filePath("x"), "--equal", "4", "--rate", rate});
             QCOMPARE(r.exitCode, 2);
-            QVERIFY2(r.err.startsWith("quillory-cli: --rate needs a whole number from 1000 to 768000, not \"" +
-                                      rate + "\"\n"),
-                     qPrintable(r.err));
+            QVERIFY2(
+                r.err.startsWith("quillory-cli: --rate needs a whole number from 1000 to 768000, not \"" +
+                                 rate + "\"\n"),
+                qPrintable(r.err));
         }
         QVERIFY(!QFileInfo::exists(m_dir.filePath("x")));
         for (const char *sub : {"info", "tempo", "points", "slice"}) {
