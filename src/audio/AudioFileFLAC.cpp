@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -14,28 +15,71 @@ AudioFileFLAC::AudioFileFLAC(const QString &path) {
         return;
     }
     const bool metadataRead = process_until_end_of_metadata();
+    // A declared length of 0 means "unknown" and is counted below.
+    const long long declaredSamples =
+        (long long)std::min<uint64_t>(m_declaredFrames, uint64_t(INT_MAX)) * outputChannels();
     if (!metadataRead || !m_gotStreamInfo || m_maxBlockSize == 0 || m_channels == 0 ||
-        !isLoadable((long long)std::min<uint64_t>(m_length64, uint64_t(INT64_MAX)), m_sampleRate)) {
+        !isLoadable(m_declaredFrames == 0 ? outputChannels() : declaredSamples, m_sampleRate)) {
         // A stream too long for an int sample index, without a usable STREAMINFO or
         // with an impossible sample rate is refused rather than wrapped or guessed.
-        qCDebug(lcAudio) << "Error opening file" << path << "samples:" << quint64(m_length64)
-                         << "samplerate:" << m_sampleRate;
-        finish();
-        m_length = 0;
-        m_sampleRate = 0;
+        refuse(path, "(STREAMINFO missing or impossible)");
         return;
     }
-    m_length = int(m_length64);
     m_frameCapacity = outputChannels() * int(m_maxBlockSize);
     const size_t bytes = (size_t(m_frameCapacity) * sizeof(float) + 15) / 16 * 16;
     m_frameBuffer = static_cast<float *>(std::aligned_alloc(16, bytes));
     if (!m_frameBuffer) {
-        qCDebug(lcAudio) << "Error opening file" << path << "(out of memory)";
-        finish();
-        m_length = 0;
+        refuse(path, "(out of memory)");
         return;
     }
     std::memset(m_frameBuffer, 0, bytes);
+
+    // A whole file costs one seek to its end; only a file cut off, damaged at its end or
+    // of unknown length is decoded through on opening.
+    const uint64_t frames =
+        m_declaredFrames > 0 && lastDeclaredFrameDecodes() ? m_declaredFrames : countDecodableFrames();
+    if (!isLoadable((long long)std::min<uint64_t>(frames, uint64_t(INT_MAX)) * outputChannels(),
+                    m_sampleRate)) {
+        refuse(path, "(no decodable audio, or more than an int index can hold)");
+        return;
+    }
+    m_length = int(frames) * outputChannels();
+    m_declaredMissing = m_declaredFrames > frames ? (long long)(m_declaredFrames - frames) : 0;
+    m_missingFrames.store(m_declaredMissing);
+    if (m_declaredMissing > 0)
+        qCDebug(lcAudio) << path << "is truncated:" << m_declaredMissing
+                         << "frames declared in its STREAMINFO are missing";
+    if (seek(0) != 0)
+        refuse(path, "(cannot return to its start)");
+}
+
+void AudioFileFLAC::refuse(const QString &path, const char *why) {
+    qCDebug(lcAudio) << "Error opening file" << path << why << "frames:" << quint64(m_declaredFrames)
+                     << "samplerate:" << m_sampleRate;
+    finish();
+    m_length = 0;
+    m_sampleRate = 0;
+    m_declaredMissing = 0;
+    m_missingFrames.store(0);
+}
+
+bool AudioFileFLAC::lastDeclaredFrameDecodes() {
+    // libFLAC's seek finds the frame holding the sample and checks it whole (CRC
+    // included); it fails when the file ends before that frame does.
+    return seek_absolute(FLAC__uint64(m_declaredFrames - 1));
+}
+
+uint64_t AudioFileFLAC::countDecodableFrames() {
+    m_countedFrames = 0;
+    // Rewinds the file (also after a failed seek) and reads the metadata again, which
+    // the metadata callback ignores.
+    if (!reset() || !process_until_end_of_metadata())
+        return 0;
+    m_counting = true;
+    // Ends at the end of the stream, or where a frame is refused, as read() would.
+    process_until_end_of_stream();
+    m_counting = false;
+    return m_countedFrames;
 }
 
 AudioFileFLAC::~AudioFileFLAC() {
@@ -52,11 +96,11 @@ void AudioFileFLAC::metadata_callback(const ::FLAC__StreamMetadata *metadata) {
     m_channels = info.channels;
     m_bitsPerSample = info.bits_per_sample;
     m_maxBlockSize = info.max_blocksize;
-    m_length64 = uint64_t(info.total_samples) * uint64_t(outputChannels());
+    m_declaredFrames = info.total_samples;
     m_gotStreamInfo = true;
     qCDebug(lcAudio) << "sample rate:" << m_sampleRate << "Hz, channels:" << m_channels
-             << "bits per sample:" << m_bitsPerSample << "max block size:" << m_maxBlockSize
-             << "total samples:" << quint64(m_length64);
+                     << "bits per sample:" << m_bitsPerSample << "max block size:" << m_maxBlockSize
+                     << "total frames:" << quint64(m_declaredFrames);
 }
 
 void AudioFileFLAC::error_callback(::FLAC__StreamDecoderErrorStatus status) {
@@ -87,11 +131,18 @@ void AudioFileFLAC::error_callback(::FLAC__StreamDecoderErrorStatus status) {
         return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
     }
 
+    const unsigned n = h.blocksize;
+    if (m_counting) {
+        m_countedFrames += n;
+        const bool overflows = m_countedFrames * unsigned(outputChannels()) > uint64_t(INT_MAX);
+        return overflows ? FLAC__STREAM_DECODER_WRITE_STATUS_ABORT
+                         : FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+    }
+
     const unsigned shift = 32 - m_bitsPerSample;
     const auto convert = [shift](FLAC__int32 s) {
         return float(int32_t(uint32_t(s) << shift)) / 2147483648.0f;
     };
-    const unsigned n = h.blocksize;
     if (m_channels == 2) {
         const FLAC__int32 *left = buffer[0];
         const FLAC__int32 *right = buffer[1];
@@ -130,7 +181,7 @@ bool AudioFileFLAC::decodeNextFrame() {
 int AudioFileFLAC::read(float *buffer, unsigned count) {
     if (m_length == 0 || !m_frameBuffer)
         return 0;
-    // Never deliver beyond the length STREAMINFO declared: the cache presents no more.
+    // Never deliver beyond the length found on opening: the cache presents no more.
     const unsigned remaining = unsigned(m_length - m_position);
     // Past the end the whole request reads as silence, not just the part that remains.
     const unsigned requested = count;
@@ -149,7 +200,7 @@ int AudioFileFLAC::read(float *buffer, unsigned count) {
     }
     m_position += int(delivered);
     if (delivered < count)
-        m_missingFrames.store((long long)(m_length - m_position) / outputChannels());
+        m_missingFrames.store(m_declaredMissing + (long long)(m_length - m_position) / outputChannels());
     if (delivered < requested)
         std::memset(buffer + delivered, 0, (requested - delivered) * sizeof(float));
     return int(delivered);

@@ -9,6 +9,10 @@
 
 // FLAC through libFLAC++. Decodes one frame at a time into a frame buffer sized for
 // the stream's largest block, and delivers from it.
+//
+// The length is what the file really holds: the declared one when its last sample
+// decodes, otherwise (a file cut off, or a stream written without knowing its length)
+// the frames counted by decoding the file once on opening.
 class AudioFileFLAC : public AudioFile, protected FLAC::Decoder::File {
 public:
     explicit AudioFileFLAC(const QString &path);
@@ -35,10 +39,20 @@ private:
     // Decodes frames until one arrives; false at the end of the stream or when
     // decoding has stopped.
     bool decodeNextFrame();
+    // Opening: whether the last frame STREAMINFO declares is there and decodes.
+    bool lastDeclaredFrameDecodes();
+    // Opening: the frames the file delivers, counted by decoding it from the start to
+    // where decoding ends; stops counting once the int sample index would overflow.
+    uint64_t countDecodableFrames();
+    // Opening: logs why the file is refused and leaves a reader of length 0.
+    void refuse(const QString &path, const char *why);
     int outputChannels() const { return m_channels > 2 ? int(m_channels) : 2; }
 
     int m_length = 0;
-    uint64_t m_length64 = 0;
+    // Frames per channel STREAMINFO declares; 0 when the encoder did not know.
+    uint64_t m_declaredFrames = 0;
+    // Declared frames the file does not hold, as found on opening.
+    long long m_declaredMissing = 0;
     float *m_frameBuffer = nullptr;
     int m_frameCapacity = 0;
     int m_available = 0;
@@ -50,6 +64,10 @@ private:
     int m_position = 0;
     bool m_gotStreamInfo = false;
     bool m_gotFrame = false;
-    // Set by the reading thread when the audio ends before the length STREAMINFO declared.
+    // While countDecodableFrames() runs, frames are counted instead of delivered.
+    bool m_counting = false;
+    uint64_t m_countedFrames = 0;
+    // Declared frames missing from the file; raised by the reading thread when the audio
+    // ends before the length found on opening (the file changed or is damaged inside).
     std::atomic<long long> m_missingFrames{0};
 };

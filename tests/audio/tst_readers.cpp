@@ -461,6 +461,56 @@ private slots:
         }
     }
 
+    // A FLAC cut off inside its audio ends where its last whole frame ends, as a cut-off
+    // WAV ends where its data does: no silence stands in for what is missing, and how
+    // much that is is known once the file is open. The ffmpeg command, decoding the same
+    // bytes, says how many frames are there.
+    void flacCutOffEndsWhereItsAudioEnds() {
+        const long long frames = 50000;
+        const QString whole = path("whole-for-cuts.flac");
+        QVERIFY(AudioFixtures::writeFlac(whole, 2, 44100, frames));
+        const QByteArray bytes = AudioFixtures::readAll(whole);
+        // A third, three quarters, and one byte short (the last frame's checksum).
+        for (const int keep : {bytes.size() / 3, bytes.size() * 3 / 4, bytes.size() - 1}) {
+            const QString p = path(QStringLiteral("cut%1.flac").arg(keep));
+            QVERIFY(TestAudio::writeBytes(p, bytes.left(keep)));
+            QVERIFY(TestAudio::runFfmpeg({"-i", p, "-f", "f32le", p + ".raw"}));
+            const long long decodable = (long long)TestAudio::readRawFloat(p + ".raw").size() / 2;
+            QVERIFY(decodable > 0 && decodable < frames);
+
+            const AudioFilePtr file = AudioFile::createForPath(p);
+            QCOMPARE(file->length(), int(2 * decodable));
+            QCOMPARE(file->missingFrames(), frames - decodable);
+            const QString error = checkContent(file, 2, 1e-4f);
+            QVERIFY2(error.isEmpty(), qPrintable(error));
+            // Read to its end, it has lost nothing more.
+            QCOMPARE(file->missingFrames(), frames - decodable);
+        }
+    }
+
+    // An encoder writing to a pipe cannot go back to fill in the length, and leaves 0
+    // ("unknown") in STREAMINFO. Such a file reads, seeks and ends like any other.
+    void flacOfUnknownLengthLoadsWhole() {
+        for (const int channels : {1, 2}) {
+            const QString p = path(QStringLiteral("unknown%1.flac").arg(channels));
+            QVERIFY(AudioFixtures::writeFlac(p, channels, 44100, 30011));
+            QVERIFY(AudioFixtures::patchFlacTotalSamples(p, 0));
+            const AudioFilePtr file = AudioFile::createForPath(p);
+            QCOMPARE(file->length(), 2 * 30011);
+            const QString error = checkContent(file, channels, 1e-4f);
+            QVERIFY2(error.isEmpty(), qPrintable(error));
+            QCOMPARE(file->missingFrames(), 0LL);
+            std::vector<float> buf(1000);
+            for (const int start : {40000, 6002, 0, 60000}) {
+                QCOMPARE(file->seek(unsigned(start)), start);
+                const int expectedCount = std::min(1000, 2 * 30011 - start);
+                QCOMPARE(file->read(buf.data(), 1000), expectedCount);
+                for (int i = 0; i < expectedCount; ++i)
+                    QVERIFY(std::fabs(buf[size_t(i)] - expected(channels, start + i)) < 1e-4f);
+            }
+        }
+    }
+
     void fileCutShortWhileLoading_data() {
         QTest::addColumn<QString>("ext");
         QTest::newRow("wav") << "wav";
@@ -581,13 +631,10 @@ private slots:
         QVERIFY(AudioFixtures::writeFlac(p, 2, 44100, 20000));
         // The encoder writes 4096-sample frames; claim at most 1024.
         QVERIFY(AudioFixtures::patchFlacMaxBlockSize(p, 1024));
+        // Not one frame can be delivered: the file holds no audio the reader opens.
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Error: FLAC frame block size exceeds"));
-        const AudioFilePtr file = AudioFile::createForPath(p);
-        QCOMPARE(file->length(), 40000);
-        std::vector<float> buf(4096, 7.0f);
-        QCOMPARE(file->read(buf.data(), 4096), 0);
-        QCOMPARE(buf[0], 0.0f);
-        QCOMPARE(file->read(buf.data(), 4096), 0);
+        expectOpenError(p);
+        verifyEmpty(AudioFile::createForPath(p));
     }
 
     void lengthBeyondIntIndexIsRefused() {
@@ -602,9 +649,11 @@ private slots:
         QVERIFY(AudioFixtures::patchFlacTotalSamples(p, quint64(1) << 30));
         expectOpenError(p);
         QCOMPARE(AudioFile::createForPath(p)->length(), 0);
-        // Just inside it.
+        // Just inside it: not refused, but known to be cut off after its 5000 frames.
         QVERIFY(AudioFixtures::patchFlacTotalSamples(p, (quint64(1) << 30) - 1));
-        QCOMPARE(AudioFile::createForPath(p)->length(), INT_MAX - 1);
+        const AudioFilePtr inside = AudioFile::createForPath(p);
+        QCOMPARE(inside->length(), 10000);
+        QCOMPARE(inside->missingFrames(), (1LL << 30) - 1 - 5000);
 
         // WAV: a 4 GB 8-bit mono file (sparse, so it takes no disk space) holds more
         // frames than an int index can count twice.

@@ -22,10 +22,12 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <sndfile.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 struct Run {
@@ -345,35 +347,72 @@ private slots:
         QCOMPARE(filesIn(out), (QStringList{"sub/amen/amen_01.wav", "sub/amen/amen_02.wav"}));
     }
 
-    // A WAV cut off in the middle of its audio data is used as far as it goes, and said to
-    // be cut off, with how much is missing: its results are printed and its slices
-    // written, and the run ends with 1 as for any bad input.
+    // A WAV or FLAC cut off in the middle of its audio data is used as far as it goes,
+    // and said to be cut off, with how much is missing: its results are printed and its
+    // slices written, the last one ending where the audio ends, and the run ends with 1
+    // as for any bad input.
+    void truncatedFileIsUsedAndReported_data() {
+        QTest::addColumn<QString>("ext");
+        QTest::newRow("wav") << "wav";
+        QTest::newRow("flac") << "flac";
+    }
     void truncatedFileIsUsedAndReported() {
-        const QString cut = m_dir.filePath("cut off.wav");
-        const QByteArray whole = fileBytes(m_loop);
-        const int missing = 100000;
-        // Half a frame more than the frames kept: the cut falls inside a frame.
-        QVERIFY(TestAudio::writeBytes(cut, whole.left(whole.size() - 4 * missing + 2)));
-        SF_INFO sf{};
-        SNDFILE *f = sf_open(QFile::encodeName(cut).constData(), SFM_READ, &sf);
-        QVERIFY(f);
-        sf_close(f);
-        QCOMPARE(sf.frames, 44100 * 6 - missing);
+        QFETCH(QString, ext);
+        const long long whole = 44100 * 6;
+        const QString cut = m_dir.filePath("cut off." + ext);
+        long long kept = 0;
+        if (ext == "wav") {
+            const QByteArray bytes = fileBytes(m_loop);
+            // Half a frame more than the frames kept: the cut falls inside a frame.
+            QVERIFY(TestAudio::writeBytes(cut, bytes.left(bytes.size() - 4 * 100000 + 2)));
+            SF_INFO sf{};
+            SNDFILE *f = sf_open(QFile::encodeName(cut).constData(), SFM_READ, &sf);
+            QVERIFY(f);
+            sf_close(f);
+            kept = sf.frames;
+            QCOMPARE(kept, whole - 100000);
+        } else {
+            const QString flac = m_dir.filePath("whole.flac");
+            QVERIFY(TestAudio::writeSndFile(flac, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, 44100, whole,
+                                            drums(120.0, 44100)));
+            const QByteArray bytes = fileBytes(flac);
+            QVERIFY(TestAudio::writeBytes(cut, bytes.left(bytes.size() / 2)));
+            // What the ffmpeg command decodes of it.
+            QVERIFY(TestAudio::runFfmpeg({"-i", cut, "-f", "f32le", cut + ".raw"}));
+            kept = (long long)TestAudio::readRawFloat(cut + ".raw").size() / 2;
+            QVERIFY(kept > 0 && kept < whole);
+        }
+        const QString warning = QStringLiteral("%1: truncated: %2 frames (%3 s)")
+                                    .arg(cut)
+                                    .arg(whole - kept)
+                                    .arg(QString::number(double(whole - kept) / 44100, 'f', 3));
 
         const auto reported = [&](const Run &r) {
-            return r.exitCode == 1 && r.err.contains(cut + ": truncated: 100000 frames (2.268 s)") &&
-                   r.err.count('\n') == 1;
+            return r.exitCode == 1 && r.err.contains(warning) && r.err.count('\n') == 1;
         };
         Run r = cli({"info", cut});
         QVERIFY2(reported(r), qPrintable(r.err));
-        QCOMPARE(r.out.section('\t', 4, 4), QString("%1 frames").arg(sf.frames));
+        QCOMPARE(r.out.section('\t', 4, 4), QString("%1 frames").arg(kept));
         r = cli({"points", cut, "--equal", "2"});
         QVERIFY2(reported(r), qPrintable(r.err));
-        QCOMPARE(r.out, QString("%1\n").arg(sf.frames / 2));
-        const QString out = m_dir.filePath("cut-out");
+        QCOMPARE(r.out, QString("%1\n").arg(kept / 2));
+        const QString out = m_dir.filePath("cut-out-" + ext);
         r = cli({"slice", cut, "--out", out, "--equal", "2"});
         QVERIFY2(reported(r), qPrintable(r.err));
-        QCOMPARE(QDir(out + "/cut off").entryList(QDir::Files).size(), 2);
+        const QStringList slices = QDir(out + "/cut off").entryList(QDir::Files, QDir::Name);
+        QCOMPARE(slices.size(), 2);
+        // The second slice holds the rest of the audio, the low tone to its last frame.
+        SF_INFO sf{};
+        SNDFILE *last =
+            sf_open(QFile::encodeName(out + "/cut off/" + slices.last()).constData(), SFM_READ, &sf);
+        QVERIFY(last);
+        std::vector<float> tail(2 * 1000);
+        const bool read =
+            sf_seek(last, sf.frames - 1000, SEEK_SET) >= 0 && sf_readf_float(last, tail.data(), 1000) == 1000;
+        sf_close(last);
+        QVERIFY(read);
+        QCOMPARE(sf.frames, kept - kept / 2);
+        QVERIFY(*std::max_element(tail.begin(), tail.end()) > 0.05f);
 
         // The whole file says nothing.
         r = cli({"info", m_loop});
