@@ -1,6 +1,7 @@
 #include "AudioFileSndFile.h"
 
 #include "AudioLogging.h"
+#include "FiniteSamples.h"
 
 #include <QFile>
 
@@ -139,7 +140,11 @@ int AudioFileSndFile::readAs(Sample *buffer, unsigned count, ReadFunction readFi
 }
 
 int AudioFileSndFile::read(float *buffer, unsigned count) {
-    return readAs(buffer, count, sf_read_float);
+    const int delivered = readAs(buffer, count, sf_read_float);
+    // Integer PCM always converts to finite values; float data may hold anything.
+    if (delivered > 0 && integerBits() == 0 && FiniteSamples::anyNonFinite(buffer, size_t(delivered)))
+        FiniteSamples::zeroNonFinite(buffer, size_t(delivered));
+    return delivered;
 }
 
 int AudioFileSndFile::readInt16(std::int16_t *buffer, unsigned count) {

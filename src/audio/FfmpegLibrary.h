@@ -16,6 +16,7 @@ extern "C" {
     X(av_find_input_format)                                                                                  \
     X(av_frame_alloc)                                                                                        \
     X(av_frame_free)                                                                                         \
+    X(av_frame_make_writable)                                                                                \
     X(av_frame_unref)                                                                                        \
     X(av_free)                                                                                               \
     X(av_freep)                                                                                              \

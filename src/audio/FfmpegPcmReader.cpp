@@ -1,6 +1,7 @@
 #include "FfmpegPcmReader.h"
 
 #include "FfmpegLibrary.h"
+#include "FiniteSamples.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -164,6 +165,39 @@ int64_t skippedSamples(const AVPacket *packet) {
     std::memcpy(&start, data, 4); // little-endian on every platform we build for
     std::memcpy(&end, data + 4, 4);
     return int64_t(start) + int64_t(end);
+}
+
+// Silences the NaN and infinite values of a decoded float frame, which the conversion to
+// 16 bits would turn into full-scale values. The frame is only made writable (copied if
+// the decoder still shares its buffers) when it holds such a value. False when that fails.
+template <typename Sample> bool silenceNonFinite(AVFrame *frame, int planes, size_t perPlane) {
+    bool found = false;
+    for (int p = 0; p < planes; ++p)
+        found |=
+            FiniteSamples::anyNonFinite(reinterpret_cast<const Sample *>(frame->extended_data[p]), perPlane);
+    if (!found)
+        return true;
+    if (ff().av_frame_make_writable(frame) < 0)
+        return false;
+    for (int p = 0; p < planes; ++p)
+        FiniteSamples::zeroNonFinite(reinterpret_cast<Sample *>(frame->extended_data[p]), perPlane);
+    return true;
+}
+
+bool silenceNonFinite(AVFrame *frame, int channels) {
+    const bool planar = ff().av_sample_fmt_is_planar(AVSampleFormat(frame->format));
+    const int planes = planar ? channels : 1;
+    const size_t perPlane = size_t(frame->nb_samples) * size_t(planar ? 1 : channels);
+    switch (frame->format) {
+    case AV_SAMPLE_FMT_FLT:
+    case AV_SAMPLE_FMT_FLTP:
+        return silenceNonFinite<float>(frame, planes, perPlane);
+    case AV_SAMPLE_FMT_DBL:
+    case AV_SAMPLE_FMT_DBLP:
+        return silenceNonFinite<double>(frame, planes, perPlane);
+    default:
+        return true; // integers are always finite
+    }
 }
 
 // Counts the frames the packets of the first audio stream hold, without decoding.
@@ -416,6 +450,8 @@ bool FfmpegPcmReader::convertFrame(Buffer *buffer) {
         buffer->byteLength = frames * channels * 2;
         return true;
     }
+    if (!silenceNonFinite(m_frame, channels))
+        return false;
     if (!m_resampler || m_resamplerInputFormat != m_frame->format) {
         ff().swr_free(&m_resampler);
         if (ff().swr_alloc_set_opts2(&m_resampler, &m_frame->ch_layout, AV_SAMPLE_FMT_S16,

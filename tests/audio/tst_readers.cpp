@@ -13,11 +13,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <sndfile.h>
 #include <algorithm>
 #include <climits>
-#include <vector>
+#include <limits>
+#include <sndfile.h>
 #include <unistd.h>
+#include <vector>
 
 using AudioFixtures::stair;
 
@@ -341,6 +342,54 @@ private slots:
             QVERIFY(cache->peakSummary()->query(span.first, span.second, read, range));
             QCOMPARE(range.minimum, *std::min_element(block.begin() + span.first, block.begin() + span.second));
             QCOMPARE(range.maximum, *std::max_element(block.begin() + span.first, block.begin() + span.second));
+        }
+    }
+
+    // NaN and infinities in a float file (a damaged file, a failed render) read as
+    // silence, through libsndfile and through FFmpeg; every other sample as written.
+    void nonFiniteSamplesReadAsSilence_data() {
+        QTest::addColumn<QString>("ext");
+        QTest::addColumn<int>("format");
+        QTest::newRow("wav float") << "wav" << (SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+        QTest::newRow("wav double") << "wav" << (SF_FORMAT_WAV | SF_FORMAT_DOUBLE);
+        QTest::newRow("aiff float") << "aiff" << (SF_FORMAT_AIFF | SF_FORMAT_FLOAT);
+        // Copied by the ffmpeg command into a CAF, which the FFmpeg reader opens.
+        QTest::newRow("caf float") << "caf" << (SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    }
+    void nonFiniteSamplesReadAsSilence() {
+        QFETCH(QString, ext);
+        QFETCH(int, format);
+        const int frames = 8000;
+        const auto bad = [](long long f, int c) {
+            return (f >= 1000 && f < 1100) || (f == 3000 && c == 1) || (f == 5000 && c == 0);
+        };
+        const auto stairs = AudioFixtures::stairGenerator();
+        const TestAudio::Generator gen = [&](long long f, int c) {
+            if (!bad(f, c))
+                return stairs(f, c);
+            return f == 3000   ? std::numeric_limits<float>::infinity()
+                   : f == 5000 ? -std::numeric_limits<float>::infinity()
+                               : std::numeric_limits<float>::quiet_NaN();
+        };
+        const QString tag = QString(QTest::currentDataTag()).replace(' ', '_');
+        QString p = path("nonfinite_" + tag + (ext == "caf" ? ".wav" : "." + ext));
+        QVERIFY(TestAudio::writeSndFile(p, format, 2, 44100, frames, gen));
+        if (ext == "caf") {
+            const QString caf = path("nonfinite_" + tag + ".caf");
+            QVERIFY(TestAudio::runFfmpeg({"-i", p, "-c:a", "pcm_f32be", caf}));
+            p = caf;
+        }
+        AudioCachePtr cache(new AudioCache(AudioFile::createForPath(p)));
+        QCOMPARE(cache->length(), 2 * frames);
+        cache->preallocate();
+        cache->fillSynchronously();
+        std::vector<float> block(size_t(2 * frames));
+        QCOMPARE(cache->readSamples(block.data(), unsigned(2 * frames), 0), unsigned(2 * frames));
+        for (int i = 0; i < 2 * frames; ++i) {
+            const float want = bad(i / 2, i % 2) ? 0.0f : stair(i);
+            if (!(std::fabs(block[size_t(i)] - want) < 1e-4f))
+                QFAIL(qPrintable(
+                    QStringLiteral("sample %1: %2, want %3").arg(i).arg(block[size_t(i)]).arg(want)));
         }
     }
 
