@@ -102,6 +102,10 @@ bool AudioDecoder::readProperties() {
     return true;
 }
 
+int64_t AudioDecoder::missingFrames() const {
+    return m_opened ? m_source->missingFrames() : 0;
+}
+
 int AudioDecoder::numSamples() const {
     const double samples = double(m_mediaDuration) / 1e7 * m_iSampleRate * m_iChannels;
     // A header may claim any length; never let it overflow the sample count.

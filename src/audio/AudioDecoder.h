@@ -27,6 +27,8 @@ public:
     int numSamples() const override;
     int read(int size, float *buffer) override;
     int seek(int sampleIdx) override;
+    // See PcmSource::missingFrames; 0 until opened.
+    int64_t missingFrames() const;
     // Depth of the integer PCM that read() scales to floats by 2^-(bits - 1).
     int bitsPerSample() const { return m_bitsPerSample; }
 

@@ -46,10 +46,10 @@ public:
     virtual int position() = 0;
     // Frames the file's header declares beyond those the file holds: a file cut off
     // inside its audio data, which is read as far as it goes (length() ends where its
-    // audio does). Known once the file is open for WAV, AIFF and FLAC, and raised if
-    // reading then ends early; 0 for a whole file and for files whose headers declare no
-    // exact length (compressed audio, a FLAC written without one). Any thread, once the
-    // reading thread's reads are over.
+    // audio does). Known once the file is open for WAV, AIFF, FLAC and uncompressed AIFC
+    // and CAF, and raised if WAV, AIFF or FLAC reading then ends early; 0 for a whole file
+    // and for files whose headers declare no exact length (compressed audio, a FLAC
+    // written without one). Any thread, once the reading thread's reads are over.
     virtual long long missingFrames() const { return 0; }
     // Channels of the file itself (1 for mono, which the stream spreads to both sides);
     // 0 for a reader of length 0. Files of more than two deliver silence.

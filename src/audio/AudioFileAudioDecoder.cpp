@@ -71,6 +71,10 @@ int AudioFileAudioDecoder::seek(unsigned sampleIndex) {
     return 2 * m_framesRead;
 }
 
+long long AudioFileAudioDecoder::missingFrames() const {
+    return m_length > 0 ? m_decoder->missingFrames() : 0;
+}
+
 int AudioFileAudioDecoder::integerBits() {
     return m_length > 0 && m_decoder->bitsPerSample() == 16 ? 16 : 0;
 }

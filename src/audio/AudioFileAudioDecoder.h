@@ -20,6 +20,8 @@ public:
     int read(float *buffer, unsigned count) override;
     int seek(unsigned sampleIndex) override;
     int position() override { return 2 * m_framesRead; }
+    // Known on opening for uncompressed AIFC and CAF (see PcmSource::missingFrames).
+    long long missingFrames() const override;
     // The decoder delivers 16-bit PCM scaled by 2^-15.
     int integerBits() override;
     int channels() const override { return m_channels; }

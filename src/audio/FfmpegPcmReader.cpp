@@ -222,6 +222,7 @@ bool FfmpegPcmReader::open(const std::string &fileName, std::string *error) {
     m_fileName = fileName;
     m_format = Format();
     m_duration = -1;
+    m_missingFrames = 0;
     if (!openStream(error))
         return false;
 
@@ -250,9 +251,19 @@ bool FfmpegPcmReader::open(const std::string &fileName, std::string *error) {
     const std::string demuxer = m_formatContext->iformat->name;
     const bool packetsExact = demuxer == "mp3" || demuxer == "aac" || demuxer == "ac3" || demuxer == "eac3" ||
                               demuxer.find("mp4") != std::string::npos;
+    // Uncompressed audio in AIFF, AIFC or CAF: the header's frame count (the stream's
+    // nb_frames) is exact, and so are the packets, whose sizes say what they hold; a file
+    // cut off ends where its packets do, and the header's frames beyond them are missing,
+    // as a cut-off WAV's are.
+    const AVCodecID codec = stream->codecpar->codec_id;
+    const bool pcm = codec >= AV_CODEC_ID_PCM_S16LE && codec < AV_CODEC_ID_ADPCM_IMA_QT;
+    const bool declaresFrames = pcm && (demuxer == "aiff" || demuxer == "caf");
     int64_t frames = container;
-    if (scanned >= 0 && (packetsExact || container < 0 || container > scanned + m_format.sampleRate))
+    if (scanned >= 0 &&
+        (packetsExact || declaresFrames || container < 0 || container > scanned + m_format.sampleRate))
         frames = scanned;
+    if (declaresFrames && scanned >= 0 && stream->nb_frames > scanned)
+        m_missingFrames = stream->nb_frames - scanned;
     if (frames >= 0)
         m_duration = ticksFromFrames(frames, m_format.sampleRate);
     return true;

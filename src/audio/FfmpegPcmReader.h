@@ -32,6 +32,7 @@ public:
     bool open(const std::string &fileName, std::string *error) override;
     Format format() const override { return m_format; }
     int64_t duration() const override { return m_duration; }
+    int64_t missingFrames() const override { return m_missingFrames; }
     int readBuffer(Buffer *buffer) override;
     bool flush() override;
     bool setPosition(int64_t time) override;
@@ -54,6 +55,7 @@ private:
     size_t m_memorySize = 0;
     Format m_format;
     int64_t m_duration = -1;
+    int64_t m_missingFrames = 0;
 
     AVFormatContext *m_formatContext = nullptr;
     AVCodecContext *m_codecContext = nullptr;

@@ -45,6 +45,9 @@ public:
     virtual Format format() const = 0;
     // Length of the stream in ticks, negative when unknown.
     virtual int64_t duration() const = 0;
+    // Frames the container's header declares beyond those the stream holds (a file cut
+    // off inside its audio), for containers whose count is exact; otherwise 0.
+    virtual int64_t missingFrames() const { return 0; }
     // Fills *buffer with the next decoded buffer and returns NoFlags, or returns the flags
     // that say why there is none. Every call makes progress through the file.
     virtual int readBuffer(Buffer *buffer) = 0;

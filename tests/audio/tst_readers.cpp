@@ -560,6 +560,42 @@ private slots:
         }
     }
 
+    // AIFC and CAF go through FFmpeg. Uncompressed, their headers count the frames as a
+    // WAV's do: a whole file misses nothing, and a cut-off one ends where its audio does
+    // (the ffmpeg command, decoding the same bytes, says where) and is known to be cut off
+    // once it is open.
+    void cutOffAifcAndCafAreKnownCutOff_data() {
+        QTest::addColumn<QString>("ext");
+        QTest::addColumn<QStringList>("encoding");
+        QTest::newRow("aifc float") << "aifc" << QStringList{"-c:a", "pcm_f32be", "-f", "aiff"};
+        QTest::newRow("caf 24") << "caf" << QStringList{"-c:a", "pcm_s24le"};
+    }
+    void cutOffAifcAndCafAreKnownCutOff() {
+        QFETCH(QString, ext);
+        QFETCH(QStringList, encoding);
+        const long long frames = 20000;
+        const QString wav = path("for-" + ext + ".wav");
+        QVERIFY(TestAudio::writeWav(wav, 2, 44100, frames, AudioFixtures::stairGenerator(), false));
+        const QString whole = path("whole." + ext);
+        QVERIFY(TestAudio::runFfmpeg(QStringList{"-i", wav} + encoding + QStringList{whole}));
+        const AudioFilePtr wholeFile = AudioFile::createForPath(whole);
+        QCOMPARE(wholeFile->length(), int(2 * frames));
+        QCOMPARE(wholeFile->missingFrames(), 0LL);
+
+        const QString cut = path("cut." + ext);
+        const QByteArray bytes = AudioFixtures::readAll(whole);
+        // Inside a frame, a little over half way.
+        QVERIFY(TestAudio::writeBytes(cut, bytes.left(bytes.size() * 3 / 5 + 1)));
+        QVERIFY(TestAudio::runFfmpeg({"-i", cut, "-f", "f32le", cut + ".raw"}));
+        const long long decodable = (long long)TestAudio::readRawFloat(cut + ".raw").size() / 2;
+        QVERIFY(decodable > 0 && decodable < frames);
+        const AudioFilePtr file = AudioFile::createForPath(cut);
+        QCOMPARE(file->length(), int(2 * decodable));
+        QCOMPARE(file->missingFrames(), frames - decodable);
+        const QString error = checkContent(file, 2, 1e-4f);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+    }
+
     void fileCutShortWhileLoading_data() {
         QTest::addColumn<QString>("ext");
         QTest::newRow("wav") << "wav";
