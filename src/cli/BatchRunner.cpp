@@ -333,7 +333,7 @@ BatchRunner::Result BatchRunner::process(const Input &input) {
                 if (m_options.command == CliOptions::Command::Slice) {
                     // Slices of silence would pass for the loop's: none are written.
                     if (task.loop()->fileChannels() <= 2)
-                        exportSlices(input, task, &error);
+                        exportSlices(input, task, &error, &warning);
                 } else {
                     r.output = pointsLine(input, task, &error);
                 }
@@ -433,7 +433,7 @@ QString BatchRunner::pointsLine(const Input &input, LoopTask &task, QString *err
     return text;
 }
 
-bool BatchRunner::exportSlices(const Input &input, LoopTask &task, QString *error) {
+bool BatchRunner::exportSlices(const Input &input, LoopTask &task, QString *error, QString *warning) {
     if (!task.slice(m_options, g_stop, error))
         return false;
     const SlicePtr loop = task.loop();
@@ -522,8 +522,17 @@ bool BatchRunner::exportSlices(const Input &input, LoopTask &task, QString *erro
         QMutexLocker locker(&m_lock);
         m_exporting.removeOne(loop);
     }
-    if (!failed)
+    if (!failed) {
+        // A sampler given the kit would leave these slices silent: said, as a cut-off
+        // file is, so that a script notices.
+        if (kit && kit->slicesWithoutNote() > 0) {
+            const QString unmapped =
+                QStringLiteral("%1 of the kit's slices lie above MIDI note 127: their samples are written but no note plays them")
+                    .arg(kit->slicesWithoutNote());
+            *warning = warning->isEmpty() ? unmapped : *warning + QStringLiteral("; ") + unmapped;
+        }
         return !m_options.overwrite || kit || removeEarlierSlices(input, slices->writtenFiles(), error);
+    }
     *error = g_stop.load() || failed->status() == SliceExporter::Status::Cancelled
                  ? QStringLiteral("interrupted")
                  : failed->errorMessage();

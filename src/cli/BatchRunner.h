@@ -48,7 +48,7 @@ private:
     Result process(const Input &input);
     QString tempoLine(const Input &input, const struct FileTempo &tempo) const;
     QString pointsLine(const Input &input, class LoopTask &task, QString *error);
-    bool exportSlices(const Input &input, class LoopTask &task, QString *error);
+    bool exportSlices(const Input &input, class LoopTask &task, QString *error, QString *warning);
     QString replacedInput(const QStringList &targets, QString *target) const;
     bool removeEarlierSlices(const Input &input, const QStringList &written, QString *error) const;
     void cancelActiveExports();

@@ -568,6 +568,16 @@ private slots:
                  qPrintable(r.err));
         QCOMPARE(fileBytes(input), loopBytes);
         QVERIFY(QFileInfo::exists(out + "/kit hits (2)/kit hits_02.wav"));
+
+        // More slices than notes from 36 up to 127: the kit is written whole, those past
+        // note 127 unplayed, and the run says so.
+        const QString many = m_dir.filePath("many");
+        r = cli({"slice", hits, "--out", many, "--equal", "100", "--kit", "sfz"});
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.err, "quillory-cli: " + hits +
+                            ": 8 of the kit's slices lie above MIDI note 127: their samples are written but no note plays them\n");
+        QCOMPARE(fileBytes(many + "/kit hits/kit hits.sfz").count("<region>"), 92);
+        QCOMPARE(QDir(many + "/kit hits/kit hits samples").entryList(QDir::Files).size(), 100);
     }
 
     void badInputsAndExitCodes() {
