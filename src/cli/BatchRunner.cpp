@@ -40,13 +40,17 @@ QString clock(qint64 seconds) {
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
+// Several warnings about one file share its line.
+void addWarning(const QString &text, QString *warning) {
+    *warning = warning->isEmpty() ? text : *warning + QStringLiteral("; ") + text;
+}
+
 // More than two channels load as silence, as in the window: said, and counted as a bad
 // input, so that a script does not take the empty result for the file's.
 void addSilentChannelsWarning(int channels, QString *warning) {
-    if (channels <= 2)
-        return;
-    const QString silent = QStringLiteral("%1 channels: only mono and stereo audio is read, so it is silent").arg(channels);
-    *warning = warning->isEmpty() ? silent : *warning + QStringLiteral("; ") + silent;
+    if (channels > 2)
+        addWarning(QStringLiteral("%1 channels: only mono and stereo audio is read, so it is silent").arg(channels),
+                   warning);
 }
 
 // The name a folder input's slices are filed under: its name as given, or for ".", ".."
@@ -525,12 +529,11 @@ bool BatchRunner::exportSlices(const Input &input, LoopTask &task, QString *erro
     if (!failed) {
         // A sampler given the kit would leave these slices silent: said, as a cut-off
         // file is, so that a script notices.
-        if (kit && kit->slicesWithoutNote() > 0) {
-            const QString unmapped =
-                QStringLiteral("%1 of the kit's slices lie above MIDI note 127: their samples are written but no note plays them")
-                    .arg(kit->slicesWithoutNote());
-            *warning = warning->isEmpty() ? unmapped : *warning + QStringLiteral("; ") + unmapped;
-        }
+        if (kit && kit->slicesWithoutNote() > 0)
+            addWarning(QStringLiteral("%1 of the kit's slices lie above MIDI note 127: their samples are written but "
+                                      "no note plays them")
+                           .arg(kit->slicesWithoutNote()),
+                       warning);
         return !m_options.overwrite || kit || removeEarlierSlices(input, slices->writtenFiles(), error);
     }
     *error = g_stop.load() || failed->status() == SliceExporter::Status::Cancelled
