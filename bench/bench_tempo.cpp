@@ -7,6 +7,7 @@
 #include "TempoReference.h"
 #include "TestAudio.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -15,6 +16,7 @@
 #include <sndfile.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -143,6 +145,67 @@ void BM_SoundStretchBpm(benchmark::State &state) {
     timed(state, "soundstretch -bpm", t, [&] { return runTool("soundstretch", {t.path, "-bpm"}, bpm); });
 }
 
+// ---------------------------------------------------------------- accuracy
+
+// Accented clicks in three: a waltz at the given tempo.
+std::vector<float> waltz(double bpm, double seconds, int rate) {
+    std::vector<float> s = TempoFixtures::clickTrain(bpm, seconds, rate);
+    const double period = 60.0 / bpm * rate;
+    for (long long beat = 0; std::llround(beat * period) < static_cast<long long>(s.size()); ++beat)
+        if (beat % 3 != 0)
+            for (long long i = std::llround(beat * period), e = std::min<long long>(i + 16, s.size()); i < e;
+                 ++i)
+                s[static_cast<size_t>(i)] = 0.5f;
+    return s;
+}
+
+struct Tally {
+    int right = 0;  // within 2% of the tempo
+    int octave = 0; // within 2% of its half or double
+    int wrong = 0;  // anything else, no tempo included
+    void add(double found, double bpm) {
+        auto near = [&](double x) { return std::fabs(found / (bpm * x) - 1.0) < 0.02; };
+        if (near(1.0))
+            ++right;
+        else if (near(0.5) || near(2.0))
+            ++octave;
+        else
+            ++wrong;
+    }
+};
+
+// Plain click tracks, waltzes and drum patterns from 56 to 188 BPM: the comb alone (the
+// plain model), the estimator with its beat check, and the two peer tools on the same files.
+void accuracyReport() {
+    const QStringList sets{"clicks", "waltz", "drums"};
+    const QStringList who{"comb alone", "Quillory", "aubio tempo", "soundstretch -bpm"};
+    static const QRegularExpression aubioBpm("([0-9.]+) bpm");
+    static const QRegularExpression stretchBpm("Detected BPM rate ([0-9.]+)");
+    std::printf("\nTempo accuracy, 20-second %d Hz files, 56 to 188 BPM in steps of 4: right (within 2%%)"
+                " / half or double / wrong\n",
+                kRate);
+    for (const QString &set : sets) {
+        std::vector<Tally> tally(who.size());
+        for (int bpm = 56; bpm <= 188; bpm += 4) {
+            const std::vector<float> s = set == "clicks"  ? TempoFixtures::clickTrain(bpm, 20.0, kRate)
+                                         : set == "waltz" ? waltz(bpm, 20.0, kRate)
+                                                          : TempoFixtures::drumPattern(bpm, 20.0, kRate, bpm);
+            tally[0].add(ReferenceTempo::estimate(s, static_cast<float>(kRate)).tempo, bpm);
+            tally[1].add(estimateMono(s), bpm);
+            const QString path = tempDir().filePath(QString("%1-%2.wav").arg(set).arg(bpm));
+            TestAudio::writeWav(
+                path, 1, kRate, static_cast<long long>(s.size()),
+                [&s](long long f, int) { return s[static_cast<size_t>(f)]; }, false);
+            tally[2].add(runTool("aubio", {"tempo", path}, aubioBpm).toDouble(), bpm);
+            tally[3].add(runTool("soundstretch", {path, "-bpm"}, stretchBpm).toDouble(), bpm);
+            QFile::remove(path);
+        }
+        for (int i = 0; i < who.size(); ++i)
+            std::printf("  %-7s %-18s %2d / %2d / %2d\n", qPrintable(set), qPrintable(who[i]), tally[i].right,
+                        tally[i].octave, tally[i].wrong);
+    }
+}
+
 } // namespace
 
 BENCHMARK(BM_Estimate)->Arg(5)->Arg(10)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -151,6 +214,12 @@ BENCHMARK(BM_AubioTempo)->Arg(5)->Arg(10)->Iterations(1)->Unit(benchmark::kMilli
 BENCHMARK(BM_SoundStretchBpm)->Arg(5)->Arg(10)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char **argv) {
+    // --accuracy-only: the accuracy table without the timings.
+    for (int i = 1; i < argc; ++i)
+        if (std::string(argv[i]) == "--accuracy-only") {
+            accuracyReport();
+            return 0;
+        }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
@@ -194,5 +263,6 @@ int main(int argc, char **argv) {
             std::printf("  tempo %s\n", qPrintable(m.tempo));
         }
     }
+    accuracyReport();
     return 0;
 }

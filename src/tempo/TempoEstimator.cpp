@@ -17,6 +17,19 @@ namespace {
 // The largest sample rate analysed. The analysis tables grow with the rate; a corrupt
 // header claiming billions of hertz must not allocate gigabytes.
 constexpr float kMaxSampleRate = 3072000.0f;
+// The beat check looks at the first four multiples of a beat period: a true beat recurs
+// at each of them, while a tempo whose bar merely spans a whole number of true beats
+// (three, five or six of them) meets at most one.
+constexpr int kBeatMultiples = 4;
+// How much more clearly a related tempo must recur than the comb's choice to replace it.
+// On the click, drum and waltz fixtures the right tempo recurs at least 1.5 times as
+// clearly as the wrong one, and a wrong replacement at most 0.9 times.
+constexpr double kBeatCheckMargin = 1.25;
+// A comb whose strongest lag rises less than this share above its weakest has found no
+// beat: DC or noise (about 0.01). A loop under a pad or noise 12 dB louder than itself
+// still rises 0.05 and keeps its tempo. (A steady pure tone can rise 0.03 to 0.12 from
+// the beating of its period with the analysis step, and is not caught here.)
+constexpr double kLeastCombContrast = 0.03;
 
 typedef double Vec4 __attribute__((vector_size(32)));
 
@@ -181,6 +194,9 @@ public:
     void autocorrelate(const std::vector<double> &feature, int length, std::vector<double> &out) const;
     template <typename Visit> void forEachWindow(int lag, int length, Visit &&visit) const;
     double periodicity(double bpm) const;
+    double recurrence(double lag, int length) const;
+    void measureRecurrenceFloor(int shortestLag, int length);
+    double checkBeat(double tempo, int length) const;
 
     const double m_dMinimumTempo = 55.0;
     const double m_dMaximumTempo = 190.0;
@@ -200,6 +216,8 @@ public:
     std::vector<double> m_mixed;
     double m_dRawLowest = 0.0;
     double m_dRawHighest = 0.0;
+    // The mean of the mixed autocorrelation over the tempo lags.
+    double m_dRecurrenceFloor = 0.0;
     std::unique_ptr<BandSpectrum> m_pLowSpectrum;
     std::unique_ptr<BandSpectrum> m_pHighSpectrum;
     std::vector<double> m_frame;
@@ -417,10 +435,66 @@ double TempoEstimator::Impl::periodicity(double bpm) const {
     return std::min(1.0, std::max(0.0, scaled));
 }
 
+// The mixed autocorrelation at the first multiples of a (fractional) beat period, each
+// the best within a frame either side; -1 when the autocorrelation is too short.
+double TempoEstimator::Impl::recurrence(double lag, int length) const {
+    double sum = 0.0;
+    for (int k = 1; k <= kBeatMultiples; ++k) {
+        const double centre = k * lag;
+        const int from = std::max(1, static_cast<int>(std::ceil(centre - 1.0)));
+        const int to = static_cast<int>(std::floor(centre + 1.0));
+        if (to >= length)
+            return -1.0;
+        double largest = m_mixed[from];
+        for (int x = from + 1; x <= to; ++x)
+            largest = std::max(largest, m_mixed[x]);
+        sum += largest;
+    }
+    return sum / kBeatMultiples;
+}
+
+void TempoEstimator::Impl::measureRecurrenceFloor(int shortestLag, int length) {
+    // Measured above the autocorrelation's mean, so that a steady background (a dense
+    // hi-hat, compression, noise) does not make every period look alike.
+    double floor = 0.0;
+    for (int t = shortestLag; t < length; ++t)
+        floor += m_mixed[t];
+    m_dRecurrenceFloor = floor / (length - shortestLag);
+}
+
+// The comb scores a lag by the autocorrelation at 1, 4, 8, 16... times it. Any tempo
+// whose four-beat bar spans a whole number of true beats matches every window but the
+// first, so plain click tracks and waltzes came out at 4/3, 4/5 or 2/3 of their tempo
+// (90 BPM as 120, 135 as 108, a 3/4 at 180 as 120). Such a tempo's own period does not
+// recur: the true one, at 3/4, 5/4 or 3/2 of it, does, and replaces it. The octave the
+// comb chose is left alone.
+double TempoEstimator::Impl::checkBeat(double tempo, int length) const {
+    const double own = recurrence(m_dFeatureRate * 60.0 / tempo, length);
+    if (own < 0.0)
+        return tempo;
+    const double ownAbove = std::max(own - m_dRecurrenceFloor, 0.0);
+    double chosen = tempo;
+    double chosenAbove = ownAbove;
+    for (double ratio : {0.75, 1.25, 1.5}) {
+        double other = tempo * ratio;
+        if (other > m_dMaximumTempo)
+            other /= 2.0;
+        if (other < m_dMinimumTempo)
+            other *= 2.0;
+        const double above = recurrence(m_dFeatureRate * 60.0 / other, length) - m_dRecurrenceFloor;
+        if (above > 0.0 && above > kBeatCheckMargin * ownAbove && above > chosenAbove) {
+            chosen = other;
+            chosenAbove = above;
+        }
+    }
+    return chosen;
+}
+
 double TempoEstimator::Impl::estimateTempo() {
     m_candidates.clear();
     m_mixed.clear();
     m_dRawLowest = m_dRawHighest = 0.0;
+    m_dRecurrenceFloor = 0.0;
     if (!m_bUsable)
         return 0.0;
 
@@ -538,7 +612,10 @@ double TempoEstimator::Impl::estimateTempo() {
         m_candidates.push_back(m_dFeatureRate * 60.0 / refinedLag);
     }
     m_mixed.swap(mixed);
-    return m_candidates.empty() ? 0.0 : m_candidates.front();
+    measureRecurrenceFloor(shortestLag, length);
+    if (m_candidates.empty() || !(largest - smallest > kLeastCombContrast * largest))
+        return 0.0;
+    return checkBeat(m_candidates.front(), length);
 }
 
 TempoEstimator::TempoEstimator(float sampleRate) : d(new Impl(sampleRate)) {}

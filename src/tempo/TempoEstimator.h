@@ -5,8 +5,9 @@
 
 // Estimates one tempo (beats per minute) for a stretch of mono audio: three onset
 // features per analysis frame, their autocorrelation, a comb over beat multiples and a
-// preference for tempos near 130 BPM. Plain single-threaded computation; the tempo
-// detection worker owns one per detection.
+// preference for tempos near 130 BPM; a check that the chosen beat period itself recurs
+// then corrects the comb's 4:3, 5:4 and 3:2 confusions. Plain single-threaded
+// computation; the tempo detection worker owns one per detection.
 class TempoEstimator {
 public:
     explicit TempoEstimator(float sampleRate);
@@ -18,10 +19,12 @@ public:
     void process(const float *samples, int count);
 
     // Analyses what is still pending and returns the tempo in BPM, or 0.0 when no tempo
-    // can be determined (too little audio, silence, an unusable sample rate).
+    // can be determined (too little audio, silence, audio without a beat such as a steady
+    // tone or noise, an unusable sample rate).
     double estimateTempo();
 
-    // Tempos of all ranked peaks of the last estimate, best first.
+    // Tempos of all ranked peaks of the comb in the last estimate, best first (before the
+    // beat check, which may return another tempo).
     const std::vector<double> &candidates() const;
 
     // How strongly the last estimate's comb rings at the beat period of bpm: 0 as weak as

@@ -15,6 +15,9 @@ private slots:
     void blockSizeDoesNotChangeTheResult();
     void matchesPlainModelBitForBit_data();
     void matchesPlainModelBitForBit();
+    void beatPeriodMustRecur_data();
+    void beatPeriodMustRecur();
+    void noBeatGivesNoTempo();
     void drumPatterns_data();
     void drumPatterns();
     void askingAgainRecomputesTheSameTempo();
