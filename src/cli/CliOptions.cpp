@@ -85,7 +85,7 @@ const std::vector<OptionRow> &optionTable() {
         {"equal", "N", false, kSlicing, "N slices of equal length",
          [](CliOptions &o, const QString &v) {
              const QString e = chooseMode(o, M::Equal);
-             return e.isEmpty() ? positiveInteger("--equal", v, 100000, &o.equalSlices) : e;
+             return e.isEmpty() ? positiveInteger("--equal", v, CliOptions::kMostSlices, &o.equalSlices) : e;
          }},
         {"beats", "N", false, kSlicing, "a slice every N beats",
          [](CliOptions &o, const QString &v) {

@@ -21,6 +21,8 @@ struct CliOptions {
     bool alternatives = false; // tempo: also the confidence and the ranked alternatives
 
     SliceMode mode = SliceMode::None;
+    // Slices one run may cut a loop into, however they are chosen.
+    static constexpr int kMostSlices = 100000;
     int equalSlices = 0;
     double interval = 0.0; // beats or bars per slice
     QString templatePath;

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QThread>
 #include <algorithm>
+#include <cmath>
 #include <sndfile.h>
 
 #include "FfmpegLibrary.h"
@@ -72,6 +73,25 @@ bool LoopTask::slice(const CliOptions &options, const std::atomic<bool> &stop, Q
         tempo = detectTempo();
         if (tempo <= 0.0) {
             *error = QStringLiteral("no tempo could be detected; give one with --tempo");
+            return false;
+        }
+    }
+    if (options.mode == M::Beats || options.mode == M::Bars) {
+        // The same limits as --equal: a slice at least one frame long, at most 100000 slices.
+        const double beats = options.mode == M::Bars ? options.interval * 4 : options.interval;
+        const double frames = m_pLoop->fileSampleRate() * beats / tempo * 60.0;
+        const double slices = std::ceil(m_pLoop->length() / 2.0 / std::max(frames, 1.0));
+        const QString what = options.mode == M::Bars ? QStringLiteral("--bars") : QStringLiteral("--beats");
+        if (frames < 1.0) {
+            *error = QStringLiteral("%1 %2 at %3 BPM is shorter than one frame")
+                         .arg(what, QString::number(options.interval), QString::number(tempo, 'f', 2));
+            return false;
+        }
+        if (slices > CliOptions::kMostSlices) {
+            *error = QStringLiteral("%1 %2 at %3 BPM makes %4 slices, more than %5")
+                         .arg(what, QString::number(options.interval), QString::number(tempo, 'f', 2))
+                         .arg(qint64(slices))
+                         .arg(CliOptions::kMostSlices);
             return false;
         }
     }

@@ -615,6 +615,17 @@ private slots:
         QVERIFY2(r.out.contains("\t4 ch\t"), qPrintable(r.out));
         QCOMPARE(r.err, silent);
 
+        // A --beats or --bars step under one frame, or more slices than --equal allows, is
+        // the file's failure, said, with no points: not an empty success.
+        for (const QStringList &args : {QStringList{"--beats", "0.00001"}, QStringList{"--bars", "0.00002"}}) {
+            r = cli(QStringList{"points", m_loop, "--tempo", "120"} + args);
+            QCOMPARE(r.exitCode, 1);
+            QVERIFY(r.out.isEmpty());
+            QVERIFY2(r.err.startsWith("quillory-cli: " + m_loop + ": " + args[0] + " ") &&
+                         r.err.contains(args[1] == "0.00001" ? "shorter than one frame" : "more than 100000"),
+                     qPrintable(r.err));
+        }
+
         r = cli({"info", m_loop});
         QCOMPARE(r.out.section('\t', 0, 4), m_loop + "\twav-pcm16\t44100 Hz\t2 ch\t264600 frames");
         r = cli({"info", "--json", m_loop});
