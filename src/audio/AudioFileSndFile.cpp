@@ -87,6 +87,9 @@ AudioFileSndFile::AudioFileSndFile(const QString &path) : m_path(path) {
     } else {
         m_length = int(2 * m_info.frames);
         m_sampleRate = m_info.samplerate;
+        const int subtype = m_info.format & SF_FORMAT_SUBMASK;
+        m_bExactLength = subtype != SF_FORMAT_MPEG_LAYER_I && subtype != SF_FORMAT_MPEG_LAYER_II &&
+                         subtype != SF_FORMAT_MPEG_LAYER_III;
         m_missingFrames = std::max(0LL, declaredFrames(path) - (long long)m_info.frames);
         if (m_missingFrames > 0)
             qCDebug(lcAudio) << path << "is truncated:" << m_missingFrames
@@ -130,7 +133,7 @@ int AudioFileSndFile::readAs(Sample *buffer, unsigned count, ReadFunction readFi
     }
     m_framesRead += frames;
     // The file lost data since it was opened (a copy still being written, a share gone).
-    if ((m_info.channels == 1 || m_info.channels == 2) && unsigned(frames) < count / 2)
+    if (m_bExactLength && (m_info.channels == 1 || m_info.channels == 2) && unsigned(frames) < count / 2)
         m_missingFrames.store(std::max(m_missingFrames.load(), (long long)(m_length / 2 - m_framesRead)));
 
     const unsigned result = 2u * unsigned(frames);

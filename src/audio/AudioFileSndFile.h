@@ -37,4 +37,7 @@ private:
     int m_framesRead = 0;
     // From the header on opening; raised by the reading thread when the data ends early.
     std::atomic<long long> m_missingFrames{0};
+    // False for MPEG audio (MP3 in a WAV), whose frame count libsndfile can only
+    // estimate: reading ending short of it is no sign of a damaged file.
+    bool m_bExactLength = true;
 };

@@ -514,6 +514,20 @@ private slots:
             QCOMPARE(file->position(), 2 * 10007);
             QCOMPARE(file->missingFrames(), 0LL);
         }
+
+        // MP3 in a WAV: libsndfile only estimates its frame count, and a whole file ending
+        // short of the estimate is not cut off.
+        const QString source = path("for-mp3.wav");
+        const QString mp3InWav = path("mp3-in.wav");
+        QVERIFY(TestAudio::writeSndFile(source, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 100000,
+                                        AudioFixtures::stairGenerator()));
+        QVERIFY(TestAudio::runFfmpeg({"-i", source, "-c:a", "libmp3lame", "-f", "wav", mp3InWav}));
+        const AudioFilePtr mp3 = AudioFile::createForPath(mp3InWav);
+        QVERIFY(mp3->length() >= 2 * 100000);
+        std::vector<float> buf(4096);
+        while (mp3->read(buf.data(), 4096) > 0) {
+        }
+        QCOMPARE(mp3->missingFrames(), 0LL);
     }
 
     // A FLAC cut off inside its audio ends where its last whole frame ends, as a cut-off
