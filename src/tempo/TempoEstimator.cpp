@@ -25,6 +25,7 @@ constexpr int kBeatMultiples = 4;
 // On the click, drum and waltz fixtures the right tempo recurs at least 1.5 times as
 // clearly as the wrong one, and a wrong replacement at most 0.9 times.
 constexpr double kBeatCheckMargin = 1.25;
+constexpr int kBeatCheckSteps = 3;
 // A comb whose strongest lag rises less than this share above its weakest has found no
 // beat: DC or noise (about 0.01). A loop under a pad or noise 12 dB louder than itself
 // still rises 0.05 and keeps its tempo. (A steady pure tone can rise 0.03 to 0.12 from
@@ -615,7 +616,17 @@ double TempoEstimator::Impl::estimateTempo() {
     measureRecurrenceFloor(shortestLag, length);
     if (m_candidates.empty() || !(largest - smallest > kLeastCombContrast * largest))
         return 0.0;
-    return checkBeat(m_candidates.front(), length);
+    // A correction can itself be a relative of the truth (a waltz at 144 read as 128,
+    // whose best-recurring relative is 96): check again from there. Every step must
+    // recur more clearly than the last, so this ends.
+    double tempo = m_candidates.front();
+    for (int step = 0; step < kBeatCheckSteps; ++step) {
+        const double next = checkBeat(tempo, length);
+        if (next == tempo)
+            break;
+        tempo = next;
+    }
+    return tempo;
 }
 
 TempoEstimator::TempoEstimator(float sampleRate) : d(new Impl(sampleRate)) {}

@@ -203,6 +203,8 @@ void TempoEstimatorTest::beatPeriodMustRecur_data() {
     QTest::newRow("clicks 135") << 135.0 << 1;
     QTest::newRow("clicks 180") << 180.0 << 1;
     QTest::newRow("waltz 150") << 150.0 << 3;
+    // Read as 128 by the comb, whose best relative, 96, is itself a relative of 144.
+    QTest::newRow("waltz 144") << 144.0 << 3;
 }
 
 void TempoEstimatorTest::beatPeriodMustRecur() {
