@@ -26,6 +26,10 @@ constexpr int kBeatMultiples = 4;
 // clearly as the wrong one, and a wrong replacement at most 0.9 times.
 constexpr double kBeatCheckMargin = 1.25;
 constexpr int kBeatCheckSteps = 3;
+// Nor does a related tempo replace it unless its period stands clearly above the
+// autocorrelation's mean (a clear beat rises 0.5 or more; melodic loops without accents
+// show rises near 0.1 that say little).
+constexpr double kLeastRecurrence = 0.15;
 // A comb whose strongest lag rises less than this share above its weakest has found no
 // beat: DC or noise (about 0.01). A loop under a pad or noise 12 dB louder than itself
 // still rises 0.05 and keeps its tempo. (A steady pure tone can rise 0.03 to 0.12 from
@@ -483,7 +487,7 @@ double TempoEstimator::Impl::checkBeat(double tempo, int length) const {
         if (other < m_dMinimumTempo)
             other *= 2.0;
         const double above = recurrence(m_dFeatureRate * 60.0 / other, length) - m_dRecurrenceFloor;
-        if (above > 0.0 && above > kBeatCheckMargin * ownAbove && above > chosenAbove) {
+        if (above > kLeastRecurrence && above > kBeatCheckMargin * ownAbove && above > chosenAbove) {
             chosen = other;
             chosenAbove = above;
         }
