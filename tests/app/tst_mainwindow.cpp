@@ -1338,6 +1338,23 @@ private slots:
         view->setFocus();
     }
 
+    // Opening another file while the transients of the last one are still being
+    // detected abandons that detection, and its progress message with it.
+    void openingAFileEndsTheTransientProgressMessage()
+    {
+        QVERIFY(w()->slotLoadAudioFile(g_hitsPath));
+        w()->form().actionSliceAtTransients->trigger();
+        QVERIFY(w()->statusBar()->currentMessage().startsWith("Detecting transients"));
+        QVERIFY(w()->slotLoadAudioFile(g_secondPath));
+        QVERIFY2(!w()->statusBar()->currentMessage().startsWith("Detecting transients"),
+                 qPrintable(w()->statusBar()->currentMessage()));
+        QTest::qWait(300);
+        QVERIFY2(!w()->statusBar()->currentMessage().startsWith("Detecting transients"),
+                 qPrintable(w()->statusBar()->currentMessage()));
+        QVERIFY(w()->slicer()->slicePoints().isEmpty());
+        QCOMPARE(w()->undoStack()->count(), 0);
+    }
+
     void closingShutsDownInOrderAndSavesSettings()
     {
         QFile::remove(Settings::filePath());
