@@ -24,6 +24,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScopedValueRollback>
 #include <QUndoStack>
 
 #include <algorithm>
@@ -61,6 +62,8 @@ SampleRendererTrevant::SampleRendererTrevant(QWidget *parent, Trevant *slicer, Q
     m_pDropPixmap = new QPixmap(QStringLiteral(":draghere.png"));
     m_pDragHandlePixmap = new QPixmap(QStringLiteral(":dragexporthandle.png"));
 
+    if (m_pUndoStack)
+        connect(m_pUndoStack, &QUndoStack::indexChanged, this, &SampleRendererTrevant::slotUndoIndexChanged);
     if (m_pSlicer) {
         connect(m_pSlicer, &Trevant::slicePointsChanged, this,
                 static_cast<void (QWidget::*)()>(&QWidget::update));
@@ -462,6 +465,7 @@ void SampleRendererTrevant::mouseReleaseEvent(QMouseEvent *event) {
     // coordinates either way and the result is clamped to the loop.
     const long long delta = (long long)pixelToSample(std::max(x, 0)) - pixelToSample(m_pressPosition.x());
     const int length = loopLength();
+    const QScopedValueRollback<bool> pushing(m_bPushing, true);
 
     if (m_iDraggedSlicePoint != 0) {
         if (x <= 0 || x > width()) {
@@ -500,20 +504,59 @@ void SampleRendererTrevant::resetDrag() {
     update();
 }
 
+void SampleRendererTrevant::slotUndoIndexChanged() {
+    // Nothing of the drag is in the model yet, so letting go of it loses nothing; the
+    // release would otherwise move a point an undo took away, or push a step that throws
+    // away the redo history.
+    if (!m_bPushing && isGrabbing())
+        resetDrag();
+}
+
+bool SampleRendererTrevant::event(QEvent *event) {
+    // The window's Escape shortcut would otherwise take the key; with a point or handle
+    // held, Escape lets go of it where it was.
+    if (event->type() == QEvent::ShortcutOverride && isGrabbing()) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier) {
+            event->accept();
+            return true;
+        }
+    }
+    return SampleRenderer::event(event);
+}
+
 void SampleRendererTrevant::keyPressEvent(QKeyEvent *event) {
-    if (event->key() == Qt::Key_Shift)
+    if (event->key() == Qt::Key_Escape && isGrabbing()) {
+        resetDrag();
+        event->accept();
+    } else if (event->key() == Qt::Key_Shift) {
+        m_bModifierTipShown = true;
         emit statusTip(tr("Add slice point at cursor."), 0);
-    else if (event->key() == Qt::Key_Control)
+    } else if (event->key() == Qt::Key_Control) {
+        m_bModifierTipShown = true;
         emit statusTip(tr("Start playing at cursor."), 0);
-    else
+    } else {
         SampleRenderer::keyPressEvent(event);
+    }
 }
 
 void SampleRendererTrevant::keyReleaseEvent(QKeyEvent *event) {
-    if (event->key() == Qt::Key_Shift || event->key() == Qt::Key_Control)
+    if (event->key() == Qt::Key_Shift || event->key() == Qt::Key_Control) {
+        m_bModifierTipShown = false;
         emit statusTip(QString(), 0);
-    else
+    } else {
         SampleRenderer::keyReleaseEvent(event);
+    }
+}
+
+void SampleRendererTrevant::focusOutEvent(QFocusEvent *event) {
+    // Ctrl+O, Ctrl+S and the like open a dialog that receives the key's release; the
+    // hint about the held key must not outlive it.
+    if (m_bModifierTipShown) {
+        m_bModifierTipShown = false;
+        emit statusTip(QString(), 0);
+    }
+    SampleRenderer::focusOutEvent(event);
 }
 
 void SampleRendererTrevant::leaveEvent(QEvent *event) {

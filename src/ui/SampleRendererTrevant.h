@@ -73,6 +73,8 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    bool event(QEvent *event) override;
     void leaveEvent(QEvent *event) override;
     void paintView(QPainter *painter) override;
 
@@ -80,6 +82,10 @@ private:
     bool hitsTrimStart(int x) const;
     bool hitsTrimEnd(int x) const;
     void resetDrag();
+    // A point or trim handle is held (pressed on, not yet released).
+    bool isGrabbing() const { return m_iDraggedSlicePoint != 0 || m_bDraggingTrimStart || m_bDraggingTrimEnd; }
+    // The stack moved while a point or handle was held: what the hand holds may be gone.
+    void slotUndoIndexChanged();
     void drawTrimHandle(QPainter &painter, int x, const QColor &color);
     void drawDragExportSlices(QPainter &painter);
     int clampToLoop(long long position) const;
@@ -110,6 +116,10 @@ private:
     QPoint m_pressPosition;
     // The pointer has passed the drag distance since the press on a point or handle.
     bool m_bDragMoved = false;
+    // This view is pushing its own step, so the stack's move is not someone else's.
+    bool m_bPushing = false;
+    // A Shift or Ctrl hint is in the status bar and waits for the key's release.
+    bool m_bModifierTipShown = false;
     QAction *m_pActionSliceHere;
     QAction *m_pActionDelete;
     QAction *m_pActionSave;

@@ -207,6 +207,8 @@ private:
     // Slicing at transients. The sensitivity control is shown while the last applied
     // undo step is a transient slicing; it shows that step's sensitivity.
     const TransientSlicingCommand *appliedTransientCommand() const;
+    // How the status bar starts while transients are being detected.
+    QString transientProgressText() const;
     QList<int> transientPoints(int sensitivity) const;
     void applySliceAtTransients();
     void pushTransientSensitivity(const QList<int> &before, const QList<int> &after, int mergeSession);

@@ -114,6 +114,10 @@ bool TrevantUI::slotLoadAudioFile(QString filename) {
         if (!m_loadNotice.isEmpty() && statusBar()->currentMessage() == m_loadNotice)
             statusBar()->clearMessage();
         m_loadNotice.clear();
+        // The detection of the previous loop is abandoned below and never reports again,
+        // so its progress message would stay for good.
+        if (m_onsets->isAnalysing() && statusBar()->currentMessage().startsWith(transientProgressText()))
+            statusBar()->clearMessage();
         loaded = m_slicer->slotLoadLoop(filename);
         // Whatever was detected or waited for belonged to the previous loop.
         m_onsets->setSlice(m_slicer->currentSlice());

@@ -210,7 +210,7 @@ void TrevantUI::slotSliceAtTransients() {
         applySliceAtTransients();
         return;
     }
-    statusBar()->showMessage(tr("Detecting transients..."));
+    statusBar()->showMessage(transientProgressText());
     m_onsets->request();
 }
 
@@ -259,6 +259,10 @@ void TrevantUI::slotUndoIndexChanged() {
     ui.widgetTransientSensitivity->show();
 }
 
+QString TrevantUI::transientProgressText() const {
+    return tr("Detecting transients...");
+}
+
 void TrevantUI::slotTransientAnalysisProgress(double fraction) {
     statusBar()->showMessage(tr("Detecting transients... %1%").arg(int(qBound(0.0, fraction, 1.0) * 100.0)));
 }
@@ -300,7 +304,7 @@ void TrevantUI::slotTransientSensitivityChanged(int value) {
         slotTransientSensitivityPressed();
     if (!m_onsets->analysis()) {
         m_transientRepickPending = true;
-        statusBar()->showMessage(tr("Detecting transients..."));
+        statusBar()->showMessage(transientProgressText());
         m_onsets->request();
         return;
     }

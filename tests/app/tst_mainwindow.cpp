@@ -1272,6 +1272,89 @@ private slots:
         QCOMPARE(opened.urls, QList<QUrl>{QUrl::fromLocalFile(path)});
     }
 
+    // A point or trim handle held with the mouse is let go where it was by Escape (the
+    // window's own Escape only moves the focus) and by an undo or redo meanwhile; the
+    // release then changes nothing and the redo history survives.
+    void heldPointIsLetGoByEscapeAndByUndo()
+    {
+        QVERIFY(w()->slotLoadAudioFile(g_loopPath));
+        QUndoStack *stack = w()->undoStack();
+        w()->form().action8->trigger();
+        const QList<int> points = w()->slicer()->slicePoints();
+        QCOMPARE(points.size(), 7);
+        SampleRendererTrevant *view = w()->slicingView();
+        QApplication::setActiveWindow(w());
+        view->setFocus();
+        const int y = view->height() / 2;
+        const int x = int(view->sampleToPixel(points.at(2)));
+
+        QTest::mousePress(view, Qt::LeftButton, Qt::NoModifier, QPoint(x, y));
+        moveWithButton(view, QPoint(x + 30, y));
+        moveWithButton(view, QPoint(x + 90, y));
+        QVERIFY(!view->ghostMarkers().isEmpty());
+        QTest::keyClick(view, Qt::Key_Escape);
+        QVERIFY(view->ghostMarkers().isEmpty());
+        QCOMPARE(view->focusWidget(), view);
+        moveWithButton(view, QPoint(x + 120, y));
+        QTest::mouseRelease(view, Qt::LeftButton, Qt::NoModifier, QPoint(x + 120, y));
+        QCOMPARE(w()->slicer()->slicePoints(), points);
+        QCOMPARE(stack->count(), 1);
+
+        const int trimEnd = w()->slicer()->trimEnd();
+        const int endX = int(view->sampleToPixel(trimEnd));
+        QTest::mousePress(view, Qt::LeftButton, Qt::NoModifier, QPoint(endX - 1, y));
+        moveWithButton(view, QPoint(endX - 80, y));
+        QTest::keyClick(view, Qt::Key_Escape);
+        QTest::mouseRelease(view, Qt::LeftButton, Qt::NoModifier, QPoint(endX - 80, y));
+        QCOMPARE(w()->slicer()->trimEnd(), trimEnd);
+        QCOMPARE(stack->count(), 1);
+
+        // Undo with the point held takes the slicing away; letting go must not push a
+        // step for the vanished point, which would discard the slicing's redo.
+        QTest::mousePress(view, Qt::LeftButton, Qt::NoModifier, QPoint(x, y));
+        moveWithButton(view, QPoint(x + 90, y));
+        QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+        QVERIFY(w()->slicer()->slicePoints().isEmpty());
+        QVERIFY(view->ghostMarkers().isEmpty());
+        QTest::mouseRelease(view, Qt::LeftButton, Qt::NoModifier, QPoint(x + 90, y));
+        QVERIFY(stack->canRedo());
+        stack->redo();
+        QCOMPARE(w()->slicer()->slicePoints(), points);
+    }
+
+    // The hints for a held Shift or Ctrl go when the view loses the keys to a dialog
+    // (Ctrl+O, Ctrl+S), which receives the release instead.
+    void modifierHintEndsWhenTheViewLosesTheKeys()
+    {
+        SampleRendererTrevant *view = w()->slicingView();
+        QApplication::setActiveWindow(w());
+        view->setFocus();
+        QVERIFY(view->hasFocus());
+        QTest::keyPress(view, Qt::Key_Control);
+        QCOMPARE(w()->statusBar()->currentMessage(), QString("Start playing at cursor."));
+        w()->form().doubleSpinBoxBpm->setFocus();
+        QVERIFY(!view->hasFocus());
+        QCOMPARE(w()->statusBar()->currentMessage(), QString());
+        view->setFocus();
+    }
+
+    // Opening another file while the transients of the last one are still being
+    // detected abandons that detection, and its progress message with it.
+    void openingAFileEndsTheTransientProgressMessage()
+    {
+        QVERIFY(w()->slotLoadAudioFile(g_hitsPath));
+        w()->form().actionSliceAtTransients->trigger();
+        QVERIFY(w()->statusBar()->currentMessage().startsWith("Detecting transients"));
+        QVERIFY(w()->slotLoadAudioFile(g_secondPath));
+        QVERIFY2(!w()->statusBar()->currentMessage().startsWith("Detecting transients"),
+                 qPrintable(w()->statusBar()->currentMessage()));
+        QTest::qWait(300);
+        QVERIFY2(!w()->statusBar()->currentMessage().startsWith("Detecting transients"),
+                 qPrintable(w()->statusBar()->currentMessage()));
+        QVERIFY(w()->slicer()->slicePoints().isEmpty());
+        QCOMPARE(w()->undoStack()->count(), 0);
+    }
+
     void closingShutsDownInOrderAndSavesSettings()
     {
         QFile::remove(Settings::filePath());
