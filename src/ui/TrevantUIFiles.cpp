@@ -127,6 +127,7 @@ bool TrevantUI::slotLoadAudioFile(QString filename) {
         m_sensitivityCommitPending = false;
         if (loaded) {
             ui.stackedWidgetBpm->setCurrentIndex(1);
+            ui.progressBarBpm->setFormat(QStringLiteral("%p%"));
             ui.progressBarBpm->setValue(0);
             ui.progressBarBpm->show();
             {

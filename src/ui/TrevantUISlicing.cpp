@@ -64,6 +64,15 @@ SlicePtr TrevantUI::sliceWithTempo() const {
 }
 
 void TrevantUI::updateQuickControlsOriginalBpmFromSlice() {
+    const SlicePtr current = m_slicer->currentSlice();
+    if (current && current->bpm() == 0.0) {
+        // Silence, noise or too little audio: the detection ended without a tempo, and a
+        // full detection bar left behind would look like one still running.
+        ui.stackedWidgetBpm->setCurrentIndex(1);
+        ui.progressBarBpm->setValue(0);
+        ui.progressBarBpm->setFormat(tr("No tempo"));
+        return;
+    }
     const SlicePtr slice = sliceWithTempo();
     if (!slice)
         return;
@@ -92,6 +101,7 @@ void TrevantUI::updateQuickControlsPitchFromSlice() {
 void TrevantUI::slotShowBpmDetectionProgress(float fProgressFraction) {
     if (ui.stackedWidgetBpm->currentIndex() != 1)
         ui.stackedWidgetBpm->setCurrentIndex(1);
+    ui.progressBarBpm->setFormat(QStringLiteral("%p%"));
     ui.progressBarBpm->setValue(int(ui.progressBarBpm->maximum() * fProgressFraction));
 }
 

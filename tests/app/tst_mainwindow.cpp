@@ -1211,6 +1211,19 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(w()->form().stackedWidgetBpm->currentIndex(), 0, 30000);
         QVERIFY(w()->slotLoadAudioFile(g_loopPath));
         QTRY_COMPARE_WITH_TIMEOUT(w()->form().stackedWidgetBpm->currentIndex(), 0, 30000);
+
+        // A loop without a tempo says so, and the next loop's detection shows again.
+        const QString silent = g_dir->filePath("silent.wav");
+        QVERIFY(TestAudio::writeWav(silent, 2, 44100, 3 * 44100, [](long long, int) { return 0.0f; }));
+        QVERIFY(w()->slotLoadAudioFile(silent));
+        QTRY_COMPARE_WITH_TIMEOUT(w()->form().progressBarBpm->text(), QString("No tempo"), 30000);
+        QCOMPARE(w()->form().stackedWidgetBpm->currentIndex(), 1);
+        QVERIFY(w()->slotLoadAudioFile(g_loopPath));
+        QTRY_COMPARE_WITH_TIMEOUT(w()->form().stackedWidgetBpm->currentIndex(), 0, 30000);
+        w()->slotShowBpmDetectionProgress(0.5f);
+        QCOMPARE(w()->form().progressBarBpm->text(), QString("50%"));
+        w()->updateQuickControlsOriginalBpmFromSlice();
+        QCOMPARE(w()->form().stackedWidgetBpm->currentIndex(), 0);
     }
 
     // The 4, 8 and 16 badges are drawn at each size and device pixel ratio, not scaled
