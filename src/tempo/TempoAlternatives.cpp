@@ -31,7 +31,7 @@ struct Weighed {
     int beatsPerBar = 0;
 };
 
-Weighed weigh(const TempoEstimator &estimator, double bpm, double loopSeconds) {
+Weighed weigh(const TempoEstimator &estimator, double bpm, double loopSeconds, double beatShare = 1.0) {
     Weighed w;
     w.bpm = bpm;
     double fitWeight = 1.0;
@@ -44,7 +44,7 @@ Weighed weigh(const TempoEstimator &estimator, double bpm, double loopSeconds) {
             fitWeight = kNoFit;
         }
     }
-    const double periodicity = std::max(0.0, estimator.periodicity(bpm));
+    const double periodicity = std::max(0.0, estimator.periodicity(bpm)) * beatShare;
     // A small floor keeps tempi the comb cannot reach (too short a recording) in order of
     // plausibility instead of all at zero.
     w.score = (0.05 + periodicity) / 1.05 * tempoPrior(bpm) * fitWeight;
@@ -92,7 +92,17 @@ TempoAnalysis TempoAlternatives::analyse(const TempoEstimator &estimator, double
         const double bpm = shownBpm * r[0] / r[1];
         if (bpm < kSlowest || bpm > kFastest)
             continue;
-        others.emplace_back(weigh(estimator, bpm, loopSeconds), r);
+        // The comb rates a tempo 3/2 off almost as high as the truth, since their bars
+        // line up; whether its own beat recurs tells them apart. (Half and double a tempo
+        // recur alike, and only the comb weighs them.)
+        double beatShare = 1.0;
+        if (r[0] * r[1] == 6) {
+            const double own = estimator.beatRecurrence(shownBpm);
+            const double other = estimator.beatRecurrence(bpm);
+            if (own > 0.0 && other >= 0.0)
+                beatShare = std::min(1.0, other / own);
+        }
+        others.emplace_back(weigh(estimator, bpm, loopSeconds, beatShare), r);
     }
     std::stable_sort(others.begin(), others.end(),
                      [](const auto &a, const auto &b) { return a.first.score > b.first.score; });

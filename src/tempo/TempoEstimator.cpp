@@ -653,6 +653,14 @@ double TempoEstimator::periodicity(double bpm) const {
     return d->periodicity(bpm);
 }
 
+double TempoEstimator::beatRecurrence(double bpm) const {
+    const int length = static_cast<int>(d->m_mixed.size());
+    if (!(bpm > 0.0) || !std::isfinite(bpm) || length == 0)
+        return -1.0;
+    const double recurs = d->recurrence(d->m_dFeatureRate * 60.0 / bpm, length);
+    return recurs < 0.0 ? -1.0 : std::max(0.0, recurs - d->m_dRecurrenceFloor);
+}
+
 int TempoEstimator::blockSize() const {
     return d->m_iBlockSize;
 }

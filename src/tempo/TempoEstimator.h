@@ -33,6 +33,12 @@ public:
     // nothing was estimated.
     double periodicity(double bpm) const;
 
+    // How clearly the beat period of bpm itself recurs in the last estimate's audio (its
+    // first multiples, above the background); -1 when the audio was too short to tell or
+    // nothing was estimated. Half or twice a tempo can recur as clearly as the tempo; a
+    // tempo 3/2 or 4/3 off recurs less clearly than the true one.
+    double beatRecurrence(double bpm) const;
+
     int blockSize() const;
     int stepSize() const;
     double featureRate() const;

@@ -86,6 +86,21 @@ void TempoAlternativesTest::tooLittleAudioStillRanksByPlausibility() {
     QVERIFY(TempoAlternatives::analyse(e, std::nan(""), 0.5).isEmpty());
 }
 
+// Clicks at 180 BPM: their four-beat bar holds six beats at 120, so the comb rates 120
+// almost as high. Its own beat does not recur, and the first rival offered is the half
+// tempo, with some confidence in 180.
+void TempoAlternativesTest::aTempoThreeHalvesOffIsNotTheFirstRival() {
+    TempoEstimator e(kRate);
+    const std::vector<float> s = TempoFixtures::clickTrain(180.0, 30.0, kRate);
+    for (size_t i = 0; i < s.size(); i += 256)
+        e.process(s.data() + i, static_cast<int>(std::min<size_t>(256, s.size() - i)));
+    QVERIFY(std::fabs(e.estimateTempo() - 180.0) < 0.5);
+    const TempoAnalysis a = TempoAlternatives::analyse(e, 180.0, 30.0);
+    QVERIFY(!a.alternatives.isEmpty());
+    QCOMPARE(a.alternatives.first().bpm, 90.0);
+    QVERIFY2(a.confidence > 0.0, qPrintable(QString::number(a.confidence)));
+}
+
 void TempoAlternativesTest::tapTempo() {
     TapTempo tap;
     // Three taps are not enough; the fourth agreeing one gives the average.

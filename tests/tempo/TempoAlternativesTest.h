@@ -8,5 +8,6 @@ private slots:
     void relatedTempoIsOfferedFirst_data();
     void relatedTempoIsOfferedFirst();
     void tooLittleAudioStillRanksByPlausibility();
+    void aTempoThreeHalvesOffIsNotTheFirstRival();
     void tapTempo();
 };
