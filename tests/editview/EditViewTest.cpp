@@ -813,6 +813,62 @@ void EditViewTest::deletesMergeAndUndoRestoresLength() {
     QCOMPARE(rig.loop()->length(), kLength - 2000);
 }
 
+// A Delete or Mute puts every edit in order of start. Where that changes how two stacked
+// edits combine, what plays follows at once, a redo plays what the edit first played, and
+// an undo brings back the sound from before it.
+void EditViewTest::reorderedEditsRenderAndUndoExactly() {
+    Rig rig;
+    QVERIFY(rig.load(m_loop));
+    SampleRendererEditor *v = rig.view.get();
+    // The tail of the loop faded out, then the faded tail reversed: it swells in.
+    v->setFreeformSelection(kLength - 400, kLength);
+    v->slotFadeOut();
+    v->setFreeformSelection(kLength - 1000, kLength);
+    v->slotReverse();
+    auto tail = [&rig](int length) {
+        QVector<float> samples;
+        for (int i = length - 1000; i < length; ++i)
+            samples.append(rig.sample(i));
+        return samples;
+    };
+    auto fresh = [&rig, &tail]() {
+        const int length = rig.loop()->length();
+        rig.cache()->markSamplesAsDirty(0, length);
+        return tail(length);
+    };
+    const QVector<float> before = tail(kLength);
+    QCOMPARE(before, fresh());
+
+    struct Case {
+        const char *name;
+        int start, end, lengthAfter;
+        void (SampleRendererEditor::*slot)();
+    };
+    const Case cases[] = {{"mute", 100, 300, kLength, &SampleRendererEditor::slotMute},
+                          {"delete", 0, 3000, kLength - 3000, &SampleRendererEditor::slotDelete}};
+    for (const Case &c : cases) {
+        const int steps = rig.stack.index();
+        v->setFreeformSelection(c.start, c.end);
+        (v->*c.slot)();
+        QCOMPARE(rig.stack.index(), steps + 1);
+        QCOMPARE(rig.loop()->length(), c.lengthAfter);
+        const QVector<float> after = tail(c.lengthAfter);
+        QVERIFY2(after == fresh(), c.name);
+        rig.stack.undo();
+        QCOMPARE(rig.loop()->length(), kLength);
+        QVERIFY2(tail(kLength) == before, c.name);
+        QVERIFY2(fresh() == before, c.name);
+        rig.stack.redo();
+        QVERIFY2(tail(c.lengthAfter) == after, c.name);
+        rig.stack.undo();
+    }
+    // The items are hit and drawn in the order the cache applies the edits.
+    const QVector<AudioEditPtr> edits = rig.cache()->edits();
+    QCOMPARE(v->items().size(), edits.size());
+    for (int k = 0; k < edits.size(); ++k)
+        QCOMPARE(v->items().at(k)->edit(), edits.at(k));
+}
+
 void EditViewTest::trimToSelection() {
     Rig rig;
     QVERIFY(rig.load(m_loop));

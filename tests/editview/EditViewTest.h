@@ -28,6 +28,7 @@ private slots:
     void cutEditsAndPasteThem();
     void deleteRegionFollowsSlicePointsEditsAndTrim();
     void deletesMergeAndUndoRestoresLength();
+    void reorderedEditsRenderAndUndoExactly();
     void trimToSelection();
     void busyCacheRefusesRegionDelete();
     void raiseAndLowerFollowTheCache();
