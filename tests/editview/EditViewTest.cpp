@@ -606,6 +606,63 @@ void EditViewTest::hideAndUnhide() {
     QVERIFY(rig.stack.text(rig.stack.count() - 1).startsWith("hide "));
 }
 
+// "Unhide Last" shows the edit hidden last among those still hidden: a hide that was undone
+// or an edit shown again by "Unhide All" is not taken, so its undo never hides an edit the
+// musician left visible.
+void EditViewTest::unhideLastOnlyShowsWhatIsHidden() {
+    Rig rig;
+    QVERIFY(rig.load(m_loop));
+    SampleRendererEditor *v = rig.view.get();
+    v->setFreeformSelection(2000, 6000);
+    rig.effect("Fade In")->trigger();
+    v->setFreeformSelection(20000, 30000);
+    rig.effect("Gain")->trigger();
+    const AudioEditPtr fade = onlyEdit(rig, TypeFadeIn);
+    const AudioEditPtr gain = onlyEdit(rig, TypeGain);
+    auto hide = [v](const AudioEditPtr &edit) {
+        v->selectNone();
+        v->itemForEdit(edit)->setSelected(true);
+        v->hideSelectedEdits();
+    };
+
+    // Hidden, then the hide undone: nothing is hidden, so there is nothing to unhide.
+    hide(fade);
+    rig.stack.undo();
+    QVERIFY(!fade->isHidden());
+    int steps = rig.stack.index();
+    v->unhideLast();
+    QCOMPARE(rig.stack.index(), steps);
+    QVERIFY(!fade->isHidden());
+    // Redone, it is the one to unhide again.
+    rig.stack.redo();
+    QVERIFY(fade->isHidden());
+    v->unhideLast();
+    QVERIFY(!fade->isHidden());
+    rig.stack.undo();
+    QVERIFY(fade->isHidden());
+    rig.stack.redo();
+    QVERIFY(!fade->isHidden());
+
+    // Both hidden, both shown by Unhide All: Unhide Last has nothing left to show. Undoing
+    // Unhide All hides them again, in the order they were hidden.
+    hide(fade);
+    hide(gain);
+    v->unhideAll();
+    QVERIFY(!fade->isHidden() && !gain->isHidden());
+    steps = rig.stack.index();
+    v->unhideLast();
+    QCOMPARE(rig.stack.index(), steps);
+    rig.stack.undo();
+    QVERIFY(fade->isHidden() && gain->isHidden());
+    v->unhideLast();
+    QVERIFY(fade->isHidden() && !gain->isHidden());
+    v->unhideLast();
+    QVERIFY(!fade->isHidden() && !gain->isHidden());
+    rig.stack.undo();
+    rig.stack.undo();
+    QVERIFY(fade->isHidden() && gain->isHidden());
+}
+
 void EditViewTest::copyAndPasteEdits() {
     Rig rig;
     QVERIFY(rig.load(m_loop));

@@ -23,6 +23,7 @@ private slots:
     void pastedGroupHasItsOwnMembers();
     void signalsAndSlotsByName();
     void hideAndUnhide();
+    void unhideLastOnlyShowsWhatIsHidden();
     void copyAndPasteEdits();
     void cutSelectionAndPasteIt();
     void cutEditsAndPasteThem();
