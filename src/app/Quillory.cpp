@@ -32,6 +32,11 @@ Quillory::~Quillory()
     delete m_mainWindow;
     m_mainWindow = nullptr;
     AudioEditWorker::shutDown();
+    // Calls still queued may hold the last reference to a loop's editable cache, which
+    // joins its worker thread when it goes, and that worker may be posting a report. Qt
+    // deletes the events left at its own teardown while it holds the queue's lock, so the
+    // two would wait for each other forever; dropped here, they go with the lock free.
+    removePostedEvents(nullptr);
 }
 
 void Quillory::setApplicationNames()

@@ -13,11 +13,21 @@ AddEditCommand::AddEditCommand(const QSharedPointer<EditableAudioCache> &cache, 
 AddEditCommand::~AddEditCommand() = default;
 
 void AddEditCommand::undo() {
-    if (m_cache)
-        m_cache->removeEdit(m_edit);
+    if (!m_cache)
+        return;
+    m_cache->removeEdit(m_edit);
+    // A Delete or Mute sorted the list; the edits it moved combine as they did before.
+    if (!m_orderBefore.isEmpty())
+        m_cache->restoreEditOrder(m_orderBefore);
 }
 
 void AddEditCommand::redo() {
-    if (m_cache)
-        m_cache->addEdit(m_edit);
+    if (!m_cache)
+        return;
+    m_orderBefore = m_cache->edits();
+    m_cache->addEdit(m_edit);
+    QVector<AudioEditPtr> others = m_cache->edits();
+    others.removeAll(m_edit);
+    if (others == m_orderBefore)
+        m_orderBefore.clear();
 }

@@ -4,6 +4,7 @@
 
 #include <QSharedPointer>
 #include <QUndoCommand>
+#include <QVector>
 
 class EditableAudioCache;
 
@@ -22,4 +23,6 @@ public:
 private:
     QSharedPointer<EditableAudioCache> m_cache;
     AudioEditPtr m_edit;
+    // The list as it was before redo, kept only when adding the edit reordered the others.
+    QVector<AudioEditPtr> m_orderBefore;
 };

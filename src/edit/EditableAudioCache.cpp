@@ -262,6 +262,7 @@ void EditableAudioCache::addEdit(const AudioEditPtr &edit, int index)
     if (auto group = edit.objectCast<AudioEditGroup>())
         group->setEditableCache(sharedFromThis().objectCast<EditableAudioCache>());
 
+    QPair<int, int> reordered(1, 0);
     {
         QMutexLocker lock(&m_editLock);
         // The same edit twice would apply twice and could never be removed cleanly.
@@ -291,13 +292,18 @@ void EditableAudioCache::addEdit(const AudioEditPtr &edit, int index)
                 }
             }
         }
+        const QVector<AudioEdit *> sampleOrderBefore = m_sampleEdits;
         m_editCount.fetch_add(1);
         rebuildRenderLists();
         index = m_edits.indexOf(edit);
+        reordered = reorderedSpan(sampleOrderBefore, edit.data());
     }
 
     connectEdit(edit);
     queueEditRegion(edit.data(), edit->startSample(), edit->endSample());
+    // Edits the sort moved past each other combine differently where they overlap.
+    if (reordered.first <= reordered.second)
+        queueDirtyRegion(reordered.first, reordered.second);
     emit editAdded(edit, index);
     if (edit->changesLength())
         emit lengthChanged();
@@ -400,6 +406,52 @@ void EditableAudioCache::lowerEdit(const AudioEditPtr &edit)
         rebuildRenderLists();
     }
     queueEditRegion(edit.data(), edit->startSample(), edit->endSample());
+}
+
+void EditableAudioCache::restoreEditOrder(const QVector<AudioEditPtr> &order)
+{
+    QPair<int, int> reordered(1, 0);
+    {
+        QMutexLocker lock(&m_editLock);
+        if (order == m_edits || order.size() != m_edits.size())
+            return;
+        for (const AudioEditPtr &edit : order)
+            if (!m_edits.contains(edit))
+                return;
+        const QVector<AudioEdit *> sampleOrderBefore = m_sampleEdits;
+        m_edits = order;
+        rebuildRenderLists();
+        reordered = reorderedSpan(sampleOrderBefore, nullptr);
+    }
+    if (reordered.first <= reordered.second)
+        queueDirtyRegion(reordered.first, reordered.second);
+    emit editsReordered();
+}
+
+QPair<int, int> EditableAudioCache::reorderedSpan(const QVector<AudioEdit *> &before,
+                                                  const AudioEdit *added) const
+{
+    QVector<AudioEdit *> was = before;
+    QVector<AudioEdit *> now = m_sampleEdits;
+    was.removeAll(const_cast<AudioEdit *>(added));
+    now.removeAll(const_cast<AudioEdit *>(added));
+    QPair<int, int> span(1, 0);
+    if (was == now)
+        return span;
+    int first = 0;
+    int last = int(std::min(was.size(), now.size())) - 1;
+    while (first <= last && was.at(first) == now.at(first))
+        ++first;
+    while (last >= first && was.at(last) == now.at(last))
+        --last;
+    if (was.size() != now.size()) // not the same edits: everything may sound different
+        last = int(was.size()) - 1;
+    span = qMakePair(std::numeric_limits<int>::max(), std::numeric_limits<int>::min());
+    for (int k = first; k <= last && k < was.size(); ++k) {
+        span.first = std::min(span.first, was.at(k)->startSample());
+        span.second = std::max(span.second, was.at(k)->endSample());
+    }
+    return span;
 }
 
 void EditableAudioCache::markSamplesAsDirty(const int startSample, const int endSample)

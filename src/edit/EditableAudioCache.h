@@ -74,6 +74,10 @@ public:
     // GUI thread, not undoable: one step later (raise) or earlier (lower) in the processing order.
     void raiseEdit(const AudioEditPtr &edit);
     void lowerEdit(const AudioEditPtr &edit);
+    // GUI thread, for undo: puts the same edits back in an order they had before (a new
+    // Delete or Mute orders the whole list by start). Does nothing unless the list holds
+    // exactly these edits.
+    void restoreEditOrder(const QVector<AudioEditPtr> &order);
 
     // The extremes of the edited audio: a region an edit changes is unknown from the
     // moment it is queued until the worker has reset it and summed it up again.
@@ -98,9 +102,14 @@ public slots:
 signals:
     void editAdded(AudioEditPtr pAudioEdit, int index);
     void editRemoved(AudioEditPtr pAudioEdit);
+    // The processing order changed other than by raising or lowering one edit.
+    void editsReordered();
     void cacheUpdateProgress();
 
 private:
+    // Under the edit lock: the region where the sample edits other than `added` now apply
+    // in another order among themselves than in `before`; empty (start > end) if nowhere.
+    QPair<int, int> reorderedSpan(const QVector<AudioEdit *> &before, const AudioEdit *added) const;
     // Clamps to the edited length, widens by one stereo frame and hands the region to the worker.
     void queueDirtyRegion(int startSample, int endSample);
     // Marks [startSample, endSample) unknown in the summary and hands it to the worker.

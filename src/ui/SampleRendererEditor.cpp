@@ -153,6 +153,7 @@ void SampleRendererEditor::connectCache() {
     connect(m_pCache.data(), &EditableAudioCache::editRemoved, this, &SampleRendererEditor::removeEditItem);
     connect(m_pCache.data(), &EditableAudioCache::cacheUpdateProgress, this,
             &SampleRenderer::setWaveformDirtyAndRepaint);
+    connect(m_pCache.data(), &EditableAudioCache::editsReordered, this, &SampleRendererEditor::followEditOrder);
 }
 
 void SampleRendererEditor::disconnectCache() {
@@ -162,6 +163,8 @@ void SampleRendererEditor::disconnectCache() {
                    &SampleRendererEditor::removeEditItem);
         disconnect(m_pCache.data(), &EditableAudioCache::cacheUpdateProgress, this,
                    &SampleRenderer::setWaveformDirtyAndRepaint);
+        disconnect(m_pCache.data(), &EditableAudioCache::editsReordered, this,
+                   &SampleRendererEditor::followEditOrder);
     }
     m_pCache.reset();
 }
@@ -217,6 +220,11 @@ void SampleRendererEditor::syncItemOrder() {
         stale->deleteLater();
     }
     m_items = ordered;
+}
+
+void SampleRendererEditor::followEditOrder() {
+    syncItemOrder();
+    update();
 }
 
 AudioEditItem *SampleRendererEditor::itemForEdit(const AudioEditPtr &edit) const {

@@ -143,6 +143,7 @@ private:
     void clearItems();
     void rebuildItems();
     void syncItemOrder();
+    void followEditOrder();
     void updateItemGeometry();
     void updateEditActions();
     // After an undo or redo: tells the main window whether edits are selected now.

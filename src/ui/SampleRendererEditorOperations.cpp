@@ -310,10 +310,8 @@ void SampleRendererEditor::hideSelectedEdits() {
     if (selected.isEmpty() || !m_pUndoStack)
         return;
     QList<QUndoCommand *> commands;
-    for (AudioEditItem *item : selected) {
-        commands.append(new SetEditVisibilityCommand(item->edit(), false));
-        m_pHiddenEdits->append(item->edit());
-    }
+    for (AudioEditItem *item : selected)
+        commands.append(new SetEditVisibilityCommand(item->edit(), false, m_pHiddenEdits));
     pushCommands(commands);
     emit itemSelectionCleared();
     update();
@@ -324,7 +322,7 @@ void SampleRendererEditor::unhideAll() {
     for (AudioEditItem *item : qAsConst(m_items)) {
         const AudioEditPtr edit = item->edit();
         if (edit && edit->showsItem() && edit->isHidden())
-            commands.append(new SetEditVisibilityCommand(edit, true));
+            commands.append(new SetEditVisibilityCommand(edit, true, m_pHiddenEdits));
     }
     qCDebug(lcUi) << "Unhiding" << commands.size() << "items";
     if (commands.isEmpty() || !m_pUndoStack)

@@ -12,6 +12,8 @@
 #include "SampleRendererEditor.h"
 #include "SampleRendererTrevant.h"
 #include "AudioCache.h"
+#include "AudioFile.h"
+#include "EditableAudioCache.h"
 #include "CueMarkers.h"
 #include "Settings.h"
 #include "SliceEngine.h"
@@ -43,8 +45,11 @@
 #include <QToolButton>
 #include <QUndoStack>
 #include <QDesktopServices>
+#include <QProcess>
 #include <QtTest>
+#include <atomic>
 #include <cmath>
+#include <thread>
 
 namespace {
 QTemporaryDir *g_dir = nullptr;
@@ -1368,6 +1373,24 @@ private slots:
         QCOMPARE(w()->undoStack()->count(), 0);
     }
 
+    // The program ends while a queued call (as the edit worker leaves them) still holds the
+    // last reference to a loop's editable cache whose worker is busy: it still exits.
+    void exitWithACacheReleasedLateDoesNotHang()
+    {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--exit-holding-cache"), g_loopPath});
+        QVERIFY(child.waitForStarted());
+        const bool exited = child.waitForFinished(60000);
+        if (!exited) {
+            child.kill();
+            child.waitForFinished();
+        }
+        QVERIFY2(exited, "the program hung on its way out");
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+    }
+
     void closingShutsDownInOrderAndSavesSettings()
     {
         QFile::remove(Settings::filePath());
@@ -1387,6 +1410,41 @@ private slots:
     }
 };
 
+// The child of exitWithACacheReleasedLateDoesNotHang. Another thread holds the cache's edit
+// lock, so that its worker is still in the middle of a region when the application tears
+// down and the cache goes with the queued call; the worker then reports that region.
+int exitHoldingCache(char *program, const QString &loopPath)
+{
+    int appArgc = 1;
+    char *appArgv[] = {program, nullptr};
+    Quillory::setApplicationNames();
+    QCoreApplication::setApplicationName("QuilloryTest");
+    std::thread holder;
+    {
+        Quillory app(appArgc, appArgv, false);
+        AudioCachePtr source(new AudioCache(AudioFile::createForPath(loopPath)));
+        source->preallocate();
+        source->fillSynchronously();
+        QSharedPointer<EditableAudioCache> cache(new EditableAudioCache(source));
+        if (!QTest::qWaitFor([&cache] { return !cache->isResetting(); }, 30000))
+            return 3;
+        std::atomic<bool> locked{false};
+        QRecursiveMutex *editLock = cache->editLock();
+        holder = std::thread([editLock, &locked] {
+            editLock->lock();
+            locked.store(true);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            editLock->unlock();
+        });
+        while (!locked.load())
+            std::this_thread::yield();
+        cache->markSamplesAsDirty(0, 1000);
+        QMetaObject::invokeMethod(&app, [held = std::move(cache)]() {}, Qt::QueuedConnection);
+    }
+    holder.join();
+    return 0;
+}
+
 int main(int argc, char *argv[])
 {
     Q_INIT_RESOURCE(quillory);
@@ -1394,6 +1452,8 @@ int main(int argc, char *argv[])
     Q_INIT_RESOURCE(dialogs);
     registerAudioEditMetaType();
     QStandardPaths::setTestModeEnabled(true);
+    if (argc == 3 && QByteArray(argv[1]) == "--exit-holding-cache")
+        return exitHoldingCache(argv[0], QString::fromLocal8Bit(argv[2]));
 
     QTemporaryDir dir;
     g_dir = &dir;

@@ -606,6 +606,63 @@ void EditViewTest::hideAndUnhide() {
     QVERIFY(rig.stack.text(rig.stack.count() - 1).startsWith("hide "));
 }
 
+// "Unhide Last" shows the edit hidden last among those still hidden: a hide that was undone
+// or an edit shown again by "Unhide All" is not taken, so its undo never hides an edit the
+// musician left visible.
+void EditViewTest::unhideLastOnlyShowsWhatIsHidden() {
+    Rig rig;
+    QVERIFY(rig.load(m_loop));
+    SampleRendererEditor *v = rig.view.get();
+    v->setFreeformSelection(2000, 6000);
+    rig.effect("Fade In")->trigger();
+    v->setFreeformSelection(20000, 30000);
+    rig.effect("Gain")->trigger();
+    const AudioEditPtr fade = onlyEdit(rig, TypeFadeIn);
+    const AudioEditPtr gain = onlyEdit(rig, TypeGain);
+    auto hide = [v](const AudioEditPtr &edit) {
+        v->selectNone();
+        v->itemForEdit(edit)->setSelected(true);
+        v->hideSelectedEdits();
+    };
+
+    // Hidden, then the hide undone: nothing is hidden, so there is nothing to unhide.
+    hide(fade);
+    rig.stack.undo();
+    QVERIFY(!fade->isHidden());
+    int steps = rig.stack.index();
+    v->unhideLast();
+    QCOMPARE(rig.stack.index(), steps);
+    QVERIFY(!fade->isHidden());
+    // Redone, it is the one to unhide again.
+    rig.stack.redo();
+    QVERIFY(fade->isHidden());
+    v->unhideLast();
+    QVERIFY(!fade->isHidden());
+    rig.stack.undo();
+    QVERIFY(fade->isHidden());
+    rig.stack.redo();
+    QVERIFY(!fade->isHidden());
+
+    // Both hidden, both shown by Unhide All: Unhide Last has nothing left to show. Undoing
+    // Unhide All hides them again, in the order they were hidden.
+    hide(fade);
+    hide(gain);
+    v->unhideAll();
+    QVERIFY(!fade->isHidden() && !gain->isHidden());
+    steps = rig.stack.index();
+    v->unhideLast();
+    QCOMPARE(rig.stack.index(), steps);
+    rig.stack.undo();
+    QVERIFY(fade->isHidden() && gain->isHidden());
+    v->unhideLast();
+    QVERIFY(fade->isHidden() && !gain->isHidden());
+    v->unhideLast();
+    QVERIFY(!fade->isHidden() && !gain->isHidden());
+    rig.stack.undo();
+    rig.stack.undo();
+    QVERIFY(fade->isHidden() && gain->isHidden());
+}
+
 void EditViewTest::copyAndPasteEdits() {
     Rig rig;
     QVERIFY(rig.load(m_loop));
@@ -811,6 +868,62 @@ void EditViewTest::deletesMergeAndUndoRestoresLength() {
     rig.stack.redo();
     rig.stack.redo();
     QCOMPARE(rig.loop()->length(), kLength - 2000);
+}
+
+// A Delete or Mute puts every edit in order of start. Where that changes how two stacked
+// edits combine, what plays follows at once, a redo plays what the edit first played, and
+// an undo brings back the sound from before it.
+void EditViewTest::reorderedEditsRenderAndUndoExactly() {
+    Rig rig;
+    QVERIFY(rig.load(m_loop));
+    SampleRendererEditor *v = rig.view.get();
+    // The tail of the loop faded out, then the faded tail reversed: it swells in.
+    v->setFreeformSelection(kLength - 400, kLength);
+    v->slotFadeOut();
+    v->setFreeformSelection(kLength - 1000, kLength);
+    v->slotReverse();
+    auto tail = [&rig](int length) {
+        QVector<float> samples;
+        for (int i = length - 1000; i < length; ++i)
+            samples.append(rig.sample(i));
+        return samples;
+    };
+    auto fresh = [&rig, &tail]() {
+        const int length = rig.loop()->length();
+        rig.cache()->markSamplesAsDirty(0, length);
+        return tail(length);
+    };
+    const QVector<float> before = tail(kLength);
+    QCOMPARE(before, fresh());
+
+    struct Case {
+        const char *name;
+        int start, end, lengthAfter;
+        void (SampleRendererEditor::*slot)();
+    };
+    const Case cases[] = {{"mute", 100, 300, kLength, &SampleRendererEditor::slotMute},
+                          {"delete", 0, 3000, kLength - 3000, &SampleRendererEditor::slotDelete}};
+    for (const Case &c : cases) {
+        const int steps = rig.stack.index();
+        v->setFreeformSelection(c.start, c.end);
+        (v->*c.slot)();
+        QCOMPARE(rig.stack.index(), steps + 1);
+        QCOMPARE(rig.loop()->length(), c.lengthAfter);
+        const QVector<float> after = tail(c.lengthAfter);
+        QVERIFY2(after == fresh(), c.name);
+        rig.stack.undo();
+        QCOMPARE(rig.loop()->length(), kLength);
+        QVERIFY2(tail(kLength) == before, c.name);
+        QVERIFY2(fresh() == before, c.name);
+        rig.stack.redo();
+        QVERIFY2(tail(c.lengthAfter) == after, c.name);
+        rig.stack.undo();
+    }
+    // The items are hit and drawn in the order the cache applies the edits.
+    const QVector<AudioEditPtr> edits = rig.cache()->edits();
+    QCOMPARE(v->items().size(), edits.size());
+    for (int k = 0; k < edits.size(); ++k)
+        QCOMPARE(v->items().at(k)->edit(), edits.at(k));
 }
 
 void EditViewTest::trimToSelection() {

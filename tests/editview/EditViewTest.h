@@ -23,11 +23,13 @@ private slots:
     void pastedGroupHasItsOwnMembers();
     void signalsAndSlotsByName();
     void hideAndUnhide();
+    void unhideLastOnlyShowsWhatIsHidden();
     void copyAndPasteEdits();
     void cutSelectionAndPasteIt();
     void cutEditsAndPasteThem();
     void deleteRegionFollowsSlicePointsEditsAndTrim();
     void deletesMergeAndUndoRestoresLength();
+    void reorderedEditsRenderAndUndoExactly();
     void trimToSelection();
     void busyCacheRefusesRegionDelete();
     void raiseAndLowerFollowTheCache();
