@@ -6,6 +6,8 @@
 #include "SliceEngine.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QMessageBox>
 #include <algorithm>
 #include <QGridLayout>
 #include <QVBoxLayout>
@@ -281,6 +283,12 @@ void PreferencesUI::slotAccept()
     settings.set(QStringLiteral("AudioDeviceAPI"), ui.comboBoxAudioApi->currentText());
     settings.set(QStringLiteral("MidiDevice"), ui.comboBoxMidiDevice->currentText());
     settings.set(QStringLiteral("MidiDeviceBaseNote"), QString::number(ui.spinBoxMidiBaseNote->value()));
+    // Written now, not only at quit: a crash would otherwise lose them, and a file that
+    // cannot be written is said while the user can still do something about it.
+    if (!settings.save())
+        QMessageBox::warning(this, tr("Preferences"),
+                             tr("The preferences could not be saved to %1. They apply until Quillory quits.")
+                                 .arg(QDir::toNativeSeparators(Settings::filePath())));
     if (m_pEngine) {
         m_pEngine->closeAudioDevice();
         m_pEngine->setupAudioDevice();

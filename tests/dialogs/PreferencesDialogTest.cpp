@@ -8,7 +8,12 @@
 #include "Settings.h"
 #include "SliceEngine.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QTimer>
 #include <QDialogButtonBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -200,6 +205,41 @@ void PreferencesDialogTest::okStoresEverythingAndReopensDevices()
     QVERIFY(engine.midiInput());
     QCOMPARE(engine.midiInput()->baseNote(), 48);
     QVERIFY(!engine.midiInput()->isOpen()); // "None"
+
+    // OK writes the file at once (a crash before quitting loses nothing) ...
+    QFile written(Settings::filePath());
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QMap<QString, QString> onDisk;
+    QVERIFY(Settings::parse(written.readAll(), &onDisk));
+    written.close();
+    QCOMPARE(onDisk.value("AudioDeviceBufferSize"), QString("512"));
+
+    // ... and says so when it cannot (a folder stands where the file goes).
+    const QByteArray keep = [] {
+        QFile f(Settings::filePath());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+    QVERIFY(QFile::remove(Settings::filePath()));
+    QVERIFY(QDir().mkdir(Settings::filePath()));
+    PreferencesUI again(nullptr, &engine);
+    QString warning;
+    QTimer poll; // goes with this function, so a failure leaves nothing behind
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            warning = box->text();
+            box->accept();
+            poll.stop();
+        }
+    });
+    poll.start();
+    QTest::mouseClick(button(&again, QDialogButtonBox::Ok), Qt::LeftButton);
+    QVERIFY(QDir().rmdir(Settings::filePath()));
+    QFile restore(Settings::filePath());
+    QVERIFY(restore.open(QIODevice::WriteOnly) && restore.write(keep) == keep.size());
+    restore.close();
+    QVERIFY2(warning.startsWith("The preferences could not be saved to "), qPrintable(warning));
+    QCOMPARE(again.result(), int(QDialog::Accepted));
 }
 
 void PreferencesDialogTest::cancelChangesNothing()
