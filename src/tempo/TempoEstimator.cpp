@@ -32,9 +32,14 @@ constexpr int kBeatCheckSteps = 3;
 constexpr double kLeastRecurrence = 0.15;
 // A comb whose strongest lag rises less than this share above its weakest has found no
 // beat: DC or noise (about 0.01). A loop under a pad or noise 12 dB louder than itself
-// still rises 0.05 and keeps its tempo. (A steady pure tone can rise 0.03 to 0.12 from
-// the beating of its period with the analysis step, and is not caught here.)
+// still rises 0.05 and keeps its tempo.
 constexpr double kLeastCombContrast = 0.03;
+// A steady tone's comb can rise as far (0.03 to 0.12), from the beating of its period
+// with the analysis step, but its level hardly moves from frame to frame: the frame RMS
+// varies by 0.5 to 1.6% of its mean for DC and pure tones above about 200 Hz, 3% for
+// white noise, and by 4% or more for anything with a beat in it, even a loop under noise
+// 12 dB louder. (Lower tones, whose period nears the frame, still sway the frame level.)
+constexpr double kLeastLevelVariation = 0.02;
 
 typedef double Vec4 __attribute__((vector_size(32)));
 
@@ -201,6 +206,8 @@ public:
     double periodicity(double bpm) const;
     double recurrence(double lag, int length) const;
     void measureRecurrenceFloor(int shortestLag, int length);
+    // False when the frame level hardly varies (DC, a steady tone, noise): nothing beats.
+    bool levelMoves() const;
     double checkBeat(double tempo, int length) const;
 
     const double m_dMinimumTempo = 55.0;
@@ -458,6 +465,18 @@ double TempoEstimator::Impl::recurrence(double lag, int length) const {
     return sum / kBeatMultiples;
 }
 
+bool TempoEstimator::Impl::levelMoves() const {
+    const double n = static_cast<double>(m_rmsFeature.size());
+    double mean = 0.0;
+    for (double v : m_rmsFeature)
+        mean += v;
+    mean /= n;
+    double variance = 0.0;
+    for (double v : m_rmsFeature)
+        variance += (v - mean) * (v - mean);
+    return std::sqrt(variance / n) > kLeastLevelVariation * mean;
+}
+
 void TempoEstimator::Impl::measureRecurrenceFloor(int shortestLag, int length) {
     // Measured above the autocorrelation's mean, so that a steady background (a dense
     // hi-hat, compression, noise) does not make every period look alike.
@@ -618,7 +637,7 @@ double TempoEstimator::Impl::estimateTempo() {
     }
     m_mixed.swap(mixed);
     measureRecurrenceFloor(shortestLag, length);
-    if (m_candidates.empty() || !(largest - smallest > kLeastCombContrast * largest))
+    if (m_candidates.empty() || !(largest - smallest > kLeastCombContrast * largest) || !levelMoves())
         return 0.0;
     // A correction can itself be a relative of the truth (a waltz at 144 read as 128,
     // whose best-recurring relative is 96): check again from there. Every step must

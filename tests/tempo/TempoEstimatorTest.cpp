@@ -240,6 +240,10 @@ void TempoEstimatorTest::noBeatGivesNoTempo() {
     }
     QCOMPARE(estimate(dc, rate), 0.0);
     QCOMPARE(estimate(noise, rate), 0.0);
+    std::vector<float> tone(n);
+    for (size_t i = 0; i < n; ++i)
+        tone[i] = 0.5f * static_cast<float>(std::sin(2.0 * M_PI * 440.0 * i / rate));
+    QCOMPARE(estimate(tone, rate), 0.0);
     // A beat with hum and noise around it still has its tempo.
     std::vector<float> beat = TempoFixtures::clickTrain(120.0, 10.0, rate);
     for (size_t i = 0; i < n; ++i)
