@@ -450,6 +450,8 @@ double TempoEstimator::Impl::periodicity(double bpm) const {
 // The mixed autocorrelation at the first multiples of a (fractional) beat period, each
 // the best within a frame either side; -1 when the autocorrelation is too short.
 double TempoEstimator::Impl::recurrence(double lag, int length) const {
+    if (!(lag > 0.0) || !(lag * kBeatMultiples + 1.0 < length))
+        return -1.0;
     double sum = 0.0;
     for (int k = 1; k <= kBeatMultiples; ++k) {
         const double centre = k * lag;
