@@ -147,18 +147,6 @@ void BM_SoundStretchBpm(benchmark::State &state) {
 
 // ---------------------------------------------------------------- accuracy
 
-// Accented clicks in three: a waltz at the given tempo.
-std::vector<float> waltz(double bpm, double seconds, int rate) {
-    std::vector<float> s = TempoFixtures::clickTrain(bpm, seconds, rate);
-    const double period = 60.0 / bpm * rate;
-    for (long long beat = 0; std::llround(beat * period) < static_cast<long long>(s.size()); ++beat)
-        if (beat % 3 != 0)
-            for (long long i = std::llround(beat * period), e = std::min<long long>(i + 16, s.size()); i < e;
-                 ++i)
-                s[static_cast<size_t>(i)] = 0.5f;
-    return s;
-}
-
 struct Tally {
     int right = 0;  // within 2% of the tempo
     int octave = 0; // within 2% of its half or double
@@ -188,7 +176,7 @@ void accuracyReport() {
         std::vector<Tally> tally(who.size());
         for (int bpm = 56; bpm <= 188; bpm += 4) {
             const std::vector<float> s = set == "clicks"  ? TempoFixtures::clickTrain(bpm, 20.0, kRate)
-                                         : set == "waltz" ? waltz(bpm, 20.0, kRate)
+                                         : set == "waltz" ? TempoFixtures::accentedClicks(bpm, 20.0, kRate, 3)
                                                           : TempoFixtures::drumPattern(bpm, 20.0, kRate, bpm);
             tally[0].add(ReferenceTempo::estimate(s, static_cast<float>(kRate)).tempo, bpm);
             tally[1].add(estimateMono(s), bpm);

@@ -1,5 +1,6 @@
 #include "TempoFixtures.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace TempoFixtures {
@@ -15,6 +16,17 @@ std::vector<float> clickTrain(double bpm, double seconds, int rate) {
         for (long long i = at; i < at + 16 && i < frames; ++i)
             out[static_cast<size_t>(i)] = 1.0f;
     }
+    return out;
+}
+
+std::vector<float> accentedClicks(double bpm, double seconds, int rate, int beatsPerBar) {
+    std::vector<float> out = clickTrain(bpm, seconds, rate);
+    const long long frames = static_cast<long long>(out.size());
+    const double period = 60.0 / bpm * rate;
+    for (long long beat = 0; std::llround(beat * period) < frames; ++beat)
+        if (beat % beatsPerBar != 0)
+            for (long long i = std::llround(beat * period), end = std::min(i + 16, frames); i < end; ++i)
+                out[static_cast<size_t>(i)] = 0.5f;
     return out;
 }
 

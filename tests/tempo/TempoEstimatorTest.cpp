@@ -211,16 +211,8 @@ void TempoEstimatorTest::beatPeriodMustRecur() {
     QFETCH(double, bpm);
     QFETCH(int, beatsPerBar);
     const int rate = 44100;
-    std::vector<float> s = TempoFixtures::clickTrain(bpm, 30.0, rate);
-    if (beatsPerBar > 1) {
-        // Off-beats at half the level of the bar's first beat.
-        const double period = 60.0 / bpm * rate;
-        for (long long beat = 0; std::llround(beat * period) < static_cast<long long>(s.size()); ++beat)
-            if (beat % beatsPerBar != 0)
-                for (long long i = std::llround(beat * period), e = std::min<long long>(i + 16, s.size());
-                     i < e; ++i)
-                    s[static_cast<size_t>(i)] = 0.5f;
-    }
+    const std::vector<float> s = beatsPerBar > 1 ? TempoFixtures::accentedClicks(bpm, 30.0, rate, beatsPerBar)
+                                                 : TempoFixtures::clickTrain(bpm, 30.0, rate);
     const double found = estimate(s, rate);
     const double ratio = found / bpm;
     QVERIFY2(std::fabs(ratio - 1.0) < 0.01 || std::fabs(ratio - 0.5) < 0.005 || std::fabs(ratio - 2.0) < 0.02,
