@@ -205,6 +205,8 @@ public:
     template <typename Visit> void forEachWindow(int lag, int length, Visit &&visit) const;
     double periodicity(double bpm) const;
     double recurrence(double lag, int length) const;
+    // recurrence() of bpm's period above the floor (at least 0), or -1 when too short.
+    double recurrenceAbove(double bpm, int length) const;
     void measureRecurrenceFloor(int shortestLag, int length);
     // False when the frame level hardly varies (DC, a steady tone, noise): nothing beats.
     bool levelMoves() const;
@@ -494,11 +496,15 @@ void TempoEstimator::Impl::measureRecurrenceFloor(int shortestLag, int length) {
 // (90 BPM as 120, 135 as 108, a 3/4 at 180 as 120). Such a tempo's own period does not
 // recur: the true one, at 3/4, 5/4 or 3/2 of it, does, and replaces it. The octave the
 // comb chose is left alone.
+double TempoEstimator::Impl::recurrenceAbove(double bpm, int length) const {
+    const double recurs = recurrence(m_dFeatureRate * 60.0 / bpm, length);
+    return recurs < 0.0 ? -1.0 : std::max(0.0, recurs - m_dRecurrenceFloor);
+}
+
 double TempoEstimator::Impl::checkBeat(double tempo, int length) const {
-    const double own = recurrence(m_dFeatureRate * 60.0 / tempo, length);
-    if (own < 0.0)
+    const double ownAbove = recurrenceAbove(tempo, length);
+    if (ownAbove < 0.0)
         return tempo;
-    const double ownAbove = std::max(own - m_dRecurrenceFloor, 0.0);
     double chosen = tempo;
     double chosenAbove = ownAbove;
     for (double ratio : {0.75, 1.25, 1.5}) {
@@ -507,7 +513,7 @@ double TempoEstimator::Impl::checkBeat(double tempo, int length) const {
             other /= 2.0;
         if (other < m_dMinimumTempo)
             other *= 2.0;
-        const double above = recurrence(m_dFeatureRate * 60.0 / other, length) - m_dRecurrenceFloor;
+        const double above = recurrenceAbove(other, length);
         if (above > kLeastRecurrence && above > kBeatCheckMargin * ownAbove && above > chosenAbove) {
             chosen = other;
             chosenAbove = above;
@@ -678,8 +684,7 @@ double TempoEstimator::beatRecurrence(double bpm) const {
     const int length = static_cast<int>(d->m_mixed.size());
     if (!(bpm > 0.0) || !std::isfinite(bpm) || length == 0)
         return -1.0;
-    const double recurs = d->recurrence(d->m_dFeatureRate * 60.0 / bpm, length);
-    return recurs < 0.0 ? -1.0 : std::max(0.0, recurs - d->m_dRecurrenceFloor);
+    return d->recurrenceAbove(bpm, length);
 }
 
 int TempoEstimator::blockSize() const {

@@ -126,9 +126,7 @@ bool TrevantUI::slotLoadAudioFile(QString filename) {
         m_sensitivityDragOpen = false;
         m_sensitivityCommitPending = false;
         if (loaded) {
-            ui.stackedWidgetBpm->setCurrentIndex(1);
-            ui.progressBarBpm->setFormat(QStringLiteral("%p%"));
-            ui.progressBarBpm->setValue(0);
+            slotShowBpmDetectionProgress(0.0f);
             ui.progressBarBpm->show();
             {
                 const QSignalBlocker blocker(ui.spinBoxPitch);
