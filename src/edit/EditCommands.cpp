@@ -81,6 +81,14 @@ void mergeDeletedSpans(QVector<DeletedSpan> spans, const QSharedPointer<Editable
     }
 }
 
+// Reverse and Duplicate play the unedited loop at positions tied to their own range, so
+// trimming them keeps what each index plays, and a region deleted inside them must move
+// their content, not only their edges.
+bool readsSource(const AudioEdit &edit)
+{
+    return edit.type() == TypeReverse || edit.type() == TypeDuplicate;
+}
+
 } // namespace
 
 QList<QUndoCommand *> EditCommands::deleteRegion(Trevant *slicer, const QSharedPointer<EditableAudioCache> &cache,
@@ -127,7 +135,18 @@ QList<QUndoCommand *> EditCommands::deleteRegion(Trevant *slicer, const QSharedP
         const int e = edit->endSample();
         if (e < a)
             continue;
-        if (o < a) {
+        if (o < a && e >= b && readsSource(*edit)) {
+            // One Reverse or Duplicate cannot play its part before the region and its part
+            // after it side by side: it becomes two, the second moved back over the gap.
+            commands.append(new AdjustEditEndPointCommand(cache, edit, a - 2, e));
+            if (e - removed > a + 2) {
+                const AudioEditPtr after = edit->clone();
+                after->setStartSample(b);
+                after->setRange(a, e - removed);
+                after->setStartSample(a + 2);
+                commands.append(new AddEditCommand(cache, after));
+            }
+        } else if (o < a) {
             // An edit that reaches over the whole deleted region keeps its part after it.
             const int newEnd = e >= b ? e - removed : a - 2;
             commands.append(new AdjustEditEndPointCommand(cache, edit, newEnd, e));
@@ -142,6 +161,12 @@ QList<QUndoCommand *> EditCommands::deleteRegion(Trevant *slicer, const QSharedP
             qCDebug(lcEdit) << "nss:" << n << ", dss:" << (n - o);
             qCDebug(lcEdit) << "new end:" << (e + n - o);
             commands.append(new TranslateEditCommand(cache, edit, n, e + n - o, o, e));
+        } else if (readsSource(*edit)) {
+            // Cut at the region's end, keeping what each index plays, then moved back whole,
+            // so that what played after the region plays where the region began.
+            commands.append(new AdjustEditStartPointCommand(cache, edit, b, o));
+            commands.append(new TranslateEditCommand(cache, edit, a, e - removed, b, e));
+            commands.append(new AdjustEditStartPointCommand(cache, edit, a + 2, a));
         } else {
             commands.append(new AdjustEditStartPointCommand(cache, edit, a + 2, o));
             commands.append(new AdjustEditEndPointCommand(cache, edit, e + a - b, e));

@@ -10,6 +10,7 @@ class RegionDeleteTest : public WorkerSafeTest {
     Q_OBJECT
 private slots:
     void slicePointsEditsAndTrimFollow();
+    void reversedAndCopiedAudioLosesTheDeletedPart();
     void overlappingDeletedSpansBecomeOne();
     void emptyRegionBuildsNothing();
 };
