@@ -23,8 +23,8 @@
 #include <QPixmap>
 #include <QSignalSpy>
 #include <QtTest>
-#include <algorithm>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <thread>
