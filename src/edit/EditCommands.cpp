@@ -5,6 +5,7 @@
 #include "AdjustEditStartPointCommand.h"
 #include "AudioEditDelete.h"
 #include "AudioEditFactory.h"
+#include "AudioEditReverse.h"
 #include "EditLogging.h"
 #include "EditableAudioCache.h"
 #include "Invariant.h"
@@ -203,4 +204,52 @@ QList<QUndoCommand *> EditCommands::deleteRegion(Trevant *slicer, const QSharedP
     spans.append({span, span->startSample(), span->deleteEndSample()});
     mergeDeletedSpans(spans, cache, commands);
     return commands;
+}
+
+QList<AudioEditPtr> EditCommands::createInPlace(int type, int start, int end,
+                                                const QSharedPointer<EditableAudioCache> &cache)
+{
+    QList<AudioEditPtr> edits;
+    if (!cache || (type != TypeReverse && type != TypeDuplicate) || end <= start) {
+        if (const AudioEditPtr edit = AudioEditFactory::createEdit(type, start, start, end, cache))
+            edits.append(edit);
+        return edits;
+    }
+
+    // Where the region's audio jumps over a deleted span: the span's start in edited-loop
+    // coordinates, less every span before it (the spans never overlap; they merge).
+    QVector<QPair<int, int>> spans;
+    for (const AudioEditPtr &edit : cache->edits())
+        if (const auto deletion = edit.objectCast<AudioEditDelete>())
+            spans.append({deletion->startSample(), deletion->deleteEndSample()});
+    std::sort(spans.begin(), spans.end());
+    QVector<int> cuts{start};
+    qint64 removedBefore = 0;
+    for (const auto &span : qAsConst(spans)) {
+        const qint64 at = span.first - removedBefore;
+        removedBefore += std::max(0, span.second - span.first);
+        if (at > start && at < end && (at & 1) == 0 && at != cuts.last())
+            cuts.append(int(at));
+    }
+    cuts.append(end);
+
+    // Stretch [p, q) of the region plays from source index toSourceIndex(p). A Reverse's
+    // stretch lands mirrored; an edit covers its end sample, so each piece but the one at
+    // the region's edge stops a frame short of the next.
+    for (int k = 0; k + 1 < cuts.size(); ++k) {
+        const int p = cuts.at(k);
+        const int q = cuts.at(k + 1);
+        AudioEditPtr edit;
+        if (type == TypeReverse) {
+            const int pieceEnd = start + end - p;
+            const int pieceStart = q == end ? start : start + end - q + 2;
+            edit = AudioEditPtr(new AudioEditReverse(cache->sourceCache(), cache, cache->toSourceIndex(p)));
+            edit->setRange(pieceStart, pieceEnd);
+        } else {
+            edit = AudioEditFactory::createEdit(type, -1, p, q == end ? q : q - 2, cache);
+        }
+        if (edit)
+            edits.append(edit);
+    }
+    return edits;
 }

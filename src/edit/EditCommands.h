@@ -3,6 +3,7 @@
 #include <QList>
 #include <QSharedPointer>
 
+class AudioEdit;
 class EditableAudioCache;
 class QUndoCommand;
 class Trevant;
@@ -18,5 +19,13 @@ namespace EditCommands {
 // any deleted span it overlaps. Empty when the region is empty.
 QList<QUndoCommand *> deleteRegion(Trevant *slicer, const QSharedPointer<EditableAudioCache> &cache, int a,
                                    int b);
+
+// The edits that make an edit of the given kind over [start, end] of the edited loop, in
+// place. A Reverse or a Duplicate plays the unedited loop from one offset, so over a region
+// with deleted spans inside it would bring the deleted audio back: it becomes one edit per
+// stretch of unedited audio the region shows. Anything else is the one edit the factory
+// makes. Nothing is added to the cache.
+QList<QSharedPointer<AudioEdit>> createInPlace(int type, int start, int end,
+                                               const QSharedPointer<EditableAudioCache> &cache);
 
 } // namespace EditCommands

@@ -53,9 +53,20 @@ void SampleRendererEditor::createEdit(int type, int destination, int start, int 
             if (edit)
                 m_pUndoStack->push(new AddEditToGroupCommand(m_pCache, edit, group));
         }
+    } else if (destination == -1) {
+        QList<QUndoCommand *> commands;
+        for (const AudioEditPtr &edit : EditCommands::createInPlace(type, start, end, m_pCache))
+            commands.append(new AddEditCommand(m_pCache, edit));
+        if (commands.size() > 1) {
+            // A Reverse or Duplicate over deleted spans is several edits, made in one step.
+            auto *all = new MultipleEditCommand(commands);
+            all->setText(commands.first()->text());
+            m_pUndoStack->push(all);
+        } else if (!commands.isEmpty()) {
+            m_pUndoStack->push(commands.first());
+        }
     } else {
-        const AudioEditPtr edit =
-            AudioEditFactory::createEdit(type, destination == -1 ? start : destination, start, end, m_pCache);
+        const AudioEditPtr edit = AudioEditFactory::createEdit(type, destination, start, end, m_pCache);
         if (edit)
             m_pUndoStack->push(new AddEditCommand(m_pCache, edit));
     }

@@ -11,6 +11,7 @@ class RegionDeleteTest : public WorkerSafeTest {
 private slots:
     void slicePointsEditsAndTrimFollow();
     void reversedAndCopiedAudioLosesTheDeletedPart();
+    void reverseAndDuplicateOverDeletedAudioLeaveItOut();
     void overlappingDeletedSpansBecomeOne();
     void emptyRegionBuildsNothing();
 };
