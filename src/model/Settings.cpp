@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
+#include <QObject>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QTextStream>
@@ -118,10 +119,19 @@ void Settings::load()
         if (QFileInfo(filePath()).isFile()) {
             const QString aside = filePath() + QStringLiteral(".unreadable-") +
                                   QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
-            if (QFile::rename(filePath(), aside))
+            if (QFile::rename(filePath(), aside)) {
                 qCWarning(lcModel) << "The settings file could not be read; it was kept as" << aside;
-            else
+                m_loadProblem = QObject::tr("The settings file could not be read, so the preferences are back "
+                                            "to their defaults. The old file was kept as %1.")
+                                    .arg(QDir::toNativeSeparators(aside));
+            } else {
                 qCWarning(lcModel) << "The settings file could not be read nor moved aside:" << filePath();
+                m_loadProblem = QObject::tr("The settings file %1 could not be read, so the preferences are "
+                                            "back to their defaults for this session.")
+                                    .arg(QDir::toNativeSeparators(filePath()));
+                // Writing the defaults over it would lose what is in it.
+                return;
+            }
         }
         qCDebug(lcModel) << "Creating default settings";
         save();
@@ -130,6 +140,8 @@ void Settings::load()
     QWriteLocker locker(&m_lock);
     m_values = values;
 }
+
+QString Settings::loadProblem() const { return m_loadProblem; }
 
 bool Settings::save() const
 {

@@ -36,6 +36,10 @@ public:
     // false when the bytes are no readable document.
     static bool parse(const QByteArray &bytes, QMap<QString, QString> *values);
 
+    // What went wrong reading the settings file at start, in a sentence for the musician
+    // (the values are back to their defaults); empty when it was read or did not exist.
+    QString loadProblem() const;
+
     // Full path of settings.xml.
     static QString filePath();
 
@@ -51,4 +55,6 @@ private:
 
     mutable QReadWriteLock m_lock;
     QMap<QString, QString> m_values;
+    // Set once by load(), before instance() returns.
+    QString m_loadProblem;
 };

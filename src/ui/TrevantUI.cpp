@@ -72,6 +72,19 @@ TrevantUI::TrevantUI() {
     setFocus(Qt::OtherFocusReason);
     openCommandLinePath();
     startDeviceMonitoring();
+    showSettingsProblem();
+}
+
+// Preferences that silently went back to their defaults would look like a fault of the
+// program; the musician is told once, without blocking the start.
+void TrevantUI::showSettingsProblem() {
+    const QString problem = Settings::instance().loadProblem();
+    if (problem.isEmpty())
+        return;
+    auto *box = new QMessageBox(QMessageBox::Warning, tr("Preferences reset"), problem, QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("messageBoxSettingsProblem"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 // The form, the title and the application font.

@@ -168,6 +168,7 @@ private:
     void restoreInitialState();
     void openCommandLinePath();
     void startDeviceMonitoring();
+    void showSettingsProblem();
 
     void enterSlicingMode();
     void enterEditMode();

@@ -90,6 +90,11 @@ private slots:
         QFile kept(folder.filePath(aside.first()));
         QVERIFY(kept.open(QIODevice::ReadOnly));
         QCOMPARE(kept.readAll(), QByteArray("<settings><broken></settings"));
+        // The window tells the musician where it went.
+        QVERIFY2(Settings::instance().loadProblem().contains(QDir::toNativeSeparators(kept.fileName())),
+                 qPrintable(Settings::instance().loadProblem()));
+        Settings::resetForTests();
+        QVERIFY(Settings::instance().loadProblem().isEmpty());
     }
 
     void numbersOutsideTheWindowsRangesAreClamped()
