@@ -874,6 +874,23 @@ void EditViewTest::deletesMergeAndUndoRestoresLength() {
     rig.stack.redo();
     rig.stack.redo();
     QCOMPARE(rig.loop()->length(), kLength - 2000);
+
+    // A Reverse over the closed gap plays what is heard there backwards, the deleted audio
+    // left out, in one step.
+    const int steps = rig.stack.count();
+    const int items = v->items().size();
+    v->setFreeformSelection(200, 800);
+    rig.effect("Reverse")->trigger();
+    QCOMPARE(rig.stack.count(), steps + 1);
+    QCOMPARE(rig.stack.text(steps), QString("add Reverse"));
+    QCOMPARE(v->items().size(), items + 2);
+    for (int i : {200, 400, 498, 504, 700, 798}) {
+        const int heard = 1000 - i; // where the reversed sample was heard before
+        QVERIFY2(near(rig.sample(i), sourceSample(heard < 500 ? heard : heard + 2000)), qPrintable(QString::number(i)));
+    }
+    rig.stack.undo();
+    QCOMPARE(v->items().size(), items);
+    QVERIFY(near(rig.sample(700), sourceSample(2700)));
 }
 
 // A Delete or Mute puts every edit in order of start. Where that changes how two stacked
