@@ -206,14 +206,21 @@ QList<QUndoCommand *> EditCommands::deleteRegion(Trevant *slicer, const QSharedP
     return commands;
 }
 
-QList<AudioEditPtr> EditCommands::createInPlace(int type, int start, int end,
-                                                const QSharedPointer<EditableAudioCache> &cache)
+QList<AudioEditPtr> EditCommands::createEdits(int type, int destination, int start, int end,
+                                              const QSharedPointer<EditableAudioCache> &cache)
 {
     QList<AudioEditPtr> edits;
     if (!cache || (type != TypeReverse && type != TypeDuplicate) || end <= start) {
-        if (const AudioEditPtr edit = AudioEditFactory::createEdit(type, start, start, end, cache))
+        if (const AudioEditPtr edit = AudioEditFactory::createEdit(type, destination, start, end, cache))
             edits.append(edit);
         return edits;
+    }
+    // Where the copy lands, kept inside the loop as the factory keeps a single one.
+    int shift = 0;
+    if (type == TypeDuplicate && destination != -1) {
+        const qint64 length = qint64(end) - start;
+        const qint64 landing = std::max<qint64>(0, std::min(qint64(cache->length()) - length, qint64(destination)));
+        shift = int(landing - start);
     }
 
     // Where the region's audio jumps over a deleted span: the span's start in edited-loop
@@ -234,19 +241,22 @@ QList<AudioEditPtr> EditCommands::createInPlace(int type, int start, int end,
     cuts.append(end);
 
     // Stretch [p, q) of the region plays from source index toSourceIndex(p). A Reverse's
-    // stretch lands mirrored; an edit covers its end sample, so each piece but the one at
-    // the region's edge stops a frame short of the next.
+    // stretch lands mirrored. An edit covers its end sample, so a piece that meets the next
+    // one ends on the sample before it, the right channel of its last frame: the copy is
+    // seamless.
     for (int k = 0; k + 1 < cuts.size(); ++k) {
         const int p = cuts.at(k);
         const int q = cuts.at(k + 1);
         AudioEditPtr edit;
         if (type == TypeReverse) {
             const int pieceEnd = start + end - p;
-            const int pieceStart = q == end ? start : start + end - q + 2;
+            const int pieceStart = q == end ? start : start + end - q + 1;
             edit = AudioEditPtr(new AudioEditReverse(cache->sourceCache(), cache, cache->toSourceIndex(p)));
             edit->setRange(pieceStart, pieceEnd);
         } else {
-            edit = AudioEditFactory::createEdit(type, -1, p, q == end ? q : q - 2, cache);
+            edit = AudioEditFactory::createEdit(type, -1, p, q == end ? q : q - 1, cache);
+            if (edit && shift != 0)
+                edit->setRange(edit->startSample() + shift, edit->endSample() + shift);
         }
         if (edit)
             edits.append(edit);

@@ -20,12 +20,13 @@ namespace EditCommands {
 QList<QUndoCommand *> deleteRegion(Trevant *slicer, const QSharedPointer<EditableAudioCache> &cache, int a,
                                    int b);
 
-// The edits that make an edit of the given kind over [start, end] of the edited loop, in
-// place. A Reverse or a Duplicate plays the unedited loop from one offset, so over a region
-// with deleted spans inside it would bring the deleted audio back: it becomes one edit per
-// stretch of unedited audio the region shows. Anything else is the one edit the factory
-// makes. Nothing is added to the cache.
-QList<QSharedPointer<AudioEdit>> createInPlace(int type, int start, int end,
-                                               const QSharedPointer<EditableAudioCache> &cache);
+// The edits that make an edit of the given kind over [start, end] of the edited loop; a
+// Duplicate is laid at destination (-1: in place), kept inside the loop. A Reverse or a
+// Duplicate plays the unedited loop from one offset, so over a region with deleted spans
+// inside it would bring the deleted audio back: it becomes one edit per stretch of
+// unedited audio the region shows. Anything else is the one edit the factory makes.
+// Nothing is added to the cache.
+QList<QSharedPointer<AudioEdit>> createEdits(int type, int destination, int start, int end,
+                                             const QSharedPointer<EditableAudioCache> &cache);
 
 } // namespace EditCommands

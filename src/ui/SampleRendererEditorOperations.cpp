@@ -53,9 +53,9 @@ void SampleRendererEditor::createEdit(int type, int destination, int start, int 
             if (edit)
                 m_pUndoStack->push(new AddEditToGroupCommand(m_pCache, edit, group));
         }
-    } else if (destination == -1) {
+    } else {
         QList<QUndoCommand *> commands;
-        for (const AudioEditPtr &edit : EditCommands::createInPlace(type, start, end, m_pCache))
+        for (const AudioEditPtr &edit : EditCommands::createEdits(type, destination, start, end, m_pCache))
             commands.append(new AddEditCommand(m_pCache, edit));
         if (commands.size() > 1) {
             // A Reverse or Duplicate over deleted spans is several edits, made in one step.
@@ -65,10 +65,6 @@ void SampleRendererEditor::createEdit(int type, int destination, int start, int 
         } else if (!commands.isEmpty()) {
             m_pUndoStack->push(commands.first());
         }
-    } else {
-        const AudioEditPtr edit = AudioEditFactory::createEdit(type, destination, start, end, m_pCache);
-        if (edit)
-            m_pUndoStack->push(new AddEditCommand(m_pCache, edit));
     }
     clearFreeformSelection(true);
 }
