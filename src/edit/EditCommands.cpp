@@ -4,6 +4,7 @@
 #include "AdjustEditEndPointCommand.h"
 #include "AdjustEditStartPointCommand.h"
 #include "AudioEditDelete.h"
+#include "AudioEditDuplicate.h"
 #include "AudioEditFactory.h"
 #include "AudioEditReverse.h"
 #include "EditLogging.h"
@@ -206,22 +207,19 @@ QList<QUndoCommand *> EditCommands::deleteRegion(Trevant *slicer, const QSharedP
     return commands;
 }
 
-QList<AudioEditPtr> EditCommands::createEdits(int type, int destination, int start, int end,
-                                              const QSharedPointer<EditableAudioCache> &cache)
+QVector<EditCommands::SourceStretch> EditCommands::sourceStretches(int start, int end,
+                                                                   const QSharedPointer<EditableAudioCache> &cache)
 {
-    QList<AudioEditPtr> edits;
-    if (!cache || (type != TypeReverse && type != TypeDuplicate) || end <= start) {
-        if (const AudioEditPtr edit = AudioEditFactory::createEdit(type, destination, start, end, cache))
-            edits.append(edit);
-        return edits;
-    }
-    // Where the copy lands, kept inside the loop as the factory keeps a single one.
-    int shift = 0;
-    if (type == TypeDuplicate && destination != -1) {
-        const qint64 length = qint64(end) - start;
-        const qint64 landing = std::max<qint64>(0, std::min(qint64(cache->length()) - length, qint64(destination)));
-        shift = int(landing - start);
-    }
+    QVector<SourceStretch> stretches;
+    if (!cache)
+        return stretches;
+    const int length = cache->length();
+    if (end < start)
+        std::swap(start, end);
+    start = std::clamp(start, 0, length) & ~1;
+    end = std::clamp(end, 0, length) & ~1;
+    if (start == end)
+        return stretches;
 
     // Where the region's audio jumps over a deleted span: the span's start in edited-loop
     // coordinates, less every span before it (the spans never overlap; they merge).
@@ -239,27 +237,62 @@ QList<AudioEditPtr> EditCommands::createEdits(int type, int destination, int sta
             cuts.append(int(at));
     }
     cuts.append(end);
+    for (int k = 0; k + 1 < cuts.size(); ++k)
+        stretches.append({cuts.at(k), cuts.at(k + 1), cache->toSourceIndex(cuts.at(k))});
+    return stretches;
+}
 
-    // Stretch [p, q) of the region plays from source index toSourceIndex(p). A Reverse's
-    // stretch lands mirrored. An edit covers its end sample, so a piece that meets the next
-    // one ends on the sample before it, the right channel of its last frame: the copy is
-    // seamless.
-    for (int k = 0; k + 1 < cuts.size(); ++k) {
-        const int p = cuts.at(k);
-        const int q = cuts.at(k + 1);
-        AudioEditPtr edit;
-        if (type == TypeReverse) {
-            const int pieceEnd = start + end - p;
-            const int pieceStart = q == end ? start : start + end - q + 1;
-            edit = AudioEditPtr(new AudioEditReverse(cache->sourceCache(), cache, cache->toSourceIndex(p)));
-            edit->setRange(pieceStart, pieceEnd);
-        } else {
-            edit = AudioEditFactory::createEdit(type, -1, p, q == end ? q : q - 1, cache);
-            if (edit && shift != 0)
-                edit->setRange(edit->startSample() + shift, edit->endSample() + shift);
-        }
-        if (edit)
+// An edit covers its end sample, so a piece that meets the next one ends on the sample
+// before it, the right channel of its last frame: the pieces are seamless. The last one
+// ends where a single edit over the whole region would.
+QList<AudioEditPtr> EditCommands::createCopies(const QVector<SourceStretch> &stretches, int destination,
+                                               const QSharedPointer<EditableAudioCache> &cache)
+{
+    QList<AudioEditPtr> edits;
+    if (!cache || stretches.isEmpty())
+        return edits;
+    const int first = stretches.first().start;
+    const qint64 total = qint64(stretches.last().end) - first;
+    const qint64 length = cache->length();
+    const qint64 landing = std::max<qint64>(0, std::min(length - total, qint64(destination)));
+    for (int k = 0; k < stretches.size(); ++k) {
+        const SourceStretch &stretch = stretches.at(k);
+        const qint64 pieceStart = landing + (stretch.start - first);
+        const bool last = k + 1 == stretches.size();
+        const qint64 pieceEnd = std::min(length, landing + (stretch.end - first) - (last ? 0 : 1));
+        if (pieceStart >= pieceEnd)
+            break;
+        AudioEditPtr edit(new AudioEditDuplicate(cache->sourceCache(), cache, stretch.sourceStart));
+        edit->setRange(int(pieceStart), int(pieceEnd));
+        edits.append(edit);
+    }
+    return edits;
+}
+
+QList<AudioEditPtr> EditCommands::createEdits(int type, int destination, int start, int end,
+                                              const QSharedPointer<EditableAudioCache> &cache)
+{
+    QList<AudioEditPtr> edits;
+    if (!cache || (type != TypeReverse && type != TypeDuplicate) || end <= start) {
+        if (const AudioEditPtr edit = AudioEditFactory::createEdit(type, destination, start, end, cache))
             edits.append(edit);
+        return edits;
+    }
+    const QVector<SourceStretch> stretches = sourceStretches(start, end, cache);
+    if (stretches.isEmpty())
+        return edits;
+    start = stretches.first().start;
+    end = stretches.last().end;
+    if (type == TypeDuplicate)
+        return createCopies(stretches, destination == -1 ? start : destination, cache);
+
+    // Each stretch lands mirrored.
+    for (const SourceStretch &stretch : stretches) {
+        const int pieceEnd = start + end - stretch.start;
+        const int pieceStart = stretch.end == end ? start : start + end - stretch.end + 1;
+        AudioEditPtr edit(new AudioEditReverse(cache->sourceCache(), cache, stretch.sourceStart));
+        edit->setRange(pieceStart, pieceEnd);
+        edits.append(edit);
     }
     return edits;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AudioEdit.h"
+#include "EditCommands.h"
 #include "SampleRenderer.h"
 
 #include <QList>
@@ -156,6 +157,8 @@ private:
     AudioEditItem *groupUnderClick() const;
     QUndoCommand *pasteEdit(const AudioEditPtr &edit, int newStart);
     void pushCommands(const QList<QUndoCommand *> &commands);
+    // Adds the edits in one undo step named after the first.
+    void pushAddedEdits(const QList<AudioEditPtr> &edits);
     void cutSelectedEdits();
     void handleLeftPress(const QPoint &pos, Qt::KeyboardModifiers modifiers);
     void handleRightPress(const QPoint &pos);
@@ -183,8 +186,9 @@ private:
     QList<AudioEditItem *> m_items;
     QPointer<AudioEditItem> m_pClickedItem;
 
-    int m_iRegionClipboardStart = 0;
-    int m_iRegionClipboardEnd = 0;
+    // A copied region as the unedited audio it played, so that a paste lays down what was
+    // copied even after the loop was edited in between.
+    QVector<EditCommands::SourceStretch> m_regionClipboard;
     // Copied edits are kept as edits, not items: an item goes when its edit is removed.
     QVector<AudioEditPtr> m_editClipboard;
     QVector<AudioEditPtr> m_cutEditClipboard;

@@ -54,19 +54,23 @@ void SampleRendererEditor::createEdit(int type, int destination, int start, int 
                 m_pUndoStack->push(new AddEditToGroupCommand(m_pCache, edit, group));
         }
     } else {
-        QList<QUndoCommand *> commands;
-        for (const AudioEditPtr &edit : EditCommands::createEdits(type, destination, start, end, m_pCache))
-            commands.append(new AddEditCommand(m_pCache, edit));
-        if (commands.size() > 1) {
-            // A Reverse or Duplicate over deleted spans is several edits, made in one step.
-            auto *all = new MultipleEditCommand(commands);
-            all->setText(commands.first()->text());
-            m_pUndoStack->push(all);
-        } else if (!commands.isEmpty()) {
-            m_pUndoStack->push(commands.first());
-        }
+        pushAddedEdits(EditCommands::createEdits(type, destination, start, end, m_pCache));
     }
     clearFreeformSelection(true);
+}
+
+void SampleRendererEditor::pushAddedEdits(const QList<AudioEditPtr> &edits) {
+    QList<QUndoCommand *> commands;
+    for (const AudioEditPtr &edit : edits)
+        commands.append(new AddEditCommand(m_pCache, edit));
+    if (commands.size() > 1) {
+        // A Reverse or Duplicate over deleted spans is several edits, made in one step.
+        auto *all = new MultipleEditCommand(commands);
+        all->setText(commands.first()->text());
+        m_pUndoStack->push(all);
+    } else if (!commands.isEmpty()) {
+        m_pUndoStack->push(commands.first());
+    }
 }
 
 void SampleRendererEditor::slotFadeIn() {
@@ -184,14 +188,13 @@ void SampleRendererEditor::slotCopy() {
         m_editClipboard.clear();
         for (AudioEditItem *item : selected)
             m_editClipboard.append(item->edit());
-        m_iRegionClipboardStart = m_iRegionClipboardEnd = 0;
+        m_regionClipboard.clear();
         m_cutEditClipboard.clear();
         emit editCopied();
         emit editMessage(selected.size() > 1 ? tr("Edits copied.") : tr("Edit copied."));
         return;
     }
-    m_iRegionClipboardStart = m_iSelectionStart;
-    m_iRegionClipboardEnd = m_iSelectionEnd;
+    m_regionClipboard = EditCommands::sourceStretches(m_iSelectionStart, m_iSelectionEnd, m_pCache);
     m_editClipboard.clear();
     m_cutEditClipboard.clear();
     emit selectionCopied();
@@ -205,14 +208,13 @@ void SampleRendererEditor::slotCut() {
         if (selectedItems().isEmpty())
             return;
         m_editClipboard.clear();
-        m_iRegionClipboardStart = m_iRegionClipboardEnd = 0;
+        m_regionClipboard.clear();
         cutSelectedEdits();
         return;
     }
     m_editClipboard.clear();
     m_cutEditClipboard.clear();
-    m_iRegionClipboardStart = m_iSelectionStart;
-    m_iRegionClipboardEnd = m_iSelectionEnd;
+    m_regionClipboard = EditCommands::sourceStretches(m_iSelectionStart, m_iSelectionEnd, m_pCache);
     // The region goes silent in place; a paste lays its original audio elsewhere.
     createEdit(TypeHiddenMute);
     emit selectionCopied();
@@ -283,8 +285,9 @@ void SampleRendererEditor::slotPaste() {
         return;
     const int p = sampleAtX(m_lastMousePosition.x());
     m_pUndoStack->beginMacro(tr("paste"));
-    if (m_iRegionClipboardStart != m_iRegionClipboardEnd) {
-        createEdit(TypeDuplicate, p, m_iRegionClipboardStart, m_iRegionClipboardEnd);
+    if (!m_regionClipboard.isEmpty()) {
+        pushAddedEdits(EditCommands::createCopies(m_regionClipboard, p, m_pCache));
+        clearFreeformSelection(true);
         emit editMessage(tr("Selection pasted."));
         m_pUndoStack->endMacro();
         emit copyPasted();

@@ -751,6 +751,21 @@ void EditViewTest::cutSelectionAndPasteIt() {
     v->slotPaste();
     QVERIFY(near(rig.sample(35280 + 10), sourceSample(2010)));
     QVERIFY(near(rig.sample(2010), sourceSample(2010)));
+
+    // What was copied is what is pasted, even after a delete before it in between.
+    v->setFreeformSelection(6000, 7000);
+    v->slotCopy();
+    v->deleteRegion(500, 1500);
+    move(v, QPoint(700, 150), Qt::NoButton);
+    const QVector<AudioEditPtr> before = rig.cache()->edits();
+    v->slotPaste();
+    int at = -1;
+    for (const AudioEditPtr &edit : rig.cache()->edits())
+        if (!before.contains(edit))
+            at = at < 0 ? edit->startSample() : std::min(at, edit->startSample());
+    QVERIFY(at > 0);
+    for (int k : {0, 2, 500, 998})
+        QVERIFY2(near(rig.sample(at + k), sourceSample(6000 + k)), qPrintable(QString::number(k)));
 }
 
 void EditViewTest::cutEditsAndPasteThem() {
