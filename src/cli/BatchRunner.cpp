@@ -18,7 +18,9 @@
 #include <QSet>
 #include <QThread>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <thread>
 #include <unistd.h>
@@ -205,6 +207,9 @@ int BatchRunner::run() {
         workers.emplace_back([this] { work(); });
 
     const bool showProgress = isatty(STDERR_FILENO) != 0;
+    // The first failure to write the results (a full disk, a closed file): a script
+    // reading them must not take what got through for the whole answer.
+    int outputError = 0;
     int printed = 0;
     bool anyFailed = false;
     bool stopping = false;
@@ -225,8 +230,10 @@ int BatchRunner::run() {
             writeOut(stderr, QStringLiteral("\r\033[K"));
         for (const Result &r : qAsConst(ready)) {
             if (!r.output.isEmpty()) {
+                errno = 0;
                 writeOut(stdout, r.output);
-                std::fflush(stdout);
+                if ((std::fflush(stdout) != 0 || std::ferror(stdout)) && outputError == 0)
+                    outputError = errno != 0 ? errno : EIO;
             }
             if (!r.error.isEmpty())
                 writeOut(stderr, r.error);
@@ -247,11 +254,14 @@ int BatchRunner::run() {
         t.join();
     if (showProgress)
         drawProgress(true);
+    if (outputError != 0)
+        writeOut(stderr, QStringLiteral("quillory-cli: the results could not be written to standard output: %1\n")
+                             .arg(QString::fromLocal8Bit(std::strerror(outputError))));
     if (stopping) {
         writeOut(stderr, QStringLiteral("quillory-cli: interrupted; only whole files were written\n"));
         return 130;
     }
-    return anyFailed ? 1 : 0;
+    return anyFailed || outputError != 0 ? 1 : 0;
 }
 
 void BatchRunner::drawProgress(bool final) {
@@ -395,7 +405,9 @@ QString BatchRunner::tempoLine(const Input &input, const FileTempo &tempo) const
     }
     case CliOptions::Command::Info: {
         const StreamDescription d = describeStream(input.path);
-        const qint64 frames = tempo.frames;
+        // A reader's stream of more than two channels is silence whose length is not
+        // the file's (the FLAC reader's counts every channel): the header says it truly.
+        const qint64 frames = d.channels > 2 && d.frames > 0 ? d.frames : tempo.frames;
         const int rate = tempo.sampleRate;
         const double seconds = rate > 0 ? double(frames) / rate : 0.0;
         const double bpm = tempo.bpm;
@@ -508,6 +520,9 @@ bool BatchRunner::exportSlices(const Input &input, LoopTask &task, QString *erro
             return false;
         }
     }
+    // A folder this input's export makes and then leaves empty, failed or interrupted, is
+    // taken away again: a listing of DIR then shows which inputs were done.
+    const bool folderExisted = QFileInfo(input.outDir).isDir();
     {
         // Registered before the stop flag is read: a stop that comes later finds it here.
         QMutexLocker locker(&m_lock);
@@ -539,6 +554,8 @@ bool BatchRunner::exportSlices(const Input &input, LoopTask &task, QString *erro
     *error = g_stop.load() || failed->status() == SliceExporter::Status::Cancelled
                  ? QStringLiteral("interrupted")
                  : failed->errorMessage();
+    if (!folderExisted)
+        QDir().rmdir(input.outDir); // only when empty
     return false;
 }
 

@@ -226,6 +226,7 @@ StreamDescription describeStream(const QString &path) {
         if (SNDFILE *f = sf_open(encoded.constData(), SFM_READ, &info)) {
             d.format = sndfileContainer(info.format) + QLatin1Char('-') + sndfileEncoding(info.format);
             d.channels = info.channels;
+            d.frames = info.frames;
             sf_close(f);
         }
         return d;

@@ -69,6 +69,7 @@ bool detectFileTempo(const QString &path, const std::atomic<bool> &stop, FileTem
 struct StreamDescription {
     QString format; // "wav-pcm16", "flac-pcm24", "mp3-mp3", "m4a-aac" …
     int channels = 0;
+    long long frames = 0; // as the WAV, AIFF or FLAC header says; 0 for the others
 };
 StreamDescription describeStream(const QString &path);
 

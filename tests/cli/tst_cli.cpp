@@ -423,26 +423,37 @@ private slots:
     // Ctrl+C in the middle of a folder: exit status 130, and what is in the output folder
     // then is a part of what a whole run writes, every file byte for byte, no temporary
     // file beside them.
+    // Ctrl+C, and a terminal closed under a long run, end it the same way.
+    void interruptedSliceLeavesOnlyWholeFiles_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+
     void interruptedSliceLeavesOnlyWholeFiles() {
+        QFETCH(int, signal);
         const QString in = m_dir.filePath("many");
-        QVERIFY(QDir().mkpath(in));
         const int loops = 40;
-        for (int i = 0; i < loops; ++i)
-            QVERIFY(TestAudio::writeWav(QString("%1/loop%2.wav").arg(in).arg(i, 2, 10, QLatin1Char('0')), 2,
-                                        44100, 44100 * 6, drums(100.0 + i, 44100), false));
+        if (!QFileInfo::exists(in)) {
+            QVERIFY(QDir().mkpath(in));
+            for (int i = 0; i < loops; ++i)
+                QVERIFY(TestAudio::writeWav(QString("%1/loop%2.wav").arg(in).arg(i, 2, 10, QLatin1Char('0')), 2,
+                                            44100, 44100 * 6, drums(100.0 + i, 44100), false));
+        }
         const auto args = [&](const QString &out) {
             return QStringList{"slice", in, "--out", out, "--equal", "16", "--format", "flac", "--jobs", "1"};
         };
         const QString whole = m_dir.filePath("many-whole");
-        QCOMPARE(cli(args(whole)).exitCode, 0);
+        if (!QFileInfo::exists(whole))
+            QCOMPARE(cli(args(whole)).exitCode, 0);
 
-        const QString cut = m_dir.filePath("many-cut");
+        const QString cut = m_dir.filePath(QStringLiteral("many-cut-%1").arg(signal));
         QProcess p;
         p.start(QStringLiteral(QUILLORY_CLI_PATH), args(cut));
         QVERIFY(p.waitForStarted());
         // Interrupted once the first slice is written, with most of the folder to go.
         QVERIFY(QTest::qWaitFor([&] { return filesIn(cut).size() > 0; }, 60000));
-        QCOMPARE(::kill(pid_t(p.processId()), SIGINT), 0);
+        QCOMPARE(::kill(pid_t(p.processId()), signal), 0);
         QVERIFY(p.waitForFinished(60000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 130);
@@ -578,6 +589,58 @@ private slots:
                             ": 8 of the kit's slices lie above MIDI note 127: their samples are written but no note plays them\n");
         QCOMPARE(fileBytes(many + "/kit hits/kit hits.sfz").count("<region>"), 92);
         QCOMPARE(QDir(many + "/kit hits/kit hits samples").entryList(QDir::Files).size(), 100);
+    }
+
+    // Failures of the system rather than of an input: a file past the file size limit
+    // (ulimit -f) fails alone, its temporary file and empty folder taken away, and the
+    // rest of the batch is done; results that cannot be written to standard output are
+    // a failure, not a success.
+    void systemFailuresAreReported() {
+        const QString big = m_dir.filePath("limit big.wav");
+        const QString small = m_dir.filePath("limit small.wav");
+        QVERIFY(TestAudio::writeWav(big, 2, 44100, 44100 * 4, drums(120.0, 44100), false));
+        QVERIFY(TestAudio::writeWav(small, 2, 44100, 44100, drums(120.0, 44100), false));
+        const QString out = m_dir.filePath("limit-out");
+        // Each slice of the big loop takes 353 kB, each of the small one 88 kB.
+        QProcess p;
+        p.start("prlimit", {"--fsize=200000", QStringLiteral(QUILLORY_CLI_PATH), "slice", big, small, "--out", out,
+                            "--equal", "2", "--bits", "16", "--jobs", "1"});
+        QVERIFY(p.waitForFinished(60000));
+        const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY2(err.startsWith("quillory-cli: " + big + ": ") && err.count('\n') == 1, qPrintable(err));
+        QCOMPARE(filesIn(out), QStringList({"limit small/limit small_01.wav", "limit small/limit small_02.wav"}));
+        QVERIFY(!QFileInfo::exists(out + "/limit big"));
+
+        QProcess full;
+        full.setStandardOutputFile("/dev/full");
+        full.start(QStringLiteral(QUILLORY_CLI_PATH), {"info", m_loop});
+        QVERIFY(full.waitForFinished(60000));
+        QCOMPARE(full.exitCode(), 1);
+        QCOMPARE(QString::fromLocal8Bit(full.readAllStandardError()),
+                 QString("quillory-cli: the results could not be written to standard output: No space left on "
+                         "device\n"));
+    }
+
+    // What a file is, said truly: a FLAC of six channels is as long as its header says
+    // (the reader's silent stream counts every channel), and a file no decoder opens
+    // gets its one line on standard error, without the decoder's own diagnostics.
+    void unusualFilesAreDescribedTruly() {
+        const QString six = m_dir.filePath("surround.flac");
+        QVERIFY(TestAudio::writeSndFile(six, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 6, 48000, 24000,
+                                        [](long long f, int c) { return f % 4800 < 40 ? 0.1f * (c + 1) : 0.0f; }));
+        Run r = cli({"info", six});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, six + "\tflac-pcm16\t48000 Hz\t6 ch\t24000 frames\t0.500 s\t0.00 BPM\n");
+
+        const QString empty = m_dir.filePath("empty.mp3");
+        QVERIFY(TestAudio::writeBytes(empty, QByteArray()));
+        for (const char *sub : {"info", "tempo"}) {
+            r = cli({sub, empty});
+            QCOMPARE(r.exitCode, 1);
+            QCOMPARE(r.err, "quillory-cli: " + empty + ": not audio the program can open (damaged, truncated or empty)\n");
+        }
     }
 
     void badInputsAndExitCodes() {
