@@ -643,6 +643,37 @@ private slots:
         }
     }
 
+    // An SFZ player reads "name=" as an opcode and "<name>" as a header wherever they
+    // stand, a sample path included: a kit named after such a loop still maps every
+    // slice to its own sample.
+    void sfzKitOfAnOddlyNamedLoopLoads() {
+        const QString loop = m_dir.filePath("key=9 <take 2>.wav");
+        QVERIFY(TestAudio::writeWav(loop, 2, 44100, 44100 * 2, drums(120.0, 44100), false));
+        const QString out = m_dir.filePath("odd-kit");
+        const Run r = cli({"slice", loop, "--out", out, "--equal", "4", "--kit", "sfz"});
+        QCOMPARE(r.exitCode, 0);
+        const QString folder = out + "/key=9 <take 2>";
+        const QStringList kits = QDir(folder).entryList({"*.sfz"});
+        QCOMPARE(kits.size(), 1);
+        const QStringList lines = QString::fromUtf8(fileBytes(folder + "/" + kits.first())).split('\n');
+        const QRegularExpression opcode(QStringLiteral("(?:^|\\s)([A-Za-z0-9_]+)="));
+        int regions = 0;
+        for (const QString &line : lines) {
+            if (!line.startsWith("<region>"))
+                continue;
+            ++regions;
+            const QString body = line.mid(8);
+            QVERIFY2(!body.contains('<'), qPrintable(line));
+            QStringList names;
+            for (auto it = opcode.globalMatch(body); it.hasNext();)
+                names.append(it.next().captured(1));
+            QCOMPARE(names, QStringList({"key", "sample"}));
+            const QString sample = body.mid(body.indexOf("sample=") + 7);
+            QVERIFY2(QFileInfo(folder + "/" + sample).isFile(), qPrintable(sample));
+        }
+        QCOMPARE(regions, 4);
+    }
+
     void badInputsAndExitCodes() {
         const QString text = m_dir.filePath("notes.wav");
         QVERIFY(TestAudio::writeBytes(text, "these are not samples"));
