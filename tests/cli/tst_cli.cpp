@@ -20,6 +20,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <algorithm>
@@ -672,6 +673,39 @@ private slots:
             QVERIFY2(QFileInfo(folder + "/" + sample).isFile(), qPrintable(sample));
         }
         QCOMPARE(regions, 4);
+    }
+
+    // Hydrogen installs the drumkit of a loop whose name has letters beyond ASCII, as
+    // the musician named it, whatever the locale the kit was written in.
+    void hydrogenInstallsAKitNamedBeyondAscii() {
+        const QString h2cli = QStandardPaths::findExecutable("h2cli");
+        QVERIFY2(!h2cli.isEmpty(), "h2cli is missing: run scripts/install-deps.sh");
+        const QString name = QString::fromUtf8("Café Grüße ドラム");
+        const QString loop = m_dir.filePath(name + ".wav");
+        QVERIFY(TestAudio::writeWav(loop, 2, 44100, 44100, drums(120.0, 44100), false));
+        const QString out = m_dir.filePath("h2-kits");
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("LC_ALL", "C");
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(QUILLORY_CLI_PATH), {"slice", loop, "--out", out, "--equal", "3", "--kit", "hydrogen"});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 0);
+
+        const QString home = m_dir.filePath("h2-home");
+        env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home);
+        env.insert("XDG_CONFIG_HOME", home + "/.config");
+        QProcess h2;
+        h2.setProcessEnvironment(env);
+        h2.setProcessChannelMode(QProcess::MergedChannels);
+        h2.start(h2cli, {"--install", out + "/" + name + "/" + name + ".h2drumkit"});
+        QVERIFY(h2.waitForFinished(60000));
+        const QString log = QString::fromLocal8Bit(h2.readAll());
+        const QString installed = home + "/.hydrogen/data/drumkits/" + name;
+        QVERIFY2(QFileInfo(installed + "/drumkit.xml").isFile(), qPrintable(log));
+        QCOMPARE(QDir(installed).entryList({"*.wav"}),
+                 QStringList({name + "_01.wav", name + "_02.wav", name + "_03.wav"}));
     }
 
     void badInputsAndExitCodes() {
