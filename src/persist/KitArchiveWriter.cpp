@@ -7,7 +7,9 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <pthread.h>
 #include <vector>
 
@@ -18,7 +20,14 @@ constexpr qint64 kBacklog = qint64(128) << 20;
 
 QString archiveError(archive *a) {
     const char *text = a ? archive_error_string(a) : nullptr;
-    return text ? QString::fromLocal8Bit(text) : QStringLiteral("unknown error");
+    QString message = text ? QString::fromLocal8Bit(text) : QStringLiteral("unknown error");
+    // libarchive says only "Write error" when the disk is full or the file too large;
+    // the system's reason tells the user which. EINVAL and EILSEQ are libarchive's own
+    // codes for its misuse and for bad formats, which its text already names.
+    const int code = a ? archive_errno(a) : 0;
+    if (code > 0 && code != EINVAL && code != EILSEQ)
+        message += QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(code)));
+    return message;
 }
 } // namespace
 

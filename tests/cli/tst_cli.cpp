@@ -24,8 +24,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
+#include <cstring>
 #include <sndfile.h>
 #include <unistd.h>
 #include <vector>
@@ -613,6 +615,16 @@ private slots:
         QVERIFY2(err.startsWith("quillory-cli: " + big + ": ") && err.count('\n') == 1, qPrintable(err));
         QCOMPARE(filesIn(out), QStringList({"limit small/limit small_01.wav", "limit small/limit small_02.wav"}));
         QVERIFY(!QFileInfo::exists(out + "/limit big"));
+        // A Hydrogen kit is one archive: the reason it could not be written is given.
+        const QString kits = m_dir.filePath("limit-kits");
+        p.start("prlimit", {"--fsize=200000", QStringLiteral(QUILLORY_CLI_PATH), "slice", big, "--out", kits,
+                            "--equal", "2", "--bits", "16", "--kit", "hydrogen"});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 1);
+        const QString kitErr = QString::fromLocal8Bit(p.readAllStandardError());
+        QVERIFY2(kitErr.endsWith(QString("(%1)\n").arg(QString::fromLocal8Bit(std::strerror(EFBIG)))),
+                 qPrintable(kitErr));
+        QCOMPARE(filesIn(kits), QStringList());
 
         QProcess full;
         full.setStandardOutputFile("/dev/full");
