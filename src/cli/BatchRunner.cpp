@@ -22,6 +22,9 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -73,6 +76,32 @@ QString safeName(const QString &name) {
     if (name == QLatin1String(".") || name == QLatin1String(".."))
         return QString(name.size(), QLatin1Char('_'));
     return QString(name).replace(QLatin1Char('/'), QLatin1Char('_'));
+}
+
+// The entries of folder whose names are not valid in the file-name encoding (UTF-8):
+// Qt leaves them out of every listing, since no QString names them, so they are read
+// here from the system's own listing, with U+FFFD where their bytes do not decode.
+struct UndecodableEntry {
+    QString name;
+    bool isFolder = false;
+};
+QVector<UndecodableEntry> undecodableEntries(const QString &folder) {
+    QVector<UndecodableEntry> out;
+    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return out;
+    while (const dirent *e = ::readdir(dir)) {
+        const QByteArray raw(e->d_name);
+        if (raw == "." || raw == ".." || QFile::encodeName(QFile::decodeName(raw)) == raw)
+            continue;
+        bool isFolder = e->d_type == DT_DIR;
+        struct stat st;
+        if (e->d_type == DT_UNKNOWN && ::fstatat(::dirfd(dir), e->d_name, &st, 0) == 0)
+            isFolder = S_ISDIR(st.st_mode);
+        out.append({QFile::decodeName(raw), isFolder});
+    }
+    ::closedir(dir);
+    return out;
 }
 
 bool isInside(const QString &path, const QString &folder) {
@@ -139,26 +168,34 @@ void BatchRunner::expandInputs() {
         struct Found {
             QString path;
             QStringList relativeDir;
-            bool unreadableFolder = false;
+            QString problem; // set for what is reported rather than worked on
         };
         QVector<Found> found;
-        QVector<Found> pending{{given, {}, false}};
+        QVector<Found> pending{{given, {}, QString()}};
         while (!pending.isEmpty()) {
             const Found folder = pending.takeLast();
             const QFileInfoList entries =
-                QDir(folder.path).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+                QDir(folder.path).entryInfoList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
             for (const QFileInfo &entry : entries) {
                 if (entry.isDir()) {
                     // Linked folders are not followed: they may lead in a circle.
                     if (entry.isSymLink() ||
                         (!outCanonical.isEmpty() && entry.canonicalFilePath() == outCanonical))
                         continue;
+                    const bool readable = entry.isReadable() && entry.isExecutable();
                     const Found sub{entry.filePath(), folder.relativeDir + QStringList(entry.fileName()),
-                                    !entry.isReadable() || !entry.isExecutable()};
-                    (sub.unreadableFolder ? found : pending).append(sub);
-                } else if (entry.isFile() && suffixes.contains(entry.suffix().toLower())) {
-                    found.append({entry.filePath(), folder.relativeDir, false});
+                                    readable ? QString() : QStringLiteral("folder cannot be read")};
+                    (readable ? pending : found).append(sub);
+                } else if (suffixes.contains(entry.suffix().toLower())) {
+                    // Named as audio but not a file that opens (a link to nothing, a
+                    // pipe): still an input, whose failure is said.
+                    found.append({entry.filePath(), folder.relativeDir, QString()});
                 }
+            }
+            for (const UndecodableEntry &entry : undecodableEntries(folder.path)) {
+                if (entry.isFolder || suffixes.contains(QFileInfo(entry.name).suffix().toLower()))
+                    found.append({QDir(folder.path).filePath(entry.name), folder.relativeDir,
+                                  QStringLiteral("its name is not valid UTF-8, so it cannot be opened; rename it")});
             }
         }
         std::sort(found.begin(), found.end(), [](const Found &a, const Found &b) { return a.path < b.path; });
@@ -166,11 +203,11 @@ void BatchRunner::expandInputs() {
         if (top.isEmpty())
             top = QStringLiteral("input");
         for (const Found &f : qAsConst(found)) {
-            if (f.unreadableFolder) {
-                Input unreadable;
-                unreadable.path = f.path;
-                unreadable.problem = QStringLiteral("folder cannot be read");
-                m_inputs.append(unreadable);
+            if (!f.problem.isEmpty()) {
+                Input bad;
+                bad.path = f.path;
+                bad.problem = f.problem;
+                m_inputs.append(bad);
             } else {
                 add(f.path, QStringList(top) + f.relativeDir);
             }

@@ -25,6 +25,12 @@ LoopTask::~LoopTask() {
 
 bool LoopTask::checkInput(const QString &path, QString *error) {
     *error = AudioFile::pathProblem(path);
+    // A name whose bytes are not UTF-8 (a Latin-1 "café" from an old archive) reaches
+    // the program with U+FFFD in their place and names no file; "no such file" would
+    // send the user looking for a file that is plainly there.
+    if (!error->isEmpty() && path.contains(QChar::ReplacementCharacter) && !QFileInfo(path).isSymLink() &&
+        !QFileInfo::exists(path))
+        *error = QStringLiteral("its name is not valid UTF-8, so it cannot be opened; rename it");
     return error->isEmpty();
 }
 

@@ -656,6 +656,38 @@ private slots:
         }
     }
 
+    // A folder's walk passes over nothing named as audio: a name that is not UTF-8 (a
+    // Latin-1 "café" from an old archive, which no QString names) and a link to nothing
+    // are reported beside the loops that are done.
+    void folderWalkReportsWhatItCannotOpen() {
+        const QString folder = m_dir.filePath("old pack");
+        QVERIFY(QDir().mkpath(folder));
+        const QString good = folder + "/good.wav";
+        QVERIFY(TestAudio::writeWav(good, 2, 44100, 44100, drums(120.0, 44100), false));
+        const QByteArray latin1 = QFile::encodeName(folder) + "/caf\xe9.wav";
+        FILE *f = std::fopen(latin1.constData(), "wb");
+        QVERIFY(f);
+        const QByteArray wav = fileBytes(good);
+        QCOMPARE(std::fwrite(wav.constData(), 1, size_t(wav.size()), f), size_t(wav.size()));
+        std::fclose(f);
+        QVERIFY(QFile::link("nowhere.wav", folder + "/gone.wav"));
+
+        const QString shown = folder + "/caf" + QChar(QChar::ReplacementCharacter) + ".wav";
+        const QString undecodable =
+            "quillory-cli: " + shown + ": its name is not valid UTF-8, so it cannot be opened; rename it\n";
+        Run r = cli({"tempo", folder});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.out.startsWith(good + "\t") && r.out.count('\n') == 1, qPrintable(r.out));
+        QCOMPARE(r.err, undecodable + "quillory-cli: " + folder + "/gone.wav: no such file\n");
+
+        // Given by name, the file is there: it is its name that cannot be used.
+        QProcess p;
+        p.start("sh", {"-c", "exec \"$0\" info \"$(printf '%s/caf\\351.wav' \"$1\")\"", QUILLORY_CLI_PATH, folder});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 1);
+        QCOMPARE(QString::fromLocal8Bit(p.readAllStandardError()), undecodable);
+    }
+
     // An SFZ player reads "name=" as an opcode and "<name>" as a header wherever they
     // stand, a sample path included: a kit named after such a loop still maps every
     // slice to its own sample.
