@@ -656,6 +656,34 @@ private slots:
         }
     }
 
+    // A recording longer than the program's sample index holds (about six hours of
+    // stereo at 48 kHz) is refused with its length, as a WAV or FLAC one is, rather than
+    // loaded as its first six hours and described as such.
+    void recordingTooLongIsRefusedNotCut() {
+        const QString minute = m_dir.filePath("minute.mp3");
+        QVERIFY(TestAudio::runFfmpeg({"-f", "lavfi", "-i", "anullsrc=r=48000:cl=stereo", "-t", "60", "-c:a",
+                                      "libmp3lame", "-b:a", "32k", minute}));
+        const QString list = m_dir.filePath("seven hours.txt");
+        QByteArray lines;
+        for (int i = 0; i < 7 * 60 + 1; ++i)
+            lines += "file 'minute.mp3'\n";
+        QVERIFY(TestAudio::writeBytes(list, lines));
+        const QString set = m_dir.filePath("dj set.mp3");
+        QVERIFY(TestAudio::runFfmpeg({"-f", "concat", "-safe", "0", "-i", list, "-c", "copy", set}));
+
+        for (const QStringList &args : {QStringList{"info", set}, QStringList{"points", set, "--equal", "4"}}) {
+            const Run r = cli(args);
+            QCOMPARE(r.exitCode, 1);
+            QVERIFY(r.out.isEmpty());
+            // Each encoded minute is a few frames more than a minute.
+            const QRegularExpression said("^quillory-cli: " + QRegularExpression::escape(set) +
+                                          ": too long: 7:01:\\d\\d, more than the 6:12:49 the program opens at "
+                                          "48000 Hz\n$");
+            QVERIFY2(said.match(r.err).hasMatch(), qPrintable(r.err));
+        }
+        QFile::remove(set);
+    }
+
     // A folder's walk passes over nothing named as audio: a name that is not UTF-8 (a
     // Latin-1 "café" from an old archive, which no QString names) and a link to nothing
     // are reported beside the loops that are done.
