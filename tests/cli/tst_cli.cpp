@@ -21,6 +21,8 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QStorageInfo>
+#include <QtEndian>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <algorithm>
@@ -682,6 +684,52 @@ private slots:
             QVERIFY2(said.match(r.err).hasMatch(), qPrintable(r.err));
         }
         QFile::remove(set);
+    }
+
+    // A slice past 4 GB (a three-hour set in float) does not fit the 32-bit sizes of
+    // WAV and AIFF: the WAV becomes RF64 and reads back whole, the AIFF is refused.
+    // Before, both sizes wrapped and the file read as a fraction of itself.
+    void sliceBeyondFourGigabytesReadsBackWhole() {
+        const qint64 frames = qint64(48000) * (3 * 3600 + 10 * 60);
+        const qint64 outBytes = frames * 8; // stereo float
+        if (QStorageInfo(m_dir.path()).bytesAvailable() < outBytes + (qint64(2) << 30))
+            QSKIP("needs about 6 GB of free disk for one slice of 4.4 GB");
+        // The source: a real WAV header over sparse silence, which takes no disk.
+        const QString set = m_dir.filePath("set.wav");
+        QVERIFY(TestAudio::writeWav(set, 2, 48000, 4800, drums(120.0, 48000), false));
+        QFile f(set);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        const QByteArray head = f.read(64);
+        const int data = head.indexOf("data");
+        QVERIFY(data > 0);
+        const quint32 dataBytes = quint32(frames * 4);
+        const auto putLE32 = [&](qint64 at, quint32 v) {
+            char b[4];
+            qToLittleEndian(v, b);
+            return f.seek(at) && f.write(b, 4) == 4;
+        };
+        QVERIFY(putLE32(4, dataBytes + quint32(data + 8 - 8)));
+        QVERIFY(putLE32(data + 4, dataBytes));
+        QVERIFY(f.resize(data + 8 + qint64(dataBytes)));
+        f.close();
+
+        const QString out = m_dir.filePath("set-out");
+        Run r = cli({"slice", set, "--out", out, "--equal", "1", "--bits", "32f", "--format", "aiff"});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains("larger than an AIFF file can hold"), qPrintable(r.err));
+        QCOMPARE(filesIn(out), QStringList());
+
+        r = cli({"slice", set, "--out", out, "--equal", "1", "--bits", "32f"});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
+        const QString slice = out + "/set/set_01.wav";
+        SF_INFO info{};
+        SNDFILE *file = sf_open(QFile::encodeName(slice).constData(), SFM_READ, &info);
+        QVERIFY(file);
+        sf_close(file);
+        QFile::remove(slice);
+        QCOMPARE(qint64(info.frames), frames);
+        QCOMPARE(info.format, SF_FORMAT_RF64 | SF_FORMAT_FLOAT);
     }
 
     // A folder's walk passes over nothing named as audio: a name that is not UTF-8 (a
