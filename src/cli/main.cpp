@@ -69,8 +69,11 @@ int main(int argc, char *argv[]) {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
-    // A closed terminal ends a long run as Ctrl+C does: whole files only.
-    sigaction(SIGHUP, &action, nullptr);
+    // A closed terminal ends a long run as Ctrl+C does: whole files only. Unless the run
+    // was started to outlive it (nohup), which leaves the signal ignored.
+    struct sigaction hangup {};
+    if (sigaction(SIGHUP, nullptr, &hangup) == 0 && hangup.sa_handler != SIG_IGN)
+        sigaction(SIGHUP, &action, nullptr);
     // A file growing past the shell's file size limit (ulimit -f) would otherwise end the
     // program on the spot, its temporary file left behind and the rest of the batch
     // undone; ignored, the write fails with EFBIG and that one file is reported.

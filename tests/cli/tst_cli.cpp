@@ -428,15 +428,19 @@ private slots:
     // Ctrl+C in the middle of a folder: exit status 130, and what is in the output folder
     // then is a part of what a whole run writes, every file byte for byte, no temporary
     // file beside them.
-    // Ctrl+C, and a terminal closed under a long run, end it the same way.
+    // Ctrl+C, and a terminal closed under a long run, end it the same way; a run started
+    // under nohup outlives the terminal and finishes.
     void interruptedSliceLeavesOnlyWholeFiles_data() {
         QTest::addColumn<int>("signal");
-        QTest::newRow("SIGINT") << int(SIGINT);
-        QTest::newRow("SIGHUP") << int(SIGHUP);
+        QTest::addColumn<bool>("nohup");
+        QTest::newRow("SIGINT") << int(SIGINT) << false;
+        QTest::newRow("SIGHUP") << int(SIGHUP) << false;
+        QTest::newRow("SIGHUP under nohup") << int(SIGHUP) << true;
     }
 
     void interruptedSliceLeavesOnlyWholeFiles() {
         QFETCH(int, signal);
+        QFETCH(bool, nohup);
         const QString in = m_dir.filePath("many");
         const int loops = 40;
         if (!QFileInfo::exists(in)) {
@@ -452,15 +456,23 @@ private slots:
         if (!QFileInfo::exists(whole))
             QCOMPARE(cli(args(whole)).exitCode, 0);
 
-        const QString cut = m_dir.filePath(QStringLiteral("many-cut-%1").arg(signal));
+        const QString cut = m_dir.filePath(QStringLiteral("many-cut-%1-%2").arg(signal).arg(nohup));
         QProcess p;
-        p.start(QStringLiteral(QUILLORY_CLI_PATH), args(cut));
+        if (nohup)
+            p.start("nohup", QStringList(QStringLiteral(QUILLORY_CLI_PATH)) + args(cut));
+        else
+            p.start(QStringLiteral(QUILLORY_CLI_PATH), args(cut));
         QVERIFY(p.waitForStarted());
         // Interrupted once the first slice is written, with most of the folder to go.
         QVERIFY(QTest::qWaitFor([&] { return filesIn(cut).size() > 0; }, 60000));
         QCOMPARE(::kill(pid_t(p.processId()), signal), 0);
         QVERIFY(p.waitForFinished(60000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        if (nohup) {
+            QCOMPARE(p.exitCode(), 0);
+            QCOMPARE(filesIn(cut), filesIn(whole));
+            return;
+        }
         QCOMPARE(p.exitCode(), 130);
         QVERIFY(p.readAllStandardOutput().isEmpty());
         QVERIFY(QString::fromLocal8Bit(p.readAllStandardError()).contains("interrupted"));
