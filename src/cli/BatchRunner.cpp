@@ -21,9 +21,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <dirent.h>
-#include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -175,7 +174,8 @@ void BatchRunner::expandInputs() {
         while (!pending.isEmpty()) {
             const Found folder = pending.takeLast();
             const QFileInfoList entries =
-                QDir(folder.path).entryInfoList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
+                QDir(folder.path)
+                    .entryInfoList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
             for (const QFileInfo &entry : entries) {
                 if (entry.isDir()) {
                     // Linked folders are not followed: they may lead in a circle.
@@ -194,8 +194,9 @@ void BatchRunner::expandInputs() {
             }
             for (const UndecodableEntry &entry : undecodableEntries(folder.path)) {
                 if (entry.isFolder || suffixes.contains(QFileInfo(entry.name).suffix().toLower()))
-                    found.append({QDir(folder.path).filePath(entry.name), folder.relativeDir,
-                                  QStringLiteral("its name is not valid UTF-8, so it cannot be opened; rename it")});
+                    found.append(
+                        {QDir(folder.path).filePath(entry.name), folder.relativeDir,
+                         QStringLiteral("its name is not valid UTF-8, so it cannot be opened; rename it")});
             }
         }
         std::sort(found.begin(), found.end(), [](const Found &a, const Found &b) { return a.path < b.path; });
@@ -292,8 +293,9 @@ int BatchRunner::run() {
     if (showProgress)
         drawProgress(true);
     if (outputError != 0)
-        writeOut(stderr, QStringLiteral("quillory-cli: the results could not be written to standard output: %1\n")
-                             .arg(QString::fromLocal8Bit(std::strerror(outputError))));
+        writeOut(stderr,
+                 QStringLiteral("quillory-cli: the results could not be written to standard output: %1\n")
+                     .arg(QString::fromLocal8Bit(std::strerror(outputError))));
     if (stopping) {
         writeOut(stderr, QStringLiteral("quillory-cli: interrupted; only whole files were written\n"));
         return 130;

@@ -488,7 +488,8 @@ bool SliceExporter::writeOne(const Job &job, qint64 &framesDone, qint64 totalFra
         markerLabels.append(tr("Slice %1").arg(markerFrames.size() + 1));
     }
     const bool isWav = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV;
-    if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RF64 && (!markerFrames.isEmpty() || m_fMarkerBpm > 0.0)) {
+    if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RF64 &&
+        (!markerFrames.isEmpty() || m_fMarkerBpm > 0.0)) {
         // libsndfile writes no cue chunk into RF64, and the labels and tempo are appended
         // to RIFF sizes only: the audio is what such a file is for.
         qCWarning(lcPersist).noquote()

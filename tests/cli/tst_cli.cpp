@@ -22,8 +22,8 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QStorageInfo>
-#include <QtEndian>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <QtTest>
 #include <algorithm>
 #include <cerrno>
@@ -446,8 +446,8 @@ private slots:
         if (!QFileInfo::exists(in)) {
             QVERIFY(QDir().mkpath(in));
             for (int i = 0; i < loops; ++i)
-                QVERIFY(TestAudio::writeWav(QString("%1/loop%2.wav").arg(in).arg(i, 2, 10, QLatin1Char('0')), 2,
-                                            44100, 44100 * 6, drums(100.0 + i, 44100), false));
+                QVERIFY(TestAudio::writeWav(QString("%1/loop%2.wav").arg(in).arg(i, 2, 10, QLatin1Char('0')),
+                                            2, 44100, 44100 * 6, drums(100.0 + i, 44100), false));
         }
         const auto args = [&](const QString &out) {
             return QStringList{"slice", in, "--out", out, "--equal", "16", "--format", "flac", "--jobs", "1"};
@@ -620,14 +620,15 @@ private slots:
         const QString out = m_dir.filePath("limit-out");
         // Each slice of the big loop takes 353 kB, each of the small one 88 kB.
         QProcess p;
-        p.start("prlimit", {"--fsize=200000", QStringLiteral(QUILLORY_CLI_PATH), "slice", big, small, "--out", out,
-                            "--equal", "2", "--bits", "16", "--jobs", "1"});
+        p.start("prlimit", {"--fsize=200000", QStringLiteral(QUILLORY_CLI_PATH), "slice", big, small, "--out",
+                            out, "--equal", "2", "--bits", "16", "--jobs", "1"});
         QVERIFY(p.waitForFinished(60000));
         const QString err = QString::fromLocal8Bit(p.readAllStandardError());
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 1);
         QVERIFY2(err.startsWith("quillory-cli: " + big + ": ") && err.count('\n') == 1, qPrintable(err));
-        QCOMPARE(filesIn(out), QStringList({"limit small/limit small_01.wav", "limit small/limit small_02.wav"}));
+        QCOMPARE(filesIn(out),
+                 QStringList({"limit small/limit small_01.wav", "limit small/limit small_02.wav"}));
         QVERIFY(!QFileInfo::exists(out + "/limit big"));
         // A Hydrogen kit is one archive: the reason it could not be written is given.
         const QString kits = m_dir.filePath("limit-kits");
@@ -645,9 +646,10 @@ private slots:
         full.start(QStringLiteral(QUILLORY_CLI_PATH), {"info", m_loop});
         QVERIFY(full.waitForFinished(60000));
         QCOMPARE(full.exitCode(), 1);
-        QCOMPARE(QString::fromLocal8Bit(full.readAllStandardError()),
-                 QString("quillory-cli: the results could not be written to standard output: No space left on "
-                         "device\n"));
+        QCOMPARE(
+            QString::fromLocal8Bit(full.readAllStandardError()),
+            QString("quillory-cli: the results could not be written to standard output: No space left on "
+                    "device\n"));
     }
 
     // What a file is, said truly: a FLAC of six channels is as long as its header says
@@ -655,8 +657,9 @@ private slots:
     // gets its one line on standard error, without the decoder's own diagnostics.
     void unusualFilesAreDescribedTruly() {
         const QString six = m_dir.filePath("surround.flac");
-        QVERIFY(TestAudio::writeSndFile(six, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 6, 48000, 24000,
-                                        [](long long f, int c) { return f % 4800 < 40 ? 0.1f * (c + 1) : 0.0f; }));
+        QVERIFY(TestAudio::writeSndFile(
+            six, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 6, 48000, 24000,
+            [](long long f, int c) { return f % 4800 < 40 ? 0.1f * (c + 1) : 0.0f; }));
         Run r = cli({"info", six});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out, six + "\tflac-pcm16\t48000 Hz\t6 ch\t24000 frames\t0.500 s\t0.00 BPM\n");
@@ -666,7 +669,8 @@ private slots:
         for (const char *sub : {"info", "tempo"}) {
             r = cli({sub, empty});
             QCOMPARE(r.exitCode, 1);
-            QCOMPARE(r.err, "quillory-cli: " + empty + ": not audio the program can open (damaged, truncated or empty)\n");
+            QCOMPARE(r.err, "quillory-cli: " + empty +
+                                ": not audio the program can open (damaged, truncated or empty)\n");
         }
     }
 
@@ -685,14 +689,16 @@ private slots:
         const QString set = m_dir.filePath("dj set.mp3");
         QVERIFY(TestAudio::runFfmpeg({"-f", "concat", "-safe", "0", "-i", list, "-c", "copy", set}));
 
-        for (const QStringList &args : {QStringList{"info", set}, QStringList{"points", set, "--equal", "4"}}) {
+        for (const QStringList &args :
+             {QStringList{"info", set}, QStringList{"points", set, "--equal", "4"}}) {
             const Run r = cli(args);
             QCOMPARE(r.exitCode, 1);
             QVERIFY(r.out.isEmpty());
             // Each encoded minute is a few frames more than a minute.
-            const QRegularExpression said("^quillory-cli: " + QRegularExpression::escape(set) +
-                                          ": too long: 7:01:\\d\\d, more than the 6:12:49 the program opens at "
-                                          "48000 Hz\n$");
+            const QRegularExpression said(
+                "^quillory-cli: " + QRegularExpression::escape(set) +
+                ": too long: 7:01:\\d\\d, more than the 6:12:49 the program opens at "
+                "48000 Hz\n$");
             QVERIFY2(said.match(r.err).hasMatch(), qPrintable(r.err));
         }
         QFile::remove(set);
@@ -770,7 +776,8 @@ private slots:
 
         // Given by name, the file is there: it is its name that cannot be used.
         QProcess p;
-        p.start("sh", {"-c", "exec \"$0\" info \"$(printf '%s/caf\\351.wav' \"$1\")\"", QUILLORY_CLI_PATH, folder});
+        p.start("sh",
+                {"-c", "exec \"$0\" info \"$(printf '%s/caf\\351.wav' \"$1\")\"", QUILLORY_CLI_PATH, folder});
         QVERIFY(p.waitForFinished(60000));
         QCOMPARE(p.exitCode(), 1);
         QCOMPARE(QString::fromLocal8Bit(p.readAllStandardError()), undecodable);
@@ -820,7 +827,8 @@ private slots:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("LC_ALL", "C");
         p.setProcessEnvironment(env);
-        p.start(QStringLiteral(QUILLORY_CLI_PATH), {"slice", loop, "--out", out, "--equal", "3", "--kit", "hydrogen"});
+        p.start(QStringLiteral(QUILLORY_CLI_PATH),
+                {"slice", loop, "--out", out, "--equal", "3", "--kit", "hydrogen"});
         QVERIFY(p.waitForFinished(60000));
         QCOMPARE(p.exitCode(), 0);
 
