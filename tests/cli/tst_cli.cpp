@@ -19,6 +19,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QStorageInfo>
@@ -761,6 +762,8 @@ private slots:
         const QByteArray latin1 = QFile::encodeName(folder) + "/caf\xe9.wav";
         FILE *f = std::fopen(latin1.constData(), "wb");
         QVERIFY(f);
+        // Qt cannot name it to remove it with the temporary folder.
+        const auto removeLatin1 = qScopeGuard([&] { ::unlink(latin1.constData()); });
         const QByteArray wav = fileBytes(good);
         QCOMPARE(std::fwrite(wav.constData(), 1, size_t(wav.size()), f), size_t(wav.size()));
         std::fclose(f);
