@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 AudioFileAudioDecoder::AudioFileAudioDecoder(const QString &path)
@@ -20,6 +21,13 @@ AudioFileAudioDecoder::AudioFileAudioDecoder(const QString &path)
     const long long frames = channels > 0 ? m_decoder->numSamples() / channels : 0;
     if (!isLoadable(2LL * frames, m_decoder->sampleRate()))
         return;
+    // The decoder's count stops at the largest whole-frame int rather than overflow. A
+    // file that reaches it is longer than an int sample index holds: refused, as the
+    // WAV and FLAC readers refuse theirs, not loaded as its first six hours or so.
+    if (channels > 0 && m_decoder->numSamples() >= INT_MAX - INT_MAX % channels) {
+        qCDebug(lcAudio) << "Error opening file" << path << "(longer than an int sample index holds)";
+        return;
+    }
     m_channels = channels;
     m_sampleRate = m_decoder->sampleRate();
     // A stereo stream of the file's frames, whatever its channel count: more than two

@@ -18,8 +18,12 @@
 #include <QSet>
 #include <QThread>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <dirent.h>
 #include <memory>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -71,6 +75,32 @@ QString safeName(const QString &name) {
     if (name == QLatin1String(".") || name == QLatin1String(".."))
         return QString(name.size(), QLatin1Char('_'));
     return QString(name).replace(QLatin1Char('/'), QLatin1Char('_'));
+}
+
+// The entries of folder whose names are not valid in the file-name encoding (UTF-8):
+// Qt leaves them out of every listing, since no QString names them, so they are read
+// here from the system's own listing, with U+FFFD where their bytes do not decode.
+struct UndecodableEntry {
+    QString name;
+    bool isFolder = false;
+};
+QVector<UndecodableEntry> undecodableEntries(const QString &folder) {
+    QVector<UndecodableEntry> out;
+    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return out;
+    while (const dirent *e = ::readdir(dir)) {
+        const QByteArray raw(e->d_name);
+        if (raw == "." || raw == ".." || QFile::encodeName(QFile::decodeName(raw)) == raw)
+            continue;
+        bool isFolder = e->d_type == DT_DIR;
+        struct stat st;
+        if (e->d_type == DT_UNKNOWN && ::fstatat(::dirfd(dir), e->d_name, &st, 0) == 0)
+            isFolder = S_ISDIR(st.st_mode);
+        out.append({QFile::decodeName(raw), isFolder});
+    }
+    ::closedir(dir);
+    return out;
 }
 
 bool isInside(const QString &path, const QString &folder) {
@@ -137,26 +167,36 @@ void BatchRunner::expandInputs() {
         struct Found {
             QString path;
             QStringList relativeDir;
-            bool unreadableFolder = false;
+            QString problem; // set for what is reported rather than worked on
         };
         QVector<Found> found;
-        QVector<Found> pending{{given, {}, false}};
+        QVector<Found> pending{{given, {}, QString()}};
         while (!pending.isEmpty()) {
             const Found folder = pending.takeLast();
             const QFileInfoList entries =
-                QDir(folder.path).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+                QDir(folder.path)
+                    .entryInfoList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
             for (const QFileInfo &entry : entries) {
                 if (entry.isDir()) {
                     // Linked folders are not followed: they may lead in a circle.
                     if (entry.isSymLink() ||
                         (!outCanonical.isEmpty() && entry.canonicalFilePath() == outCanonical))
                         continue;
+                    const bool readable = entry.isReadable() && entry.isExecutable();
                     const Found sub{entry.filePath(), folder.relativeDir + QStringList(entry.fileName()),
-                                    !entry.isReadable() || !entry.isExecutable()};
-                    (sub.unreadableFolder ? found : pending).append(sub);
-                } else if (entry.isFile() && suffixes.contains(entry.suffix().toLower())) {
-                    found.append({entry.filePath(), folder.relativeDir, false});
+                                    readable ? QString() : QStringLiteral("folder cannot be read")};
+                    (readable ? pending : found).append(sub);
+                } else if (suffixes.contains(entry.suffix().toLower())) {
+                    // Named as audio but not a file that opens (a link to nothing, a
+                    // pipe): still an input, whose failure is said.
+                    found.append({entry.filePath(), folder.relativeDir, QString()});
                 }
+            }
+            for (const UndecodableEntry &entry : undecodableEntries(folder.path)) {
+                if (entry.isFolder || suffixes.contains(QFileInfo(entry.name).suffix().toLower()))
+                    found.append(
+                        {QDir(folder.path).filePath(entry.name), folder.relativeDir,
+                         QStringLiteral("its name is not valid UTF-8, so it cannot be opened; rename it")});
             }
         }
         std::sort(found.begin(), found.end(), [](const Found &a, const Found &b) { return a.path < b.path; });
@@ -164,11 +204,11 @@ void BatchRunner::expandInputs() {
         if (top.isEmpty())
             top = QStringLiteral("input");
         for (const Found &f : qAsConst(found)) {
-            if (f.unreadableFolder) {
-                Input unreadable;
-                unreadable.path = f.path;
-                unreadable.problem = QStringLiteral("folder cannot be read");
-                m_inputs.append(unreadable);
+            if (!f.problem.isEmpty()) {
+                Input bad;
+                bad.path = f.path;
+                bad.problem = f.problem;
+                m_inputs.append(bad);
             } else {
                 add(f.path, QStringList(top) + f.relativeDir);
             }
@@ -205,6 +245,9 @@ int BatchRunner::run() {
         workers.emplace_back([this] { work(); });
 
     const bool showProgress = isatty(STDERR_FILENO) != 0;
+    // The first failure to write the results (a full disk, a closed file): a script
+    // reading them must not take what got through for the whole answer.
+    int outputError = 0;
     int printed = 0;
     bool anyFailed = false;
     bool stopping = false;
@@ -225,8 +268,10 @@ int BatchRunner::run() {
             writeOut(stderr, QStringLiteral("\r\033[K"));
         for (const Result &r : qAsConst(ready)) {
             if (!r.output.isEmpty()) {
+                errno = 0;
                 writeOut(stdout, r.output);
-                std::fflush(stdout);
+                if ((std::fflush(stdout) != 0 || std::ferror(stdout)) && outputError == 0)
+                    outputError = errno != 0 ? errno : EIO;
             }
             if (!r.error.isEmpty())
                 writeOut(stderr, r.error);
@@ -247,11 +292,15 @@ int BatchRunner::run() {
         t.join();
     if (showProgress)
         drawProgress(true);
+    if (outputError != 0)
+        writeOut(stderr,
+                 QStringLiteral("quillory-cli: the results could not be written to standard output: %1\n")
+                     .arg(QString::fromLocal8Bit(std::strerror(outputError))));
     if (stopping) {
         writeOut(stderr, QStringLiteral("quillory-cli: interrupted; only whole files were written\n"));
         return 130;
     }
-    return anyFailed ? 1 : 0;
+    return anyFailed || outputError != 0 ? 1 : 0;
 }
 
 void BatchRunner::drawProgress(bool final) {
@@ -395,7 +444,9 @@ QString BatchRunner::tempoLine(const Input &input, const FileTempo &tempo) const
     }
     case CliOptions::Command::Info: {
         const StreamDescription d = describeStream(input.path);
-        const qint64 frames = tempo.frames;
+        // A reader's stream of more than two channels is silence whose length is not
+        // the file's (the FLAC reader's counts every channel): the header says it truly.
+        const qint64 frames = d.channels > 2 && d.frames > 0 ? d.frames : tempo.frames;
         const int rate = tempo.sampleRate;
         const double seconds = rate > 0 ? double(frames) / rate : 0.0;
         const double bpm = tempo.bpm;
@@ -508,6 +559,9 @@ bool BatchRunner::exportSlices(const Input &input, LoopTask &task, QString *erro
             return false;
         }
     }
+    // A folder this input's export makes and then leaves empty, failed or interrupted, is
+    // taken away again: a listing of DIR then shows which inputs were done.
+    const bool folderExisted = QFileInfo(input.outDir).isDir();
     {
         // Registered before the stop flag is read: a stop that comes later finds it here.
         QMutexLocker locker(&m_lock);
@@ -539,6 +593,8 @@ bool BatchRunner::exportSlices(const Input &input, LoopTask &task, QString *erro
     *error = g_stop.load() || failed->status() == SliceExporter::Status::Cancelled
                  ? QStringLiteral("interrupted")
                  : failed->errorMessage();
+    if (!folderExisted)
+        QDir().rmdir(input.outDir); // only when empty
     return false;
 }
 

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QThread>
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <sndfile.h>
 
@@ -25,6 +26,12 @@ LoopTask::~LoopTask() {
 
 bool LoopTask::checkInput(const QString &path, QString *error) {
     *error = AudioFile::pathProblem(path);
+    // A name whose bytes are not UTF-8 (a Latin-1 "café" from an old archive) reaches
+    // the program with U+FFFD in their place and names no file; "no such file" would
+    // send the user looking for a file that is plainly there.
+    if (!error->isEmpty() && path.contains(QChar::ReplacementCharacter) && !QFileInfo(path).isSymLink() &&
+        !QFileInfo::exists(path))
+        *error = QStringLiteral("its name is not valid UTF-8, so it cannot be opened; rename it");
     return error->isEmpty();
 }
 
@@ -32,7 +39,7 @@ bool LoopTask::open(const QString &path, const std::atomic<bool> &stop, QString 
     if (!checkInput(path, error))
         return false;
     if (!m_pSlicer->slotLoadLoop(QFileInfo(path).absoluteFilePath())) {
-        *error = AudioFile::notAudioReason();
+        *error = unopenedReason(path);
         return false;
     }
     m_pLoop = m_pSlicer->currentSlice();
@@ -155,7 +162,7 @@ bool detectFileTempo(const QString &path, const std::atomic<bool> &stop, FileTem
     // The reader the window's loop would get, without the loop around it.
     const AudioFilePtr file = AudioFile::createForPath(QFileInfo(path).absoluteFilePath());
     if (file->length() <= 0 || file->sampleRate() <= 0) {
-        *error = AudioFile::notAudioReason();
+        *error = unopenedReason(path);
         return false;
     }
     tempo->sampleRate = file->sampleRate();
@@ -226,6 +233,9 @@ StreamDescription describeStream(const QString &path) {
         if (SNDFILE *f = sf_open(encoded.constData(), SFM_READ, &info)) {
             d.format = sndfileContainer(info.format) + QLatin1Char('-') + sndfileEncoding(info.format);
             d.channels = info.channels;
+            d.frames = info.frames;
+            d.sampleRate = info.samplerate;
+            d.seconds = info.samplerate > 0 ? double(info.frames) / info.samplerate : 0.0;
             sf_close(f);
         }
         return d;
@@ -241,8 +251,33 @@ StreamDescription describeStream(const QString &path) {
             d.format =
                 suffix + QLatin1Char('-') + QString::fromLatin1(ffmpeg->avcodec_get_name(par->codec_id));
             d.channels = par->ch_layout.nb_channels;
+            d.sampleRate = par->sample_rate;
+            if (context->duration > 0)
+                d.seconds = double(context->duration) / AV_TIME_BASE;
         }
     }
     ffmpeg->avformat_close_input(&context);
     return d;
+}
+
+namespace {
+QString hoursMinutesSeconds(double seconds) {
+    const qint64 s = qint64(seconds);
+    return QStringLiteral("%1:%2:%3")
+        .arg(s / 3600)
+        .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+} // namespace
+
+QString unopenedReason(const QString &path) {
+    const StreamDescription d = describeStream(path);
+    if (d.sampleRate > 0 && d.seconds * d.sampleRate * 2 > double(INT_MAX)) {
+        // Every reader holds the stereo stream's samples in an int index.
+        const double most = double(INT_MAX / 2) / d.sampleRate;
+        return QStringLiteral("too long: %1, more than the %2 the program opens at %3 Hz")
+            .arg(hoursMinutesSeconds(d.seconds), hoursMinutesSeconds(most))
+            .arg(d.sampleRate);
+    }
+    return AudioFile::notAudioReason();
 }

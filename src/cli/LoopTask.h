@@ -69,8 +69,15 @@ bool detectFileTempo(const QString &path, const std::atomic<bool> &stop, FileTem
 struct StreamDescription {
     QString format; // "wav-pcm16", "flac-pcm24", "mp3-mp3", "m4a-aac" …
     int channels = 0;
+    long long frames = 0; // as the WAV, AIFF or FLAC header says; 0 for the others
+    int sampleRate = 0;
+    double seconds = 0.0; // as the container says, for every format; 0 when unknown
 };
 StreamDescription describeStream(const QString &path);
+
+// Why a file that is there and readable gives no audio: damage, as a rule, but a whole
+// recording longer than the program's sample index holds is told apart.
+QString unopenedReason(const QString &path);
 
 // The warning for a file cut off inside its audio data, which is still used as far as it
 // goes: how much is missing, in frames and seconds.

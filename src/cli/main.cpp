@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <csignal>
 #include <cstdio>
+#include <iostream>
 
 namespace {
 // The core logs its progress for the window's developers; on the command line standard
@@ -26,6 +27,11 @@ void printText(FILE *stream, const QString &text) {
 
 int main(int argc, char *argv[]) {
     qInstallMessageHandler(messageHandler);
+    // The compressed-audio decoder reports its own failures on std::cerr for the window's
+    // developers; here the same failure already gets its "quillory-cli: PATH: reason"
+    // line, and a second, unprefixed one would break scripts that read standard error.
+    // The program's own messages go through stdio, which this leaves alone.
+    std::cerr.rdbuf(nullptr);
     QCoreApplication app(argc, argv);
     // The same preferences as the window (export format, fades).
     QCoreApplication::setApplicationName(QStringLiteral("Quillory"));
@@ -63,6 +69,15 @@ int main(int argc, char *argv[]) {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal ends a long run as Ctrl+C does: whole files only. Unless the run
+    // was started to outlive it (nohup), which leaves the signal ignored.
+    struct sigaction hangup {};
+    if (sigaction(SIGHUP, nullptr, &hangup) == 0 && hangup.sa_handler != SIG_IGN)
+        sigaction(SIGHUP, &action, nullptr);
+    // A file growing past the shell's file size limit (ulimit -f) would otherwise end the
+    // program on the spot, its temporary file left behind and the rest of the batch
+    // undone; ignored, the write fails with EFBIG and that one file is reported.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     BatchRunner runner(options);
     return runner.run();

@@ -7,7 +7,9 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <pthread.h>
 #include <vector>
 
@@ -18,7 +20,14 @@ constexpr qint64 kBacklog = qint64(128) << 20;
 
 QString archiveError(archive *a) {
     const char *text = a ? archive_error_string(a) : nullptr;
-    return text ? QString::fromLocal8Bit(text) : QStringLiteral("unknown error");
+    QString message = text ? QString::fromLocal8Bit(text) : QStringLiteral("unknown error");
+    // libarchive says only "Write error" when the disk is full or the file too large;
+    // the system's reason tells the user which. EINVAL and EILSEQ are libarchive's own
+    // codes for its misuse and for bad formats, which its text already names.
+    const int code = a ? archive_errno(a) : 0;
+    if (code > 0 && code != EINVAL && code != EILSEQ)
+        message += QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(code)));
+    return message;
 }
 } // namespace
 
@@ -34,8 +43,11 @@ bool KitArchiveWriter::open(const QString &path, QString *error) {
     // Audio hardly compresses, and deflating it costs several times the slice export
     // itself. Level 0 stores the data in deflate's uncompressed blocks: still a gzip
     // stream that Hydrogen (libarchive with every filter, or zlib) and tar unpack.
+    // Names go in as plain UTF-8 bytes (GNU tar's headers), not as pax records: Hydrogen
+    // converts pax names to its locale, which it keeps at "C", and refuses to install a
+    // kit named with any letter outside ASCII.
     if (!m_pArchive || archive_write_add_filter_gzip(m_pArchive) != ARCHIVE_OK ||
-        archive_write_set_format_pax_restricted(m_pArchive) != ARCHIVE_OK ||
+        archive_write_set_format_gnutar(m_pArchive) != ARCHIVE_OK ||
         archive_write_set_filter_option(m_pArchive, "gzip", "compression-level", "0") != ARCHIVE_OK ||
         archive_write_open_filename(m_pArchive, QFile::encodeName(path).constData()) != ARCHIVE_OK) {
         if (error)
@@ -137,7 +149,10 @@ bool KitArchiveWriter::pack(const Entry &entry, QString &error) {
     }
     const bool isFolder = entry.kind == Entry::Kind::Folder;
     archive_entry *header = archive_entry_new();
-    archive_entry_set_pathname_utf8(header, entry.name.toUtf8().constData());
+    // The bytes themselves, which the GNU format writes as they are: a name handed over
+    // as UTF-8 would be converted through the locale, and the "C" locale has no letters
+    // beyond ASCII.
+    archive_entry_set_pathname(header, entry.name.toUtf8().constData());
     archive_entry_set_filetype(header, isFolder ? AE_IFDIR : AE_IFREG);
     archive_entry_set_perm(header, isFolder ? 0755 : 0644);
     archive_entry_set_size(header, size);

@@ -80,9 +80,9 @@ QString tempoText(double bpm) {
 KitExporter::KitExporter(SlicePtr loop, const QList<int> &points, int trimStart, int trimEnd,
                          const Options &options, QObject *parent)
     : SliceExporter(loop, parent), m_options(options) {
-    m_options.name = cleanName(m_options.name);
+    m_options.name = cleanName(m_options.name, m_options.kind);
     if (m_options.name.isEmpty() && loop)
-        m_options.name = cleanName(loop->baseName());
+        m_options.name = cleanName(loop->baseName(), m_options.kind);
     if (m_options.name.isEmpty())
         m_options.name = QStringLiteral("Kit");
     m_options.folder =
@@ -198,6 +198,16 @@ QString KitExporter::cleanName(const QString &name) {
     while (out.startsWith(QLatin1Char('.')))
         out.remove(0, 1);
     return out.left(120).trimmed();
+}
+
+QString KitExporter::cleanName(const QString &name, Kind kind) {
+    QString out = cleanName(name);
+    if (kind == Kind::Sfz) {
+        for (QChar &c : out)
+            if (c == QLatin1Char('=') || c == QLatin1Char('<') || c == QLatin1Char('>'))
+                c = QLatin1Char('_');
+    }
+    return out;
 }
 
 QString KitExporter::sampleFolderName() const {

@@ -83,6 +83,9 @@ public:
     static QString kitSuffix(Kind kind); // "sfz", "h2drumkit", "dspreset"
     // A file-system-safe kit name ("/" and control characters replaced, no leading dot).
     static QString cleanName(const QString &name);
+    // The same, fit for the kit file of that kind as well: an SFZ file cannot carry "=",
+    // "<" or ">" in a sample path (a player reads an opcode or a header there).
+    static QString cleanName(const QString &name, Kind kind);
 
 protected:
     bool prepareBatch(QString &error) override;

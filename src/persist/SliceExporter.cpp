@@ -27,6 +27,9 @@ constexpr double kFadeMs = 2.0;
 // The largest file a subclass that asked for memory gets in memory; larger ones go to
 // disk as usual.
 constexpr qint64 kMemoryFileLimit = qint64(64) << 20;
+// The most audio bytes a WAV or AIFF file holds, with room left in its 32-bit sizes for
+// the header, the markers and their labels.
+constexpr qint64 kMostRiffBytes = qint64(0xFFFFFFFF) - (qint64(16) << 20);
 
 // The bytes of PCM audio in a file of that format, without its header; -1 when the
 // subtype is compressed or unknown.
@@ -451,6 +454,20 @@ bool SliceExporter::writeOne(const Job &job, qint64 &framesDone, qint64 totalFra
     info.samplerate = outRate;
     info.channels = 2;
     info.format = m_format.sndfileFormat(job.path);
+    // WAV and AIFF count their bytes in 32 bits: past 4 GiB the sizes wrap and the file
+    // reads as a fraction of itself (a three-hour set in float comes out as 1:27 of it).
+    // Such a WAV becomes RF64, the WAV that counts in 64 bits, which keeps the name;
+    // AIFF has no such form, so such a slice is refused with the reason.
+    const qint64 riffBytes = pcmBytes(info.format, outFrames, info.channels);
+    if (riffBytes > kMostRiffBytes) {
+        if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV) {
+            info.format = SF_FORMAT_RF64 | (info.format & SF_FORMAT_SUBMASK);
+        } else if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_AIFF) {
+            error = tr("%1 would be larger than an AIFF file can hold (4 GB); WAV or FLAC can hold it.")
+                        .arg(QDir::toNativeSeparators(job.path));
+            return false;
+        }
+    }
     if (!sf_format_check(&info)) {
         error = tr("%1 cannot be written in this format.").arg(QDir::toNativeSeparators(job.path));
         return false;
@@ -471,6 +488,16 @@ bool SliceExporter::writeOne(const Job &job, qint64 &framesDone, qint64 totalFra
         markerLabels.append(tr("Slice %1").arg(markerFrames.size() + 1));
     }
     const bool isWav = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV;
+    if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RF64 &&
+        (!markerFrames.isEmpty() || m_fMarkerBpm > 0.0)) {
+        // libsndfile writes no cue chunk into RF64, and the labels and tempo are appended
+        // to RIFF sizes only: the audio is what such a file is for.
+        qCWarning(lcPersist).noquote()
+            << QStringLiteral("%1: over 4 GB, so written as RF64, without its cue markers and tempo")
+                   .arg(QDir::toNativeSeparators(job.path));
+        markerFrames.clear();
+        markerLabels.clear();
+    }
     const bool appendsChunks = isWav && (!markerFrames.isEmpty() || m_fMarkerBpm > 0.0);
 
     // The labels and tempo are appended to a closed file on disk, so a file that gets

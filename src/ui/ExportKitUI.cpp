@@ -99,7 +99,7 @@ KitExporter::Options ExportKitUI::options() const {
     KitExporter::Options o;
     KitExporter::kindFromKey(m_comboBoxFormat->currentData().toString(), &o.kind);
     o.folder = QDir::fromNativeSeparators(m_lineEditFolder->text().trimmed());
-    o.name = KitExporter::cleanName(m_lineEditName->text());
+    o.name = KitExporter::cleanName(m_lineEditName->text(), o.kind);
     o.startNote = m_spinBoxStartNote->value();
     return o;
 }

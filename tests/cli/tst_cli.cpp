@@ -19,12 +19,18 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QStandardPaths>
+#include <QStorageInfo>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <QtTest>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
+#include <cstring>
 #include <sndfile.h>
 #include <unistd.h>
 #include <vector>
@@ -423,28 +429,51 @@ private slots:
     // Ctrl+C in the middle of a folder: exit status 130, and what is in the output folder
     // then is a part of what a whole run writes, every file byte for byte, no temporary
     // file beside them.
+    // Ctrl+C, and a terminal closed under a long run, end it the same way; a run started
+    // under nohup outlives the terminal and finishes.
+    void interruptedSliceLeavesOnlyWholeFiles_data() {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<bool>("nohup");
+        QTest::newRow("SIGINT") << int(SIGINT) << false;
+        QTest::newRow("SIGHUP") << int(SIGHUP) << false;
+        QTest::newRow("SIGHUP under nohup") << int(SIGHUP) << true;
+    }
+
     void interruptedSliceLeavesOnlyWholeFiles() {
+        QFETCH(int, signal);
+        QFETCH(bool, nohup);
         const QString in = m_dir.filePath("many");
-        QVERIFY(QDir().mkpath(in));
         const int loops = 40;
-        for (int i = 0; i < loops; ++i)
-            QVERIFY(TestAudio::writeWav(QString("%1/loop%2.wav").arg(in).arg(i, 2, 10, QLatin1Char('0')), 2,
-                                        44100, 44100 * 6, drums(100.0 + i, 44100), false));
+        if (!QFileInfo::exists(in)) {
+            QVERIFY(QDir().mkpath(in));
+            for (int i = 0; i < loops; ++i)
+                QVERIFY(TestAudio::writeWav(QString("%1/loop%2.wav").arg(in).arg(i, 2, 10, QLatin1Char('0')),
+                                            2, 44100, 44100 * 6, drums(100.0 + i, 44100), false));
+        }
         const auto args = [&](const QString &out) {
             return QStringList{"slice", in, "--out", out, "--equal", "16", "--format", "flac", "--jobs", "1"};
         };
         const QString whole = m_dir.filePath("many-whole");
-        QCOMPARE(cli(args(whole)).exitCode, 0);
+        if (!QFileInfo::exists(whole))
+            QCOMPARE(cli(args(whole)).exitCode, 0);
 
-        const QString cut = m_dir.filePath("many-cut");
+        const QString cut = m_dir.filePath(QStringLiteral("many-cut-%1-%2").arg(signal).arg(nohup));
         QProcess p;
-        p.start(QStringLiteral(QUILLORY_CLI_PATH), args(cut));
+        if (nohup)
+            p.start("nohup", QStringList(QStringLiteral(QUILLORY_CLI_PATH)) + args(cut));
+        else
+            p.start(QStringLiteral(QUILLORY_CLI_PATH), args(cut));
         QVERIFY(p.waitForStarted());
         // Interrupted once the first slice is written, with most of the folder to go.
         QVERIFY(QTest::qWaitFor([&] { return filesIn(cut).size() > 0; }, 60000));
-        QCOMPARE(::kill(pid_t(p.processId()), SIGINT), 0);
+        QCOMPARE(::kill(pid_t(p.processId()), signal), 0);
         QVERIFY(p.waitForFinished(60000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        if (nohup) {
+            QCOMPARE(p.exitCode(), 0);
+            QCOMPARE(filesIn(cut), filesIn(whole));
+            return;
+        }
         QCOMPARE(p.exitCode(), 130);
         QVERIFY(p.readAllStandardOutput().isEmpty());
         QVERIFY(QString::fromLocal8Bit(p.readAllStandardError()).contains("interrupted"));
@@ -578,6 +607,248 @@ private slots:
                             ": 8 of the kit's slices lie above MIDI note 127: their samples are written but no note plays them\n");
         QCOMPARE(fileBytes(many + "/kit hits/kit hits.sfz").count("<region>"), 92);
         QCOMPARE(QDir(many + "/kit hits/kit hits samples").entryList(QDir::Files).size(), 100);
+    }
+
+    // Failures of the system rather than of an input: a file past the file size limit
+    // (ulimit -f) fails alone, its temporary file and empty folder taken away, and the
+    // rest of the batch is done; results that cannot be written to standard output are
+    // a failure, not a success.
+    void systemFailuresAreReported() {
+        const QString big = m_dir.filePath("limit big.wav");
+        const QString small = m_dir.filePath("limit small.wav");
+        QVERIFY(TestAudio::writeWav(big, 2, 44100, 44100 * 4, drums(120.0, 44100), false));
+        QVERIFY(TestAudio::writeWav(small, 2, 44100, 44100, drums(120.0, 44100), false));
+        const QString out = m_dir.filePath("limit-out");
+        // Each slice of the big loop takes 353 kB, each of the small one 88 kB.
+        QProcess p;
+        p.start("prlimit", {"--fsize=200000", QStringLiteral(QUILLORY_CLI_PATH), "slice", big, small, "--out",
+                            out, "--equal", "2", "--bits", "16", "--jobs", "1"});
+        QVERIFY(p.waitForFinished(60000));
+        const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY2(err.startsWith("quillory-cli: " + big + ": ") && err.count('\n') == 1, qPrintable(err));
+        QCOMPARE(filesIn(out),
+                 QStringList({"limit small/limit small_01.wav", "limit small/limit small_02.wav"}));
+        QVERIFY(!QFileInfo::exists(out + "/limit big"));
+        // A Hydrogen kit is one archive: the reason it could not be written is given.
+        const QString kits = m_dir.filePath("limit-kits");
+        p.start("prlimit", {"--fsize=200000", QStringLiteral(QUILLORY_CLI_PATH), "slice", big, "--out", kits,
+                            "--equal", "2", "--bits", "16", "--kit", "hydrogen"});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 1);
+        const QString kitErr = QString::fromLocal8Bit(p.readAllStandardError());
+        QVERIFY2(kitErr.endsWith(QString("(%1)\n").arg(QString::fromLocal8Bit(std::strerror(EFBIG)))),
+                 qPrintable(kitErr));
+        QCOMPARE(filesIn(kits), QStringList());
+
+        QProcess full;
+        full.setStandardOutputFile("/dev/full");
+        full.start(QStringLiteral(QUILLORY_CLI_PATH), {"info", m_loop});
+        QVERIFY(full.waitForFinished(60000));
+        QCOMPARE(full.exitCode(), 1);
+        QCOMPARE(
+            QString::fromLocal8Bit(full.readAllStandardError()),
+            QString("quillory-cli: the results could not be written to standard output: No space left on "
+                    "device\n"));
+    }
+
+    // What a file is, said truly: a FLAC of six channels is as long as its header says
+    // (the reader's silent stream counts every channel), and a file no decoder opens
+    // gets its one line on standard error, without the decoder's own diagnostics.
+    void unusualFilesAreDescribedTruly() {
+        const QString six = m_dir.filePath("surround.flac");
+        QVERIFY(TestAudio::writeSndFile(
+            six, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 6, 48000, 24000,
+            [](long long f, int c) { return f % 4800 < 40 ? 0.1f * (c + 1) : 0.0f; }));
+        Run r = cli({"info", six});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, six + "\tflac-pcm16\t48000 Hz\t6 ch\t24000 frames\t0.500 s\t0.00 BPM\n");
+
+        const QString empty = m_dir.filePath("empty.mp3");
+        QVERIFY(TestAudio::writeBytes(empty, QByteArray()));
+        for (const char *sub : {"info", "tempo"}) {
+            r = cli({sub, empty});
+            QCOMPARE(r.exitCode, 1);
+            QCOMPARE(r.err, "quillory-cli: " + empty +
+                                ": not audio the program can open (damaged, truncated or empty)\n");
+        }
+    }
+
+    // A recording longer than the program's sample index holds (about six hours of
+    // stereo at 48 kHz) is refused with its length, as a WAV or FLAC one is, rather than
+    // loaded as its first six hours and described as such.
+    void recordingTooLongIsRefusedNotCut() {
+        const QString minute = m_dir.filePath("minute.mp3");
+        QVERIFY(TestAudio::runFfmpeg({"-f", "lavfi", "-i", "anullsrc=r=48000:cl=stereo", "-t", "60", "-c:a",
+                                      "libmp3lame", "-b:a", "32k", minute}));
+        const QString list = m_dir.filePath("seven hours.txt");
+        QByteArray lines;
+        for (int i = 0; i < 7 * 60 + 1; ++i)
+            lines += "file 'minute.mp3'\n";
+        QVERIFY(TestAudio::writeBytes(list, lines));
+        const QString set = m_dir.filePath("dj set.mp3");
+        QVERIFY(TestAudio::runFfmpeg({"-f", "concat", "-safe", "0", "-i", list, "-c", "copy", set}));
+
+        for (const QStringList &args :
+             {QStringList{"info", set}, QStringList{"points", set, "--equal", "4"}}) {
+            const Run r = cli(args);
+            QCOMPARE(r.exitCode, 1);
+            QVERIFY(r.out.isEmpty());
+            // Each encoded minute is a few frames more than a minute.
+            const QRegularExpression said(
+                "^quillory-cli: " + QRegularExpression::escape(set) +
+                ": too long: 7:01:\\d\\d, more than the 6:12:49 the program opens at "
+                "48000 Hz\n$");
+            QVERIFY2(said.match(r.err).hasMatch(), qPrintable(r.err));
+        }
+        QFile::remove(set);
+    }
+
+    // A slice past 4 GB (a three-hour set in float) does not fit the 32-bit sizes of
+    // WAV and AIFF: the WAV becomes RF64 and reads back whole, the AIFF is refused.
+    // Before, both sizes wrapped and the file read as a fraction of itself.
+    void sliceBeyondFourGigabytesReadsBackWhole() {
+        const qint64 frames = qint64(48000) * (3 * 3600 + 10 * 60);
+        const qint64 outBytes = frames * 8; // stereo float
+        if (QStorageInfo(m_dir.path()).bytesAvailable() < outBytes + (qint64(2) << 30))
+            QSKIP("needs about 6 GB of free disk for one slice of 4.4 GB");
+        // The source: a real WAV header over sparse silence, which takes no disk.
+        const QString set = m_dir.filePath("set.wav");
+        QVERIFY(TestAudio::writeWav(set, 2, 48000, 4800, drums(120.0, 48000), false));
+        QFile f(set);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        const QByteArray head = f.read(64);
+        const int data = head.indexOf("data");
+        QVERIFY(data > 0);
+        const quint32 dataBytes = quint32(frames * 4);
+        const auto putLE32 = [&](qint64 at, quint32 v) {
+            char b[4];
+            qToLittleEndian(v, b);
+            return f.seek(at) && f.write(b, 4) == 4;
+        };
+        QVERIFY(putLE32(4, dataBytes + quint32(data + 8 - 8)));
+        QVERIFY(putLE32(data + 4, dataBytes));
+        QVERIFY(f.resize(data + 8 + qint64(dataBytes)));
+        f.close();
+
+        const QString out = m_dir.filePath("set-out");
+        Run r = cli({"slice", set, "--out", out, "--equal", "1", "--bits", "32f", "--format", "aiff"});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains("larger than an AIFF file can hold"), qPrintable(r.err));
+        QCOMPARE(filesIn(out), QStringList());
+
+        r = cli({"slice", set, "--out", out, "--equal", "1", "--bits", "32f"});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
+        const QString slice = out + "/set/set_01.wav";
+        SF_INFO info{};
+        SNDFILE *file = sf_open(QFile::encodeName(slice).constData(), SFM_READ, &info);
+        QVERIFY(file);
+        sf_close(file);
+        QFile::remove(slice);
+        QCOMPARE(qint64(info.frames), frames);
+        QCOMPARE(info.format, SF_FORMAT_RF64 | SF_FORMAT_FLOAT);
+    }
+
+    // A folder's walk passes over nothing named as audio: a name that is not UTF-8 (a
+    // Latin-1 "café" from an old archive, which no QString names) and a link to nothing
+    // are reported beside the loops that are done.
+    void folderWalkReportsWhatItCannotOpen() {
+        const QString folder = m_dir.filePath("old pack");
+        QVERIFY(QDir().mkpath(folder));
+        const QString good = folder + "/good.wav";
+        QVERIFY(TestAudio::writeWav(good, 2, 44100, 44100, drums(120.0, 44100), false));
+        const QByteArray latin1 = QFile::encodeName(folder) + "/caf\xe9.wav";
+        FILE *f = std::fopen(latin1.constData(), "wb");
+        QVERIFY(f);
+        // Qt cannot name it to remove it with the temporary folder.
+        const auto removeLatin1 = qScopeGuard([&] { ::unlink(latin1.constData()); });
+        const QByteArray wav = fileBytes(good);
+        QCOMPARE(std::fwrite(wav.constData(), 1, size_t(wav.size()), f), size_t(wav.size()));
+        std::fclose(f);
+        QVERIFY(QFile::link("nowhere.wav", folder + "/gone.wav"));
+
+        const QString shown = folder + "/caf" + QChar(QChar::ReplacementCharacter) + ".wav";
+        const QString undecodable =
+            "quillory-cli: " + shown + ": its name is not valid UTF-8, so it cannot be opened; rename it\n";
+        Run r = cli({"tempo", folder});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.out.startsWith(good + "\t") && r.out.count('\n') == 1, qPrintable(r.out));
+        QCOMPARE(r.err, undecodable + "quillory-cli: " + folder + "/gone.wav: no such file\n");
+
+        // Given by name, the file is there: it is its name that cannot be used.
+        QProcess p;
+        p.start("sh",
+                {"-c", "exec \"$0\" info \"$(printf '%s/caf\\351.wav' \"$1\")\"", QUILLORY_CLI_PATH, folder});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 1);
+        QCOMPARE(QString::fromLocal8Bit(p.readAllStandardError()), undecodable);
+    }
+
+    // An SFZ player reads "name=" as an opcode and "<name>" as a header wherever they
+    // stand, a sample path included: a kit named after such a loop still maps every
+    // slice to its own sample.
+    void sfzKitOfAnOddlyNamedLoopLoads() {
+        const QString loop = m_dir.filePath("key=9 <take 2>.wav");
+        QVERIFY(TestAudio::writeWav(loop, 2, 44100, 44100 * 2, drums(120.0, 44100), false));
+        const QString out = m_dir.filePath("odd-kit");
+        const Run r = cli({"slice", loop, "--out", out, "--equal", "4", "--kit", "sfz"});
+        QCOMPARE(r.exitCode, 0);
+        const QString folder = out + "/key=9 <take 2>";
+        const QStringList kits = QDir(folder).entryList({"*.sfz"});
+        QCOMPARE(kits.size(), 1);
+        const QStringList lines = QString::fromUtf8(fileBytes(folder + "/" + kits.first())).split('\n');
+        const QRegularExpression opcode(QStringLiteral("(?:^|\\s)([A-Za-z0-9_]+)="));
+        int regions = 0;
+        for (const QString &line : lines) {
+            if (!line.startsWith("<region>"))
+                continue;
+            ++regions;
+            const QString body = line.mid(8);
+            QVERIFY2(!body.contains('<'), qPrintable(line));
+            QStringList names;
+            for (auto it = opcode.globalMatch(body); it.hasNext();)
+                names.append(it.next().captured(1));
+            QCOMPARE(names, QStringList({"key", "sample"}));
+            const QString sample = body.mid(body.indexOf("sample=") + 7);
+            QVERIFY2(QFileInfo(folder + "/" + sample).isFile(), qPrintable(sample));
+        }
+        QCOMPARE(regions, 4);
+    }
+
+    // Hydrogen installs the drumkit of a loop whose name has letters beyond ASCII, as
+    // the musician named it, whatever the locale the kit was written in.
+    void hydrogenInstallsAKitNamedBeyondAscii() {
+        const QString h2cli = QStandardPaths::findExecutable("h2cli");
+        QVERIFY2(!h2cli.isEmpty(), "h2cli is missing: run scripts/install-deps.sh");
+        const QString name = QString::fromUtf8("Café Grüße ドラム");
+        const QString loop = m_dir.filePath(name + ".wav");
+        QVERIFY(TestAudio::writeWav(loop, 2, 44100, 44100, drums(120.0, 44100), false));
+        const QString out = m_dir.filePath("h2-kits");
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("LC_ALL", "C");
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(QUILLORY_CLI_PATH),
+                {"slice", loop, "--out", out, "--equal", "3", "--kit", "hydrogen"});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 0);
+
+        const QString home = m_dir.filePath("h2-home");
+        env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home);
+        env.insert("XDG_CONFIG_HOME", home + "/.config");
+        QProcess h2;
+        h2.setProcessEnvironment(env);
+        h2.setProcessChannelMode(QProcess::MergedChannels);
+        h2.start(h2cli, {"--install", out + "/" + name + "/" + name + ".h2drumkit"});
+        QVERIFY(h2.waitForFinished(60000));
+        const QString log = QString::fromLocal8Bit(h2.readAll());
+        const QString installed = home + "/.hydrogen/data/drumkits/" + name;
+        QVERIFY2(QFileInfo(installed + "/drumkit.xml").isFile(), qPrintable(log));
+        QCOMPARE(QDir(installed).entryList({"*.wav"}),
+                 QStringList({name + "_01.wav", name + "_02.wav", name + "_03.wav"}));
     }
 
     void badInputsAndExitCodes() {
