@@ -4,6 +4,7 @@
 #include "AdjustEditEndPointCommand.h"
 #include "AdjustEditStartPointCommand.h"
 #include "AudioEditDelete.h"
+#include "AudioEditDuplicate.h"
 #include "AudioEditFactory.h"
 #include "AudioEditReverse.h"
 #include "EditLogging.h"
@@ -88,6 +89,28 @@ void mergeDeletedSpans(QVector<DeletedSpan> spans, const QSharedPointer<Editable
 bool readsSource(const AudioEdit &edit)
 {
     return edit.type() == TypeReverse || edit.type() == TypeDuplicate;
+}
+
+// Where [start, end] of the edited loop jumps over a deleted span: the region's ends and,
+// between them, each span's start in edited-loop coordinates (less every span before it;
+// the spans never overlap, they merge).
+QVector<int> regionCuts(int start, int end, EditableAudioCache &cache)
+{
+    QVector<QPair<int, int>> spans;
+    for (const AudioEditPtr &edit : cache.edits())
+        if (const auto deletion = edit.objectCast<AudioEditDelete>())
+            spans.append({deletion->startSample(), deletion->deleteEndSample()});
+    std::sort(spans.begin(), spans.end());
+    QVector<int> cuts{start};
+    qint64 removedBefore = 0;
+    for (const auto &span : qAsConst(spans)) {
+        const qint64 at = span.first - removedBefore;
+        removedBefore += std::max(0, span.second - span.first);
+        if (at > start && at < end && (at & 1) == 0 && at != cuts.last())
+            cuts.append(int(at));
+    }
+    cuts.append(end);
+    return cuts;
 }
 
 } // namespace
@@ -216,22 +239,7 @@ QList<AudioEditPtr> EditCommands::createInPlace(int type, int start, int end,
         return edits;
     }
 
-    // Where the region's audio jumps over a deleted span: the span's start in edited-loop
-    // coordinates, less every span before it (the spans never overlap; they merge).
-    QVector<QPair<int, int>> spans;
-    for (const AudioEditPtr &edit : cache->edits())
-        if (const auto deletion = edit.objectCast<AudioEditDelete>())
-            spans.append({deletion->startSample(), deletion->deleteEndSample()});
-    std::sort(spans.begin(), spans.end());
-    QVector<int> cuts{start};
-    qint64 removedBefore = 0;
-    for (const auto &span : qAsConst(spans)) {
-        const qint64 at = span.first - removedBefore;
-        removedBefore += std::max(0, span.second - span.first);
-        if (at > start && at < end && (at & 1) == 0 && at != cuts.last())
-            cuts.append(int(at));
-    }
-    cuts.append(end);
+    const QVector<int> cuts = regionCuts(start, end, *cache);
 
     // Stretch [p, q) of the region plays from source index toSourceIndex(p). A Reverse's
     // stretch lands mirrored; an edit covers its end sample, so each piece but the one at
@@ -250,6 +258,51 @@ QList<AudioEditPtr> EditCommands::createInPlace(int type, int start, int end,
         }
         if (edit)
             edits.append(edit);
+    }
+    return edits;
+}
+
+EditCommands::CopiedRegion EditCommands::copyRegion(int start, int end,
+                                                    const QSharedPointer<EditableAudioCache> &cache)
+{
+    CopiedRegion region;
+    if (!cache)
+        return region;
+    if (end < start)
+        std::swap(start, end);
+    const int length = cache->length();
+    start = std::clamp(start, 0, length) & ~1;
+    end = std::clamp(end, 0, length) & ~1;
+    if (start == end)
+        return region;
+    region.length = end - start;
+    // As a Duplicate made in place: each stretch but the last stops a frame short of the next.
+    const QVector<int> cuts = regionCuts(start, end, *cache);
+    for (int k = 0; k + 1 < cuts.size(); ++k) {
+        const int p = cuts.at(k);
+        const int q = cuts.at(k + 1);
+        region.stretches.append({p - start, (q == end ? q : q - 2) - start, cache->toSourceIndex(p)});
+    }
+    return region;
+}
+
+QList<AudioEditPtr> EditCommands::pasteRegion(const CopiedRegion &region, int destination,
+                                              const QSharedPointer<EditableAudioCache> &cache)
+{
+    QList<AudioEditPtr> edits;
+    if (!cache || region.isEmpty())
+        return edits;
+    const qint64 cacheLength = cache->length();
+    const qint64 at =
+        std::max<qint64>(0, std::min<qint64>(cacheLength - region.length, destination)) & ~qint64(1);
+    for (const CopiedStretch &stretch : region.stretches) {
+        const qint64 start = at + stretch.offset;
+        const qint64 end = std::min<qint64>(cacheLength, at + stretch.last);
+        if (end <= start)
+            continue;
+        const AudioEditPtr edit(new AudioEditDuplicate(cache->sourceCache(), cache, stretch.sourceStart));
+        edit->setRange(int(start), int(end));
+        edits.append(edit);
     }
     return edits;
 }

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QSharedPointer>
+#include <QVector>
 
 class AudioEdit;
 class EditableAudioCache;
@@ -27,5 +28,27 @@ QList<QUndoCommand *> deleteRegion(Trevant *slicer, const QSharedPointer<Editabl
 // makes. Nothing is added to the cache.
 QList<QSharedPointer<AudioEdit>> createInPlace(int type, int start, int end,
                                                const QSharedPointer<EditableAudioCache> &cache);
+
+// A copied region of the edited loop, kept as the stretches of unedited audio it showed:
+// it stays the audio the user heard when copying, whatever is deleted meanwhile, and the
+// audio deleted inside it is not brought back by a paste.
+struct CopiedStretch {
+    int offset;      // from the region's start, in edited-loop samples
+    int last;        // the stretch's last sample, from the region's start
+    int sourceStart; // the unedited loop's sample at offset
+};
+struct CopiedRegion {
+    int length = 0;
+    QVector<CopiedStretch> stretches;
+    bool isEmpty() const { return stretches.isEmpty(); }
+};
+
+// What [start, end] of the edited loop shows now. Empty when the region is.
+CopiedRegion copyRegion(int start, int end, const QSharedPointer<EditableAudioCache> &cache);
+
+// The Duplicates that lay a copied region at destination (moved back where it would run
+// past the loop's end). Nothing is added to the cache.
+QList<QSharedPointer<AudioEdit>> pasteRegion(const CopiedRegion &region, int destination,
+                                             const QSharedPointer<EditableAudioCache> &cache);
 
 } // namespace EditCommands

@@ -111,7 +111,7 @@ void SampleRendererEditor::setSlice(QSharedPointer<Slice> loop) {
         clearItems();
         m_bHasSelection = false;
         m_iSelectionStart = m_iSelectionEnd = 0;
-        m_iRegionClipboardStart = m_iRegionClipboardEnd = 0;
+        m_regionClipboard = {};
         m_editClipboard.clear();
         m_cutEditClipboard.clear();
         // Commands of an older loop may still hold the old stack; this loop gets its own.
@@ -289,7 +289,7 @@ AudioEditItem *SampleRendererEditor::groupUnderClick() const {
 }
 
 bool SampleRendererEditor::hasClipboard() const {
-    return m_iRegionClipboardStart != m_iRegionClipboardEnd || !m_editClipboard.isEmpty() ||
+    return !m_regionClipboard.isEmpty() || !m_editClipboard.isEmpty() ||
            !m_cutEditClipboard.isEmpty();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AudioEdit.h"
+#include "EditCommands.h"
 #include "SampleRenderer.h"
 
 #include <QList>
@@ -183,8 +184,7 @@ private:
     QList<AudioEditItem *> m_items;
     QPointer<AudioEditItem> m_pClickedItem;
 
-    int m_iRegionClipboardStart = 0;
-    int m_iRegionClipboardEnd = 0;
+    EditCommands::CopiedRegion m_regionClipboard;
     // Copied edits are kept as edits, not items: an item goes when its edit is removed.
     QVector<AudioEditPtr> m_editClipboard;
     QVector<AudioEditPtr> m_cutEditClipboard;

@@ -188,14 +188,13 @@ void SampleRendererEditor::slotCopy() {
         m_editClipboard.clear();
         for (AudioEditItem *item : selected)
             m_editClipboard.append(item->edit());
-        m_iRegionClipboardStart = m_iRegionClipboardEnd = 0;
+        m_regionClipboard = {};
         m_cutEditClipboard.clear();
         emit editCopied();
         emit editMessage(selected.size() > 1 ? tr("Edits copied.") : tr("Edit copied."));
         return;
     }
-    m_iRegionClipboardStart = m_iSelectionStart;
-    m_iRegionClipboardEnd = m_iSelectionEnd;
+    m_regionClipboard = EditCommands::copyRegion(m_iSelectionStart, m_iSelectionEnd, m_pCache);
     m_editClipboard.clear();
     m_cutEditClipboard.clear();
     emit selectionCopied();
@@ -209,14 +208,13 @@ void SampleRendererEditor::slotCut() {
         if (selectedItems().isEmpty())
             return;
         m_editClipboard.clear();
-        m_iRegionClipboardStart = m_iRegionClipboardEnd = 0;
+        m_regionClipboard = {};
         cutSelectedEdits();
         return;
     }
     m_editClipboard.clear();
     m_cutEditClipboard.clear();
-    m_iRegionClipboardStart = m_iSelectionStart;
-    m_iRegionClipboardEnd = m_iSelectionEnd;
+    m_regionClipboard = EditCommands::copyRegion(m_iSelectionStart, m_iSelectionEnd, m_pCache);
     // The region goes silent in place; a paste lays its original audio elsewhere.
     createEdit(TypeHiddenMute);
     emit selectionCopied();
@@ -287,8 +285,18 @@ void SampleRendererEditor::slotPaste() {
         return;
     const int p = sampleAtX(m_lastMousePosition.x());
     m_pUndoStack->beginMacro(tr("paste"));
-    if (m_iRegionClipboardStart != m_iRegionClipboardEnd) {
-        createEdit(TypeDuplicate, p, m_iRegionClipboardStart, m_iRegionClipboardEnd);
+    if (!m_regionClipboard.isEmpty()) {
+        QList<QUndoCommand *> commands;
+        for (const AudioEditPtr &edit : EditCommands::pasteRegion(m_regionClipboard, p, m_pCache))
+            commands.append(new AddEditCommand(m_pCache, edit));
+        if (commands.size() > 1) {
+            auto *all = new MultipleEditCommand(commands);
+            all->setText(commands.first()->text());
+            m_pUndoStack->push(all);
+        } else if (!commands.isEmpty()) {
+            m_pUndoStack->push(commands.first());
+        }
+        clearFreeformSelection(true);
         emit editMessage(tr("Selection pasted."));
         m_pUndoStack->endMacro();
         emit copyPasted();

@@ -753,6 +753,49 @@ void EditViewTest::cutSelectionAndPasteIt() {
     QVERIFY(near(rig.sample(2010), sourceSample(2010)));
 }
 
+// A pasted selection is the audio heard when it was copied: audio deleted inside it stays
+// deleted, and a region deleted before it meanwhile does not shift what is pasted.
+void EditViewTest::pastedSelectionIsWhatWasHeard() {
+    Rig rig;
+    QVERIFY(rig.load(m_loop));
+    SampleRendererEditor *v = rig.view.get();
+    v->deleteRegion(10000, 12000);
+    QVector<float> heard;
+    for (int i = 8000; i < 14000; ++i)
+        heard.append(rig.sample(i));
+    v->setFreeformSelection(8000, 14000);
+    v->slotCopy();
+    v->deleteRegion(1000, 3000);
+    const int length = rig.loop()->length();
+    QVector<float> before;
+    for (int i = 0; i < length; ++i)
+        before.append(rig.sample(i));
+
+    move(v, QPoint(600, 150), Qt::NoButton);
+    v->slotPaste();
+    QCOMPARE(rig.stack.text(rig.stack.count() - 1), QString("paste"));
+    int at = length;
+    for (const AudioEditPtr &edit : rig.cache()->edits())
+        if (edit->type() == TypeDuplicate)
+            at = std::min(at, edit->startSample());
+    QCOMPARE(at, (length * 600 / 1000) & ~1);
+    int wrong = 0;
+    for (int k = 0; k < heard.size(); ++k)
+        // The right sample of the frame where the copy jumps over the deleted audio is the
+        // one an edit's end leaves alone.
+        if (k != 1999 && !near(rig.sample(at + k), heard.at(k)))
+            ++wrong;
+    QCOMPARE(wrong, 0);
+    QVERIFY(near(rig.sample(at - 2), before.at(at - 2)));
+    QVERIFY(near(rig.sample(at + 6002), before.at(at + 6002)));
+
+    rig.stack.undo();
+    rig.cache()->markSamplesAsDirty(0, length);
+    for (int i = 0; i < length; ++i)
+        if (!near(rig.sample(i), before.at(i)))
+            QFAIL(qPrintable(QString("undo left sample %1 changed").arg(i)));
+}
+
 void EditViewTest::cutEditsAndPasteThem() {
     Rig rig;
     QVERIFY(rig.load(m_loop));
@@ -1215,3 +1258,4 @@ void EditViewTest::deletingEverythingShowsTheEmptyLoop() {
     QCOMPARE(rig.loop()->length(), kLength);
     QVERIFY(!uniform());
 }
+

@@ -26,6 +26,7 @@ private slots:
     void unhideLastOnlyShowsWhatIsHidden();
     void copyAndPasteEdits();
     void cutSelectionAndPasteIt();
+    void pastedSelectionIsWhatWasHeard();
     void cutEditsAndPasteThem();
     void deleteRegionFollowsSlicePointsEditsAndTrim();
     void deletesMergeAndUndoRestoresLength();
