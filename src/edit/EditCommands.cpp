@@ -5,6 +5,7 @@
 #include "AdjustEditStartPointCommand.h"
 #include "AudioEditDelete.h"
 #include "AudioEditDuplicate.h"
+#include "AudioEditGroup.h"
 #include "AudioEditFactory.h"
 #include "AudioEditReverse.h"
 #include "EditLogging.h"
@@ -85,10 +86,17 @@ void mergeDeletedSpans(QVector<DeletedSpan> spans, const QSharedPointer<Editable
 
 // Reverse and Duplicate play the unedited loop at positions tied to their own range, so
 // trimming them keeps what each index plays, and a region deleted inside them must move
-// their content, not only their edges.
+// their content, not only their edges. A group holding one is cut the same way: its
+// members all share its range.
 bool readsSource(const AudioEdit &edit)
 {
-    return edit.type() == TypeReverse || edit.type() == TypeDuplicate;
+    if (edit.type() == TypeReverse || edit.type() == TypeDuplicate)
+        return true;
+    if (const auto *group = qobject_cast<const AudioEditGroup *>(&edit))
+        for (const AudioEditPtr &member : group->members())
+            if (readsSource(*member))
+                return true;
+    return false;
 }
 
 // Where [start, end] of the edited loop jumps over a deleted span: the region's ends and,
@@ -164,7 +172,7 @@ QList<QUndoCommand *> EditCommands::deleteRegion(Trevant *slicer, const QSharedP
             // after it side by side: it becomes two, the second moved back over the gap.
             commands.append(new AdjustEditEndPointCommand(cache, edit, a - 2, e));
             if (e - removed > a + 2) {
-                const AudioEditPtr after = edit->clone();
+                const AudioEditPtr after = cloneWithOwnMembers(edit);
                 after->setStartSample(b);
                 after->setRange(a, e - removed);
                 after->setStartSample(a + 2);
@@ -260,6 +268,22 @@ QList<AudioEditPtr> EditCommands::createInPlace(int type, int start, int end,
             edits.append(edit);
     }
     return edits;
+}
+
+AudioEditPtr EditCommands::cloneWithOwnMembers(const AudioEditPtr &edit)
+{
+    if (!edit)
+        return {};
+    const AudioEditPtr clone = edit->clone();
+    if (auto group = clone.objectCast<AudioEditGroup>()) {
+        const QVector<AudioEditPtr> members = group->members();
+        for (const AudioEditPtr &member : members)
+            group->removeEdit(member);
+        // Added from the last to the first: each is put at the front, as the original was.
+        for (int k = members.size() - 1; k >= 0; --k)
+            group->addEdit(cloneWithOwnMembers(members.at(k)));
+    }
+    return clone;
 }
 
 EditCommands::CopiedRegion EditCommands::copyRegion(int start, int end,

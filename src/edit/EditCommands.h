@@ -29,6 +29,11 @@ QList<QUndoCommand *> deleteRegion(Trevant *slicer, const QSharedPointer<Editabl
 QList<QSharedPointer<AudioEdit>> createInPlace(int type, int start, int end,
                                                const QSharedPointer<EditableAudioCache> &cache);
 
+// A copy of an edit that changes apart from it. A group's own clone shares its members, so
+// changing the copy would change the members of the original; this one has members of its
+// own, copied the same way.
+QSharedPointer<AudioEdit> cloneWithOwnMembers(const QSharedPointer<AudioEdit> &edit);
+
 // A copied region of the edited loop, kept as the stretches of unedited audio it showed:
 // it stays the audio the user heard when copying, whatever is deleted meanwhile, and the
 // audio deleted inside it is not brought back by a paste.

@@ -241,21 +241,6 @@ void SampleRendererEditor::cutSelectedEdits() {
     emit editCopied();
 }
 
-// A group's own clone shares its members, so moving a pasted group would move the members
-// of the group it was copied from; a paste gets members of its own.
-static AudioEditPtr cloneForPaste(const AudioEditPtr &edit) {
-    const AudioEditPtr clone = edit->clone();
-    if (auto group = clone.objectCast<AudioEditGroup>()) {
-        const QVector<AudioEditPtr> members = group->members();
-        for (const AudioEditPtr &member : members)
-            group->removeEdit(member);
-        // Added from the last to the first: each is put at the front, as the original was.
-        for (int k = members.size() - 1; k >= 0; --k)
-            group->addEdit(cloneForPaste(members.at(k)));
-    }
-    return clone;
-}
-
 QUndoCommand *SampleRendererEditor::pasteEdit(const AudioEditPtr &edit, int newStart) {
     if (!edit || !m_pCache)
         return nullptr;
@@ -264,13 +249,13 @@ QUndoCommand *SampleRendererEditor::pasteEdit(const AudioEditPtr &edit, int newS
             auto group = groupItem->edit().objectCast<AudioEditGroup>();
             if (group && group != edit) {
                 qCDebug(lcUi) << "Adding edit to group";
-                const AudioEditPtr clone = cloneForPaste(edit);
+                const AudioEditPtr clone = EditCommands::cloneWithOwnMembers(edit);
                 clone->setRange(group->startSample(), group->endSample());
                 return new AddEditToGroupCommand(m_pCache, clone, group);
             }
         }
     }
-    const AudioEditPtr clone = cloneForPaste(edit);
+    const AudioEditPtr clone = EditCommands::cloneWithOwnMembers(edit);
     const qint64 length = clone->length();
     const qint64 cacheLength = editedLength();
     const qint64 start = std::max<qint64>(0, std::min<qint64>(cacheLength - length, newStart)) & ~qint64(1);

@@ -20,6 +20,7 @@ private slots:
     void gainHandleSetsGain();
     void gainValueReadsClearOfTheHandle();
     void groupsTakeMembers();
+    void regionDeletedInsideAReversingGroup();
     void pastedGroupHasItsOwnMembers();
     void signalsAndSlotsByName();
     void hideAndUnhide();
