@@ -16,9 +16,13 @@ AudioEditNormalize::AudioEditNormalize(const AudioCachePtr &sourceCache,
       m_editableCache(editableCache)
 {
     // The gain follows the range: every move or resize (of this edit or of a clone) asks the
-    // worker for a new analysis.
-    connect(this, &AudioEditNormalize::analyzeMe, AudioEditWorker::startThread(), &AudioEditWorker::queueWork,
-            Qt::DirectConnection);
+    // worker for a new analysis. The request waits for the GUI thread's current step to end:
+    // an undo or a region delete moves and reorders several edits, and an analysis in the
+    // middle of it would hear an order of edits that never plays, and keep that gain.
+    AudioEditWorker *worker = AudioEditWorker::startThread();
+    connect(
+        this, &AudioEditNormalize::analyzeMe, this,
+        [worker](const AudioEditPtr &edit) { worker->queueWork(edit); }, Qt::QueuedConnection);
 }
 
 AudioEditPtr AudioEditNormalize::clone() const

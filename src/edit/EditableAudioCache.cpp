@@ -34,6 +34,15 @@ float blockPeak(const float *samples, unsigned count)
     return *std::max_element(lanes, lanes + 8);
 }
 
+// Another Normalize's gain is itself the result of an analysis, which runs after this one
+// as often as before it: hearing it would make a gain depend on which analysis finished
+// first, and an undo would not bring the same sound back. It is heard as unity gain.
+void appendHeard(AudioEdit *edit, QVector<AudioEdit *> &chain)
+{
+    if (edit->type() != TypeNormalize)
+        chain.append(edit);
+}
+
 // Under the edit lock: appends to chain, in processing order, what entry does to a sample
 // before target does: nothing when entry is target, the members processed before the one
 // that holds target when entry is a group holding it. False (chain untouched) when target
@@ -52,7 +61,7 @@ bool chainBefore(AudioEdit *entry, const AudioEdit *target, QVector<AudioEdit *>
             chain += before;
             return true;
         }
-        before.append(members.at(k).data());
+        appendHeard(members.at(k).data(), before);
     }
     return false;
 }
@@ -264,7 +273,7 @@ float EditableAudioCache::peakReaching(const AudioEdit *edit, int start, int end
         for (int k = m_sampleEdits.size() - 1; k >= 0 && !found; --k) {
             found = chainBefore(m_sampleEdits.at(k), edit, chain);
             if (!found)
-                chain.append(m_sampleEdits.at(k));
+                appendHeard(m_sampleEdits.at(k), chain);
         }
         // Sample by sample through the edits is slower than a block read: a shorter block.
         const int blockLength = chain.isEmpty() ? kBlock : kBlock / 4;

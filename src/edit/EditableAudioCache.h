@@ -92,8 +92,9 @@ public:
     QVector<AudioEditPtr> edits();
     // Any thread but the sound-card thread (the edit worker's analysis): the largest absolute
     // value of [start, end] of the edited loop as it reaches `edit`, after the edits
-    // processed before it and without it and those after it; an edit not in the list yet
-    // counts as a new one, processed after all the others. Holds the edit lock one block at
+    // processed before it (other Normalizes heard at unity gain) and without it and those
+    // after it; an edit not in the list yet counts as a new one, processed after all the
+    // others. Holds the edit lock one block at
     // a time; progress receives the fraction done after each block.
     float peakReaching(const AudioEdit *edit, int start, int end, const std::function<void(double)> &progress);
     int editCount() const { return m_editCount.load(); }
