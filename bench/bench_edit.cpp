@@ -153,6 +153,20 @@ void BM_NormalizeAnalysisMinute(benchmark::State &state)
     state.SetItemsProcessed(state.iterations() * kMinute);
 }
 
+// The same minute in a loop with edits: the analysis hears the audio as the edits under
+// the Normalize leave it (Arg: edits over the whole loop; 0 reads plain blocks).
+void BM_NormalizeAnalysisMinuteEdited(benchmark::State &state)
+{
+    setEdits(int(state.range(0)));
+    AudioEditNormalize normalize(source(), editable());
+    normalize.setRange(kMinute, 2 * kMinute);
+    for (auto _ : state) {
+        normalize.analyze();
+        benchmark::DoNotOptimize(normalize.gain());
+    }
+    state.SetItemsProcessed(state.iterations() * kMinute);
+}
+
 } // namespace
 
 BENCHMARK(BM_PlainCacheRead)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -160,6 +174,7 @@ BENCHMARK(BM_EditableFirstRead)->Arg(0)->Arg(10)->Arg(50)->Iterations(3)->Unit(b
 BENCHMARK(BM_EditableSecondRead)->Arg(0)->Arg(10)->Arg(50)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_BlockReadMinute)->Iterations(10)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_NormalizeAnalysisMinute)->Iterations(10)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_NormalizeAnalysisMinuteEdited)->Arg(0)->Arg(50)->Iterations(10)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char **argv)
 {

@@ -9,7 +9,6 @@
 #include "AudioEditMute.h"
 #include "AudioEditNormalize.h"
 #include "AudioEditReverse.h"
-#include "AudioEditWorker.h"
 #include "EditLogging.h"
 #include "EditableAudioCache.h"
 
@@ -70,8 +69,6 @@ AudioEditPtr AudioEditFactory::createEdit(int type, int destinationSample, int s
         edit->setRange(int(start), int(end));
     }
 
-    if (type == TypeNormalize) {
-        AudioEditWorker::instance()->queueWork(edit);
-    }
+    // A Normalize has asked for its analysis through its range change above.
     return edit;
 }

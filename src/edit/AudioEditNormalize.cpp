@@ -16,9 +16,13 @@ AudioEditNormalize::AudioEditNormalize(const AudioCachePtr &sourceCache,
       m_editableCache(editableCache)
 {
     // The gain follows the range: every move or resize (of this edit or of a clone) asks the
-    // worker for a new analysis.
-    connect(this, &AudioEditNormalize::analyzeMe, AudioEditWorker::startThread(), &AudioEditWorker::queueWork,
-            Qt::DirectConnection);
+    // worker for a new analysis. The request waits for the GUI thread's current step to end:
+    // an undo or a region delete moves and reorders several edits, and an analysis in the
+    // middle of it would hear an order of edits that never plays, and keep that gain.
+    AudioEditWorker *worker = AudioEditWorker::startThread();
+    connect(
+        this, &AudioEditNormalize::analyzeMe, this,
+        [worker](const AudioEditPtr &edit) { worker->queueWork(edit); }, Qt::QueuedConnection);
 }
 
 AudioEditPtr AudioEditNormalize::clone() const
@@ -88,38 +92,43 @@ void AudioEditNormalize::analyze()
 {
     // One consistent range for the whole pass, even if the GUI moves the edit meanwhile; a
     // move queues another analysis.
-    // The range is in edited-loop coordinates; past deleted spans the audio under it lies
-    // further on in the source. The mapped span may take in spans deleted inside the
-    // region, which can only lower the gain, never make it clip.
-    int start = std::max(0, m_start.load());
-    int end = m_end.load();
-    if (QSharedPointer<EditableAudioCache> cache = m_editableCache.toStrongRef()) {
-        start = std::max(0, cache->toSourceIndex(start));
-        end = std::max(start, cache->toSourceIndex(end));
-        releaseOnOwnerThread(std::move(cache));
-    }
-    const int sourceLength = m_sourceCache ? m_sourceCache->length() : 0;
-    // Reads stay inside the decoded loop whatever the range says.
-    const int stop = std::min(end, sourceLength);
+    const int start = std::max(0, m_start.load());
+    const int end = m_end.load();
     const qint64 length = qint64(end) - start;
-    // A region shorter than 32 samples reports no intermediate progress.
-    const qint64 step = length / 32;
-
     float peak = 0.0f;
-    if (start < stop) {
-        constexpr int kBlock = 8192;
-        std::vector<float> block(kBlock);
-        qint64 nextProgress = start;
-        for (int pos = start; pos < stop;) {
-            const int want = std::min(kBlock, stop - pos);
-            const unsigned got = m_sourceCache->readSamples(block.data(), unsigned(want), unsigned(pos));
-            if (got == 0)
-                break;
-            peak = std::max(peak, blockPeak(block.data(), got));
-            pos += int(got);
-            if (step > 0 && pos >= nextProgress) {
-                emit analysisProgress(float(double(pos - start) / double(length)));
-                nextProgress = pos + step;
+    if (QSharedPointer<EditableAudioCache> cache = m_editableCache.toStrongRef()) {
+        // What reaches this edit: the audio under it as the edits before it left it (a copy
+        // of louder audio laid there, a gain, a deleted span closed up), so the result peaks
+        // at the target instead of clipping or falling short.
+        qint64 nextProgress = length / 32;
+        // Up to the sample before the end, as over the unedited audio below.
+        peak = cache->peakReaching(this, start, end - 1, [&](double fraction) {
+            // A region shorter than 32 samples reports no intermediate progress.
+            if (length >= 32 && fraction * double(length) >= double(nextProgress)) {
+                emit analysisProgress(float(fraction));
+                nextProgress = qint64(fraction * double(length)) + length / 32;
+            }
+        });
+        releaseOnOwnerThread(std::move(cache));
+    } else if (m_sourceCache) {
+        // Not attached to a loop: the unedited audio under the range.
+        const int stop = std::min(end, m_sourceCache->length());
+        const qint64 step = length / 32;
+        if (start < stop) {
+            constexpr int kBlock = 8192;
+            std::vector<float> block(kBlock);
+            qint64 nextProgress = start;
+            for (int pos = start; pos < stop;) {
+                const int want = std::min(kBlock, stop - pos);
+                const unsigned got = m_sourceCache->readSamples(block.data(), unsigned(want), unsigned(pos));
+                if (got == 0)
+                    break;
+                peak = std::max(peak, blockPeak(block.data(), got));
+                pos += int(got);
+                if (step > 0 && pos >= nextProgress) {
+                    emit analysisProgress(float(double(pos - start) / double(length)));
+                    nextProgress = pos + step;
+                }
             }
         }
     }

@@ -5,6 +5,7 @@
 #include "AdjustEditStartPointCommand.h"
 #include "AudioEditDelete.h"
 #include "AudioEditDuplicate.h"
+#include "AudioEditGroup.h"
 #include "AudioEditFactory.h"
 #include "AudioEditReverse.h"
 #include "EditLogging.h"
@@ -85,10 +86,39 @@ void mergeDeletedSpans(QVector<DeletedSpan> spans, const QSharedPointer<Editable
 
 // Reverse and Duplicate play the unedited loop at positions tied to their own range, so
 // trimming them keeps what each index plays, and a region deleted inside them must move
-// their content, not only their edges.
+// their content, not only their edges. A group holding one is cut the same way: its
+// members all share its range.
 bool readsSource(const AudioEdit &edit)
 {
-    return edit.type() == TypeReverse || edit.type() == TypeDuplicate;
+    if (edit.type() == TypeReverse || edit.type() == TypeDuplicate)
+        return true;
+    if (const auto *group = qobject_cast<const AudioEditGroup *>(&edit))
+        for (const AudioEditPtr &member : group->members())
+            if (readsSource(*member))
+                return true;
+    return false;
+}
+
+// Where [start, end] of the edited loop jumps over a deleted span: the region's ends and,
+// between them, each span's start in edited-loop coordinates (less every span before it;
+// the spans never overlap, they merge).
+QVector<int> regionCuts(int start, int end, EditableAudioCache &cache)
+{
+    QVector<QPair<int, int>> spans;
+    for (const AudioEditPtr &edit : cache.edits())
+        if (const auto deletion = edit.objectCast<AudioEditDelete>())
+            spans.append({deletion->startSample(), deletion->deleteEndSample()});
+    std::sort(spans.begin(), spans.end());
+    QVector<int> cuts{start};
+    qint64 removedBefore = 0;
+    for (const auto &span : qAsConst(spans)) {
+        const qint64 at = span.first - removedBefore;
+        removedBefore += std::max(0, span.second - span.first);
+        if (at > start && at < end && (at & 1) == 0 && at != cuts.last())
+            cuts.append(int(at));
+    }
+    cuts.append(end);
+    return cuts;
 }
 
 } // namespace
@@ -142,7 +172,7 @@ QList<QUndoCommand *> EditCommands::deleteRegion(Trevant *slicer, const QSharedP
             // after it side by side: it becomes two, the second moved back over the gap.
             commands.append(new AdjustEditEndPointCommand(cache, edit, a - 2, e));
             if (e - removed > a + 2) {
-                const AudioEditPtr after = edit->clone();
+                const AudioEditPtr after = cloneWithOwnMembers(edit);
                 after->setStartSample(b);
                 after->setRange(a, e - removed);
                 after->setStartSample(a + 2);
@@ -207,91 +237,96 @@ QList<QUndoCommand *> EditCommands::deleteRegion(Trevant *slicer, const QSharedP
     return commands;
 }
 
-QVector<EditCommands::SourceStretch> EditCommands::sourceStretches(int start, int end,
-                                                                   const QSharedPointer<EditableAudioCache> &cache)
-{
-    QVector<SourceStretch> stretches;
-    if (!cache)
-        return stretches;
-    const int length = cache->length();
-    if (end < start)
-        std::swap(start, end);
-    start = std::clamp(start, 0, length) & ~1;
-    end = std::clamp(end, 0, length) & ~1;
-    if (start == end)
-        return stretches;
-
-    // Where the region's audio jumps over a deleted span: the span's start in edited-loop
-    // coordinates, less every span before it (the spans never overlap; they merge).
-    QVector<QPair<int, int>> spans;
-    for (const AudioEditPtr &edit : cache->edits())
-        if (const auto deletion = edit.objectCast<AudioEditDelete>())
-            spans.append({deletion->startSample(), deletion->deleteEndSample()});
-    std::sort(spans.begin(), spans.end());
-    QVector<int> cuts{start};
-    qint64 removedBefore = 0;
-    for (const auto &span : qAsConst(spans)) {
-        const qint64 at = span.first - removedBefore;
-        removedBefore += std::max(0, span.second - span.first);
-        if (at > start && at < end && (at & 1) == 0 && at != cuts.last())
-            cuts.append(int(at));
-    }
-    cuts.append(end);
-    for (int k = 0; k + 1 < cuts.size(); ++k)
-        stretches.append({cuts.at(k), cuts.at(k + 1), cache->toSourceIndex(cuts.at(k))});
-    return stretches;
-}
-
-// An edit covers its end sample, so a piece that meets the next one ends on the sample
-// before it, the right channel of its last frame: the pieces are seamless. The last one
-// ends where a single edit over the whole region would.
-QList<AudioEditPtr> EditCommands::createCopies(const QVector<SourceStretch> &stretches, int destination,
-                                               const QSharedPointer<EditableAudioCache> &cache)
+QList<AudioEditPtr> EditCommands::createInPlace(int type, int start, int end,
+                                                const QSharedPointer<EditableAudioCache> &cache)
 {
     QList<AudioEditPtr> edits;
-    if (!cache || stretches.isEmpty())
+    if (!cache || (type != TypeReverse && type != TypeDuplicate) || end <= start) {
+        if (const AudioEditPtr edit = AudioEditFactory::createEdit(type, start, start, end, cache))
+            edits.append(edit);
         return edits;
-    const int first = stretches.first().start;
-    const qint64 total = qint64(stretches.last().end) - first;
-    const qint64 length = cache->length();
-    const qint64 landing = std::max<qint64>(0, std::min(length - total, qint64(destination)));
-    for (int k = 0; k < stretches.size(); ++k) {
-        const SourceStretch &stretch = stretches.at(k);
-        const qint64 pieceStart = landing + (stretch.start - first);
-        const bool last = k + 1 == stretches.size();
-        const qint64 pieceEnd = std::min(length, landing + (stretch.end - first) - (last ? 0 : 1));
-        if (pieceStart >= pieceEnd)
-            break;
-        AudioEditPtr edit(new AudioEditDuplicate(cache->sourceCache(), cache, stretch.sourceStart));
-        edit->setRange(int(pieceStart), int(pieceEnd));
-        edits.append(edit);
+    }
+
+    const QVector<int> cuts = regionCuts(start, end, *cache);
+
+    // Stretch [p, q) of the region plays from source index toSourceIndex(p). A Reverse's
+    // stretch lands mirrored. An edit covers its end sample, so a piece that meets the next
+    // one ends on the sample before it, the right channel of its last frame: the pieces
+    // are seamless.
+    for (int k = 0; k + 1 < cuts.size(); ++k) {
+        const int p = cuts.at(k);
+        const int q = cuts.at(k + 1);
+        AudioEditPtr edit;
+        if (type == TypeReverse) {
+            const int pieceEnd = start + end - p;
+            const int pieceStart = q == end ? start : start + end - q + 1;
+            edit = AudioEditPtr(new AudioEditReverse(cache->sourceCache(), cache, cache->toSourceIndex(p)));
+            edit->setRange(pieceStart, pieceEnd);
+        } else {
+            edit = AudioEditFactory::createEdit(type, -1, p, q == end ? q : q - 1, cache);
+        }
+        if (edit)
+            edits.append(edit);
     }
     return edits;
 }
 
-QList<AudioEditPtr> EditCommands::createEdits(int type, int destination, int start, int end,
+AudioEditPtr EditCommands::cloneWithOwnMembers(const AudioEditPtr &edit)
+{
+    if (!edit)
+        return {};
+    const AudioEditPtr clone = edit->clone();
+    if (auto group = clone.objectCast<AudioEditGroup>()) {
+        const QVector<AudioEditPtr> members = group->members();
+        for (const AudioEditPtr &member : members)
+            group->removeEdit(member);
+        // Added from the last to the first: each is put at the front, as the original was.
+        for (int k = members.size() - 1; k >= 0; --k)
+            group->addEdit(cloneWithOwnMembers(members.at(k)));
+    }
+    return clone;
+}
+
+EditCommands::CopiedRegion EditCommands::copyRegion(int start, int end,
+                                                    const QSharedPointer<EditableAudioCache> &cache)
+{
+    CopiedRegion region;
+    if (!cache)
+        return region;
+    if (end < start)
+        std::swap(start, end);
+    const int length = cache->length();
+    start = std::clamp(start, 0, length) & ~1;
+    end = std::clamp(end, 0, length) & ~1;
+    if (start == end)
+        return region;
+    region.length = end - start;
+    // As a Duplicate made in place: each stretch but the last ends on the sample before the next.
+    const QVector<int> cuts = regionCuts(start, end, *cache);
+    for (int k = 0; k + 1 < cuts.size(); ++k) {
+        const int p = cuts.at(k);
+        const int q = cuts.at(k + 1);
+        region.stretches.append({p - start, (q == end ? q : q - 1) - start, cache->toSourceIndex(p)});
+    }
+    return region;
+}
+
+QList<AudioEditPtr> EditCommands::pasteRegion(const CopiedRegion &region, int destination,
                                               const QSharedPointer<EditableAudioCache> &cache)
 {
     QList<AudioEditPtr> edits;
-    if (!cache || (type != TypeReverse && type != TypeDuplicate) || end <= start) {
-        if (const AudioEditPtr edit = AudioEditFactory::createEdit(type, destination, start, end, cache))
-            edits.append(edit);
+    if (!cache || region.isEmpty())
         return edits;
-    }
-    const QVector<SourceStretch> stretches = sourceStretches(start, end, cache);
-    if (stretches.isEmpty())
-        return edits;
-    start = stretches.first().start;
-    end = stretches.last().end;
-    if (type == TypeDuplicate)
-        return createCopies(stretches, destination == -1 ? start : destination, cache);
-
-    // Each stretch lands mirrored.
-    for (const SourceStretch &stretch : stretches) {
-        const int pieceEnd = start + end - stretch.start;
-        const int pieceStart = stretch.end == end ? start : start + end - stretch.end + 1;
-        AudioEditPtr edit(new AudioEditReverse(cache->sourceCache(), cache, stretch.sourceStart));
-        edit->setRange(pieceStart, pieceEnd);
+    const qint64 cacheLength = cache->length();
+    const qint64 at =
+        std::max<qint64>(0, std::min<qint64>(cacheLength - region.length, destination)) & ~qint64(1);
+    for (const CopiedStretch &stretch : region.stretches) {
+        const qint64 start = at + stretch.offset;
+        const qint64 end = std::min<qint64>(cacheLength, at + stretch.last);
+        if (end <= start)
+            continue;
+        const AudioEditPtr edit(new AudioEditDuplicate(cache->sourceCache(), cache, stretch.sourceStart));
+        edit->setRange(int(start), int(end));
         edits.append(edit);
     }
     return edits;

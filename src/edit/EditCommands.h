@@ -21,30 +21,39 @@ namespace EditCommands {
 QList<QUndoCommand *> deleteRegion(Trevant *slicer, const QSharedPointer<EditableAudioCache> &cache, int a,
                                    int b);
 
-// A stretch of the edited loop, [start, end), that plays the unedited loop on from
-// sourceStart without a break.
-struct SourceStretch {
-    int start = 0;
-    int end = 0;
-    int sourceStart = 0;
+// The edits that make an edit of the given kind over [start, end] of the edited loop, in
+// place. A Reverse or a Duplicate plays the unedited loop from one offset, so over a region
+// with deleted spans inside it would bring the deleted audio back: it becomes one edit per
+// stretch of unedited audio the region shows. Anything else is the one edit the factory
+// makes. Nothing is added to the cache.
+QList<QSharedPointer<AudioEdit>> createInPlace(int type, int start, int end,
+                                               const QSharedPointer<EditableAudioCache> &cache);
+
+// A copy of an edit that changes apart from it. A group's own clone shares its members, so
+// changing the copy would change the members of the original; this one has members of its
+// own, copied the same way.
+QSharedPointer<AudioEdit> cloneWithOwnMembers(const QSharedPointer<AudioEdit> &edit);
+
+// A copied region of the edited loop, kept as the stretches of unedited audio it showed:
+// it stays the audio the user heard when copying, whatever is deleted meanwhile, and the
+// audio deleted inside it is not brought back by a paste.
+struct CopiedStretch {
+    int offset;      // from the region's start, in edited-loop samples
+    int last;        // the stretch's last sample, from the region's start
+    int sourceStart; // the unedited loop's sample at offset
+};
+struct CopiedRegion {
+    int length = 0;
+    QVector<CopiedStretch> stretches;
+    bool isEmpty() const { return stretches.isEmpty(); }
 };
 
-// The stretches that [start, end) of the edited loop (any order, clamped to the loop and
-// frame-aligned) is made of: one, unless deleted spans lie inside. Empty for an empty region.
-QVector<SourceStretch> sourceStretches(int start, int end, const QSharedPointer<EditableAudioCache> &cache);
+// What [start, end] of the edited loop shows now. Empty when the region is.
+CopiedRegion copyRegion(int start, int end, const QSharedPointer<EditableAudioCache> &cache);
 
-// Duplicates that lay the stretches down again from destination on, side by side and
-// kept inside the loop: what was heard over them, less any effect on it. The stretches
-// stay valid when the loop is edited after they were taken (a clipboard).
-QList<QSharedPointer<AudioEdit>> createCopies(const QVector<SourceStretch> &stretches, int destination,
-                                              const QSharedPointer<EditableAudioCache> &cache);
-
-// The edits that make an edit of the given kind over [start, end] of the edited loop; a
-// Duplicate is laid at destination (-1: in place). A Reverse or a Duplicate plays the
-// unedited loop from one offset, so over a region with deleted spans inside it would
-// bring the deleted audio back: it becomes one edit per stretch. Anything else is the one
-// edit the factory makes. Nothing is added to the cache.
-QList<QSharedPointer<AudioEdit>> createEdits(int type, int destination, int start, int end,
+// The Duplicates that lay a copied region at destination (moved back where it would run
+// past the loop's end). Nothing is added to the cache.
+QList<QSharedPointer<AudioEdit>> pasteRegion(const CopiedRegion &region, int destination,
                                              const QSharedPointer<EditableAudioCache> &cache);
 
 } // namespace EditCommands

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -18,6 +19,51 @@ int lengthOf(const AudioCachePtr &cache) { return cache ? std::max(0, cache->len
 int clampToInt(qint64 value)
 {
     return int(std::clamp<qint64>(value, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+}
+
+// Largest absolute value; eight running maxima that the compiler keeps in vector registers.
+float blockPeak(const float *samples, unsigned count)
+{
+    float lanes[8] = {};
+    unsigned k = 0;
+    for (; k + 8 <= count; k += 8)
+        for (int l = 0; l < 8; ++l)
+            lanes[l] = std::max(lanes[l], std::fabs(samples[k + unsigned(l)]));
+    for (; k < count; ++k)
+        lanes[0] = std::max(lanes[0], std::fabs(samples[k]));
+    return *std::max_element(lanes, lanes + 8);
+}
+
+// Another Normalize's gain is itself the result of an analysis, which runs after this one
+// as often as before it: hearing it would make a gain depend on which analysis finished
+// first, and an undo would not bring the same sound back. It is heard as unity gain.
+void appendHeard(AudioEdit *edit, QVector<AudioEdit *> &chain)
+{
+    if (edit->type() != TypeNormalize)
+        chain.append(edit);
+}
+
+// Under the edit lock: appends to chain, in processing order, what entry does to a sample
+// before target does: nothing when entry is target, the members processed before the one
+// that holds target when entry is a group holding it. False (chain untouched) when target
+// is not in entry.
+bool chainBefore(AudioEdit *entry, const AudioEdit *target, QVector<AudioEdit *> &chain)
+{
+    if (entry == target)
+        return true;
+    const auto *group = qobject_cast<const AudioEditGroup *>(entry);
+    if (!group)
+        return false;
+    const QVector<AudioEditPtr> members = group->members();
+    QVector<AudioEdit *> before;
+    for (int k = members.size() - 1; k >= 0; --k) {
+        if (chainBefore(members.at(k).data(), target, before)) {
+            chain += before;
+            return true;
+        }
+        appendHeard(members.at(k).data(), before);
+    }
+    return false;
 }
 
 } // namespace
@@ -206,6 +252,59 @@ int EditableAudioCache::editedLength() const
     for (const AudioEditPtr &edit : m_edits)
         length = edit->inverseTransformOffset(length);
     return std::max(0, length);
+}
+
+float EditableAudioCache::peakReaching(const AudioEdit *edit, int start, int end,
+                                       const std::function<void(double)> &progress)
+{
+    if (!m_sourceCache)
+        return 0.0f;
+    start = std::max(0, start);
+    // A block's work under the lock the sound-card thread waits on stays well below a buffer.
+    constexpr int kBlock = 8192;
+    std::vector<float> block(kBlock);
+    QVector<AudioEdit *> chain;
+    float peak = 0.0f;
+    for (qint64 pos = start; pos <= end;) {
+        QMutexLocker lock(&m_editLock);
+        // The list may change between blocks; it is read again each time.
+        chain.clear();
+        bool found = false;
+        for (int k = m_sampleEdits.size() - 1; k >= 0 && !found; --k) {
+            found = chainBefore(m_sampleEdits.at(k), edit, chain);
+            if (!found)
+                appendHeard(m_sampleEdits.at(k), chain);
+        }
+        // Sample by sample through the edits is slower than a block read: a shorter block.
+        const int blockLength = chain.isEmpty() ? kBlock : kBlock / 4;
+        const int stop = int(std::min<qint64>({pos + blockLength, qint64(end) + 1, qint64(m_editedLength.load())}));
+        if (pos >= stop)
+            break;
+        const int first = mapToSource(int(pos));
+        const int n = stop - int(pos);
+        if (chain.isEmpty() && mapToSource(stop - 1) == first + n - 1 && first + n <= m_sourceLength) {
+            // Plain audio: one block read.
+            const unsigned got = m_sourceCache->readSamples(block.data(), unsigned(n), unsigned(first));
+            peak = std::max(peak, blockPeak(block.data(), got));
+        } else {
+            for (int i = int(pos); i < stop; ++i) {
+                const int p = mapToSource(i);
+                if (p >= m_sourceLength)
+                    continue;
+                float value = m_sourceCache->getSample(p);
+                for (AudioEdit *e : qAsConst(chain))
+                    if (e->covers(i))
+                        value = e->processSample(i, value);
+                if (std::isfinite(value))
+                    peak = std::max(peak, std::fabs(value));
+            }
+        }
+        lock.unlock();
+        pos = stop;
+        if (progress)
+            progress(double(pos - start) / double(qint64(end) + 1 - start));
+    }
+    return peak;
 }
 
 int EditableAudioCache::toSourceIndex(int index)

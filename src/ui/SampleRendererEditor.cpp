@@ -111,7 +111,7 @@ void SampleRendererEditor::setSlice(QSharedPointer<Slice> loop) {
         clearItems();
         m_bHasSelection = false;
         m_iSelectionStart = m_iSelectionEnd = 0;
-        m_regionClipboard.clear();
+        m_regionClipboard = {};
         m_editClipboard.clear();
         m_cutEditClipboard.clear();
         // Commands of an older loop may still hold the old stack; this loop gets its own.

@@ -186,9 +186,7 @@ private:
     QList<AudioEditItem *> m_items;
     QPointer<AudioEditItem> m_pClickedItem;
 
-    // A copied region as the unedited audio it played, so that a paste lays down what was
-    // copied even after the loop was edited in between.
-    QVector<EditCommands::SourceStretch> m_regionClipboard;
+    EditCommands::CopiedRegion m_regionClipboard;
     // Copied edits are kept as edits, not items: an item goes when its edit is removed.
     QVector<AudioEditPtr> m_editClipboard;
     QVector<AudioEditPtr> m_cutEditClipboard;

@@ -53,8 +53,12 @@ void SampleRendererEditor::createEdit(int type, int destination, int start, int 
             if (edit)
                 m_pUndoStack->push(new AddEditToGroupCommand(m_pCache, edit, group));
         }
+    } else if (destination == -1) {
+        pushAddedEdits(EditCommands::createInPlace(type, start, end, m_pCache));
     } else {
-        pushAddedEdits(EditCommands::createEdits(type, destination, start, end, m_pCache));
+        const AudioEditPtr edit = AudioEditFactory::createEdit(type, destination, start, end, m_pCache);
+        if (edit)
+            m_pUndoStack->push(new AddEditCommand(m_pCache, edit));
     }
     clearFreeformSelection(true);
 }
@@ -64,7 +68,7 @@ void SampleRendererEditor::pushAddedEdits(const QList<AudioEditPtr> &edits) {
     for (const AudioEditPtr &edit : edits)
         commands.append(new AddEditCommand(m_pCache, edit));
     if (commands.size() > 1) {
-        // A Reverse or Duplicate over deleted spans is several edits, made in one step.
+        // A Reverse, Duplicate or paste over deleted spans is several edits, made in one step.
         auto *all = new MultipleEditCommand(commands);
         all->setText(commands.first()->text());
         m_pUndoStack->push(all);
@@ -188,13 +192,13 @@ void SampleRendererEditor::slotCopy() {
         m_editClipboard.clear();
         for (AudioEditItem *item : selected)
             m_editClipboard.append(item->edit());
-        m_regionClipboard.clear();
+        m_regionClipboard = {};
         m_cutEditClipboard.clear();
         emit editCopied();
         emit editMessage(selected.size() > 1 ? tr("Edits copied.") : tr("Edit copied."));
         return;
     }
-    m_regionClipboard = EditCommands::sourceStretches(m_iSelectionStart, m_iSelectionEnd, m_pCache);
+    m_regionClipboard = EditCommands::copyRegion(m_iSelectionStart, m_iSelectionEnd, m_pCache);
     m_editClipboard.clear();
     m_cutEditClipboard.clear();
     emit selectionCopied();
@@ -208,13 +212,13 @@ void SampleRendererEditor::slotCut() {
         if (selectedItems().isEmpty())
             return;
         m_editClipboard.clear();
-        m_regionClipboard.clear();
+        m_regionClipboard = {};
         cutSelectedEdits();
         return;
     }
     m_editClipboard.clear();
     m_cutEditClipboard.clear();
-    m_regionClipboard = EditCommands::sourceStretches(m_iSelectionStart, m_iSelectionEnd, m_pCache);
+    m_regionClipboard = EditCommands::copyRegion(m_iSelectionStart, m_iSelectionEnd, m_pCache);
     // The region goes silent in place; a paste lays its original audio elsewhere.
     createEdit(TypeHiddenMute);
     emit selectionCopied();
@@ -241,21 +245,6 @@ void SampleRendererEditor::cutSelectedEdits() {
     emit editCopied();
 }
 
-// A group's own clone shares its members, so moving a pasted group would move the members
-// of the group it was copied from; a paste gets members of its own.
-static AudioEditPtr cloneForPaste(const AudioEditPtr &edit) {
-    const AudioEditPtr clone = edit->clone();
-    if (auto group = clone.objectCast<AudioEditGroup>()) {
-        const QVector<AudioEditPtr> members = group->members();
-        for (const AudioEditPtr &member : members)
-            group->removeEdit(member);
-        // Added from the last to the first: each is put at the front, as the original was.
-        for (int k = members.size() - 1; k >= 0; --k)
-            group->addEdit(cloneForPaste(members.at(k)));
-    }
-    return clone;
-}
-
 QUndoCommand *SampleRendererEditor::pasteEdit(const AudioEditPtr &edit, int newStart) {
     if (!edit || !m_pCache)
         return nullptr;
@@ -264,13 +253,13 @@ QUndoCommand *SampleRendererEditor::pasteEdit(const AudioEditPtr &edit, int newS
             auto group = groupItem->edit().objectCast<AudioEditGroup>();
             if (group && group != edit) {
                 qCDebug(lcUi) << "Adding edit to group";
-                const AudioEditPtr clone = cloneForPaste(edit);
+                const AudioEditPtr clone = EditCommands::cloneWithOwnMembers(edit);
                 clone->setRange(group->startSample(), group->endSample());
                 return new AddEditToGroupCommand(m_pCache, clone, group);
             }
         }
     }
-    const AudioEditPtr clone = cloneForPaste(edit);
+    const AudioEditPtr clone = EditCommands::cloneWithOwnMembers(edit);
     const qint64 length = clone->length();
     const qint64 cacheLength = editedLength();
     const qint64 start = std::max<qint64>(0, std::min<qint64>(cacheLength - length, newStart)) & ~qint64(1);
@@ -286,7 +275,7 @@ void SampleRendererEditor::slotPaste() {
     const int p = sampleAtX(m_lastMousePosition.x());
     m_pUndoStack->beginMacro(tr("paste"));
     if (!m_regionClipboard.isEmpty()) {
-        pushAddedEdits(EditCommands::createCopies(m_regionClipboard, p, m_pCache));
+        pushAddedEdits(EditCommands::pasteRegion(m_regionClipboard, p, m_pCache));
         clearFreeformSelection(true);
         emit editMessage(tr("Selection pasted."));
         m_pUndoStack->endMacro();

@@ -78,7 +78,8 @@ void TrevantUI::updateQuickControlsOriginalBpmFromSlice() {
         return;
     ui.stackedWidgetBpm->setCurrentIndex(0);
     const QSignalBlocker blocker(ui.doubleSpinBoxBpm);
-    ui.doubleSpinBoxBpm->setValue(slice->bpm());
+    // The box is the tempo that plays: a loop corrected while stretched keeps its stretch.
+    ui.doubleSpinBoxBpm->setValue(slice->effectiveBpm());
 }
 
 void TrevantUI::updateQuickControlsNewBpmFromSlice() {

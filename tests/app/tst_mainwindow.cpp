@@ -337,6 +337,33 @@ private slots:
         QCOMPARE(ui.doubleSpinBoxBpm->value(), detected);
     }
 
+    // The Tempo box shows the tempo that plays: a loop stretched to 150 BPM whose own tempo
+    // is then corrected (tapped, undone) plays at its new effective tempo, and the box says so.
+    void tempoBoxShowsWhatPlaysWhenTheTempoIsCorrectedWhileStretched()
+    {
+        auto &ui = w()->form();
+        auto *tempo = w()->findChild<TempoAlternativesWidget *>();
+        QVERIFY(tempo);
+        const double detected = loop()->bpm();
+        QVERIFY(detected > 0.0);
+        ui.doubleSpinBoxBpm->setValue(150.0);
+        QCOMPARE(ui.doubleSpinBoxBpm->value(), 150.0);
+        const double ratio = loop()->timeStretchRatio();
+        long long now = 900000;
+        tempo->setClock([&now] { return now; });
+        for (int i = 0; i < 4; ++i, now += 1000)
+            QTest::keyClick(w()->slicingView(), Qt::Key_T);
+        QCOMPARE(loop()->bpm(), 60.0);
+        QVERIFY(loop()->isStretchEnabled());
+        QCOMPARE(loop()->timeStretchRatio(), ratio);
+        QCOMPARE(ui.doubleSpinBoxBpm->value(), std::round(loop()->effectiveBpm() * 100.0) / 100.0);
+        w()->undoStack()->undo();
+        QCOMPARE(loop()->bpm(), detected);
+        QCOMPARE(ui.doubleSpinBoxBpm->value(), 150.0);
+        ui.pushButtonResetQuickControls->click();
+        QCOMPARE(ui.doubleSpinBoxBpm->value(), detected);
+    }
+
     void slicingThroughTheUndoStack()
     {
         auto &ui = w()->form();

@@ -384,6 +384,33 @@ void EditableCacheTest::normalizeAnalysesTheAudioUnderIt()
     QVERIFY(qAbs(cache->getSample(2000) + 0.707f) < 1e-4f);
 }
 
+// A Normalize brings what reaches it to the target: louder audio duplicated under it does
+// not make it clip, and a gain applied before it is not undone.
+void EditableCacheTest::normalizeHearsTheEditsBeforeIt()
+{
+    const auto cache = makeEditable(makeSource(40000, [](int i) { return i < 20000 ? 0.05f : -0.5f; }));
+    cache->addEdit(makeEdit(TypeDuplicate, 25000, 30000, cache, 0));
+    const auto gain = makeEdit(TypeGain, 32000, 36000, cache).objectCast<AudioEditGain>();
+    const auto overCopy = makeEdit(TypeNormalize, 0, 4000, cache).objectCast<AudioEditNormalize>();
+    const auto overGain = makeEdit(TypeNormalize, 32000, 36000, cache).objectCast<AudioEditNormalize>();
+    QVERIFY(gain && overCopy && overGain);
+    gain->setGain(1.5f);
+    cache->addEdit(gain);
+    cache->addEdit(overCopy);
+    cache->addEdit(overGain);
+    auto peak = [&cache](int start, int end) {
+        float p = 0.0f;
+        for (int i = start; i <= end; ++i)
+            p = std::max(p, std::fabs(cache->getSample(i)));
+        return p;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(overCopy->gain() - float(0.707 / 0.5)) < 1e-4f, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(overGain->gain() - float(0.707 / 0.75)) < 1e-4f, 10000);
+    QVERIFY(waitForReset(cache.data()));
+    QVERIFY(std::fabs(peak(0, 4000) - 0.707f) < 1e-4f);
+    QVERIFY(std::fabs(peak(32000, 36000) - 0.707f) < 1e-4f);
+}
+
 void EditableCacheTest::queuedDirtyRegionsAreMerged()
 {
     AudioCachePtr render(new AudioCache(AudioFilePtr(new MemoryReader(5000, [](int) { return 1.0f; }))));

@@ -21,6 +21,7 @@ private slots:
     void mutedRegionIsRecomputedOnEveryRead();
     void groupMembersChangeTheSound();
     void normalizeAnalysesTheAudioUnderIt();
+    void normalizeHearsTheEditsBeforeIt();
     void queuedDirtyRegionsAreMerged();
     void readsNeverLeaveTheSource();
     void tryLockNeverKeepsTheEditLockOnFailure();

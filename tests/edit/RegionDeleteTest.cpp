@@ -2,6 +2,9 @@
 
 #include "AddEditCommand.h"
 #include "AudioEditDelete.h"
+#include "AudioEditGain.h"
+#include "AudioEditNormalize.h"
+#include "AudioEditWorker.h"
 #include "AudioEditFactory.h"
 #include "EditCommands.h"
 #include "EditFixtures.h"
@@ -256,8 +259,8 @@ void RegionDeleteTest::reverseAndDuplicateOverDeletedAudioLeaveItOut()
     // A reverse over two deleted spans plays what it covered backwards, and a duplicate in
     // place over one sounds like no edit at all; neither brings deleted audio back.
     constexpr int s = 20000, e = 80000;
-    const QList<AudioEditPtr> reverse = EditCommands::createEdits(TypeReverse, -1, s, e, rig.cache);
-    const QList<AudioEditPtr> copy = EditCommands::createEdits(TypeDuplicate, -1, 100000, 130000, rig.cache);
+    const QList<AudioEditPtr> reverse = EditCommands::createInPlace(TypeReverse, s, e, rig.cache);
+    const QList<AudioEditPtr> copy = EditCommands::createInPlace(TypeDuplicate, 100000, 130000, rig.cache);
     QCOMPARE(reverse.size(), 3);
     QCOMPARE(copy.size(), 2);
     for (const AudioEditPtr &edit : reverse + copy)
@@ -273,7 +276,7 @@ void RegionDeleteTest::reverseAndDuplicateOverDeletedAudioLeaveItOut()
     QCOMPARE(wrong, 0);
 
     // Pasted elsewhere, a copy over a deleted span lays down what was heard there.
-    const QList<AudioEditPtr> pasted = EditCommands::createEdits(TypeDuplicate, 140000, 100000, 130000, rig.cache);
+    const QList<AudioEditPtr> pasted = EditCommands::pasteRegion(EditCommands::copyRegion(100000, 130000, rig.cache), 140000, rig.cache);
     QCOMPARE(pasted.size(), 2);
     for (const AudioEditPtr &edit : pasted)
         rig.stack.push(new AddEditCommand(rig.cache, edit));
@@ -282,8 +285,8 @@ void RegionDeleteTest::reverseAndDuplicateOverDeletedAudioLeaveItOut()
         if (afterPaste[k] != before[k - 40000])
             ++wrong;
     QCOMPARE(wrong, 0);
-    QCOMPARE(EditCommands::createEdits(TypeReverse, -1, 0, 20000, rig.cache).size(), 1);
-    QCOMPARE(EditCommands::createEdits(TypeGain, -1, s, e, rig.cache).size(), 1);
+    QCOMPARE(EditCommands::createInPlace(TypeReverse, 0, 20000, rig.cache).size(), 1);
+    QCOMPARE(EditCommands::createInPlace(TypeGain, s, e, rig.cache).size(), 1);
 }
 
 void RegionDeleteTest::overlappingDeletedSpansBecomeOne()
@@ -324,4 +327,37 @@ void RegionDeleteTest::emptyRegionBuildsNothing()
     QVERIFY(EditCommands::deleteRegion(rig.slicer.get(), rig.cache, 3000, 3001).isEmpty()); // one frame, aligned
     QVERIFY(EditCommands::deleteRegion(rig.slicer.get(), rig.cache, kLength, kLength + 500).isEmpty());
     QVERIFY(EditCommands::deleteRegion(nullptr, rig.cache, 0, 1000).isEmpty());
+}
+
+// A Normalize hears the edits before it. A region delete moves it and them in several
+// commands; its analysis waits until they are all done, so the gain it ends with, after the
+// delete and after its undo and redo, is the one that order of edits gives.
+void RegionDeleteTest::normalizeOverMovedEditsComesBackExactly()
+{
+    Rig rig;
+    QVERIFY(rig.load());
+    const auto gain = rig.addEdit(TypeGain, 50000, 90000).objectCast<AudioEditGain>();
+    QVERIFY(gain);
+    gain->setGain(1.8f);
+    const auto normalize = rig.addEdit(TypeNormalize, 60000, 80000).objectCast<AudioEditNormalize>();
+    QVERIFY(normalize);
+    // Heard through the gain: the staircase's largest value there, times 1.8.
+    float heard = 0.0f;
+    for (int i = 60000; i < 80000; ++i)
+        heard = std::max(heard, std::fabs(1.8f * TestAudio::staircase(i)));
+    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(normalize->gain() - float(0.707 / heard)) < 1e-4f, 10000);
+    const float before = normalize->gain();
+    const std::vector<float> original = rig.sound();
+
+    rig.deleteRegion(1000, 21000);
+    QTRY_VERIFY_WITH_TIMEOUT(AudioEditWorker::instance()->queuedCount() == 0, 10000);
+    const std::vector<float> deleted = rig.sound();
+    QCOMPARE(normalize->gain(), before);
+    rig.stack.undo();
+    QTRY_VERIFY_WITH_TIMEOUT(AudioEditWorker::instance()->queuedCount() == 0, 10000);
+    QCOMPARE(normalize->gain(), before);
+    QVERIFY(rig.sound() == original);
+    rig.stack.redo();
+    QTRY_VERIFY_WITH_TIMEOUT(AudioEditWorker::instance()->queuedCount() == 0, 10000);
+    QVERIFY(rig.sound() == deleted);
 }

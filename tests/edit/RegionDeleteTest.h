@@ -14,4 +14,5 @@ private slots:
     void reverseAndDuplicateOverDeletedAudioLeaveItOut();
     void overlappingDeletedSpansBecomeOne();
     void emptyRegionBuildsNothing();
+    void normalizeOverMovedEditsComesBackExactly();
 };

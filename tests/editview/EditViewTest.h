@@ -20,12 +20,14 @@ private slots:
     void gainHandleSetsGain();
     void gainValueReadsClearOfTheHandle();
     void groupsTakeMembers();
+    void regionDeletedInsideAReversingGroup();
     void pastedGroupHasItsOwnMembers();
     void signalsAndSlotsByName();
     void hideAndUnhide();
     void unhideLastOnlyShowsWhatIsHidden();
     void copyAndPasteEdits();
     void cutSelectionAndPasteIt();
+    void pastedSelectionIsWhatWasHeard();
     void cutEditsAndPasteThem();
     void deleteRegionFollowsSlicePointsEditsAndTrim();
     void deletesMergeAndUndoRestoresLength();
