@@ -60,6 +60,12 @@ void scan(const float *samples, int count, float &minimum, float &maximum) {
     maximum = h;
 }
 
+float largestMagnitude(const float *samples, int count) {
+    float minimum = 0.0f, maximum = 0.0f;
+    scan(samples, count, minimum, maximum);
+    return std::max(-minimum, maximum);
+}
+
 // Nothing at all reads as silent.
 void scan(const std::int16_t *samples, int count, std::int16_t &minimum, std::int16_t &maximum) {
     std::int16_t l = kHighest16, h = kLowest16;

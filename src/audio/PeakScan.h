@@ -16,6 +16,8 @@ constexpr int kBlockSamples = 128;
 // silence (0, 0).
 void scan(const float *samples, int count, float &minimum, float &maximum);
 void scan(const std::int16_t *samples, int count, std::int16_t &minimum, std::int16_t &maximum);
+// The largest absolute value of count samples (a level to normalize to); NaN is left out.
+float largestMagnitude(const float *samples, int count);
 
 // The extremes of n whole blocks one after the other from samples, one pair per block.
 using Int16Blocks = void (*)(const std::int16_t *samples, int n, std::int16_t *minima, std::int16_t *maxima);

@@ -2,6 +2,7 @@
 
 #include "AudioEditWorker.h"
 #include "EditableAudioCache.h"
+#include "PeakScan.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -73,19 +74,6 @@ void releaseOnOwnerThread(QSharedPointer<EditableAudioCache> cache)
     QMetaObject::invokeMethod(app, [held = std::move(cache)]() {}, Qt::QueuedConnection);
 }
 
-// Largest absolute value; eight running maxima so that the compiler can keep them in
-// vector registers.
-float blockPeak(const float *samples, unsigned count)
-{
-    float lanes[8] = {};
-    unsigned k = 0;
-    for (; k + 8 <= count; k += 8)
-        for (int l = 0; l < 8; ++l)
-            lanes[l] = std::max(lanes[l], std::fabs(samples[k + unsigned(l)]));
-    for (; k < count; ++k)
-        lanes[0] = std::max(lanes[0], std::fabs(samples[k]));
-    return *std::max_element(lanes, lanes + 8);
-}
 } // namespace
 
 void AudioEditNormalize::analyze()
@@ -123,7 +111,7 @@ void AudioEditNormalize::analyze()
                 const unsigned got = m_sourceCache->readSamples(block.data(), unsigned(want), unsigned(pos));
                 if (got == 0)
                     break;
-                peak = std::max(peak, blockPeak(block.data(), got));
+                peak = std::max(peak, PeakScan::largestMagnitude(block.data(), int(got)));
                 pos += int(got);
                 if (step > 0 && pos >= nextProgress) {
                     emit analysisProgress(float(double(pos - start) / double(length)));

@@ -3,6 +3,7 @@
 #include "AudioEditGroup.h"
 #include "EditLogging.h"
 #include "EditableAudioCacheWorker.h"
+#include "PeakScan.h"
 #include "Slice.h"
 
 #include <QMutexLocker>
@@ -21,18 +22,6 @@ int clampToInt(qint64 value)
     return int(std::clamp<qint64>(value, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
 }
 
-// Largest absolute value; eight running maxima that the compiler keeps in vector registers.
-float blockPeak(const float *samples, unsigned count)
-{
-    float lanes[8] = {};
-    unsigned k = 0;
-    for (; k + 8 <= count; k += 8)
-        for (int l = 0; l < 8; ++l)
-            lanes[l] = std::max(lanes[l], std::fabs(samples[k + unsigned(l)]));
-    for (; k < count; ++k)
-        lanes[0] = std::max(lanes[0], std::fabs(samples[k]));
-    return *std::max_element(lanes, lanes + 8);
-}
 
 // Another Normalize's gain is itself the result of an analysis, which runs after this one
 // as often as before it: hearing it would make a gain depend on which analysis finished
@@ -285,7 +274,7 @@ float EditableAudioCache::peakReaching(const AudioEdit *edit, int start, int end
         if (chain.isEmpty() && mapToSource(stop - 1) == first + n - 1 && first + n <= m_sourceLength) {
             // Plain audio: one block read.
             const unsigned got = m_sourceCache->readSamples(block.data(), unsigned(n), unsigned(first));
-            peak = std::max(peak, blockPeak(block.data(), got));
+            peak = std::max(peak, PeakScan::largestMagnitude(block.data(), int(got)));
         } else {
             for (int i = int(pos); i < stop; ++i) {
                 const int p = mapToSource(i);
