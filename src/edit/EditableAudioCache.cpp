@@ -22,7 +22,6 @@ int clampToInt(qint64 value)
     return int(std::clamp<qint64>(value, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
 }
 
-
 // Another Normalize's gain is itself the result of an analysis, which runs after this one
 // as often as before it: hearing it would make a gain depend on which analysis finished
 // first, and an undo would not bring the same sound back. It is heard as unity gain.

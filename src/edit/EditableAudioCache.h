@@ -6,8 +6,8 @@
 #include <QMutex>
 #include <QRecursiveMutex>
 #include <QVector>
-#include <functional>
 #include <atomic>
+#include <functional>
 #include <limits>
 #include <memory>
 
@@ -94,8 +94,8 @@ public:
     // value of [start, end] of the edited loop as it reaches `edit`, after the edits
     // processed before it (other Normalizes heard at unity gain) and without it and those
     // after it; an edit not in the list yet counts as a new one, processed after all the
-    // others. Holds the edit lock one block at
-    // a time; progress receives the fraction done after each block.
+    // others. Holds the edit lock one block at a time; progress receives the fraction done
+    // after each block.
     float peakReaching(const AudioEdit *edit, int start, int end, const std::function<void(double)> &progress);
     int editCount() const { return m_editCount.load(); }
     // The lock that guards the edit list and the members of the groups in it.
