@@ -1,5 +1,6 @@
 #include "WorkerSafeTest.h"
 
+#include "AudioEditWorker.h"
 #include "BackgroundReader.h"
 
 #include <QCoreApplication>
@@ -9,4 +10,11 @@ void WorkerSafeTest::waitForWorkers()
     // Caches released by the last test may still be queued for deletion.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     BackgroundReader::instance()->waitForIdle();
+}
+
+void WorkerSafeTest::endEditWork()
+{
+    AudioEditWorker::shutDown();
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::removePostedEvents(nullptr);
 }

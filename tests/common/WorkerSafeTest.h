@@ -13,6 +13,13 @@ protected:
     // Classes with a cleanupTestCase() of their own call this at its end.
     static void waitForWorkers();
 
+public:
+    // The end of a test program that analysed edits: the analysis worker stops, and the
+    // calls it queued to release editable caches on this thread run now. Left for Qt's own
+    // teardown, a cache would be destroyed under the event queue's lock and join a worker
+    // that waits on that lock to post, and the program would never end.
+    static void endEditWork();
+
 private slots:
     void cleanupTestCase() { waitForWorkers(); }
 };

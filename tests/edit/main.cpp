@@ -1,9 +1,9 @@
 #include "AudioEdit.h"
-#include "AudioEditWorker.h"
 #include "EditLoopTest.h"
 #include "EditModelTest.h"
 #include "EditableCacheTest.h"
 #include "RegionDeleteTest.h"
+#include "WorkerSafeTest.h"
 
 #include <QCoreApplication>
 #include <QStandardPaths>
@@ -31,6 +31,6 @@ int main(int argc, char **argv)
         RegionDeleteTest t;
         failures += QTest::qExec(&t, argc, argv);
     }
-    AudioEditWorker::shutDown();
+    WorkerSafeTest::endEditWork();
     return failures;
 }

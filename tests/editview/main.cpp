@@ -1,6 +1,7 @@
 #include "AudioEdit.h"
 #include "AudioEditWorker.h"
 #include "EditViewTest.h"
+#include "WorkerSafeTest.h"
 
 #include <QApplication>
 #include <QStandardPaths>
@@ -17,6 +18,6 @@ int main(int argc, char **argv) {
         EditViewTest t;
         failures = QTest::qExec(&t, argc, argv);
     }
-    AudioEditWorker::shutDown();
+    WorkerSafeTest::endEditWork();
     return failures;
 }
