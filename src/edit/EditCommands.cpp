@@ -5,8 +5,8 @@
 #include "AdjustEditStartPointCommand.h"
 #include "AudioEditDelete.h"
 #include "AudioEditDuplicate.h"
-#include "AudioEditGroup.h"
 #include "AudioEditFactory.h"
+#include "AudioEditGroup.h"
 #include "AudioEditReverse.h"
 #include "EditLogging.h"
 #include "EditableAudioCache.h"
@@ -247,26 +247,22 @@ QList<AudioEditPtr> EditCommands::createInPlace(int type, int start, int end,
         return edits;
     }
 
-    const QVector<int> cuts = regionCuts(start, end, *cache);
+    // A Duplicate in place is the region copied and pasted where it is.
+    if (type == TypeDuplicate)
+        return pasteRegion(copyRegion(start, end, cache), start, cache);
 
-    // Stretch [p, q) of the region plays from source index toSourceIndex(p). A Reverse's
-    // stretch lands mirrored. An edit covers its end sample, so a piece that meets the next
-    // one ends on the sample before it, the right channel of its last frame: the pieces
-    // are seamless.
+    // Stretch [p, q) of the region plays from source index toSourceIndex(p), mirrored. An
+    // edit covers its end sample, so a piece that meets the next one starts on the sample
+    // after it, the right channel of the frame before: the pieces are seamless.
+    const QVector<int> cuts = regionCuts(start, end, *cache);
     for (int k = 0; k + 1 < cuts.size(); ++k) {
         const int p = cuts.at(k);
         const int q = cuts.at(k + 1);
-        AudioEditPtr edit;
-        if (type == TypeReverse) {
-            const int pieceEnd = start + end - p;
-            const int pieceStart = q == end ? start : start + end - q + 1;
-            edit = AudioEditPtr(new AudioEditReverse(cache->sourceCache(), cache, cache->toSourceIndex(p)));
-            edit->setRange(pieceStart, pieceEnd);
-        } else {
-            edit = AudioEditFactory::createEdit(type, -1, p, q == end ? q : q - 1, cache);
-        }
-        if (edit)
-            edits.append(edit);
+        const int pieceEnd = start + end - p;
+        const int pieceStart = q == end ? start : start + end - q + 1;
+        const AudioEditPtr edit(new AudioEditReverse(cache->sourceCache(), cache, cache->toSourceIndex(p)));
+        edit->setRange(pieceStart, pieceEnd);
+        edits.append(edit);
     }
     return edits;
 }
