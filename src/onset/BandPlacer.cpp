@@ -22,7 +22,7 @@ BandPlacer::BandPlacer(int sampleRate, int channels)
     }
 }
 
-qint64 BandPlacer::earliest(const OnsetDetector::FrameReader &reader, qint64 frames, qint64 from, qint64 to)
+qint64 BandPlacer::earliest(const OnsetDetector::FrameReader &reader, qint64 frames, qint64 from, qint64 to, qint64 detectionPeak)
 {
     const int bands = int(m_bandFirst.size());
     const int past = std::max(2, int(std::lround(m_rate * 0.004 / m_hop)));
@@ -68,6 +68,8 @@ qint64 BandPlacer::earliest(const OnsetDetector::FrameReader &reader, qint64 fra
             peak[size_t(b)] = std::max(peak[size_t(b)], level(j, b));
             loudest = std::max(loudest, level(j, b));
         }
+    const qint64 holdFrom = detectionPeak - qint64(kHoldReachMs * m_rate / 1000.0);
+    const qint64 holdUntil = detectionPeak - qint64(kHoldUntilMs * m_rate / 1000.0);
     // A frame is compared with frames whose windows ended before its own began, so a
     // rise is not split across overlapping windows and lost in the ramp.
     int best = -1;
@@ -83,6 +85,13 @@ qint64 BandPlacer::earliest(const OnsetDetector::FrameReader &reader, qint64 fra
             before /= float(past + 1);
             const float now = level(j, b);
             if (now - before >= kBandRiseDb && now >= peak[size_t(b)] - kBandNearPeakDb) {
+                if (first + qint64(j) * m_hop < holdFrom) {
+                    float low = now;
+                    for (int q = j + 1; q < count && first + qint64(q) * m_hop < holdUntil; ++q)
+                        low = std::min(low, level(q, b));
+                    if (low < before + kHoldDb)
+                        continue;
+                }
                 int k = j - ahead + 1;
                 while (k < j && level(k, b) < before + 3.0f)
                     ++k;

@@ -9,6 +9,7 @@ private slots:
     void softHatUnderATailStillStartsBeforeItsAttack();
     void softHatsUnderALoudSnareAreFoundAtTheDefault();
     void faintHitsInHissStartBeforeTheirAttack();
+    void kicksUnderARingingHatStartAtTheKick();
     void clicksAndLowSampleRatesAreCutAtTheirHits();
     void aBassLineIsCutAtItsNotesNotInItsFadingTail();
     void aQuietIntroKeepsItsHitsUpToTheDrop();
