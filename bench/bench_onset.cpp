@@ -1025,21 +1025,21 @@ int main(int argc, char **argv)
     const Setting &best = settings.front();
     std::printf("\nPer file at the default sensitivity %.0f, against aubio -m %s%s:\n", sensitivity, qPrintable(best.method),
                 best.threshold > 0 ? qPrintable(" -t " + QString::number(best.threshold)) : "");
-    std::printf("  %-22s %5s %7s %6s %6s %8s %8s %8s %6s | %7s %8s\n", "file", "hits", "F", "P", "R", "mean ms", "late ms",
-                "early ms", "<-10ms", "aubio F", "mean ms");
+    std::printf("  %-22s %5s %7s %6s %6s %8s %8s %8s %6s | %7s %8s\n", "file", "hits", "F", "P", "R",
+                "mean ms", "late ms", "early ms", "<-10ms", "aubio F", "mean ms");
     Score ours;
     for (size_t i = 0; i < items.size(); ++i) {
         const QVector<qint64> starts = OnsetDetector::pick(analyses[i], sensitivity, OnsetDetector::defaultMinLengthMs, 0, analyses[i].frames);
         const Score sc = score(items[i].onsets, std::vector<double>(starts.begin(), starts.end()), items[i].rate, nullptr,
                                &items[i].audible);
         ours.add(sc);
-        std::printf("  %-22s %5d %7.4f %6.3f %6.3f %+8.2f %+8.2f %+8.2f %6d | %7.4f %+8.2f\n", qPrintable(items[i].name), sc.hits,
-                    sc.f(), sc.precision(), sc.recall(), sc.meanOffset(), sc.maxLate, sc.maxEarly, sc.farEarly, best.perFile[i].f(),
-                    best.perFile[i].meanOffset());
+        std::printf("  %-22s %5d %7.4f %6.3f %6.3f %+8.2f %+8.2f %+8.2f %6d | %7.4f %+8.2f\n",
+                    qPrintable(items[i].name), sc.hits, sc.f(), sc.precision(), sc.recall(), sc.meanOffset(),
+                    sc.maxLate, sc.maxEarly, sc.farEarly, best.perFile[i].f(), best.perFile[i].meanOffset());
     }
-    std::printf("  %-22s %5d %7.4f %6.3f %6.3f %+8.2f %+8.2f %+8.2f %6d | %7.4f %+8.2f\n", "all", ours.hits, ours.f(),
-                ours.precision(), ours.recall(), ours.meanOffset(), ours.maxLate, ours.maxEarly, ours.farEarly, best.total.f(),
-                best.total.meanOffset());
+    std::printf("  %-22s %5d %7.4f %6.3f %6.3f %+8.2f %+8.2f %+8.2f %6d | %7.4f %+8.2f\n", "all", ours.hits,
+                ours.f(), ours.precision(), ours.recall(), ours.meanOffset(), ours.maxLate, ours.maxEarly,
+                ours.farEarly, best.total.f(), best.total.meanOffset());
     std::printf("  targets: F >= 0.97 %s; F >= best aubio + 0.05 %s; mean offset in [-3, 0] ms %s; none later than +1 ms %s\n",
                 ours.f() >= 0.97 ? "met" : "MISSED", ours.f() >= best.total.f() + 0.05 ? "met" : "MISSED",
                 ours.meanOffset() >= -3.0 && ours.meanOffset() <= 0.0 ? "met" : "MISSED", ours.maxLate <= 1.0 ? "met" : "MISSED");

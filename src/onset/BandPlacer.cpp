@@ -22,8 +22,8 @@ BandPlacer::BandPlacer(int sampleRate, int channels)
     }
 }
 
-qint64 BandPlacer::earliest(const OnsetDetector::FrameReader &reader, qint64 frames, qint64 from, qint64 to, qint64 detectionPeak)
-{
+qint64 BandPlacer::earliest(const OnsetDetector::FrameReader &reader, qint64 frames, qint64 from, qint64 to,
+                            qint64 detectionPeak) {
     const int bands = int(m_bandFirst.size());
     const int past = std::max(2, int(std::lround(m_rate * 0.004 / m_hop)));
     const int ahead = m_size / m_hop;

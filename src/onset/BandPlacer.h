@@ -23,7 +23,8 @@ public:
 
     // Earliest sample in [from, to] where a band of the hit rises clearly, or -1.
     // detectionPeak is where the hit's detection function peaked.
-    qint64 earliest(const OnsetDetector::FrameReader &reader, qint64 frames, qint64 from, qint64 to, qint64 detectionPeak);
+    qint64 earliest(const OnsetDetector::FrameReader &reader, qint64 frames, qint64 from, qint64 to,
+                    qint64 detectionPeak);
 
     // The lowest band edge; the jump over the band's recent mean (in dB) that counts as an
     // attack; how far under the band's own peak near the hit the rise may lie; how far

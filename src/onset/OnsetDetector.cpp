@@ -846,8 +846,9 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
         const float strength = salience(p.height, p.floor, scale);
         if (placer.isValid() && r.db < kPlainRiseDb && strength >= kBandMinStrength) {
             const qint64 reach = std::min(p.frame * L.hop, onset * L.block) - qint64(kBandReachMs * sampleRate / 1000.0);
-            const qint64 bandStart = placer.earliest(reader, frames, std::max<qint64>({0, from * L.block, reach - sampleRate / 250}),
-                                                     (centreBlock + searchAfter) * L.block, centreBlock * L.block);
+            const qint64 bandStart = placer.earliest(
+                reader, frames, std::max<qint64>({0, from * L.block, reach - sampleRate / 250}),
+                (centreBlock + searchAfter) * L.block, centreBlock * L.block);
             if (bandStart >= 0 && bandStart >= reach)
                 start = std::min(start, bandStart - qint64(kBandLeadMs * sampleRate / 1000.0));
         }

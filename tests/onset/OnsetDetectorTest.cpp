@@ -261,10 +261,9 @@ void OnsetDetectorTest::faintHitsInHissStartBeforeTheirAttack()
 
 // Four on the floor with an open hat ringing between the kicks, as house grooves go. A
 // sampled open hat rings on a loop, and where the loop joins it flickers: here a short,
-// bright burst 12 ms before each kick that stands some 5 dB over the ring and falls back. It belongs to the hat, not to the kick; a kick's slice
-// placed at it carries 12 ms of the hat before the kick.
-void OnsetDetectorTest::kicksUnderARingingHatStartAtTheKick()
-{
+// bright burst 12 ms before each kick that stands some 5 dB over the ring and falls back. It belongs to the
+// hat, not to the kick; a kick's slice placed at it carries 12 ms of the hat before the kick.
+void OnsetDetectorTest::kicksUnderARingingHatStartAtTheKick() {
     std::mt19937 rng(47);
     const double beat = 0.48, seconds = 0.3 + 10 * beat;
     const qint64 frames = qint64(seconds * kRate);
@@ -277,11 +276,13 @@ void OnsetDetectorTest::kicksUnderARingingHatStartAtTheKick()
         addHat(mono, hat, ring, 0.0, 0.25, beat, rng);
         if (b + 1 < 10) {
             const qint64 next = at + qint64(beat * kRate);
-            addHat(mono, next - qint64(0.012 * kRate), 1.7 * ring * std::exp(-(beat / 2 - 0.012) / 0.25), 0.0, 0.0008, 0.0025, rng);
+            addHat(mono, next - qint64(0.012 * kRate), 1.7 * ring * std::exp(-(beat / 2 - 0.012) / 0.25), 0.0,
+                   0.0008, 0.0025, rng);
         }
         for (qint64 f = at; f < std::min(frames, at + qint64(0.3 * kRate)); ++f) {
             const double t = double(f - at) / kRate;
-            mono[size_t(f)] += float(0.7 * std::min(1.0, t / 0.0003) * std::exp(-t / 0.08) * std::sin(2.0 * M_PI * (55.0 + 80.0 * std::exp(-t / 0.02)) * t));
+            mono[size_t(f)] += float(0.7 * std::min(1.0, t / 0.0003) * std::exp(-t / 0.08) *
+                                     std::sin(2.0 * M_PI * (55.0 + 80.0 * std::exp(-t / 0.02)) * t));
         }
         addHat(mono, at, 0.3, 0.0, 0.002, 0.01, rng);
         kicks.push_back(at);
@@ -290,10 +291,13 @@ void OnsetDetectorTest::kicksUnderARingingHatStartAtTheKick()
     const QVector<qint64> starts = OnsetDetector::pick(analysis, OnsetDetector::defaultSensitivity,
                                                        OnsetDetector::defaultMinLengthMs, 0, frames);
     for (qint64 k : kicks) {
-        const auto near = std::find_if(starts.begin(), starts.end(), [&](qint64 s) { return std::llabs(s - k) < kRate / 50; });
-        QVERIFY2(near != starts.end(), qPrintable(QString("no slice at the kick at %1 s").arg(double(k) / kRate)));
+        const auto near = std::find_if(starts.begin(), starts.end(),
+                                       [&](qint64 s) { return std::llabs(s - k) < kRate / 50; });
+        QVERIFY2(near != starts.end(),
+                 qPrintable(QString("no slice at the kick at %1 s").arg(double(k) / kRate)));
         const double off = 1000.0 * double(*near - k) / kRate;
-        QVERIFY2(off <= 0.0 && off >= -4.0, qPrintable(QString("the kick at %1 s starts %2 ms off").arg(double(k) / kRate).arg(off)));
+        QVERIFY2(off <= 0.0 && off >= -4.0,
+                 qPrintable(QString("the kick at %1 s starts %2 ms off").arg(double(k) / kRate).arg(off)));
     }
 }
 
