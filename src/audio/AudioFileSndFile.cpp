@@ -183,3 +183,8 @@ int AudioFileSndFile::integerBits() {
         return 0;
     }
 }
+
+bool AudioFileSndFile::isCompressedStream() const {
+    const int container = m_info.format & SF_FORMAT_TYPEMASK;
+    return m_file && (container == SF_FORMAT_MPEG || container == SF_FORMAT_OGG);
+}

@@ -675,6 +675,35 @@ private slots:
         }
     }
 
+    // A file named as another format than it is opens as under its own name, and info
+    // says what it is; a file named "http:…" is a local file, not an address.
+    void misnamedFilesOpenAndAreDescribedByContent() {
+        const QString mp3 = m_dir.filePath("named.mp3");
+        const QString ogg = m_dir.filePath("named.ogg");
+        QCOMPARE(QProcess::execute("ffmpeg", {"-v", "error", "-y", "-i", m_loop, "-c:a", "libmp3lame", mp3}), 0);
+        QCOMPARE(QProcess::execute("ffmpeg", {"-v", "error", "-y", "-i", m_loop, "-c:a", "libvorbis", ogg}), 0);
+        const struct {
+            QString source, name, format;
+        } cases[] = {{mp3, "mp3 in.wav", "mp3-mp3"},     {ogg, "ogg in.mp3", "ogg-vorbis"},
+                     {m_loop, "wav in.flac", "wav-pcm16"}, {ogg, "ogg in.wav", "ogg-vorbis"},
+                     {mp3, "http:mp3.flac", "mp3-mp3"}};
+        for (const auto &c : cases) {
+            const QString misnamed = m_dir.filePath(c.name);
+            QFile::remove(misnamed);
+            QVERIFY(QFile::copy(c.source, misnamed));
+            const Run proper = cli({"points", c.source, "--transients"});
+            QCOMPARE(proper.exitCode, 0);
+            Run r = cli({"points", misnamed, "--transients"});
+            QVERIFY2(r.exitCode == 0 && r.err.isEmpty(), qPrintable(c.name + ": " + r.err));
+            QCOMPARE(r.out, proper.out);
+            // Relative, as a script in the folder gives it: "http:…" must not be taken
+            // for an address.
+            r = cli({"info", c.name}, m_dir.path());
+            QCOMPARE(r.exitCode, 0);
+            QCOMPARE(r.out.section('\t', 0, 1), c.name + "\t" + c.format);
+        }
+    }
+
     // A recording longer than the program's sample index holds (about six hours of
     // stereo at 48 kHz) is refused with its length, as a WAV or FLAC one is, rather than
     // loaded as its first six hours and described as such.
