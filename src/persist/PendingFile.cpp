@@ -1,5 +1,7 @@
 #include "PendingFile.h"
 
+#include "FileNameFit.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -9,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -30,7 +33,10 @@ PendingFile::~PendingFile() {
 
 bool PendingFile::create(QString *error) {
     const QFileInfo target(m_finalPath);
-    const QString stem = target.absolutePath() + QLatin1String("/.") + target.fileName() + QLatin1Char('.');
+    // The temporary name adds 14 bytes at most ("." before, ".<7 letters>.part" after):
+    // a final name near the limit on one name is shortened in it.
+    const QString stem =
+        target.absolutePath() + QLatin1String("/.") + FileNameFit::shortened(target.fileName(), 14) + QLatin1Char('.');
     // Created with open(2) and mode 0666, so the finished file gets the permissions the
     // user's umask gives every new file (a QTemporaryFile would be private to the user).
     int err = 0;
@@ -38,9 +44,9 @@ bool PendingFile::create(QString *error) {
         const QString candidate =
             stem + QString::number(QRandomGenerator::global()->generate(), 36) + QLatin1String(".part");
         const int fd =
-            ::open(QFile::encodeName(candidate).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            ::open(QFile::encodeName(candidate).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
-            ::close(fd);
+            m_fd = fd;
             m_temporaryPath = candidate;
             return true;
         }
@@ -59,6 +65,17 @@ bool PendingFile::commit(bool overwrite, QString *error) {
         if (error)
             *error = tr("%1 could not be written.").arg(QDir::toNativeSeparators(m_finalPath));
         return false;
+    }
+    if (m_fd >= 0) {
+        // The last chance to hear of a write that failed (a full disk on a network share).
+        const int closed = ::close(m_fd);
+        const int err = errno;
+        m_fd = -1;
+        if (closed != 0 && err != EINTR) {
+            if (error)
+                *error = tr("%1 could not be written: %2").arg(QDir::toNativeSeparators(m_finalPath), systemError(err));
+            return false;
+        }
     }
     const QByteArray from = QFile::encodeName(m_temporaryPath);
     const QByteArray to = QFile::encodeName(m_finalPath);
@@ -99,7 +116,32 @@ bool PendingFile::commit(bool overwrite, QString *error) {
 }
 
 void PendingFile::discard() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
     if (!m_temporaryPath.isEmpty())
         QFile::remove(m_temporaryPath);
     m_temporaryPath.clear();
+}
+
+bool PendingFile::createFolder(const QString &folder, QString *reason) {
+    const QString path = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    if (QFileInfo(path).isDir())
+        return true;
+    // Only what is missing above is made: a file in the way there is reported by the
+    // mkdir below it ("Not a directory"), as the system sees it.
+    const QString parent = QFileInfo(path).absolutePath();
+    struct stat st;
+    if (parent != path && ::lstat(QFile::encodeName(parent).constData(), &st) != 0 && errno == ENOENT &&
+        !createFolder(parent, reason))
+        return false;
+    if (::mkdir(QFile::encodeName(path).constData(), 0777) == 0)
+        return true;
+    const int err = errno;
+    // Made meanwhile by another export.
+    if (err == EEXIST && QFileInfo(path).isDir())
+        return true;
+    if (reason)
+        *reason = systemError(err);
+    return false;
 }

@@ -17,6 +17,10 @@ public:
     // exist or is not writable.
     bool create(QString *error);
     QString temporaryPath() const { return m_temporaryPath; }
+    // The temporary file, open for reading and writing until the commit or the discard
+    // (libsndfile refuses paths longer than 1024 bytes, which deep folders of long names
+    // reach; a descriptor has no such limit). -1 before create().
+    int descriptor() const { return m_fd; }
     QString finalPath() const { return m_finalPath; }
 
     // Moves the finished file onto its final name. Without overwrite, an existing file
@@ -26,8 +30,13 @@ public:
     // Removes the temporary file.
     void discard();
 
+    // Makes folder and the folders above it that are missing. False with the system's
+    // reason ("Permission denied", "Not a directory", "File exists") when it cannot.
+    static bool createFolder(const QString &folder, QString *reason);
+
 private:
     QString m_finalPath;
     QString m_temporaryPath;
     bool m_committed = false;
+    int m_fd = -1;
 };

@@ -704,6 +704,35 @@ private slots:
         }
     }
 
+    // A loop named as long as a file name may be gives slices, the whole loop with cues
+    // and a kit whose names fit the limit of 255 bytes on one name; a second run with
+    // fewer slices still takes the first run's extra ones away.
+    void longLoopNameSlicesIntoNamesThatFit() {
+        const QString stem = QString(123, QChar(0xDC)) + QString::fromUtf8("\xF0\x9F\xA5\x81");
+        const QString in = m_dir.filePath(stem + ".wav");
+        QVERIFY(TestAudio::writeWav(in, 2, 44100, 44100 * 2, drums(120.0, 44100), false));
+        const QString out = m_dir.filePath("long-names");
+        Run r = cli({"slice", in, "--out", out, "--equal", "3", "--cues"});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        r = cli({"slice", in, "--out", out, "--equal", "2", "--cues", "--overwrite"});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QStringList files = filesIn(out);
+        QCOMPARE(files.size(), 3);
+        for (const QString &file : files)
+            for (const QString &part : file.split('/'))
+                QVERIFY2(part.toUtf8().size() <= 255 && !part.contains(QChar::ReplacementCharacter), qPrintable(part));
+        QVERIFY(files.filter(QRegularExpression("_01\\.wav$")).size() == 1 &&
+                files.filter(QRegularExpression("_02\\.wav$")).size() == 1);
+
+        r = cli({"slice", in, "--out", m_dir.filePath("long-kit"), "--equal", "2", "--kit", "sfz"});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        files = filesIn(m_dir.filePath("long-kit"));
+        QCOMPARE(files.size(), 4); // the kit, its MIDI file and two samples
+        for (const QString &file : files)
+            for (const QString &part : file.split('/'))
+                QVERIFY2(part.toUtf8().size() <= 255, qPrintable(part));
+    }
+
     // A recording longer than the program's sample index holds (about six hours of
     // stereo at 48 kHz) is refused with its length, as a WAV or FLAC one is, rather than
     // loaded as its first six hours and described as such.
