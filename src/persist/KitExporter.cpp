@@ -271,8 +271,10 @@ bool KitExporter::prepareBatch(QString &error) {
                                       .filePath(QLatin1Char('.') + m_options.name + QLatin1String(".kit-") +
                                                 QString::number(QRandomGenerator::global()->generate(), 36) +
                                                 QLatin1String(".part"));
-        if (::mkdir(QFile::encodeName(candidate).constData(), 0777) == 0)
+        if (::mkdir(QFile::encodeName(candidate).constData(), 0777) == 0) {
             m_staging = candidate;
+            PendingFile::trackFolder(m_staging, true);
+        }
         else if ((err = errno) != EEXIST)
             break;
     }
@@ -357,8 +359,10 @@ void KitExporter::batchEnded(Status) {
 }
 
 void KitExporter::removeStaging() {
-    if (!m_staging.isEmpty())
+    if (!m_staging.isEmpty()) {
         QDir(m_staging).removeRecursively();
+        PendingFile::trackFolder(m_staging, false);
+    }
     m_staging.clear();
 }
 

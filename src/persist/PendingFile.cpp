@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
+#include <QSet>
 #include <QRandomGenerator>
 #include <cerrno>
 #include <cstdio>
@@ -15,6 +17,24 @@
 #include <unistd.h>
 
 namespace {
+// The temporary files and folders still pending, for abandonAll(). Creating, committing
+// and discarding hold the lock, so an abandon finds every file either not made yet,
+// still temporary, or whole under its final name.
+// Never destroyed: a second Ctrl+C may come while the program is already exiting.
+QMutex &pendingLock() {
+    static QMutex *lock = new QMutex;
+    return *lock;
+}
+QSet<QString> &pendingFiles() {
+    static QSet<QString> *files = new QSet<QString>;
+    return *files;
+}
+QSet<QString> &pendingFolders() {
+    static QSet<QString> *folders = new QSet<QString>;
+    return *folders;
+}
+bool g_abandoned = false; // under pendingLock()
+
 QString tr(const char *text) {
     return QCoreApplication::translate("PendingFile", text);
 }
@@ -40,6 +60,12 @@ bool PendingFile::create(QString *error) {
     // Created with open(2) and mode 0666, so the finished file gets the permissions the
     // user's umask gives every new file (a QTemporaryFile would be private to the user).
     int err = 0;
+    QMutexLocker locker(&pendingLock());
+    if (g_abandoned) {
+        if (error)
+            *error = tr("%1 could not be written: %2").arg(QDir::toNativeSeparators(m_finalPath), systemError(ECANCELED));
+        return false;
+    }
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString candidate =
             stem + QString::number(QRandomGenerator::global()->generate(), 36) + QLatin1String(".part");
@@ -48,6 +74,7 @@ bool PendingFile::create(QString *error) {
         if (fd >= 0) {
             m_fd = fd;
             m_temporaryPath = candidate;
+            pendingFiles().insert(candidate);
             return true;
         }
         err = errno;
@@ -76,6 +103,12 @@ bool PendingFile::commit(bool overwrite, QString *error) {
                 *error = tr("%1 could not be written: %2").arg(QDir::toNativeSeparators(m_finalPath), systemError(err));
             return false;
         }
+    }
+    QMutexLocker locker(&pendingLock());
+    if (g_abandoned) {
+        if (error)
+            *error = tr("%1 could not be written: %2").arg(QDir::toNativeSeparators(m_finalPath), systemError(ECANCELED));
+        return false;
     }
     const QByteArray from = QFile::encodeName(m_temporaryPath);
     const QByteArray to = QFile::encodeName(m_finalPath);
@@ -111,6 +144,7 @@ bool PendingFile::commit(bool overwrite, QString *error) {
         }
     }
     m_committed = true;
+    pendingFiles().remove(m_temporaryPath);
     m_temporaryPath.clear();
     return true;
 }
@@ -119,8 +153,11 @@ void PendingFile::discard() {
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
-    if (!m_temporaryPath.isEmpty())
+    QMutexLocker locker(&pendingLock());
+    if (!m_temporaryPath.isEmpty() && !g_abandoned) {
         QFile::remove(m_temporaryPath);
+        pendingFiles().remove(m_temporaryPath);
+    }
     m_temporaryPath.clear();
 }
 
@@ -144,4 +181,23 @@ bool PendingFile::createFolder(const QString &folder, QString *reason) {
     if (reason)
         *reason = systemError(err);
     return false;
+}
+
+void PendingFile::abandonAll() {
+    // Never unlocked: the caller ends the program, and no write may start or finish
+    // after this.
+    pendingLock().lock();
+    g_abandoned = true;
+    for (const QString &file : qAsConst(pendingFiles()))
+        ::unlink(QFile::encodeName(file).constData());
+    for (const QString &folder : qAsConst(pendingFolders()))
+        QDir(folder).removeRecursively();
+}
+
+void PendingFile::trackFolder(const QString &folder, bool tracked) {
+    QMutexLocker locker(&pendingLock());
+    if (tracked)
+        pendingFolders().insert(folder);
+    else
+        pendingFolders().remove(folder);
 }

@@ -30,6 +30,16 @@ public:
     // Removes the temporary file.
     void discard();
 
+    // Ends every pending file at once, for a program about to exit without finishing its
+    // writes (a second Ctrl+C): removes the temporary files and the tracked staging
+    // folders still there, and from then on no file is created or committed, so none
+    // appears half-written under its final name. Any thread; never returns control of
+    // the pending files (the caller exits).
+    static void abandonAll();
+    // A temporary folder (a kit's staging folder) that abandonAll() removes with what it
+    // holds, while tracked.
+    static void trackFolder(const QString &folder, bool tracked);
+
     // Makes folder and the folders above it that are missing. False with the system's
     // reason ("Permission denied", "Not a directory", "File exists") when it cannot.
     static bool createFolder(const QString &folder, QString *reason);
