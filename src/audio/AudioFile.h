@@ -69,8 +69,17 @@ public:
 
     // Chooses the reader by the file name's extension (case ignored): ".wav", ".aif"
     // and ".aiff" go to libsndfile, ".flac" to libFLAC, everything else to the
-    // compressed-audio decoder. Never returns null.
+    // compressed-audio decoder. When that reader cannot open the file, its content
+    // chooses (WAV, RF64 and AIFF go to libsndfile, FLAC to libFLAC, anything else to
+    // the decoder, which probes it); when no reader opens it, the reader its name chose
+    // is returned, empty. Never returns null.
     static AudioFilePtr createForPath(const QString &path);
+    enum class ReaderKind { SndFile, Flac, Decoder };
+    // The reader a file's first bytes call for, whatever its name says: WAV (RIFF, RF64,
+    // BW64) and AIFF go to libsndfile, FLAC (also behind an ID3 tag) to libFLAC, and
+    // everything else (MP3, AAC, Ogg, WMA, or bytes nobody recognises) to FFmpeg, which
+    // probes the content itself.
+    static ReaderKind readerForContent(const QString &path);
     // The file name suffixes (lower case, no dot) offered when opening audio.
     static QStringList openableSuffixes();
     // What about the path itself keeps it from being read, in a few words ("no such

@@ -23,6 +23,9 @@ public:
     int readInt16(std::int16_t *buffer, unsigned count) override;
 
     int channels() const override { return m_info.channels; }
+    // An MP3 or Ogg stream of its own (not one inside a WAV), which libsndfile decodes
+    // with decoders of its own.
+    bool isCompressedStream() const;
 
 private:
     // read() and readInt16(): libsndfile's reader for one sample type.
@@ -31,6 +34,7 @@ private:
 
     SF_INFO m_info{};
     SNDFILE *m_file = nullptr;
+    int m_fd = -1;
     QString m_path;
     int m_length = 0;
     int m_sampleRate = 0;

@@ -259,6 +259,17 @@ bool FfmpegPcmReader::open(const std::string &fileName, std::string *error) {
     const bool pcm = codec >= AV_CODEC_ID_PCM_S16LE && codec < AV_CODEC_ID_ADPCM_IMA_QT;
     const bool declaresFrames = pcm && (demuxer == "aiff" || demuxer == "caf");
     int64_t frames = container;
+    // ASF times its packets in milliseconds, rounded down (a 10-minute WMA's packets add
+    // up to 9 seconds less than it holds), and its own duration counts the preroll and
+    // the last block's padding, which the decoder does not deliver: only decoding says
+    // how much there is. WMA decodes at hundreds of times real time.
+    if (demuxer == "asf") {
+        const int64_t decoded = decodedFrames();
+        if (decoded > 0) {
+            m_duration = ticksFromFrames(decoded, m_format.sampleRate);
+            return true;
+        }
+    }
     if (scanned >= 0 &&
         (packetsExact || declaresFrames || container < 0 || container > scanned + m_format.sampleRate))
         frames = scanned;
@@ -365,6 +376,26 @@ void FfmpegPcmReader::closeStream() {
     m_streamIndex = -1;
     m_framePending = false;
     m_atStart = false;
+}
+
+int64_t FfmpegPcmReader::decodedFrames() const {
+    FfmpegPcmReader counter(m_memory, m_memorySize);
+    counter.m_fileName = m_fileName;
+    std::string error;
+    if (!counter.openStream(&error))
+        return -1;
+    int64_t frames = counter.m_frame->nb_samples;
+    for (;;) {
+        ff().av_frame_unref(counter.m_frame);
+        const int flags = counter.decodeNextFrame();
+        if (flags != NoFlags)
+            return (flags & Error) ? -1 : frames;
+        // A format change ends what is delivered, as it ends the reading.
+        if (counter.m_frame->ch_layout.nb_channels != m_format.channels ||
+            counter.m_frame->sample_rate != m_format.sampleRate)
+            return frames;
+        frames += counter.m_frame->nb_samples;
+    }
 }
 
 int64_t FfmpegPcmReader::containerDuration() const {

@@ -49,6 +49,8 @@ private:
     int decodeNextFrame();
     bool convertFrame(Buffer *buffer);
     int64_t containerDuration() const;
+    // Frames the whole stream decodes to, counted by decoding it; negative on an error.
+    int64_t decodedFrames() const;
 
     std::string m_fileName;
     const uint8_t *m_memory = nullptr;

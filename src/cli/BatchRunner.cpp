@@ -2,6 +2,7 @@
 
 #include "AudioFile.h"
 #include "ExportFormat.h"
+#include "FileNameFit.h"
 #include "KitExporter.h"
 #include "LoopTask.h"
 #include "SliceExporter.h"
@@ -19,6 +20,7 @@
 #include <QThread>
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
@@ -125,13 +127,15 @@ void BatchRunner::expandInputs() {
             // Each input gets a folder of its own; a name met twice gets a number so
             // that two loops never write into one folder.
             in.stem = safeName(QFileInfo(path).completeBaseName());
-            QString base = outRoot;
+            QString parent = outRoot;
             for (const QString &part : relativeDir)
-                base += QLatin1Char('/') + safeName(part);
-            base = QDir::cleanPath(base + QLatin1Char('/') + in.stem);
-            QString dir = base;
+                parent += QLatin1Char('/') + safeName(part);
+            parent = QDir::cleanPath(parent) + QLatin1Char('/');
+            // The folder's name fits the limit on one name, its number included: two
+            // loops whose names differ only beyond it get folders of their own.
+            QString dir = parent + FileNameFit::fit(in.stem);
             for (int k = 2; usedOutDirs.contains(dir); ++k)
-                dir = base + QStringLiteral(" (%1)").arg(k);
+                dir = parent + FileNameFit::fit(in.stem, QStringLiteral(" (%1)").arg(k));
             usedOutDirs.insert(dir);
             in.outDir = dir;
             if (!isInside(dir, outRoot))
@@ -538,7 +542,7 @@ bool BatchRunner::exportSlices(const Input &input, LoopTask &task, QString *erro
     if (m_options.cues) {
         whole.reset(new SliceExporter(loop));
         const QString suffix = m_options.kit.isEmpty() ? m_options.format : QStringLiteral("wav");
-        whole->addFile(QDir(input.outDir).filePath(input.stem + QLatin1Char('.') + suffix),
+        whole->addFile(QDir(input.outDir).filePath(FileNameFit::fit(input.stem, QLatin1Char('.') + suffix)),
                        {slicer->trimStart(), slicer->trimEnd()});
         whole->setMarkers(slicer->slicePoints(), loop->bpm());
         configure(*whole);
@@ -621,8 +625,7 @@ QString BatchRunner::replacedInput(const QStringList &targets, QString *target) 
 // Only files named exactly as the slices of this input in this format are touched.
 bool BatchRunner::removeEarlierSlices(const Input &input, const QStringList &written, QString *error) const {
     const QRegularExpression slice(
-        QStringLiteral("^%1_(\\d{2,})\\.%2$")
-            .arg(QRegularExpression::escape(input.stem), QRegularExpression::escape(m_options.format)));
+        QStringLiteral("_(\\d{2,})\\.%1$").arg(QRegularExpression::escape(m_options.format)));
     QSet<QString> kept;
     for (const QString &path : written)
         kept.insert(QFileInfo(path).fileName());
@@ -631,6 +634,14 @@ bool BatchRunner::removeEarlierSlices(const Input &input, const QStringList &wri
         const QRegularExpressionMatch match = slice.match(name);
         // Numbers start at 1: "_00" was never a slice.
         if (!match.hasMatch() || match.captured(1).toLongLong() == 0 || kept.contains(name))
+            continue;
+        // Named exactly as this input's slice of that number, its name shortened as a
+        // run with as many digits shortens it.
+        const int digits = match.capturedLength(1);
+        const int countOfThatWidth = digits <= 2 ? 1 : int(std::min(std::pow(10.0, digits - 1), 1e9));
+        if (digits > 9 ||
+            name != SliceExporter::sliceFileName(input.stem, int(match.captured(1).toLongLong()), countOfThatWidth,
+                                                 m_options.format))
             continue;
         const QString path = dir.filePath(name);
         if (m_readFiles.contains(QFileInfo(path).canonicalFilePath()))

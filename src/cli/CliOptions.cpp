@@ -326,7 +326,8 @@ QString usageText(CliOptions::Command command) {
         for (const CommandRow &c : commandTable())
             text += QStringLiteral("  %1  %2\n").arg(QString::fromLatin1(c.name), -7).arg(c.summary);
         text += QStringLiteral("\n'quillory-cli SUBCOMMAND --help' lists its options; see also quillory-cli(1).\n"
-                               "Exit status: 0 all done, 1 a file failed, 2 usage error, 130 interrupted.\n");
+                               "Exit status: 0 all done, 1 a file failed, 2 usage error, 130 interrupted (a second\n"
+                               "Ctrl+C stops at once; only whole files are left either way).\n");
         return text;
     }
     for (const CommandRow &c : commandTable()) {

@@ -8,6 +8,7 @@
 #include "Trevant.h"
 
 #include <QFileInfo>
+#include <QHash>
 #include <QThread>
 #include <algorithm>
 #include <climits>
@@ -224,40 +225,97 @@ QString sndfileContainer(int format) {
 }
 } // namespace
 
-StreamDescription describeStream(const QString &path) {
+namespace {
+// The file's description as libsndfile reads its header; empty format when libsndfile
+// does not open it.
+StreamDescription sndfileDescription(const QByteArray &encoded) {
     StreamDescription d;
+    SF_INFO info{};
+    if (SNDFILE *f = sf_open(encoded.constData(), SFM_READ, &info)) {
+        d.format = sndfileContainer(info.format) + QLatin1Char('-') + sndfileEncoding(info.format);
+        d.channels = info.channels;
+        d.frames = info.frames;
+        d.sampleRate = info.samplerate;
+        d.seconds = info.samplerate > 0 ? double(info.frames) / info.samplerate : 0.0;
+        sf_close(f);
+    }
+    return d;
+}
+
+// The name info gives a container FFmpeg found in a file whose extension is not one of
+// its own: the extension such files usually have.
+QString containerLabel(const AVInputFormat *format) {
+    const QString name = QString::fromLatin1(format->name).section(QLatin1Char(','), 0, 0);
+    static const QHash<QString, QString> labels{{QStringLiteral("mov"), QStringLiteral("m4a")},
+                                                {QStringLiteral("asf"), QStringLiteral("wma")},
+                                                {QStringLiteral("matroska"), QStringLiteral("mka")}};
+    return labels.value(name, name);
+}
+
+// Whether suffix is an extension files of this container have: FFmpeg's own list for it,
+// or one the decoder is known to open it under (".opus" and ".oga" for Ogg).
+bool suffixFits(const QString &suffix, const AVInputFormat *format) {
+    const QStringList names = QString::fromLatin1(format->name).split(QLatin1Char(','));
+    if (names.contains(suffix) || containerLabel(format) == suffix)
+        return true;
+    if (format->extensions &&
+        QString::fromLatin1(format->extensions).split(QLatin1Char(',')).contains(suffix))
+        return true;
+    static const QHash<QString, QString> known{
+        {QStringLiteral("opus"), QStringLiteral("ogg")},     {QStringLiteral("oga"), QStringLiteral("ogg")},
+        {QStringLiteral("webm"), QStringLiteral("matroska")}, {QStringLiteral("mka"), QStringLiteral("matroska")},
+        {QStringLiteral("m4a"), QStringLiteral("mov")},       {QStringLiteral("mp4"), QStringLiteral("mov")},
+        {QStringLiteral("aifc"), QStringLiteral("aiff")},     {QStringLiteral("wave"), QStringLiteral("wav")}};
+    return names.contains(known.value(suffix));
+}
+} // namespace
+
+StreamDescription describeStream(const QString &path) {
     const QString suffix = QFileInfo(path).suffix().toLower();
     const QByteArray encoded = QFile::encodeName(path);
-    if (suffix == "wav" || suffix == "aif" || suffix == "aiff" || suffix == "flac") {
-        SF_INFO info{};
-        if (SNDFILE *f = sf_open(encoded.constData(), SFM_READ, &info)) {
-            d.format = sndfileContainer(info.format) + QLatin1Char('-') + sndfileEncoding(info.format);
-            d.channels = info.channels;
-            d.frames = info.frames;
-            d.sampleRate = info.samplerate;
-            d.seconds = info.samplerate > 0 ? double(info.frames) / info.samplerate : 0.0;
-            sf_close(f);
-        }
-        return d;
-    }
+    const bool sndfileSuffix = suffix == "wav" || suffix == "aif" || suffix == "aiff" || suffix == "flac";
+    // Described as the reader that opens it sees it: by its name first, by its content
+    // when the name is not what it is (an MP3 called .wav is "mp3-mp3").
+    // libsndfile is asked only about what its readers are for: its MP3 decoder prints
+    // its complaints about a damaged file on standard error.
+    const StreamDescription header = sndfileSuffix || AudioFile::readerForContent(path) != AudioFile::ReaderKind::Decoder
+                                         ? sndfileDescription(encoded)
+                                         : StreamDescription();
+    const bool headerKnown = !header.format.isEmpty() && !header.format.startsWith(QLatin1String("other-"));
+    if (sndfileSuffix && headerKnown)
+        return header;
+    StreamDescription d;
     const FfmpegLibrary *ffmpeg = FfmpegLibrary::get();
     AVFormatContext *context = nullptr;
-    if (!ffmpeg || ffmpeg->avformat_open_input(&context, encoded.constData(), nullptr, nullptr) != 0)
-        return d;
+    // A local file only, as the decoder opens it: a name such as "http:x.mp3" or
+    // "concat:…" is a file name here, and nothing inside the file reaches further.
+    AVDictionary *options = nullptr;
+    bool opened = false;
+    if (ffmpeg) {
+        ffmpeg->av_dict_set(&options, "protocol_whitelist", "file", 0);
+        opened = ffmpeg->avformat_open_input(&context, ("file:" + encoded).constData(), nullptr, &options) == 0;
+        ffmpeg->av_dict_free(&options);
+    }
+    if (!opened)
+        return header;
     if (ffmpeg->avformat_find_stream_info(context, nullptr) >= 0) {
         const int index = ffmpeg->av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
         if (index >= 0) {
             const AVCodecParameters *par = context->streams[index]->codecpar;
-            d.format =
-                suffix + QLatin1Char('-') + QString::fromLatin1(ffmpeg->avcodec_get_name(par->codec_id));
+            const bool named = suffixFits(suffix, context->iformat);
+            d.format = (named ? suffix : containerLabel(context->iformat)) + QLatin1Char('-') +
+                       QString::fromLatin1(ffmpeg->avcodec_get_name(par->codec_id));
             d.channels = par->ch_layout.nb_channels;
             d.sampleRate = par->sample_rate;
             if (context->duration > 0)
                 d.seconds = double(context->duration) / AV_TIME_BASE;
+            // A WAV, AIFF or FLAC under another name is described as under its own.
+            if (!named && headerKnown)
+                d = header;
         }
     }
     ffmpeg->avformat_close_input(&context);
-    return d;
+    return d.format.isEmpty() ? header : d;
 }
 
 namespace {

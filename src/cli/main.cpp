@@ -1,9 +1,13 @@
 #include "BatchRunner.h"
 #include "CliOptions.h"
+#include "PendingFile.h"
 #include "Settings.h"
 
 #include <QCoreApplication>
 #include <csignal>
+#include <cstdlib>
+#include <pthread.h>
+#include <thread>
 #include <cstdio>
 #include <iostream>
 
@@ -16,8 +20,26 @@ void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &m
     std::fprintf(stderr, "quillory-cli: %s\n", message.toLocal8Bit().constData());
 }
 
-void onSignal(int) {
-    BatchRunner::requestStop();
+// Ctrl+C, a kill or a closed terminal: the first asks for a clean stop (whole files
+// only), a second ends the program at once, as Unix programs do. Files are written under
+// temporary names and moved into place whole, so even then none is left half-written
+// under its final name; the temporary files are removed on the way out. The signals are
+// taken by this thread with sigwait, so that the second one may take locks and remove
+// folders, which a signal handler may not.
+void watchSignals(sigset_t stopSignals) {
+    int received = 0;
+    for (int count = 0;; ++count) {
+        if (sigwait(&stopSignals, &received) != 0)
+            continue;
+        if (count == 0) {
+            BatchRunner::requestStop();
+            continue;
+        }
+        PendingFile::abandonAll();
+        std::fflush(stdout);
+        std::fputs("quillory-cli: stopped at once; only whole files were written\n", stderr);
+        std::_Exit(130);
+    }
 }
 
 void printText(FILE *stream, const QString &text) {
@@ -26,6 +48,19 @@ void printText(FILE *stream, const QString &text) {
 } // namespace
 
 int main(int argc, char *argv[]) {
+    // Blocked before any thread starts, so that every thread inherits the mask, and
+    // taken by the watcher alone.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    // A closed terminal ends a long run as Ctrl+C does: whole files only. Unless the run
+    // was started to outlive it (nohup), which leaves the signal ignored.
+    struct sigaction hangup {};
+    if (sigaction(SIGHUP, nullptr, &hangup) == 0 && hangup.sa_handler != SIG_IGN)
+        sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::thread(watchSignals, stopSignals).detach();
     qInstallMessageHandler(messageHandler);
     // The compressed-audio decoder reports its own failures on std::cerr for the window's
     // developers; here the same failure already gets its "quillory-cli: PATH: reason"
@@ -64,16 +99,6 @@ int main(int argc, char *argv[]) {
         Settings::instance().set(QStringLiteral("snap_to_zero_crossings"),
                                  options.snap ? QStringLiteral("1") : QStringLiteral("0"));
 
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    // A closed terminal ends a long run as Ctrl+C does: whole files only. Unless the run
-    // was started to outlive it (nohup), which leaves the signal ignored.
-    struct sigaction hangup {};
-    if (sigaction(SIGHUP, nullptr, &hangup) == 0 && hangup.sa_handler != SIG_IGN)
-        sigaction(SIGHUP, &action, nullptr);
     // A file growing past the shell's file size limit (ulimit -f) would otherwise end the
     // program on the spot, its temporary file left behind and the rest of the batch
     // undone; ignored, the write fails with EFBIG and that one file is reported.

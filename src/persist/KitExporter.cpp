@@ -1,8 +1,10 @@
 #include "KitExporter.h"
 
 #include "BankSampler.h"
+#include "FileNameFit.h"
 #include "KitArchiveWriter.h"
 #include "MidiSliceWriter.h"
+#include "PendingFile.h"
 #include "Trevant.h"
 
 #include <QDir>
@@ -85,6 +87,10 @@ KitExporter::KitExporter(SlicePtr loop, const QList<int> &points, int trimStart,
         m_options.name = cleanName(loop->baseName(), m_options.kind);
     if (m_options.name.isEmpty())
         m_options.name = QStringLiteral("Kit");
+    // Every name made from the kit's must fit the limit on one name; the longest is the
+    // staging folder's ("." before, ".kit-<7 letters>.part" after), 18 bytes more, which
+    // also covers the kit file's extension with a temporary name's 7 letters.
+    m_options.name = FileNameFit::shortened(m_options.name, 18);
     m_options.folder =
         QDir(m_options.folder.isEmpty() ? QDir::currentPath() : m_options.folder).absolutePath();
     m_options.startNote = std::max(0, std::min(m_options.startNote, 127));
@@ -197,7 +203,9 @@ QString KitExporter::cleanName(const QString &name) {
                        : c);
     while (out.startsWith(QLatin1Char('.')))
         out.remove(0, 1);
-    return out.left(120).trimmed();
+    // Never half a character written as two UTF-16 units.
+    const int keep = out.size() > 120 && out.at(119).isHighSurrogate() ? 119 : 120;
+    return out.left(keep).trimmed();
 }
 
 QString KitExporter::cleanName(const QString &name, Kind kind) {
@@ -245,8 +253,9 @@ int KitExporter::slicesWithoutNote() const {
 bool KitExporter::prepareBatch(QString &error) {
     if (m_ranges.isEmpty())
         return true; // the base class says there is nothing to export
-    if (!QDir().mkpath(m_options.folder)) {
-        error = tr("The folder %1 could not be created.").arg(QDir::toNativeSeparators(m_options.folder));
+    QString why;
+    if (!PendingFile::createFolder(m_options.folder, &why)) {
+        error = tr("The folder %1 could not be created: %2.").arg(QDir::toNativeSeparators(m_options.folder), why);
         return false;
     }
     if (!m_options.overwrite) {
@@ -262,8 +271,10 @@ bool KitExporter::prepareBatch(QString &error) {
                                       .filePath(QLatin1Char('.') + m_options.name + QLatin1String(".kit-") +
                                                 QString::number(QRandomGenerator::global()->generate(), 36) +
                                                 QLatin1String(".part"));
-        if (::mkdir(QFile::encodeName(candidate).constData(), 0777) == 0)
+        if (::mkdir(QFile::encodeName(candidate).constData(), 0777) == 0) {
             m_staging = candidate;
+            PendingFile::trackFolder(m_staging, true);
+        }
         else if ((err = errno) != EEXIST)
             break;
     }
@@ -348,8 +359,10 @@ void KitExporter::batchEnded(Status) {
 }
 
 void KitExporter::removeStaging() {
-    if (!m_staging.isEmpty())
+    if (!m_staging.isEmpty()) {
         QDir(m_staging).removeRecursively();
+        PendingFile::trackFolder(m_staging, false);
+    }
     m_staging.clear();
 }
 

@@ -17,6 +17,10 @@ public:
     // exist or is not writable.
     bool create(QString *error);
     QString temporaryPath() const { return m_temporaryPath; }
+    // The temporary file, open for reading and writing until the commit or the discard
+    // (libsndfile refuses paths longer than 1024 bytes, which deep folders of long names
+    // reach; a descriptor has no such limit). -1 before create().
+    int descriptor() const { return m_fd; }
     QString finalPath() const { return m_finalPath; }
 
     // Moves the finished file onto its final name. Without overwrite, an existing file
@@ -26,8 +30,23 @@ public:
     // Removes the temporary file.
     void discard();
 
+    // Ends every pending file at once, for a program about to exit without finishing its
+    // writes (a second Ctrl+C): removes the temporary files and the tracked staging
+    // folders still there, and from then on no file is created or committed, so none
+    // appears half-written under its final name. Any thread; never returns control of
+    // the pending files (the caller exits).
+    static void abandonAll();
+    // A temporary folder (a kit's staging folder) that abandonAll() removes with what it
+    // holds, while tracked.
+    static void trackFolder(const QString &folder, bool tracked);
+
+    // Makes folder and the folders above it that are missing. False with the system's
+    // reason ("Permission denied", "Not a directory", "File exists") when it cannot.
+    static bool createFolder(const QString &folder, QString *reason);
+
 private:
     QString m_finalPath;
     QString m_temporaryPath;
     bool m_committed = false;
+    int m_fd = -1;
 };

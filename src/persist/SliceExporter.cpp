@@ -2,6 +2,7 @@
 
 #include "CueMarkers.h"
 #include "ExportResampler.h"
+#include "FileNameFit.h"
 #include "PendingFile.h"
 #include "PersistLogging.h"
 #include "Settings.h"
@@ -9,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QRegularExpression>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
@@ -143,10 +145,19 @@ private:
 QString withCopyNumber(const QString &path, int k) {
     const QFileInfo info(path);
     const QString suffix = info.suffix();
-    QString name = info.completeBaseName() + QStringLiteral(" (%1)").arg(k);
+    QString base = info.completeBaseName();
+    QString tail = QStringLiteral(" (%1)").arg(k);
     if (!suffix.isEmpty())
-        name += QLatin1Char('.') + suffix;
-    return info.absoluteDir().filePath(name);
+        tail += QLatin1Char('.') + suffix;
+    // A name too long for the number is shortened before its slice number, which keeps
+    // the batch's names apart.
+    static const QRegularExpression sliceNumber(QStringLiteral("_\\d+$"));
+    const QRegularExpressionMatch match = sliceNumber.match(base);
+    if (match.hasMatch()) {
+        tail.prepend(match.captured());
+        base.chop(match.capturedLength());
+    }
+    return info.absoluteDir().filePath(FileNameFit::fit(base, tail));
 }
 
 bool isWritableFolder(const QString &folder) {
@@ -216,13 +227,13 @@ SliceExporter::Range SliceExporter::sliceAt(Trevant *slicer, int position) {
 QString SliceExporter::sliceFileName(const QString &stem, int n, int count, const QString &extension) {
     const int width = std::max(2, int(QString::number(std::max(1, count)).size()));
     // Concatenated, not chained arg(): a loop name holding "%2" must stay as it is.
-    return stem + QLatin1Char('_') + QStringLiteral("%1").arg(n, width, 10, QLatin1Char('0')) +
-           QLatin1Char('.') + extension;
+    return FileNameFit::fit(stem, QLatin1Char('_') + QStringLiteral("%1").arg(n, width, 10, QLatin1Char('0')) +
+                                      QLatin1Char('.') + extension);
 }
 
 QString SliceExporter::quickExportFolder(const QString &loopFileName) {
     const QFileInfo loop(loopFileName);
-    const QString folderName = loop.completeBaseName() + QLatin1String(" slices");
+    const QString folderName = FileNameFit::fit(loop.completeBaseName(), QStringLiteral(" slices"));
     if (isWritableFolder(loop.absolutePath()))
         return loop.absoluteDir().filePath(folderName);
     QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
@@ -436,9 +447,10 @@ SliceExporter::Status SliceExporter::run() {
 bool SliceExporter::writeOne(const Job &job, qint64 &framesDone, qint64 totalFrames, float &lastProgress,
                              QString &error, bool &cancelled) {
     const QFileInfo target(job.path);
-    if (!QDir().mkpath(target.absolutePath())) {
-        error =
-            tr("The folder %1 could not be created.").arg(QDir::toNativeSeparators(target.absolutePath()));
+    QString why;
+    if (!PendingFile::createFolder(target.absolutePath(), &why)) {
+        error = tr("The folder %1 could not be created: %2.")
+                    .arg(QDir::toNativeSeparators(target.absolutePath()), why);
         return false;
     }
     const int start = std::max(0, job.range.start) & ~1;
@@ -516,7 +528,8 @@ bool SliceExporter::writeOne(const Job &job, qint64 &framesDone, qint64 totalFra
     } else {
         if (!pending.create(&error))
             return false;
-        file = sf_open(QFile::encodeName(pending.temporaryPath()).constData(), SFM_WRITE, &info);
+        // The pending file keeps its descriptor, which it closes itself.
+        file = sf_open_fd(pending.descriptor(), SFM_WRITE, &info, SF_FALSE);
     }
     if (!file) {
         error = tr("%1 could not be written: %2")

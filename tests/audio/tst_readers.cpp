@@ -7,6 +7,7 @@
 #include "PeakSummary.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QLoggingCategory>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -801,6 +802,68 @@ private slots:
         const AudioFilePtr file = AudioFile::createForPath(p);
         QCOMPARE(file->length(), loads ? 2000 : 0);
         QCOMPARE(file->sampleRate(), loads ? rate : 0);
+    }
+
+    // A file whose name says another format than its bytes (a WAV called .flac, an MP3
+    // called .wav) reads exactly as it does under its own name.
+    void misnamedFilesReadAsUnderTheirOwnName_data() {
+        QTest::addColumn<QString>("real");
+        QTest::addColumn<QString>("named");
+        const char *pairs[][2] = {{"wav", "flac"}, {"flac", "aif"}, {"flac", "wav"}, {"mp3", "wav"},
+                                  {"mp3", "flac"}, {"ogg", "mp3"},  {"ogg", "wav"},  {"m4a", "wav"},
+                                  {"wav", "mp3"},  {"aiff", "flac"}};
+        for (const auto &pair : pairs)
+            QTest::newRow(qPrintable(QStringLiteral("%1 named .%2").arg(pair[0], pair[1]))) << pair[0] << pair[1];
+    }
+    void misnamedFilesReadAsUnderTheirOwnName() {
+        QFETCH(QString, real);
+        QFETCH(QString, named);
+        const QString source = path("misnamed-source.wav");
+        if (!QFileInfo::exists(source))
+            QVERIFY(TestAudio::writeSndFile(source, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 20000,
+                                            AudioFixtures::stairGenerator()));
+        const QString proper = path("misnamed." + real);
+        if (!QFileInfo::exists(proper))
+            QCOMPARE(QProcess::execute("ffmpeg", {"-v", "error", "-y", "-i", source, proper}), 0);
+        const QString wrong = path(QStringLiteral("%1-as.%2").arg(real, named));
+        QFile::remove(wrong);
+        QVERIFY(QFile::copy(proper, wrong));
+
+        const AudioFilePtr reference = AudioFile::createForPath(proper);
+        QVERIFY(reference->length() > 0);
+        const AudioFilePtr file = AudioFile::createForPath(wrong);
+        QCOMPARE(file->length(), reference->length());
+        QCOMPARE(file->sampleRate(), reference->sampleRate());
+        QCOMPARE(file->channels(), 2);
+        const std::vector<float> expected = filledBlock(AudioCachePtr(new AudioCache(reference)), reference->length());
+        const std::vector<float> got = filledBlock(AudioCachePtr(new AudioCache(file)), reference->length());
+        QVERIFY(!expected.empty());
+
+        QVERIFY(got == expected);
+    }
+
+    // What no reader opens stays refused, whatever it is called.
+    void notAudioUnderAnyNameOpensEmpty_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QByteArray noise(5000, 0);
+        QRandomGenerator random(29);
+        for (char &c : noise)
+            c = char(random.bounded(256));
+        for (const char *ext : {"wav", "flac", "mp3", "ogg", "m4a"}) {
+            QTest::newRow(qPrintable(QStringLiteral("noise .%1").arg(ext))) << QStringLiteral("noise.%1").arg(ext) << noise;
+            QTest::newRow(qPrintable(QStringLiteral("empty .%1").arg(ext))) << QStringLiteral("empty.%1").arg(ext) << QByteArray();
+            QTest::newRow(qPrintable(QStringLiteral("text .%1").arg(ext)))
+                << QStringLiteral("text.%1").arg(ext) << QByteArray("ID3 fLaC RIFF WAVE OggS ftypM4A not audio\n");
+        }
+    }
+    void notAudioUnderAnyNameOpensEmpty() {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        const QString p = path("notaudio/" + name);
+        QDir().mkpath(path("notaudio"));
+        QVERIFY(TestAudio::writeBytes(p, bytes));
+        verifyEmpty(AudioFile::createForPath(p));
     }
 
     void pathsWithSpacesAndNonAscii_data() { fullReadsUntilTheShortLastOne_data(); }

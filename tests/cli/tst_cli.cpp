@@ -434,14 +434,19 @@ private slots:
     void interruptedSliceLeavesOnlyWholeFiles_data() {
         QTest::addColumn<int>("signal");
         QTest::addColumn<bool>("nohup");
-        QTest::newRow("SIGINT") << int(SIGINT) << false;
-        QTest::newRow("SIGHUP") << int(SIGHUP) << false;
-        QTest::newRow("SIGHUP under nohup") << int(SIGHUP) << true;
+        QTest::addColumn<bool>("twice");
+        QTest::newRow("SIGINT") << int(SIGINT) << false << false;
+        QTest::newRow("SIGHUP") << int(SIGHUP) << false << false;
+        QTest::newRow("SIGHUP under nohup") << int(SIGHUP) << true << false;
+        // A second Ctrl+C ends the run at once, still with only whole files and no
+        // temporary ones left.
+        QTest::newRow("SIGINT twice") << int(SIGINT) << false << true;
     }
 
     void interruptedSliceLeavesOnlyWholeFiles() {
         QFETCH(int, signal);
         QFETCH(bool, nohup);
+        QFETCH(bool, twice);
         const QString in = m_dir.filePath("many");
         const int loops = 40;
         if (!QFileInfo::exists(in)) {
@@ -457,7 +462,7 @@ private slots:
         if (!QFileInfo::exists(whole))
             QCOMPARE(cli(args(whole)).exitCode, 0);
 
-        const QString cut = m_dir.filePath(QStringLiteral("many-cut-%1-%2").arg(signal).arg(nohup));
+        const QString cut = m_dir.filePath(QStringLiteral("many-cut-%1-%2-%3").arg(signal).arg(nohup).arg(twice));
         QProcess p;
         if (nohup)
             p.start("nohup", QStringList(QStringLiteral(QUILLORY_CLI_PATH)) + args(cut));
@@ -466,7 +471,17 @@ private slots:
         QVERIFY(p.waitForStarted());
         // Interrupted once the first slice is written, with most of the folder to go.
         QVERIFY(QTest::qWaitFor([&] { return filesIn(cut).size() > 0; }, 60000));
-        QCOMPARE(::kill(pid_t(p.processId()), signal), 0);
+        const pid_t pid = pid_t(p.processId());
+        if (twice) {
+            // Held while both arrive, so that they are two and not one: a signal that
+            // comes while the same one is still pending is lost.
+            QCOMPARE(::kill(pid, SIGSTOP), 0);
+            QCOMPARE(::kill(pid, signal), 0);
+            QCOMPARE(::kill(pid, SIGTERM), 0);
+            QCOMPARE(::kill(pid, SIGCONT), 0);
+        } else {
+            QCOMPARE(::kill(pid, signal), 0);
+        }
         QVERIFY(p.waitForFinished(60000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         if (nohup) {
@@ -476,10 +491,12 @@ private slots:
         }
         QCOMPARE(p.exitCode(), 130);
         QVERIFY(p.readAllStandardOutput().isEmpty());
-        QVERIFY(QString::fromLocal8Bit(p.readAllStandardError()).contains("interrupted"));
+        const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+        QVERIFY2(err.contains(twice ? "stopped at once" : "interrupted"), qPrintable(err));
 
         const QStringList written = filesIn(cut);
-        QVERIFY(!written.isEmpty());
+        // Stopped at once, the file being written may have been the first.
+        QVERIFY(twice || !written.isEmpty());
         QVERIFY2(written.size() < filesIn(whole).size(), "the run ended before the signal");
         for (const QString &file : written)
             QVERIFY2(fileBytes(cut + "/" + file) == fileBytes(whole + "/" + file), qPrintable(file));
@@ -673,6 +690,64 @@ private slots:
             QCOMPARE(r.err, "quillory-cli: " + empty +
                                 ": not audio the program can open (damaged, truncated or empty)\n");
         }
+    }
+
+    // A file named as another format than it is opens as under its own name, and info
+    // says what it is; a file named "http:…" is a local file, not an address.
+    void misnamedFilesOpenAndAreDescribedByContent() {
+        const QString mp3 = m_dir.filePath("named.mp3");
+        const QString ogg = m_dir.filePath("named.ogg");
+        QCOMPARE(QProcess::execute("ffmpeg", {"-v", "error", "-y", "-i", m_loop, "-c:a", "libmp3lame", mp3}), 0);
+        QCOMPARE(QProcess::execute("ffmpeg", {"-v", "error", "-y", "-i", m_loop, "-c:a", "libvorbis", ogg}), 0);
+        const struct {
+            QString source, name, format;
+        } cases[] = {{mp3, "mp3 in.wav", "mp3-mp3"},     {ogg, "ogg in.mp3", "ogg-vorbis"},
+                     {m_loop, "wav in.flac", "wav-pcm16"}, {ogg, "ogg in.wav", "ogg-vorbis"},
+                     {mp3, "http:mp3.flac", "mp3-mp3"}};
+        for (const auto &c : cases) {
+            const QString misnamed = m_dir.filePath(c.name);
+            QFile::remove(misnamed);
+            QVERIFY(QFile::copy(c.source, misnamed));
+            const Run proper = cli({"points", c.source, "--transients"});
+            QCOMPARE(proper.exitCode, 0);
+            Run r = cli({"points", misnamed, "--transients"});
+            QVERIFY2(r.exitCode == 0 && r.err.isEmpty(), qPrintable(c.name + ": " + r.err));
+            QCOMPARE(r.out, proper.out);
+            // Relative, as a script in the folder gives it: "http:…" must not be taken
+            // for an address.
+            r = cli({"info", c.name}, m_dir.path());
+            QCOMPARE(r.exitCode, 0);
+            QCOMPARE(r.out.section('\t', 0, 1), c.name + "\t" + c.format);
+        }
+    }
+
+    // A loop named as long as a file name may be gives slices, the whole loop with cues
+    // and a kit whose names fit the limit of 255 bytes on one name; a second run with
+    // fewer slices still takes the first run's extra ones away.
+    void longLoopNameSlicesIntoNamesThatFit() {
+        const QString stem = QString(123, QChar(0xDC)) + QString::fromUtf8("\xF0\x9F\xA5\x81");
+        const QString in = m_dir.filePath(stem + ".wav");
+        QVERIFY(TestAudio::writeWav(in, 2, 44100, 44100 * 2, drums(120.0, 44100), false));
+        const QString out = m_dir.filePath("long-names");
+        Run r = cli({"slice", in, "--out", out, "--equal", "3", "--cues"});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        r = cli({"slice", in, "--out", out, "--equal", "2", "--cues", "--overwrite"});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QStringList files = filesIn(out);
+        QCOMPARE(files.size(), 3);
+        for (const QString &file : files)
+            for (const QString &part : file.split('/'))
+                QVERIFY2(part.toUtf8().size() <= 255 && !part.contains(QChar::ReplacementCharacter), qPrintable(part));
+        QVERIFY(files.filter(QRegularExpression("_01\\.wav$")).size() == 1 &&
+                files.filter(QRegularExpression("_02\\.wav$")).size() == 1);
+
+        r = cli({"slice", in, "--out", m_dir.filePath("long-kit"), "--equal", "2", "--kit", "sfz"});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        files = filesIn(m_dir.filePath("long-kit"));
+        QCOMPARE(files.size(), 4); // the kit, its MIDI file and two samples
+        for (const QString &file : files)
+            for (const QString &part : file.split('/'))
+                QVERIFY2(part.toUtf8().size() <= 255, qPrintable(part));
     }
 
     // A recording longer than the program's sample index holds (about six hours of

@@ -3,6 +3,7 @@
 #include "AudioEditFactory.h"
 #include "AudioEditGain.h"
 #include "EditableAudioCache.h"
+#include "KitExporter.h"
 #include "PersistFixtures.h"
 #include "Settings.h"
 #include "SliceExporter.h"
@@ -10,9 +11,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
+#include <QSet>
 #include <QSignalSpy>
 #include <QtTest>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <sndfile.h>
 #include <sys/stat.h>
 
@@ -361,6 +366,106 @@ void ExportTest::unwritableTargetFailsWithAMessage() {
     Trevant empty;
     QVERIFY(!SliceExporter::forSlices(&empty, m_dir.path()));
     QVERIFY(!SliceExporter::forQuickExport(&empty));
+}
+
+// A loop named as long as a file name may be: every slice, copy, folder and kit file
+// made from it fits the limit of 255 bytes on one name, cut between whole characters,
+// and each export's names stay apart.
+void ExportTest::longLoopNamesGiveNamesThatFit() {
+    // 250 bytes of stem: 123 two-byte letters and a four-byte drum at the end.
+    const QString stem = QString(123, QChar(0xDC)) + QString::fromUtf8("\xF0\x9F\xA5\x81");
+    QCOMPARE(stem.toUtf8().size(), 250);
+    const QString folder = freshFolder(m_dir, "long");
+    const QString loopPath = writeStaircase(QDir(folder).filePath(stem + ".wav"), kRate, kFrames);
+    QVERIFY(!loopPath.isEmpty());
+    auto slicer = loadedSlicer(loopPath);
+    QVERIFY(slicer);
+    slicer->setSlicePoints({20000});
+
+    // The first name that does not fit or was cut through a character; empty when none.
+    const auto badName = [&](const QStringList &names) {
+        for (const QString &name : names)
+            if (name.toUtf8().size() > 255 || !name.startsWith(QString(118, QChar(0xDC))) ||
+                name.contains(QChar::ReplacementCharacter))
+                return name;
+        return QString();
+    };
+#define CHECK_NAMES(where, expected)                                                                         \
+    do {                                                                                                     \
+        QCOMPARE(folderEntries(where).size(), expected);                                                     \
+        QVERIFY2(badName(folderEntries(where)).isEmpty(), qPrintable(badName(folderEntries(where))));        \
+    } while (false)
+    const QString out = freshFolder(m_dir, "long-out");
+    std::unique_ptr<SliceExporter> slices(SliceExporter::forSlices(slicer.get(), out));
+    QCOMPARE(slices->run(), SliceExporter::Status::Completed);
+    QVERIFY2(slices->errorMessage().isEmpty(), qPrintable(slices->errorMessage()));
+    CHECK_NAMES(out, 2);
+    QCOMPARE(readAudio(slices->writtenFiles().at(1)).frames(), kFrames - 10000);
+    // Kept beside them: " (2)" fits too, the slice numbers kept.
+    std::unique_ptr<SliceExporter> again(SliceExporter::forSlices(slicer.get(), out));
+    again->setCollision(SliceExporter::Collision::KeepBoth);
+    QCOMPARE(again->run(), SliceExporter::Status::Completed);
+    CHECK_NAMES(out, 4);
+    const QStringList both = folderEntries(out);
+    QCOMPARE(QSet<QString>(both.begin(), both.end()).size(), 4);
+    QCOMPARE(both.filter(QRegularExpression("_01 \\(2\\)\\.wav$")).size(), 1);
+    QCOMPARE(both.filter(QRegularExpression("_02 \\(2\\)\\.wav$")).size(), 1);
+
+    // The quick export's folder is named after the loop too.
+    std::unique_ptr<SliceExporter> quick(SliceExporter::forQuickExport(slicer.get()));
+    QCOMPARE(quick->run(), SliceExporter::Status::Completed);
+    const QString quickFolder = QFileInfo(quick->writtenFiles().first()).absolutePath();
+    QCOMPARE(QFileInfo(quickFolder).absolutePath(), folder);
+    QVERIFY(QFileInfo(quickFolder).fileName().endsWith(" slices"));
+    QVERIFY(badName({QFileInfo(quickFolder).fileName()}).isEmpty());
+    CHECK_NAMES(quickFolder, 2);
+
+    for (KitExporter::Kind kind : {KitExporter::Kind::Sfz, KitExporter::Kind::Hydrogen}) {
+        const QString kits = freshFolder(m_dir, "long-kit");
+        KitExporter::Options options;
+        options.kind = kind;
+        options.folder = kits;
+        options.name = stem + stem;
+        QString error;
+        QCOMPARE(KitExporter::exportKit(slicer->currentSlice(), slicer->slicePoints(), 0,
+                                        slicer->currentSlice()->length(), options, &error),
+                 SliceExporter::Status::Completed);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        CHECK_NAMES(kits, 2); // the kit and its MIDI file
+        if (kind == KitExporter::Kind::Sfz) {
+            const QStringList folders = QDir(kits).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+            QCOMPARE(folders.size(), 1);
+            QVERIFY(badName(folders).isEmpty());
+            CHECK_NAMES(QDir(kits).filePath(folders.first()), 2);
+        }
+    }
+#undef CHECK_NAMES
+}
+
+// A folder that cannot be made is reported with the system's reason.
+void ExportTest::folderThatCannotBeMadeSaysWhy() {
+    auto slicer = loadedSlicer(m_staircase);
+    const QString blocker = m_dir.filePath("blocking file");
+    QVERIFY(TestAudio::writeBytes(blocker, "x"));
+    const struct {
+        QString folder, reason;
+    } cases[] = {{blocker, QString::fromLocal8Bit(std::strerror(EEXIST))},
+                 {blocker + "/sub", QString::fromLocal8Bit(std::strerror(ENOTDIR))},
+                 {m_dir.filePath(QString(256, 'n')), QString::fromLocal8Bit(std::strerror(ENAMETOOLONG))}};
+    for (const auto &c : cases) {
+        std::unique_ptr<SliceExporter> exporter(SliceExporter::forSlices(slicer.get(), c.folder));
+        QCOMPARE(exporter->run(), SliceExporter::Status::Failed);
+        QVERIFY2(exporter->errorMessage().contains("could not be created") &&
+                     exporter->errorMessage().endsWith(c.reason + "."),
+                 qPrintable(exporter->errorMessage()));
+        KitExporter::Options options;
+        options.folder = c.folder;
+        QString error;
+        QCOMPARE(KitExporter::exportKit(slicer->currentSlice(), {20000}, 0, slicer->currentSlice()->length(),
+                                        options, &error),
+                 SliceExporter::Status::Failed);
+        QVERIFY2(error.contains("could not be created") && error.endsWith(c.reason + "."), qPrintable(error));
+    }
 }
 
 void ExportTest::saveAsWritesTheTrimmedLoopInTheChosenContainer() {

@@ -23,6 +23,8 @@ private slots:
     void existingFilesAreNeverReplacedSilently();
     void backgroundExportReportsEveryFile();
     void unwritableTargetFailsWithAMessage();
+    void longLoopNamesGiveNamesThatFit();
+    void folderThatCannotBeMadeSaysWhy();
     void saveAsWritesTheTrimmedLoopInTheChosenContainer();
     void exportWritesTheLoopAsItSounds();
 
