@@ -6,8 +6,6 @@
 #include <QFile>
 
 #include <algorithm>
-#include <fcntl.h>
-#include <unistd.h>
 #include <cstring>
 
 namespace {
@@ -71,10 +69,7 @@ long long declaredFrames(const QString &path) {
 
 AudioFileSndFile::AudioFileSndFile(const QString &path) : m_path(path) {
     std::memset(&m_info, 0, sizeof m_info);
-    // Opened by descriptor: libsndfile refuses paths longer than 1024 bytes, which deep
-    // folders of long names reach. libsndfile leaves the descriptor to us.
-    m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    m_file = m_fd >= 0 ? sf_open_fd(m_fd, SFM_READ, &m_info, SF_FALSE) : nullptr;
+    m_file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &m_info);
     if (!m_file || !sf_format_check(&m_info)) {
         qCDebug(lcAudio) << "Error opening file" << path;
         if (m_file)
@@ -108,8 +103,6 @@ AudioFileSndFile::AudioFileSndFile(const QString &path) : m_path(path) {
 AudioFileSndFile::~AudioFileSndFile() {
     if (m_file)
         sf_close(m_file);
-    if (m_fd >= 0)
-        ::close(m_fd);
 }
 
 template <typename Sample, typename ReadFunction>

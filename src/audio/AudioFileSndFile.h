@@ -34,7 +34,6 @@ private:
 
     SF_INFO m_info{};
     SNDFILE *m_file = nullptr;
-    int m_fd = -1;
     QString m_path;
     int m_length = 0;
     int m_sampleRate = 0;
