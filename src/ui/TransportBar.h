@@ -44,9 +44,12 @@ protected:
 
 private:
     bool hasLoop() const;
+    bool isLooping() const;
     // The loop region moved by a drag of dx pixels, kept inside the loop and frame-aligned.
     void movedRegion(int dx, int *start, int *end) const;
     void repaintView();
+    // Pushes the command that moves one edge of the loop region from one sample to another.
+    void pushEdgeMove(int from, int to);
 
     Trevant *m_pSlicer;
     QPointer<SampleRenderer> m_pView;

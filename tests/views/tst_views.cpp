@@ -554,6 +554,73 @@ private slots:
         QCOMPARE(loop->loopMode(), 2);
     }
 
+    // The first slice starts at the trim start and the last ends at the trim end: dragging
+    // their loop region moves that trim point with the slice point at the other edge.
+    void transportDragsTheEdgeSlicesWhole() {
+        Rig rig;
+        QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
+        QVERIFY(rig.load(m_shortLoop));
+        rig.stack.push(new AutoSliceCommand(rig.slicer.get(), 4));
+        QSharedPointer<Slice> loop = rig.loop();
+        TransportBar *t = rig.transport;
+        const int y = t->height() - 8;
+        const int shift = int(40 * rig.view->samplesPerPixel()) & ~1;
+
+        // Without looping there is no region to move: a drag changes nothing.
+        const int steps = rig.stack.count();
+        QTest::mousePress(t, Qt::LeftButton, Qt::NoModifier, QPoint(100, y));
+        move(t, QPoint(140, y));
+        QVERIFY(t->ghostMarkers().isEmpty());
+        QTest::mouseRelease(t, Qt::LeftButton, Qt::NoModifier, QPoint(140, y));
+        QCOMPARE(rig.stack.count(), steps);
+        QCOMPARE(rig.slicer->trimStart(), 0);
+
+        QTest::mouseClick(t, Qt::LeftButton, Qt::NoModifier, QPoint(100, y));
+        QCOMPARE(loop->loopStart(), 0);
+        QCOMPARE(loop->loopEnd(), 44100);
+        QTest::mousePress(t, Qt::LeftButton, Qt::NoModifier, QPoint(100, y));
+        move(t, QPoint(140, y));
+        QCOMPARE(t->ghostMarkers(), (QList<int>{40, 240}));
+        QTest::mouseRelease(t, Qt::LeftButton, Qt::NoModifier, QPoint(140, y));
+        QCOMPARE(loop->loopStart(), shift);
+        QCOMPARE(loop->loopEnd(), 44100 + shift);
+        QCOMPARE(rig.slicer->trimStart(), shift);
+        QCOMPARE(rig.slicer->slicePoints(), (QList<int>{44100 + shift, 88200, 132300}));
+        // Back to the left it returns to where it was.
+        QTest::mousePress(t, Qt::LeftButton, Qt::NoModifier, QPoint(140, y));
+        move(t, QPoint(100, y));
+        QTest::mouseRelease(t, Qt::LeftButton, Qt::NoModifier, QPoint(100, y));
+        QCOMPARE(rig.slicer->trimStart(), 0);
+        QCOMPARE(loop->loopStart(), 0);
+        QCOMPARE(loop->loopEnd(), 44100);
+        rig.stack.undo();
+        rig.stack.undo();
+        QCOMPARE(rig.slicer->trimStart(), 0);
+        QCOMPARE(rig.slicer->slicePoints(), (QList<int>{44100, 88200, 132300}));
+        QCOMPARE(loop->loopStart(), 0);
+        QCOMPARE(loop->loopEnd(), 44100);
+        rig.stack.redo();
+        QCOMPARE(rig.slicer->trimStart(), shift);
+        QCOMPARE(loop->loopStart(), shift);
+        rig.stack.undo();
+
+        // The last slice, dragged left, brings the trim end with it.
+        QTest::mouseClick(t, Qt::LeftButton, Qt::NoModifier, QPoint(700, y));
+        QCOMPARE(loop->loopStart(), 132300);
+        QCOMPARE(loop->loopEnd(), kShortLength);
+        QTest::mousePress(t, Qt::LeftButton, Qt::NoModifier, QPoint(700, y));
+        move(t, QPoint(660, y));
+        QTest::mouseRelease(t, Qt::LeftButton, Qt::NoModifier, QPoint(660, y));
+        QCOMPARE(loop->loopStart(), 132300 - shift);
+        QCOMPARE(loop->loopEnd(), kShortLength - shift);
+        QCOMPARE(rig.slicer->trimEnd(), kShortLength - shift);
+        QCOMPARE(rig.slicer->slicePoints(), (QList<int>{44100, 88200, 132300 - shift}));
+        rig.stack.undo();
+        QCOMPARE(rig.slicer->trimEnd(), kShortLength);
+        QCOMPARE(loop->loopEnd(), kShortLength);
+        QCOMPARE(rig.slicer->slicePoints(), (QList<int>{44100, 88200, 132300}));
+    }
+
     void rulerSpacing() {
         Rig rig;
         QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
