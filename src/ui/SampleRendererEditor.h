@@ -74,6 +74,8 @@ public:
     QList<AudioEditItem *> selectedItems() const;
     AudioEditItem *itemForEdit(const AudioEditPtr &edit) const;
     int hiddenEditCount() const { return m_pHiddenEdits->size(); }
+    // Whether Unhide All has an edit to show.
+    bool hasHiddenItems() const;
     bool hasClipboard() const;
     QUndoStack *undoStack() const { return m_pUndoStack; }
 

@@ -316,6 +316,13 @@ void SampleRendererEditor::hideSelectedEdits() {
     update();
 }
 
+bool SampleRendererEditor::hasHiddenItems() const {
+    return std::any_of(m_items.cbegin(), m_items.cend(), [](const AudioEditItem *item) {
+        const AudioEditPtr edit = item->edit();
+        return edit && edit->showsItem() && edit->isHidden();
+    });
+}
+
 void SampleRendererEditor::unhideAll() {
     QList<QUndoCommand *> commands;
     for (AudioEditItem *item : qAsConst(m_items)) {

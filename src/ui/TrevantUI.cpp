@@ -242,6 +242,7 @@ void TrevantUI::setUpToolBarActions() {
     connect(ui.actionSliceClear, SIGNAL(triggered()), this, SLOT(slotClearSlicing()));
     connect(ui.actionSliceAtTransients, &QAction::triggered, this, &TrevantUI::slotSliceAtTransients);
     connect(m_undoStack, &QUndoStack::indexChanged, this, &TrevantUI::slotUndoIndexChanged);
+    connect(m_undoStack, &QUndoStack::indexChanged, this, &TrevantUI::updateUnhideActions);
     QSlider *sensitivity = ui.sliderTransientSensitivity;
     sensitivity->setValue(qRound(OnsetDetector::defaultSensitivity));
     ui.labelTransientSensitivityValue->setNum(sensitivity->value());
@@ -495,12 +496,17 @@ void TrevantUI::enterEditMode() {
     m_editView->setViewStart(m_slicingView->viewStart(), false);
     m_editView->setViewEnd(m_slicingView->viewEnd(), true);
     ui.actionSelectAll->setEnabled(true);
-    ui.actionUnhide_Last->setEnabled(true);
-    ui.actionUnhide_All->setEnabled(true);
+    updateUnhideActions();
     ui.actionDragExport->setEnabled(false);
     ui.actionSlice4->setEnabled(false);
     ui.actionSlice8->setEnabled(false);
     ui.actionSlice16->setEnabled(false);
+}
+
+void TrevantUI::updateUnhideActions() {
+    const bool editing = ui.actionEditMode->isChecked();
+    ui.actionUnhide_Last->setEnabled(editing && m_editView->hiddenEditCount() > 0);
+    ui.actionUnhide_All->setEnabled(editing && m_editView->hasHiddenItems());
 }
 
 QList<QAction *> TrevantUI::editActions() const {

@@ -172,6 +172,8 @@ private:
 
     void enterSlicingMode();
     void enterEditMode();
+    // Unhide Last and Unhide All are on only in edit mode with something hidden to show.
+    void updateUnhideActions();
     // The actions of the edit-action table, in its order, and their one-time wiring.
     QList<QAction *> editActions() const;
     void connectEditActions();

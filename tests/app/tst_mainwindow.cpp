@@ -3,6 +3,7 @@
 // drops and file-open events.
 #include "WorkerSafeTest.h"
 #include "AudioEdit.h"
+#include "AudioEditItem.h"
 #include "DarkTheme.h"
 #include "ExportKitUI.h"
 #include "HitLoopFixture.h"
@@ -719,6 +720,58 @@ private slots:
         QVERIFY(view->hasFreeformSelection());
         view->selectNone();
         ui.actionDelete->setEnabled(false);
+    }
+
+    // Unhide Last and Unhide All are offered only while something is hidden, through
+    // hides, unhides, undo and redo, and never in slicing mode.
+    void unhideActionsFollowWhatIsHidden()
+    {
+        auto &ui = w()->form();
+        SampleRendererEditor *view = w()->editView();
+        ui.actionEditMode->setChecked(true);
+        QVERIFY(!ui.actionUnhide_Last->isEnabled());
+        QVERIFY(!ui.actionUnhide_All->isEnabled());
+        const int steps = w()->undoStack()->index();
+        view->setFreeformSelection(40000, 50000);
+        QAction *gain = nullptr;
+        for (QAction *a : ui.menuEffects->actions())
+            if (a->text().remove('&') == "Gain")
+                gain = a;
+        QVERIFY(gain);
+        QTRY_VERIFY(gain->isEnabled());
+        gain->trigger();
+        QCOMPARE(view->items().size(), 1);
+        QVERIFY(!ui.actionUnhide_Last->isEnabled());
+        view->items().first()->setSelected(true);
+        ui.actionHide->setEnabled(true);
+        ui.actionHide->trigger();
+        QVERIFY(view->items().first()->isHidden());
+        QVERIFY(ui.actionUnhide_Last->isEnabled());
+        QVERIFY(ui.actionUnhide_All->isEnabled());
+        w()->undoStack()->undo();
+        QVERIFY(!ui.actionUnhide_Last->isEnabled());
+        QVERIFY(!ui.actionUnhide_All->isEnabled());
+        w()->undoStack()->redo();
+        QVERIFY(ui.actionUnhide_Last->isEnabled());
+        QVERIFY(ui.actionUnhide_All->isEnabled());
+        ui.actionUnhide_All->trigger();
+        QVERIFY(!view->items().first()->isHidden());
+        QVERIFY(!ui.actionUnhide_Last->isEnabled());
+        QVERIFY(!ui.actionUnhide_All->isEnabled());
+        w()->undoStack()->undo();
+        QVERIFY(ui.actionUnhide_All->isEnabled());
+        // Slicing mode offers none of the edit view's actions, hidden edits or not.
+        ui.actionEditMode->setChecked(false);
+        QVERIFY(!ui.actionUnhide_Last->isEnabled());
+        w()->undoStack()->undo();
+        w()->undoStack()->redo();
+        QVERIFY(!ui.actionUnhide_All->isEnabled());
+        ui.actionEditMode->setChecked(true);
+        QVERIFY(ui.actionUnhide_Last->isEnabled());
+        while (w()->undoStack()->index() > steps)
+            w()->undoStack()->undo();
+        QVERIFY(!ui.actionUnhide_Last->isEnabled());
+        ui.actionEditMode->setChecked(false);
     }
 
     // A file cut off inside its audio loads as far as it goes, and the status bar says
