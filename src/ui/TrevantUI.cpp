@@ -30,6 +30,7 @@
 #include <QSlider>
 #include <QStyle>
 #include <QTextDocumentFragment>
+#include <QResizeEvent>
 #include <QTimer>
 #include <QUndoStack>
 #include <QUrl>
@@ -507,6 +508,26 @@ void TrevantUI::updateUnhideActions() {
     const bool editing = ui.actionEditMode->isChecked();
     ui.actionUnhide_Last->setEnabled(editing && m_editView->hiddenEditCount() > 0);
     ui.actionUnhide_All->setEnabled(editing && m_editView->hasHiddenItems());
+}
+
+void TrevantUI::resizeEvent(QResizeEvent *event) {
+    QMainWindow::resizeEvent(event);
+    const QSize least = minimumSize();
+    const QSize given = event->size();
+    if (given.width() >= least.width() && given.height() >= least.height()) {
+        m_undersize = QSize();
+        return;
+    }
+    // A window manager holds the window to its minimum size; without one, or with one that
+    // ignores it, the quick controls and views would overlap or vanish, so the window asks
+    // for its minimum again. Once per size: a manager that insists is not fought.
+    if (given == m_undersize)
+        return;
+    m_undersize = given;
+    QTimer::singleShot(0, this, [this] {
+        if (width() < minimumWidth() || height() < minimumHeight())
+            resize(size().expandedTo(minimumSize()));
+    });
 }
 
 QList<QAction *> TrevantUI::editActions() const {

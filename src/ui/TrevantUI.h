@@ -150,6 +150,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
 
@@ -231,6 +232,8 @@ private:
     SampleRendererZoombar *m_zoomBar = nullptr;
     SampleRendererEditor *m_editView = nullptr;
     TransportBar *m_transportBar = nullptr;
+    // The last size below the minimum that the window asked to leave (see resizeEvent).
+    QSize m_undersize;
     QUndoStack *m_undoStack = nullptr;
     TimeStretchUI *m_timeStretchWindow = nullptr;
     QButtonGroup *m_dragExportGroup = nullptr;

@@ -181,6 +181,18 @@ void answerSaveDialog(QString *suffix, QString *question)
 }
 } // namespace
 
+// The sizes a widget is given, in order.
+class ResizeLog : public QObject {
+public:
+    QList<QSize> sizes;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize)
+            sizes << static_cast<QResizeEvent *>(event)->size();
+        return false;
+    }
+};
+
 // Stands in for the desktop's viewer of file: URLs.
 class OpenedUrls : public QObject {
     Q_OBJECT
@@ -720,6 +732,48 @@ private slots:
         QVERIFY(view->hasFreeformSelection());
         view->selectNone();
         ui.actionDelete->setEnabled(false);
+    }
+
+    // Shrunk from outside (by a window system that does not hold the window to its
+    // minimum size), the window returns to a size at which the quick controls, the
+    // transport bar and the views all keep their own minimum sizes.
+    void windowKeepsItsMinimumSize()
+    {
+        auto &ui = w()->form();
+        const QSize before = w()->size();
+        QVERIFY(w()->minimumWidth() > 300 && w()->minimumHeight() > 200);
+        ResizeLog log;
+        w()->installEventFilter(&log);
+        const auto shrunk = [&log, this] {
+            return std::any_of(log.sizes.cbegin(), log.sizes.cend(),
+                               [this](QSize s) { return s.width() < w()->minimumWidth(); });
+        };
+        // The first shrink may still settle the layout's own minimum, which then enlarges
+        // the window by itself and may swallow the small size; the second meets a settled one.
+        w()->windowHandle()->resize(120, 90);
+        (void)QTest::qWaitFor(shrunk, 1000);
+        QTRY_VERIFY(w()->width() >= w()->minimumWidth() && w()->height() >= w()->minimumHeight());
+        log.sizes.clear();
+        w()->windowHandle()->resize(130, 95);
+        QTRY_VERIFY(shrunk());
+        QTRY_VERIFY(w()->width() >= w()->minimumWidth() && w()->height() >= w()->minimumHeight());
+        // Each control inside the window at no less than its own minimum, once laid out.
+        const auto laidOut = [&ui, this] {
+            if (ui.frameQuickControls->width() < ui.frameQuickControls->minimumSizeHint().width() ||
+                w()->slicingView()->height() < w()->slicingView()->minimumSizeHint().height())
+                return false;
+            for (QWidget *control : {static_cast<QWidget *>(ui.doubleSpinBoxBpm), static_cast<QWidget *>(ui.spinBoxPitch),
+                                     static_cast<QWidget *>(ui.pushButtonResetQuickControls)}) {
+                const QRect r(control->mapTo(w(), QPoint(0, 0)), control->size());
+                if (!w()->rect().contains(r) || control->width() < control->minimumSizeHint().width())
+                    return false;
+            }
+            return true;
+        };
+        QTRY_VERIFY(laidOut());
+        w()->removeEventFilter(&log);
+        w()->resize(before);
+        QTRY_COMPARE(w()->size(), before);
     }
 
     // Unhide Last and Unhide All are offered only while something is hidden, through
