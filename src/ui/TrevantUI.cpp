@@ -10,6 +10,7 @@
 #include "Slice.h"
 #include "SliceEngine.h"
 #include "SliceExporter.h"
+#include "AudioFile.h"
 #include "SliceTemplate.h"
 #include "TempoAlternativesWidget.h"
 #include "TempoDetection.h"
@@ -23,6 +24,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QStatusBar>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
@@ -34,6 +36,7 @@
 #include <QTimer>
 #include <QUndoStack>
 #include <QUrl>
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -568,24 +571,65 @@ void TrevantUI::slotSetDragExportDragMode(int mode) {
     m_slicingView->slotSetDragExportMode(mode);
 }
 
+namespace {
+QStringList localPaths(const QList<QUrl> &urls) {
+    QStringList paths;
+    for (const QUrl &url : urls)
+        if (!url.toLocalFile().isEmpty())
+            paths << url.toLocalFile();
+    return paths;
+}
+
+// Whether the window opens this file: an existing, readable audio file, template or project.
+bool isOpenable(const QString &path) {
+    if (!AudioFile::pathProblem(path).isEmpty())
+        return false;
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return SliceTemplate::isTemplatePath(path) || suffix == QLatin1String("qlx") ||
+           AudioFile::openableSuffixes().contains(suffix);
+}
+} // namespace
+
 void TrevantUI::dragEnterEvent(QDragEnterEvent *event) {
     qCDebug(lcUi) << "Drag enter event" << event->mimeData()->hasUrls();
-    if (event->mimeData()->urls().size() == 1)
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() == 1 || !localPaths(urls).isEmpty())
         event->acceptProposedAction();
 }
 
 void TrevantUI::dropEvent(QDropEvent *event) {
     const QList<QUrl> urls = event->mimeData()->urls();
-    if (urls.size() != 1)
+    const QStringList paths = localPaths(urls);
+    if (paths.isEmpty())
         return;
-    const QString path = urls.first().toLocalFile();
-    if (path.isEmpty())
-        return;
+    // A selection dragged from the file manager: the window holds one loop, so it opens the
+    // first file it can and says why the others stay closed. Folders and other files are
+    // passed over; when none qualifies, the first is tried, and its failure says why.
+    QString path = paths.first();
+    if (urls.size() > 1) {
+        const auto openable = std::find_if(paths.cbegin(), paths.cend(), isOpenable);
+        if (openable != paths.cend())
+            path = *openable;
+    }
     event->acceptProposedAction();
     qCDebug(lcUi) << "Drop event" << path;
+    const QString notice =
+        urls.size() > 1
+            ? tr("%1 files were dropped; one file is opened at a time: %2.").arg(urls.size()).arg(QFileInfo(path).fileName())
+            : QString();
     // Loading runs after the drop has finished, so a failure's message box does not
     // sit inside the drag-and-drop machinery.
-    QTimer::singleShot(0, this, [this, path] { openPath(path); });
+    QTimer::singleShot(0, this, [this, path, notice] {
+        openPath(path);
+        // Said once the file is open; a failure has said why already. What the file's own
+        // load had to say comes first.
+        const bool audio = !SliceTemplate::isTemplatePath(path) &&
+                           QFileInfo(path).suffix().compare(QLatin1String("qlx"), Qt::CaseInsensitive) != 0;
+        if (audio && windowFilePath() != path)
+            return;
+        if (!notice.isEmpty() && (m_loadNotice.isEmpty() || statusBar()->currentMessage() != m_loadNotice))
+            statusBar()->showMessage(notice, 10000);
+    });
 }
 
 void TrevantUI::openPath(const QString &path) {

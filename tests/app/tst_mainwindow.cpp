@@ -460,15 +460,11 @@ private slots:
         QCOMPARE(w()->slicer()->slicePoints().size(), 0);
     }
 
-    void dropsOneFileOnly()
+    // One file dropped opens; of several dropped together (a selection from the file
+    // manager) the first the window can open is opened, and the status bar says so.
+    void dropsOpenOneFile()
     {
         auto *mime = new QMimeData;
-        mime->setUrls({QUrl::fromLocalFile(g_loopPath), QUrl::fromLocalFile(g_secondPath)});
-        QDragEnterEvent twoFiles(QPoint(10, 10), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
-        twoFiles.setAccepted(false);
-        QCoreApplication::sendEvent(w(), &twoFiles);
-        QVERIFY(!twoFiles.isAccepted());
-
         mime->setUrls({QUrl::fromLocalFile(g_loopPath)});
         QDragEnterEvent oneFile(QPoint(10, 10), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
         oneFile.setAccepted(false);
@@ -478,7 +474,38 @@ private slots:
         QCoreApplication::sendEvent(w(), &drop);
         QTRY_COMPARE(w()->windowFilePath(), g_loopPath);
         QCOMPARE(loop()->length(), 2 * kLoopFrames);
+        QVERIFY(!w()->statusBar()->currentMessage().contains("one file"));
+
+        // A folder and a text file come first in the selection: both are passed over.
+        const QString notes = g_dir->filePath("notes.txt");
+        {
+            QFile f(notes);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("take 3 was the one\n");
+        }
+        mime->setUrls({QUrl::fromLocalFile(g_dir->path()), QUrl::fromLocalFile(notes),
+                       QUrl::fromLocalFile(g_secondPath), QUrl::fromLocalFile(g_loopPath)});
+        QDragEnterEvent several(QPoint(10, 10), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+        several.setAccepted(false);
+        QCoreApplication::sendEvent(w(), &several);
+        QVERIFY(several.isAccepted());
+        QDropEvent severalDrop(QPointF(10, 10), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(w(), &severalDrop);
+        QVERIFY(severalDrop.isAccepted());
+        QTRY_COMPARE(w()->windowFilePath(), g_secondPath);
+        QCOMPARE(loop()->length(), 2 * 96000);
+        const QString message = w()->statusBar()->currentMessage();
+        QVERIFY2(message.contains("one file is opened at a time") && message.contains(QFileInfo(g_secondPath).fileName()),
+                 qPrintable(message));
+
+        // Nothing local in the drop: refused.
+        mime->setUrls({QUrl("https://example.org/a.wav"), QUrl("https://example.org/b.wav")});
+        QDragEnterEvent remote(QPoint(10, 10), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+        remote.setAccepted(false);
+        QCoreApplication::sendEvent(w(), &remote);
+        QVERIFY(!remote.isAccepted());
         delete mime;
+        QVERIFY(w()->slotLoadAudioFile(g_loopPath));
     }
 
     void droppedTemplatesApplyTheirSlicePoints()
