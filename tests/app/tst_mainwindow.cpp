@@ -1563,6 +1563,23 @@ private slots:
         QCOMPARE(child.exitCode(), 0);
     }
 
+    // On a desktop with a dark colour scheme the window starts in the dark theme, and the
+    // quick controls' labels stand out from their background.
+    void darkDesktopGetsTheDarkTheme()
+    {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QTemporaryDir home;
+        env.insert("HOME", home.path());
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--dark-desktop"), g_loopPath});
+        QVERIFY(child.waitForStarted());
+        QVERIFY(child.waitForFinished(60000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+    }
+
     void closingShutsDownInOrderAndSavesSettings()
     {
         QFile::remove(Settings::filePath());
@@ -1617,6 +1634,47 @@ int exitHoldingCache(char *program, const QString &loopPath)
     return 0;
 }
 
+// The child of darkDesktopGetsTheDarkTheme: a desktop whose colour scheme is dark, as a
+// KDE session's settings file says. Exit code 0 when the quick controls of the loaded
+// loop are legible.
+int startOnDarkDesktop(char *program, char *loopPath)
+{
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    QDir().mkpath(config);
+    QFile globals(config + QStringLiteral("/kdeglobals"));
+    if (!globals.open(QIODevice::WriteOnly))
+        return 2;
+    globals.write("[Colors:Window]\nBackgroundNormal=49,54,59\nForegroundNormal=239,240,241\n"
+                  "[Colors:Button]\nBackgroundNormal=49,54,59\nForegroundNormal=239,240,241\n"
+                  "[Colors:View]\nBackgroundNormal=35,38,41\nForegroundNormal=239,240,241\n");
+    globals.close();
+    qputenv("XDG_CURRENT_DESKTOP", "KDE");
+    qputenv("KDE_SESSION_VERSION", "5");
+    int appArgc = 2;
+    char *appArgv[] = {program, loopPath, nullptr};
+    Quillory::setApplicationNames();
+    QCoreApplication::setApplicationName("QuilloryTest");
+    Quillory app(appArgc, appArgv, false);
+    if (QApplication::palette().color(QPalette::Window).lightness() >= 128)
+        return 3; // the desktop's dark colours did not arrive: nothing to tell
+    auto &ui = app.mainWindow()->form();
+    if (!QTest::qWaitForWindowExposed(app.mainWindow()))
+        return 4;
+    // The "Tempo:" label's text against what lies behind it (its most common grey).
+    const QImage shot = ui.frameQuickControls->grab().toImage();
+    const QRect label(ui.label->mapTo(ui.frameQuickControls, QPoint(0, 0)), ui.label->size());
+    QVector<int> count(256, 0);
+    for (int y = label.top(); y <= label.bottom(); ++y)
+        for (int x = label.left(); x <= label.right(); ++x)
+            ++count[qGray(shot.pixel(x, y))];
+    const int background = int(std::max_element(count.cbegin(), count.cend()) - count.cbegin());
+    int contrast = 0;
+    for (int grey = 0; grey < 256; ++grey)
+        if (count[grey] > 0)
+            contrast = std::max(contrast, std::abs(grey - background));
+    return contrast > 100 ? 0 : 1;
+}
+
 int main(int argc, char *argv[])
 {
     Q_INIT_RESOURCE(quillory);
@@ -1626,6 +1684,8 @@ int main(int argc, char *argv[])
     QStandardPaths::setTestModeEnabled(true);
     if (argc == 3 && QByteArray(argv[1]) == "--exit-holding-cache")
         return exitHoldingCache(argv[0], QString::fromLocal8Bit(argv[2]));
+    if (argc == 3 && QByteArray(argv[1]) == "--dark-desktop")
+        return startOnDarkDesktop(argv[0], argv[2]);
 
     QTemporaryDir dir;
     g_dir = &dir;
