@@ -33,6 +33,7 @@
 #include <QStyle>
 #include <QTextDocumentFragment>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QTimer>
 #include <QUndoStack>
 #include <QUrl>
@@ -72,6 +73,7 @@ TrevantUI::TrevantUI() {
     setUpQuickControls();
     setUpStatusBar();
     restoreInitialState();
+    fitIntoScreen();
     show();
     setFocus(Qt::OtherFocusReason);
     openCommandLinePath();
@@ -327,6 +329,15 @@ void TrevantUI::restoreInitialState() {
         }
         pair.second->setChecked(value != 0);
     }
+}
+
+// A small screen at a high scale factor holds less than the initial size: the window opens
+// inside it, so the quick controls' far end is not off the screen (never below the minimum).
+void TrevantUI::fitIntoScreen() {
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    resize(size().boundedTo(screen->availableGeometry().size()).expandedTo(minimumSizeHint()));
 }
 
 // A file named on the command line opens as if the desktop had handed it over.

@@ -167,6 +167,7 @@ private:
     void setUpQuickControls();
     void setUpStatusBar();
     void restoreInitialState();
+    void fitIntoScreen();
     void openCommandLinePath();
     void startDeviceMonitoring();
     void showSettingsProblem();

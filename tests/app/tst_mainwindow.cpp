@@ -38,6 +38,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QStatusBar>
 #include <QStyleOptionSlider>
@@ -1580,6 +1581,24 @@ private slots:
         QCOMPARE(child.exitCode(), 0);
     }
 
+    // At twice the scale (a high-density laptop screen) the initial size is more than the
+    // screen holds: the window opens inside it, its quick controls' far end on the screen.
+    void smallScreenHoldsTheWindow()
+    {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QTemporaryDir home;
+        env.insert("HOME", home.path());
+        env.insert("QT_SCALE_FACTOR", "2");
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--scaled"), g_loopPath});
+        QVERIFY(child.waitForStarted());
+        QVERIFY(child.waitForFinished(60000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+    }
+
     void closingShutsDownInOrderAndSavesSettings()
     {
         QFile::remove(Settings::filePath());
@@ -1675,6 +1694,22 @@ int startOnDarkDesktop(char *program, char *loopPath)
     return contrast > 100 ? 0 : 1;
 }
 
+// The child of smallScreenHoldsTheWindow, started at twice the scale: exit code 0 when the
+// window opens inside the screen (or at its minimum size where the screen is smaller).
+int startScaled(char *program, char *loopPath)
+{
+    int appArgc = 2;
+    char *appArgv[] = {program, loopPath, nullptr};
+    Quillory::setApplicationNames();
+    QCoreApplication::setApplicationName("QuilloryTest");
+    Quillory app(appArgc, appArgv, false);
+    TrevantUI *window = app.mainWindow();
+    if (!QTest::qWaitForWindowExposed(window))
+        return 4;
+    const QSize room = window->screen()->availableGeometry().size().expandedTo(window->minimumSize());
+    return window->width() <= room.width() && window->height() <= room.height() ? 0 : 1;
+}
+
 int main(int argc, char *argv[])
 {
     Q_INIT_RESOURCE(quillory);
@@ -1684,6 +1719,8 @@ int main(int argc, char *argv[])
     QStandardPaths::setTestModeEnabled(true);
     if (argc == 3 && QByteArray(argv[1]) == "--exit-holding-cache")
         return exitHoldingCache(argv[0], QString::fromLocal8Bit(argv[2]));
+    if (argc == 3 && QByteArray(argv[1]) == "--scaled")
+        return startScaled(argv[0], argv[2]);
     if (argc == 3 && QByteArray(argv[1]) == "--dark-desktop")
         return startOnDarkDesktop(argv[0], argv[2]);
 
