@@ -478,14 +478,21 @@ void SampleRendererTrevant::mouseReleaseEvent(QMouseEvent *event) {
         }
     } else if (m_bDraggingTrimStart) {
         long long p = std::max<long long>(0, std::min<long long>(origin + delta, length));
-        p = std::min<long long>(p, m_pSlicer->trimEnd() - kMinimumTrimSamples);
-        const int position = m_pSlicer->snapToZeroCrossing(clampToLoop(p));
+        const long long bound = (long long)m_pSlicer->trimEnd() - kMinimumTrimSamples;
+        p = std::min<long long>(p, bound);
+        int position = m_pSlicer->snapToZeroCrossing(clampToLoop(p));
+        // The nearest crossing of a deep tone can lie past the other trim point.
+        if (position > bound)
+            position = clampToLoop(p);
         if (m_pUndoStack)
             m_pUndoStack->push(new SetTrimStartCommand(m_pSlicer, position));
     } else if (m_bDraggingTrimEnd) {
         long long p = std::max<long long>(0, std::min<long long>(origin + delta, length));
-        p = std::max<long long>(p, (long long)m_pSlicer->trimStart() + kMinimumTrimSamples);
-        const int position = m_pSlicer->snapToZeroCrossing(clampToLoop(p));
+        const long long bound = (long long)m_pSlicer->trimStart() + kMinimumTrimSamples;
+        p = std::max<long long>(p, bound);
+        int position = m_pSlicer->snapToZeroCrossing(clampToLoop(p));
+        if (position < bound)
+            position = clampToLoop(p);
         if (m_pUndoStack)
             m_pUndoStack->push(new SetTrimEndCommand(m_pSlicer, position));
     }

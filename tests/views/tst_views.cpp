@@ -6,7 +6,10 @@
 #include "LoopEditorWidget.h"
 #include "SampleRendererTrevant.h"
 #include "SampleRendererZoombar.h"
+#include "SetTrimEndCommand.h"
+#include "SetTrimStartCommand.h"
 #include "Settings.h"
+#include "TestAudio.h"
 #include "Slice.h"
 #include "TransportBar.h"
 #include "Trevant.h"
@@ -362,6 +365,46 @@ private slots:
         QCOMPARE(rig.slicer->trimEnd(), kShortLength);
         rig.stack.redo();
         QCOMPARE(rig.slicer->trimStart(), expectedStart);
+    }
+
+    // Snapping to a zero crossing never takes a trim point past the 512 samples it keeps
+    // from the other: on a deep tone the nearest crossing can lie 25 ms away.
+    void snappedTrimPointsKeepTheirDistance() {
+        const QString path = m_dir.filePath("deep.wav");
+        QVERIFY(TestAudio::writeWav(path, 2, 44100, 88200, TestAudio::sine(21.0, 44100), false));
+        Settings::instance().set("snap_to_zero_crossings", "1");
+        Rig rig;
+        QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
+        QVERIFY(rig.load(path));
+        SampleRendererTrevant *v = rig.view;
+        const int length = rig.loop()->length();
+        // Trim end 100 samples before a crossing of the tone, the one before it 2100 samples
+        // back: 512 samples before the trim end the nearest crossing lies after it.
+        const int crossing = 2 * int(std::lround(44100 * (3.5 / 21.0)));
+        const int end = crossing - 100;
+        rig.stack.push(new SetTrimEndCommand(rig.slicer.get(), end));
+        QCOMPARE(rig.slicer->trimEnd(), end);
+
+        QTest::mousePress(v, Qt::LeftButton, Qt::NoModifier, QPoint(2, 100));
+        move(v, QPoint(400, 100));
+        move(v, QPoint(790, 100));
+        QTest::mouseRelease(v, Qt::LeftButton, Qt::NoModifier, QPoint(790, 100));
+        QVERIFY2(rig.slicer->trimStart() <= rig.slicer->trimEnd() - 512,
+                 qPrintable(QString("%1 %2").arg(rig.slicer->trimStart()).arg(rig.slicer->trimEnd())));
+        QCOMPARE(rig.slicer->trimStart() % 2, 0);
+
+        rig.stack.undo();
+        rig.stack.undo();
+        // The mirror image: trim start 100 samples after a crossing, the next 2100 ahead.
+        rig.stack.push(new SetTrimStartCommand(rig.slicer.get(), 2 * int(std::lround(44100 * (3.0 / 21.0))) + 100));
+        const int endX = int(v->sampleToPixel(length));
+        QTest::mousePress(v, Qt::LeftButton, Qt::NoModifier, QPoint(endX - 2, 100));
+        move(v, QPoint(400, 100));
+        move(v, QPoint(2, 100));
+        QTest::mouseRelease(v, Qt::LeftButton, Qt::NoModifier, QPoint(2, 100));
+        QVERIFY2(rig.slicer->trimEnd() >= rig.slicer->trimStart() + 512,
+                 qPrintable(QString("%1 %2").arg(rig.slicer->trimStart()).arg(rig.slicer->trimEnd())));
+        Settings::instance().set("snap_to_zero_crossings", "0");
     }
 
     void contextMenuActions() {
