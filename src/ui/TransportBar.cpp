@@ -96,6 +96,15 @@ void TransportBar::movedRegion(int dx, int *start, int *end) const {
     long long shift = (long long)std::llround(dx * m_pView->samplesPerPixel());
     shift = std::max<long long>(shift, -(long long)std::min(loopStart, loopEnd));
     shift = std::min<long long>(shift, length - std::max(loopStart, loopEnd));
+    // A trim point moved with the region keeps its distance from the other one.
+    const int trimStart = m_pSlicer->trimStart();
+    const int trimEnd = m_pSlicer->trimEnd();
+    const bool startIsTrim = loopStart == trimStart && !m_pSlicer->hasSlicePoint(loopStart);
+    const bool endIsTrim = loopEnd == trimEnd && !m_pSlicer->hasSlicePoint(loopEnd);
+    if (startIsTrim && !endIsTrim)
+        shift = std::min<long long>(shift, (long long)trimEnd - kMinimumTrimSamples - loopStart);
+    if (endIsTrim && !startIsTrim)
+        shift = std::max<long long>(shift, (long long)trimStart + kMinimumTrimSamples - loopEnd);
     *start = int(std::max<long long>(0, std::min<long long>(loopStart + shift, length))) & ~1;
     *end = int(std::max<long long>(0, std::min<long long>(loopEnd + shift, length))) & ~1;
 }

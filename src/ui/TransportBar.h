@@ -18,6 +18,8 @@ class TransportBar : public QOpenGLWidget {
 public:
     // The ruler is the band above this line; the loop bar band lies below.
     static constexpr int kRulerHeight = 28;
+    // The closest the two trim points come, as in the slicing view.
+    static constexpr int kMinimumTrimSamples = 512;
 
     TransportBar(QWidget *parent, Trevant *slicer, SampleRenderer *view, QUndoStack *stack);
     ~TransportBar() override;

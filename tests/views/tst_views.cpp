@@ -662,6 +662,17 @@ private slots:
         QCOMPARE(rig.slicer->trimEnd(), kShortLength);
         QCOMPARE(loop->loopEnd(), kShortLength);
         QCOMPARE(rig.slicer->slicePoints(), (QList<int>{44100, 88200, 132300}));
+
+        // The first slice dragged far right stops 512 samples short of the trim end.
+        rig.stack.push(new SetTrimEndCommand(rig.slicer.get(), 100000));
+        QTest::mouseClick(t, Qt::LeftButton, Qt::NoModifier, QPoint(100, y));
+        QCOMPARE(loop->loopStart(), 0);
+        QTest::mousePress(t, Qt::LeftButton, Qt::NoModifier, QPoint(100, y));
+        move(t, QPoint(300, y));
+        move(t, QPoint(790, y));
+        QTest::mouseRelease(t, Qt::LeftButton, Qt::NoModifier, QPoint(790, y));
+        QCOMPARE(rig.slicer->trimStart(), 100000 - 512);
+        QCOMPARE(rig.slicer->trimEnd(), 100000);
     }
 
     void rulerSpacing() {
