@@ -442,13 +442,32 @@ private slots:
     {
         Settings::instance().set("AudioDeviceBufferSize", "256");
         w()->form().actionSliceClear->trigger();
-        // Stopped, so the cursor holds still while it is read.
+        // Stopped, so the cursor holds still while it is read: a looped region keeps it at
+        // the region's start.
+        loop()->setLoop(40000, 60000);
+        loop()->setLoopMode(2);
         w()->slicer()->playFrom(40000);
         w()->slicer()->togglePlayback(false);
         const int cursor = loop()->playPosition();
+        QCOMPARE(cursor, 40000);
         w()->slotSliceAtCursor();
-        QCOMPARE(w()->slicer()->slicePoints(), QList<int>{qMax(0, cursor - 512)});
+        QCOMPARE(w()->slicer()->slicePoints(), QList<int>{cursor - 512});
         w()->undoStack()->undo();
+        loop()->setLoopMode(0);
+
+        // S tapped on the loop's first beat: a buffer back lies before the trim start, where
+        // a point would make an empty first slice (its note silent) that no click can take.
+        const int steps = w()->undoStack()->count();
+        for (int trimStart : {0, 30000}) {
+            w()->slicer()->setTrimStart(trimStart);
+            w()->slicer()->playFrom(trimStart + 200);
+            w()->slicer()->togglePlayback(false);
+            QVERIFY(loop()->playPosition() < trimStart + 512);
+            w()->slotSliceAtCursor();
+            QVERIFY(w()->slicer()->slicePoints().isEmpty());
+            QCOMPARE(w()->undoStack()->count(), steps);
+        }
+        w()->slicer()->setTrimStart(0);
     }
 
     void fileOpenEventLoadsTheFile()
