@@ -32,6 +32,7 @@
 #include <QSlider>
 #include <QStyle>
 #include <QTextDocumentFragment>
+#include <QToolButton>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QTimer>
@@ -283,6 +284,12 @@ void TrevantUI::setUpQuickControls() {
         ui.horizontalLayout_2->insertWidget(ui.horizontalLayout_2->indexOf(ui.stackedWidgetBpm) + 1,
                                             tempoAlternatives);
         tempoAlternatives->tapOnKeyIn(m_slicingView);
+        // Made after the views, it would come after them in the Tab order; it sits between
+        // the Tempo and Pitch boxes.
+        if (auto *choices = tempoAlternatives->findChild<QToolButton *>("toolButtonTempoAlternatives")) {
+            QWidget::setTabOrder(ui.doubleSpinBoxBpm, choices);
+            QWidget::setTabOrder(choices, ui.spinBoxPitch);
+        }
     }
 }
 

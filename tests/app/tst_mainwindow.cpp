@@ -833,6 +833,33 @@ private slots:
         QTRY_COMPARE(w()->size(), before);
     }
 
+    // Tab walks the quick controls left to right: the tempo alternatives next to the Tempo
+    // box come before the Pitch box, not after the waveform.
+    void tabWalksTheQuickControlsInOrder()
+    {
+        auto &ui = w()->form();
+        auto *alternatives = w()->findChild<QToolButton *>("toolButtonTempoAlternatives");
+        QVERIFY(alternatives);
+        QTRY_VERIFY_WITH_TIMEOUT(ui.doubleSpinBoxBpm->isVisible() && alternatives->isEnabled(), 20000);
+        w()->activateWindow();
+        QApplication::setActiveWindow(w());
+        QVERIFY(QTest::qWaitForWindowActive(w()));
+        ui.doubleSpinBoxBpm->setFocus();
+        QStringList walked;
+        for (int i = 0; i < 4; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            walked << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(walked.mid(0, 3), (QStringList{"toolButtonTempoAlternatives", "spinBoxPitch",
+                                                "pushButtonResetQuickControls"}));
+        // And back.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(ui.doubleSpinBoxBpm));
+    }
+
     // Unhide Last and Unhide All are offered only while something is hidden, through
     // hides, unhides, undo and redo, and never in slicing mode.
     void unhideActionsFollowWhatIsHidden()
