@@ -305,6 +305,8 @@ void SampleRendererTrevant::slotSliceHere() {
     if (!m_pSlice || !m_pSlicer || !m_pUndoStack)
         return;
     const int position = m_pSlicer->snapToZeroCrossing(pixelToSample(m_contextPosition.x()));
+    if (position <= 0)
+        return; // the loop's own start (the menu offers nothing there)
     m_pUndoStack->push(new AddSlicePointCommand(m_pSlicer, position));
 }
 
@@ -362,9 +364,14 @@ void SampleRendererTrevant::mousePressEvent(QMouseEvent *event) {
             m_bDraggingTrimEnd = true;
         } else if (event->modifiers() & Qt::ShiftModifier) {
             const int p = m_pSlicer->snapToZeroCrossing(clampToLoop(sample));
+            // Position 0 means "no point" in this view: a point there could never be dragged
+            // or deleted again, and the loop starts there anyway.
+            if (p <= 0) {
+                event->accept();
+                return;
+            }
             if (m_pUndoStack)
                 m_pUndoStack->push(new AddSlicePointCommand(m_pSlicer, p));
-            // Position 0 means "no point" in this view, so a point there cannot be dragged.
             m_iDraggedSlicePoint = p;
         } else if (event->modifiers() & Qt::ControlModifier) {
             m_pSlicer->playFrom(m_pSlicer->snapToZeroCrossing(sample));
@@ -378,7 +385,7 @@ void SampleRendererTrevant::mousePressEvent(QMouseEvent *event) {
         m_pressPosition = event->pos();
     } else if (event->button() == Qt::RightButton) {
         m_pActionDelete->setEnabled(m_iHitSlicePoint != 0);
-        m_pActionSliceHere->setEnabled(m_iHitSlicePoint == 0);
+        m_pActionSliceHere->setEnabled(m_iHitSlicePoint == 0 && m_pSlicer->snapToZeroCrossing(sample) > 0);
         m_contextPosition = event->pos();
         // popup, not exec: a nested event loop inside a press handler would outlive
         // anything that deletes this view meanwhile.

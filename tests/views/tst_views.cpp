@@ -432,6 +432,18 @@ private slots:
         v->contextMenu()->hide();
         QCOMPARE(rig.slicer->slicePoints(), QList<int>{44100});
         QCOMPARE(rig.stack.count(), 3);
+
+        // Sample 0 is the loop's own start: a point there would be a slice of nothing that
+        // no click can take again. Neither the menu nor a Shift-click puts one there.
+        rig.stack.push(new SetTrimStartCommand(rig.slicer.get(), 22050));
+        const int steps = rig.stack.count();
+        QTest::mouseClick(v, Qt::RightButton, Qt::NoModifier, QPoint(0, 100));
+        QTRY_VERIFY(v->contextMenu()->isVisible());
+        QVERIFY(!actions[0]->isEnabled());
+        v->contextMenu()->hide();
+        QTest::mouseClick(v, Qt::LeftButton, Qt::ShiftModifier, QPoint(0, 100));
+        QCOMPARE(rig.slicer->slicePoints(), QList<int>{44100});
+        QCOMPARE(rig.stack.count(), steps);
     }
 
     void zoombarHandleDrag() {
