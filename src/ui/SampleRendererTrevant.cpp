@@ -475,11 +475,13 @@ void SampleRendererTrevant::mouseReleaseEvent(QMouseEvent *event) {
     const QScopedValueRollback<bool> pushing(m_bPushing, true);
 
     if (m_iDraggedSlicePoint != 0) {
-        if (x <= 0 || x > width()) {
+        const int moved = m_pSlicer->snapToZeroCrossing(clampToLoop(origin + delta));
+        // A point that would land on the loop's first sample is one no click could grab
+        // again: taken to the edge, it goes as if dragged out of the view.
+        if (x <= 0 || x > width() || moved <= 0) {
             if (m_pUndoStack)
                 m_pUndoStack->push(new RemoveSlicePointCommand(m_pSlicer, m_iDraggedSlicePoint));
         } else {
-            const int moved = m_pSlicer->snapToZeroCrossing(clampToLoop(origin + delta));
             if (moved != m_iDraggedSlicePoint && m_pUndoStack)
                 m_pUndoStack->push(new MoveSlicePointCommand(m_pSlicer, m_iDraggedSlicePoint, moved));
         }

@@ -316,6 +316,16 @@ private slots:
         QCOMPARE(rig.stack.text(rig.stack.index() - 1), QString("remove slice point"));
         rig.stack.undo();
         QCOMPARE(rig.slicer->slicePoints(), (QList<int>{44100, 88200, 132300}));
+
+        // Grabbed right of its line and released at x = 1, the point would land on the
+        // loop's first sample, where no click could grab it again: it is deleted instead.
+        QTest::mousePress(v, Qt::LeftButton, Qt::NoModifier, QPoint(206, 100));
+        move(v, QPoint(100, 100));
+        move(v, QPoint(1, 100));
+        QTest::mouseRelease(v, Qt::LeftButton, Qt::NoModifier, QPoint(1, 100));
+        QCOMPARE(rig.slicer->slicePoints(), (QList<int>{88200, 132300}));
+        rig.stack.undo();
+        QCOMPARE(rig.slicer->slicePoints(), (QList<int>{44100, 88200, 132300}));
     }
 
     void trimHandles() {
