@@ -105,6 +105,10 @@ void TransportBar::movedRegion(int dx, int *start, int *end) const {
         shift = std::min<long long>(shift, (long long)trimEnd - kMinimumTrimSamples - loopStart);
     if (endIsTrim && !startIsTrim)
         shift = std::max<long long>(shift, (long long)trimStart + kMinimumTrimSamples - loopEnd);
+    // A slice point on the loop's first sample could never be grabbed again: it stops a
+    // frame short of it.
+    if (!startIsTrim && loopStart >= 2)
+        shift = std::max<long long>(shift, 2 - (long long)loopStart);
     *start = int(std::max<long long>(0, std::min<long long>(loopStart + shift, length))) & ~1;
     *end = int(std::max<long long>(0, std::min<long long>(loopEnd + shift, length))) & ~1;
 }

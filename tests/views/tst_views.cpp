@@ -609,6 +609,15 @@ private slots:
             QCOMPARE(p % 2, 0);
         }
 
+        // Dragged far left, the region's first point stops a frame short of the loop's start.
+        QTest::mousePress(t, Qt::LeftButton, Qt::NoModifier, QPoint(400, y));
+        move(t, QPoint(380, y));
+        move(t, QPoint(-300, y));
+        QTest::mouseRelease(t, Qt::LeftButton, Qt::NoModifier, QPoint(-300, y));
+        QCOMPARE(loop->loopStart(), 2);
+        QCOMPARE(rig.slicer->slicePoints().first(), 2);
+        rig.stack.undo();
+
         // Toggling the looped slice again switches looping off.
         rig.stack.undo();
         rig.stack.undo(); // expand
