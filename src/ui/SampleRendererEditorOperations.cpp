@@ -323,6 +323,10 @@ bool SampleRendererEditor::hasHiddenItems() const {
     });
 }
 
+bool SampleRendererEditor::canUnhideLast() const {
+    return !m_pHiddenEdits->isEmpty() && itemForEdit(m_pHiddenEdits->last()) != nullptr;
+}
+
 void SampleRendererEditor::unhideAll() {
     QList<QUndoCommand *> commands;
     for (AudioEditItem *item : qAsConst(m_items)) {

@@ -527,7 +527,7 @@ void TrevantUI::enterEditMode() {
 
 void TrevantUI::updateUnhideActions() {
     const bool editing = ui.actionEditMode->isChecked();
-    ui.actionUnhide_Last->setEnabled(editing && m_editView->hiddenEditCount() > 0);
+    ui.actionUnhide_Last->setEnabled(editing && m_editView->canUnhideLast());
     ui.actionUnhide_All->setEnabled(editing && m_editView->hasHiddenItems());
 }
 

@@ -879,6 +879,7 @@ private slots:
         QTRY_VERIFY(gain->isEnabled());
         gain->trigger();
         QCOMPARE(view->items().size(), 1);
+        const AudioEditPtr hidden = view->items().first()->edit();
         QVERIFY(!ui.actionUnhide_Last->isEnabled());
         view->items().first()->setSelected(true);
         ui.actionHide->setEnabled(true);
@@ -906,6 +907,16 @@ private slots:
         QVERIFY(!ui.actionUnhide_All->isEnabled());
         ui.actionEditMode->setChecked(true);
         QVERIFY(ui.actionUnhide_Last->isEnabled());
+        // A region deleted over the hidden edit takes it away: nothing left to unhide.
+        view->setFreeformSelection(30000, 60000);
+        QTRY_VERIFY(!view->editableCache()->isResetting()); // a region waits for the render
+        ui.actionDelete->trigger();
+        QVERIFY(!view->itemForEdit(hidden));
+        QVERIFY(!ui.actionUnhide_Last->isEnabled());
+        QVERIFY(!ui.actionUnhide_All->isEnabled());
+        w()->undoStack()->undo();
+        QVERIFY(ui.actionUnhide_Last->isEnabled());
+        QVERIFY(ui.actionUnhide_All->isEnabled());
         while (w()->undoStack()->index() > steps)
             w()->undoStack()->undo();
         QVERIFY(!ui.actionUnhide_Last->isEnabled());
