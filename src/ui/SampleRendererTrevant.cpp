@@ -356,6 +356,14 @@ void SampleRendererTrevant::mousePressEvent(QMouseEvent *event) {
     }
 
     if (event->button() == Qt::LeftButton) {
+        // A left press while a grab is held means its release went elsewhere (a message
+        // box took it): that gesture is over.
+        if (isGrabbing()) {
+            const int hit = m_iHitSlicePoint, pressStart = m_iPressSliceStart;
+            resetDrag();
+            m_iHitSlicePoint = hit;
+            m_iPressSliceStart = pressStart;
+        }
         if (m_iHitSlicePoint != 0) {
             m_iDraggedSlicePoint = m_iHitSlicePoint;
         } else if (hitsTrimStart(x)) {
@@ -573,6 +581,14 @@ void SampleRendererTrevant::focusOutEvent(QFocusEvent *event) {
         emit statusTip(QString(), 0);
     }
     SampleRenderer::focusOutEvent(event);
+}
+
+void SampleRendererTrevant::hideEvent(QHideEvent *event) {
+    // Hidden mid-drag (edit mode switched on with a point held), the view never sees the
+    // release: the grab goes, or the next click would finish it.
+    if (isGrabbing())
+        resetDrag();
+    SampleRenderer::hideEvent(event);
 }
 
 void SampleRendererTrevant::leaveEvent(QEvent *event) {

@@ -294,6 +294,37 @@ private slots:
         QCOMPARE(rig.slicer->slicePoints().size(), 2);
     }
 
+    // A grab the view never saw released (it was hidden by a switch to edit mode, or a
+    // message box took the release) is let go: the next click elsewhere moves nothing.
+    void grabLostWhileHiddenMovesNothing() {
+        Rig rig;
+        QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
+        QVERIFY(rig.load(m_shortLoop));
+        SampleRendererTrevant *v = rig.view;
+        rig.stack.push(new AutoSliceCommand(rig.slicer.get(), 4));
+        const int steps = rig.stack.count();
+        QTest::mousePress(v, Qt::LeftButton, Qt::NoModifier, QPoint(200, 100));
+        move(v, QPoint(260, 100));
+        v->hide();
+        v->show();
+        QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
+        QVERIFY(v->ghostMarkers().isEmpty());
+        QTest::mouseClick(v, Qt::LeftButton, Qt::NoModifier, QPoint(500, 100));
+        QCOMPARE(rig.slicer->slicePoints(), (QList<int>{44100, 88200, 132300}));
+        QCOMPARE(rig.stack.count(), steps);
+
+        // The release taken by a box that popped up: the next press starts afresh.
+        QTest::mousePress(v, Qt::LeftButton, Qt::NoModifier, QPoint(200, 100));
+        move(v, QPoint(260, 100));
+        QMouseEvent again(QEvent::MouseButtonPress, QPointF(500, 100), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(v, &again);
+        QMouseEvent up(QEvent::MouseButtonRelease, QPointF(500, 100), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(v, &up);
+        QCOMPARE(rig.slicer->slicePoints(), (QList<int>{44100, 88200, 132300}));
+        QCOMPARE(rig.stack.count(), steps);
+        QTest::mouseRelease(v, Qt::LeftButton, Qt::NoModifier, QPoint(500, 100)); // QTest's own bookkeeping
+    }
+
     void dragPointOutOfViewDeletesIt() {
         Rig rig;
         QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
