@@ -545,7 +545,8 @@ void EditableAudioCache::raiseEdit(const AudioEditPtr &edit)
     }
     queueEditRegion(edit.data(), edit->startSample(), edit->endSample());
     // The order changed there: any Normalize in it may hear another chain.
-    reanalyseNormalizes(std::numeric_limits<int>::max(), edit->startSample(), reachOf(edit.data(), edit->endSample()));
+    reanalyseNormalizes(std::numeric_limits<int>::max(), edit->startSample(),
+                        reachOf(edit.data(), edit->endSample()));
 }
 
 void EditableAudioCache::lowerEdit(const AudioEditPtr &edit)
@@ -561,7 +562,8 @@ void EditableAudioCache::lowerEdit(const AudioEditPtr &edit)
         rebuildRenderLists();
     }
     queueEditRegion(edit.data(), edit->startSample(), edit->endSample());
-    reanalyseNormalizes(std::numeric_limits<int>::max(), edit->startSample(), reachOf(edit.data(), edit->endSample()));
+    reanalyseNormalizes(std::numeric_limits<int>::max(), edit->startSample(),
+                        reachOf(edit.data(), edit->endSample()));
 }
 
 void EditableAudioCache::restoreEditOrder(const QVector<AudioEditPtr> &order)

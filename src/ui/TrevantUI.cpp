@@ -1,5 +1,6 @@
 #include "TrevantUI.h"
 
+#include "AudioFile.h"
 #include "EditableAudioCache.h"
 #include "OnsetAnalysisService.h"
 #include "RealtimeEvents.h"
@@ -10,7 +11,6 @@
 #include "Slice.h"
 #include "SliceEngine.h"
 #include "SliceExporter.h"
-#include "AudioFile.h"
 #include "SliceTemplate.h"
 #include "TempoAlternativesWidget.h"
 #include "TempoDetection.h"
@@ -24,18 +24,18 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
-#include <QStatusBar>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
-#include <QSlider>
-#include <QStyle>
-#include <QTextDocumentFragment>
-#include <QToolButton>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QSlider>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTextDocumentFragment>
 #include <QTimer>
+#include <QToolButton>
 #include <QUndoStack>
 #include <QUrl>
 #include <algorithm>
@@ -631,10 +631,10 @@ void TrevantUI::dropEvent(QDropEvent *event) {
     }
     event->acceptProposedAction();
     qCDebug(lcUi) << "Drop event" << path;
-    const QString notice =
-        urls.size() > 1
-            ? tr("%1 files were dropped; one file is opened at a time: %2.").arg(urls.size()).arg(QFileInfo(path).fileName())
-            : QString();
+    const QString notice = urls.size() > 1 ? tr("%1 files were dropped; one file is opened at a time: %2.")
+                                                 .arg(urls.size())
+                                                 .arg(QFileInfo(path).fileName())
+                                           : QString();
     // Loading runs after the drop has finished, so a failure's message box does not
     // sit inside the drag-and-drop machinery.
     QTimer::singleShot(0, this, [this, path, notice] {

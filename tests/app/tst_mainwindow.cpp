@@ -515,7 +515,8 @@ private slots:
         QTRY_COMPARE(w()->windowFilePath(), g_secondPath);
         QCOMPARE(loop()->length(), 2 * 96000);
         const QString message = w()->statusBar()->currentMessage();
-        QVERIFY2(message.contains("one file is opened at a time") && message.contains(QFileInfo(g_secondPath).fileName()),
+        QVERIFY2(message.contains("one file is opened at a time") &&
+                     message.contains(QFileInfo(g_secondPath).fileName()),
                  qPrintable(message));
 
         // Nothing local in the drop: refused.
@@ -819,8 +820,9 @@ private slots:
             if (ui.frameQuickControls->width() < ui.frameQuickControls->minimumSizeHint().width() ||
                 w()->slicingView()->height() < w()->slicingView()->minimumSizeHint().height())
                 return false;
-            for (QWidget *control : {static_cast<QWidget *>(ui.doubleSpinBoxBpm), static_cast<QWidget *>(ui.spinBoxPitch),
-                                     static_cast<QWidget *>(ui.pushButtonResetQuickControls)}) {
+            for (QWidget *control :
+                 {static_cast<QWidget *>(ui.doubleSpinBoxBpm), static_cast<QWidget *>(ui.spinBoxPitch),
+                  static_cast<QWidget *>(ui.pushButtonResetQuickControls)}) {
                 const QRect r(control->mapTo(w(), QPoint(0, 0)), control->size());
                 if (!w()->rect().contains(r) || control->width() < control->minimumSizeHint().width())
                     return false;

@@ -9,8 +9,8 @@
 #include "SetTrimEndCommand.h"
 #include "SetTrimStartCommand.h"
 #include "Settings.h"
-#include "TestAudio.h"
 #include "Slice.h"
+#include "TestAudio.h"
 #include "TransportBar.h"
 #include "Trevant.h"
 
@@ -316,9 +316,11 @@ private slots:
         // The release taken by a box that popped up: the next press starts afresh.
         QTest::mousePress(v, Qt::LeftButton, Qt::NoModifier, QPoint(200, 100));
         move(v, QPoint(260, 100));
-        QMouseEvent again(QEvent::MouseButtonPress, QPointF(500, 100), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent again(QEvent::MouseButtonPress, QPointF(500, 100), Qt::LeftButton, Qt::LeftButton,
+                          Qt::NoModifier);
         QApplication::sendEvent(v, &again);
-        QMouseEvent up(QEvent::MouseButtonRelease, QPointF(500, 100), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        QMouseEvent up(QEvent::MouseButtonRelease, QPointF(500, 100), Qt::LeftButton, Qt::NoButton,
+                       Qt::NoModifier);
         QApplication::sendEvent(v, &up);
         QCOMPARE(rig.slicer->slicePoints(), (QList<int>{44100, 88200, 132300}));
         QCOMPARE(rig.stack.count(), steps);
@@ -437,7 +439,8 @@ private slots:
         rig.stack.undo();
         rig.stack.undo();
         // The mirror image: trim start 100 samples after a crossing, the next 2100 ahead.
-        rig.stack.push(new SetTrimStartCommand(rig.slicer.get(), 2 * int(std::lround(44100 * (3.0 / 21.0))) + 100));
+        rig.stack.push(
+            new SetTrimStartCommand(rig.slicer.get(), 2 * int(std::lround(44100 * (3.0 / 21.0))) + 100));
         const int endX = int(v->sampleToPixel(length));
         QTest::mousePress(v, Qt::LeftButton, Qt::NoModifier, QPoint(endX - 2, 100));
         move(v, QPoint(400, 100));
