@@ -1,6 +1,7 @@
 #include "Quillory.h"
 
 #include "AudioEditWorker.h"
+#include "DarkTheme.h"
 #include "EditableAudioCache.h"
 #include "TrevantUI.h"
 #include "UiLogging.h"
@@ -14,6 +15,9 @@ Quillory::Quillory(int &argc, char **argv, bool runEventLoop) : QApplication(arg
     startEditWorker();
 
     m_mainWindow = new TrevantUI();
+    // A dark desktop gets the dark palette: the quick controls' labels are drawn in the
+    // desktop's light text colour and would vanish on the light gradient.
+    DarkTheme::applyIfDesktopIsDark(this, m_mainWindow->form().frameQuickControls);
     connect(m_mainWindow, SIGNAL(closed()), this, SLOT(shutDown()));
     connect(this, SIGNAL(aboutToQuit()), this, SLOT(shutDown()));
 

@@ -25,6 +25,9 @@ public:
 
     // Edit worker thread: finds the region's peak (of absolute values) and sets the gain.
     void analyze() override;
+    // GUI thread: asks for a new analysis once the current step has ended; the cache calls
+    // it when what reaches this edit changes.
+    void requestAnalysis();
 
     float gain() const { return m_gain.load(); }
     AudioCachePtr sourceCache() const { return m_sourceCache; }
@@ -36,8 +39,6 @@ signals:
     void analyzeMe(AudioEditPtr pAudioEdit);
 
 private:
-    void requestAnalysis();
-
     // The unedited loop: the analysis reads it on the edit worker thread.
     const AudioCachePtr m_sourceCache;
     // The cache that holds this edit: weak, because that cache holds the edit.

@@ -1,6 +1,7 @@
 #include "EditableAudioCache.h"
 
 #include "AudioEditGroup.h"
+#include "AudioEditNormalize.h"
 #include "EditLogging.h"
 #include "EditableAudioCacheWorker.h"
 #include "PeakScan.h"
@@ -336,6 +337,58 @@ void EditableAudioCache::rebuildRenderLists()
     m_editedLength.store(editedLength());
 }
 
+int EditableAudioCache::reachOf(const AudioEdit *edit, int endSample)
+{
+    // A deleted span shifts everything after it.
+    return edit->changesLength() ? std::numeric_limits<int>::max() : endSample;
+}
+
+void EditableAudioCache::reanalyseAfterMove(const AudioEdit *edit, int startSample, int endSample)
+{
+    // A Normalize moved asks for its own analysis, and the others hear it at unity.
+    if (edit->type() == TypeNormalize)
+        return;
+    int heardFrom;
+    {
+        QMutexLocker lock(&m_editLock);
+        heardFrom = heardFromIndex(edit);
+    }
+    reanalyseNormalizes(heardFrom, startSample, reachOf(edit, endSample));
+}
+
+int EditableAudioCache::heardFromIndex(const AudioEdit *edit) const
+{
+    const int index = m_sampleEdits.indexOf(const_cast<AudioEdit *>(edit));
+    if (index >= 0)
+        return index;
+    return m_indexEdits.contains(const_cast<AudioEdit *>(edit)) ? int(m_sampleEdits.size()) : -1;
+}
+
+void EditableAudioCache::reanalyseNormalizes(int heardFrom, int startSample, int endSample)
+{
+    QVector<QSharedPointer<AudioEditNormalize>> stale;
+    {
+        QMutexLocker lock(&m_editLock);
+        // Members of a group are heard through the group: a group processed after the change
+        // takes its Normalizes along.
+        std::function<void(AudioEdit *)> collect = [&](AudioEdit *edit) {
+            if (edit->endSample() < startSample || edit->startSample() > endSample)
+                return;
+            if (auto *group = qobject_cast<AudioEditGroup *>(edit)) {
+                for (const AudioEditPtr &member : group->members())
+                    collect(member.data());
+            } else if (edit->type() == TypeNormalize) {
+                if (auto normalize = edit->sharedFromThis().objectCast<AudioEditNormalize>())
+                    stale.append(normalize);
+            }
+        };
+        for (int k = 0; k < std::min(heardFrom, int(m_sampleEdits.size())); ++k)
+            collect(m_sampleEdits.at(k));
+    }
+    for (const auto &normalize : qAsConst(stale))
+        normalize->requestAnalysis();
+}
+
 void EditableAudioCache::connectEdit(const AudioEditPtr &edit)
 {
     connect(edit.data(), &AudioEdit::regionModified, this, &EditableAudioCache::markSamplesAsDirty,
@@ -350,6 +403,7 @@ void EditableAudioCache::addEdit(const AudioEditPtr &edit, int index)
         group->setEditableCache(sharedFromThis().objectCast<EditableAudioCache>());
 
     QPair<int, int> reordered(1, 0);
+    int heardFrom = -1;
     {
         QMutexLocker lock(&m_editLock);
         // The same edit twice would apply twice and could never be removed cleanly.
@@ -384,13 +438,18 @@ void EditableAudioCache::addEdit(const AudioEditPtr &edit, int index)
         rebuildRenderLists();
         index = m_edits.indexOf(edit);
         reordered = reorderedSpan(sampleOrderBefore, edit.data());
+        // Other Normalizes hear a Normalize at unity: a new one changes nothing for them.
+        heardFrom = type == TypeNormalize ? -1 : heardFromIndex(edit.data());
     }
 
     connectEdit(edit);
     queueEditRegion(edit.data(), edit->startSample(), edit->endSample());
+    reanalyseNormalizes(heardFrom, edit->startSample(), reachOf(edit.data(), edit->endSample()));
     // Edits the sort moved past each other combine differently where they overlap.
-    if (reordered.first <= reordered.second)
+    if (reordered.first <= reordered.second) {
         queueDirtyRegion(reordered.first, reordered.second);
+        reanalyseNormalizes(std::numeric_limits<int>::max(), reordered.first, reordered.second);
+    }
     emit editAdded(edit, index);
     if (edit->changesLength())
         emit lengthChanged();
@@ -402,11 +461,14 @@ void EditableAudioCache::removeEdit(const AudioEditPtr &entry)
     const AudioEditPtr edit = entry;
     if (!edit)
         return;
+    int heardFrom;
     {
         QMutexLocker lock(&m_editLock);
         const int index = m_edits.indexOf(edit);
         if (index < 0)
             return;
+        // The sample edits before it in the render list keep their places.
+        heardFrom = edit->type() == TypeNormalize ? -1 : heardFromIndex(edit.data());
         m_edits.removeAt(index);
         m_editCount.fetch_sub(1);
         rebuildRenderLists();
@@ -414,6 +476,7 @@ void EditableAudioCache::removeEdit(const AudioEditPtr &entry)
     // An edit kept by the undo history no longer dirties regions it does not touch.
     disconnect(edit.data(), &AudioEdit::regionModified, this, &EditableAudioCache::markSamplesAsDirty);
     queueEditRegion(edit.data(), edit->startSample(), edit->endSample());
+    reanalyseNormalizes(heardFrom, edit->startSample(), reachOf(edit.data(), edit->endSample()));
     emit editRemoved(edit);
     if (edit->changesLength())
         emit lengthChanged();
@@ -430,6 +493,7 @@ void EditableAudioCache::setEditStartSample(const AudioEditPtr &edit, int startS
         rebuildRenderLists();
     }
     queueEditRegion(edit.data(), std::min(oldStart, startSample), edit->endSample());
+    reanalyseAfterMove(edit.data(), std::min(oldStart, startSample), edit->endSample());
     if (edit->changesLength())
         emit lengthChanged();
 }
@@ -445,6 +509,7 @@ void EditableAudioCache::setEditEndSample(const AudioEditPtr &edit, int endSampl
         rebuildRenderLists();
     }
     queueEditRegion(edit.data(), edit->startSample(), std::max(oldEnd, endSample));
+    reanalyseAfterMove(edit.data(), edit->startSample(), std::max(oldEnd, endSample));
     if (edit->changesLength())
         emit lengthChanged();
 }
@@ -461,6 +526,7 @@ void EditableAudioCache::setEditRange(const AudioEditPtr &edit, int startSample,
         rebuildRenderLists();
     }
     queueEditRegion(edit.data(), std::min(oldStart, startSample), std::max(oldEnd, endSample));
+    reanalyseAfterMove(edit.data(), std::min(oldStart, startSample), std::max(oldEnd, endSample));
     if (edit->changesLength())
         emit lengthChanged();
 }
@@ -478,6 +544,9 @@ void EditableAudioCache::raiseEdit(const AudioEditPtr &edit)
         rebuildRenderLists();
     }
     queueEditRegion(edit.data(), edit->startSample(), edit->endSample());
+    // The order changed there: any Normalize in it may hear another chain.
+    reanalyseNormalizes(std::numeric_limits<int>::max(), edit->startSample(),
+                        reachOf(edit.data(), edit->endSample()));
 }
 
 void EditableAudioCache::lowerEdit(const AudioEditPtr &edit)
@@ -493,6 +562,8 @@ void EditableAudioCache::lowerEdit(const AudioEditPtr &edit)
         rebuildRenderLists();
     }
     queueEditRegion(edit.data(), edit->startSample(), edit->endSample());
+    reanalyseNormalizes(std::numeric_limits<int>::max(), edit->startSample(),
+                        reachOf(edit.data(), edit->endSample()));
 }
 
 void EditableAudioCache::restoreEditOrder(const QVector<AudioEditPtr> &order)
@@ -510,8 +581,10 @@ void EditableAudioCache::restoreEditOrder(const QVector<AudioEditPtr> &order)
         rebuildRenderLists();
         reordered = reorderedSpan(sampleOrderBefore, nullptr);
     }
-    if (reordered.first <= reordered.second)
+    if (reordered.first <= reordered.second) {
         queueDirtyRegion(reordered.first, reordered.second);
+        reanalyseNormalizes(std::numeric_limits<int>::max(), reordered.first, reordered.second);
+    }
     emit editsReordered();
 }
 
@@ -544,6 +617,17 @@ QPair<int, int> EditableAudioCache::reorderedSpan(const QVector<AudioEdit *> &be
 void EditableAudioCache::markSamplesAsDirty(const int startSample, const int endSample)
 {
     queueDirtyRegion(startSample, endSample);
+    // A changed edit (a gain dragged) changes what the Normalizes after it hear. A
+    // Normalize's own new gain changes nothing for the others, which hear it at unity.
+    const auto *edit = qobject_cast<const AudioEdit *>(sender());
+    if (!edit || edit->type() == TypeNormalize)
+        return;
+    int heardFrom;
+    {
+        QMutexLocker lock(&m_editLock);
+        heardFrom = heardFromIndex(edit);
+    }
+    reanalyseNormalizes(heardFrom, startSample, endSample);
 }
 
 void EditableAudioCache::queueEditRegion(const AudioEdit *edit, qint64 startSample, qint64 endSample)

@@ -135,6 +135,17 @@ private:
     int mapToSource(int index) const;
     int editedLength() const;
     void connectEdit(const AudioEditPtr &edit);
+    // GUI thread: asks each Normalize whose range meets [startSample, endSample] and that
+    // hears the sample edits from index `heardFrom` of the render list on (processing runs
+    // from the last entry down) for a new analysis: what reaches it has changed there.
+    void reanalyseNormalizes(int heardFrom, int startSample, int endSample);
+    // Under the edit lock: where `edit` is in the render list of sample edits (its size for a
+    // Delete, which every sample edit hears), -1 when it is in neither list.
+    int heardFromIndex(const AudioEdit *edit) const;
+    // The last sample whose audio `edit` changes when it changes up to endSample.
+    static int reachOf(const AudioEdit *edit, int endSample);
+    // GUI thread: reanalyseNormalizes for an edit moved over [startSample, endSample].
+    void reanalyseAfterMove(const AudioEdit *edit, int startSample, int endSample);
     // Rare path of getSample: remembers (and on the GUI thread logs) a wrapped index.
     void noteWrappedIndex();
     // GUI thread: logs a wrap seen on another thread and re-arms the warning for new edits.

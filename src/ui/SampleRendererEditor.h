@@ -74,6 +74,11 @@ public:
     QList<AudioEditItem *> selectedItems() const;
     AudioEditItem *itemForEdit(const AudioEditPtr &edit) const;
     int hiddenEditCount() const { return m_pHiddenEdits->size(); }
+    // Whether Unhide All has an edit to show.
+    bool hasHiddenItems() const;
+    // Whether Unhide Last has an edit to show: the one hidden last is still in the loop (a
+    // region deleted over it takes it away until undone).
+    bool canUnhideLast() const;
     bool hasClipboard() const;
     QUndoStack *undoStack() const { return m_pUndoStack; }
 

@@ -316,6 +316,17 @@ void SampleRendererEditor::hideSelectedEdits() {
     update();
 }
 
+bool SampleRendererEditor::hasHiddenItems() const {
+    return std::any_of(m_items.cbegin(), m_items.cend(), [](const AudioEditItem *item) {
+        const AudioEditPtr edit = item->edit();
+        return edit && edit->showsItem() && edit->isHidden();
+    });
+}
+
+bool SampleRendererEditor::canUnhideLast() const {
+    return !m_pHiddenEdits->isEmpty() && itemForEdit(m_pHiddenEdits->last()) != nullptr;
+}
+
 void SampleRendererEditor::unhideAll() {
     QList<QUndoCommand *> commands;
     for (AudioEditItem *item : qAsConst(m_items)) {

@@ -305,6 +305,8 @@ void SampleRendererTrevant::slotSliceHere() {
     if (!m_pSlice || !m_pSlicer || !m_pUndoStack)
         return;
     const int position = m_pSlicer->snapToZeroCrossing(pixelToSample(m_contextPosition.x()));
+    if (position <= 0)
+        return; // the loop's own start (the menu offers nothing there)
     m_pUndoStack->push(new AddSlicePointCommand(m_pSlicer, position));
 }
 
@@ -354,6 +356,14 @@ void SampleRendererTrevant::mousePressEvent(QMouseEvent *event) {
     }
 
     if (event->button() == Qt::LeftButton) {
+        // A left press while a grab is held means its release went elsewhere (a message
+        // box took it): that gesture is over.
+        if (isGrabbing()) {
+            const int hit = m_iHitSlicePoint, pressStart = m_iPressSliceStart;
+            resetDrag();
+            m_iHitSlicePoint = hit;
+            m_iPressSliceStart = pressStart;
+        }
         if (m_iHitSlicePoint != 0) {
             m_iDraggedSlicePoint = m_iHitSlicePoint;
         } else if (hitsTrimStart(x)) {
@@ -362,9 +372,14 @@ void SampleRendererTrevant::mousePressEvent(QMouseEvent *event) {
             m_bDraggingTrimEnd = true;
         } else if (event->modifiers() & Qt::ShiftModifier) {
             const int p = m_pSlicer->snapToZeroCrossing(clampToLoop(sample));
+            // Position 0 means "no point" in this view: a point there could never be dragged
+            // or deleted again, and the loop starts there anyway.
+            if (p <= 0) {
+                event->accept();
+                return;
+            }
             if (m_pUndoStack)
                 m_pUndoStack->push(new AddSlicePointCommand(m_pSlicer, p));
-            // Position 0 means "no point" in this view, so a point there cannot be dragged.
             m_iDraggedSlicePoint = p;
         } else if (event->modifiers() & Qt::ControlModifier) {
             m_pSlicer->playFrom(m_pSlicer->snapToZeroCrossing(sample));
@@ -378,7 +393,7 @@ void SampleRendererTrevant::mousePressEvent(QMouseEvent *event) {
         m_pressPosition = event->pos();
     } else if (event->button() == Qt::RightButton) {
         m_pActionDelete->setEnabled(m_iHitSlicePoint != 0);
-        m_pActionSliceHere->setEnabled(m_iHitSlicePoint == 0);
+        m_pActionSliceHere->setEnabled(m_iHitSlicePoint == 0 && m_pSlicer->snapToZeroCrossing(sample) > 0);
         m_contextPosition = event->pos();
         // popup, not exec: a nested event loop inside a press handler would outlive
         // anything that deletes this view meanwhile.
@@ -468,24 +483,33 @@ void SampleRendererTrevant::mouseReleaseEvent(QMouseEvent *event) {
     const QScopedValueRollback<bool> pushing(m_bPushing, true);
 
     if (m_iDraggedSlicePoint != 0) {
-        if (x <= 0 || x > width()) {
+        const int moved = m_pSlicer->snapToZeroCrossing(clampToLoop(origin + delta));
+        // A point that would land on the loop's first sample is one no click could grab
+        // again: taken to the edge, it goes as if dragged out of the view.
+        if (x <= 0 || x > width() || moved <= 0) {
             if (m_pUndoStack)
                 m_pUndoStack->push(new RemoveSlicePointCommand(m_pSlicer, m_iDraggedSlicePoint));
         } else {
-            const int moved = m_pSlicer->snapToZeroCrossing(clampToLoop(origin + delta));
             if (moved != m_iDraggedSlicePoint && m_pUndoStack)
                 m_pUndoStack->push(new MoveSlicePointCommand(m_pSlicer, m_iDraggedSlicePoint, moved));
         }
     } else if (m_bDraggingTrimStart) {
         long long p = std::max<long long>(0, std::min<long long>(origin + delta, length));
-        p = std::min<long long>(p, m_pSlicer->trimEnd() - kMinimumTrimSamples);
-        const int position = m_pSlicer->snapToZeroCrossing(clampToLoop(p));
+        const long long bound = (long long)m_pSlicer->trimEnd() - kMinimumTrimSamples;
+        p = std::min<long long>(p, bound);
+        int position = m_pSlicer->snapToZeroCrossing(clampToLoop(p));
+        // The nearest crossing of a deep tone can lie past the other trim point.
+        if (position > bound)
+            position = clampToLoop(p);
         if (m_pUndoStack)
             m_pUndoStack->push(new SetTrimStartCommand(m_pSlicer, position));
     } else if (m_bDraggingTrimEnd) {
         long long p = std::max<long long>(0, std::min<long long>(origin + delta, length));
-        p = std::max<long long>(p, (long long)m_pSlicer->trimStart() + kMinimumTrimSamples);
-        const int position = m_pSlicer->snapToZeroCrossing(clampToLoop(p));
+        const long long bound = (long long)m_pSlicer->trimStart() + kMinimumTrimSamples;
+        p = std::max<long long>(p, bound);
+        int position = m_pSlicer->snapToZeroCrossing(clampToLoop(p));
+        if (position < bound)
+            position = clampToLoop(p);
         if (m_pUndoStack)
             m_pUndoStack->push(new SetTrimEndCommand(m_pSlicer, position));
     }
@@ -557,6 +581,14 @@ void SampleRendererTrevant::focusOutEvent(QFocusEvent *event) {
         emit statusTip(QString(), 0);
     }
     SampleRenderer::focusOutEvent(event);
+}
+
+void SampleRendererTrevant::hideEvent(QHideEvent *event) {
+    // Hidden mid-drag (edit mode switched on with a point held), the view never sees the
+    // release: the grab goes, or the next click would finish it.
+    if (isGrabbing())
+        resetDrag();
+    SampleRenderer::hideEvent(event);
 }
 
 void SampleRendererTrevant::leaveEvent(QEvent *event) {

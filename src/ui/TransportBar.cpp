@@ -3,6 +3,8 @@
 #include "ExpandSliceLoopCommand.h"
 #include "MoveSlicePointCommand.h"
 #include "SampleRenderer.h"
+#include "SetTrimEndCommand.h"
+#include "SetTrimStartCommand.h"
 #include "Slice.h"
 #include "ToggleSliceLoopCommand.h"
 #include "Trevant.h"
@@ -76,6 +78,10 @@ bool TransportBar::hasLoop() const {
     return m_pSlicer && m_pView && m_pSlicer->currentSlice() && m_pSlicer->currentSlice()->length() > 0;
 }
 
+bool TransportBar::isLooping() const {
+    return m_pSlicer->currentSlice()->loopMode() > 0;
+}
+
 void TransportBar::repaintView() {
     if (m_pView)
         m_pView->update();
@@ -90,8 +96,34 @@ void TransportBar::movedRegion(int dx, int *start, int *end) const {
     long long shift = (long long)std::llround(dx * m_pView->samplesPerPixel());
     shift = std::max<long long>(shift, -(long long)std::min(loopStart, loopEnd));
     shift = std::min<long long>(shift, length - std::max(loopStart, loopEnd));
+    // A trim point moved with the region keeps its distance from the other one.
+    const int trimStart = m_pSlicer->trimStart();
+    const int trimEnd = m_pSlicer->trimEnd();
+    const bool startIsTrim = loopStart == trimStart && !m_pSlicer->hasSlicePoint(loopStart);
+    const bool endIsTrim = loopEnd == trimEnd && !m_pSlicer->hasSlicePoint(loopEnd);
+    if (startIsTrim && !endIsTrim)
+        shift = std::min<long long>(shift, (long long)trimEnd - kMinimumTrimSamples - loopStart);
+    if (endIsTrim && !startIsTrim)
+        shift = std::max<long long>(shift, (long long)trimStart + kMinimumTrimSamples - loopEnd);
+    // A slice point on the loop's first sample could never be grabbed again: it stops a
+    // frame short of it.
+    if (!startIsTrim && loopStart >= 2)
+        shift = std::max<long long>(shift, 2 - (long long)loopStart);
     *start = int(std::max<long long>(0, std::min<long long>(loopStart + shift, length))) & ~1;
     *end = int(std::max<long long>(0, std::min<long long>(loopEnd + shift, length))) & ~1;
+}
+
+void TransportBar::pushEdgeMove(int from, int to) {
+    if (from == to)
+        return;
+    // The first slice starts at the trim start and the last ends at the trim end, neither
+    // of them a slice point: the region's edge there is the trim point, and it moves.
+    if (m_pSlicer->hasSlicePoint(from))
+        m_pUndoStack->push(new MoveSlicePointCommand(m_pSlicer, from, to));
+    else if (from == m_pSlicer->trimStart())
+        m_pUndoStack->push(new SetTrimStartCommand(m_pSlicer, to));
+    else if (from == m_pSlicer->trimEnd())
+        m_pUndoStack->push(new SetTrimEndCommand(m_pSlicer, to));
 }
 
 void TransportBar::mousePressEvent(QMouseEvent *event) {
@@ -127,7 +159,7 @@ void TransportBar::mouseMoveEvent(QMouseEvent *event) {
         unsetCursor();
     } else if ((event->buttons() & Qt::LeftButton) && pressedInLoopBar) {
         const int dx = x - m_pressPosition.x();
-        if (std::abs(dx) < 5) {
+        if (std::abs(dx) < 5 || !isLooping()) {
             m_ghostMarkers.clear();
         } else {
             m_bMovingRange = true;
@@ -161,10 +193,17 @@ void TransportBar::mouseReleaseEvent(QMouseEvent *event) {
             movedRegion(dx, &start, &end);
             const int oldStart = m_pSlicer->loopStart();
             const int oldEnd = m_pSlicer->loopEnd();
-            if (m_pUndoStack && (start != oldStart || end != oldEnd)) {
+            // Without looping no region is drawn, and a drag has nothing visible to move.
+            if (m_pUndoStack && isLooping() && (start != oldStart || end != oldEnd)) {
                 m_pUndoStack->beginMacro(tr("move slice points"));
-                m_pUndoStack->push(new MoveSlicePointCommand(m_pSlicer, oldStart, start));
-                m_pUndoStack->push(new MoveSlicePointCommand(m_pSlicer, oldEnd, end));
+                // The leading edge moves first, so neither edge passes the other on the way.
+                if (dx > 0) {
+                    pushEdgeMove(oldEnd, end);
+                    pushEdgeMove(oldStart, start);
+                } else {
+                    pushEdgeMove(oldStart, start);
+                    pushEdgeMove(oldEnd, end);
+                }
                 m_pUndoStack->endMacro();
             }
             repaintView();

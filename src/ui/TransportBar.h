@@ -18,6 +18,8 @@ class TransportBar : public QOpenGLWidget {
 public:
     // The ruler is the band above this line; the loop bar band lies below.
     static constexpr int kRulerHeight = 28;
+    // The closest the two trim points come, as in the slicing view.
+    static constexpr int kMinimumTrimSamples = 512;
 
     TransportBar(QWidget *parent, Trevant *slicer, SampleRenderer *view, QUndoStack *stack);
     ~TransportBar() override;
@@ -44,9 +46,12 @@ protected:
 
 private:
     bool hasLoop() const;
+    bool isLooping() const;
     // The loop region moved by a drag of dx pixels, kept inside the loop and frame-aligned.
     void movedRegion(int dx, int *start, int *end) const;
     void repaintView();
+    // Pushes the command that moves one edge of the loop region from one sample to another.
+    void pushEdgeMove(int from, int to);
 
     Trevant *m_pSlicer;
     QPointer<SampleRenderer> m_pView;

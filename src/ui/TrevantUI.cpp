@@ -1,5 +1,6 @@
 #include "TrevantUI.h"
 
+#include "AudioFile.h"
 #include "EditableAudioCache.h"
 #include "OnsetAnalysisService.h"
 #include "RealtimeEvents.h"
@@ -27,12 +28,17 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QResizeEvent>
+#include <QScreen>
 #include <QSlider>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTextDocumentFragment>
 #include <QTimer>
+#include <QToolButton>
 #include <QUndoStack>
 #include <QUrl>
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -68,6 +74,7 @@ TrevantUI::TrevantUI() {
     setUpQuickControls();
     setUpStatusBar();
     restoreInitialState();
+    fitIntoScreen();
     show();
     setFocus(Qt::OtherFocusReason);
     openCommandLinePath();
@@ -242,6 +249,7 @@ void TrevantUI::setUpToolBarActions() {
     connect(ui.actionSliceClear, SIGNAL(triggered()), this, SLOT(slotClearSlicing()));
     connect(ui.actionSliceAtTransients, &QAction::triggered, this, &TrevantUI::slotSliceAtTransients);
     connect(m_undoStack, &QUndoStack::indexChanged, this, &TrevantUI::slotUndoIndexChanged);
+    connect(m_undoStack, &QUndoStack::indexChanged, this, &TrevantUI::updateUnhideActions);
     QSlider *sensitivity = ui.sliderTransientSensitivity;
     sensitivity->setValue(qRound(OnsetDetector::defaultSensitivity));
     ui.labelTransientSensitivityValue->setNum(sensitivity->value());
@@ -276,6 +284,12 @@ void TrevantUI::setUpQuickControls() {
         ui.horizontalLayout_2->insertWidget(ui.horizontalLayout_2->indexOf(ui.stackedWidgetBpm) + 1,
                                             tempoAlternatives);
         tempoAlternatives->tapOnKeyIn(m_slicingView);
+        // Made after the views, it would come after them in the Tab order; it sits between
+        // the Tempo and Pitch boxes.
+        if (auto *choices = tempoAlternatives->findChild<QToolButton *>("toolButtonTempoAlternatives")) {
+            QWidget::setTabOrder(ui.doubleSpinBoxBpm, choices);
+            QWidget::setTabOrder(choices, ui.spinBoxPitch);
+        }
     }
 }
 
@@ -322,6 +336,15 @@ void TrevantUI::restoreInitialState() {
         }
         pair.second->setChecked(value != 0);
     }
+}
+
+// A small screen at a high scale factor holds less than the initial size: the window opens
+// inside it, so the quick controls' far end is not off the screen (never below the minimum).
+void TrevantUI::fitIntoScreen() {
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    resize(size().boundedTo(screen->availableGeometry().size()).expandedTo(minimumSizeHint()));
 }
 
 // A file named on the command line opens as if the desktop had handed it over.
@@ -495,12 +518,37 @@ void TrevantUI::enterEditMode() {
     m_editView->setViewStart(m_slicingView->viewStart(), false);
     m_editView->setViewEnd(m_slicingView->viewEnd(), true);
     ui.actionSelectAll->setEnabled(true);
-    ui.actionUnhide_Last->setEnabled(true);
-    ui.actionUnhide_All->setEnabled(true);
+    updateUnhideActions();
     ui.actionDragExport->setEnabled(false);
     ui.actionSlice4->setEnabled(false);
     ui.actionSlice8->setEnabled(false);
     ui.actionSlice16->setEnabled(false);
+}
+
+void TrevantUI::updateUnhideActions() {
+    const bool editing = ui.actionEditMode->isChecked();
+    ui.actionUnhide_Last->setEnabled(editing && m_editView->canUnhideLast());
+    ui.actionUnhide_All->setEnabled(editing && m_editView->hasHiddenItems());
+}
+
+void TrevantUI::resizeEvent(QResizeEvent *event) {
+    QMainWindow::resizeEvent(event);
+    const QSize least = minimumSize();
+    const QSize given = event->size();
+    if (given.width() >= least.width() && given.height() >= least.height()) {
+        m_undersize = QSize();
+        return;
+    }
+    // A window manager holds the window to its minimum size; without one, or with one that
+    // ignores it, the quick controls and views would overlap or vanish, so the window asks
+    // for its minimum again. Once per size: a manager that insists is not fought.
+    if (given == m_undersize)
+        return;
+    m_undersize = given;
+    QTimer::singleShot(0, this, [this] {
+        if (width() < minimumWidth() || height() < minimumHeight())
+            resize(size().expandedTo(minimumSize()));
+    });
 }
 
 QList<QAction *> TrevantUI::editActions() const {
@@ -541,24 +589,65 @@ void TrevantUI::slotSetDragExportDragMode(int mode) {
     m_slicingView->slotSetDragExportMode(mode);
 }
 
+namespace {
+QStringList localPaths(const QList<QUrl> &urls) {
+    QStringList paths;
+    for (const QUrl &url : urls)
+        if (!url.toLocalFile().isEmpty())
+            paths << url.toLocalFile();
+    return paths;
+}
+
+// Whether the window opens this file: an existing, readable audio file, template or project.
+bool isOpenable(const QString &path) {
+    if (!AudioFile::pathProblem(path).isEmpty())
+        return false;
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return SliceTemplate::isTemplatePath(path) || suffix == QLatin1String("qlx") ||
+           AudioFile::openableSuffixes().contains(suffix);
+}
+} // namespace
+
 void TrevantUI::dragEnterEvent(QDragEnterEvent *event) {
     qCDebug(lcUi) << "Drag enter event" << event->mimeData()->hasUrls();
-    if (event->mimeData()->urls().size() == 1)
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() == 1 || !localPaths(urls).isEmpty())
         event->acceptProposedAction();
 }
 
 void TrevantUI::dropEvent(QDropEvent *event) {
     const QList<QUrl> urls = event->mimeData()->urls();
-    if (urls.size() != 1)
+    const QStringList paths = localPaths(urls);
+    if (paths.isEmpty())
         return;
-    const QString path = urls.first().toLocalFile();
-    if (path.isEmpty())
-        return;
+    // A selection dragged from the file manager: the window holds one loop, so it opens the
+    // first file it can and says why the others stay closed. Folders and other files are
+    // passed over; when none qualifies, the first is tried, and its failure says why.
+    QString path = paths.first();
+    if (urls.size() > 1) {
+        const auto openable = std::find_if(paths.cbegin(), paths.cend(), isOpenable);
+        if (openable != paths.cend())
+            path = *openable;
+    }
     event->acceptProposedAction();
     qCDebug(lcUi) << "Drop event" << path;
+    const QString notice = urls.size() > 1 ? tr("%1 files were dropped; one file is opened at a time: %2.")
+                                                 .arg(urls.size())
+                                                 .arg(QFileInfo(path).fileName())
+                                           : QString();
     // Loading runs after the drop has finished, so a failure's message box does not
     // sit inside the drag-and-drop machinery.
-    QTimer::singleShot(0, this, [this, path] { openPath(path); });
+    QTimer::singleShot(0, this, [this, path, notice] {
+        openPath(path);
+        // Said once the file is open; a failure has said why already. What the file's own
+        // load had to say comes first.
+        const bool audio = !SliceTemplate::isTemplatePath(path) &&
+                           QFileInfo(path).suffix().compare(QLatin1String("qlx"), Qt::CaseInsensitive) != 0;
+        if (audio && windowFilePath() != path)
+            return;
+        if (!notice.isEmpty() && (m_loadNotice.isEmpty() || statusBar()->currentMessage() != m_loadNotice))
+            statusBar()->showMessage(notice, 10000);
+    });
 }
 
 void TrevantUI::openPath(const QString &path) {

@@ -150,6 +150,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
 
@@ -166,12 +167,15 @@ private:
     void setUpQuickControls();
     void setUpStatusBar();
     void restoreInitialState();
+    void fitIntoScreen();
     void openCommandLinePath();
     void startDeviceMonitoring();
     void showSettingsProblem();
 
     void enterSlicingMode();
     void enterEditMode();
+    // Unhide Last and Unhide All are on only in edit mode with something hidden to show.
+    void updateUnhideActions();
     // The actions of the edit-action table, in its order, and their one-time wiring.
     QList<QAction *> editActions() const;
     void connectEditActions();
@@ -229,6 +233,8 @@ private:
     SampleRendererZoombar *m_zoomBar = nullptr;
     SampleRendererEditor *m_editView = nullptr;
     TransportBar *m_transportBar = nullptr;
+    // The last size below the minimum that the window asked to leave (see resizeEvent).
+    QSize m_undersize;
     QUndoStack *m_undoStack = nullptr;
     TimeStretchUI *m_timeStretchWindow = nullptr;
     QButtonGroup *m_dragExportGroup = nullptr;

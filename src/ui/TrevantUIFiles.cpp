@@ -200,6 +200,8 @@ bool TrevantUI::slotLoadAudioFile(QString filename) {
     }
     if (m_timeStretchWindow)
         m_timeStretchWindow->refresh();
+    // The edit view's hidden edits belonged to the previous loop.
+    updateUnhideActions();
     focusLoopView();
     return loaded;
 }

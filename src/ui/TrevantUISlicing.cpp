@@ -194,7 +194,12 @@ void TrevantUI::slotSliceAtCursor() {
     SlicePtr slice = m_slicer->currentSlice();
     if (!slice)
         return;
-    pushSliceCommand(new AddSlicePointCommand(m_slicer, qMax(0, slice->playPosition() - 2 * bufferSize)));
+    const int position = slice->playPosition() - 2 * bufferSize;
+    // Tapped on the loop's first beat, a buffer back lies at or before the trim start: the
+    // first slice starts there already, and a point would leave it empty.
+    if (position <= m_slicer->trimStart() || position >= m_slicer->trimEnd())
+        return;
+    pushSliceCommand(new AddSlicePointCommand(m_slicer, position));
 }
 
 // --- Slicing at transients ----------------------------------------------------------

@@ -3,6 +3,7 @@
 // drops and file-open events.
 #include "WorkerSafeTest.h"
 #include "AudioEdit.h"
+#include "AudioEditItem.h"
 #include "DarkTheme.h"
 #include "ExportKitUI.h"
 #include "HitLoopFixture.h"
@@ -37,6 +38,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QStatusBar>
 #include <QStyleOptionSlider>
@@ -179,6 +181,18 @@ void answerSaveDialog(QString *suffix, QString *question)
         dialog->reject();
 }
 } // namespace
+
+// The sizes a widget is given, in order.
+class ResizeLog : public QObject {
+public:
+    QList<QSize> sizes;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize)
+            sizes << static_cast<QResizeEvent *>(event)->size();
+        return false;
+    }
+};
 
 // Stands in for the desktop's viewer of file: URLs.
 class OpenedUrls : public QObject {
@@ -428,13 +442,32 @@ private slots:
     {
         Settings::instance().set("AudioDeviceBufferSize", "256");
         w()->form().actionSliceClear->trigger();
-        // Stopped, so the cursor holds still while it is read.
+        // Stopped, so the cursor holds still while it is read: a looped region keeps it at
+        // the region's start.
+        loop()->setLoop(40000, 60000);
+        loop()->setLoopMode(2);
         w()->slicer()->playFrom(40000);
         w()->slicer()->togglePlayback(false);
         const int cursor = loop()->playPosition();
+        QCOMPARE(cursor, 40000);
         w()->slotSliceAtCursor();
-        QCOMPARE(w()->slicer()->slicePoints(), QList<int>{qMax(0, cursor - 512)});
+        QCOMPARE(w()->slicer()->slicePoints(), QList<int>{cursor - 512});
         w()->undoStack()->undo();
+        loop()->setLoopMode(0);
+
+        // S tapped on the loop's first beat: a buffer back lies before the trim start, where
+        // a point would make an empty first slice (its note silent) that no click can take.
+        const int steps = w()->undoStack()->count();
+        for (int trimStart : {0, 30000}) {
+            w()->slicer()->setTrimStart(trimStart);
+            w()->slicer()->playFrom(trimStart + 200);
+            w()->slicer()->togglePlayback(false);
+            QVERIFY(loop()->playPosition() < trimStart + 512);
+            w()->slotSliceAtCursor();
+            QVERIFY(w()->slicer()->slicePoints().isEmpty());
+            QCOMPARE(w()->undoStack()->count(), steps);
+        }
+        w()->slicer()->setTrimStart(0);
     }
 
     void fileOpenEventLoadsTheFile()
@@ -447,15 +480,11 @@ private slots:
         QCOMPARE(w()->slicer()->slicePoints().size(), 0);
     }
 
-    void dropsOneFileOnly()
+    // One file dropped opens; of several dropped together (a selection from the file
+    // manager) the first the window can open is opened, and the status bar says so.
+    void dropsOpenOneFile()
     {
         auto *mime = new QMimeData;
-        mime->setUrls({QUrl::fromLocalFile(g_loopPath), QUrl::fromLocalFile(g_secondPath)});
-        QDragEnterEvent twoFiles(QPoint(10, 10), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
-        twoFiles.setAccepted(false);
-        QCoreApplication::sendEvent(w(), &twoFiles);
-        QVERIFY(!twoFiles.isAccepted());
-
         mime->setUrls({QUrl::fromLocalFile(g_loopPath)});
         QDragEnterEvent oneFile(QPoint(10, 10), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
         oneFile.setAccepted(false);
@@ -465,7 +494,39 @@ private slots:
         QCoreApplication::sendEvent(w(), &drop);
         QTRY_COMPARE(w()->windowFilePath(), g_loopPath);
         QCOMPARE(loop()->length(), 2 * kLoopFrames);
+        QVERIFY(!w()->statusBar()->currentMessage().contains("one file"));
+
+        // A folder and a text file come first in the selection: both are passed over.
+        const QString notes = g_dir->filePath("notes.txt");
+        {
+            QFile f(notes);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("take 3 was the one\n");
+        }
+        mime->setUrls({QUrl::fromLocalFile(g_dir->path()), QUrl::fromLocalFile(notes),
+                       QUrl::fromLocalFile(g_secondPath), QUrl::fromLocalFile(g_loopPath)});
+        QDragEnterEvent several(QPoint(10, 10), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+        several.setAccepted(false);
+        QCoreApplication::sendEvent(w(), &several);
+        QVERIFY(several.isAccepted());
+        QDropEvent severalDrop(QPointF(10, 10), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(w(), &severalDrop);
+        QVERIFY(severalDrop.isAccepted());
+        QTRY_COMPARE(w()->windowFilePath(), g_secondPath);
+        QCOMPARE(loop()->length(), 2 * 96000);
+        const QString message = w()->statusBar()->currentMessage();
+        QVERIFY2(message.contains("one file is opened at a time") &&
+                     message.contains(QFileInfo(g_secondPath).fileName()),
+                 qPrintable(message));
+
+        // Nothing local in the drop: refused.
+        mime->setUrls({QUrl("https://example.org/a.wav"), QUrl("https://example.org/b.wav")});
+        QDragEnterEvent remote(QPoint(10, 10), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+        remote.setAccepted(false);
+        QCoreApplication::sendEvent(w(), &remote);
+        QVERIFY(!remote.isAccepted());
         delete mime;
+        QVERIFY(w()->slotLoadAudioFile(g_loopPath));
     }
 
     void droppedTemplatesApplyTheirSlicePoints()
@@ -719,6 +780,149 @@ private slots:
         QVERIFY(view->hasFreeformSelection());
         view->selectNone();
         ui.actionDelete->setEnabled(false);
+    }
+
+    // Shrunk from outside (by a window system that does not hold the window to its
+    // minimum size), the window returns to a size at which the quick controls, the
+    // transport bar and the views all keep their own minimum sizes.
+    void windowKeepsItsMinimumSize()
+    {
+        auto &ui = w()->form();
+        const QSize before = w()->size();
+        QVERIFY(w()->minimumWidth() > 300 && w()->minimumHeight() > 200);
+        ResizeLog log;
+        const auto shrunk = [&log, this] {
+            return std::any_of(log.sizes.cbegin(), log.sizes.cend(),
+                               [this](QSize s) { return s.width() < w()->minimumWidth(); });
+        };
+        const auto atLeastMinimum = [this] {
+            return w()->width() >= w()->minimumWidth() && w()->height() >= w()->minimumHeight();
+        };
+        w()->installEventFilter(&log);
+        // The first narrowing folds the menu bar's and tool bar's overflow away, and the
+        // layout's minimum then grows, which enlarges the window by itself. Only a shrink
+        // the window saw under an unchanged minimum tells.
+        bool told = false;
+        for (int attempt = 0; attempt < 5 && !told; ++attempt) {
+            const QSize least = w()->minimumSize();
+            log.sizes.clear();
+            w()->windowHandle()->resize(120 + attempt, 90);
+            (void)QTest::qWaitFor([&log] { return !log.sizes.isEmpty(); }, 2000);
+            const bool recovered = QTest::qWaitFor(atLeastMinimum, 5000);
+            if (!shrunk() || w()->minimumSize() != least)
+                continue;
+            QVERIFY(recovered);
+            told = true;
+        }
+        QVERIFY(told);
+        // Each control inside the window at no less than its own minimum, once laid out.
+        const auto laidOut = [&ui, this] {
+            if (ui.frameQuickControls->width() < ui.frameQuickControls->minimumSizeHint().width() ||
+                w()->slicingView()->height() < w()->slicingView()->minimumSizeHint().height())
+                return false;
+            for (QWidget *control :
+                 {static_cast<QWidget *>(ui.doubleSpinBoxBpm), static_cast<QWidget *>(ui.spinBoxPitch),
+                  static_cast<QWidget *>(ui.pushButtonResetQuickControls)}) {
+                const QRect r(control->mapTo(w(), QPoint(0, 0)), control->size());
+                if (!w()->rect().contains(r) || control->width() < control->minimumSizeHint().width())
+                    return false;
+            }
+            return true;
+        };
+        QTRY_VERIFY(laidOut());
+        w()->removeEventFilter(&log);
+        w()->resize(before);
+        QTRY_COMPARE(w()->size(), before);
+    }
+
+    // Tab walks the quick controls left to right: the tempo alternatives next to the Tempo
+    // box come before the Pitch box, not after the waveform.
+    void tabWalksTheQuickControlsInOrder()
+    {
+        auto &ui = w()->form();
+        auto *alternatives = w()->findChild<QToolButton *>("toolButtonTempoAlternatives");
+        QVERIFY(alternatives);
+        QTRY_VERIFY_WITH_TIMEOUT(ui.doubleSpinBoxBpm->isVisible() && alternatives->isEnabled(), 20000);
+        w()->activateWindow();
+        QApplication::setActiveWindow(w());
+        QVERIFY(QTest::qWaitForWindowActive(w()));
+        ui.doubleSpinBoxBpm->setFocus();
+        QStringList walked;
+        for (int i = 0; i < 4; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            walked << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(walked.mid(0, 3), (QStringList{"toolButtonTempoAlternatives", "spinBoxPitch",
+                                                "pushButtonResetQuickControls"}));
+        // And back.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(ui.doubleSpinBoxBpm));
+    }
+
+    // Unhide Last and Unhide All are offered only while something is hidden, through
+    // hides, unhides, undo and redo, and never in slicing mode.
+    void unhideActionsFollowWhatIsHidden()
+    {
+        auto &ui = w()->form();
+        SampleRendererEditor *view = w()->editView();
+        ui.actionEditMode->setChecked(true);
+        QVERIFY(!ui.actionUnhide_Last->isEnabled());
+        QVERIFY(!ui.actionUnhide_All->isEnabled());
+        const int steps = w()->undoStack()->index();
+        view->setFreeformSelection(40000, 50000);
+        QAction *gain = nullptr;
+        for (QAction *a : ui.menuEffects->actions())
+            if (a->text().remove('&') == "Gain")
+                gain = a;
+        QVERIFY(gain);
+        QTRY_VERIFY(gain->isEnabled());
+        gain->trigger();
+        QCOMPARE(view->items().size(), 1);
+        const AudioEditPtr hidden = view->items().first()->edit();
+        QVERIFY(!ui.actionUnhide_Last->isEnabled());
+        view->items().first()->setSelected(true);
+        ui.actionHide->setEnabled(true);
+        ui.actionHide->trigger();
+        QVERIFY(view->items().first()->isHidden());
+        QVERIFY(ui.actionUnhide_Last->isEnabled());
+        QVERIFY(ui.actionUnhide_All->isEnabled());
+        w()->undoStack()->undo();
+        QVERIFY(!ui.actionUnhide_Last->isEnabled());
+        QVERIFY(!ui.actionUnhide_All->isEnabled());
+        w()->undoStack()->redo();
+        QVERIFY(ui.actionUnhide_Last->isEnabled());
+        QVERIFY(ui.actionUnhide_All->isEnabled());
+        ui.actionUnhide_All->trigger();
+        QVERIFY(!view->items().first()->isHidden());
+        QVERIFY(!ui.actionUnhide_Last->isEnabled());
+        QVERIFY(!ui.actionUnhide_All->isEnabled());
+        w()->undoStack()->undo();
+        QVERIFY(ui.actionUnhide_All->isEnabled());
+        // Slicing mode offers none of the edit view's actions, hidden edits or not.
+        ui.actionEditMode->setChecked(false);
+        QVERIFY(!ui.actionUnhide_Last->isEnabled());
+        w()->undoStack()->undo();
+        w()->undoStack()->redo();
+        QVERIFY(!ui.actionUnhide_All->isEnabled());
+        ui.actionEditMode->setChecked(true);
+        QVERIFY(ui.actionUnhide_Last->isEnabled());
+        // A region deleted over the hidden edit takes it away: nothing left to unhide.
+        view->setFreeformSelection(30000, 60000);
+        QTRY_VERIFY(!view->editableCache()->isResetting()); // a region waits for the render
+        ui.actionDelete->trigger();
+        QVERIFY(!view->itemForEdit(hidden));
+        QVERIFY(!ui.actionUnhide_Last->isEnabled());
+        QVERIFY(!ui.actionUnhide_All->isEnabled());
+        w()->undoStack()->undo();
+        QVERIFY(ui.actionUnhide_Last->isEnabled());
+        QVERIFY(ui.actionUnhide_All->isEnabled());
+        while (w()->undoStack()->index() > steps)
+            w()->undoStack()->undo();
+        QVERIFY(!ui.actionUnhide_Last->isEnabled());
+        ui.actionEditMode->setChecked(false);
     }
 
     // A file cut off inside its audio loads as far as it goes, and the status bar says
@@ -1419,6 +1623,41 @@ private slots:
         QCOMPARE(child.exitCode(), 0);
     }
 
+    // On a desktop with a dark colour scheme the window starts in the dark theme, and the
+    // quick controls' labels stand out from their background.
+    void darkDesktopGetsTheDarkTheme()
+    {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QTemporaryDir home;
+        env.insert("HOME", home.path());
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--dark-desktop"), g_loopPath});
+        QVERIFY(child.waitForStarted());
+        QVERIFY(child.waitForFinished(60000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+    }
+
+    // At twice the scale (a high-density laptop screen) the initial size is more than the
+    // screen holds: the window opens inside it, its quick controls' far end on the screen.
+    void smallScreenHoldsTheWindow()
+    {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QTemporaryDir home;
+        env.insert("HOME", home.path());
+        env.insert("QT_SCALE_FACTOR", "2");
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--scaled"), g_loopPath});
+        QVERIFY(child.waitForStarted());
+        QVERIFY(child.waitForFinished(60000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+    }
+
     void closingShutsDownInOrderAndSavesSettings()
     {
         QFile::remove(Settings::filePath());
@@ -1473,6 +1712,63 @@ int exitHoldingCache(char *program, const QString &loopPath)
     return 0;
 }
 
+// The child of darkDesktopGetsTheDarkTheme: a desktop whose colour scheme is dark, as a
+// KDE session's settings file says. Exit code 0 when the quick controls of the loaded
+// loop are legible.
+int startOnDarkDesktop(char *program, char *loopPath)
+{
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    QDir().mkpath(config);
+    QFile globals(config + QStringLiteral("/kdeglobals"));
+    if (!globals.open(QIODevice::WriteOnly))
+        return 2;
+    globals.write("[Colors:Window]\nBackgroundNormal=49,54,59\nForegroundNormal=239,240,241\n"
+                  "[Colors:Button]\nBackgroundNormal=49,54,59\nForegroundNormal=239,240,241\n"
+                  "[Colors:View]\nBackgroundNormal=35,38,41\nForegroundNormal=239,240,241\n");
+    globals.close();
+    qputenv("XDG_CURRENT_DESKTOP", "KDE");
+    qputenv("KDE_SESSION_VERSION", "5");
+    int appArgc = 2;
+    char *appArgv[] = {program, loopPath, nullptr};
+    Quillory::setApplicationNames();
+    QCoreApplication::setApplicationName("QuilloryTest");
+    Quillory app(appArgc, appArgv, false);
+    if (QApplication::palette().color(QPalette::Window).lightness() >= 128)
+        return 3; // the desktop's dark colours did not arrive: nothing to tell
+    auto &ui = app.mainWindow()->form();
+    if (!QTest::qWaitForWindowExposed(app.mainWindow()))
+        return 4;
+    // The "Tempo:" label's text against what lies behind it (its most common grey).
+    const QImage shot = ui.frameQuickControls->grab().toImage();
+    const QRect label(ui.label->mapTo(ui.frameQuickControls, QPoint(0, 0)), ui.label->size());
+    QVector<int> count(256, 0);
+    for (int y = label.top(); y <= label.bottom(); ++y)
+        for (int x = label.left(); x <= label.right(); ++x)
+            ++count[qGray(shot.pixel(x, y))];
+    const int background = int(std::max_element(count.cbegin(), count.cend()) - count.cbegin());
+    int contrast = 0;
+    for (int grey = 0; grey < 256; ++grey)
+        if (count[grey] > 0)
+            contrast = std::max(contrast, std::abs(grey - background));
+    return contrast > 100 ? 0 : 1;
+}
+
+// The child of smallScreenHoldsTheWindow, started at twice the scale: exit code 0 when the
+// window opens inside the screen (or at its minimum size where the screen is smaller).
+int startScaled(char *program, char *loopPath)
+{
+    int appArgc = 2;
+    char *appArgv[] = {program, loopPath, nullptr};
+    Quillory::setApplicationNames();
+    QCoreApplication::setApplicationName("QuilloryTest");
+    Quillory app(appArgc, appArgv, false);
+    TrevantUI *window = app.mainWindow();
+    if (!QTest::qWaitForWindowExposed(window))
+        return 4;
+    const QSize room = window->screen()->availableGeometry().size().expandedTo(window->minimumSize());
+    return window->width() <= room.width() && window->height() <= room.height() ? 0 : 1;
+}
+
 int main(int argc, char *argv[])
 {
     Q_INIT_RESOURCE(quillory);
@@ -1482,6 +1778,10 @@ int main(int argc, char *argv[])
     QStandardPaths::setTestModeEnabled(true);
     if (argc == 3 && QByteArray(argv[1]) == "--exit-holding-cache")
         return exitHoldingCache(argv[0], QString::fromLocal8Bit(argv[2]));
+    if (argc == 3 && QByteArray(argv[1]) == "--scaled")
+        return startScaled(argv[0], argv[2]);
+    if (argc == 3 && QByteArray(argv[1]) == "--dark-desktop")
+        return startOnDarkDesktop(argv[0], argv[2]);
 
     QTemporaryDir dir;
     g_dir = &dir;

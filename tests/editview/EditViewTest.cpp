@@ -233,6 +233,68 @@ void EditViewTest::normalizeShowsProgressAndScales() {
     QCOMPARE(item->progress(), 0.0f);
 }
 
+// A Normalize brings to the target the audio that reaches it: when an edit processed before
+// it changes where they overlap (a gain dragged, the edit moved, undone or redone), it is
+// analysed again.
+void EditViewTest::normalizeFollowsTheEditsBeforeIt() {
+    Rig rig;
+    QVERIFY(rig.load(m_loop));
+    SampleRendererEditor *v = rig.view.get();
+    v->setFreeformSelection(8820, 17640);
+    rig.effect("Gain")->trigger();
+    auto *gainItem = qobject_cast<AudioEditItemGain *>(v->items().first());
+    QVERIFY(gainItem);
+    const auto gain = gainItem->edit().objectCast<AudioEditGain>();
+    const int ns = 10000, ne = 14000;
+    v->setFreeformSelection(ns, ne);
+    rig.effect("Normalize")->trigger();
+    AudioEditNormalize *normalize = nullptr;
+    for (AudioEditItem *item : v->items())
+        if (auto n = item->edit().objectCast<AudioEditNormalize>())
+            normalize = n.data();
+    QVERIFY(normalize);
+    // The gain that brings the peak of what reaches the Normalize to the target.
+    const auto expected = [&] {
+        float peak = 0.0f;
+        for (int i = ns; i < ne; ++i) {
+            const float g = gain->covers(i) ? gain->gain() : 1.0f;
+            peak = std::max(peak, std::fabs(sourceSample(i) * g));
+        }
+        return float(AudioEditNormalize::kTargetPeak / peak);
+    };
+    const auto follows = [&] { return std::fabs(normalize->gain() - expected()) < 1e-4f * expected(); };
+    QTRY_VERIFY_WITH_TIMEOUT(follows(), 20000);
+    const float unity = normalize->gain();
+
+    // The gain's handle dragged down to half the level, right of the Normalize.
+    v->selectNone();
+    gainItem->updateGeometry();
+    const int x = int(v->sampleToPixel(16000));
+    const int y = gainItem->handleY();
+    press(v, QPoint(x, y));
+    move(v, QPoint(x, y + 5));
+    move(v, QPoint(x, y + gainItem->rect().height() / 4));
+    release(v, QPoint(x, y + gainItem->rect().height() / 4));
+    QVERIFY(std::fabs(gain->gain() - 0.5f) < 0.01f);
+    QVERIFY(expected() > unity * 1.5f);
+    QTRY_VERIFY_WITH_TIMEOUT(follows(), 20000);
+    // What plays peaks at the target.
+    const int probe = 12000;
+    QTRY_VERIFY_WITH_TIMEOUT(near(rig.sample(probe), sourceSample(probe) * gain->gain() * expected()), 20000);
+
+    rig.stack.undo();
+    QCOMPARE(gain->gain(), 1.0f);
+    QTRY_VERIFY_WITH_TIMEOUT(follows(), 20000);
+    QCOMPARE(normalize->gain(), unity);
+    rig.stack.redo();
+    QTRY_VERIFY_WITH_TIMEOUT(follows(), 20000);
+
+    // The gain edit moved off the Normalize: it no longer reaches it.
+    rig.cache()->setEditRange(gain, 0, 8820);
+    QTRY_VERIFY_WITH_TIMEOUT(follows(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(std::fabs(normalize->gain() - unity) < 1e-4f * unity, 20000);
+}
+
 void EditViewTest::mouseMovesAndResizesEdits() {
     Rig rig;
     QVERIFY(rig.load(m_loop));

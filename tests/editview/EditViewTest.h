@@ -15,6 +15,7 @@ private slots:
     void viewWithoutEditableCacheDoesNothing();
     void effectActionsMakeUndoableEdits();
     void normalizeShowsProgressAndScales();
+    void normalizeFollowsTheEditsBeforeIt();
     void mouseMovesAndResizesEdits();
     void eachDragIsOneStepPushedOnRelease();
     void gainHandleSetsGain();

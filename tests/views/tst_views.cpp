@@ -6,8 +6,11 @@
 #include "LoopEditorWidget.h"
 #include "SampleRendererTrevant.h"
 #include "SampleRendererZoombar.h"
+#include "SetTrimEndCommand.h"
+#include "SetTrimStartCommand.h"
 #include "Settings.h"
 #include "Slice.h"
+#include "TestAudio.h"
 #include "TransportBar.h"
 #include "Trevant.h"
 
@@ -291,6 +294,39 @@ private slots:
         QCOMPARE(rig.slicer->slicePoints().size(), 2);
     }
 
+    // A grab the view never saw released (it was hidden by a switch to edit mode, or a
+    // message box took the release) is let go: the next click elsewhere moves nothing.
+    void grabLostWhileHiddenMovesNothing() {
+        Rig rig;
+        QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
+        QVERIFY(rig.load(m_shortLoop));
+        SampleRendererTrevant *v = rig.view;
+        rig.stack.push(new AutoSliceCommand(rig.slicer.get(), 4));
+        const int steps = rig.stack.count();
+        QTest::mousePress(v, Qt::LeftButton, Qt::NoModifier, QPoint(200, 100));
+        move(v, QPoint(260, 100));
+        v->hide();
+        v->show();
+        QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
+        QVERIFY(v->ghostMarkers().isEmpty());
+        QTest::mouseClick(v, Qt::LeftButton, Qt::NoModifier, QPoint(500, 100));
+        QCOMPARE(rig.slicer->slicePoints(), (QList<int>{44100, 88200, 132300}));
+        QCOMPARE(rig.stack.count(), steps);
+
+        // The release taken by a box that popped up: the next press starts afresh.
+        QTest::mousePress(v, Qt::LeftButton, Qt::NoModifier, QPoint(200, 100));
+        move(v, QPoint(260, 100));
+        QMouseEvent again(QEvent::MouseButtonPress, QPointF(500, 100), Qt::LeftButton, Qt::LeftButton,
+                          Qt::NoModifier);
+        QApplication::sendEvent(v, &again);
+        QMouseEvent up(QEvent::MouseButtonRelease, QPointF(500, 100), Qt::LeftButton, Qt::NoButton,
+                       Qt::NoModifier);
+        QApplication::sendEvent(v, &up);
+        QCOMPARE(rig.slicer->slicePoints(), (QList<int>{44100, 88200, 132300}));
+        QCOMPARE(rig.stack.count(), steps);
+        QTest::mouseRelease(v, Qt::LeftButton, Qt::NoModifier, QPoint(500, 100)); // QTest's own bookkeeping
+    }
+
     void dragPointOutOfViewDeletesIt() {
         Rig rig;
         QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
@@ -311,6 +347,16 @@ private slots:
         QTest::mouseRelease(v, Qt::LeftButton, Qt::NoModifier, QPoint(-40, 100));
         QCOMPARE(rig.slicer->slicePoints(), (QList<int>{44100, 132300}));
         QCOMPARE(rig.stack.text(rig.stack.index() - 1), QString("remove slice point"));
+        rig.stack.undo();
+        QCOMPARE(rig.slicer->slicePoints(), (QList<int>{44100, 88200, 132300}));
+
+        // Grabbed right of its line and released at x = 1, the point would land on the
+        // loop's first sample, where no click could grab it again: it is deleted instead.
+        QTest::mousePress(v, Qt::LeftButton, Qt::NoModifier, QPoint(206, 100));
+        move(v, QPoint(100, 100));
+        move(v, QPoint(1, 100));
+        QTest::mouseRelease(v, Qt::LeftButton, Qt::NoModifier, QPoint(1, 100));
+        QCOMPARE(rig.slicer->slicePoints(), (QList<int>{88200, 132300}));
         rig.stack.undo();
         QCOMPARE(rig.slicer->slicePoints(), (QList<int>{44100, 88200, 132300}));
     }
@@ -364,6 +410,47 @@ private slots:
         QCOMPARE(rig.slicer->trimStart(), expectedStart);
     }
 
+    // Snapping to a zero crossing never takes a trim point past the 512 samples it keeps
+    // from the other: on a deep tone the nearest crossing can lie 25 ms away.
+    void snappedTrimPointsKeepTheirDistance() {
+        const QString path = m_dir.filePath("deep.wav");
+        QVERIFY(TestAudio::writeWav(path, 2, 44100, 88200, TestAudio::sine(21.0, 44100), false));
+        Settings::instance().set("snap_to_zero_crossings", "1");
+        Rig rig;
+        QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
+        QVERIFY(rig.load(path));
+        SampleRendererTrevant *v = rig.view;
+        const int length = rig.loop()->length();
+        // Trim end 100 samples before a crossing of the tone, the one before it 2100 samples
+        // back: 512 samples before the trim end the nearest crossing lies after it.
+        const int crossing = 2 * int(std::lround(44100 * (3.5 / 21.0)));
+        const int end = crossing - 100;
+        rig.stack.push(new SetTrimEndCommand(rig.slicer.get(), end));
+        QCOMPARE(rig.slicer->trimEnd(), end);
+
+        QTest::mousePress(v, Qt::LeftButton, Qt::NoModifier, QPoint(2, 100));
+        move(v, QPoint(400, 100));
+        move(v, QPoint(790, 100));
+        QTest::mouseRelease(v, Qt::LeftButton, Qt::NoModifier, QPoint(790, 100));
+        QVERIFY2(rig.slicer->trimStart() <= rig.slicer->trimEnd() - 512,
+                 qPrintable(QString("%1 %2").arg(rig.slicer->trimStart()).arg(rig.slicer->trimEnd())));
+        QCOMPARE(rig.slicer->trimStart() % 2, 0);
+
+        rig.stack.undo();
+        rig.stack.undo();
+        // The mirror image: trim start 100 samples after a crossing, the next 2100 ahead.
+        rig.stack.push(
+            new SetTrimStartCommand(rig.slicer.get(), 2 * int(std::lround(44100 * (3.0 / 21.0))) + 100));
+        const int endX = int(v->sampleToPixel(length));
+        QTest::mousePress(v, Qt::LeftButton, Qt::NoModifier, QPoint(endX - 2, 100));
+        move(v, QPoint(400, 100));
+        move(v, QPoint(2, 100));
+        QTest::mouseRelease(v, Qt::LeftButton, Qt::NoModifier, QPoint(2, 100));
+        QVERIFY2(rig.slicer->trimEnd() >= rig.slicer->trimStart() + 512,
+                 qPrintable(QString("%1 %2").arg(rig.slicer->trimStart()).arg(rig.slicer->trimEnd())));
+        Settings::instance().set("snap_to_zero_crossings", "0");
+    }
+
     void contextMenuActions() {
         Rig rig;
         QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
@@ -389,6 +476,18 @@ private slots:
         v->contextMenu()->hide();
         QCOMPARE(rig.slicer->slicePoints(), QList<int>{44100});
         QCOMPARE(rig.stack.count(), 3);
+
+        // Sample 0 is the loop's own start: a point there would be a slice of nothing that
+        // no click can take again. Neither the menu nor a Shift-click puts one there.
+        rig.stack.push(new SetTrimStartCommand(rig.slicer.get(), 22050));
+        const int steps = rig.stack.count();
+        QTest::mouseClick(v, Qt::RightButton, Qt::NoModifier, QPoint(0, 100));
+        QTRY_VERIFY(v->contextMenu()->isVisible());
+        QVERIFY(!actions[0]->isEnabled());
+        v->contextMenu()->hide();
+        QTest::mouseClick(v, Qt::LeftButton, Qt::ShiftModifier, QPoint(0, 100));
+        QCOMPARE(rig.slicer->slicePoints(), QList<int>{44100});
+        QCOMPARE(rig.stack.count(), steps);
     }
 
     void zoombarHandleDrag() {
@@ -544,6 +643,15 @@ private slots:
             QCOMPARE(p % 2, 0);
         }
 
+        // Dragged far left, the region's first point stops a frame short of the loop's start.
+        QTest::mousePress(t, Qt::LeftButton, Qt::NoModifier, QPoint(400, y));
+        move(t, QPoint(380, y));
+        move(t, QPoint(-300, y));
+        QTest::mouseRelease(t, Qt::LeftButton, Qt::NoModifier, QPoint(-300, y));
+        QCOMPARE(loop->loopStart(), 2);
+        QCOMPARE(rig.slicer->slicePoints().first(), 2);
+        rig.stack.undo();
+
         // Toggling the looped slice again switches looping off.
         rig.stack.undo();
         rig.stack.undo(); // expand
@@ -552,6 +660,84 @@ private slots:
         QCOMPARE(loop->loopMode(), 0);
         rig.stack.undo();
         QCOMPARE(loop->loopMode(), 2);
+    }
+
+    // The first slice starts at the trim start and the last ends at the trim end: dragging
+    // their loop region moves that trim point with the slice point at the other edge.
+    void transportDragsTheEdgeSlicesWhole() {
+        Rig rig;
+        QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
+        QVERIFY(rig.load(m_shortLoop));
+        rig.stack.push(new AutoSliceCommand(rig.slicer.get(), 4));
+        QSharedPointer<Slice> loop = rig.loop();
+        TransportBar *t = rig.transport;
+        const int y = t->height() - 8;
+        const int shift = int(40 * rig.view->samplesPerPixel()) & ~1;
+
+        // Without looping there is no region to move: a drag changes nothing.
+        const int steps = rig.stack.count();
+        QTest::mousePress(t, Qt::LeftButton, Qt::NoModifier, QPoint(100, y));
+        move(t, QPoint(140, y));
+        QVERIFY(t->ghostMarkers().isEmpty());
+        QTest::mouseRelease(t, Qt::LeftButton, Qt::NoModifier, QPoint(140, y));
+        QCOMPARE(rig.stack.count(), steps);
+        QCOMPARE(rig.slicer->trimStart(), 0);
+
+        QTest::mouseClick(t, Qt::LeftButton, Qt::NoModifier, QPoint(100, y));
+        QCOMPARE(loop->loopStart(), 0);
+        QCOMPARE(loop->loopEnd(), 44100);
+        QTest::mousePress(t, Qt::LeftButton, Qt::NoModifier, QPoint(100, y));
+        move(t, QPoint(140, y));
+        QCOMPARE(t->ghostMarkers(), (QList<int>{40, 240}));
+        QTest::mouseRelease(t, Qt::LeftButton, Qt::NoModifier, QPoint(140, y));
+        QCOMPARE(loop->loopStart(), shift);
+        QCOMPARE(loop->loopEnd(), 44100 + shift);
+        QCOMPARE(rig.slicer->trimStart(), shift);
+        QCOMPARE(rig.slicer->slicePoints(), (QList<int>{44100 + shift, 88200, 132300}));
+        // Back to the left it returns to where it was.
+        QTest::mousePress(t, Qt::LeftButton, Qt::NoModifier, QPoint(140, y));
+        move(t, QPoint(100, y));
+        QTest::mouseRelease(t, Qt::LeftButton, Qt::NoModifier, QPoint(100, y));
+        QCOMPARE(rig.slicer->trimStart(), 0);
+        QCOMPARE(loop->loopStart(), 0);
+        QCOMPARE(loop->loopEnd(), 44100);
+        rig.stack.undo();
+        rig.stack.undo();
+        QCOMPARE(rig.slicer->trimStart(), 0);
+        QCOMPARE(rig.slicer->slicePoints(), (QList<int>{44100, 88200, 132300}));
+        QCOMPARE(loop->loopStart(), 0);
+        QCOMPARE(loop->loopEnd(), 44100);
+        rig.stack.redo();
+        QCOMPARE(rig.slicer->trimStart(), shift);
+        QCOMPARE(loop->loopStart(), shift);
+        rig.stack.undo();
+
+        // The last slice, dragged left, brings the trim end with it.
+        QTest::mouseClick(t, Qt::LeftButton, Qt::NoModifier, QPoint(700, y));
+        QCOMPARE(loop->loopStart(), 132300);
+        QCOMPARE(loop->loopEnd(), kShortLength);
+        QTest::mousePress(t, Qt::LeftButton, Qt::NoModifier, QPoint(700, y));
+        move(t, QPoint(660, y));
+        QTest::mouseRelease(t, Qt::LeftButton, Qt::NoModifier, QPoint(660, y));
+        QCOMPARE(loop->loopStart(), 132300 - shift);
+        QCOMPARE(loop->loopEnd(), kShortLength - shift);
+        QCOMPARE(rig.slicer->trimEnd(), kShortLength - shift);
+        QCOMPARE(rig.slicer->slicePoints(), (QList<int>{44100, 88200, 132300 - shift}));
+        rig.stack.undo();
+        QCOMPARE(rig.slicer->trimEnd(), kShortLength);
+        QCOMPARE(loop->loopEnd(), kShortLength);
+        QCOMPARE(rig.slicer->slicePoints(), (QList<int>{44100, 88200, 132300}));
+
+        // The first slice dragged far right stops 512 samples short of the trim end.
+        rig.stack.push(new SetTrimEndCommand(rig.slicer.get(), 100000));
+        QTest::mouseClick(t, Qt::LeftButton, Qt::NoModifier, QPoint(100, y));
+        QCOMPARE(loop->loopStart(), 0);
+        QTest::mousePress(t, Qt::LeftButton, Qt::NoModifier, QPoint(100, y));
+        move(t, QPoint(300, y));
+        move(t, QPoint(790, y));
+        QTest::mouseRelease(t, Qt::LeftButton, Qt::NoModifier, QPoint(790, y));
+        QCOMPARE(rig.slicer->trimStart(), 100000 - 512);
+        QCOMPARE(rig.slicer->trimEnd(), 100000);
     }
 
     void rulerSpacing() {
