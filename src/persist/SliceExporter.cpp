@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
 #include <limits>
 #include <sndfile.h>
 #include <vector>
@@ -528,8 +529,12 @@ bool SliceExporter::writeOne(const Job &job, qint64 &framesDone, qint64 totalFra
     } else {
         if (!pending.create(&error))
             return false;
-        // The pending file keeps its descriptor, which it closes itself.
-        file = sf_open_fd(pending.descriptor(), SFM_WRITE, &info, SF_FALSE);
+        // libsndfile gets a descriptor of its own: when it cannot open (a full disk while
+        // writing the header) it closes the one it was given whatever it was told, and the
+        // pending file's own, closed a second time at the discard, could by then be
+        // another thread's file.
+        const int own = ::fcntl(pending.descriptor(), F_DUPFD_CLOEXEC, 0);
+        file = own >= 0 ? sf_open_fd(own, SFM_WRITE, &info, SF_TRUE) : nullptr;
     }
     if (!file) {
         error = tr("%1 could not be written: %2")
