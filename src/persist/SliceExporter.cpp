@@ -10,10 +10,10 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QRegularExpression>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QThread>
 #include <algorithm>
