@@ -88,7 +88,8 @@ class CliTest : public QObject {
             p.waitForFinished();
         }
         return {finished && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-                QString::fromLocal8Bit(p.readAllStandardOutput()), QString::fromLocal8Bit(p.readAllStandardError())};
+                QString::fromLocal8Bit(p.readAllStandardOutput()),
+                QString::fromLocal8Bit(p.readAllStandardError())};
     }
 
     // The loop loaded as the window loads it, its fill finished.
