@@ -43,12 +43,21 @@ void soundFiles(const QString &dir) {
         const QString path = dir + "/" + k.name;
         check(TestAudio::writeSndFile(path, k.format, k.channels, 22050, 300, AudioFixtures::stairGenerator()), path);
     }
+    // Read as a ".wav": a file whose content calls for another reader than its name.
+    check(AudioFixtures::writeFlac(dir + "/flac-named.wav", 2, 44100, 300), "flac-named.wav");
 }
 
 void flacFiles(const QString &dir) {
     check(AudioFixtures::writeFlac(dir + "/stereo16.flac", 2, 44100, 600), "stereo16.flac");
     check(AudioFixtures::writeFlac(dir + "/mono24.flac", 1, 48000, 600, SF_FORMAT_PCM_24), "mono24.flac");
     check(AudioFixtures::writeFlac(dir + "/eight.flac", 1, 8000, 300, SF_FORMAT_PCM_S8), "eight.flac");
+    // Behind an ID3v2 tag (with a footer), which the reader's content check skips.
+    QFile plain(dir + "/stereo16.flac");
+    QFile tagged(dir + "/id3.flac");
+    const QByteArray tag("ID3\x04\x00\x10\x00\x00\x00\x04TAG!", 14);
+    check(plain.open(QIODevice::ReadOnly) && tagged.open(QIODevice::WriteOnly) &&
+              tagged.write(tag + QByteArray("3DI\x04\x00\x10\x00\x00\x00\x04", 10) + plain.readAll()) > 0,
+          "id3.flac");
 }
 
 void compressedFiles(const QString &dir) {

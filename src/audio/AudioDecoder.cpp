@@ -106,6 +106,10 @@ int64_t AudioDecoder::missingFrames() const {
     return m_opened ? m_source->missingFrames() : 0;
 }
 
+bool AudioDecoder::durationExact() const {
+    return m_opened && m_source->durationExact();
+}
+
 int AudioDecoder::numSamples() const {
     const double samples = double(m_mediaDuration) / 1e7 * m_iSampleRate * m_iChannels;
     // A header may claim any length; never let it overflow the sample count.

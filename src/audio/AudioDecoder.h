@@ -29,6 +29,8 @@ public:
     int seek(int sampleIdx) override;
     // See PcmSource::missingFrames; 0 until opened.
     int64_t missingFrames() const;
+    // See PcmSource::durationExact; false until opened.
+    bool durationExact() const;
     // Depth of the integer PCM that read() scales to floats by 2^-(bits - 1).
     int bitsPerSample() const { return m_bitsPerSample; }
 

@@ -62,6 +62,9 @@ int AudioFileAudioDecoder::read(float *buffer, unsigned count) {
         frames = std::max(0, readFromSource(buffer, int(count & ~1u))) / 2;
     }
     m_framesRead += frames;
+    // The file lost data since it was opened (a copy still being written, a share gone).
+    if (m_decoder->durationExact() && (m_channels == 1 || m_channels == 2) && unsigned(frames) < count / 2)
+        m_missingFrames.store(std::max(m_missingFrames.load(), (long long)(m_length / 2 - m_framesRead)));
 
     const unsigned result = 2u * unsigned(frames);
     if (result < requested)
@@ -80,7 +83,7 @@ int AudioFileAudioDecoder::seek(unsigned sampleIndex) {
 }
 
 long long AudioFileAudioDecoder::missingFrames() const {
-    return m_length > 0 ? m_decoder->missingFrames() : 0;
+    return m_length > 0 ? m_decoder->missingFrames() + m_missingFrames.load() : 0;
 }
 
 int AudioFileAudioDecoder::integerBits() {

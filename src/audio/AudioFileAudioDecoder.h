@@ -2,6 +2,7 @@
 
 #include "AudioFile.h"
 
+#include <atomic>
 #include <memory>
 
 class AudioDecoder;
@@ -20,7 +21,9 @@ public:
     int read(float *buffer, unsigned count) override;
     int seek(unsigned sampleIndex) override;
     int position() override { return 2 * m_framesRead; }
-    // Known on opening for uncompressed AIFC and CAF (see PcmSource::missingFrames).
+    // Known on opening for uncompressed AIFC and CAF (see PcmSource::missingFrames); for
+    // a stream whose length is exact, also the frames a read found gone since the open
+    // (the file cut short by another program while it loads).
     long long missingFrames() const override;
     // The decoder delivers 16-bit PCM scaled by 2^-15.
     int integerBits() override;
@@ -37,4 +40,6 @@ private:
     int m_sampleRate = 0;
     int m_channels = 0;
     int m_framesRead = 0;
+    // Read by the GUI thread while the background reader reads.
+    std::atomic<long long> m_missingFrames{0};
 };

@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 namespace {
@@ -76,7 +77,8 @@ AudioFileSndFile::AudioFileSndFile(const QString &path) : m_path(path) {
             sf_close(m_file);
         m_file = nullptr;
         std::memset(&m_info, 0, sizeof m_info);
-    } else if (!isLoadable(2LL * m_info.frames, m_info.samplerate)) {
+    } else if (!isLoadable(2LL * std::min<long long>(m_info.frames, INT_MAX), m_info.samplerate)) {
+        // (A stream of unknown length, a FLAC without its count, says SF_COUNT_MAX frames.)
         // A length beyond an int sample index would wrap around, and a rate of 0 or an
         // absurd one means the header is corrupt: refuse rather than play garbage.
         qCDebug(lcAudio) << "Error opening file" << path << "frames:" << (long long)m_info.frames

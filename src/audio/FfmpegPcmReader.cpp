@@ -223,6 +223,7 @@ bool FfmpegPcmReader::open(const std::string &fileName, std::string *error) {
     m_format = Format();
     m_duration = -1;
     m_missingFrames = 0;
+    m_durationExact = false;
     if (!openStream(error))
         return false;
 
@@ -267,12 +268,14 @@ bool FfmpegPcmReader::open(const std::string &fileName, std::string *error) {
         const int64_t decoded = decodedFrames();
         if (decoded > 0) {
             m_duration = ticksFromFrames(decoded, m_format.sampleRate);
+            m_durationExact = true;
             return true;
         }
     }
     if (scanned >= 0 &&
         (packetsExact || declaresFrames || container < 0 || container > scanned + m_format.sampleRate))
         frames = scanned;
+    m_durationExact = scanned >= 0 && (packetsExact || declaresFrames);
     if (declaresFrames && scanned >= 0 && stream->nb_frames > scanned)
         m_missingFrames = stream->nb_frames - scanned;
     if (frames >= 0)

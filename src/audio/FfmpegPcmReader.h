@@ -33,6 +33,7 @@ public:
     Format format() const override { return m_format; }
     int64_t duration() const override { return m_duration; }
     int64_t missingFrames() const override { return m_missingFrames; }
+    bool durationExact() const override { return m_durationExact; }
     int readBuffer(Buffer *buffer) override;
     bool flush() override;
     bool setPosition(int64_t time) override;
@@ -58,6 +59,7 @@ private:
     Format m_format;
     int64_t m_duration = -1;
     int64_t m_missingFrames = 0;
+    bool m_durationExact = false;
 
     AVFormatContext *m_formatContext = nullptr;
     AVCodecContext *m_codecContext = nullptr;

@@ -48,6 +48,9 @@ public:
     // Frames the container's header declares beyond those the stream holds (a file cut
     // off inside its audio), for containers whose count is exact; otherwise 0.
     virtual int64_t missingFrames() const { return 0; }
+    // Whether duration() is exactly what the buffers add up to (counted from the packets
+    // or by decoding), so that buffers ending before it mean audio lost since the open.
+    virtual bool durationExact() const { return false; }
     // Fills *buffer with the next decoded buffer and returns NoFlags, or returns the flags
     // that say why there is none. Every call makes progress through the file.
     virtual int readBuffer(Buffer *buffer) = 0;

@@ -11,9 +11,13 @@
 #include <QHash>
 #include <QThread>
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
 #include <sndfile.h>
+#include <unistd.h>
 
 #include "FfmpegLibrary.h"
 
@@ -329,6 +333,13 @@ QString hoursMinutesSeconds(double seconds) {
 } // namespace
 
 QString unopenedReason(const QString &path) {
+    // A file the system will not open now is not damaged: a batch that ran the process
+    // out of file descriptors, or a file deleted since it was checked, gets the system's
+    // reason.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    ::close(fd);
     const StreamDescription d = describeStream(path);
     if (d.sampleRate > 0 && d.seconds * d.sampleRate * 2 > double(INT_MAX)) {
         // Every reader holds the stereo stream's samples in an int index.

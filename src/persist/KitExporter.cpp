@@ -271,11 +271,9 @@ bool KitExporter::prepareBatch(QString &error) {
                                       .filePath(QLatin1Char('.') + m_options.name + QLatin1String(".kit-") +
                                                 QString::number(QRandomGenerator::global()->generate(), 36) +
                                                 QLatin1String(".part"));
-        if (::mkdir(QFile::encodeName(candidate).constData(), 0777) == 0) {
+        if (PendingFile::createTrackedFolder(candidate, &err))
             m_staging = candidate;
-            PendingFile::trackFolder(m_staging, true);
-        }
-        else if ((err = errno) != EEXIST)
+        else if (err != EEXIST)
             break;
     }
     if (m_staging.isEmpty()) {
@@ -527,6 +525,12 @@ bool KitExporter::moveIntoPlace(QString &error) {
         QString replaced; // where the entry it replaced waits until the kit is in place
         bool done = false;
     };
+    PendingFile::CommitLock commitLock;
+    if (commitLock.abandoned()) {
+        error = tr("%1 could not be written: %2")
+                    .arg(QDir::toNativeSeparators(kitFile()), systemError(ECANCELED));
+        return false;
+    }
     std::vector<Move> moves;
     for (const QString &target : targets())
         moves.push_back({QDir(m_staging).filePath(QFileInfo(target).fileName()), target, QString(), false});

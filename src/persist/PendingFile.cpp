@@ -194,6 +194,32 @@ void PendingFile::abandonAll() {
         QDir(folder).removeRecursively();
 }
 
+bool PendingFile::createTrackedFolder(const QString &folder, int *err) {
+    QMutexLocker locker(&pendingLock());
+    if (g_abandoned) {
+        *err = ECANCELED;
+        return false;
+    }
+    if (::mkdir(QFile::encodeName(folder).constData(), 0777) != 0) {
+        *err = errno;
+        return false;
+    }
+    pendingFolders().insert(folder);
+    return true;
+}
+
+PendingFile::CommitLock::CommitLock() {
+    pendingLock().lock();
+}
+
+PendingFile::CommitLock::~CommitLock() {
+    pendingLock().unlock();
+}
+
+bool PendingFile::CommitLock::abandoned() const {
+    return g_abandoned;
+}
+
 void PendingFile::trackFolder(const QString &folder, bool tracked) {
     QMutexLocker locker(&pendingLock());
     if (tracked)

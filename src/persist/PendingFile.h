@@ -39,6 +39,23 @@ public:
     // A temporary folder (a kit's staging folder) that abandonAll() removes with what it
     // holds, while tracked.
     static void trackFolder(const QString &folder, bool tracked);
+    // Makes the temporary folder (one level) and tracks it in one step, so that no
+    // abandonAll() comes between the two and leaves it behind. False with errno's value
+    // in *err when it cannot (ECANCELED once abandoned).
+    static bool createTrackedFolder(const QString &folder, int *err);
+
+    // Holds abandonAll() back while its owner moves finished files into place one by one
+    // (a kit's sample folder, kit file and MIDI file) or back out: a second Ctrl+C then
+    // finds the whole set in place or none of it, and never removes the entries being
+    // replaced while they are set aside. Nothing may be moved when abandoned() is true.
+    class CommitLock {
+    public:
+        CommitLock();
+        ~CommitLock();
+        CommitLock(const CommitLock &) = delete;
+        CommitLock &operator=(const CommitLock &) = delete;
+        bool abandoned() const;
+    };
 
     // Makes folder and the folders above it that are missing. False with the system's
     // reason ("Permission denied", "Not a directory", "File exists") when it cannot.

@@ -17,6 +17,7 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
@@ -534,7 +535,13 @@ bool SliceExporter::writeOne(const Job &job, qint64 &framesDone, qint64 totalFra
         // pending file's own, closed a second time at the discard, could by then be
         // another thread's file.
         const int own = ::fcntl(pending.descriptor(), F_DUPFD_CLOEXEC, 0);
-        file = own >= 0 ? sf_open_fd(own, SFM_WRITE, &info, SF_TRUE) : nullptr;
+        if (own < 0) {
+            // libsndfile has no error of its own to tell here (it would say "No Error").
+            error = tr("%1 could not be written: %2")
+                        .arg(QDir::toNativeSeparators(job.path), QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
+        }
+        file = sf_open_fd(own, SFM_WRITE, &info, SF_TRUE);
     }
     if (!file) {
         error = tr("%1 could not be written: %2")

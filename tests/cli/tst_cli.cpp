@@ -76,9 +76,10 @@ class CliTest : public QObject {
     QString m_loop;
 
     // A run that outlasts timeoutMs is killed and reads as exit code -1.
-    Run cli(const QStringList &args, const QString &workingDir = QString(), int timeoutMs = 120000) {
+    Run cli(const QStringList &args, const QString &workingDir = QString(),
+            const QString &program = QStringLiteral(QUILLORY_CLI_PATH), int timeoutMs = 120000) {
         QProcess p;
-        p.setProgram(QStringLiteral(QUILLORY_CLI_PATH));
+        p.setProgram(program);
         p.setArguments(args);
         p.setWorkingDirectory(workingDir);
         p.start();
@@ -318,6 +319,29 @@ private slots:
     // given with a trailing slash or as "..", an input whose name is only dots. An output
     // folder inside the input folder is not walked, so that the next run does not slice
     // the slices; an input folder inside the output folder is refused for that reason.
+    void runningOutOfDescriptorsIsNotCalledDamage() {
+        // Under a shrinking limit on open files the run fails at some point; a file it
+        // then cannot open is sound, and is not to be called damaged.
+        const auto underLimit = [&](int limit) {
+            return cli({"-c", "ulimit -n \"$1\" && shift && exec \"$@\"", "sh", QString::number(limit),
+                        QStringLiteral(QUILLORY_CLI_PATH), "info", "--jobs", "1", m_loop},
+                       QString(), QStringLiteral("/bin/sh"));
+        };
+        QCOMPARE(underLimit(64).exitCode, 0);
+        int failures = 0;
+        for (int limit = 32; limit >= 4; --limit) {
+            const Run r = underLimit(limit);
+            // 127: the dynamic loader could not even start the program.
+            if (r.exitCode == 0 || r.exitCode == 127)
+                continue;
+            QCOMPARE(r.exitCode, 1);
+            QVERIFY2(!r.err.contains("damaged") && r.err.contains(QString::fromLocal8Bit(std::strerror(EMFILE))),
+                     qPrintable(QString::number(limit) + ": " + r.err));
+            ++failures;
+        }
+        QVERIFY(failures > 0);
+    }
+
     void sliceOutputStaysUnderItsFolder() {
         const QString root = m_dir.filePath("walk");
         QVERIFY(QDir().mkpath(root + "/breaks/sub"));
@@ -819,7 +843,7 @@ private slots:
         QCOMPARE(filesIn(out), QStringList());
 
         // 4.4 GB through a sanitizer build on a busy machine takes minutes.
-        r = cli({"slice", set, "--out", out, "--equal", "1", "--bits", "32f"}, QString(), 600000);
+        r = cli({"slice", set, "--out", out, "--equal", "1", "--bits", "32f"}, QString(), QStringLiteral(QUILLORY_CLI_PATH), 600000);
         QCOMPARE(r.exitCode, 0);
         QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
         const QString slice = out + "/set/set_01.wav";

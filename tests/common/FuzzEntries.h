@@ -10,9 +10,10 @@
 
 namespace FuzzEntries {
 
-// WAV, AIFF, W64 and whatever else libsndfile recognises, through our reader.
+// WAV, AIFF, W64 and whatever else libsndfile recognises, in a file named .wav, through
+// the reader the program chooses for it (by content when libsndfile refuses it).
 void soundFile(const uint8_t *data, size_t size);
-// FLAC through our libFLAC++ reader.
+// FLAC in a file named .flac, through our libFLAC++ reader or the one its content calls for.
 void flacFile(const uint8_t *data, size_t size);
 // Compressed audio through the decoder over FFmpeg reading from memory.
 void compressedAudio(const uint8_t *data, size_t size);

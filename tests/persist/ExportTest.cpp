@@ -19,7 +19,10 @@
 #include <cmath>
 #include <cstring>
 #include <sndfile.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace PersistFixtures;
 
@@ -347,6 +350,42 @@ void ExportTest::backgroundExportReportsEveryFile() {
         last = p;
     }
     QCOMPARE(last, 1.0f);
+}
+
+void ExportTest::runningOutOfDescriptorsSaysSo() {
+    // A batch of many files at once can use up the process's descriptors; the slice
+    // whose write then fails must say why, and leave no temporary file behind.
+    auto slicer = loadedSlicer(m_staircase);
+    const QString folder = m_dir.filePath("descriptors");
+    QVERIFY(QDir().mkpath(folder));
+    std::unique_ptr<SliceExporter> exporter(SliceExporter::forSlices(slicer.get(), folder));
+    QVERIFY(exporter);
+
+    int highest = 0;
+    for (const QString &name : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System))
+        highest = std::max(highest, name.toInt());
+    rlimit saved{};
+    QVERIFY(::getrlimit(RLIMIT_NOFILE, &saved) == 0);
+    rlimit tight = saved;
+    tight.rlim_cur = rlim_t(highest + 32);
+    QVERIFY(::setrlimit(RLIMIT_NOFILE, &tight) == 0);
+    // Every descriptor taken but one: the temporary file gets it, nothing more is left.
+    QVector<int> held;
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+        held.append(fd);
+    const int openErrno = errno;
+    if (!held.isEmpty())
+        ::close(held.takeLast());
+    const SliceExporter::Status status = exporter->run();
+    const QString message = exporter->errorMessage();
+    for (int fd : qAsConst(held))
+        ::close(fd);
+    QVERIFY(::setrlimit(RLIMIT_NOFILE, &saved) == 0);
+
+    QCOMPARE(openErrno, EMFILE);
+    QCOMPARE(status, SliceExporter::Status::Failed);
+    QVERIFY2(message.contains(QString::fromLocal8Bit(std::strerror(EMFILE))), qPrintable(message));
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 void ExportTest::unwritableTargetFailsWithAMessage() {

@@ -23,6 +23,7 @@ private slots:
     void existingFilesAreNeverReplacedSilently();
     void backgroundExportReportsEveryFile();
     void unwritableTargetFailsWithAMessage();
+    void runningOutOfDescriptorsSaysSo();
     void longLoopNamesGiveNamesThatFit();
     void folderThatCannotBeMadeSaysWhy();
     void saveAsWritesTheTrimmedLoopInTheChosenContainer();

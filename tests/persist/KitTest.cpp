@@ -4,6 +4,7 @@
 #include "CueMarkers.h"
 #include "KitExporter.h"
 #include "MidiSliceWriter.h"
+#include "PendingFile.h"
 #include "PersistFixtures.h"
 #include "Settings.h"
 #include "Trevant.h"
@@ -20,6 +21,10 @@
 #include <cmath>
 #include <sndfile.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <atomic>
+#include <thread>
+#include <unistd.h>
 
 using namespace PersistFixtures;
 
@@ -647,4 +652,41 @@ void KitTest::savedLoopCarriesSlicePointsAsCueMarkers() {
     QCOMPARE(exporter->run(), SliceExporter::Status::Completed);
     QCOMPARE(readAudio(path).frames(), kFrames - trimStart / 2);
     QVERIFY(CueMarkers::read(path).ok);
+}
+
+void KitTest::secondCtrlCWaitsForAKitBeingMovedIntoPlace() {
+    // Abandoning is for a program about to exit and never lets go of the pending files:
+    // it runs in a child process. While a kit's files are being moved into place, its
+    // staging folder (which holds what an overwrite sets aside) stays; once they are in
+    // place, the folder goes with everything else pending.
+    const QString staging = m_dir.filePath(".loop.kit-test.part");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        int err = 0;
+        if (!PendingFile::createTrackedFolder(staging, &err))
+            ::_exit(10);
+        std::atomic<bool> abandoned{false};
+        std::thread second;
+        {
+            PendingFile::CommitLock moving;
+            if (moving.abandoned())
+                ::_exit(11);
+            second = std::thread([&abandoned] {
+                PendingFile::abandonAll();
+                abandoned = true;
+            });
+            ::usleep(200 * 1000);
+            if (abandoned || !QFileInfo(staging).isDir())
+                ::_exit(12);
+        }
+        second.join();
+        ::_exit(QFileInfo::exists(staging) ? 13 : 0);
+    }
+    QVERIFY(pid > 0);
+    int status = 0;
+    QVERIFY(QTest::qWaitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 20000) ||
+            (::kill(pid, SIGKILL), ::waitpid(pid, &status, 0), false));
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 0);
+    QVERIFY(!QFileInfo::exists(staging));
 }

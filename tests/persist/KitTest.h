@@ -15,6 +15,7 @@ private slots:
     void slicesSoundAtTheLoopsPitchOrTheirPads();
     void hydrogenPlaysTheKitBack();
     void failedOrCancelledExportLeavesNoHalfKit();
+    void secondCtrlCWaitsForAKitBeingMovedIntoPlace();
     void savedLoopCarriesSlicePointsAsCueMarkers_data();
     void savedLoopCarriesSlicePointsAsCueMarkers();
 
