@@ -335,7 +335,8 @@ private slots:
             if (r.exitCode == 0 || r.exitCode == 127)
                 continue;
             QCOMPARE(r.exitCode, 1);
-            QVERIFY2(!r.err.contains("damaged") && r.err.contains(QString::fromLocal8Bit(std::strerror(EMFILE))),
+            QVERIFY2(!r.err.contains("damaged") &&
+                         r.err.contains(QString::fromLocal8Bit(std::strerror(EMFILE))),
                      qPrintable(QString::number(limit) + ": " + r.err));
             ++failures;
         }
@@ -843,7 +844,8 @@ private slots:
         QCOMPARE(filesIn(out), QStringList());
 
         // 4.4 GB through a sanitizer build on a busy machine takes minutes.
-        r = cli({"slice", set, "--out", out, "--equal", "1", "--bits", "32f"}, QString(), QStringLiteral(QUILLORY_CLI_PATH), 600000);
+        r = cli({"slice", set, "--out", out, "--equal", "1", "--bits", "32f"}, QString(),
+                QStringLiteral(QUILLORY_CLI_PATH), 600000);
         QCOMPARE(r.exitCode, 0);
         QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
         const QString slice = out + "/set/set_01.wav";
