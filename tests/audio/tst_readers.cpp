@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <climits>
 #include <limits>
+#include <memory>
 #include <sndfile.h>
 #include <unistd.h>
 #include <vector>
@@ -464,6 +465,34 @@ private slots:
             expectOpenError(p);
             verifyEmpty(AudioFile::createForPath(p));
         }
+    }
+
+    // libsndfile closes the descriptor of a file it refuses, whatever it is told. A refused
+    // WAV must leave the next file opened alone: when its reader closed that number again
+    // on its way out, the loop opened meanwhile read as silence. And a WAV deeper than
+    // libsndfile's 1024-byte limit on a path opens.
+    void refusedWavLeavesTheNextFileAloneAndDeepPathsOpen() {
+        const QString good = path("kept.wav");
+        QVERIFY(TestAudio::writeSndFile(good, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 3000,
+                                        AudioFixtures::stairGenerator()));
+        const QString bad = path("refused.wav");
+        QVERIFY(TestAudio::writeBytes(bad, QByteArray("RIFF\x10\0\0\0WAVEjunkjunkjunkjunk", 24)));
+        auto refused = std::make_unique<AudioFileSndFile>(bad);
+        QCOMPARE(refused->length(), 0);
+        const AudioFilePtr kept(new AudioFileSndFile(good));
+        refused.reset();
+        QCOMPARE(checkContent(kept, 2, 1e-4f), QString());
+
+        QString deep = path(QString(200, QLatin1Char('d')));
+        for (int i = 0; i < 5; ++i)
+            deep += QLatin1Char('/') + QString(200, QLatin1Char('a' + i));
+        QVERIFY(QDir().mkpath(deep));
+        const QString far = deep + "/far.wav";
+        QVERIFY(QFile::copy(good, far));
+        QVERIFY(QFile::encodeName(far).size() > 1024);
+        const AudioFilePtr deepFile = AudioFile::createForPath(far);
+        QCOMPARE(deepFile->length(), 6000);
+        QCOMPARE(checkContent(deepFile, 2, 1e-4f), QString());
     }
 
     void wavShorterThanItsHeaderClaims() {
