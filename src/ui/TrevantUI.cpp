@@ -598,13 +598,20 @@ QStringList localPaths(const QList<QUrl> &urls) {
     return paths;
 }
 
+bool isProjectPath(const QString &path) {
+    return QFileInfo(path).suffix().compare(QLatin1String("qlx"), Qt::CaseInsensitive) == 0;
+}
+
+// A template or a project rather than audio.
+bool isSlicingFile(const QString &path) {
+    return SliceTemplate::isTemplatePath(path) || isProjectPath(path);
+}
+
 // Whether the window opens this file: an existing, readable audio file, template or project.
 bool isOpenable(const QString &path) {
-    if (!AudioFile::pathProblem(path).isEmpty())
-        return false;
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    return SliceTemplate::isTemplatePath(path) || suffix == QLatin1String("qlx") ||
-           AudioFile::openableSuffixes().contains(suffix);
+    return AudioFile::pathProblem(path).isEmpty() &&
+           (isSlicingFile(path) ||
+            AudioFile::openableSuffixes().contains(QFileInfo(path).suffix().toLower()));
 }
 } // namespace
 
@@ -641,9 +648,7 @@ void TrevantUI::dropEvent(QDropEvent *event) {
         openPath(path);
         // Said once the file is open; a failure has said why already. What the file's own
         // load had to say comes first.
-        const bool audio = !SliceTemplate::isTemplatePath(path) &&
-                           QFileInfo(path).suffix().compare(QLatin1String("qlx"), Qt::CaseInsensitive) != 0;
-        if (audio && windowFilePath() != path)
+        if (!isSlicingFile(path) && windowFilePath() != path)
             return;
         if (!notice.isEmpty() && (m_loadNotice.isEmpty() || statusBar()->currentMessage() != m_loadNotice))
             statusBar()->showMessage(notice, 10000);
@@ -655,7 +660,7 @@ void TrevantUI::openPath(const QString &path) {
     // (menu entry, file manager, drops), so each goes where its own Open command goes.
     if (SliceTemplate::isTemplatePath(path))
         loadSliceTemplate(path);
-    else if (QFileInfo(path).suffix().compare(QLatin1String("qlx"), Qt::CaseInsensitive) == 0)
+    else if (isProjectPath(path))
         openProject(path);
     else if (settleRenderedLoop([this, path] { openPath(path); }))
         slotLoadAudioFile(path);
