@@ -12,6 +12,7 @@ private slots:
     void kicksUnderARingingHatStartAtTheKick();
     void clicksAndLowSampleRatesAreCutAtTheirHits();
     void aBassLineIsCutAtItsNotesNotInItsFadingTail();
+    void aStringPadIsCutAtItsChordsNotAtItsShimmer();
     void aQuietIntroKeepsItsHitsUpToTheDrop();
     void softStrokesInTheGrooveOutrankEqualBumpsBetweenIt();
     void raisingSensitivityOnlyAddsPoints();
