@@ -92,4 +92,11 @@ public:
     // Shared validation of what a container declares: true if a stream of this many
     // interleaved samples at this rate can be loaded.
     static bool isLoadable(long long samples, long long rate);
+
+    // Any thread. Set by a program that is stopping (the command line's first Ctrl+C):
+    // a reader still reading a whole file to count its length at open (a WMA is decoded
+    // through, a FLAC without its count too) gives up and opens empty, and so does every
+    // reader opened after, until it is cleared.
+    static void setOpeningStopped(bool stopped);
+    static bool openingStopped();
 };

@@ -537,6 +537,46 @@ private slots:
             QVERIFY2(fileBytes(cut + "/" + file) == fileBytes(whole + "/" + file), qPrintable(file));
     }
 
+    // A WMA's length is counted at open by decoding it through, which takes a while for
+    // a long recording. A first Ctrl+C then ends the run as it does elsewhere: the count
+    // stops, nothing is printed for the file, the run says it was interrupted and exits
+    // with 130, without a second Ctrl+C and without calling the file damaged.
+    void firstCtrlCStopsTheLengthCountOfALongWma_data() {
+        QTest::addColumn<QStringList>("command");
+        QTest::newRow("tempo") << QStringList{"tempo"};
+        QTest::newRow("points") << QStringList{"points", "--equal", "4"};
+    }
+
+    void firstCtrlCStopsTheLengthCountOfALongWma() {
+        QFETCH(QStringList, command);
+        const QString wma = m_dir.filePath("long recording.wma");
+        if (!QFileInfo::exists(wma))
+            QVERIFY(TestAudio::runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=330:sample_rate=22050:duration=5400",
+                                          "-c:a", "wmav2", "-b:a", "32k", wma}));
+        QProcess p;
+        p.start(QStringLiteral(QUILLORY_CLI_PATH), command + QStringList{wma});
+        QVERIFY(p.waitForStarted());
+        const pid_t pid = pid_t(p.processId());
+        // The count reads the file through a second descriptor beside the reader's own.
+        const QString canonical = QFileInfo(wma).canonicalFilePath();
+        const auto openCount = [&] {
+            int n = 0;
+            for (const QFileInfo &fd : QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryInfoList(QDir::Files))
+                n += fd.symLinkTarget() == canonical;
+            return n;
+        };
+        QVERIFY2(QTest::qWaitFor([&] { return openCount() >= 2 || p.state() == QProcess::NotRunning; }, 60000),
+                 "the count never began");
+        QVERIFY2(p.state() == QProcess::Running, "the run ended before the signal");
+        QCOMPARE(::kill(pid, SIGINT), 0);
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 130);
+        QVERIFY(p.readAllStandardOutput().isEmpty());
+        QCOMPARE(QString::fromLocal8Bit(p.readAllStandardError()),
+                 QString("quillory-cli: interrupted; only whole files were written\n"));
+    }
+
     // The command line slices at the same points as the window's Slice at Transients
     // (its background analysis, then its placement), at the default and at a chosen
     // sensitivity and minimum length, and those points sit at or just before the hits.
