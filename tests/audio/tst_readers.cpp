@@ -519,6 +519,34 @@ private slots:
         QCOMPARE(file->missingFrames(), 7000LL);
     }
 
+    // Writers get a WAV's block alignment wrong (half the frame, or a 12-bit stereo frame
+    // called 3 bytes wide); libsndfile reads whole bytes per sample for every channel
+    // whatever it says. A whole file with such a header is whole, and a cut-off one misses
+    // exactly the frames cut off.
+    void wavWithAWrongBlockAlignmentIsNotCalledCutOff() {
+        for (int bits : {16, 12}) {
+            QByteArray bytes = AudioFixtures::wavHeader(2, 44100, 16, 3000 * 4);
+            bytes[32] = char(bits == 16 ? 2 : 3); // block alignment
+            bytes[34] = char(bits);
+            for (int i = 0; i < 6000; ++i) {
+                const qint16 v = qint16(std::lrint(stair(i) * 32768.0f));
+                bytes.append(reinterpret_cast<const char *>(&v), 2);
+            }
+            const QString whole = path(QStringLiteral("misaligned%1.wav").arg(bits));
+            QVERIFY(TestAudio::writeBytes(whole, bytes));
+            const AudioFilePtr file = AudioFile::createForPath(whole);
+            QCOMPARE(file->length(), 6000);
+            QCOMPARE(file->missingFrames(), 0LL);
+            QCOMPARE(checkContent(file, 2, 1e-4f), QString());
+
+            const QString cut = path(QStringLiteral("misaligned%1 cut.wav").arg(bits));
+            QVERIFY(TestAudio::writeBytes(cut, bytes.left(bytes.size() - 1000 * 4)));
+            const AudioFilePtr cutFile = AudioFile::createForPath(cut);
+            QCOMPARE(cutFile->length(), 4000);
+            QCOMPARE(cutFile->missingFrames(), 1000LL);
+        }
+    }
+
     // A cut-off AIFF is known to be cut off as soon as it is open (its header declares
     // its frames); whole files, read to the end, miss nothing.
     void missingFramesOfCutAndWholeFiles() {
