@@ -537,6 +537,35 @@ private slots:
             QVERIFY2(fileBytes(cut + "/" + file) == fileBytes(whole + "/" + file), qPrintable(file));
     }
 
+    // A slice shorter than a frame of the rate it is converted to holds nothing there;
+    // libsndfile would write it as a FLAC of 0 bytes or an AIFF without audio, which no
+    // program opens. The input fails with the reason and leaves no folder; the same
+    // slices at a rate they fit are written whole.
+    void sliceThatConvertsToNothingIsRefused() {
+        const QString tiny = m_dir.filePath("ten frames.wav");
+        QVERIFY(TestAudio::writeWav(tiny, 2, 44100, 10, drums(120.0, 44100), false));
+        for (const QString format : {"flac", "aiff", "wav"}) {
+            const QString out = m_dir.filePath("tiny-" + format);
+            Run r = cli({"slice", tiny, "--out", out, "--equal", "4", "--rate", "1000", "--format", format});
+            QCOMPARE(r.exitCode, 1);
+            QVERIFY2(r.err.startsWith("quillory-cli: " + tiny + ": ") && r.err.contains("would hold no audio"),
+                     qPrintable(r.err));
+            QVERIFY2(filesIn(out).isEmpty(), qPrintable(filesIn(out).join(' ')));
+
+            r = cli({"slice", tiny, "--out", out, "--equal", "4", "--rate", "22050", "--format", format});
+            QCOMPARE(r.exitCode, 0);
+            const QStringList written = filesIn(out);
+            QCOMPARE(written.size(), 4);
+            for (const QString &file : written) {
+                SF_INFO info{};
+                SNDFILE *f = sf_open(QFile::encodeName(out + "/" + file).constData(), SFM_READ, &info);
+                QVERIFY2(f, qPrintable(file));
+                QVERIFY(info.frames > 0);
+                sf_close(f);
+            }
+        }
+    }
+
     // A WMA's length is counted at open by decoding it through, which takes a while for
     // a long recording. A first Ctrl+C then ends the run as it does elsewhere: the count
     // stops, nothing is printed for the file, the run says it was interrupted and exits
