@@ -236,7 +236,11 @@ namespace {
 StreamDescription sndfileDescription(const QByteArray &encoded) {
     StreamDescription d;
     SF_INFO info{};
-    if (SNDFILE *f = sf_open(encoded.constData(), SFM_READ, &info)) {
+    // By descriptor, as the readers open the file: libsndfile refuses paths longer than
+    // 1024 bytes, and a WAV in a deep folder was described by FFmpeg's names instead
+    // ("wav-pcm_s16le"). The descriptor is libsndfile's, also when it refuses the file.
+    const int fd = ::open(encoded.constData(), O_RDONLY | O_CLOEXEC);
+    if (SNDFILE *f = fd >= 0 ? sf_open_fd(fd, SFM_READ, &info, SF_TRUE) : nullptr) {
         d.format = sndfileContainer(info.format) + QLatin1Char('-') + sndfileEncoding(info.format);
         d.channels = info.channels;
         d.frames = info.frames;

@@ -825,6 +825,28 @@ private slots:
         }
     }
 
+    // A loop in a folder deeper than libsndfile's 1024-byte limit on a path is opened and
+    // described as the same loop anywhere else: info named its format as FFmpeg does
+    // ("wav-pcm_s16le") because libsndfile was asked by path.
+    void deepLoopIsDescribedAsAnywhereElse() {
+        QString deep = m_dir.filePath(QString(200, QLatin1Char('d')));
+        for (int i = 0; i < 5; ++i)
+            deep += QLatin1Char('/') + QString(200, QLatin1Char(char('a' + i)));
+        QVERIFY(QDir().mkpath(deep));
+        const QString far = deep + "/loop.wav";
+        QFile::remove(far);
+        QVERIFY(QFile::copy(m_loop, far));
+        QVERIFY(QFile::encodeName(far).size() > 1024);
+        for (const QString &command : {"info", "tempo"}) {
+            const Run near = cli({command, m_loop});
+            const Run r = cli({command, far});
+            QCOMPARE(r.exitCode, 0);
+            QCOMPARE(r.err, QString());
+            QCOMPARE(r.out.section('\t', 1), near.out.section('\t', 1));
+        }
+        QVERIFY(cli({"info", far}).out.section('\t', 1, 1) == "wav-pcm16");
+    }
+
     // A loop named as long as a file name may be gives slices, the whole loop with cues
     // and a kit whose names fit the limit of 255 bytes on one name; a second run with
     // fewer slices still takes the first run's extra ones away.
