@@ -586,7 +586,8 @@ private slots:
         p.start(QStringLiteral(QUILLORY_CLI_PATH), command + QStringList{wma});
         QVERIFY(p.waitForStarted());
         const pid_t pid = pid_t(p.processId());
-        // The count reads the file through a second descriptor beside the reader's own.
+        // The length is found through a second descriptor beside the reader's own (the
+        // packets scanned, then the stream decoded through): the signal comes meanwhile.
         const QString canonical = QFileInfo(wma).canonicalFilePath();
         const auto openCount = [&] {
             int n = 0;
