@@ -123,7 +123,8 @@ AudioFilePtr AudioFile::createForPath(const QString &path) {
     // before the stream hides its header from libFLAC. A FLAC whose header libFLAC did
     // read and refused (impossible, damaged) stays refused.
     if (named != ReaderKind::Decoder && content == ReaderKind::Flac) {
-        const auto *flac = dynamic_cast<const AudioFileFLAC *>((named == ReaderKind::Flac ? file : other).data());
+        const auto *flac =
+            dynamic_cast<const AudioFileFLAC *>((named == ReaderKind::Flac ? file : other).data());
         if (flac && !flac->streamInfoFound()) {
             AudioFilePtr decoded = createReader(ReaderKind::Decoder, path);
             if (decoded->length() > 0)

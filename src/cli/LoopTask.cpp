@@ -316,8 +316,8 @@ StreamDescription describeStream(const QString &path) {
                        QString::fromLatin1(ffmpeg->avcodec_get_name(par->codec_id));
             // A FLAC libsndfile cannot open (an ID3v2 tag with a footer before it) is
             // named as the FLAC it opens is: by its depth.
-            if (par->codec_id == AV_CODEC_ID_FLAC && containerLabel(context->iformat) == QLatin1String("flac") &&
-                par->bits_per_raw_sample > 0)
+            if (par->codec_id == AV_CODEC_ID_FLAC &&
+                containerLabel(context->iformat) == QLatin1String("flac") && par->bits_per_raw_sample > 0)
                 d.format = QStringLiteral("flac-pcm%1").arg(par->bits_per_raw_sample);
             d.channels = par->ch_layout.nb_channels;
             d.sampleRate = par->sample_rate;

@@ -557,7 +557,8 @@ private slots:
             const QString out = m_dir.filePath("tiny-" + format);
             Run r = cli({"slice", tiny, "--out", out, "--equal", "4", "--rate", "1000", "--format", format});
             QCOMPARE(r.exitCode, 1);
-            QVERIFY2(r.err.startsWith("quillory-cli: " + tiny + ": ") && r.err.contains("would hold no audio"),
+            QVERIFY2(r.err.startsWith("quillory-cli: " + tiny + ": ") &&
+                         r.err.contains("would hold no audio"),
                      qPrintable(r.err));
             QVERIFY2(filesIn(out).isEmpty(), qPrintable(filesIn(out).join(' ')));
 
@@ -589,8 +590,9 @@ private slots:
         QFETCH(QStringList, command);
         const QString wma = m_dir.filePath("long recording.wma");
         if (!QFileInfo::exists(wma))
-            QVERIFY(TestAudio::runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=330:sample_rate=22050:duration=5400",
-                                          "-c:a", "wmav2", "-b:a", "32k", wma}));
+            QVERIFY(TestAudio::runFfmpeg({"-f", "lavfi", "-i",
+                                          "sine=frequency=330:sample_rate=22050:duration=5400", "-c:a",
+                                          "wmav2", "-b:a", "32k", wma}));
         QProcess p;
         p.start(QStringLiteral(QUILLORY_CLI_PATH), command + QStringList{wma});
         QVERIFY(p.waitForStarted());
@@ -600,12 +602,14 @@ private slots:
         const QString canonical = QFileInfo(wma).canonicalFilePath();
         const auto openCount = [&] {
             int n = 0;
-            for (const QFileInfo &fd : QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryInfoList(QDir::Files))
+            for (const QFileInfo &fd :
+                 QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryInfoList(QDir::Files))
                 n += fd.symLinkTarget() == canonical;
             return n;
         };
-        QVERIFY2(QTest::qWaitFor([&] { return openCount() >= 2 || p.state() == QProcess::NotRunning; }, 60000),
-                 "the count never began");
+        QVERIFY2(
+            QTest::qWaitFor([&] { return openCount() >= 2 || p.state() == QProcess::NotRunning; }, 60000),
+            "the count never began");
         QVERIFY2(p.state() == QProcess::Running, "the run ended before the signal");
         QCOMPARE(::kill(pid, SIGINT), 0);
         QVERIFY(p.waitForFinished(60000));

@@ -1,7 +1,7 @@
 #include "AudioCache.h"
 #include "AudioDecoder.h"
-#include "AudioFixtures.h"
 #include "AudioFileAudioDecoder.h"
+#include "AudioFixtures.h"
 #include "DecoderFixtures.h"
 #include "FakePcmSource.h"
 #include "FfmpegPcmReader.h"
