@@ -6,7 +6,12 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <atomic>
 #include <climits>
+
+namespace {
+std::atomic<bool> g_openingStopped{false};
+}
 
 AudioFile::~AudioFile() = default;
 
@@ -108,12 +113,35 @@ AudioFilePtr AudioFile::createForPath(const QString &path) {
             return file;
     }
     const ReaderKind content = readerForContent(path);
-    if (content == named)
-        return file;
-    AudioFilePtr other = createReader(content, path);
-    return other->length() > 0 ? other : file;
+    AudioFilePtr other;
+    if (content != named) {
+        other = createReader(content, path);
+        if (other->length() > 0)
+            return other;
+    }
+    // libFLAC stops at some FLAC files FFmpeg reads whole: an ID3v2 tag with a footer
+    // before the stream hides its header from libFLAC. A FLAC whose header libFLAC did
+    // read and refused (impossible, damaged) stays refused.
+    if (named != ReaderKind::Decoder && content == ReaderKind::Flac) {
+        const auto *flac =
+            dynamic_cast<const AudioFileFLAC *>((named == ReaderKind::Flac ? file : other).data());
+        if (flac && !flac->streamInfoFound()) {
+            AudioFilePtr decoded = createReader(ReaderKind::Decoder, path);
+            if (decoded->length() > 0)
+                return decoded;
+        }
+    }
+    return file;
 }
 
 bool AudioFile::isLoadable(long long samples, long long rate) {
     return samples > 0 && samples <= INT_MAX && rate > 0 && rate <= maxSampleRate;
+}
+
+void AudioFile::setOpeningStopped(bool stopped) {
+    g_openingStopped.store(stopped);
+}
+
+bool AudioFile::openingStopped() {
+    return g_openingStopped.load();
 }

@@ -71,8 +71,9 @@ public:
     // and ".aiff" go to libsndfile, ".flac" to libFLAC, everything else to the
     // compressed-audio decoder. When that reader cannot open the file, its content
     // chooses (WAV, RF64 and AIFF go to libsndfile, FLAC to libFLAC, anything else to
-    // the decoder, which probes it); when no reader opens it, the reader its name chose
-    // is returned, empty. Never returns null.
+    // the decoder, which probes it). A FLAC in which libFLAC finds no STREAMINFO (an
+    // ID3v2 tag with a footer in front hides it) goes to the decoder as well. When no
+    // reader opens it, the reader its name chose is returned, empty. Never returns null.
     static AudioFilePtr createForPath(const QString &path);
     enum class ReaderKind { SndFile, Flac, Decoder };
     // The reader a file's first bytes call for, whatever its name says: WAV (RIFF, RF64,
@@ -92,4 +93,11 @@ public:
     // Shared validation of what a container declares: true if a stream of this many
     // interleaved samples at this rate can be loaded.
     static bool isLoadable(long long samples, long long rate);
+
+    // Any thread. Set by a program that is stopping (the command line's first Ctrl+C):
+    // a reader still reading a whole file to count its length at open (a WMA is decoded
+    // through, a FLAC without its count too) gives up and opens empty, and so does every
+    // reader opened after, until it is cleared.
+    static void setOpeningStopped(bool stopped);
+    static bool openingStopped();
 };

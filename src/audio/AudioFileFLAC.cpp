@@ -38,6 +38,11 @@ AudioFileFLAC::AudioFileFLAC(const QString &path) {
     // of unknown length is decoded through on opening.
     const uint64_t frames =
         m_declaredFrames > 0 && lastDeclaredFrameDecodes() ? m_declaredFrames : countDecodableFrames();
+    // A count cut short by a stopping program is no length.
+    if (openingStopped()) {
+        refuse(path, "(opening stopped)");
+        return;
+    }
     if (!isLoadable((long long)std::min<uint64_t>(frames, uint64_t(INT_MAX)) * outputChannels(),
                     m_sampleRate)) {
         refuse(path, "(no decodable audio, or more than an int index can hold)");
@@ -133,6 +138,8 @@ void AudioFileFLAC::error_callback(::FLAC__StreamDecoderErrorStatus status) {
 
     const unsigned n = h.blocksize;
     if (m_counting) {
+        if (openingStopped())
+            return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
         m_countedFrames += n;
         const bool overflows = m_countedFrames * unsigned(outputChannels()) > uint64_t(INT_MAX);
         return overflows ? FLAC__STREAM_DECODER_WRITE_STATUS_ABORT

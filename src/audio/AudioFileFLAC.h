@@ -28,6 +28,10 @@ public:
 
     int channels() const override { return int(m_channels); }
     int bitsPerSample() const { return int(m_bitsPerSample); }
+    // Whether libFLAC found the stream's STREAMINFO. A file refused without it may still
+    // be FLAC that libFLAC cannot find its way into (an ID3v2 tag with a footer before
+    // the stream); one refused after it holds damage or an impossible header.
+    bool streamInfoFound() const { return m_gotStreamInfo; }
 
 protected:
     ::FLAC__StreamDecoderWriteStatus write_callback(const ::FLAC__Frame *frame,

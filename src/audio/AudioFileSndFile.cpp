@@ -40,7 +40,7 @@ long long declaredFrames(const QString &path) {
                       (std::memcmp(head + 8, "AIFF", 4) == 0 || std::memcmp(head + 8, "AIFC", 4) == 0);
     if (!wav && !aiff)
         return -1; // RF64 keeps its sizes elsewhere; other containers are not looked into
-    int blockAlign = 0;
+    int frameBytes = 0;
     for (qint64 offset = 12; offset + 8 <= size;) {
         char chunk[26];
         if (!file.seek(offset) || file.read(chunk, 8) != 8)
@@ -50,14 +50,17 @@ long long declaredFrames(const QString &path) {
             if (file.read(chunk + 8, 16) != 16)
                 return -1;
             const quint16 tag = le16(chunk + 8);
-            // PCM, float, A-law, µ-law and their extensible form: one block per frame.
+            // PCM, float, A-law, µ-law and their extensible form. A frame is as wide as
+            // libsndfile reads it, whole bytes per sample for every channel, whatever the
+            // header's block alignment says: writers get that field wrong, and trusted, a
+            // whole file read as cut off.
             if (tag == 1 || tag == 3 || tag == 6 || tag == 7 || tag == 0xFFFE)
-                blockAlign = le16(chunk + 20);
+                frameBytes = le16(chunk + 10) * ((le16(chunk + 22) + 7) / 8);
         } else if (wav && std::memcmp(chunk, "data", 4) == 0) {
             // 0 and all ones are what writers that never finished (or stream) leave.
-            if (blockAlign <= 0 || length == 0 || length == 0xFFFFFFFFu)
+            if (frameBytes <= 0 || length == 0 || length == 0xFFFFFFFFu)
                 return -1;
-            return length / quint32(blockAlign);
+            return length / quint32(frameBytes);
         } else if (aiff && std::memcmp(chunk, "COMM", 4) == 0 && length >= 6) {
             if (file.read(chunk + 8, 6) != 6)
                 return -1;

@@ -44,7 +44,14 @@ const FfmpegLibrary *load() {
     complete = complete && library.name;
     QUILLORY_FFMPEG_FUNCTIONS(QUILLORY_FFMPEG_RESOLVE)
 #undef QUILLORY_FFMPEG_RESOLVE
-    return complete ? &library : nullptr;
+    if (!complete)
+        return nullptr;
+    // Corrupt files make the codecs and demuxers log a line per damaged packet (and the
+    // demuxers chat about tags) on standard error, which the command line keeps for its
+    // own messages; whoever opens a file reports what matters. Set here, where the
+    // library is first reached, so that no caller can see it before it is quiet.
+    library.av_log_set_level(AV_LOG_FATAL);
+    return &library;
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "FfmpegPcmReader.h"
 
+#include "AudioFile.h"
 #include "FfmpegLibrary.h"
 #include "FiniteSamples.h"
 
@@ -10,7 +11,6 @@ extern "C" {
 
 #include <cmath>
 #include <cstring>
-#include <mutex>
 
 namespace {
 
@@ -22,16 +22,6 @@ const FfmpegLibrary &ff() {
 
 // Decoding pre-roll after a reposition: enough for MP3's bit reservoir and AAC's overlap.
 constexpr double kPrerollSeconds = 0.5;
-
-void quietLibraryLogging() {
-    // Corrupt files make the codecs log a line per damaged packet; the decoder reports
-    // what matters itself.
-    static std::once_flag once;
-    std::call_once(once, [] {
-        if (FfmpegLibrary::get())
-            ff().av_log_set_level(AV_LOG_FATAL);
-    });
-}
 
 // Opens a local file and nothing else: a name such as "data:x.mp3" or "concat:..." is a
 // file name here, and a playlist inside a file may not reach out to the network.
@@ -205,13 +195,9 @@ int64_t scanInput(const Input &input, int sampleRate);
 
 } // namespace
 
-FfmpegPcmReader::FfmpegPcmReader() {
-    quietLibraryLogging();
-}
+FfmpegPcmReader::FfmpegPcmReader() = default;
 
-FfmpegPcmReader::FfmpegPcmReader(const uint8_t *data, size_t size) : m_memory(data), m_memorySize(size) {
-    quietLibraryLogging();
-}
+FfmpegPcmReader::FfmpegPcmReader(const uint8_t *data, size_t size) : m_memory(data), m_memorySize(size) {}
 
 FfmpegPcmReader::~FfmpegPcmReader() {
     closeStream();
@@ -258,26 +244,36 @@ bool FfmpegPcmReader::open(const std::string &fileName, std::string *error) {
     // as a cut-off WAV's are.
     const AVCodecID codec = stream->codecpar->codec_id;
     const bool pcm = codec >= AV_CODEC_ID_PCM_S16LE && codec < AV_CODEC_ID_ADPCM_IMA_QT;
-    const bool declaresFrames = pcm && (demuxer == "aiff" || demuxer == "caf");
+    // FLAC (read here when libFLAC cannot find its way into the file) declares its frames
+    // in STREAMINFO, which is the stream's duration, and its packets say what they hold.
+    const bool flac = demuxer == "flac" && codec == AV_CODEC_ID_FLAC;
+    const bool declaresFrames = (pcm && (demuxer == "aiff" || demuxer == "caf")) || flac;
+    const int64_t declared = flac ? container : stream->nb_frames;
     int64_t frames = container;
     // ASF times its packets in milliseconds, rounded down (a 10-minute WMA's packets add
     // up to 9 seconds less than it holds), and its own duration counts the preroll and
     // the last block's padding, which the decoder does not deliver: only decoding says
     // how much there is. WMA decodes at hundreds of times real time.
-    if (demuxer == "asf") {
-        const int64_t decoded = decodedFrames();
-        if (decoded > 0) {
-            m_duration = ticksFromFrames(decoded, m_format.sampleRate);
-            m_durationExact = true;
-            return true;
-        }
+    const int64_t decoded = demuxer == "asf" ? decodedFrames() : -1;
+    // A scan or count cut short by a stopping program says nothing of the length: the
+    // open is abandoned with it rather than guessed.
+    if (AudioFile::openingStopped()) {
+        if (error)
+            *error = "interrupted";
+        closeStream();
+        return false;
+    }
+    if (decoded > 0) {
+        m_duration = ticksFromFrames(decoded, m_format.sampleRate);
+        m_durationExact = true;
+        return true;
     }
     if (scanned >= 0 &&
         (packetsExact || declaresFrames || container < 0 || container > scanned + m_format.sampleRate))
         frames = scanned;
     m_durationExact = scanned >= 0 && (packetsExact || declaresFrames);
-    if (declaresFrames && scanned >= 0 && stream->nb_frames > scanned)
-        m_missingFrames = stream->nb_frames - scanned;
+    if (declaresFrames && scanned >= 0 && declared > scanned)
+        m_missingFrames = declared - scanned;
     if (frames >= 0)
         m_duration = ticksFromFrames(frames, m_format.sampleRate);
     return true;
@@ -389,6 +385,8 @@ int64_t FfmpegPcmReader::decodedFrames() const {
         return -1;
     int64_t frames = counter.m_frame->nb_samples;
     for (;;) {
+        if (AudioFile::openingStopped())
+            return -1;
         ff().av_frame_unref(counter.m_frame);
         const int flags = counter.decodeNextFrame();
         if (flags != NoFlags)
@@ -416,7 +414,6 @@ int64_t FfmpegPcmReader::containerDuration() const {
 
 namespace {
 int64_t scanInput(const Input &input, int sampleRate) {
-    quietLibraryLogging();
     if (sampleRate <= 0 || !FfmpegLibrary::get())
         return -1;
     AVFormatContext *context = nullptr;
@@ -432,6 +429,11 @@ int64_t scanInput(const Input &input, int sampleRate) {
         frames = 0;
         int rc;
         while ((rc = ff().av_read_frame(context, packet)) >= 0) {
+            if (AudioFile::openingStopped()) {
+                ff().av_packet_unref(packet);
+                frames = -1;
+                break;
+            }
             if (packet->stream_index == index) {
                 if (packet->duration <= 0) {
                     ff().av_packet_unref(packet);

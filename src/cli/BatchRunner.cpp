@@ -114,6 +114,8 @@ BatchRunner::BatchRunner(const CliOptions &options) : m_options(options) {}
 
 void BatchRunner::requestStop() {
     g_stop.store(true);
+    // A reader counting a long file's length at open (a WMA is decoded through) stops too.
+    AudioFile::setOpeningStopped(true);
 }
 
 void BatchRunner::expandInputs() {

@@ -44,7 +44,8 @@ bool LoopTask::open(const QString &path, const std::atomic<bool> &stop, QString 
     if (!checkInput(path, error))
         return false;
     if (!m_pSlicer->slotLoadLoop(QFileInfo(path).absoluteFilePath())) {
-        *error = unopenedReason(path);
+        // A stop during the open leaves the reader empty: that says nothing of the file.
+        *error = stop.load() ? QStringLiteral("interrupted") : unopenedReason(path);
         return false;
     }
     m_pLoop = m_pSlicer->currentSlice();
@@ -167,7 +168,7 @@ bool detectFileTempo(const QString &path, const std::atomic<bool> &stop, FileTem
     // The reader the window's loop would get, without the loop around it.
     const AudioFilePtr file = AudioFile::createForPath(QFileInfo(path).absoluteFilePath());
     if (file->length() <= 0 || file->sampleRate() <= 0) {
-        *error = unopenedReason(path);
+        *error = stop.load() ? QStringLiteral("interrupted") : unopenedReason(path);
         return false;
     }
     tempo->sampleRate = file->sampleRate();
@@ -235,7 +236,11 @@ namespace {
 StreamDescription sndfileDescription(const QByteArray &encoded) {
     StreamDescription d;
     SF_INFO info{};
-    if (SNDFILE *f = sf_open(encoded.constData(), SFM_READ, &info)) {
+    // By descriptor, as the readers open the file: libsndfile refuses paths longer than
+    // 1024 bytes, and a WAV in a deep folder was described by FFmpeg's names instead
+    // ("wav-pcm_s16le"). The descriptor is libsndfile's, also when it refuses the file.
+    const int fd = ::open(encoded.constData(), O_RDONLY | O_CLOEXEC);
+    if (SNDFILE *f = fd >= 0 ? sf_open_fd(fd, SFM_READ, &info, SF_TRUE) : nullptr) {
         d.format = sndfileContainer(info.format) + QLatin1Char('-') + sndfileEncoding(info.format);
         d.channels = info.channels;
         d.frames = info.frames;
@@ -309,6 +314,11 @@ StreamDescription describeStream(const QString &path) {
             const bool named = suffixFits(suffix, context->iformat);
             d.format = (named ? suffix : containerLabel(context->iformat)) + QLatin1Char('-') +
                        QString::fromLatin1(ffmpeg->avcodec_get_name(par->codec_id));
+            // A FLAC libsndfile cannot open (an ID3v2 tag with a footer before it) is
+            // named as the FLAC it opens is: by its depth.
+            if (par->codec_id == AV_CODEC_ID_FLAC &&
+                containerLabel(context->iformat) == QLatin1String("flac") && par->bits_per_raw_sample > 0)
+                d.format = QStringLiteral("flac-pcm%1").arg(par->bits_per_raw_sample);
             d.channels = par->ch_layout.nb_channels;
             d.sampleRate = par->sample_rate;
             if (context->duration > 0)

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <fcntl.h>
 #include <vector>
 
 namespace {
@@ -143,7 +144,11 @@ CueMarkers::Read CueMarkers::read(const QString &path) {
     if (!holdsMarkers(path))
         return result;
     SF_INFO info{};
-    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    // By descriptor, as the audio readers open it: libsndfile refuses paths longer than
+    // 1024 bytes, and a loop in a deep folder would open without its slice points. The
+    // descriptor is libsndfile's from here on; it closes it even when it refuses the file.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    SNDFILE *file = fd >= 0 ? sf_open_fd(fd, SFM_READ, &info, SF_TRUE) : nullptr;
     if (!file)
         return result;
     result.ok = true;

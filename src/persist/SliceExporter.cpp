@@ -463,6 +463,17 @@ bool SliceExporter::writeOne(const Job &job, qint64 &framesDone, qint64 totalFra
     // still add up to the converted loop and line up when placed end to end.
     const qint64 outFrames = outputFrames(end / 2, m_iFileRate, outRate) -
                              outputFrames(std::min(start, end) / 2, m_iFileRate, outRate);
+    // A span shorter than a frame of the new rate converts to nothing, and libsndfile
+    // writes an empty FLAC or AIFF as a file no program opens (a FLAC of 0 bytes): such
+    // a slice is refused with the reason rather than written as if it were there.
+    if (outFrames <= 0) {
+        error = tr("%1 would hold no audio: %2 frames at %3 Hz are less than one at %4 Hz.")
+                    .arg(QDir::toNativeSeparators(job.path))
+                    .arg(inFrames)
+                    .arg(m_iFileRate)
+                    .arg(outRate);
+        return false;
+    }
 
     SF_INFO info{};
     info.samplerate = outRate;

@@ -519,6 +519,34 @@ private slots:
         QCOMPARE(file->missingFrames(), 7000LL);
     }
 
+    // Writers get a WAV's block alignment wrong (half the frame, or a 12-bit stereo frame
+    // called 3 bytes wide); libsndfile reads whole bytes per sample for every channel
+    // whatever it says. A whole file with such a header is whole, and a cut-off one misses
+    // exactly the frames cut off.
+    void wavWithAWrongBlockAlignmentIsNotCalledCutOff() {
+        for (int bits : {16, 12}) {
+            QByteArray bytes = AudioFixtures::wavHeader(2, 44100, 16, 3000 * 4);
+            bytes[32] = char(bits == 16 ? 2 : 3); // block alignment
+            bytes[34] = char(bits);
+            for (int i = 0; i < 6000; ++i) {
+                const qint16 v = qint16(std::lrint(stair(i) * 32768.0f));
+                bytes.append(reinterpret_cast<const char *>(&v), 2);
+            }
+            const QString whole = path(QStringLiteral("misaligned%1.wav").arg(bits));
+            QVERIFY(TestAudio::writeBytes(whole, bytes));
+            const AudioFilePtr file = AudioFile::createForPath(whole);
+            QCOMPARE(file->length(), 6000);
+            QCOMPARE(file->missingFrames(), 0LL);
+            QCOMPARE(checkContent(file, 2, 1e-4f), QString());
+
+            const QString cut = path(QStringLiteral("misaligned%1 cut.wav").arg(bits));
+            QVERIFY(TestAudio::writeBytes(cut, bytes.left(bytes.size() - 1000 * 4)));
+            const AudioFilePtr cutFile = AudioFile::createForPath(cut);
+            QCOMPARE(cutFile->length(), 4000);
+            QCOMPARE(cutFile->missingFrames(), 1000LL);
+        }
+    }
+
     // A cut-off AIFF is known to be cut off as soon as it is open (its header declares
     // its frames); whole files, read to the end, miss nothing.
     void missingFramesOfCutAndWholeFiles() {
@@ -808,6 +836,61 @@ private slots:
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Error: FLAC frame block size exceeds"));
         expectOpenError(p);
         verifyEmpty(AudioFile::createForPath(p));
+    }
+
+    // libFLAC cannot find the stream behind an ID3v2.4 tag that carries a footer; FFmpeg
+    // reads such a file whole, and reads it cut off as cut off, missing as many frames as
+    // libFLAC finds missing in the same cut without the tag. A tag at the end changes
+    // nothing for libFLAC.
+    void flacBehindATagWithAFooterOpens() {
+        const QString bare = path("tagless.flac");
+        QVERIFY(AudioFixtures::writeFlac(bare, 2, 44100, 30000));
+        QFile bareFile(bare);
+        QVERIFY(bareFile.open(QIODevice::ReadOnly));
+        const QByteArray flac = bareFile.readAll();
+        const auto synchsafe = [](int n) {
+            const char bytes[4] = {char((n >> 21) & 0x7f), char((n >> 14) & 0x7f), char((n >> 7) & 0x7f),
+                                   char(n & 0x7f)};
+            return QByteArray(bytes, 4);
+        };
+        const QByteArray title = QByteArray("\x03Break 1\0", 9);
+        const QByteArray frames = "TIT2" + synchsafe(title.size()) + QByteArray(2, '\0') + title;
+        const QByteArray header = QByteArray("ID3\x04\x00\x10", 6) + synchsafe(frames.size());
+        const QByteArray footer = QByteArray("3DI\x04\x00\x10", 6) + synchsafe(frames.size());
+        const QByteArray tag = header + frames + footer;
+
+        const QString front = path("tagged in front.flac");
+        const QString back = path("tagged at the end.flac");
+        QVERIFY(TestAudio::writeBytes(front, tag + flac));
+        QVERIFY(TestAudio::writeBytes(back, flac + tag));
+        for (const QString &p : {front, back}) {
+            const AudioFilePtr file = AudioFile::createForPath(p);
+            QCOMPARE(file->length(), 60000);
+            QCOMPARE(file->channels(), 2);
+            QCOMPARE(file->missingFrames(), 0LL);
+            QCOMPARE(checkContent(file, 2, 1e-4f), QString());
+        }
+
+        const QString cutBare = path("tagless cut.flac");
+        const QString cutFront = path("tagged in front cut.flac");
+        QVERIFY(TestAudio::writeBytes(cutBare, flac.left(flac.size() / 2)));
+        QVERIFY(TestAudio::writeBytes(cutFront, tag + flac.left(flac.size() / 2)));
+        const AudioFilePtr byLibFlac = AudioFile::createForPath(cutBare);
+        const AudioFilePtr byFfmpeg = AudioFile::createForPath(cutFront);
+        QVERIFY(byLibFlac->length() > 0 && byFfmpeg->length() > 0);
+        QVERIFY(byFfmpeg->missingFrames() > 0);
+        // What arrives is the file's own audio, as far as it goes, then silence.
+        AudioCachePtr cache(new AudioCache(byFfmpeg));
+        cache->preallocate();
+        cache->fillSynchronously();
+        for (int i = 0; i < byLibFlac->length(); ++i)
+            QVERIFY(std::fabs(cache->getSample(i) - expected(2, i)) < 1e-4f);
+        for (int i = byLibFlac->length(); i < cache->length(); ++i)
+            QCOMPARE(cache->getSample(i), 0.0f);
+        AudioCachePtr bareCache(new AudioCache(byLibFlac));
+        bareCache->preallocate();
+        bareCache->fillSynchronously();
+        QCOMPARE(byFfmpeg->missingFrames(), byLibFlac->missingFrames());
     }
 
     void lengthBeyondIntIndexIsRefused() {

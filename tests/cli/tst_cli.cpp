@@ -504,8 +504,17 @@ private slots:
         else
             p.start(QStringLiteral(QUILLORY_CLI_PATH), args(cut));
         QVERIFY(p.waitForStarted());
-        // Interrupted once the first slice is written, with most of the folder to go.
-        QVERIFY(QTest::qWaitFor([&] { return filesIn(cut).size() > 0; }, 60000));
+        // Interrupted once the first slice is written, with most of the folder to go: a
+        // finished file, not the hidden temporary one it is written under, which the stop
+        // may take away again.
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                const QStringList files = filesIn(cut);
+                return std::any_of(files.begin(), files.end(), [](const QString &file) {
+                    return !QFileInfo(file).fileName().startsWith(QLatin1Char('.'));
+                });
+            },
+            60000));
         const pid_t pid = pid_t(p.processId());
         if (twice) {
             // Held while both arrive, so that they are two and not one: a signal that
@@ -535,6 +544,80 @@ private slots:
         QVERIFY2(written.size() < filesIn(whole).size(), "the run ended before the signal");
         for (const QString &file : written)
             QVERIFY2(fileBytes(cut + "/" + file) == fileBytes(whole + "/" + file), qPrintable(file));
+    }
+
+    // A slice shorter than a frame of the rate it is converted to holds nothing there;
+    // libsndfile would write it as a FLAC of 0 bytes or an AIFF without audio, which no
+    // program opens. The input fails with the reason and leaves no folder; the same
+    // slices at a rate they fit are written whole.
+    void sliceThatConvertsToNothingIsRefused() {
+        const QString tiny = m_dir.filePath("ten frames.wav");
+        QVERIFY(TestAudio::writeWav(tiny, 2, 44100, 10, drums(120.0, 44100), false));
+        for (const QString format : {"flac", "aiff", "wav"}) {
+            const QString out = m_dir.filePath("tiny-" + format);
+            Run r = cli({"slice", tiny, "--out", out, "--equal", "4", "--rate", "1000", "--format", format});
+            QCOMPARE(r.exitCode, 1);
+            QVERIFY2(r.err.startsWith("quillory-cli: " + tiny + ": ") &&
+                         r.err.contains("would hold no audio"),
+                     qPrintable(r.err));
+            QVERIFY2(filesIn(out).isEmpty(), qPrintable(filesIn(out).join(' ')));
+
+            r = cli({"slice", tiny, "--out", out, "--equal", "4", "--rate", "22050", "--format", format});
+            QCOMPARE(r.exitCode, 0);
+            const QStringList written = filesIn(out);
+            QCOMPARE(written.size(), 4);
+            for (const QString &file : written) {
+                SF_INFO info{};
+                SNDFILE *f = sf_open(QFile::encodeName(out + "/" + file).constData(), SFM_READ, &info);
+                QVERIFY2(f, qPrintable(file));
+                QVERIFY(info.frames > 0);
+                sf_close(f);
+            }
+        }
+    }
+
+    // A WMA's length is counted at open by decoding it through, which takes a while for
+    // a long recording. A first Ctrl+C then ends the run as it does elsewhere: the count
+    // stops, nothing is printed for the file, the run says it was interrupted and exits
+    // with 130, without a second Ctrl+C and without calling the file damaged.
+    void firstCtrlCStopsTheLengthCountOfALongWma_data() {
+        QTest::addColumn<QStringList>("command");
+        QTest::newRow("tempo") << QStringList{"tempo"};
+        QTest::newRow("points") << QStringList{"points", "--equal", "4"};
+    }
+
+    void firstCtrlCStopsTheLengthCountOfALongWma() {
+        QFETCH(QStringList, command);
+        const QString wma = m_dir.filePath("long recording.wma");
+        if (!QFileInfo::exists(wma))
+            QVERIFY(TestAudio::runFfmpeg({"-f", "lavfi", "-i",
+                                          "sine=frequency=330:sample_rate=22050:duration=5400", "-c:a",
+                                          "wmav2", "-b:a", "32k", wma}));
+        QProcess p;
+        p.start(QStringLiteral(QUILLORY_CLI_PATH), command + QStringList{wma});
+        QVERIFY(p.waitForStarted());
+        const pid_t pid = pid_t(p.processId());
+        // The length is found through a second descriptor beside the reader's own (the
+        // packets scanned, then the stream decoded through): the signal comes meanwhile.
+        const QString canonical = QFileInfo(wma).canonicalFilePath();
+        const auto openCount = [&] {
+            int n = 0;
+            for (const QFileInfo &fd :
+                 QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryInfoList(QDir::Files))
+                n += fd.symLinkTarget() == canonical;
+            return n;
+        };
+        QVERIFY2(
+            QTest::qWaitFor([&] { return openCount() >= 2 || p.state() == QProcess::NotRunning; }, 60000),
+            "the count never began");
+        QVERIFY2(p.state() == QProcess::Running, "the run ended before the signal");
+        QCOMPARE(::kill(pid, SIGINT), 0);
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 130);
+        QVERIFY(p.readAllStandardOutput().isEmpty());
+        QCOMPARE(QString::fromLocal8Bit(p.readAllStandardError()),
+                 QString("quillory-cli: interrupted; only whole files were written\n"));
     }
 
     // The command line slices at the same points as the window's Slice at Transients
@@ -754,6 +837,28 @@ private slots:
             QCOMPARE(r.exitCode, 0);
             QCOMPARE(r.out.section('\t', 0, 1), c.name + "\t" + c.format);
         }
+    }
+
+    // A loop in a folder deeper than libsndfile's 1024-byte limit on a path is opened and
+    // described as the same loop anywhere else: info named its format as FFmpeg does
+    // ("wav-pcm_s16le") because libsndfile was asked by path.
+    void deepLoopIsDescribedAsAnywhereElse() {
+        QString deep = m_dir.filePath(QString(200, QLatin1Char('d')));
+        for (int i = 0; i < 5; ++i)
+            deep += QLatin1Char('/') + QString(200, QLatin1Char(char('a' + i)));
+        QVERIFY(QDir().mkpath(deep));
+        const QString far = deep + "/loop.wav";
+        QFile::remove(far);
+        QVERIFY(QFile::copy(m_loop, far));
+        QVERIFY(QFile::encodeName(far).size() > 1024);
+        for (const char *command : {"info", "tempo"}) {
+            const Run near = cli({command, m_loop});
+            const Run r = cli({command, far});
+            QCOMPARE(r.exitCode, 0);
+            QCOMPARE(r.err, QString());
+            QCOMPARE(r.out.section('\t', 1), near.out.section('\t', 1));
+        }
+        QVERIFY(cli({"info", far}).out.section('\t', 1, 1) == "wav-pcm16");
     }
 
     // A loop named as long as a file name may be gives slices, the whole loop with cues

@@ -1,6 +1,7 @@
 #include "AudioCache.h"
 #include "AudioDecoder.h"
 #include "AudioFileAudioDecoder.h"
+#include "AudioFixtures.h"
 #include "DecoderFixtures.h"
 #include "FakePcmSource.h"
 #include "FfmpegPcmReader.h"
@@ -8,6 +9,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMap>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -587,6 +590,39 @@ private slots:
         float buf[4] = {5, 5, 5, 5};
         QCOMPARE(reader->read(buf, 4), 0);
         QCOMPARE(buf[0], 5.0f);
+    }
+
+    // A program that is stopping (the command line's first Ctrl+C) does not wait for a
+    // length count that reads a whole file: a WMA decoded through, a FLAC without its
+    // frame count, an MP3 whose packets are scanned. Those readers open empty, and open
+    // as before once the stop is lifted.
+    void stoppedProgramSkipsWholeFileLengthCounts() {
+        const QString wma = path("counted.wma");
+        const QString flac = path("uncounted.flac");
+        const QString mp3 = path("scanned.mp3");
+        QVERIFY(encodeChirp(wma, 44100, 2, 2, {"-c:a", "wmav2"}));
+        QVERIFY(AudioFixtures::writeFlac(flac, 2, 44100, 30000));
+        QVERIFY(AudioFixtures::patchFlacTotalSamples(flac, 0));
+        QVERIFY(encodeChirp(mp3, 44100, 2, 2, {"-c:a", "libmp3lame"}));
+        QMap<QString, int> lengths;
+        for (const QString &file : {wma, flac, mp3}) {
+            lengths[file] = AudioFile::createForPath(file)->length();
+            QVERIFY2(lengths[file] > 0, qPrintable(file));
+        }
+        QCOMPARE(lengths[flac], 60000);
+
+        AudioFile::setOpeningStopped(true);
+        // Lifted even when a check fails, so that the tests after this one open files.
+        const auto lift = qScopeGuard([] { AudioFile::setOpeningStopped(false); });
+        for (const QString &file : {wma, flac, mp3}) {
+            const AudioFilePtr stopped = AudioFile::createForPath(file);
+            QVERIFY2(stopped->length() == 0, qPrintable(file));
+            float buf[4] = {5, 5, 5, 5};
+            QCOMPARE(stopped->read(buf, 4), 0);
+        }
+        AudioFile::setOpeningStopped(false);
+        for (const QString &file : {wma, flac, mp3})
+            QCOMPARE(AudioFile::createForPath(file)->length(), lengths[file]);
     }
 
 private:

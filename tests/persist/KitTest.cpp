@@ -640,6 +640,22 @@ void KitTest::savedLoopCarriesSlicePointsAsCueMarkers() {
     QCOMPARE(QString::fromLocal8Bit(soxi.readAllStandardError()).trimmed(), QString());
     QVERIFY(soxi.readAllStandardOutput().contains(QByteArray::number(kFrames - trimStart / 2) + " samples"));
 
+    // The same loop in a folder deeper than libsndfile's 1024-byte limit on a path keeps
+    // its markers and tempo.
+    QString deep = m_dir.filePath(QString(200, QLatin1Char('d')));
+    for (int i = 0; i < 5; ++i)
+        deep += QLatin1Char('/') + QString(200, QLatin1Char(char('a' + i)));
+    QVERIFY(QDir().mkpath(deep));
+    const QString far = deep + "/far." + suffix;
+    QFile::remove(far);
+    QVERIFY(QFile::copy(path, far));
+    QVERIFY(QFile::encodeName(far).size() > 1024);
+    const CueMarkers::Read farRead = CueMarkers::read(far);
+    QVERIFY(farRead.ok);
+    QCOMPARE(farRead.cues, read.cues);
+    QCOMPARE(farRead.labels, read.labels);
+    QCOMPARE(farRead.bpm, read.bpm);
+
     // More markers than libsndfile's header can hold (a slice every few milliseconds):
     // they are left out rather than written over the start of the audio.
     QList<int> dense;
