@@ -116,7 +116,9 @@ SamplePropertiesUI::SamplePropertiesUI(QWidget *parent, QSharedPointer<Slice> lo
     ui.labelDuration->setText(formatDuration(m_pSlice->durationSeconds()));
     // The file's own rate: the positions and the duration are counted in it.
     ui.labelSampleRate->setText(tr("%1 Hz").arg(m_pSlice->fileSampleRate()));
-    ui.labelNumSamples->setText(tr("%1 samples").arg(m_pSlice->length()));
+    // Samples per channel, as every other audio program counts them: the loop holds its
+    // audio as interleaved stereo, whose count is twice that whether the file is mono or not.
+    ui.labelNumSamples->setText(tr("%1 samples").arg(m_pSlice->length() / 2));
     ui.doubleSpinBoxTempo->setValue(m_pSlice->bpm());
     const TempoAnalysis analysis = m_pSlice->tempoAnalysis();
     if (!analysis.isEmpty()) {
