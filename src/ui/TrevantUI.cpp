@@ -112,6 +112,7 @@ void TrevantUI::setUpEngine() {
         connect(detector, SIGNAL(calculatingBpmProgress(float)), this,
                 SLOT(slotShowBpmDetectionProgress(float)));
         connect(detector, SIGNAL(bpmDetected()), this, SLOT(updateQuickControlsOriginalBpmFromSlice()));
+        connect(detector, &TempoDetection::bpmDetected, this, &TrevantUI::slotUpdateBpmDetected);
     }
     connect(m_engine, SIGNAL(audioDeviceError(QString, QString)), this,
             SLOT(slotShowAudioDeviceError(QString, QString)));

@@ -214,6 +214,8 @@ private:
     const TransientSlicingCommand *appliedTransientCommand() const;
     // How the status bar starts while transients are being detected.
     QString transientProgressText() const;
+    // The start of the status message that announces a detected tempo.
+    static QString tempoMessagePrefix();
     QList<int> transientPoints(int sensitivity) const;
     void applySliceAtTransients();
     void pushTransientSensitivity(const QList<int> &before, const QList<int> &after, int mergeSession);

@@ -24,6 +24,7 @@
 #include "TestAudio.h"
 #include "Trevant.h"
 #include "TempoAlternativesWidget.h"
+#include "TempoDetection.h"
 #include "TimeStretchUI.h"
 #include "TrevantUI.h"
 
@@ -273,6 +274,39 @@ private slots:
                  qPrintable(QString::number(w()->form().doubleSpinBoxBpm->value())));
         // The detected value was shown without being sent back as a stretch request.
         QVERIFY(!loop()->isStretchEnabled());
+    }
+
+    // A finished detection is said in the status bar as well as shown in the tempo box,
+    // but never in place of a notice about the file, which would go with the timed message.
+    void tempoResultIsAnnouncedWithoutHidingANotice()
+    {
+        TempoDetection *detector = w()->slicer()->bpmDetector();
+        QVERIFY(detector);
+        w()->statusBar()->showMessage("Tempo Calculated: 97 BPM", 3000);
+        QVERIFY(w()->slotLoadAudioFile(g_loopPath));
+        // Another loop's tempo is not left standing as if it were this one's.
+        QCOMPARE(w()->statusBar()->currentMessage(), QString());
+        QTRY_VERIFY_WITH_TIMEOUT(w()->statusBar()->currentMessage().startsWith("Tempo Calculated: "), 30000);
+        QVERIFY2(std::fabs(loop()->bpm() - 120.0) < 1.0, qPrintable(QString::number(loop()->bpm())));
+        QCOMPARE(w()->statusBar()->currentMessage(), QString("Tempo Calculated: %1 BPM").arg(loop()->bpm(), 0, 'g'));
+        QCOMPARE(w()->form().doubleSpinBoxBpm->value(), loop()->bpm());
+
+        // The same clicks with their last half second cut off: the notice stays.
+        QFile whole(g_loopPath);
+        QVERIFY(whole.open(QIODevice::ReadOnly));
+        const QByteArray bytes = whole.readAll();
+        const QString cut = g_dir->filePath("cut clicks.wav");
+        QVERIFY(TestAudio::writeBytes(cut, bytes.left(bytes.size() - 4 * 2 * 22050)));
+        QSignalSpy detected(detector, &TempoDetection::bpmDetected);
+        QVERIFY(w()->slotLoadAudioFile(cut));
+        QVERIFY(detected.wait(30000));
+        QCoreApplication::processEvents();
+        QVERIFY(loop()->bpm() > 0.0);
+        QVERIFY2(w()->statusBar()->currentMessage().startsWith("cut clicks.wav is cut off"),
+                 qPrintable(w()->statusBar()->currentMessage()));
+
+        QVERIFY(w()->slotLoadAudioFile(g_loopPath));
+        QTRY_COMPARE_WITH_TIMEOUT(w()->form().stackedWidgetBpm->currentIndex(), 0, 30000);
     }
 
     void quickControlsStretchAndResetReallyResets()
