@@ -119,6 +119,7 @@ void TrevantUI::setUpEngine() {
     m_onsets = new OnsetAnalysisService(this);
     connect(m_onsets, &OnsetAnalysisService::analysisProgress, this, &TrevantUI::slotTransientAnalysisProgress);
     connect(m_onsets, &OnsetAnalysisService::analysisReady, this, &TrevantUI::slotTransientAnalysisReady);
+    connect(m_slicer, &Trevant::slicePointsChanged, this, &TrevantUI::slotSlicePointsChanged);
     connect(m_engine, &SliceEngine::hostApiFallback, this, [this](const QString &notice) {
         statusBar()->showMessage(notice, 10000);
     });

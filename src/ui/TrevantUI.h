@@ -214,6 +214,9 @@ private:
     const TransientSlicingCommand *appliedTransientCommand() const;
     // How the status bar starts while transients are being detected.
     QString transientProgressText() const;
+    // Whether a slicing at transients or a sensitivity change waits for the detection.
+    bool isWaitingForTransients() const;
+    void slotSlicePointsChanged();
     // The start of the status message that announces a detected tempo.
     static QString tempoMessagePrefix();
     QList<int> transientPoints(int sensitivity) const;

@@ -279,12 +279,32 @@ QString TrevantUI::transientProgressText() const {
     return tr("Detecting transients...");
 }
 
+bool TrevantUI::isWaitingForTransients() const {
+    return m_transientSlicePending || m_transientRepickPending;
+}
+
+void TrevantUI::slotSlicePointsChanged() {
+    // Slicing the loop some other way (a count, a template, a marker moved, an undo) while
+    // the detection still runs supersedes the slicing at transients asked for before it:
+    // landing later, that would throw away what the musician did last. The detection goes
+    // on, so that asking again lands at once.
+    if (!m_transientSlicePending)
+        return;
+    m_transientSlicePending = false;
+    if (!isWaitingForTransients() && statusBar()->currentMessage().startsWith(transientProgressText()))
+        statusBar()->clearMessage();
+}
+
 void TrevantUI::slotTransientAnalysisProgress(double fraction) {
+    // A detection that no longer has anything to deliver is not reported as if it had.
+    if (!isWaitingForTransients())
+        return;
     statusBar()->showMessage(tr("Detecting transients... %1%").arg(int(qBound(0.0, fraction, 1.0) * 100.0)));
 }
 
 void TrevantUI::slotTransientAnalysisReady() {
-    statusBar()->clearMessage();
+    if (statusBar()->currentMessage().startsWith(transientProgressText()))
+        statusBar()->clearMessage();
     if (m_transientSlicePending) {
         applySliceAtTransients();
         return;

@@ -7,6 +7,7 @@
 #include "DarkTheme.h"
 #include "ExportKitUI.h"
 #include "HitLoopFixture.h"
+#include "OnsetAnalysisService.h"
 #include "OnsetDetector.h"
 #include "ProjectFile.h"
 #include "Quillory.h"
@@ -1637,6 +1638,34 @@ private slots:
                  qPrintable(w()->statusBar()->currentMessage()));
         QVERIFY(w()->slicer()->slicePoints().isEmpty());
         QCOMPARE(w()->undoStack()->count(), 0);
+    }
+
+    // Slicing some other way while the transients are still being detected is what the
+    // musician did last: the detection, when it arrives, does not slice over it, and says
+    // no more about its progress. Asked for again, the slicing lands at once.
+    void otherSlicingWhileDetectingIsNotOverwritten()
+    {
+        auto &ui = w()->form();
+        QUndoStack *stack = w()->undoStack();
+        QVERIFY(w()->slotLoadAudioFile(g_hitsPath));
+        ui.actionSliceAtTransients->trigger();
+        QVERIFY(w()->onsetAnalysis()->isAnalysing());
+        ui.action8->trigger();
+        const QList<int> eight = w()->slicer()->slicePoints();
+        QCOMPARE(eight.size(), 7);
+        QVERIFY(!w()->statusBar()->currentMessage().startsWith("Detecting transients"));
+        QTRY_VERIFY_WITH_TIMEOUT(!w()->onsetAnalysis()->isAnalysing(), 60000);
+        QTest::qWait(100);
+        QCOMPARE(w()->slicer()->slicePoints(), eight);
+        QCOMPARE(stack->count(), 1);
+        QCOMPARE(stack->undoText(), QString("slice in 8"));
+        QVERIFY(!ui.widgetTransientSensitivity->isVisible());
+        QVERIFY(!w()->statusBar()->currentMessage().startsWith("Detecting transients"));
+
+        ui.actionSliceAtTransients->trigger();
+        QCOMPARE(stack->count(), 2);
+        QCOMPARE(stack->undoText(), QString("slice at transients"));
+        QCOMPARE(w()->slicer()->slicePoints().size(), HitLoopFixture::hitFrames().size());
     }
 
     // The program ends while a queued call (as the edit worker leaves them) still holds the
