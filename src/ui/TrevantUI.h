@@ -219,7 +219,8 @@ private:
     void slotSlicePointsChanged();
     // The start of the status message that announces a detected tempo.
     static QString tempoMessagePrefix();
-    QList<int> transientPoints(int sensitivity) const;
+    QList<int> transientPoints(int sensitivity, double minLengthMs) const;
+    QList<int> repickedTransientPoints(int sensitivity) const;
     void applySliceAtTransients();
     void pushTransientSensitivity(const QList<int> &before, const QList<int> &after, int mergeSession);
     void slotUndoIndexChanged();

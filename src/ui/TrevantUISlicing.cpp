@@ -209,12 +209,18 @@ const TransientSlicingCommand *TrevantUI::appliedTransientCommand() const {
     return index > 0 ? dynamic_cast<const TransientSlicingCommand *>(m_undoStack->command(index - 1)) : nullptr;
 }
 
-QList<int> TrevantUI::transientPoints(int sensitivity) const {
+QList<int> TrevantUI::transientPoints(int sensitivity, double minLengthMs) const {
     const OnsetAnalysisPtr analysis = m_onsets->analysis();
     if (!analysis)
         return m_slicer->slicePoints();
-    return OnsetAnalysisService::slicePoints(m_slicer, *analysis, sensitivity,
-                                             Settings::instance().transientMinLengthMs());
+    return OnsetAnalysisService::slicePoints(m_slicer, *analysis, sensitivity, minLengthMs);
+}
+
+QList<int> TrevantUI::repickedTransientPoints(int sensitivity) const {
+    // The sensitivity control moves the applied slicing on: it keeps the shortest slice
+    // length that slicing was made with, whatever the setting says now.
+    const TransientSlicingCommand *applied = appliedTransientCommand();
+    return transientPoints(sensitivity, applied ? applied->minLengthMs() : Settings::instance().transientMinLengthMs());
 }
 
 void TrevantUI::slotSliceAtTransients() {
@@ -238,8 +244,11 @@ void TrevantUI::applySliceAtTransients() {
     m_sensitivityDragOpen = false;
     m_sensitivityCommitPending = false;
     const int sensitivity = ui.sliderTransientSensitivity->value();
-    const QList<int> after = transientPoints(sensitivity);
-    pushSliceCommand(new SliceAtTransientsCommand(m_slicer, m_slicer->slicePoints(), after, sensitivity));
+    const double minLengthMs = Settings::instance().transientMinLengthMs();
+    const QList<int> after = transientPoints(sensitivity, minLengthMs);
+    auto *command = new SliceAtTransientsCommand(m_slicer, m_slicer->slicePoints(), after, sensitivity);
+    command->setMinLengthMs(minLengthMs);
+    pushSliceCommand(command);
     statusBar()->showMessage(tr("Sliced at %n transient(s).", nullptr, after.size()), 3000);
 }
 
@@ -248,8 +257,10 @@ void TrevantUI::pushTransientSensitivity(const QList<int> &before, const QList<i
     const int sensitivity = ui.sliderTransientSensitivity->value();
     if (!applied || (before == after && qRound(applied->sensitivity()) == sensitivity))
         return;
+    auto *command = new TransientSensitivityCommand(m_slicer, before, after, sensitivity, mergeSession);
+    command->setMinLengthMs(applied->minLengthMs());
     m_pushingSensitivity = true;
-    m_undoStack->push(new TransientSensitivityCommand(m_slicer, before, after, sensitivity, mergeSession));
+    m_undoStack->push(command);
     m_pushingSensitivity = false;
 }
 
@@ -312,7 +323,7 @@ void TrevantUI::slotTransientAnalysisReady() {
     if (!m_transientRepickPending)
         return;
     m_transientRepickPending = false;
-    const QList<int> points = transientPoints(ui.sliderTransientSensitivity->value());
+    const QList<int> points = repickedTransientPoints(ui.sliderTransientSensitivity->value());
     if (ui.sliderTransientSensitivity->isSliderDown()) {
         m_slicer->setSlicePoints(points);
     } else if (m_sensitivityCommitPending) {
@@ -344,7 +355,7 @@ void TrevantUI::slotTransientSensitivityChanged(int value) {
         m_onsets->request();
         return;
     }
-    const QList<int> points = transientPoints(value);
+    const QList<int> points = repickedTransientPoints(value);
     if (dragging)
         m_slicer->setSlicePoints(points); // drawn at once; the release makes the undo step
     else

@@ -1640,6 +1640,47 @@ private slots:
         QCOMPARE(w()->undoStack()->count(), 0);
     }
 
+    // The shortest slice length goes with each slicing at transients: after an undo back to
+    // a slicing made with a shorter one, raising the sensitivity still only adds points,
+    // whatever Advanced Slicing has been set to since.
+    void sensitivityKeepsTheMinimumLengthOfItsSlicing()
+    {
+        auto &ui = w()->form();
+        QUndoStack *stack = w()->undoStack();
+        QVERIFY(w()->slotLoadAudioFile(g_hitsPath));
+        Settings::instance().setTransientMinLengthMs(0.0);
+        ui.actionSliceAtTransients->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(stack->count(), 1, 60000);
+        const QList<int> loose = w()->slicer()->slicePoints();
+        QCOMPARE(loose.size(), HitLoopFixture::hitFrames().size());
+
+        Settings::instance().setTransientMinLengthMs(200.0);
+        ui.actionSliceAtTransients->trigger();
+        QCOMPARE(stack->count(), 2);
+        const QList<int> spaced = w()->slicer()->slicePoints();
+        QVERIFY(spaced.size() < loose.size());
+        for (int i = 1; i < spaced.size(); ++i)
+            QVERIFY((spaced[i] - spaced[i - 1]) / 2 >= HitLoopFixture::rate / 5);
+
+        stack->undo();
+        QCOMPARE(w()->slicer()->slicePoints(), loose);
+        QSlider *slider = ui.sliderTransientSensitivity;
+        QVERIFY(slider->isVisible());
+        QTest::keyClick(slider, Qt::Key_Right);
+        QCOMPARE(stack->count(), 2);
+        QCOMPARE(stack->undoText(), QString("transient sensitivity"));
+        const QList<int> raised = w()->slicer()->slicePoints();
+        for (int p : loose)
+            QVERIFY2(raised.contains(p), qPrintable(QString("point %1 lost").arg(p)));
+        // And the step's own undo brings back the points it started from.
+        stack->undo();
+        QCOMPARE(w()->slicer()->slicePoints(), loose);
+        // A new slicing takes the setting as it is now.
+        ui.actionSliceAtTransients->trigger();
+        QCOMPARE(w()->slicer()->slicePoints(), spaced);
+        Settings::instance().setTransientMinLengthMs(Settings::defaultTransientMinLengthMs);
+    }
+
     // Slicing some other way while the transients are still being detected is what the
     // musician did last: the detection, when it arrives, does not slice over it, and says
     // no more about its progress. Asked for again, the slicing lands at once.
