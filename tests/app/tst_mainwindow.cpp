@@ -1648,6 +1648,7 @@ private slots:
         auto &ui = w()->form();
         QUndoStack *stack = w()->undoStack();
         QVERIFY(w()->slotLoadAudioFile(g_hitsPath));
+        ui.sliderTransientSensitivity->setValue(qRound(OnsetDetector::defaultSensitivity));
         Settings::instance().setTransientMinLengthMs(0.0);
         ui.actionSliceAtTransients->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(stack->count(), 1, 60000);
@@ -1689,6 +1690,7 @@ private slots:
         auto &ui = w()->form();
         QUndoStack *stack = w()->undoStack();
         QVERIFY(w()->slotLoadAudioFile(g_hitsPath));
+        ui.sliderTransientSensitivity->setValue(qRound(OnsetDetector::defaultSensitivity));
         ui.actionSliceAtTransients->trigger();
         QVERIFY(w()->onsetAnalysis()->isAnalysing());
         ui.action8->trigger();
