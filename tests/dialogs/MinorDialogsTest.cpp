@@ -150,6 +150,17 @@ void MinorDialogsTest::samplePropertiesOkAndCancel()
         button(&dlg, QDialogButtonBox::Ok)->click();
     }
     QCOMPARE(loop.slice->bpm(), 0.0);
+    {
+        // Ok on a box left as it was keeps a tempo finer than its two decimals.
+        loop.slice->setBpm(123.4567);
+        changed.clear();
+        SamplePropertiesUI dlg(nullptr, loop.slice);
+        QCOMPARE(child<QDoubleSpinBox>(&dlg, "doubleSpinBoxTempo")->value(), 123.46);
+        button(&dlg, QDialogButtonBox::Ok)->click();
+        QCOMPARE(loop.slice->bpm(), 123.4567);
+        QCOMPARE(changed.count(), 0);
+        loop.slice->setBpm(0.0);
+    }
     QUndoStack stack;
     AdvancedSlicingUI slicing(nullptr, loop.slicer.get(), &stack);
     QCOMPARE(child<QDoubleSpinBox>(&slicing, "doubleSpinBoxTempo")->value(), 120.0);
