@@ -249,7 +249,11 @@ void TrevantUI::applySliceAtTransients() {
     auto *command = new SliceAtTransientsCommand(m_slicer, m_slicer->slicePoints(), after, sensitivity);
     command->setMinLengthMs(minLengthMs);
     pushSliceCommand(command);
-    statusBar()->showMessage(tr("Sliced at %n transient(s).", nullptr, after.size()), 3000);
+    // "Sliced at 0 transients" would read as if something had been cut; the control that
+    // can find softer hits is on screen now.
+    statusBar()->showMessage(after.isEmpty() ? tr("No transients found at this sensitivity.")
+                                             : tr("Sliced at %n transient(s).", nullptr, after.size()),
+                             3000);
 }
 
 void TrevantUI::pushTransientSensitivity(const QList<int> &before, const QList<int> &after, int mergeSession) {

@@ -1682,6 +1682,24 @@ private slots:
         Settings::instance().setTransientMinLengthMs(Settings::defaultTransientMinLengthMs);
     }
 
+    // Silence has no transients: the slicing says so rather than "sliced at 0", and the
+    // sensitivity control is there to look for softer hits.
+    void sliceAtTransientsOfSilenceSaysNoneWereFound()
+    {
+        auto &ui = w()->form();
+        const QString silent = g_dir->filePath("silence.wav");
+        QVERIFY(TestAudio::writeWav(silent, 2, 44100, 44100, [](long long, int) { return 0.0f; }));
+        QVERIFY(w()->slotLoadAudioFile(silent));
+        ui.action4->trigger();
+        ui.actionSliceAtTransients->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(w()->undoStack()->count(), 2, 60000);
+        QVERIFY(w()->slicer()->slicePoints().isEmpty());
+        QCOMPARE(w()->statusBar()->currentMessage(), QString("No transients found at this sensitivity."));
+        QVERIFY(ui.widgetTransientSensitivity->isVisible());
+        w()->undoStack()->undo();
+        QCOMPARE(w()->slicer()->slicePoints().size(), 3);
+    }
+
     // Slicing some other way while the transients are still being detected is what the
     // musician did last: the detection, when it arrives, does not slice over it, and says
     // no more about its progress. Asked for again, the slicing lands at once.
