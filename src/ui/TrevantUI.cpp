@@ -465,11 +465,16 @@ void TrevantUI::followEditsInZoomBar() {
     if (QSharedPointer<EditableAudioCache> cache = m_editView->editableCache())
         connect(cache.data(), SIGNAL(cacheUpdateProgress()), m_zoomBar, SLOT(setWaveformDirtyAndRepaint()),
                 Qt::UniqueConnection);
-    // Every change of the edits ends in a reset of the rendered audio; a detection kept
-    // from before it no longer fits what plays.
-    if (QSharedPointer<EditableAudioCache> cache = m_editView->editableCache())
+    // A detection kept from before a change of the edits no longer fits what plays. It goes
+    // the moment the edit is made (or undone): Slice at Transients clicked right after
+    // would otherwise cut at the old hits while the worker re-renders. Every change also
+    // ends in a reset of the rendered audio, which drops it again.
+    if (QSharedPointer<EditableAudioCache> cache = m_editView->editableCache()) {
+        connect(cache.data(), &EditableAudioCache::editedAudioChanged, m_onsets, &OnsetAnalysisService::invalidate,
+                Qt::UniqueConnection);
         connect(cache.data(), &EditableAudioCache::cacheUpdateProgress, m_onsets, &OnsetAnalysisService::invalidate,
                 Qt::UniqueConnection);
+    }
 }
 
 void TrevantUI::unlinkViews() {

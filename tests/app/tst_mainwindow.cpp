@@ -1700,6 +1700,44 @@ private slots:
         QCOMPARE(w()->slicer()->slicePoints().size(), 3);
     }
 
+    // An edit changes what the detection heard the moment it is made: muting a hit and
+    // slicing at transients straight away cuts at the hits that are left, not at the ones
+    // the detection found before the edit.
+    void sliceAtTransientsRightAfterAnEditHearsTheEdit()
+    {
+        auto &ui = w()->form();
+        QUndoStack *stack = w()->undoStack();
+        const QVector<long long> hits = HitLoopFixture::hitFrames();
+        QVERIFY(w()->slotLoadAudioFile(g_hitsPath));
+        ui.sliderTransientSensitivity->setValue(qRound(OnsetDetector::defaultSensitivity));
+        ui.actionSliceAtTransients->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(stack->count(), 1, 60000);
+        QCOMPARE(w()->slicer()->slicePoints().size(), hits.size());
+        QVERIFY(w()->onsetAnalysis()->analysis());
+
+        ui.actionEditMode->setChecked(true);
+        QAction *mute = nullptr;
+        for (QAction *a : ui.menuEffects->actions())
+            if (a->text().remove('&').contains("Mute"))
+                mute = a;
+        QVERIFY(mute);
+        w()->editView()->setFreeformSelection(int(2 * (hits[0] - 100)), int(2 * (hits[1] - 200)));
+        QTRY_VERIFY(mute->isEnabled());
+        mute->trigger();
+        ui.actionEditMode->setChecked(false);
+        ui.actionSliceAtTransients->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(stack->count(), 3, 60000);
+        QCOMPARE(stack->undoText(), QString("slice at transients"));
+        const QList<int> points = w()->slicer()->slicePoints();
+        QCOMPARE(points.size(), hits.size() - 1);
+        for (int p : points)
+            QVERIFY2(HitLoopFixture::hitNear(p, HitLoopFixture::rate / 50, HitLoopFixture::rate / 1000) > 0,
+                     qPrintable(QString("point %1 is not at a hit that is left").arg(p / 2)));
+        stack->undo();
+        stack->undo();
+        QCOMPARE(w()->slicer()->slicePoints().size(), hits.size());
+    }
+
     // Slicing some other way while the transients are still being detected is what the
     // musician did last: the detection, when it arrives, does not slice over it, and says
     // no more about its progress. Asked for again, the slicing lands at once.
