@@ -470,8 +470,8 @@ void TrevantUI::followEditsInZoomBar() {
     // would otherwise cut at the old hits while the worker re-renders. Every change also
     // ends in a reset of the rendered audio, which drops it again.
     if (QSharedPointer<EditableAudioCache> cache = m_editView->editableCache()) {
-        connect(cache.data(), &EditableAudioCache::editedAudioChanged, m_onsets, &OnsetAnalysisService::invalidate,
-                Qt::UniqueConnection);
+        connect(cache.data(), &EditableAudioCache::editedAudioChanged, m_onsets,
+                &OnsetAnalysisService::invalidate, Qt::UniqueConnection);
         connect(cache.data(), &EditableAudioCache::cacheUpdateProgress, m_onsets, &OnsetAnalysisService::invalidate,
                 Qt::UniqueConnection);
     }

@@ -220,7 +220,8 @@ QList<int> TrevantUI::repickedTransientPoints(int sensitivity) const {
     // The sensitivity control moves the applied slicing on: it keeps the shortest slice
     // length that slicing was made with, whatever the setting says now.
     const TransientSlicingCommand *applied = appliedTransientCommand();
-    return transientPoints(sensitivity, applied ? applied->minLengthMs() : Settings::instance().transientMinLengthMs());
+    return transientPoints(sensitivity,
+                           applied ? applied->minLengthMs() : Settings::instance().transientMinLengthMs());
 }
 
 void TrevantUI::slotSliceAtTransients() {
