@@ -686,6 +686,7 @@ void EditableAudioCache::queueRegion(int startSample, int endSample)
     refreshChunkTable();
     m_editedPeaks->invalidate(startSample, endSample);
     m_worker->queueRegion(startSample, endSample);
+    emit editedAudioChanged();
 }
 
 void EditableAudioCache::flushWrapWarning()

@@ -112,6 +112,11 @@ signals:
     void editRemoved(AudioEditPtr pAudioEdit);
     // The processing order changed other than by raising or lowering one edit.
     void editsReordered();
+    // GUI thread: the edited audio has changed (an edit added, removed, moved, reordered or
+    // changed), said at once, before the worker has re-rendered anything. Whoever keeps a
+    // result made from the audio drops it here, not at cacheUpdateProgress, which comes
+    // later from the worker and leaves the old result in use meanwhile.
+    void editedAudioChanged();
     void cacheUpdateProgress();
 
 private:

@@ -16,5 +16,6 @@ bool TransientSensitivityCommand::mergeWith(const QUndoCommand *other) {
         return false;
     m_listAfter = next->m_listAfter;
     m_dSensitivity = next->m_dSensitivity;
+    m_dMinLengthMs = next->m_dMinLengthMs;
     return true;
 }

@@ -1,12 +1,13 @@
 #include "TransientSlicingCommand.h"
 
+#include "Settings.h"
 #include "Trevant.h"
 
 TransientSlicingCommand::TransientSlicingCommand(Trevant *trevant, const QList<int> &before,
                                                  const QList<int> &after, double sensitivity,
                                                  QUndoCommand *parent)
     : QUndoCommand(parent), m_pTrevant(trevant), m_listBefore(before), m_listAfter(after),
-      m_dSensitivity(sensitivity) {}
+      m_dSensitivity(sensitivity), m_dMinLengthMs(Settings::defaultTransientMinLengthMs) {}
 
 void TransientSlicingCommand::redo() {
     m_pTrevant->setSlicePoints(m_listAfter);

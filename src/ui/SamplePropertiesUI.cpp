@@ -116,8 +116,11 @@ SamplePropertiesUI::SamplePropertiesUI(QWidget *parent, QSharedPointer<Slice> lo
     ui.labelDuration->setText(formatDuration(m_pSlice->durationSeconds()));
     // The file's own rate: the positions and the duration are counted in it.
     ui.labelSampleRate->setText(tr("%1 Hz").arg(m_pSlice->fileSampleRate()));
-    ui.labelNumSamples->setText(tr("%1 samples").arg(m_pSlice->length()));
+    // Samples per channel, as every other audio program counts them: the loop holds its
+    // audio as interleaved stereo, whose count is twice that whether the file is mono or not.
+    ui.labelNumSamples->setText(tr("%1 samples").arg(m_pSlice->length() / 2));
     ui.doubleSpinBoxTempo->setValue(m_pSlice->bpm());
+    m_dShownBpm = ui.doubleSpinBoxTempo->value();
     const TempoAnalysis analysis = m_pSlice->tempoAnalysis();
     if (!analysis.isEmpty()) {
         QString text = tr("Detected %1 BPM, confidence %2")
@@ -161,7 +164,10 @@ void SamplePropertiesUI::accept()
 {
     if (!m_pSlice)
         return;
+    // The box shows two decimals within 0 to 300: Ok on an untouched box keeps the tempo
+    // as it was (a tapped 123.4567, a tempo above the range) instead of storing its rounding.
     // 0 is the loop model's "no tempo"; everything that divides by the tempo checks for it.
-    m_pSlice->setBpm(ui.doubleSpinBoxTempo->value());
+    if (ui.doubleSpinBoxTempo->value() != m_dShownBpm)
+        m_pSlice->setBpm(ui.doubleSpinBoxTempo->value());
     QDialog::accept();
 }

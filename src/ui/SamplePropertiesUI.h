@@ -50,4 +50,6 @@ public slots:
 private:
     Ui_DlgSampleProperties ui;
     QSharedPointer<Slice> m_pSlice;
+    // The tempo box's value as the dialog opened, rounded to its decimals and range.
+    double m_dShownBpm = 0.0;
 };

@@ -112,12 +112,14 @@ void TrevantUI::setUpEngine() {
         connect(detector, SIGNAL(calculatingBpmProgress(float)), this,
                 SLOT(slotShowBpmDetectionProgress(float)));
         connect(detector, SIGNAL(bpmDetected()), this, SLOT(updateQuickControlsOriginalBpmFromSlice()));
+        connect(detector, &TempoDetection::bpmDetected, this, &TrevantUI::slotUpdateBpmDetected);
     }
     connect(m_engine, SIGNAL(audioDeviceError(QString, QString)), this,
             SLOT(slotShowAudioDeviceError(QString, QString)));
     m_onsets = new OnsetAnalysisService(this);
     connect(m_onsets, &OnsetAnalysisService::analysisProgress, this, &TrevantUI::slotTransientAnalysisProgress);
     connect(m_onsets, &OnsetAnalysisService::analysisReady, this, &TrevantUI::slotTransientAnalysisReady);
+    connect(m_slicer, &Trevant::slicePointsChanged, this, &TrevantUI::slotSlicePointsChanged);
     connect(m_engine, &SliceEngine::hostApiFallback, this, [this](const QString &notice) {
         statusBar()->showMessage(notice, 10000);
     });
@@ -463,11 +465,16 @@ void TrevantUI::followEditsInZoomBar() {
     if (QSharedPointer<EditableAudioCache> cache = m_editView->editableCache())
         connect(cache.data(), SIGNAL(cacheUpdateProgress()), m_zoomBar, SLOT(setWaveformDirtyAndRepaint()),
                 Qt::UniqueConnection);
-    // Every change of the edits ends in a reset of the rendered audio; a detection kept
-    // from before it no longer fits what plays.
-    if (QSharedPointer<EditableAudioCache> cache = m_editView->editableCache())
+    // A detection kept from before a change of the edits no longer fits what plays. It goes
+    // the moment the edit is made (or undone): Slice at Transients clicked right after
+    // would otherwise cut at the old hits while the worker re-renders. Every change also
+    // ends in a reset of the rendered audio, which drops it again.
+    if (QSharedPointer<EditableAudioCache> cache = m_editView->editableCache()) {
+        connect(cache.data(), &EditableAudioCache::editedAudioChanged, m_onsets,
+                &OnsetAnalysisService::invalidate, Qt::UniqueConnection);
         connect(cache.data(), &EditableAudioCache::cacheUpdateProgress, m_onsets, &OnsetAnalysisService::invalidate,
                 Qt::UniqueConnection);
+    }
 }
 
 void TrevantUI::unlinkViews() {

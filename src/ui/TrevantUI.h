@@ -214,7 +214,13 @@ private:
     const TransientSlicingCommand *appliedTransientCommand() const;
     // How the status bar starts while transients are being detected.
     QString transientProgressText() const;
-    QList<int> transientPoints(int sensitivity) const;
+    // Whether a slicing at transients or a sensitivity change waits for the detection.
+    bool isWaitingForTransients() const;
+    void slotSlicePointsChanged();
+    // The start of the status message that announces a detected tempo.
+    static QString tempoMessagePrefix();
+    QList<int> transientPoints(int sensitivity, double minLengthMs) const;
+    QList<int> repickedTransientPoints(int sensitivity) const;
     void applySliceAtTransients();
     void pushTransientSensitivity(const QList<int> &before, const QList<int> &after, int mergeSession);
     void slotUndoIndexChanged();

@@ -114,6 +114,9 @@ bool TrevantUI::slotLoadAudioFile(QString filename) {
         if (!m_loadNotice.isEmpty() && statusBar()->currentMessage() == m_loadNotice)
             statusBar()->clearMessage();
         m_loadNotice.clear();
+        // The tempo of the previous loop would read as the new one's.
+        if (statusBar()->currentMessage().startsWith(tempoMessagePrefix()))
+            statusBar()->clearMessage();
         // The detection of the previous loop is abandoned below and never reports again,
         // so its progress message would stay for good.
         if (m_onsets->isAnalysing() && statusBar()->currentMessage().startsWith(transientProgressText()))
@@ -690,8 +693,16 @@ void TrevantUI::slotUpdateSavingCancelled() {
     statusBar()->clearMessage();
 }
 
+QString TrevantUI::tempoMessagePrefix() {
+    return QStringLiteral("Tempo Calculated: ");
+}
+
 void TrevantUI::slotUpdateBpmDetected() {
     SlicePtr slice = m_slicer->currentSlice();
-    if (slice)
-        statusBar()->showMessage(QString("Tempo Calculated: %1 BPM").arg(slice->bpm(), 0, 'g'), 3000);
+    // No tempo is said in the tempo box; and whatever the bar is saying already (a notice
+    // about the file, a detection's progress) is not cut short for it: a timed message
+    // would clear the bar when it ends, and the tempo box shows the tempo either way.
+    if (!slice || !(slice->bpm() > 0.0) || !statusBar()->currentMessage().isEmpty())
+        return;
+    statusBar()->showMessage(tempoMessagePrefix() + QString("%1 BPM").arg(slice->bpm(), 0, 'g'), 3000);
 }

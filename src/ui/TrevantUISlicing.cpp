@@ -209,12 +209,19 @@ const TransientSlicingCommand *TrevantUI::appliedTransientCommand() const {
     return index > 0 ? dynamic_cast<const TransientSlicingCommand *>(m_undoStack->command(index - 1)) : nullptr;
 }
 
-QList<int> TrevantUI::transientPoints(int sensitivity) const {
+QList<int> TrevantUI::transientPoints(int sensitivity, double minLengthMs) const {
     const OnsetAnalysisPtr analysis = m_onsets->analysis();
     if (!analysis)
         return m_slicer->slicePoints();
-    return OnsetAnalysisService::slicePoints(m_slicer, *analysis, sensitivity,
-                                             Settings::instance().transientMinLengthMs());
+    return OnsetAnalysisService::slicePoints(m_slicer, *analysis, sensitivity, minLengthMs);
+}
+
+QList<int> TrevantUI::repickedTransientPoints(int sensitivity) const {
+    // The sensitivity control moves the applied slicing on: it keeps the shortest slice
+    // length that slicing was made with, whatever the setting says now.
+    const TransientSlicingCommand *applied = appliedTransientCommand();
+    return transientPoints(sensitivity,
+                           applied ? applied->minLengthMs() : Settings::instance().transientMinLengthMs());
 }
 
 void TrevantUI::slotSliceAtTransients() {
@@ -238,9 +245,16 @@ void TrevantUI::applySliceAtTransients() {
     m_sensitivityDragOpen = false;
     m_sensitivityCommitPending = false;
     const int sensitivity = ui.sliderTransientSensitivity->value();
-    const QList<int> after = transientPoints(sensitivity);
-    pushSliceCommand(new SliceAtTransientsCommand(m_slicer, m_slicer->slicePoints(), after, sensitivity));
-    statusBar()->showMessage(tr("Sliced at %n transient(s).", nullptr, after.size()), 3000);
+    const double minLengthMs = Settings::instance().transientMinLengthMs();
+    const QList<int> after = transientPoints(sensitivity, minLengthMs);
+    auto *command = new SliceAtTransientsCommand(m_slicer, m_slicer->slicePoints(), after, sensitivity);
+    command->setMinLengthMs(minLengthMs);
+    pushSliceCommand(command);
+    // "Sliced at 0 transients" would read as if something had been cut; the control that
+    // can find softer hits is on screen now.
+    statusBar()->showMessage(after.isEmpty() ? tr("No transients found at this sensitivity.")
+                                             : tr("Sliced at %n transient(s).", nullptr, after.size()),
+                             3000);
 }
 
 void TrevantUI::pushTransientSensitivity(const QList<int> &before, const QList<int> &after, int mergeSession) {
@@ -248,8 +262,10 @@ void TrevantUI::pushTransientSensitivity(const QList<int> &before, const QList<i
     const int sensitivity = ui.sliderTransientSensitivity->value();
     if (!applied || (before == after && qRound(applied->sensitivity()) == sensitivity))
         return;
+    auto *command = new TransientSensitivityCommand(m_slicer, before, after, sensitivity, mergeSession);
+    command->setMinLengthMs(applied->minLengthMs());
     m_pushingSensitivity = true;
-    m_undoStack->push(new TransientSensitivityCommand(m_slicer, before, after, sensitivity, mergeSession));
+    m_undoStack->push(command);
     m_pushingSensitivity = false;
 }
 
@@ -279,12 +295,32 @@ QString TrevantUI::transientProgressText() const {
     return tr("Detecting transients...");
 }
 
+bool TrevantUI::isWaitingForTransients() const {
+    return m_transientSlicePending || m_transientRepickPending;
+}
+
+void TrevantUI::slotSlicePointsChanged() {
+    // Slicing the loop some other way (a count, a template, a marker moved, an undo) while
+    // the detection still runs supersedes the slicing at transients asked for before it:
+    // landing later, that would throw away what the musician did last. The detection goes
+    // on, so that asking again lands at once.
+    if (!m_transientSlicePending)
+        return;
+    m_transientSlicePending = false;
+    if (!isWaitingForTransients() && statusBar()->currentMessage().startsWith(transientProgressText()))
+        statusBar()->clearMessage();
+}
+
 void TrevantUI::slotTransientAnalysisProgress(double fraction) {
+    // A detection that no longer has anything to deliver is not reported as if it had.
+    if (!isWaitingForTransients())
+        return;
     statusBar()->showMessage(tr("Detecting transients... %1%").arg(int(qBound(0.0, fraction, 1.0) * 100.0)));
 }
 
 void TrevantUI::slotTransientAnalysisReady() {
-    statusBar()->clearMessage();
+    if (statusBar()->currentMessage().startsWith(transientProgressText()))
+        statusBar()->clearMessage();
     if (m_transientSlicePending) {
         applySliceAtTransients();
         return;
@@ -292,7 +328,7 @@ void TrevantUI::slotTransientAnalysisReady() {
     if (!m_transientRepickPending)
         return;
     m_transientRepickPending = false;
-    const QList<int> points = transientPoints(ui.sliderTransientSensitivity->value());
+    const QList<int> points = repickedTransientPoints(ui.sliderTransientSensitivity->value());
     if (ui.sliderTransientSensitivity->isSliderDown()) {
         m_slicer->setSlicePoints(points);
     } else if (m_sensitivityCommitPending) {
@@ -324,7 +360,7 @@ void TrevantUI::slotTransientSensitivityChanged(int value) {
         m_onsets->request();
         return;
     }
-    const QList<int> points = transientPoints(value);
+    const QList<int> points = repickedTransientPoints(value);
     if (dragging)
         m_slicer->setSlicePoints(points); // drawn at once; the release makes the undo step
     else

@@ -7,6 +7,7 @@
 #include "DarkTheme.h"
 #include "ExportKitUI.h"
 #include "HitLoopFixture.h"
+#include "OnsetAnalysisService.h"
 #include "OnsetDetector.h"
 #include "ProjectFile.h"
 #include "Quillory.h"
@@ -24,6 +25,7 @@
 #include "TestAudio.h"
 #include "Trevant.h"
 #include "TempoAlternativesWidget.h"
+#include "TempoDetection.h"
 #include "TimeStretchUI.h"
 #include "TrevantUI.h"
 
@@ -273,6 +275,39 @@ private slots:
                  qPrintable(QString::number(w()->form().doubleSpinBoxBpm->value())));
         // The detected value was shown without being sent back as a stretch request.
         QVERIFY(!loop()->isStretchEnabled());
+    }
+
+    // A finished detection is said in the status bar as well as shown in the tempo box,
+    // but never in place of a notice about the file, which would go with the timed message.
+    void tempoResultIsAnnouncedWithoutHidingANotice()
+    {
+        TempoDetection *detector = w()->slicer()->bpmDetector();
+        QVERIFY(detector);
+        w()->statusBar()->showMessage("Tempo Calculated: 97 BPM", 3000);
+        QVERIFY(w()->slotLoadAudioFile(g_loopPath));
+        // Another loop's tempo is not left standing as if it were this one's.
+        QCOMPARE(w()->statusBar()->currentMessage(), QString());
+        QTRY_VERIFY_WITH_TIMEOUT(w()->statusBar()->currentMessage().startsWith("Tempo Calculated: "), 30000);
+        QVERIFY2(std::fabs(loop()->bpm() - 120.0) < 1.0, qPrintable(QString::number(loop()->bpm())));
+        QCOMPARE(w()->statusBar()->currentMessage(), QString("Tempo Calculated: %1 BPM").arg(loop()->bpm(), 0, 'g'));
+        QCOMPARE(w()->form().doubleSpinBoxBpm->value(), loop()->bpm());
+
+        // The same clicks with their last half second cut off: the notice stays.
+        QFile whole(g_loopPath);
+        QVERIFY(whole.open(QIODevice::ReadOnly));
+        const QByteArray bytes = whole.readAll();
+        const QString cut = g_dir->filePath("cut clicks.wav");
+        QVERIFY(TestAudio::writeBytes(cut, bytes.left(bytes.size() - 4 * 2 * 22050)));
+        QSignalSpy detected(detector, &TempoDetection::bpmDetected);
+        QVERIFY(w()->slotLoadAudioFile(cut));
+        QVERIFY(detected.wait(30000));
+        QCoreApplication::processEvents();
+        QVERIFY(loop()->bpm() > 0.0);
+        QVERIFY2(w()->statusBar()->currentMessage().startsWith("cut clicks.wav is cut off"),
+                 qPrintable(w()->statusBar()->currentMessage()));
+
+        QVERIFY(w()->slotLoadAudioFile(g_loopPath));
+        QTRY_COMPARE_WITH_TIMEOUT(w()->form().stackedWidgetBpm->currentIndex(), 0, 30000);
     }
 
     void quickControlsStretchAndResetReallyResets()
@@ -1603,6 +1638,133 @@ private slots:
                  qPrintable(w()->statusBar()->currentMessage()));
         QVERIFY(w()->slicer()->slicePoints().isEmpty());
         QCOMPARE(w()->undoStack()->count(), 0);
+    }
+
+    // The shortest slice length goes with each slicing at transients: after an undo back to
+    // a slicing made with a shorter one, raising the sensitivity still only adds points,
+    // whatever Advanced Slicing has been set to since.
+    void sensitivityKeepsTheMinimumLengthOfItsSlicing()
+    {
+        auto &ui = w()->form();
+        QUndoStack *stack = w()->undoStack();
+        QVERIFY(w()->slotLoadAudioFile(g_hitsPath));
+        ui.sliderTransientSensitivity->setValue(qRound(OnsetDetector::defaultSensitivity));
+        Settings::instance().setTransientMinLengthMs(0.0);
+        ui.actionSliceAtTransients->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(stack->count(), 1, 60000);
+        const QList<int> loose = w()->slicer()->slicePoints();
+        QCOMPARE(loose.size(), HitLoopFixture::hitFrames().size());
+
+        Settings::instance().setTransientMinLengthMs(200.0);
+        ui.actionSliceAtTransients->trigger();
+        QCOMPARE(stack->count(), 2);
+        const QList<int> spaced = w()->slicer()->slicePoints();
+        QVERIFY(spaced.size() < loose.size());
+        for (int i = 1; i < spaced.size(); ++i)
+            QVERIFY((spaced[i] - spaced[i - 1]) / 2 >= HitLoopFixture::rate / 5);
+
+        stack->undo();
+        QCOMPARE(w()->slicer()->slicePoints(), loose);
+        QSlider *slider = ui.sliderTransientSensitivity;
+        QVERIFY(slider->isVisible());
+        QTest::keyClick(slider, Qt::Key_Right);
+        QCOMPARE(stack->count(), 2);
+        QCOMPARE(stack->undoText(), QString("transient sensitivity"));
+        const QList<int> raised = w()->slicer()->slicePoints();
+        for (int p : loose)
+            QVERIFY2(raised.contains(p), qPrintable(QString("point %1 lost").arg(p)));
+        // And the step's own undo brings back the points it started from.
+        stack->undo();
+        QCOMPARE(w()->slicer()->slicePoints(), loose);
+        // A new slicing takes the setting as it is now.
+        ui.actionSliceAtTransients->trigger();
+        QCOMPARE(w()->slicer()->slicePoints(), spaced);
+        Settings::instance().setTransientMinLengthMs(Settings::defaultTransientMinLengthMs);
+    }
+
+    // Silence has no transients: the slicing says so rather than "sliced at 0", and the
+    // sensitivity control is there to look for softer hits.
+    void sliceAtTransientsOfSilenceSaysNoneWereFound()
+    {
+        auto &ui = w()->form();
+        const QString silent = g_dir->filePath("silence.wav");
+        QVERIFY(TestAudio::writeWav(silent, 2, 44100, 44100, [](long long, int) { return 0.0f; }));
+        QVERIFY(w()->slotLoadAudioFile(silent));
+        ui.action4->trigger();
+        ui.actionSliceAtTransients->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(w()->undoStack()->count(), 2, 60000);
+        QVERIFY(w()->slicer()->slicePoints().isEmpty());
+        QCOMPARE(w()->statusBar()->currentMessage(), QString("No transients found at this sensitivity."));
+        QVERIFY(ui.widgetTransientSensitivity->isVisible());
+        w()->undoStack()->undo();
+        QCOMPARE(w()->slicer()->slicePoints().size(), 3);
+    }
+
+    // An edit changes what the detection heard the moment it is made: muting a hit and
+    // slicing at transients straight away cuts at the hits that are left, not at the ones
+    // the detection found before the edit.
+    void sliceAtTransientsRightAfterAnEditHearsTheEdit()
+    {
+        auto &ui = w()->form();
+        QUndoStack *stack = w()->undoStack();
+        const QVector<long long> hits = HitLoopFixture::hitFrames();
+        QVERIFY(w()->slotLoadAudioFile(g_hitsPath));
+        ui.sliderTransientSensitivity->setValue(qRound(OnsetDetector::defaultSensitivity));
+        ui.actionSliceAtTransients->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(stack->count(), 1, 60000);
+        QCOMPARE(w()->slicer()->slicePoints().size(), hits.size());
+        QVERIFY(w()->onsetAnalysis()->analysis());
+
+        ui.actionEditMode->setChecked(true);
+        QAction *mute = nullptr;
+        for (QAction *a : ui.menuEffects->actions())
+            if (a->text().remove('&').contains("Mute"))
+                mute = a;
+        QVERIFY(mute);
+        w()->editView()->setFreeformSelection(int(2 * (hits[0] - 100)), int(2 * (hits[1] - 200)));
+        QTRY_VERIFY(mute->isEnabled());
+        mute->trigger();
+        ui.actionEditMode->setChecked(false);
+        ui.actionSliceAtTransients->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(stack->count(), 3, 60000);
+        QCOMPARE(stack->undoText(), QString("slice at transients"));
+        const QList<int> points = w()->slicer()->slicePoints();
+        QCOMPARE(points.size(), hits.size() - 1);
+        for (int p : points)
+            QVERIFY2(HitLoopFixture::hitNear(p, HitLoopFixture::rate / 50, HitLoopFixture::rate / 1000) > 0,
+                     qPrintable(QString("point %1 is not at a hit that is left").arg(p / 2)));
+        stack->undo();
+        stack->undo();
+        QCOMPARE(w()->slicer()->slicePoints().size(), hits.size());
+    }
+
+    // Slicing some other way while the transients are still being detected is what the
+    // musician did last: the detection, when it arrives, does not slice over it, and says
+    // no more about its progress. Asked for again, the slicing lands at once.
+    void otherSlicingWhileDetectingIsNotOverwritten()
+    {
+        auto &ui = w()->form();
+        QUndoStack *stack = w()->undoStack();
+        QVERIFY(w()->slotLoadAudioFile(g_hitsPath));
+        ui.sliderTransientSensitivity->setValue(qRound(OnsetDetector::defaultSensitivity));
+        ui.actionSliceAtTransients->trigger();
+        QVERIFY(w()->onsetAnalysis()->isAnalysing());
+        ui.action8->trigger();
+        const QList<int> eight = w()->slicer()->slicePoints();
+        QCOMPARE(eight.size(), 7);
+        QVERIFY(!w()->statusBar()->currentMessage().startsWith("Detecting transients"));
+        QTRY_VERIFY_WITH_TIMEOUT(!w()->onsetAnalysis()->isAnalysing(), 60000);
+        QTest::qWait(100);
+        QCOMPARE(w()->slicer()->slicePoints(), eight);
+        QCOMPARE(stack->count(), 1);
+        QCOMPARE(stack->undoText(), QString("slice in 8"));
+        QVERIFY(!ui.widgetTransientSensitivity->isVisible());
+        QVERIFY(!w()->statusBar()->currentMessage().startsWith("Detecting transients"));
+
+        ui.actionSliceAtTransients->trigger();
+        QCOMPARE(stack->count(), 2);
+        QCOMPARE(stack->undoText(), QString("slice at transients"));
+        QCOMPARE(w()->slicer()->slicePoints().size(), HitLoopFixture::hitFrames().size());
     }
 
     // The program ends while a queued call (as the edit worker leaves them) still holds the

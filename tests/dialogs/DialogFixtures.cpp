@@ -6,10 +6,10 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-bool LoadedLoop::load(double freq, double seconds, int rate, const QString &name)
+bool LoadedLoop::load(double freq, double seconds, int rate, const QString &name, int channels)
 {
     path = dir.filePath(name);
-    if (!TestAudio::writeWav(path, 2, rate, qint64(seconds * rate), TestAudio::sine(freq, rate)))
+    if (!TestAudio::writeWav(path, channels, rate, qint64(seconds * rate), TestAudio::sine(freq, rate)))
         return false;
     slicer = std::make_unique<Trevant>();
     slicer->setTempoDetection(new BpmDetector);

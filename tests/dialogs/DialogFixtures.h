@@ -15,6 +15,7 @@ struct LoadedLoop {
     SlicePtr slice;
     QString path;
 
-    // A stereo sine of freq Hz, seconds long, at rate; false when anything failed.
-    bool load(double freq, double seconds, int rate = 44100, const QString &name = QStringLiteral("loop.wav"));
+    // A sine of freq Hz, seconds long, at rate (stereo unless told); false when anything failed.
+    bool load(double freq, double seconds, int rate = 44100, const QString &name = QStringLiteral("loop.wav"),
+              int channels = 2);
 };

@@ -81,7 +81,8 @@ void MinorDialogsTest::samplePropertiesShowsTheLoop()
     QVERIFY(text(&dlg, "labelFilename").contains("..."));
     QCOMPARE(text(&dlg, "labelDuration"), QString("01m:01s:500ms"));
     QCOMPARE(text(&dlg, "labelSampleRate"), QString("48000 Hz"));
-    QCOMPARE(text(&dlg, "labelNumSamples"), QString("5904000 samples"));
+    // Samples per channel: 61.5 s at 48 kHz, not the interleaved count of both channels.
+    QCOMPARE(text(&dlg, "labelNumSamples"), QString("2952000 samples"));
     QCOMPARE(child<QDoubleSpinBox>(&dlg, "doubleSpinBoxTempo")->value(), loop.slice->bpm());
     // The detection's confidence and fit, as stored with the loop.
     TempoAnalysis analysis;
@@ -93,6 +94,14 @@ void MinorDialogsTest::samplePropertiesShowsTheLoop()
     SamplePropertiesUI detected(nullptr, loop.slice);
     QCOMPARE(text(&detected, "labelTempoConfidence"),
              QString("Detected 125.00 BPM, confidence 0.63\n8 bars at 125.00 BPM"));
+
+    // A mono file of 1.5 s at 44.1 kHz has 66150 samples and lasts 1.5 s, however the
+    // loop holds it.
+    LoadedLoop mono;
+    QVERIFY(mono.load(440.0, 1.5, 44100, "mono.wav", 1));
+    SamplePropertiesUI monoDlg(nullptr, mono.slice);
+    QCOMPARE(text(&monoDlg, "labelNumSamples"), QString("66150 samples"));
+    QCOMPARE(text(&monoDlg, "labelDuration"), QString("00m:01s:500ms"));
 }
 
 void MinorDialogsTest::samplePropertiesTempoButtons()
@@ -141,6 +150,17 @@ void MinorDialogsTest::samplePropertiesOkAndCancel()
         button(&dlg, QDialogButtonBox::Ok)->click();
     }
     QCOMPARE(loop.slice->bpm(), 0.0);
+    {
+        // Ok on a box left as it was keeps a tempo finer than its two decimals.
+        loop.slice->setBpm(123.4567);
+        changed.clear();
+        SamplePropertiesUI dlg(nullptr, loop.slice);
+        QCOMPARE(child<QDoubleSpinBox>(&dlg, "doubleSpinBoxTempo")->value(), 123.46);
+        button(&dlg, QDialogButtonBox::Ok)->click();
+        QCOMPARE(loop.slice->bpm(), 123.4567);
+        QCOMPARE(changed.count(), 0);
+        loop.slice->setBpm(0.0);
+    }
     QUndoStack stack;
     AdvancedSlicingUI slicing(nullptr, loop.slicer.get(), &stack);
     QCOMPARE(child<QDoubleSpinBox>(&slicing, "doubleSpinBoxTempo")->value(), 120.0);
