@@ -45,7 +45,8 @@ qint64 BandPlacer::earliest(const OnsetDetector::FrameReader &reader, qint64 fra
         float v = 0.0f;
         for (int c = 0; c < m_channels; ++c)
             v += m_raw[size_t(i) * size_t(m_channels) + size_t(c)];
-        m_mono[size_t(lo - readFrom + i)] = std::isfinite(v) ? v : 0.0f;
+        m_mono[size_t(lo - readFrom + i)] =
+            std::isfinite(v) ? std::clamp(v, -OnsetDetector::kLoudestSample, OnsetDetector::kLoudestSample) : 0.0f;
     }
     m_level.assign(size_t(count) * size_t(bands), 0.0f);
     for (int j = 0; j < count; ++j) {

@@ -656,6 +656,8 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
                 float s = out[i];
                 if (!std::isfinite(s))
                     out[i] = s = 0.0f;
+                else if (std::fabs(s) > OnsetDetector::kLoudestSample)
+                    out[i] = s = std::copysign(OnsetDetector::kLoudestSample, s);
                 broadMax = std::max(broadMax, std::fabs(s));
                 edgeMax = std::max(edgeMax, std::fabs(s - previous));
                 brightMax = std::max(brightMax, std::fabs(s - 2.0f * previous + beforePrevious));

@@ -47,6 +47,11 @@ public:
     // again at other tempi, timings and velocities (F at least 0.97 on each).
     static constexpr double defaultSensitivity = 53.0;
     static constexpr double defaultMinLengthMs = 30.0;
+    // The analysis hears every sample beyond this (36 dB over full scale) as this. A float
+    // file may go over full scale, but a damaged one can hold values up to 3e38, whose
+    // powers overflow to infinity and leave no finite level to measure the hits against:
+    // a single burst of 1e20 in a loop took every slice point away.
+    static constexpr float kLoudestSample = 64.0f;
 
     static OnsetAnalysis analyse(const FrameReader &reader, qint64 frames, int channels,
                                  int sampleRate, const Progress &progress = {});

@@ -605,6 +605,20 @@ void OnsetDetectorTest::silenceShortAndBrokenInputGiveNothing()
     for (const OnsetCandidate &c : damaged.candidates)
         QVERIFY(c.startFrame >= 0 && c.startFrame < loop.frames() && std::isfinite(c.strength));
 
+    // A few milliseconds of damage with huge finite values (a float file may hold up to
+    // 3e38) neither overflows the analysis nor silences the hits around it.
+    const QVector<qint64> clean = OnsetDetector::pick(analyse(loop), OnsetDetector::defaultSensitivity, 30, 0, loop.frames());
+    for (float huge : {1e4f, 1e20f}) {
+        std::vector<float> burst = loop.stereo;
+        const qint64 at = qint64(0.6 * kRate);
+        std::fill(burst.begin() + 2 * at, burst.begin() + 2 * (at + 100), huge);
+        QVector<qint64> starts = OnsetDetector::pick(OnsetDetector::analyse(readerFor(burst, 2), loop.frames(), 2, kRate),
+                                                     OnsetDetector::defaultSensitivity, 30, 0, loop.frames());
+        starts.erase(std::remove_if(starts.begin(), starts.end(), [&](qint64 s) { return std::llabs(s - at) < kRate / 100; }),
+                     starts.end());
+        QCOMPARE(starts, clean);
+    }
+
     // Abandoning through the progress callback leaves nothing half-made.
     QVERIFY(OnsetDetector::analyse(readerFor(loop.stereo, 2), loop.frames(), 2, kRate, [](double) { return false; }).isEmpty());
     // Nonsense picking arguments give nothing or a sane set, never a crash.
