@@ -14,11 +14,13 @@
 #include "TestAudio.h"
 #include "Trevant.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QtTest>
 #include <atomic>
 #include <cmath>
+#include <limits>
 #include <thread>
 #include <sndfile.h>
 
@@ -369,6 +371,47 @@ void EngineTest::previewFilesThroughTheMix()
     engine.setPreviewFile(quad);
     engine.processAudio(silent.data(), 256);
     QCOMPARE(firstSoundFrame(silent), -1LL);
+}
+
+// A file in a folder deeper than libsndfile's 1024-byte limit on a path previews like
+// any other; NaN and infinities in a float file (a damaged render) play as silence,
+// not as values that poison the whole mix.
+void EngineTest::previewOpensDeepPathsAndSilencesNonFiniteSamples()
+{
+    AlsaRig rig(AlsaRig::NoDevice);
+    SliceEngine engine;
+    QString deep = rig.filePath(QString(200, QLatin1Char('d')));
+    for (int i = 0; i < 5; ++i)
+        deep += QLatin1Char('/') + QString(200, QLatin1Char('a' + i));
+    QVERIFY(QDir().mkpath(deep));
+    const QString far = deep + "/far.wav";
+    QVERIFY(QFile::encodeName(far).size() > 1024);
+    const QString near = rig.filePath("near.wav");
+    QVERIFY(TestAudio::writeWav(near, 2, 44100, 3000, [](long long f, int c) { return c ? -0.25f : float(f) / 4096.0f; }));
+    QVERIFY(QFile::copy(near, far));
+    engine.setPreviewFile(far);
+    QVERIFY(engine.isPreviewPlaying());
+    std::vector<float> buffer(2 * 4096, 0.0f);
+    engine.processAudio(buffer.data(), 4096);
+    for (int f = 0; f < 4096; ++f) {
+        QCOMPARE(buffer[size_t(2 * f)], f < 3000 ? float(f) / 4096.0f : 0.0f);
+        QCOMPARE(buffer[size_t(2 * f + 1)], f < 3000 ? -0.25f : 0.0f);
+    }
+
+    const QString damaged = rig.filePath("damaged.wav");
+    QVERIFY(TestAudio::writeWav(damaged, 2, 44100, 2000, [](long long f, int c) {
+        if (f % 100 == 7)
+            return c ? std::numeric_limits<float>::infinity() : std::numeric_limits<float>::quiet_NaN();
+        return 0.5f;
+    }));
+    engine.setPreviewFile(damaged);
+    std::fill(buffer.begin(), buffer.end(), 0.0f);
+    engine.processAudio(buffer.data(), 2048);
+    for (int f = 0; f < 2000; ++f) {
+        const float want = f % 100 == 7 ? 0.0f : 0.5f;
+        QCOMPARE(buffer[size_t(2 * f)], want);
+        QCOMPARE(buffer[size_t(2 * f + 1)], want);
+    }
 }
 
 void EngineTest::midiNoteStartsItsSlice()

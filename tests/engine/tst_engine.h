@@ -13,6 +13,7 @@ private slots:
     void previewAndPadAreMixed();
     void largeDeviceBuffersRenderInPieces();
     void previewFilesThroughTheMix();
+    void previewOpensDeepPathsAndSilencesNonFiniteSamples();
     void midiNoteStartsItsSlice();
     void guiSwapsWhileTheMixRuns();
     void deadStreamIsRecreatedByTheHealthCheck();
