@@ -14,6 +14,7 @@ private slots:
     void largeDeviceBuffersRenderInPieces();
     void previewFilesThroughTheMix();
     void previewOpensDeepPathsAndSilencesNonFiniteSamples();
+    void oddFilesPlayCleanly();
     void midiNoteStartsItsSlice();
     void guiSwapsWhileTheMixRuns();
     void deadStreamIsRecreatedByTheHealthCheck();
