@@ -419,10 +419,13 @@ void Trevant::sliceEvenly(unsigned slices) {
         // Points closer together than a crossing's spacing all find the same crossing, and
         // a sample that is exactly zero counts as a crossing from either side, one frame
         // apart: they become one point, on the frame nearer zero, never a one-frame slice.
+        // A point drawn onto the start or end of the sliced span would leave an empty one.
         std::sort(added.begin(), added.end());
         auto mono = [&slice](int i) { return std::fabs(slice->sampleAt(i) + slice->sampleAt(i + 1)); };
         QList<int> merged;
         for (int p : added) {
+            if (p <= from || p >= from + span)
+                continue;
             if (!merged.isEmpty() && p - merged.last() <= 2) {
                 if (p != merged.last() && mono(p) < mono(merged.last()))
                     merged.last() = p;
