@@ -7,6 +7,7 @@
 #include "AudioDevice.h"
 #include "BankSampler.h"
 #include "EngineFixtures.h"
+#include "LongLoop.h"
 #include "MidiInput.h"
 #include "MidiProcessor.h"
 #include "Settings.h"
@@ -502,6 +503,55 @@ void EngineTest::oddFilesPlayCleanly()
                 QVERIFY2(firstSoundFrame(std::vector<float>(out.end() - 2 * 512, out.end())) >= 0, qPrintable(what));
         }
     }
+}
+
+// Ten minutes cut into 64 slices: the last slices, over 50 million samples into the
+// file, play exactly what the file holds there, and a region loop over the last slice
+// wraps onto its own start. (At the mix's own rate, so that samples compare exactly.)
+void EngineTest::tenMinutesInSixtyFourSlices()
+{
+    AlsaRig rig(AlsaRig::NoDevice);
+    SliceEngine engine;
+    const int rate = engine.sampleRate();
+    const QString path = rig.filePath("long.wav");
+    const long long frames = 10LL * 60 * rate;
+    SlicePtr reference = LongLoop::writeAndLoad(path, rate, frames);
+    QVERIFY(reference && reference->length() == 2 * frames);
+    Settings::instance().set("fade_in_out_slices", "0");
+    QVERIFY(engine.slicer()->slotLoadLoop(path));
+    SlicePtr loop = engine.slicer()->currentSlice();
+    QVERIFY(waitUntilLoaded(loop, 120000));
+    engine.slicer()->sliceEvenly(64);
+    const QList<int> points = engine.slicer()->slicePoints();
+    QCOMPARE(points.size(), 63);
+    for (int slice : {62, 63}) {
+        const int start = points[slice - 1];
+        engine.slicer()->playFrom(start);
+        std::vector<float> out(2 * 4096, 0.0f);
+        engine.processAudio(out.data(), 4096);
+        for (int i = 0; i < 2 * 4096; ++i)
+            if (out[size_t(i)] != reference->sampleAt(start + i))
+                QFAIL(qPrintable(QString("slice %1 sample %2: %3 vs %4").arg(slice).arg(i).arg(out[size_t(i)]).arg(reference->sampleAt(start + i))));
+        loop->play(false, 0, 0);
+    }
+    // The last slice looped: after its end the next block starts over at its start.
+    const int lastStart = points.last();
+    loop->setLoop(lastStart, loop->length());
+    loop->setLoopMode(2);
+    engine.slicer()->playFrom(lastStart);
+    const long long sliceFrames = (loop->length() - lastStart) / 2;
+    std::vector<float> block(2 * 8192);
+    long long played = 0;
+    while (played + 8192 <= sliceFrames) {
+        engine.processAudio(block.data(), 8192);
+        played += 8192;
+    }
+    std::fill(block.begin(), block.end(), 0.0f);
+    engine.processAudio(block.data(), 8192);
+    const long long wrapped = sliceFrames - played;
+    for (long long f = wrapped; f < wrapped + 100; ++f)
+        QCOMPARE(block[size_t(2 * f)], reference->sampleAt(int(lastStart + 2 * (f - wrapped))));
+    loop->play(false, 0, 0);
 }
 
 void EngineTest::midiNoteStartsItsSlice()

@@ -15,6 +15,7 @@ private slots:
     void previewFilesThroughTheMix();
     void previewOpensDeepPathsAndSilencesNonFiniteSamples();
     void oddFilesPlayCleanly();
+    void tenMinutesInSixtyFourSlices();
     void midiNoteStartsItsSlice();
     void guiSwapsWhileTheMixRuns();
     void deadStreamIsRecreatedByTheHealthCheck();
