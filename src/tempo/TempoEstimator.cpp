@@ -360,10 +360,16 @@ void TempoEstimator::Impl::flushWaitingFrame() {
 
 void TempoEstimator::Impl::appendFeatures(const double *sums, double squares, const double *frame) {
     m_rmsFeature.push_back(std::sqrt(squares / m_iBlockSize));
-    double total = 0.0;
-    for (int j = 0; j < m_iBlockSize; ++j)
-        total += frame[j];
-    m_frameMean.push_back(total / m_iBlockSize);
+    // Four running sums: one alone is a chain of dependent additions nearly as slow as
+    // the transform. Only the level check reads the mean, so its rounding order is free.
+    double partial[4] = {0.0, 0.0, 0.0, 0.0};
+    int j = 0;
+    for (; j + 4 <= m_iBlockSize; j += 4)
+        for (int l = 0; l < 4; ++l)
+            partial[l] += frame[j + l];
+    for (; j < m_iBlockSize; ++j)
+        partial[0] += frame[j];
+    m_frameMean.push_back((partial[0] + partial[1] + partial[2] + partial[3]) / m_iBlockSize);
 
     const int lowBins = m_pLowSpectrum->binCount();
     const int highBins = m_pHighSpectrum->binCount();
