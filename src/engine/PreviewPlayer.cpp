@@ -1,10 +1,12 @@
 #include "PreviewPlayer.h"
 
 #include "EngineLogging.h"
+#include "FiniteSamples.h"
 
 #include <QFile>
 #include <algorithm>
 #include <chrono>
+#include <fcntl.h>
 
 namespace {
 constexpr int kReadFrames = 2048;
@@ -12,7 +14,11 @@ constexpr int kReadFrames = 2048;
 
 PreviewPlayer::PreviewPlayer(const QString &path) : m_fileName(path)
 {
-    m_file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &m_info);
+    // Opened by descriptor: libsndfile refuses paths longer than 1024 bytes. The descriptor
+    // is libsndfile's from here on, even when it fails to open the file (it closes it then,
+    // whatever it is told), so it is never closed here.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    m_file = fd >= 0 ? sf_open_fd(fd, SFM_READ, &m_info, SF_TRUE) : nullptr;
     if (!m_file || !sf_format_check(&m_info)) {
         qCDebug(lcEngine) << "Error opening file" << path;
         if (m_file)
@@ -70,6 +76,9 @@ bool PreviewPlayer::fill()
             m_fileDone.store(true);
             return false;
         }
+        // A damaged float file's NaN or infinity would poison everything mixed after it.
+        if (FiniteSamples::anyNonFinite(m_readBuffer.get(), size_t(got * channels)))
+            FiniteSamples::zeroNonFinite(m_readBuffer.get(), size_t(got * channels));
         long long w = m_written.load();
         for (sf_count_t f = 0; f < got; ++f) {
             const float left = m_readBuffer[size_t(f * channels)];

@@ -407,13 +407,35 @@ void Trevant::sliceEvenly(unsigned slices) {
     // block, and snapping reads a search window of samples for every point. Only the GUI
     // thread changes the list, so the swap below replaces what was read above.
     const bool snap = snapsToZeroCrossings();
+    QList<int> added;
     // 64-bit: k × span overflows 32 bits on long files.
     for (qint64 k = 1; k < qint64(slices); ++k) {
         const qint64 offset = k * span;
         const qint64 step = offset >= 0 ? offset / slices : -((-offset + slices - 1) / slices);
         const int position = int(from + step) & ~1;
-        points.append(snap ? nearestZeroCrossing(slice.data(), position) & ~1 : position);
+        added.append(snap ? nearestZeroCrossing(slice.data(), position) & ~1 : position);
     }
+    if (snap) {
+        // Points closer together than a crossing's spacing all find the same crossing, and
+        // a sample that is exactly zero counts as a crossing from either side, one frame
+        // apart: they become one point, on the frame nearer zero, never a one-frame slice.
+        // A point drawn onto the start or end of the sliced span would leave an empty one.
+        std::sort(added.begin(), added.end());
+        auto mono = [&slice](int i) { return std::fabs(slice->sampleAt(i) + slice->sampleAt(i + 1)); };
+        QList<int> merged;
+        for (int p : added) {
+            if (p <= from || p >= from + span)
+                continue;
+            if (!merged.isEmpty() && p - merged.last() <= 2) {
+                if (p != merged.last() && mono(p) < mono(merged.last()))
+                    merged.last() = p;
+                continue;
+            }
+            merged.append(p);
+        }
+        added.swap(merged);
+    }
+    points.append(added);
     std::sort(points.begin(), points.end());
     points.erase(std::unique(points.begin(), points.end()), points.end());
     {

@@ -203,7 +203,7 @@ public:
     // features are still appended strictly in frame order.
     void analyseFrame();
     void flushWaitingFrame();
-    void appendFeatures(const double *sums, double squares);
+    void appendFeatures(const double *sums, double squares, const double *frame);
     void autocorrelate(const std::vector<double> &feature, int length, std::vector<double> &out) const;
     template <typename Visit> void forEachWindow(int lag, int length, Visit &&visit) const;
     double periodicity(double bpm) const;
@@ -228,6 +228,8 @@ public:
     std::vector<double> m_lowFeature;
     std::vector<double> m_highFeature;
     std::vector<double> m_rmsFeature;
+    // Each frame's mean sample, so that the level check can take out a constant offset.
+    std::vector<double> m_frameMean;
     std::vector<double> m_candidates;
     // Kept from the last estimate so that other tempi can be weighed with the same comb.
     std::vector<double> m_mixed;
@@ -342,8 +344,8 @@ void TempoEstimator::Impl::analyseFrame() {
     double squares[2];
     m_frameSums(frames, 2, m_bandTable.data(), m_iBlockSize, m_iLanes, m_laneSums.data(), squares);
     m_bFrameWaiting = false;
-    appendFeatures(m_laneSums.data(), squares[0]);
-    appendFeatures(m_laneSums.data() + m_iLanes, squares[1]);
+    appendFeatures(m_laneSums.data(), squares[0], frames[0]);
+    appendFeatures(m_laneSums.data() + m_iLanes, squares[1], frames[1]);
 }
 
 void TempoEstimator::Impl::flushWaitingFrame() {
@@ -353,11 +355,21 @@ void TempoEstimator::Impl::flushWaitingFrame() {
     double squares[1];
     m_frameSums(frames, 1, m_bandTable.data(), m_iBlockSize, m_iLanes, m_laneSums.data(), squares);
     m_bFrameWaiting = false;
-    appendFeatures(m_laneSums.data(), squares[0]);
+    appendFeatures(m_laneSums.data(), squares[0], frames[0]);
 }
 
-void TempoEstimator::Impl::appendFeatures(const double *sums, double squares) {
+void TempoEstimator::Impl::appendFeatures(const double *sums, double squares, const double *frame) {
     m_rmsFeature.push_back(std::sqrt(squares / m_iBlockSize));
+    // Four running sums: one alone is a chain of dependent additions nearly as slow as
+    // the transform. Only the level check reads the mean, so its rounding order is free.
+    double partial[4] = {0.0, 0.0, 0.0, 0.0};
+    int j = 0;
+    for (; j + 4 <= m_iBlockSize; j += 4)
+        for (int l = 0; l < 4; ++l)
+            partial[l] += frame[j + l];
+    for (; j < m_iBlockSize; ++j)
+        partial[0] += frame[j];
+    m_frameMean.push_back((partial[0] + partial[1] + partial[2] + partial[3]) / m_iBlockSize);
 
     const int lowBins = m_pLowSpectrum->binCount();
     const int highBins = m_pHighSpectrum->binCount();
@@ -473,18 +485,34 @@ double TempoEstimator::Impl::recurrence(double lag, int length) const {
 }
 
 bool TempoEstimator::Impl::levelMoves() const {
-    const int frames = static_cast<int>(m_rmsFeature.size());
+    // The first frame starts on the silence before the recording and the last may end on
+    // the silence after it: with an offset, those steps alone would read as movement.
+    const int all = static_cast<int>(m_rmsFeature.size());
+    const int first = all > kLevelFrames + 2 ? 1 : 0;
+    const int frames = all - 2 * first;
     const int span = std::min(kLevelFrames, frames);
     if (span <= 0)
         return false;
+    // A constant offset (DC on a recording) adds the same to every frame's energy and
+    // would drown how much the level moves: each frame's energy is taken about the
+    // recording's mean instead of about zero.
+    double offset = 0.0;
+    for (int i = first; i < first + frames; ++i)
+        offset += m_frameMean[i];
+    offset /= frames;
+    std::vector<double> frameEnergy(static_cast<size_t>(frames));
+    for (int i = 0; i < frames; ++i) {
+        const double rms = m_rmsFeature[first + i];
+        frameEnergy[i] = std::max(0.0, rms * rms - 2.0 * offset * m_frameMean[first + i] + offset * offset);
+    }
     // Levels of kLevelFrames frames at a time, as a running sum of their energies.
     std::vector<double> levels;
     levels.reserve(static_cast<size_t>(frames - span + 1));
     double energy = 0.0;
     for (int i = 0; i < frames; ++i) {
-        energy += m_rmsFeature[i] * m_rmsFeature[i];
+        energy += frameEnergy[i];
         if (i >= span)
-            energy -= m_rmsFeature[i - span] * m_rmsFeature[i - span];
+            energy -= frameEnergy[i - span];
         if (i >= span - 1)
             levels.push_back(std::sqrt(std::max(0.0, energy) / span));
     }
@@ -493,6 +521,9 @@ bool TempoEstimator::Impl::levelMoves() const {
     for (double v : levels)
         mean += v;
     mean /= n;
+    // Nothing left beside the offset but its rounding: nothing beats.
+    if (!(mean > 1e-6 * std::fabs(offset)))
+        return false;
     double variance = 0.0;
     for (double v : levels)
         variance += (v - mean) * (v - mean);

@@ -7,6 +7,7 @@
 #include "AudioDevice.h"
 #include "BankSampler.h"
 #include "EngineFixtures.h"
+#include "LongLoop.h"
 #include "MidiInput.h"
 #include "MidiProcessor.h"
 #include "Settings.h"
@@ -14,11 +15,13 @@
 #include "TestAudio.h"
 #include "Trevant.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QtTest>
 #include <atomic>
 #include <cmath>
+#include <limits>
 #include <thread>
 #include <sndfile.h>
 
@@ -369,6 +372,186 @@ void EngineTest::previewFilesThroughTheMix()
     engine.setPreviewFile(quad);
     engine.processAudio(silent.data(), 256);
     QCOMPARE(firstSoundFrame(silent), -1LL);
+}
+
+// A file in a folder deeper than libsndfile's 1024-byte limit on a path previews like
+// any other; NaN and infinities in a float file (a damaged render) play as silence,
+// not as values that poison the whole mix.
+void EngineTest::previewOpensDeepPathsAndSilencesNonFiniteSamples()
+{
+    AlsaRig rig(AlsaRig::NoDevice);
+    SliceEngine engine;
+    QString deep = rig.filePath(QString(200, QLatin1Char('d')));
+    for (int i = 0; i < 5; ++i)
+        deep += QLatin1Char('/') + QString(200, QLatin1Char('a' + i));
+    QVERIFY(QDir().mkpath(deep));
+    const QString far = deep + "/far.wav";
+    QVERIFY(QFile::encodeName(far).size() > 1024);
+    const QString near = rig.filePath("near.wav");
+    QVERIFY(TestAudio::writeWav(near, 2, 44100, 3000, [](long long f, int c) { return c ? -0.25f : float(f) / 4096.0f; }));
+    QVERIFY(QFile::copy(near, far));
+    engine.setPreviewFile(far);
+    QVERIFY(engine.isPreviewPlaying());
+    std::vector<float> buffer(2 * 4096, 0.0f);
+    engine.processAudio(buffer.data(), 4096);
+    for (int f = 0; f < 4096; ++f) {
+        QCOMPARE(buffer[size_t(2 * f)], f < 3000 ? float(f) / 4096.0f : 0.0f);
+        QCOMPARE(buffer[size_t(2 * f + 1)], f < 3000 ? -0.25f : 0.0f);
+    }
+
+    const QString damaged = rig.filePath("damaged.wav");
+    QVERIFY(TestAudio::writeWav(damaged, 2, 44100, 2000, [](long long f, int c) {
+        if (f % 100 == 7)
+            return c ? std::numeric_limits<float>::infinity() : std::numeric_limits<float>::quiet_NaN();
+        return 0.5f;
+    }));
+    engine.setPreviewFile(damaged);
+    std::fill(buffer.begin(), buffer.end(), 0.0f);
+    engine.processAudio(buffer.data(), 2048);
+    for (int f = 0; f < 2000; ++f) {
+        const float want = f % 100 == 7 ? 0.0f : 0.5f;
+        QCOMPARE(buffer[size_t(2 * f)], want);
+        QCOMPARE(buffer[size_t(2 * f + 1)], want);
+    }
+}
+
+// Files at the edges of what loads: rates far from the device's, more channels than
+// two, 24-bit, a single frame, float data holding NaN and infinities. Each plays whole,
+// as a looped region, stretched and pitched, through the mix the sound card pulls:
+// finite, bounded output at the pitch the file holds, and the mix never stalls.
+void EngineTest::oddFilesPlayCleanly()
+{
+    AlsaRig rig(AlsaRig::NoDevice);
+    SliceEngine engine;
+    const int deviceRate = engine.slicer()->engineSampleRate();
+    QVERIFY(deviceRate > 0);
+    const auto sine441 = [](int rate) {
+        return [rate](long long f, int c) { return sineSample(f, c, rate); };
+    };
+    struct OddFile {
+        QString name;
+        int format;
+        int channels;
+        int rate;
+        long long frames;
+        TestAudio::Generator gen;
+        bool isSine;
+    };
+    const auto damaged = [](long long f, int c) {
+        if (f % 100 == 7)
+            return c ? std::numeric_limits<float>::infinity() : std::numeric_limits<float>::quiet_NaN();
+        if (f % 100 == 8)
+            return -std::numeric_limits<float>::infinity();
+        return sineSample(f, c, 44100);
+    };
+    const OddFile files[] = {
+        {"mono8k.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 8000, 8000, sine441(8000), true},
+        {"six.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 6, 48000, 48000, sine441(48000), false},
+        {"fast.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 192000, 192000, sine441(192000), true},
+        {"deep.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 2, 44100, 44100, sine441(44100), true},
+        {"one.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 1, [](long long, int) { return 0.5f; }, false},
+        {"damaged.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 44100, 44100, damaged, false},
+    };
+    for (const OddFile &file : files) {
+        const QString path = rig.filePath(file.name);
+        QVERIFY(TestAudio::writeSndFile(path, file.format, file.channels, file.rate, file.frames, file.gen));
+        QVERIFY(engine.slicer()->slotLoadLoop(path));
+        SlicePtr loop = engine.slicer()->currentSlice();
+        QVERIFY(waitUntilLoaded(loop));
+        const int length = loop->length();
+        for (int variant = 0; variant < 4; ++variant) {
+            loop->setLoopMode(0);
+            loop->setStretchEnabled(variant >= 2);
+            loop->setPitch(variant == 3 ? 7 : 0);
+            loop->setTimeStretchRatio(1.0, 0);
+            if (variant == 2)
+                loop->setTimeStretchRatio(1.25, 0);
+            if (variant == 1) {
+                loop->setLoop(0, std::max(2, (length / 4) & ~1));
+                loop->setLoopMode(2);
+            }
+            engine.slicer()->playFrom(0);
+            std::vector<float> out;
+            std::vector<float> block(2 * 512);
+            for (int b = 0; b < 400; ++b) {
+                std::fill(block.begin(), block.end(), 0.0f);
+                engine.processAudio(block.data(), 512);
+                out.insert(out.end(), block.begin(), block.end());
+            }
+            loop->play(false, 0, 0);
+            const QString what = QString("%1 variant %2").arg(file.name).arg(variant);
+            float peak[2] = {0.0f, 0.0f};
+            for (size_t i = 0; i < out.size(); ++i) {
+                if (!std::isfinite(out[i]))
+                    QFAIL(qPrintable(QString("%1: sample %2 is %3").arg(what).arg(i).arg(out[i])));
+                peak[i % 2] = std::max(peak[i % 2], std::fabs(out[i]));
+            }
+            QVERIFY2(peak[0] <= 1.0f, qPrintable(QString("%1: peak %2").arg(what).arg(peak[0])));
+            if (!file.isSine)
+                continue;
+            // Mono reaches both sides alike; stereo keeps its sides (the right is half the left).
+            const float rightShare = file.channels == 1 ? 1.0f : 0.5f;
+            QVERIFY2(std::fabs(peak[1] - rightShare * peak[0]) < 0.02f * peak[0],
+                     qPrintable(QString("%1: peaks %2 %3").arg(what).arg(peak[0]).arg(peak[1])));
+            // At the file's own pitch whatever its rate; a fifth up when pitched by 7.
+            const double want = variant == 3 ? 441.0 * std::pow(2.0, 7.0 / 12.0) : 441.0;
+            const double hz = TestAudio::frequency(out, 0, 2000, 10000, deviceRate);
+            QVERIFY2(std::fabs(hz - want) < (variant >= 2 ? 0.015 : 0.002) * want,
+                     qPrintable(QString("%1: %2 Hz").arg(what).arg(hz)));
+            // The looped region keeps sounding long after the file would have ended.
+            if (variant == 1)
+                QVERIFY2(firstSoundFrame(std::vector<float>(out.end() - 2 * 512, out.end())) >= 0, qPrintable(what));
+        }
+    }
+}
+
+// Ten minutes cut into 64 slices: the last slices, over 50 million samples into the
+// file, play exactly what the file holds there, and a region loop over the last slice
+// wraps onto its own start. (At the mix's own rate, so that samples compare exactly.)
+void EngineTest::tenMinutesInSixtyFourSlices()
+{
+    AlsaRig rig(AlsaRig::NoDevice);
+    SliceEngine engine;
+    const int rate = engine.sampleRate();
+    const QString path = rig.filePath("long.wav");
+    const long long frames = 10LL * 60 * rate;
+    SlicePtr reference = LongLoop::writeAndLoad(path, rate, frames);
+    QVERIFY(reference && reference->length() == 2 * frames);
+    Settings::instance().set("fade_in_out_slices", "0");
+    QVERIFY(engine.slicer()->slotLoadLoop(path));
+    SlicePtr loop = engine.slicer()->currentSlice();
+    QVERIFY(waitUntilLoaded(loop, 120000));
+    engine.slicer()->sliceEvenly(64);
+    const QList<int> points = engine.slicer()->slicePoints();
+    QCOMPARE(points.size(), 63);
+    for (int slice : {62, 63}) {
+        const int start = points[slice - 1];
+        engine.slicer()->playFrom(start);
+        std::vector<float> out(2 * 4096, 0.0f);
+        engine.processAudio(out.data(), 4096);
+        for (int i = 0; i < 2 * 4096; ++i)
+            if (out[size_t(i)] != reference->sampleAt(start + i))
+                QFAIL(qPrintable(QString("slice %1 sample %2: %3 vs %4").arg(slice).arg(i).arg(out[size_t(i)]).arg(reference->sampleAt(start + i))));
+        loop->play(false, 0, 0);
+    }
+    // The last slice looped: after its end the next block starts over at its start.
+    const int lastStart = points.last();
+    loop->setLoop(lastStart, loop->length());
+    loop->setLoopMode(2);
+    engine.slicer()->playFrom(lastStart);
+    const long long sliceFrames = (loop->length() - lastStart) / 2;
+    std::vector<float> block(2 * 8192);
+    long long played = 0;
+    while (played + 8192 <= sliceFrames) {
+        engine.processAudio(block.data(), 8192);
+        played += 8192;
+    }
+    std::fill(block.begin(), block.end(), 0.0f);
+    engine.processAudio(block.data(), 8192);
+    const long long wrapped = sliceFrames - played;
+    for (long long f = wrapped; f < wrapped + 100; ++f)
+        QCOMPARE(block[size_t(2 * f)], reference->sampleAt(int(lastStart + 2 * (f - wrapped))));
+    loop->play(false, 0, 0);
 }
 
 void EngineTest::midiNoteStartsItsSlice()

@@ -13,6 +13,9 @@ private slots:
     void previewAndPadAreMixed();
     void largeDeviceBuffersRenderInPieces();
     void previewFilesThroughTheMix();
+    void previewOpensDeepPathsAndSilencesNonFiniteSamples();
+    void oddFilesPlayCleanly();
+    void tenMinutesInSixtyFourSlices();
     void midiNoteStartsItsSlice();
     void guiSwapsWhileTheMixRuns();
     void deadStreamIsRecreatedByTheHealthCheck();

@@ -191,6 +191,36 @@ private slots:
         }
     }
 
+    // Equal slices far finer than a 20 Hz sine's crossings: the points that find the same
+    // crossing become one. A 16-bit sample that is exactly zero is a crossing from either
+    // side, and the points on each side of it used to land one frame apart, leaving slices
+    // one frame long; the first points found the crossing at the file's start, an empty slice.
+    void snappedEqualSlicesNeverLandOnNeighbouringFrames() {
+        const QString path = m_dir.filePath("sine20.wav");
+        QVERIFY(TestAudio::writeWav(path, 2, 44100, 44100, TestAudio::sine(20.0, 44100, 0.5f), false));
+        Trevant t;
+        load(t, path);
+        QTRY_VERIFY_WITH_TIMEOUT(t.currentSlice()->isLoadingComplete(), 60000);
+        setSetting("snap_to_zero_crossings", "1");
+        t.sliceEvenly(1000);
+        const QList<int> points = t.slicePoints();
+        SlicePtr s = t.currentSlice();
+        auto mono = [&s](int i) { return (s->sampleAt(i) + s->sampleAt(i + 1)) * 0.5f; };
+        // 39 crossings lie inside the second (every 1102.5 frames); each is found once.
+        QCOMPARE(points.size(), 39);
+        QVERIFY(points.first() > 0);
+        for (int i = 0; i < points.size(); ++i) {
+            QVERIFY2(mono(points[i]) * mono(points[i] + 2) <= 0.0f,
+                     qPrintable(QString("point %1 is no crossing").arg(points[i])));
+            if (i > 0)
+                QVERIFY2(points[i] - points[i - 1] > 2000,
+                         qPrintable(QString("points %1 and %2").arg(points[i - 1]).arg(points[i])));
+        }
+        // Where a sample is exactly zero, the point is on it.
+        QVERIFY(points.contains(2 * 2205));
+        QCOMPARE(mono(2 * 2205), 0.0f);
+    }
+
     void clearSlicingInsideLoop() {
         Trevant t;
         load(t, m_medium);

@@ -12,6 +12,7 @@ private slots:
     void longLoopIsFedOncePlusOneBlock();
     void invalidSampleRateFallsBackTo120();
     void silenceStoresNoTempo();
+    void oneOrTwoHitsStoreNoTempo();
     void cancelWhileIdleOnlyClearsTheQueue();
     void twoDetectionsRunOneAfterTheOther();
     void cancelAbandonsTheRunningDetection();

@@ -248,6 +248,49 @@ void TempoEstimatorTest::noBeatGivesNoTempo() {
     QVERIFY2(std::fabs(found - 120.0) < 0.5, qPrintable(QString("found %1").arg(found)));
 }
 
+// A constant offset (a recording with DC on it) carries no beat and takes none away:
+// the loop keeps its tempo, and a held low tone or silence lifted by it still has none.
+void TempoEstimatorTest::constantOffsetDoesNotMatter() {
+    const int rate = 44100;
+    // Decaying noise bursts on every beat over a held 110 Hz tone: with 0.5 added, its
+    // level moved by under 2% of its mean and it was taken for a steady tone.
+    std::vector<float> bursts(static_cast<size_t>(6 * rate));
+    std::mt19937 rng(4);
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    for (size_t f = 0; f < bursts.size(); ++f) {
+        const double k = static_cast<double>(f % (rate / 2));
+        bursts[f] = 0.3f * static_cast<float>(std::exp(-k / (rate * 0.03))) * u(rng) +
+                    0.2f * static_cast<float>(std::sin(2.0 * M_PI * 110.0 * static_cast<double>(f) / rate));
+    }
+    struct Loop {
+        const char *name;
+        double bpm;
+        std::vector<float> samples;
+    };
+    const Loop loops[] = {{"bursts", 120.0, bursts},
+                          {"drums 96", 96.0, TempoFixtures::drumPattern(96.0, 8.0, rate)},
+                          {"drums 140", 140.0, TempoFixtures::drumPattern(140.0, 8.0, rate)}};
+    for (const Loop &loop : loops) {
+        const double plain = estimate(loop.samples, rate);
+        QVERIFY2(std::round(plain) == loop.bpm, qPrintable(QString("%1 found %2").arg(loop.name).arg(plain)));
+        for (float offset : {0.5f, -0.5f, 0.9f}) {
+            std::vector<float> lifted = loop.samples;
+            for (float &v : lifted)
+                v += offset;
+            const double found = estimate(lifted, rate);
+            QVERIFY2(std::fabs(found - plain) < 0.5,
+                     qPrintable(QString("%1 with offset %2 found %3").arg(loop.name).arg(offset).arg(found)));
+        }
+    }
+    const size_t n = 10 * rate;
+    std::vector<float> tone(n);
+    for (double hz : {0.0, 50.0, 80.0}) {
+        for (size_t i = 0; i < n; ++i)
+            tone[i] = 0.5f + 0.4f * static_cast<float>(std::sin(2.0 * M_PI * hz * i / rate));
+        QVERIFY2(estimate(tone, rate) == 0.0, qPrintable(QString("%1 Hz over an offset got a tempo").arg(hz)));
+    }
+}
+
 void TempoEstimatorTest::drumPatterns_data() {
     QTest::addColumn<int>("rate");
     QTest::addColumn<double>("bpm");

@@ -18,6 +18,7 @@ private slots:
     void beatPeriodMustRecur_data();
     void beatPeriodMustRecur();
     void noBeatGivesNoTempo();
+    void constantOffsetDoesNotMatter();
     void drumPatterns_data();
     void drumPatterns();
     void askingAgainRecomputesTheSameTempo();
