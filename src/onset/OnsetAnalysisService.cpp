@@ -138,7 +138,8 @@ bool OnsetAnalysisService::snapsToZeroCrossings() {
 }
 
 QList<int> OnsetAnalysisService::slicePoints(Trevant *slicer, const OnsetAnalysis &analysis,
-                                             double sensitivity, double minLengthMs, bool snapToZeroCrossings) {
+                                             double sensitivity, double minLengthMs,
+                                             bool snapToZeroCrossings) {
     QList<int> points;
     if (!slicer)
         return points;

@@ -18,8 +18,8 @@
 #include <QKeyEvent>
 #include <QSet>
 
-#include <iterator>
 #include <QUndoStack>
+#include <iterator>
 
 // --- Quick controls -----------------------------------------------------------------
 
@@ -217,7 +217,8 @@ QList<int> TrevantUI::transientPoints(int sensitivity, double minLengthMs, bool 
     const OnsetAnalysisPtr analysis = m_onsets->analysis();
     if (!analysis)
         return m_slicer->slicePoints();
-    return OnsetAnalysisService::slicePoints(m_slicer, *analysis, sensitivity, minLengthMs, snapToZeroCrossings);
+    return OnsetAnalysisService::slicePoints(m_slicer, *analysis, sensitivity, minLengthMs,
+                                             snapToZeroCrossings);
 }
 
 QList<int> TrevantUI::repickedTransientPoints(int sensitivity) const {
