@@ -211,7 +211,8 @@ private:
     bool openProject(const QString &path);
 
     // Slicing at transients. The sensitivity control is shown while the last applied
-    // undo step is a transient slicing; it shows that step's sensitivity.
+    // undo step that could have changed the points (loop and tempo steps cannot) is a
+    // transient slicing; it shows that step's sensitivity.
     const TransientSlicingCommand *appliedTransientCommand() const;
     // How the status bar starts while transients are being detected.
     QString transientProgressText() const;

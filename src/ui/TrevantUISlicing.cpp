@@ -14,6 +14,7 @@
 #include "SliceTemplate.h"
 #include "TransientSensitivityCommand.h"
 #include "Trevant.h"
+#include "UndoCommandId.h"
 
 #include <QKeyEvent>
 #include <QSet>
@@ -209,8 +210,17 @@ void TrevantUI::slotSliceAtCursor() {
 // --- Slicing at transients ----------------------------------------------------------
 
 const TransientSlicingCommand *TrevantUI::appliedTransientCommand() const {
-    const int index = m_undoStack->index();
-    return index > 0 ? dynamic_cast<const TransientSlicingCommand *>(m_undoStack->command(index - 1)) : nullptr;
+    // Looping a slice or correcting the tempo leaves the points as they are: a musician who
+    // loops a slice to listen to it still has the control at hand that refines them.
+    int index = m_undoStack->index() - 1;
+    while (index >= 0) {
+        const int id = m_undoStack->command(index)->id();
+        if (id != int(UndoCommandId::ToggleSliceLoop) && id != int(UndoCommandId::ExpandSliceLoop) &&
+            id != int(UndoCommandId::LoopTempo))
+            break;
+        --index;
+    }
+    return index >= 0 ? dynamic_cast<const TransientSlicingCommand *>(m_undoStack->command(index)) : nullptr;
 }
 
 QList<int> TrevantUI::transientPoints(int sensitivity, double minLengthMs, bool snapToZeroCrossings) const {

@@ -28,6 +28,7 @@
 #include "TempoDetection.h"
 #include "TimeStretchUI.h"
 #include "TrevantUI.h"
+#include "TransportBar.h"
 
 #include <QDir>
 #include <QComboBox>
@@ -1833,6 +1834,53 @@ private slots:
         QTest::keyClick(slider, Qt::Key_Right);
         QVERIFY(keepsAll(snapped));
         ui.actionSnapToZeroCrossings->setChecked(true);
+    }
+
+    // Looping a slice to listen to it leaves its points alone, so the sensitivity control
+    // stays at hand: a step of it while the slice loops is one undo step above the loop's,
+    // and undoing both brings the control back where it was each time.
+    void sensitivityStaysAtHandWhileASliceLoops()
+    {
+        auto &ui = w()->form();
+        QUndoStack *stack = w()->undoStack();
+        QVERIFY(w()->slotLoadAudioFile(g_hitsPath));
+        QSlider *slider = ui.sliderTransientSensitivity;
+        slider->setValue(qRound(OnsetDetector::defaultSensitivity));
+        ui.actionSliceAtTransients->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(stack->count(), 1, 60000);
+        const QList<int> picked = w()->slicer()->slicePoints();
+
+        auto *bar = w()->findChild<TransportBar *>();
+        QVERIFY(bar);
+        QTRY_VERIFY(bar->isVisible() && bar->width() > 100);
+        QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, QPoint(bar->width() / 2, bar->height() - 3));
+        QCOMPARE(stack->count(), 2);
+        QCOMPARE(stack->undoText(), QString("toggle loop"));
+        QVERIFY(loop()->loopMode() > 0);
+        QVERIFY(ui.widgetTransientSensitivity->isVisible());
+        QCOMPARE(slider->value(), qRound(OnsetDetector::defaultSensitivity));
+
+        QTest::keyClick(slider, Qt::Key_Right);
+        QCOMPARE(stack->count(), 3);
+        QCOMPARE(stack->undoText(), QString("transient sensitivity"));
+        const QList<int> raised = w()->slicer()->slicePoints();
+        for (int p : picked)
+            QVERIFY2(raised.contains(p), qPrintable(QString("point %1 lost").arg(p)));
+        QVERIFY(loop()->loopMode() > 0);
+
+        stack->undo();
+        QCOMPARE(w()->slicer()->slicePoints(), picked);
+        QVERIFY(ui.widgetTransientSensitivity->isVisible());
+        QCOMPARE(slider->value(), qRound(OnsetDetector::defaultSensitivity));
+        stack->undo();
+        QVERIFY(ui.widgetTransientSensitivity->isVisible());
+        stack->redo();
+        stack->redo();
+        QCOMPARE(w()->slicer()->slicePoints(), raised);
+        QCOMPARE(slider->value(), qRound(OnsetDetector::defaultSensitivity) + 1);
+        // Slicing another way still puts it away.
+        ui.action4->trigger();
+        QVERIFY(!ui.widgetTransientSensitivity->isVisible());
     }
 
     // In edit mode the slicings that work on the edited audio stay at hand (Slice at
