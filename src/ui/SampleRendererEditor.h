@@ -87,6 +87,9 @@ public:
     void createEdit(int type, int destination = -1, int start = -1, int end = -1);
     // Removes [a, b) of the edited loop: slice points, edits and trim points follow.
     void deleteRegion(int a, int b);
+    // True while a region deletion moves the slice points along with the audio: the points
+    // change then without anyone slicing the loop another way.
+    bool isMovingSlicePointsWithAudio() const { return m_bMovingSlicePoints; }
     // A frame-aligned sample near x: the loop's ends, a slice point or an item edge within
     // a few pixels, else x itself.
     int snapSample(int x) const;
@@ -187,6 +190,7 @@ private:
     int m_iSelectionStart = 0;
     int m_iSelectionEnd = 0;
     bool m_bHasSelection = false;
+    bool m_bMovingSlicePoints = false;
 
     QList<AudioEditItem *> m_items;
     QPointer<AudioEditItem> m_pClickedItem;

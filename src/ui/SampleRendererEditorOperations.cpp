@@ -16,6 +16,7 @@
 #include "UiLogging.h"
 #include "UnhideLastCommand.h"
 
+#include <QScopedValueRollback>
 #include <QUndoStack>
 
 #include <algorithm>
@@ -176,8 +177,11 @@ void SampleRendererEditor::deleteRegion(int a, int b) {
     const QList<QUndoCommand *> commands = EditCommands::deleteRegion(m_pSlicer, m_pCache, a, b);
     if (commands.isEmpty())
         return;
-    for (QUndoCommand *command : commands)
-        m_pUndoStack->push(command);
+    {
+        const QScopedValueRollback<bool> moving(m_bMovingSlicePoints, true);
+        for (QUndoCommand *command : commands)
+            m_pUndoStack->push(command);
+    }
     clearFreeformSelection(true);
     m_pCache->markSamplesAsDirty(0, m_pCache->length());
 }

@@ -2,6 +2,7 @@
 
 #include "Ui_QuilloryMainWindow.h"
 
+#include <QHash>
 #include <QMainWindow>
 #include <QPointer>
 #include <QSharedPointer>
@@ -210,7 +211,8 @@ private:
     bool openProject(const QString &path);
 
     // Slicing at transients. The sensitivity control is shown while the last applied
-    // undo step is a transient slicing; it shows that step's sensitivity.
+    // undo step that could have changed the points (loop and tempo steps cannot) is a
+    // transient slicing; it shows that step's sensitivity.
     const TransientSlicingCommand *appliedTransientCommand() const;
     // How the status bar starts while transients are being detected.
     QString transientProgressText() const;
@@ -219,8 +221,12 @@ private:
     void slotSlicePointsChanged();
     // The start of the status message that announces a detected tempo.
     static QString tempoMessagePrefix();
-    QList<int> transientPoints(int sensitivity, double minLengthMs) const;
+    QList<int> transientPoints(int sensitivity, double minLengthMs, bool snapToZeroCrossings) const;
     QList<int> repickedTransientPoints(int sensitivity) const;
+    // Whether a transient slicing's points were snapped to zero crossings: its re-picks
+    // snap the same way, whatever the setting has become since.
+    bool transientSlicingSnaps(const TransientSlicingCommand *command) const;
+    void rememberTransientSnapping(const QUndoCommand *command, bool snaps);
     void applySliceAtTransients();
     void pushTransientSensitivity(const QList<int> &before, const QList<int> &after, int mergeSession);
     void slotUndoIndexChanged();
@@ -271,6 +277,8 @@ private:
     // starts when the control gains focus or another undo step comes in between.
     int m_sensitivitySession = 0;
     bool m_pushingSensitivity = false;
+    // The snapping each transient slicing on the undo stack was placed with.
+    QHash<const QUndoCommand *, bool> m_transientSnapping;
     bool m_deviceErrorShown = false;
     int m_deviceRetries = 0;
     int m_deviceRetryBackoff = 0; // health ticks skipped after the last failed retry

@@ -6,6 +6,7 @@
 #include "AutoSliceCommand.h"
 #include "ClearSlicingCommand.h"
 #include "OnsetAnalysisService.h"
+#include "SampleRendererEditor.h"
 #include "Settings.h"
 #include "Slice.h"
 #include "SliceAtTransientsCommand.h"
@@ -13,9 +14,13 @@
 #include "SliceTemplate.h"
 #include "TransientSensitivityCommand.h"
 #include "Trevant.h"
+#include "UndoCommandId.h"
 
 #include <QKeyEvent>
+#include <QSet>
+
 #include <QUndoStack>
+#include <iterator>
 
 // --- Quick controls -----------------------------------------------------------------
 
@@ -205,23 +210,51 @@ void TrevantUI::slotSliceAtCursor() {
 // --- Slicing at transients ----------------------------------------------------------
 
 const TransientSlicingCommand *TrevantUI::appliedTransientCommand() const {
-    const int index = m_undoStack->index();
-    return index > 0 ? dynamic_cast<const TransientSlicingCommand *>(m_undoStack->command(index - 1)) : nullptr;
+    // Looping a slice or correcting the tempo leaves the points as they are: a musician who
+    // loops a slice to listen to it still has the control at hand that refines them.
+    int index = m_undoStack->index() - 1;
+    while (index >= 0) {
+        const int id = m_undoStack->command(index)->id();
+        if (id != int(UndoCommandId::ToggleSliceLoop) && id != int(UndoCommandId::ExpandSliceLoop) &&
+            id != int(UndoCommandId::LoopTempo))
+            break;
+        --index;
+    }
+    return index >= 0 ? dynamic_cast<const TransientSlicingCommand *>(m_undoStack->command(index)) : nullptr;
 }
 
-QList<int> TrevantUI::transientPoints(int sensitivity, double minLengthMs) const {
+QList<int> TrevantUI::transientPoints(int sensitivity, double minLengthMs, bool snapToZeroCrossings) const {
     const OnsetAnalysisPtr analysis = m_onsets->analysis();
     if (!analysis)
         return m_slicer->slicePoints();
-    return OnsetAnalysisService::slicePoints(m_slicer, *analysis, sensitivity, minLengthMs);
+    return OnsetAnalysisService::slicePoints(m_slicer, *analysis, sensitivity, minLengthMs,
+                                             snapToZeroCrossings);
 }
 
 QList<int> TrevantUI::repickedTransientPoints(int sensitivity) const {
     // The sensitivity control moves the applied slicing on: it keeps the shortest slice
-    // length that slicing was made with, whatever the setting says now.
+    // length and the snapping that slicing was made with, whatever the settings say now,
+    // so the points it keeps stay exactly where they were.
     const TransientSlicingCommand *applied = appliedTransientCommand();
-    return transientPoints(sensitivity,
-                           applied ? applied->minLengthMs() : Settings::instance().transientMinLengthMs());
+    if (!applied)
+        return transientPoints(sensitivity, Settings::instance().transientMinLengthMs(),
+                               OnsetAnalysisService::snapsToZeroCrossings());
+    return transientPoints(sensitivity, applied->minLengthMs(), transientSlicingSnaps(applied));
+}
+
+bool TrevantUI::transientSlicingSnaps(const TransientSlicingCommand *command) const {
+    return m_transientSnapping.value(command, OnsetAnalysisService::snapsToZeroCrossings());
+}
+
+void TrevantUI::rememberTransientSnapping(const QUndoCommand *command, bool snaps) {
+    // Commands the stack has dropped (undone and pushed over, merged, cleared by a load)
+    // are forgotten here, so no other command made later at the same address inherits one.
+    QSet<const QUndoCommand *> onStack;
+    for (int i = 0; i < m_undoStack->count(); ++i)
+        onStack.insert(m_undoStack->command(i));
+    for (auto it = m_transientSnapping.begin(); it != m_transientSnapping.end();)
+        it = onStack.contains(it.key()) ? std::next(it) : m_transientSnapping.erase(it);
+    m_transientSnapping.insert(command, snaps);
 }
 
 void TrevantUI::slotSliceAtTransients() {
@@ -246,9 +279,11 @@ void TrevantUI::applySliceAtTransients() {
     m_sensitivityCommitPending = false;
     const int sensitivity = ui.sliderTransientSensitivity->value();
     const double minLengthMs = Settings::instance().transientMinLengthMs();
-    const QList<int> after = transientPoints(sensitivity, minLengthMs);
+    const bool snaps = OnsetAnalysisService::snapsToZeroCrossings();
+    const QList<int> after = transientPoints(sensitivity, minLengthMs, snaps);
     auto *command = new SliceAtTransientsCommand(m_slicer, m_slicer->slicePoints(), after, sensitivity);
     command->setMinLengthMs(minLengthMs);
+    rememberTransientSnapping(command, snaps);
     pushSliceCommand(command);
     // "Sliced at 0 transients" would read as if something had been cut; the control that
     // can find softer hits is on screen now.
@@ -264,6 +299,7 @@ void TrevantUI::pushTransientSensitivity(const QList<int> &before, const QList<i
         return;
     auto *command = new TransientSensitivityCommand(m_slicer, before, after, sensitivity, mergeSession);
     command->setMinLengthMs(applied->minLengthMs());
+    rememberTransientSnapping(command, transientSlicingSnaps(applied));
     m_pushingSensitivity = true;
     m_undoStack->push(command);
     m_pushingSensitivity = false;
@@ -303,8 +339,10 @@ void TrevantUI::slotSlicePointsChanged() {
     // Slicing the loop some other way (a count, a template, a marker moved, an undo) while
     // the detection still runs supersedes the slicing at transients asked for before it:
     // landing later, that would throw away what the musician did last. The detection goes
-    // on, so that asking again lands at once.
-    if (!m_transientSlicePending)
+    // on, so that asking again lands at once. A deleted region carrying the points along
+    // with its audio is no such slicing: the detection starts over on the edited audio
+    // and still slices it.
+    if (!m_transientSlicePending || m_editView->isMovingSlicePointsWithAudio())
         return;
     m_transientSlicePending = false;
     if (!isWaitingForTransients() && statusBar()->currentMessage().startsWith(transientProgressText()))

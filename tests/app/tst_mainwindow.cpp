@@ -28,6 +28,7 @@
 #include "TempoDetection.h"
 #include "TimeStretchUI.h"
 #include "TrevantUI.h"
+#include "TransportBar.h"
 
 #include <QDir>
 #include <QComboBox>
@@ -1765,6 +1766,177 @@ private slots:
         QCOMPARE(stack->count(), 2);
         QCOMPARE(stack->undoText(), QString("slice at transients"));
         QCOMPARE(w()->slicer()->slicePoints().size(), HitLoopFixture::hitFrames().size());
+    }
+
+    // A transient slicing keeps the placement it was made with: snapping switched off (or
+    // on) afterwards does not shift the points a sensitivity change keeps, before or after
+    // an undo. A new slicing takes the setting as it is now.
+    void transientRepicksKeepTheSnappingOfTheirSlicing()
+    {
+        auto &ui = w()->form();
+        QUndoStack *stack = w()->undoStack();
+        // The hits over a quiet tone that crosses zero every 0.77 ms: a snapped start lands
+        // on a crossing just before where the unsnapped one is.
+        const QString humming = g_dir->filePath("humming-hits.wav");
+        const TestAudio::Generator hits = HitLoopFixture::generator();
+        QVERIFY(TestAudio::writeWav(humming, 2, HitLoopFixture::rate, HitLoopFixture::frames, [hits](long long f, int c) {
+            return hits(f, c) + 0.05f * float(std::sin(2.0 * M_PI * 650.0 * double(f) / HitLoopFixture::rate + 1.0));
+        }));
+        QVERIFY(w()->slotLoadAudioFile(humming));
+        QSlider *slider = ui.sliderTransientSensitivity;
+        slider->setValue(qRound(OnsetDetector::defaultSensitivity));
+        ui.actionSnapToZeroCrossings->setChecked(true);
+        ui.actionSliceAtTransients->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(stack->count(), 1, 60000);
+        const QList<int> snapped = w()->slicer()->slicePoints();
+        QCOMPARE(snapped.size(), HitLoopFixture::hitFrames().size());
+        const OnsetAnalysisPtr analysis = w()->onsetAnalysis()->analysis();
+        QVERIFY(analysis);
+        const QList<int> unsnapped = OnsetAnalysisService::slicePoints(
+            w()->slicer(), *analysis, slider->value(), Settings::instance().transientMinLengthMs(), false);
+        QCOMPARE(unsnapped.size(), snapped.size());
+        int moved = 0;
+        for (int i = 0; i < snapped.size(); ++i)
+            moved += snapped[i] < unsnapped[i] ? 1 : 0;
+        QVERIFY2(moved >= snapped.size() / 2, "the fixture's snapping should move most points");
+
+        auto keepsAll = [this](const QList<int> &kept) {
+            const QList<int> now = w()->slicer()->slicePoints();
+            for (int p : kept)
+                if (!now.contains(p))
+                    return false;
+            return true;
+        };
+        ui.actionSnapToZeroCrossings->setChecked(false);
+        QTest::keyClick(slider, Qt::Key_Right);
+        QCOMPARE(stack->count(), 2);
+        QVERIFY(keepsAll(snapped));
+        stack->undo();
+        QCOMPARE(w()->slicer()->slicePoints(), snapped);
+        QTest::keyClick(slider, Qt::Key_Right);
+        QVERIFY(keepsAll(snapped));
+        stack->undo();
+
+        // Sliced anew with snapping off, and then snapping switched on: the other way round.
+        ui.action8->trigger();
+        ui.actionSliceAtTransients->trigger();
+        QCOMPARE(w()->slicer()->slicePoints(), unsnapped);
+        ui.actionSnapToZeroCrossings->setChecked(true);
+        QTest::keyClick(slider, Qt::Key_Right);
+        QCOMPARE(stack->undoText(), QString("transient sensitivity"));
+        QVERIFY(keepsAll(unsnapped));
+        // Back to the first slicing: its re-picks snap again.
+        stack->undo();
+        stack->undo();
+        stack->undo();
+        QCOMPARE(w()->slicer()->slicePoints(), snapped);
+        ui.actionSnapToZeroCrossings->setChecked(false);
+        QTest::keyClick(slider, Qt::Key_Right);
+        QVERIFY(keepsAll(snapped));
+        ui.actionSnapToZeroCrossings->setChecked(true);
+    }
+
+    // Looping a slice to listen to it leaves its points alone, so the sensitivity control
+    // stays at hand: a step of it while the slice loops is one undo step above the loop's,
+    // and undoing both brings the control back where it was each time.
+    void sensitivityStaysAtHandWhileASliceLoops()
+    {
+        auto &ui = w()->form();
+        QUndoStack *stack = w()->undoStack();
+        QVERIFY(w()->slotLoadAudioFile(g_hitsPath));
+        QSlider *slider = ui.sliderTransientSensitivity;
+        slider->setValue(qRound(OnsetDetector::defaultSensitivity));
+        ui.actionSliceAtTransients->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(stack->count(), 1, 60000);
+        const QList<int> picked = w()->slicer()->slicePoints();
+
+        auto *bar = w()->findChild<TransportBar *>();
+        QVERIFY(bar);
+        QTRY_VERIFY(bar->isVisible() && bar->width() > 100);
+        QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, QPoint(bar->width() / 2, bar->height() - 3));
+        QCOMPARE(stack->count(), 2);
+        QCOMPARE(stack->undoText(), QString("toggle loop"));
+        QVERIFY(loop()->loopMode() > 0);
+        QVERIFY(ui.widgetTransientSensitivity->isVisible());
+        QCOMPARE(slider->value(), qRound(OnsetDetector::defaultSensitivity));
+
+        QTest::keyClick(slider, Qt::Key_Right);
+        QCOMPARE(stack->count(), 3);
+        QCOMPARE(stack->undoText(), QString("transient sensitivity"));
+        const QList<int> raised = w()->slicer()->slicePoints();
+        for (int p : picked)
+            QVERIFY2(raised.contains(p), qPrintable(QString("point %1 lost").arg(p)));
+        QVERIFY(loop()->loopMode() > 0);
+
+        stack->undo();
+        QCOMPARE(w()->slicer()->slicePoints(), picked);
+        QVERIFY(ui.widgetTransientSensitivity->isVisible());
+        QCOMPARE(slider->value(), qRound(OnsetDetector::defaultSensitivity));
+        stack->undo();
+        QVERIFY(ui.widgetTransientSensitivity->isVisible());
+        stack->redo();
+        stack->redo();
+        QCOMPARE(w()->slicer()->slicePoints(), raised);
+        QCOMPARE(slider->value(), qRound(OnsetDetector::defaultSensitivity) + 1);
+        // Slicing another way still puts it away.
+        ui.action4->trigger();
+        QVERIFY(!ui.widgetTransientSensitivity->isVisible());
+    }
+
+    // In edit mode the slicings that work on the edited audio stay at hand (Slice at
+    // Transients, Clear Slicing, the Slice menu) while the tool bar's equal slicings and
+    // drag export go. Slice at Transients clicked just before a region is deleted still
+    // lands when the detection of the edited audio is ready: the deletion carrying the
+    // points along with its audio is not the musician slicing another way.
+    void transientsInEditModeOutliveADeletedRegion()
+    {
+        auto &ui = w()->form();
+        QUndoStack *stack = w()->undoStack();
+        const QVector<long long> hits = HitLoopFixture::hitFrames();
+        QVERIFY(w()->slotLoadAudioFile(g_hitsPath));
+        ui.sliderTransientSensitivity->setValue(qRound(OnsetDetector::defaultSensitivity));
+        ui.actionEditMode->setChecked(true);
+        for (QAction *a : {ui.actionSlice4, ui.actionSlice8, ui.actionSlice16, ui.actionDragExport})
+            QVERIFY2(!a->isEnabled(), qPrintable(a->objectName()));
+        for (QAction *a : {ui.actionSliceAtTransients, ui.actionSliceClear, ui.action4, ui.action8})
+            QVERIFY2(a->isEnabled(), qPrintable(a->objectName()));
+
+        // Points on both sides of the region, so the deletion moves some.
+        ui.action4->trigger();
+        const QList<int> even = w()->slicer()->slicePoints();
+        const long long from = hits[3] - 100;
+        const long long to = hits[4] - 200;
+        QVERIFY(even.first() / 2 < from && even.last() / 2 > to);
+        w()->editView()->setFreeformSelection(int(2 * from), int(2 * to));
+        QTRY_VERIFY(ui.actionDelete->isEnabled());
+        QVERIFY(!w()->onsetAnalysis()->analysis());
+        ui.actionSliceAtTransients->trigger();
+        QVERIFY(w()->onsetAnalysis()->isAnalysing());
+        ui.actionDelete->trigger();
+        QCOMPARE(stack->count(), 2);
+        QCOMPARE(stack->undoText(), QString("delete region"));
+        QVERIFY(w()->slicer()->slicePoints() != even);
+        QTRY_COMPARE_WITH_TIMEOUT(stack->count(), 3, 60000);
+        QCOMPARE(stack->undoText(), QString("slice at transients"));
+        const QList<int> points = w()->slicer()->slicePoints();
+        QCOMPARE(points.size(), hits.size() - 1);
+        for (int p : points) {
+            // Where the point lies in the audio as it was before the deletion.
+            const int original = p / 2 >= from ? p + 2 * int(to - from) : p;
+            const int hit = HitLoopFixture::hitNear(original, HitLoopFixture::rate / 50, HitLoopFixture::rate / 1000);
+            QVERIFY2(hit >= 0 && hit != 3, qPrintable(QString("point %1 is not at a hit that is left").arg(p / 2)));
+        }
+        QVERIFY(ui.widgetTransientSensitivity->isVisible());
+
+        ui.actionSliceClear->trigger();
+        QVERIFY(w()->slicer()->slicePoints().isEmpty());
+        stack->undo();
+        QCOMPARE(w()->slicer()->slicePoints(), points);
+        stack->undo();
+        stack->undo();
+        QCOMPARE(w()->slicer()->slicePoints(), even);
+        ui.actionEditMode->setChecked(false);
+        QVERIFY(ui.actionSlice4->isEnabled());
     }
 
     // The program ends while a queued call (as the edit worker leaves them) still holds the
