@@ -534,16 +534,13 @@ int Trevant::nearestZeroCrossing(Slice *slice, int position) {
     return position;
 }
 
-int Trevant::snapToZeroCrossingBefore(int position) {
+int Trevant::zeroCrossingAtOrBefore(Slice *loop, int position) {
     position &= ~1;
-    // Without the slicer lock, as snapToZeroCrossing.
-    const SlicePtr slice = currentSlice();
-    if (!slice || !snapsToZeroCrossings())
+    if (!loop)
         return position;
-    const int len = slice->length() & ~1;
+    const int len = loop->length() & ~1;
     if (position < 2 || position + 2 >= len)
         return position;
-    Slice *loop = slice.data();
     auto mono = [loop](int i) { return (loop->sampleAt(i) + loop->sampleAt(i + 1)) * 0.5f; };
     const int window = std::max(2, 2 * (loop->fileSampleRate() * snapBackWindowMs / 1000));
     const qint64 limit = std::max<qint64>(0, qint64(position) - window);

@@ -73,10 +73,11 @@ public:
     // The nearest zero crossing within snapWindowMs of position (rounded down to even), or
     // the position itself when snapping is off or no crossing is that close.
     int snapToZeroCrossing(int position);
-    // The nearest zero crossing at or before position within snapBackWindowMs, or the
-    // position itself. For starts placed just before an attack: moving one later would
-    // cut into the hit.
-    int snapToZeroCrossingBefore(int position);
+    // The nearest zero crossing of loop at or before position (rounded down to even) within
+    // snapBackWindowMs, or the position itself, whatever the snap setting says: a re-pick
+    // snaps as the slicing it belongs to did. For starts placed just before an attack:
+    // moving one later would cut into the hit. Reads the loop without the slicer lock.
+    static int zeroCrossingAtOrBefore(Slice *loop, int position);
 
     void togglePlayback(bool on);
     void playFrom(int position);

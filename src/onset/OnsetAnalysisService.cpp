@@ -101,33 +101,6 @@ void OnsetAnalysisService::slotWorkerAnalysed(quint64 request, OnsetAnalysisPtr 
     emit analysisReady();
 }
 
-namespace {
-// The zero crossing at or within Trevant::snapBackWindowMs before position, or position.
-// A start placed just before an attack only ever moves earlier: later would cut into the
-// hit. Unlike the slicer's own search this one does not ask the settings, so a re-pick can
-// snap as its slicing did whatever the setting says now.
-int zeroCrossingAtOrBefore(Slice *loop, int position) {
-    position &= ~1;
-    const int len = loop->length() & ~1;
-    if (position < 2 || position + 2 >= len)
-        return position;
-    auto mono = [loop](int i) { return (loop->sampleAt(i) + loop->sampleAt(i + 1)) * 0.5f; };
-    const int window = std::max(2, 2 * (loop->fileSampleRate() * Trevant::snapBackWindowMs / 1000));
-    const qint64 limit = std::max<qint64>(0, qint64(position) - window);
-    // The crossing between n and n + 2 is taken at n + 2 when that is the sample that is
-    // (nearly) zero, so a start that already sits on silence stays where it is.
-    for (qint64 n = position; n - 2 >= limit; n -= 2) {
-        const float here = mono(int(n));
-        const float before = mono(int(n - 2));
-        if (here == 0.0f)
-            return int(n);
-        if (before * here < 0.0f)
-            return std::fabs(before) < std::fabs(here) ? int(n - 2) : int(n);
-    }
-    return position;
-}
-} // namespace
-
 QList<int> OnsetAnalysisService::slicePoints(Trevant *slicer, const OnsetAnalysis &analysis,
                                              double sensitivity, double minLengthMs) {
     return slicePoints(slicer, analysis, sensitivity, minLengthMs, snapsToZeroCrossings());
@@ -153,7 +126,7 @@ QList<int> OnsetAnalysisService::slicePoints(Trevant *slicer, const OnsetAnalysi
     points.reserve(frames.size());
     for (qint64 frame : frames) {
         const int picked = int(2 * frame) & ~1;
-        const int point = loop ? zeroCrossingAtOrBefore(loop.data(), picked) : picked;
+        const int point = loop ? Trevant::zeroCrossingAtOrBefore(loop.data(), picked) : picked;
         if (point <= trimStart || point >= trimEnd || (!points.isEmpty() && point <= points.last()))
             continue;
         points.append(point);

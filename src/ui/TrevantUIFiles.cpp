@@ -700,9 +700,11 @@ QString TrevantUI::tempoMessagePrefix() {
 void TrevantUI::slotUpdateBpmDetected() {
     SlicePtr slice = m_slicer->currentSlice();
     // No tempo is said in the tempo box; and whatever the bar is saying already (a notice
-    // about the file, a detection's progress) is not cut short for it: a timed message
-    // would clear the bar when it ends, and the tempo box shows the tempo either way.
-    if (!slice || !(slice->bpm() > 0.0) || !statusBar()->currentMessage().isEmpty())
+    // about the file, a detection's progress, how an export ended) is not cut short or
+    // hidden for it: a timed message would clear the bar when it ends, and the tempo box
+    // shows the tempo either way.
+    if (!slice || !(slice->bpm() > 0.0) || !statusBar()->currentMessage().isEmpty() ||
+        m_exportOutcomeLabel->isVisibleTo(statusBar()))
         return;
     statusBar()->showMessage(tempoMessagePrefix() + QString("%1 BPM").arg(slice->bpm(), 0, 'g'), 3000);
 }
