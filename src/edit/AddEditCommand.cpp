@@ -16,7 +16,7 @@ void AddEditCommand::undo() {
     if (!m_cache)
         return;
     m_cache->removeEdit(m_edit);
-    // A Delete or Mute sorted the list; the edits it moved combine as they did before.
+    // A Delete reordered the deleted spans; they go back to the order they had.
     if (!m_orderBefore.isEmpty())
         m_cache->restoreEditOrder(m_orderBefore);
 }

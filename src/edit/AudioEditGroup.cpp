@@ -1,8 +1,12 @@
 #include "AudioEditGroup.h"
 
+#include "AudioEditNormalize.h"
 #include "EditableAudioCache.h"
 
 #include <QMutexLocker>
+
+#include <algorithm>
+#include <functional>
 
 AudioEditGroup::AudioEditGroup(const QWeakPointer<EditableAudioCache> &editableCache)
     : AudioEdit(QObject::tr("Group"), QColor(61, 178, 51, 255)), m_editableCache(editableCache)
@@ -62,6 +66,45 @@ void AudioEditGroup::watchMember(const AudioEditPtr &edit)
 {
     // A member's own change (a gain dragged, a normalize analysed) re-renders through the group.
     connect(edit.data(), &AudioEdit::regionModified, this, &AudioEdit::regionModified, Qt::UniqueConnection);
+    // What it does reaches the Normalizes of this group processed after it, which the cache
+    // cannot tell apart from the group's other members: they are asked for a new analysis
+    // here. A Normalize's own new gain changes nothing for the others (heard at unity).
+    if (edit->type() != TypeNormalize)
+        connect(edit.data(), &AudioEdit::regionModified, this, &AudioEditGroup::slotMemberModified,
+                Qt::UniqueConnection);
+}
+
+void AudioEditGroup::slotMemberModified(const int startSample, const int endSample)
+{
+    const auto *member = qobject_cast<const AudioEdit *>(sender());
+    int index = -1;
+    for (int k = 0; k < m_members.size(); ++k)
+        if (m_members.at(k).data() == member)
+            index = k;
+    reanalyseMembersAfter(index, startSample, endSample);
+}
+
+void AudioEditGroup::reanalyseMembersAfter(int index, int startSample, int endSample)
+{
+    // Members run from the last to the first: those before index are processed after it.
+    QVector<QSharedPointer<AudioEditNormalize>> stale;
+    std::function<void(const QVector<AudioEditPtr> &, int)> collect = [&](const QVector<AudioEditPtr> &members,
+                                                                          int count) {
+        for (int k = 0; k < std::min(count, int(members.size())); ++k) {
+            const AudioEditPtr &edit = members.at(k);
+            if (edit->endSample() < startSample || edit->startSample() > endSample)
+                continue;
+            if (auto group = edit.objectCast<AudioEditGroup>()) {
+                const QVector<AudioEditPtr> inner = group->members();
+                collect(inner, int(inner.size()));
+            } else if (auto normalize = edit.objectCast<AudioEditNormalize>()) {
+                stale.append(normalize);
+            }
+        }
+    };
+    collect(m_members, index);
+    for (const auto &normalize : qAsConst(stale))
+        normalize->requestAnalysis();
 }
 
 void AudioEditGroup::addEdit(const AudioEditPtr &edit)
@@ -87,12 +130,14 @@ void AudioEditGroup::removeEdit(const AudioEditPtr &member)
     if (!edit)
         return;
     bool removed = false;
+    int removedAt = 0;
     {
         const QSharedPointer<EditableAudioCache> cache = m_editableCache.toStrongRef();
         QMutexLocker lock(cache ? cache->editLock() : nullptr);
         for (int k = 0; k < m_members.size(); ++k) {
             if (m_members.at(k) == edit) {
                 m_members.removeAt(k);
+                removedAt = k;
                 removed = true;
                 break;
             }
@@ -101,6 +146,10 @@ void AudioEditGroup::removeEdit(const AudioEditPtr &member)
     if (!removed)
         return;
     disconnect(edit.data(), &AudioEdit::regionModified, this, &AudioEdit::regionModified);
+    disconnect(edit.data(), &AudioEdit::regionModified, this, &AudioEditGroup::slotMemberModified);
+    // The Normalizes that were processed after it no longer hear it.
+    if (edit->type() != TypeNormalize)
+        reanalyseMembersAfter(removedAt, edit->startSample(), edit->endSample());
     emit editRemoved(edit);
     emit regionModified(edit->startSample(), edit->endSample());
 }

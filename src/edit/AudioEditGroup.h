@@ -38,8 +38,15 @@ signals:
     void editRaised(AudioEditPtr pAudioEdit);
     void editLowered(AudioEditPtr pAudioEdit);
 
+private slots:
+    // GUI thread: a member other than a Normalize changed the audio over the range.
+    void slotMemberModified(const int startSample, const int endSample);
+
 private:
     void watchMember(const AudioEditPtr &edit);
+    // Asks the Normalizes among the first `index` members (processed after member `index`),
+    // nested groups included, that meet the range for a new analysis.
+    void reanalyseMembersAfter(int index, int startSample, int endSample);
 
     QVector<AudioEditPtr> m_members;
     QWeakPointer<EditableAudioCache> m_editableCache;

@@ -267,6 +267,18 @@ QList<AudioEditPtr> EditCommands::createInPlace(int type, int start, int end,
     return edits;
 }
 
+AudioEditPtr EditCommands::createInGroup(int type, const AudioEditPtr &group,
+                                         const QSharedPointer<EditableAudioCache> &cache)
+{
+    if (!group)
+        return {};
+    const int start = group->startSample();
+    const int end = group->endSample();
+    if (cache && (type == TypeReverse || type == TypeDuplicate) && regionCuts(start, end, *cache).size() > 2)
+        return {};
+    return AudioEditFactory::createEdit(type, start, start, end, cache);
+}
+
 AudioEditPtr EditCommands::cloneWithOwnMembers(const AudioEditPtr &edit)
 {
     if (!edit)

@@ -29,6 +29,13 @@ QList<QUndoCommand *> deleteRegion(Trevant *slicer, const QSharedPointer<Editabl
 QList<QSharedPointer<AudioEdit>> createInPlace(int type, int start, int end,
                                                const QSharedPointer<EditableAudioCache> &cache);
 
+// The edit of the given kind to add to a group, over the group's range. Null when it is a
+// Reverse or a Duplicate and the range shows deleted spans: one such edit plays the unedited
+// loop from one offset and would bring the deleted audio back, and a group's members all
+// share its range, so the edit cannot be cut into pieces there.
+QSharedPointer<AudioEdit> createInGroup(int type, const QSharedPointer<AudioEdit> &group,
+                                        const QSharedPointer<EditableAudioCache> &cache);
+
 // A copy of an edit that changes apart from it. A group's own clone shares its members, so
 // changing the copy would change the members of the original; this one has members of its
 // own, copied the same way.

@@ -410,28 +410,35 @@ void EditableAudioCache::addEdit(const AudioEditPtr &edit, int index)
         if (m_edits.contains(edit))
             return;
         const int type = edit->type();
-        const bool placedByStart = type == TypeDelete || type == TypeMute;
-        if (!placedByStart)
+        // A Mute (a cut among them) is not selected when made; a Delete has no item.
+        if (type != TypeDelete && type != TypeMute)
             edit->setSelected(true);
         if (index >= 0) {
             // The list it left was in a valid order and is as it was then (undo runs in
             // reverse), so no kind's rule is applied again.
             m_edits.insert(std::min(index, int(m_edits.size())), edit);
-        } else if (!placedByStart) {
+        } else if (type != TypeDelete) {
+            // Processed after everything already there, a Mute included: a new Mute or cut
+            // silences what plays under it, and reordering the others by start would let
+            // it change how edits far from it combine (a paste under an earlier cut).
             m_edits.prepend(edit);
         } else {
+            // Deleted spans keep descending start among themselves (the merge of
+            // overlapping spans relies on it), without moving the sample edits around
+            // them: a Delete changes no edit's place in the processing order.
             m_edits.append(edit);
-            // Descending start, stable for equal starts.
-            bool swapped = true;
-            while (swapped) {
-                swapped = false;
-                for (int j = 0; j + 1 < m_edits.size(); ++j) {
-                    if (m_edits.at(j)->startsBefore(*m_edits.at(j + 1))) {
-                        m_edits.swapItemsAt(j, j + 1);
-                        swapped = true;
-                    }
+            QVector<int> places;
+            QVector<AudioEditPtr> deletions;
+            for (int j = 0; j < m_edits.size(); ++j) {
+                if (m_edits.at(j)->type() == TypeDelete) {
+                    places.append(j);
+                    deletions.append(m_edits.at(j));
                 }
             }
+            std::stable_sort(deletions.begin(), deletions.end(),
+                             [](const AudioEditPtr &a, const AudioEditPtr &b) { return b->startsBefore(*a); });
+            for (int j = 0; j < places.size(); ++j)
+                m_edits[places.at(j)] = deletions.at(j);
         }
         const QVector<AudioEdit *> sampleOrderBefore = m_sampleEdits;
         m_editCount.fetch_add(1);

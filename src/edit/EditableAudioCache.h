@@ -76,7 +76,7 @@ public:
     void raiseEdit(const AudioEditPtr &edit);
     void lowerEdit(const AudioEditPtr &edit);
     // GUI thread, for undo: puts the same edits back in an order they had before (a new
-    // Delete or Mute orders the whole list by start). Does nothing unless the list holds
+    // Delete keeps the deleted spans in order of start). Does nothing unless the list holds
     // exactly these edits.
     void restoreEditOrder(const QVector<AudioEditPtr> &order);
 

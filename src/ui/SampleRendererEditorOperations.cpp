@@ -49,10 +49,11 @@ void SampleRendererEditor::createEdit(int type, int destination, int start, int 
             if (!INVARIANT_HOLDS(lcUi, group))
                 return;
             qCDebug(lcUi) << "Adding edit to group";
-            const AudioEditPtr edit = AudioEditFactory::createEdit(
-                type, group->startSample(), group->startSample(), group->endSample(), m_pCache);
+            const AudioEditPtr edit = EditCommands::createInGroup(type, group, m_pCache);
             if (edit)
                 m_pUndoStack->push(new AddEditToGroupCommand(m_pCache, edit, group));
+            else if (type == TypeReverse || type == TypeDuplicate)
+                emit editMessage(tr("A group over deleted audio cannot hold a Reverse or a Duplicate."));
         }
     } else if (destination == -1) {
         pushAddedEdits(EditCommands::createInPlace(type, start, end, m_pCache));

@@ -310,18 +310,23 @@ void EditableCacheTest::editListOrderRules()
     cache->lowerEdit(dup); // already first
     QCOMPARE(cache->edits(), (QVector<AudioEditPtr>{dup, gain}));
 
-    // Adding a Mute or a Delete sorts the whole list by descending start.
+    // A Mute goes to the front like any new edit (processed last) but is not selected; a
+    // Delete keeps the deleted spans in order of descending start among themselves. Neither
+    // moves the other edits: they keep combining as they did.
     const AudioEditPtr fade = makeEdit(TypeFadeIn, 5000, 5100, cache);
     cache->addEdit(fade);
     const AudioEditPtr mute = makeEdit(TypeMute, 300, 400, cache);
     cache->addEdit(mute);
     QVERIFY(!mute->isSelected());
-    const QVector<AudioEditPtr> list = cache->edits();
-    QCOMPARE(list.size(), 4);
-    QCOMPARE(list.at(0), fade);
-    QCOMPARE(list.at(1), mute);
-    QCOMPARE(added.last().at(1).toInt(), 1);
-    QVERIFY(list.at(2)->startSample() >= list.at(3)->startSample());
+    QCOMPARE(added.last().at(1).toInt(), 0);
+    const AudioEditPtr early = makeEdit(TypeDelete, 100, 200, cache);
+    const AudioEditPtr late = makeEdit(TypeDelete, 8000, 8200, cache);
+    cache->addEdit(early);
+    cache->addEdit(late);
+    QCOMPARE(cache->edits(), (QVector<AudioEditPtr>{mute, fade, dup, gain, late, early}));
+    QCOMPARE(cache->editCount(), 6);
+    cache->removeEdit(late);
+    cache->removeEdit(early);
     QCOMPARE(cache->editCount(), 4);
 
     // The same edit twice is one edit.

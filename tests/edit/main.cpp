@@ -1,6 +1,7 @@
 #include "AudioEdit.h"
 #include "EditLoopTest.h"
 #include "EditModelTest.h"
+#include "EditSoundTest.h"
 #include "EditableCacheTest.h"
 #include "RegionDeleteTest.h"
 #include "WorkerSafeTest.h"
@@ -25,6 +26,10 @@ int main(int argc, char **argv)
     }
     {
         EditLoopTest t;
+        failures += QTest::qExec(&t, argc, argv);
+    }
+    {
+        EditSoundTest t;
         failures += QTest::qExec(&t, argc, argv);
     }
     {
