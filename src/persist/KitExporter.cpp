@@ -196,11 +196,22 @@ QString KitExporter::kitSuffix(Kind kind) {
 }
 
 QString KitExporter::cleanName(const QString &name) {
+    const QString in = name.trimmed();
     QString out;
-    for (QChar c : name.trimmed())
-        out.append(c == QLatin1Char('/') || c == QLatin1Char('\\') || c.category() == QChar::Other_Control
+    for (int i = 0; i < in.size(); ++i) {
+        const QChar c = in.at(i);
+        if (c.isHighSurrogate() && i + 1 < in.size() && in.at(i + 1).isLowSurrogate()) {
+            out.append(c).append(in.at(++i));
+            continue;
+        }
+        // XML cannot carry U+FFFE, U+FFFF or half a surrogate pair: the kit documents
+        // would drop them from the sample paths and name files that do not exist.
+        const bool xmlCannotCarry = c.isSurrogate() || c.unicode() == 0xfffe || c.unicode() == 0xffff;
+        out.append(c == QLatin1Char('/') || c == QLatin1Char('\\') || c.category() == QChar::Other_Control ||
+                           xmlCannotCarry
                        ? QLatin1Char('_')
                        : c);
+    }
     while (out.startsWith(QLatin1Char('.')))
         out.remove(0, 1);
     // Never half a character written as two UTF-16 units.
@@ -411,9 +422,14 @@ bool KitExporter::writeDocuments(QString &error) {
         QXmlStreamWriter xml(&document);
         xml.setAutoFormatting(true);
         xml.writeStartDocument();
+        // A comment cannot hold "--": a loop named "Amen -- break" would leave the
+        // preset unreadable.
+        QString commentName = name;
+        while (commentName.contains(QLatin1String("--")))
+            commentName.replace(QLatin1String("--"), QLatin1String("- -"));
         xml.writeComment(
             QStringLiteral(" %1, sliced with Quillory. Tempo: %2. Slices: %3, slice 1 on note %4. ")
-                .arg(name, tempoText(m_fBpm))
+                .arg(commentName, tempoText(m_fBpm))
                 .arg(count)
                 .arg(m_options.startNote));
         xml.writeStartElement(QStringLiteral("DecentSampler"));

@@ -81,7 +81,8 @@ public:
     static QString kindKey(Kind kind);  // "sfz", "hydrogen", "decentsampler"
     static bool kindFromKey(const QString &key, Kind *kind);
     static QString kitSuffix(Kind kind); // "sfz", "h2drumkit", "dspreset"
-    // A file-system-safe kit name ("/" and control characters replaced, no leading dot).
+    // A file-system-safe kit name ("/", control characters and what XML cannot carry
+    // replaced, no leading dot).
     static QString cleanName(const QString &name);
     // The same, fit for the kit file of that kind as well: an SFZ file cannot carry "=",
     // "<" or ">" in a sample path (a player reads an opcode or a header there).

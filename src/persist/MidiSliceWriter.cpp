@@ -77,7 +77,11 @@ QByteArray MidiSliceWriter::build(const QVector<SliceExporter::Range> &ranges, i
         *notesLeftOut = leftOut;
 
     QByteArray track;
-    const QByteArray name = trackName.toUtf8().left(127);
+    // The length is one byte; cut between characters, never inside one's UTF-8 bytes.
+    QString shortName = trackName;
+    while (shortName.toUtf8().size() > 127)
+        shortName.chop(shortName.size() > 1 && shortName.at(shortName.size() - 1).isLowSurrogate() ? 2 : 1);
+    const QByteArray name = shortName.toUtf8();
     track.append('\0').append(char(0xff)).append(char(0x03)).append(char(name.size())).append(name);
     track.append('\0').append(char(0xff)).append(char(0x51)).append(char(0x03));
     track.append(char(microsPerQuarter >> 16))

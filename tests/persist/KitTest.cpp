@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTextCodec>
 #include <QXmlStreamReader>
 #include <QtTest>
 #include <archive.h>
@@ -545,6 +546,77 @@ void KitTest::hydrogenPlaysTheKitBack() {
     for (long long lag = -kRate / 20; lag <= kRate / 20; ++lag)
         best = std::max(best, correlationAt(a, b, lag, kFrames));
     QVERIFY2(best >= 0.9, qPrintable(QString::number(best)));
+}
+
+void KitTest::oddNamesGiveKitsThatNameTheirSamples() {
+    // A loop named with a double hyphen, markup characters, a character XML cannot carry
+    // (U+FFFE) and more than 127 bytes of UTF-8: each kit is a document its reader
+    // accepts (the preset well formed, the drumkit valid against Hydrogen's own schema),
+    // names samples that exist, and the MIDI file's track name is whole characters.
+    const QString xmllint = QStandardPaths::findExecutable("xmllint");
+    QVERIFY2(!xmllint.isEmpty(), "xmllint is missing: run scripts/install-deps.sh");
+    const QString schema = "/usr/share/hydrogen/data/xsd/drumkit.xsd";
+    QVERIFY2(QFileInfo(schema).isFile(), "Hydrogen's drumkit schema is missing: run scripts/install-deps.sh");
+    const auto lint = [&](const QStringList &args, QString *out) {
+        QProcess p;
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(xmllint, QStringList{"--noout"} + args);
+        if (!p.waitForFinished(60000))
+            return -1;
+        *out = QString::fromLocal8Bit(p.readAll());
+        return p.exitCode();
+    };
+    auto slicer = loadedSlicer(m_loop);
+    SlicePtr loop = slicer->currentSlice();
+    loop->setBpm(kBpm);
+    const QString name = QString("Amen -- break <&\"> x") + QString(40, QChar(0x2603)) +
+                         QString::fromUtf8("\xF0\x9F\xA5\x81") + QChar(0xfffe) + " end-";
+
+    for (auto kind : {KitExporter::Kind::Sfz, KitExporter::Kind::Hydrogen, KitExporter::Kind::DecentSampler}) {
+        const QString folder = freshFolder(m_dir, "odd " + KitExporter::kindKey(kind));
+        KitExporter::Options options;
+        options.kind = kind;
+        options.folder = folder;
+        options.name = name;
+        KitExporter exporter(loop, hitPoints(), 0, loop->length(), options);
+        QCOMPARE(exporter.run(), SliceExporter::Status::Completed);
+        const QString kit = exporter.kitFile();
+        QVERIFY2(QFileInfo(kit).isFile(), qPrintable(kit));
+        const QString kitName = exporter.options().name;
+        QVERIFY(kitName.startsWith("Amen -- break "));
+
+        QVector<KitEntry> entries;
+        QString sampleRoot = folder;
+        QString out;
+        if (kind == KitExporter::Kind::Sfz) {
+            entries = readSfz(kit);
+        } else if (kind == KitExporter::Kind::DecentSampler) {
+            QVERIFY2(lint({kit}, &out) == 0, qPrintable(out));
+            entries = readDecentSampler(kit);
+        } else {
+            const QString unpacked = freshFolder(m_dir, "odd unpacked");
+            unpack(kit, unpacked);
+            sampleRoot = QDir(unpacked).filePath(kitName);
+            const QString xml = QDir(sampleRoot).filePath("drumkit.xml");
+            QVERIFY2(lint({"--schema", schema, xml}, &out) == 0, qPrintable(out));
+            entries = readHydrogen(xml);
+        }
+        QCOMPARE(entries.size(), kHits);
+        for (const KitEntry &e : entries)
+            QVERIFY2(QFileInfo(QDir(sampleRoot).filePath(e.sample)).isFile(), qPrintable(e.sample));
+
+        const QByteArray midi = fileBytes(QDir(folder).filePath(kitName + ".mid"));
+        const int at = midi.indexOf(QByteArray("\xff\x03", 2));
+        QVERIFY(at > 0);
+        const QByteArray trackName = midi.mid(at + 3, quint8(midi.at(at + 2)));
+        QVERIFY(trackName.size() <= 127);
+        QTextCodec::ConverterState state;
+        const QString decoded = QTextCodec::codecForName("UTF-8")->toUnicode(trackName.constData(),
+                                                                            trackName.size(), &state);
+        QCOMPARE(state.invalidChars, 0);
+        QCOMPARE(state.remainingChars, 0);
+        QVERIFY2(decoded.size() > 20 && kitName.startsWith(decoded), qPrintable(decoded));
+    }
 }
 
 void KitTest::failedOrCancelledExportLeavesNoHalfKit() {

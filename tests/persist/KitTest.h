@@ -14,6 +14,7 @@ private slots:
     void kitRoundTrip();
     void slicesSoundAtTheLoopsPitchOrTheirPads();
     void hydrogenPlaysTheKitBack();
+    void oddNamesGiveKitsThatNameTheirSamples();
     void failedOrCancelledExportLeavesNoHalfKit();
     void secondCtrlCWaitsForAKitBeingMovedIntoPlace();
     void savedLoopCarriesSlicePointsAsCueMarkers_data();
