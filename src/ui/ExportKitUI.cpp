@@ -100,7 +100,10 @@ KitExporter::Options ExportKitUI::options() const {
     KitExporter::kindFromKey(m_comboBoxFormat->currentData().toString(), &o.kind);
     o.folder = QDir::fromNativeSeparators(m_lineEditFolder->text().trimmed());
     o.name = KitExporter::cleanName(m_lineEditName->text(), o.kind);
-    o.startNote = m_spinBoxStartNote->value();
+    // Hydrogen plays a kit from MIDI by instrument number, note 36 upwards, unless the user
+    // has changed a preference of its own: a kit on another note would sound the wrong
+    // slices from its own MIDI file.
+    o.startNote = o.kind == KitExporter::Kind::Hydrogen ? kHydrogenFirstNote : m_spinBoxStartNote->value();
     return o;
 }
 
@@ -111,7 +114,8 @@ void ExportKitUI::accept() {
     settings.set(QLatin1String(kFolderKey), o.folder);
     settings.set(QLatin1String(kNameKey), o.name);
     settings.set(QLatin1String(kNameLoopKey), m_sLoopFileName);
-    settings.set(QLatin1String(kStartNoteKey), QString::number(o.startNote));
+    if (m_spinBoxStartNote->isEnabled())
+        settings.set(QLatin1String(kStartNoteKey), QString::number(o.startNote));
     settings.save();
     QDialog::accept();
 }
@@ -124,8 +128,11 @@ void ExportKitUI::slotBrowse() {
 }
 
 void ExportKitUI::slotUpdate() {
-    m_labelNote->setText(noteName(m_spinBoxStartNote->value()));
     const KitExporter::Options o = options();
+    m_spinBoxStartNote->setEnabled(o.kind != KitExporter::Kind::Hydrogen);
+    m_labelNote->setText(o.kind == KitExporter::Kind::Hydrogen
+                             ? tr("%1: Hydrogen starts every kit there").arg(noteName(o.startNote))
+                             : noteName(o.startNote));
     const bool valid = !o.name.isEmpty() && !o.folder.isEmpty();
     m_buttonBox->button(QDialogButtonBox::Ok)->setEnabled(valid);
     if (!valid) {

@@ -26,6 +26,8 @@ public:
     static const char *const kNameKey;
     static const char *const kNameLoopKey;
     static const char *const kStartNoteKey;
+    // The note of a Hydrogen kit's first instrument in Hydrogen's own MIDI mapping.
+    static constexpr int kHydrogenFirstNote = 36;
 
 public slots:
     void accept() override;

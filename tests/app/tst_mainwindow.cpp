@@ -1317,7 +1317,8 @@ private slots:
         QVERIFY(text.contains("rootNote=\"48\"") && text.contains("rootNote=\"55\""));
 
         QString format, shownFolder, name;
-        int note = -1;
+        int note = -1, hydrogenNote = -1, sfzNote = -1;
+        bool hydrogenNoteEditable = true;
         QTimer::singleShot(50, [&] {
             auto *dialog = qobject_cast<ExportKitUI *>(QApplication::activeModalWidget());
             if (!dialog)
@@ -1326,6 +1327,14 @@ private slots:
             shownFolder = dialog->findChild<QLineEdit *>("lineEditFolder")->text();
             name = dialog->findChild<QLineEdit *>("lineEditName")->text();
             note = dialog->findChild<QSpinBox *>("spinBoxStartNote")->value();
+            // A Hydrogen kit starts where Hydrogen plays its first instrument; the note
+            // chosen for the other kinds is kept for them.
+            auto *kind = dialog->findChild<QComboBox *>("comboBoxFormat");
+            kind->setCurrentIndex(kind->findText("Hydrogen"));
+            hydrogenNote = dialog->options().startNote;
+            hydrogenNoteEditable = dialog->findChild<QSpinBox *>("spinBoxStartNote")->isEnabled();
+            kind->setCurrentIndex(kind->findText("SFZ"));
+            sfzNote = dialog->options().startNote;
             dialog->reject();
         });
         action->trigger();
@@ -1333,6 +1342,9 @@ private slots:
         QCOMPARE(shownFolder, folder);
         QCOMPARE(name, QString("Clicks"));
         QCOMPARE(note, 48);
+        QCOMPARE(hydrogenNote, 36);
+        QVERIFY(!hydrogenNoteEditable);
+        QCOMPARE(sfzNote, 48);
     }
 
     void openingAFileWithCueMarkersRestoresItsSlicePoints()
