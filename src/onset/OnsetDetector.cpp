@@ -654,10 +654,9 @@ OnsetAnalysis OnsetDetector::analyse(const FrameReader &reader, qint64 frames, i
             float broadMax = broad[blk], edgeMax = edge[blk], brightMax = bright[blk];
             for (int i = 0; i < want; ++i) {
                 float s = out[i];
-                if (!std::isfinite(s))
-                    out[i] = s = 0.0f;
-                else if (std::fabs(s) > OnsetDetector::kLoudestSample)
-                    out[i] = s = std::copysign(OnsetDetector::kLoudestSample, s);
+                // One comparison for the usual sample: NaN and infinity fail it too.
+                if (!(std::fabs(s) <= OnsetDetector::kLoudestSample))
+                    out[i] = s = std::isfinite(s) ? std::copysign(OnsetDetector::kLoudestSample, s) : 0.0f;
                 broadMax = std::max(broadMax, std::fabs(s));
                 edgeMax = std::max(edgeMax, std::fabs(s - previous));
                 brightMax = std::max(brightMax, std::fabs(s - 2.0f * previous + beforePrevious));
