@@ -95,14 +95,16 @@ bool LoopTask::slice(const CliOptions &options, const std::atomic<bool> &stop, Q
         const double frames = m_pLoop->fileSampleRate() * beats / tempo * 60.0;
         const double slices = std::ceil(m_pLoop->length() / 2.0 / std::max(frames, 1.0));
         const QString what = options.mode == M::Bars ? QStringLiteral("--bars") : QStringLiteral("--beats");
+        // Two decimals as everywhere, but a tempo of 1e308 is not spelt out in 309 digits.
+        const QString bpm = tempo < 1e6 ? QString::number(tempo, 'f', 2) : QString::number(tempo, 'g', 3);
         if (frames < 1.0) {
             *error = QStringLiteral("%1 %2 at %3 BPM is shorter than one frame")
-                         .arg(what, QString::number(options.interval), QString::number(tempo, 'f', 2));
+                         .arg(what, QString::number(options.interval), bpm);
             return false;
         }
         if (slices > CliOptions::kMostSlices) {
             *error = QStringLiteral("%1 %2 at %3 BPM makes %4 slices, more than %5")
-                         .arg(what, QString::number(options.interval), QString::number(tempo, 'f', 2))
+                         .arg(what, QString::number(options.interval), bpm)
                          .arg(qint64(slices))
                          .arg(CliOptions::kMostSlices);
             return false;

@@ -1113,6 +1113,9 @@ private slots:
                          r.err.contains(args[1] == "0.00001" ? "shorter than one frame" : "more than 100000"),
                      qPrintable(r.err));
         }
+        r = cli({"points", m_loop, "--tempo", "1e308", "--beats", "1"});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains("--beats 1 at 1e+308 BPM is shorter than one frame"), qPrintable(r.err));
 
         r = cli({"info", m_loop});
         QCOMPARE(r.out.section('\t', 0, 4), m_loop + "\twav-pcm16\t44100 Hz\t2 ch\t264600 frames");
