@@ -72,14 +72,14 @@ long long declaredFrames(const QString &path) {
 }
 } // namespace
 
+SNDFILE *AudioFileSndFile::openForReading(const QString &path, SF_INFO *info) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    return fd >= 0 ? sf_open_fd(fd, SFM_READ, info, SF_TRUE) : nullptr;
+}
+
 AudioFileSndFile::AudioFileSndFile(const QString &path) : m_path(path) {
     std::memset(&m_info, 0, sizeof m_info);
-    // Opened by descriptor: libsndfile refuses paths longer than 1024 bytes, which deep
-    // folders of long names reach. The descriptor is libsndfile's from here on: it closes
-    // it at sf_close, and also when it cannot open the file, whatever it is told, so this
-    // reader never closes it itself (closed twice, it closed the next file opened).
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    m_file = fd >= 0 ? sf_open_fd(fd, SFM_READ, &m_info, SF_TRUE) : nullptr;
+    m_file = openForReading(path, &m_info);
     if (!m_file || !sf_format_check(&m_info)) {
         qCDebug(lcAudio) << "Error opening file" << path;
         if (m_file)

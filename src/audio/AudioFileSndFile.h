@@ -11,6 +11,12 @@
 class AudioFileSndFile : public AudioFile {
 public:
     explicit AudioFileSndFile(const QString &path);
+    // Any thread. Opens path for reading through libsndfile, by descriptor: libsndfile
+    // refuses paths longer than 1024 bytes, which deep folders of long names reach. The
+    // descriptor is libsndfile's from the call on: it closes it at sf_close, and also when
+    // it cannot open the file, whatever it is told, so no caller may close it (closed twice,
+    // it closed the next file opened). Null when the file cannot be opened.
+    static SNDFILE *openForReading(const QString &path, SF_INFO *info);
     ~AudioFileSndFile() override;
 
     int length() override { return m_length; }

@@ -1,6 +1,7 @@
 #include "LoopTask.h"
 
 #include "AudioFile.h"
+#include "AudioFileSndFile.h"
 #include "BpmDetectorWorker.h"
 #include "OnsetAnalysisService.h"
 #include "OnsetAnalysisWorker.h"
@@ -238,11 +239,9 @@ namespace {
 StreamDescription sndfileDescription(const QByteArray &encoded) {
     StreamDescription d;
     SF_INFO info{};
-    // By descriptor, as the readers open the file: libsndfile refuses paths longer than
-    // 1024 bytes, and a WAV in a deep folder was described by FFmpeg's names instead
-    // ("wav-pcm_s16le"). The descriptor is libsndfile's, also when it refuses the file.
-    const int fd = ::open(encoded.constData(), O_RDONLY | O_CLOEXEC);
-    if (SNDFILE *f = fd >= 0 ? sf_open_fd(fd, SFM_READ, &info, SF_TRUE) : nullptr) {
+    // As the readers open the file: a WAV in a deep folder is described as libsndfile
+    // reads it, not by FFmpeg's names ("wav-pcm_s16le").
+    if (SNDFILE *f = AudioFileSndFile::openForReading(QFile::decodeName(encoded), &info)) {
         d.format = sndfileContainer(info.format) + QLatin1Char('-') + sndfileEncoding(info.format);
         d.channels = info.channels;
         d.frames = info.frames;

@@ -1,12 +1,11 @@
 #include "PreviewPlayer.h"
 
+#include "AudioFileSndFile.h"
 #include "EngineLogging.h"
 #include "FiniteSamples.h"
 
-#include <QFile>
 #include <algorithm>
 #include <chrono>
-#include <fcntl.h>
 
 namespace {
 constexpr int kReadFrames = 2048;
@@ -14,11 +13,8 @@ constexpr int kReadFrames = 2048;
 
 PreviewPlayer::PreviewPlayer(const QString &path) : m_fileName(path)
 {
-    // Opened by descriptor: libsndfile refuses paths longer than 1024 bytes. The descriptor
-    // is libsndfile's from here on, even when it fails to open the file (it closes it then,
-    // whatever it is told), so it is never closed here.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    m_file = fd >= 0 ? sf_open_fd(fd, SFM_READ, &m_info, SF_TRUE) : nullptr;
+    // As the loop readers open it, so that a file in a deep folder previews too.
+    m_file = AudioFileSndFile::openForReading(path, &m_info);
     if (!m_file || !sf_format_check(&m_info)) {
         qCDebug(lcEngine) << "Error opening file" << path;
         if (m_file)

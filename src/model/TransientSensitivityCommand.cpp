@@ -17,5 +17,6 @@ bool TransientSensitivityCommand::mergeWith(const QUndoCommand *other) {
     m_listAfter = next->m_listAfter;
     m_dSensitivity = next->m_dSensitivity;
     m_dMinLengthMs = next->m_dMinLengthMs;
+    m_bSnapsToZeroCrossings = next->m_bSnapsToZeroCrossings;
     return true;
 }

@@ -7,7 +7,8 @@ TransientSlicingCommand::TransientSlicingCommand(Trevant *trevant, const QList<i
                                                  const QList<int> &after, double sensitivity,
                                                  QUndoCommand *parent)
     : QUndoCommand(parent), m_pTrevant(trevant), m_listBefore(before), m_listAfter(after),
-      m_dSensitivity(sensitivity), m_dMinLengthMs(Settings::defaultTransientMinLengthMs) {}
+      m_dSensitivity(sensitivity), m_dMinLengthMs(Settings::defaultTransientMinLengthMs),
+      m_bSnapsToZeroCrossings(Trevant::snapsToZeroCrossings()) {}
 
 void TransientSlicingCommand::redo() {
     m_pTrevant->setSlicePoints(m_listAfter);

@@ -78,6 +78,8 @@ public:
     // snaps as the slicing it belongs to did. For starts placed just before an attack:
     // moving one later would cut into the hit. Reads the loop without the slicer lock.
     static int zeroCrossingAtOrBefore(Slice *loop, int position);
+    // Whether new slice points are snapped to zero crossings (the setting).
+    static bool snapsToZeroCrossings();
 
     void togglePlayback(bool on);
     void playFrom(int position);
@@ -126,7 +128,6 @@ private:
 
     bool hasAudio();
     void sliceEveryStep(double stepSamples);
-    static bool snapsToZeroCrossings();
     // Any thread, no slicer lock: the search behind snapToZeroCrossing.
     static int nearestZeroCrossing(Slice *slice, int position);
 

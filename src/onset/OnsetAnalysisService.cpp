@@ -1,6 +1,5 @@
 #include "OnsetAnalysisService.h"
 
-#include "Settings.h"
 #include "Trevant.h"
 
 #include <QThread>
@@ -103,11 +102,7 @@ void OnsetAnalysisService::slotWorkerAnalysed(quint64 request, OnsetAnalysisPtr 
 
 QList<int> OnsetAnalysisService::slicePoints(Trevant *slicer, const OnsetAnalysis &analysis,
                                              double sensitivity, double minLengthMs) {
-    return slicePoints(slicer, analysis, sensitivity, minLengthMs, snapsToZeroCrossings());
-}
-
-bool OnsetAnalysisService::snapsToZeroCrossings() {
-    return Settings::instance().value(QStringLiteral("snap_to_zero_crossings")).toInt() != 0;
+    return slicePoints(slicer, analysis, sensitivity, minLengthMs, Trevant::snapsToZeroCrossings());
 }
 
 QList<int> OnsetAnalysisService::slicePoints(Trevant *slicer, const OnsetAnalysis &analysis,

@@ -45,8 +45,6 @@ public:
     // ever earlier when snapping is on.
     static QList<int> slicePoints(Trevant *slicer, const OnsetAnalysis &analysis, double sensitivity,
                                   double minLengthMs);
-    // Whether new slice points are snapped to zero crossings now (the setting).
-    static bool snapsToZeroCrossings();
     // The same with the snapping given rather than read from the settings: a re-pick of an
     // existing slicing keeps the placement that slicing was made with.
     static QList<int> slicePoints(Trevant *slicer, const OnsetAnalysis &analysis, double sensitivity,

@@ -1,5 +1,7 @@
 #include "CueMarkers.h"
 
+#include "AudioFileSndFile.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -9,7 +11,6 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
-#include <fcntl.h>
 #include <vector>
 
 namespace {
@@ -144,11 +145,8 @@ CueMarkers::Read CueMarkers::read(const QString &path) {
     if (!holdsMarkers(path))
         return result;
     SF_INFO info{};
-    // By descriptor, as the audio readers open it: libsndfile refuses paths longer than
-    // 1024 bytes, and a loop in a deep folder would open without its slice points. The
-    // descriptor is libsndfile's from here on; it closes it even when it refuses the file.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    SNDFILE *file = fd >= 0 ? sf_open_fd(fd, SFM_READ, &info, SF_TRUE) : nullptr;
+    // As the audio readers open it: a loop in a deep folder keeps its slice points.
+    SNDFILE *file = AudioFileSndFile::openForReading(path, &info);
     if (!file)
         return result;
     result.ok = true;

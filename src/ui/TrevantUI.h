@@ -2,7 +2,6 @@
 
 #include "Ui_QuilloryMainWindow.h"
 
-#include <QHash>
 #include <QMainWindow>
 #include <QPointer>
 #include <QSharedPointer>
@@ -223,10 +222,6 @@ private:
     static QString tempoMessagePrefix();
     QList<int> transientPoints(int sensitivity, double minLengthMs, bool snapToZeroCrossings) const;
     QList<int> repickedTransientPoints(int sensitivity) const;
-    // Whether a transient slicing's points were snapped to zero crossings: its re-picks
-    // snap the same way, whatever the setting has become since.
-    bool transientSlicingSnaps(const TransientSlicingCommand *command) const;
-    void rememberTransientSnapping(const QUndoCommand *command, bool snaps);
     void applySliceAtTransients();
     void pushTransientSensitivity(const QList<int> &before, const QList<int> &after, int mergeSession);
     void slotUndoIndexChanged();
@@ -277,8 +272,6 @@ private:
     // starts when the control gains focus or another undo step comes in between.
     int m_sensitivitySession = 0;
     bool m_pushingSensitivity = false;
-    // The snapping each transient slicing on the undo stack was placed with.
-    QHash<const QUndoCommand *, bool> m_transientSnapping;
     bool m_deviceErrorShown = false;
     int m_deviceRetries = 0;
     int m_deviceRetryBackoff = 0; // health ticks skipped after the last failed retry

@@ -17,10 +17,7 @@
 #include "UndoCommandId.h"
 
 #include <QKeyEvent>
-#include <QSet>
-
 #include <QUndoStack>
-#include <iterator>
 
 // --- Quick controls -----------------------------------------------------------------
 
@@ -238,23 +235,8 @@ QList<int> TrevantUI::repickedTransientPoints(int sensitivity) const {
     const TransientSlicingCommand *applied = appliedTransientCommand();
     if (!applied)
         return transientPoints(sensitivity, Settings::instance().transientMinLengthMs(),
-                               OnsetAnalysisService::snapsToZeroCrossings());
-    return transientPoints(sensitivity, applied->minLengthMs(), transientSlicingSnaps(applied));
-}
-
-bool TrevantUI::transientSlicingSnaps(const TransientSlicingCommand *command) const {
-    return m_transientSnapping.value(command, OnsetAnalysisService::snapsToZeroCrossings());
-}
-
-void TrevantUI::rememberTransientSnapping(const QUndoCommand *command, bool snaps) {
-    // Commands the stack has dropped (undone and pushed over, merged, cleared by a load)
-    // are forgotten here, so no other command made later at the same address inherits one.
-    QSet<const QUndoCommand *> onStack;
-    for (int i = 0; i < m_undoStack->count(); ++i)
-        onStack.insert(m_undoStack->command(i));
-    for (auto it = m_transientSnapping.begin(); it != m_transientSnapping.end();)
-        it = onStack.contains(it.key()) ? std::next(it) : m_transientSnapping.erase(it);
-    m_transientSnapping.insert(command, snaps);
+                               Trevant::snapsToZeroCrossings());
+    return transientPoints(sensitivity, applied->minLengthMs(), applied->snapsToZeroCrossings());
 }
 
 void TrevantUI::slotSliceAtTransients() {
@@ -279,11 +261,11 @@ void TrevantUI::applySliceAtTransients() {
     m_sensitivityCommitPending = false;
     const int sensitivity = ui.sliderTransientSensitivity->value();
     const double minLengthMs = Settings::instance().transientMinLengthMs();
-    const bool snaps = OnsetAnalysisService::snapsToZeroCrossings();
+    const bool snaps = Trevant::snapsToZeroCrossings();
     const QList<int> after = transientPoints(sensitivity, minLengthMs, snaps);
     auto *command = new SliceAtTransientsCommand(m_slicer, m_slicer->slicePoints(), after, sensitivity);
     command->setMinLengthMs(minLengthMs);
-    rememberTransientSnapping(command, snaps);
+    command->setSnapsToZeroCrossings(snaps);
     pushSliceCommand(command);
     // "Sliced at 0 transients" would read as if something had been cut; the control that
     // can find softer hits is on screen now.
@@ -299,7 +281,7 @@ void TrevantUI::pushTransientSensitivity(const QList<int> &before, const QList<i
         return;
     auto *command = new TransientSensitivityCommand(m_slicer, before, after, sensitivity, mergeSession);
     command->setMinLengthMs(applied->minLengthMs());
-    rememberTransientSnapping(command, transientSlicingSnaps(applied));
+    command->setSnapsToZeroCrossings(applied->snapsToZeroCrossings());
     m_pushingSensitivity = true;
     m_undoStack->push(command);
     m_pushingSensitivity = false;
